@@ -1,0 +1,74 @@
+#pragma once
+
+#include "winsteps_export.h"
+
+#include <QString>
+
+#include <mutex>
+#include <ostream>
+#include <string>
+
+// The trace channel. Every trace is: lock debugMutex, debugModule(tag), compose the
+// message, debugOutput(message), unlock. Use the trace() helper, which does exactly that.
+
+namespace winsteps {
+
+// Module names used as trace tags.
+namespace module {
+inline constexpr const char* state = "state";
+inline constexpr const char* transition = "transition";
+inline constexpr const char* propertymapfunctions = "propertymapfunctions";
+inline constexpr const char* xpath = "xpath";
+inline constexpr const char* action = "action";
+inline constexpr const char* startprocessaction = "startprocessaction";
+inline constexpr const char* actioncopyfiles = "actioncopyfiles";
+inline constexpr const char* systemCheck = "systemCheck";
+inline constexpr const char* WinServiceManager = "WinServiceManager";
+inline constexpr const char* sysTasks = "sysTasks";
+inline constexpr const char* CFirewall = "CFirewall";
+inline constexpr const char* devprep = "devprep";
+inline constexpr const char* DMDevice = "DMDevice";
+inline constexpr const char* emailSettingsState = "emailSettingsState";
+inline constexpr const char* serviceStates = "serviceStates";
+inline constexpr const char* propertymap = "propertymap";
+inline constexpr const char* expression = "expression";
+inline constexpr const char* xmlfunctions = "xmlfunctions";
+inline constexpr const char* actioncheckfirewall = "actioncheckfirewall";
+inline constexpr const char* app = "app";
+inline constexpr const char* domnode = "domnode";
+inline constexpr const char* appconfig = "appconfig";
+inline constexpr const char* nicbroker = "nicbroker";
+} // namespace module
+
+// The one process-wide, non-recursive trace lock. A std::mutex so that thread checkers see it.
+WINSTEPS_EXPORT std::mutex& debugMutex();
+
+// Writes the module tag "[name padded/cut to 20]" when the module passes the filters.
+// Loads the filter settings on first use. Caller holds debugMutex.
+WINSTEPS_EXPORT std::ostream& debugModule(const char* moduleName);
+
+// Writes text line by line (see the trace format in the README). Caller holds debugMutex.
+// The text is UTF-8.
+WINSTEPS_EXPORT void debugOutput(std::string text);
+
+// "hh:mm:ss.mmm " with blank padding, local time.
+WINSTEPS_EXPORT std::string debugTimeStamp();
+
+// One whole trace under the lock: tag, then message. The message normally ends with "\n".
+WINSTEPS_EXPORT void trace(const char* moduleName, const QString& message);
+
+// Where trace pieces go besides the debugger channel. The default sink writes each piece
+// to std::clog in one call. A host may install its own (a file for --trace, or a terminal
+// writer that keeps a progress line intact). write() is called under debugMutex and must
+// not trace. Passing nullptr restores the default. The sink is not owned.
+class WINSTEPS_EXPORT TraceSink {
+public:
+    virtual ~TraceSink();
+    virtual void write(const std::string& piece) = 0;
+};
+WINSTEPS_EXPORT void setTraceSink(TraceSink* sink);
+
+// Forget the loaded filter settings so the next trace reads them again (tests only).
+WINSTEPS_EXPORT void resetDebugSettingsForTest();
+
+} // namespace winsteps

@@ -1,0 +1,10 @@
+#include "framework/cobject.h"
+
+CObject::CObject(QObject* parent, const char* name)
+    : QObject(parent)
+{
+    if (name)
+        setObjectName(QString::fromUtf8(name));
+}
+
+CObject::~CObject() = default;

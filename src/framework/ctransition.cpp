@@ -1,0 +1,248 @@
+#include "framework/ctransition.h"
+
+#include "debug/debugoutput.h"
+#include "framework/cdomnode.h"
+#include "framework/cpropertymap.h"
+#include "framework/cstate.h"
+#include "framework/istatemachine.h"
+
+#include <QDomElement>
+
+using winsteps::trace;
+namespace module = winsteps::module;
+
+IStateMachine::~IStateMachine() = default;
+
+namespace {
+
+const QChar Q(u'"');
+
+// The value line of a map trace: the value as text without newlines, cut at 200
+// characters, or a description of an empty value or a list.
+QString describeValue(const QVariant& value)
+{
+    QString text = value.toString();
+    text.remove(QLatin1Char('\n'));
+    if (text.isEmpty()) {
+        const qsizetype count = value.canConvert<QVariantList>() && value.typeId() != QMetaType::QString
+                                    ? value.toList().size()
+                                    : 0;
+        return count == 0 ? QStringLiteral("empty string or list")
+                          : QLatin1String("list with ") + QString::number(count) + QLatin1String(" items");
+    }
+    if (text.size() > 200)
+        text = text.left(200) + QLatin1String("...");
+    return QLatin1String("value as string = ") + text;
+}
+
+void traceTransition(const QString& line)
+{
+    trace(module::transition, line + QLatin1Char('\n'));
+}
+
+} // namespace
+
+CTransition::CTransition(QObject* parent, const char* objectName, const QString& fromState,
+                         const QString& toState, const QDomNode& description)
+    : CPropertyObject(parent, objectName)
+    , m_fromState(fromState)
+    , m_toState(toState)
+{
+    if (description.isNull())
+        return;
+    const QList<CDomNode> maps = CDomNode(description).elementsByPath(QStringLiteral("propertymap"));
+    for (const CDomNode& node : maps) {
+        const QDomElement element = node.toElement();
+        if (!addPropertyMap(element.attribute(QStringLiteral("target")),
+                            element.attribute(QStringLiteral("function")))) {
+            traceTransition(QStringLiteral("  ! Error ! Invalid propertymap."));
+            trace(module::transition, errors());
+        }
+    }
+}
+
+CTransition::CTransition(QObject* parent, const char* objectName)
+    : CPropertyObject(parent, objectName)
+{
+}
+
+CTransition::~CTransition()
+{
+    qDeleteAll(m_maps);
+}
+
+IStateMachine* CTransition::machine() const
+{
+    return dynamic_cast<IStateMachine*>(parent());
+}
+
+CState* CTransition::machineState() const
+{
+    return qobject_cast<CState*>(parent());
+}
+
+void CTransition::fire()
+{
+    applyPropertyMaps();
+    if (IStateMachine* m = machine())
+        m->moveToState(m_toState);
+}
+
+bool CTransition::addPropertyMap(const QString& target, const QString& function)
+{
+    auto* map = new CPropertyMap(parent(), target, function);
+    m_maps.append(map);
+    return map->isValid();
+}
+
+void CTransition::checkPropertyMaps()
+{
+    IStateMachine* m = machine();
+    CState* fsm = machineState();
+    for (CPropertyMap* map : std::as_const(m_maps)) {
+        if (!map->isValid())
+            continue;
+        const CProperty target = map->target();
+        CState* receiver = nullptr;
+        if (target.location() == CProperty::State)
+            receiver = m ? m->findState(m_toState) : nullptr;
+        else if (target.location() == CProperty::Machine)
+            receiver = fsm;
+        if (!receiver)
+            continue;
+
+        bool available = true;
+        for (const CProperty* variable : map->variables()) {
+            if (variable->location() == CProperty::State) {
+                CState* from = m ? m->findState(m_fromState) : nullptr;
+                available = from && (from->isResultProperty(variable->name()) || from->exists(variable->name()));
+            } else if (variable->location() == CProperty::Machine) {
+                available = fsm && (fsm->isRequiredProperty(variable->name())
+                                    || fsm->isResultProperty(variable->name())
+                                    || fsm->exists(variable->name()));
+            }
+            if (!available)
+                break;
+        }
+        if (!available)
+            continue;
+        if (target.location() == CProperty::State)
+            receiver->addMappedProperty(target.name());
+        receiver->addResultProperty(target.name());
+    }
+}
+
+QString CTransition::errors() const
+{
+    QString text;
+    for (const CPropertyMap* map : m_maps)
+        text += map->errors();
+    return text;
+}
+
+void CTransition::applyPropertyMaps()
+{
+    IStateMachine* m = machine();
+    CState* fsm = machineState();
+    trace(module::transition, QStringLiteral("\n"));
+
+    for (CPropertyMap* map : std::as_const(m_maps)) {
+        traceTransition(QStringLiteral("|\u00afpropertymap"));
+        for (CProperty* variable : map->variables()) {
+            const CPropertyObject* source = nullptr;
+            switch (variable->location()) {
+            case CProperty::State:
+                traceTransition(QLatin1String("| - get value from property ") + Q + variable->name() + Q
+                                + QLatin1String(" from state ") + Q + m_fromState + Q + QLatin1Char('.'));
+                source = m ? m->findState(m_fromState) : nullptr;
+                if (!source) {
+                    traceTransition(QStringLiteral("| ! Warning ! No from-state."));
+                    continue;
+                }
+                break;
+            case CProperty::Machine:
+                traceTransition(QLatin1String("| - get value from property ") + Q + variable->name() + Q
+                                + QLatin1String(" from FSM."));
+                source = fsm;
+                break;
+            case CProperty::Application:
+                source = fsm ? fsm->applicationProperties() : nullptr;
+                if (!source) {
+                    traceTransition(QStringLiteral("| ! Warning ! No application properties available."));
+                    continue;
+                }
+                traceTransition(QLatin1String("| - get value from property ") + Q + variable->name() + Q
+                                + QLatin1String(" from application."));
+                break;
+            default:
+                traceTransition(QStringLiteral("| ! Warning ! Unsupported input property location."));
+                continue;
+            }
+            if (!source)
+                continue;
+            const QVariant value = source->property(variable->name());
+            CPropertyObject* object = source->objectProperty(variable->name());
+            if (!value.isValid() && !object) {
+                traceTransition(QStringLiteral("|   ! Warning ! Property not found"));
+                variable->setValue(QString(QLatin1String("")));
+            } else if (object) {
+                variable->setObject(object);
+                traceTransition(QLatin1String("|   object name = ") + object->objectName());
+            } else {
+                variable->setValue(value);
+                traceTransition(QLatin1String("|   ") + describeValue(value));
+            }
+        }
+
+        const CProperty before = map->target();
+        if (!map->evaluate()) {
+            traceTransition(QLatin1String("|_Property ") + Q + before.name() + Q + QLatin1String(" will not be set."));
+            continue;
+        }
+        const CProperty target = map->target();
+        if (target.object())
+            traceTransition(QLatin1String("|_Set object property ") + Q + target.name() + Q
+                            + QLatin1String(" object name = ") + target.object()->objectName());
+        else
+            traceTransition(QLatin1String("|_Set property ") + Q + target.name() + Q + QLatin1Char(' ')
+                            + describeValue(target.value()));
+
+        CPropertyObject* receiver = nullptr;
+        switch (target.location()) {
+        case CProperty::State:
+            receiver = m ? m->findState(m_toState) : nullptr;
+            break;
+        case CProperty::Machine:
+            receiver = fsm;
+            break;
+        case CProperty::Application:
+            receiver = fsm ? fsm->applicationProperties() : nullptr;
+            break;
+        default:
+            traceTransition(QStringLiteral("    ! Warning ! Unsupported target property location."));
+            continue;
+        }
+        if (!receiver) {
+            traceTransition(QStringLiteral("    ! Warning ! No target to set property in."));
+            continue;
+        }
+        if (target.object()) {
+            // The receiver owns what it is given; the source keeps its own object.
+            receiver->setObjectProperty(target.name(), target.object()->clone());
+        } else {
+            receiver->setProperty(target.name(), target.value());
+        }
+    }
+}
+
+CBackTransition::CBackTransition(QObject* parent, const char* objectName)
+    : CTransition(parent, objectName)
+{
+}
+
+void CBackTransition::fire()
+{
+    if (IStateMachine* m = machine())
+        m->pageBack();
+    delete this;
+}

@@ -1,0 +1,65 @@
+#pragma once
+
+#include "framework/cpropertyobject.h"
+#include "winsteps_export.h"
+
+#include <QDomNode>
+#include <QList>
+
+class CPropertyMap;
+class CState;
+class IStateMachine;
+
+// Connects a source state to a target state; carries property maps applied when fired.
+// Its parent is the machine (a CState implementing IStateMachine).
+class WINSTEPS_EXPORT CTransition : public CPropertyObject
+{
+    Q_OBJECT
+public:
+    CTransition(QObject* parent, const char* objectName, const QString& fromState,
+                const QString& toState, const QDomNode& description);
+    ~CTransition() override;
+
+    virtual void fire();
+    virtual bool addPropertyMap(const QString& target, const QString& function);
+    virtual void checkPropertyMaps();
+    virtual QString errors() const;
+    virtual void applyPropertyMaps();
+
+    QString fromState() const { return m_fromState; }
+    QString toState() const { return m_toState; }
+    const QList<CPropertyMap*>& propertyMaps() const { return m_maps; }
+
+protected:
+    CTransition(QObject* parent, const char* objectName); // for CBackTransition
+    IStateMachine* machine() const;
+    CState* machineState() const;
+
+private:
+    QString m_fromState;
+    QString m_toState;
+    QList<CPropertyMap*> m_maps; // owned
+};
+
+// Goes back one page instead of naming a target; deletes itself when fired.
+class WINSTEPS_EXPORT CBackTransition : public CTransition
+{
+    Q_OBJECT
+public:
+    CBackTransition(QObject* parent, const char* objectName);
+    void fire() override;
+};
+
+class WINSTEPS_EXPORT CEntryTransition : public CTransition
+{
+    Q_OBJECT
+public:
+    using CTransition::CTransition;
+};
+
+class WINSTEPS_EXPORT CExitTransition : public CTransition
+{
+    Q_OBJECT
+public:
+    using CTransition::CTransition;
+};
