@@ -1,0 +1,236 @@
+#include "framework/cpropertyobject.h"
+#include "framework/ctag.h"
+
+#include <QPointer>
+#include <QTest>
+
+// A property object with one declared property, to see the three kinds of names.
+class Declared : public CPropertyObject
+{
+    Q_OBJECT
+    Q_PROPERTY(int level READ level WRITE setLevel)
+public:
+    using CPropertyObject::CPropertyObject;
+    int level() const { return m_level; }
+    void setLevel(int level) { m_level = level; }
+
+private:
+    int m_level = 7;
+};
+
+class TstPropertyObject : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void tags_data();
+    void tags();
+    void translationMarker_data();
+    void translationMarker();
+    void lengthLimits_data();
+    void lengthLimits();
+    void setConfigThreePairs();
+    void setConfigDeclared();
+    void kindsExcludeEachOther();
+    void nullObjectStoresZero();
+    void removeDeclaredRefused();
+    void configListsDeclaredAndFields();
+    void cloneIsDeep();
+    void addObjectProperties();
+    void namesOrder();
+};
+
+// Each row: configuration string -> "name=value|..." with <null> for a null value and
+// a trailing * for a quoted value.
+void TstPropertyObject::tags_data()
+{
+    QTest::addColumn<QString>("input");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("plain") << "a=1 b=two" << "a=1|b=two";
+    QTest::newRow("quoted blank") << "name=\"John Smith\" x=y" << "name=John Smith*|x=y";
+    QTest::newRow("bare name") << "flag" << "flag=<null>";
+    QTest::newRow("bare then pair") << "flag other=1" << "flag=<null>|other=1";
+    QTest::newRow("blanks around =") << "a = 1" << "a=1";
+    QTest::newRow("tab does not end value") << "a=1\t2 b=3" << "a=1\t2|b=3";
+    QTest::newRow("escaped quote kept") << "a=\"say \\\"hi\\\"\"" << "a=say \\\"hi\\\"*";
+    QTest::newRow("unterminated quote") << "a=1 b=\"open c=2" << "a=1|b=<null>";
+    QTest::newRow("empty quoted") << "a=\"\"" << "a=*";
+    QTest::newRow("empty value") << "a= b=1" << "a=b=1";
+    QTest::newRow("trailing blanks") << "a=1   " << "a=1";
+    QTest::newRow("utf8 survives") << QString::fromUtf8("n=\"Größe €\"") << QString::fromUtf8("n=Größe €*");
+}
+
+void TstPropertyObject::tags()
+{
+    QFETCH(QString, input);
+    QFETCH(QString, expected);
+    CTagToken tokens(input);
+    QStringList got;
+    while (tokens.hasMoreTags()) {
+        CTag tag;
+        tokens.nextTag(tag);
+        got << tag.name + QLatin1Char('=') + (tag.value(false).isNull() ? QStringLiteral("<null>") : tag.value(false))
+                   + (tag.quoted ? QStringLiteral("*") : QString());
+    }
+    QCOMPARE(got.join(QLatin1Char('|')), expected);
+}
+
+void TstPropertyObject::translationMarker_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<int>("id");
+    QTest::addColumn<QString>("withTranslation");
+    QTest::newRow("number and comma") << "tr(12, Hello world )" << "Hello world" << 12 << "tr(12, Hello world)";
+    QTest::newRow("no comma") << "tr( Hello )" << "Hello" << -1 << "tr(-1, Hello)";
+    QTest::newRow("no digits") << "tr(x, Hi)" << "Hi" << 0 << "tr(0, Hi)";
+    QTest::newRow("negative") << "tr(-3,Hi)" << "Hi" << -3 << "tr(-3, Hi)";
+    QTest::newRow("plain") << "Hello" << "Hello" << -2 << "Hello";
+    QTest::newRow("not closed") << "tr(1, x" << "tr(1, x" << -2 << "tr(1, x";
+}
+
+void TstPropertyObject::translationMarker()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, value);
+    QFETCH(int, id);
+    QFETCH(QString, withTranslation);
+    CTag tag(QStringLiteral("t"));
+    tag.setValue(text);
+    QCOMPARE(tag.value(false), value);
+    QCOMPARE(tag.translationId, id);
+    QCOMPARE(tag.value(true), withTranslation);
+}
+
+// Unquoted values keep up to 1,024 bytes, quoted ones up to 1,023; a multi-byte character
+// is never cut in half.
+void TstPropertyObject::lengthLimits_data()
+{
+    QTest::addColumn<QString>("input");
+    QTest::addColumn<int>("expectedLength");
+    QTest::newRow("unquoted 1023") << "a=" + QString(1023, 'x') << 1023;
+    QTest::newRow("unquoted 1024") << "a=" + QString(1024, 'x') << 1024;
+    QTest::newRow("unquoted 1025") << "a=" + QString(1025, 'x') << 1024;
+    QTest::newRow("quoted 1023") << "a=\"" + QString(1023, 'x') + "\"" << 1023;
+    QTest::newRow("quoted 1024") << "a=\"" + QString(1024, 'x') + "\"" << 1023;
+    QTest::newRow("two-byte chars") << "a=" + QString(600, QChar(0xe9)) << 512;
+}
+
+void TstPropertyObject::lengthLimits()
+{
+    QFETCH(QString, input);
+    QFETCH(int, expectedLength);
+    CTagToken tokens(input);
+    CTag tag;
+    tokens.nextTag(tag);
+    QCOMPARE(tag.value(false).size(), expectedLength);
+    QVERIFY(!tokens.hasMoreTags());
+}
+
+void TstPropertyObject::setConfigThreePairs()
+{
+    CPropertyObject o;
+    QVERIFY(o.setConfig(QStringLiteral("plain=text quoted=\"two words\" bare")));
+    QCOMPARE(o.property("plain").toString(), QStringLiteral("text"));
+    QCOMPARE(o.property("quoted").toString(), QStringLiteral("two words"));
+    QVERIFY(o.hasProperty(QStringLiteral("bare")));
+    QVERIFY(o.property("bare").toString().isNull());
+}
+
+void TstPropertyObject::setConfigDeclared()
+{
+    Declared o;
+    QVERIFY(o.setConfig(QStringLiteral("level=42 extra=1")));
+    QCOMPARE(o.level(), 42);
+    QVERIFY(!o.setConfig(QStringLiteral("level=notanumber other=2")));
+    QCOMPARE(o.property("other").toString(), QStringLiteral("2")); // later pairs still set
+}
+
+void TstPropertyObject::kindsExcludeEachOther()
+{
+    CPropertyObject o;
+    auto* child = new CPropertyObject(nullptr, "child");
+    QPointer<CPropertyObject> watch(child);
+    QVERIFY(o.setObjectProperty(QStringLiteral("x"), child));
+    QVERIFY(o.setProperty("x", 5)); // a data field over an object deletes the object
+    QVERIFY(watch.isNull());
+    QVERIFY(!o.hasObjectProperty(QStringLiteral("x")));
+
+    QVERIFY(o.setObjectProperty(QStringLiteral("x"), new CPropertyObject));
+    QVERIFY(!o.dataFields().contains(QStringLiteral("x"))); // and an object removes the field
+    QVERIFY(!o.property("x").isValid());
+    QVERIFY(o.exists(QStringLiteral("x")));
+
+    // setConfig too keeps one kind per name.
+    QVERIFY(o.setConfig(QStringLiteral("x=1")));
+    QVERIFY(!o.hasObjectProperty(QStringLiteral("x")));
+
+    Declared d;
+    QVERIFY(!d.setObjectProperty(QStringLiteral("level"), new CPropertyObject)); // declared names refuse objects
+}
+
+void TstPropertyObject::nullObjectStoresZero()
+{
+    CPropertyObject o;
+    QVERIFY(o.setObjectProperty(QStringLiteral("n"), nullptr));
+    QCOMPARE(o.property("n"), QVariant(int(0)));
+}
+
+void TstPropertyObject::removeDeclaredRefused()
+{
+    Declared o;
+    QVERIFY(!o.removeProperty(QStringLiteral("level")));
+    QVERIFY(!o.removeProperty(QStringLiteral("objectName")));
+    QCOMPARE(o.level(), 7);
+    QVERIFY(o.removeProperty(QStringLiteral("nothing"))); // true even when nothing was there
+}
+
+void TstPropertyObject::configListsDeclaredAndFields()
+{
+    Declared o(nullptr, "obj");
+    o.setProperty("b", 2);
+    o.setProperty("a", QStringLiteral("one"));
+    o.setObjectProperty(QStringLiteral("child"), new CPropertyObject);
+    QCOMPARE(o.config(), QStringList({"objectName=obj", "level=7", "a=one", "b=2"}));
+}
+
+void TstPropertyObject::cloneIsDeep()
+{
+    CPropertyObject o(nullptr, "orig");
+    o.setProperty("v", 1);
+    auto* child = new CPropertyObject(nullptr, "c");
+    child->setProperty("w", 2);
+    o.setObjectProperty(QStringLiteral("child"), child);
+
+    std::unique_ptr<CPropertyObject> copy(o.clone());
+    QCOMPARE(copy->objectName(), QStringLiteral("orig"));
+    QVERIFY(copy->parent() == nullptr);
+    QCOMPARE(copy->property("v").toInt(), 1);
+    QVERIFY(copy->objectProperty(QStringLiteral("child")) != child);
+    QCOMPARE(copy->objectProperty(QStringLiteral("child"))->property("w").toInt(), 2);
+    o.setProperty("v", 9); // shared fields are copy-on-write
+    QCOMPARE(copy->property("v").toInt(), 1);
+}
+
+void TstPropertyObject::addObjectProperties()
+{
+    CPropertyObject o;
+    o.setObjectProperty(QStringLiteral("a"), new CPropertyObject(nullptr, "a"));
+    auto* dup = new CPropertyObject(nullptr, "a");
+    auto* fresh = new CPropertyObject(nullptr, "b");
+    QVERIFY(o.addObjectProperties({dup, fresh}));
+    QCOMPARE(o.objectProperty(QStringLiteral("b")), fresh);
+    QVERIFY(o.objectProperty(QStringLiteral("a")) != dup);
+    delete dup; // not adopted: still the caller's
+}
+
+void TstPropertyObject::namesOrder()
+{
+    Declared o;
+    o.setProperty("zeta", 1);
+    o.setProperty("alpha", 1);
+    o.setObjectProperty(QStringLiteral("obj"), new CPropertyObject);
+    QCOMPARE(o.propertyNames(), QStringList({"objectName", "level", "alpha", "zeta", "obj"}));
+}
+
+QTEST_GUILESS_MAIN(TstPropertyObject)
+#include "tst_propertyobject.moc"

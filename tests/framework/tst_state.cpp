@@ -1,0 +1,338 @@
+#include "framework/cdomnode.h"
+#include "framework/cstatefactory.h"
+#include "framework/ctransition.h"
+#include "platform/machine.h"
+#include "testmachine.h"
+
+#include <QDomDocument>
+#include <QPointer>
+#include <QSignalSpy>
+#include <QTest>
+
+namespace {
+
+QDomDocument parse(const QString& xml)
+{
+    QDomDocument doc;
+    const bool ok = static_cast<bool>(doc.setContent(xml));
+    Q_ASSERT(ok);
+    return doc;
+}
+
+int createdBy = 0;
+template <int Tag>
+CState* taggedCreator(QObject* parent, const char* name, const QString& type, CStateFactory* f,
+                      const QDomNode& d)
+{
+    createdBy = Tag;
+    return CStateFactory::creator<TestState>(parent, name, type, f, d);
+}
+
+} // namespace
+
+class TstState : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void hasEvent_data();
+    void hasEvent();
+    void pageBackTransitionIsNewEachTime();
+    void resetDeletesSharedTransitionOnce();
+    void removeTransition();
+    void unnamedState();
+    void declareProperties_data();
+    void declareProperties();
+    void weight_data();
+    void weight();
+    void leaveTwiceFinishesTwice();
+    void finishedCarriesRegisteredTransition();
+    void fullNameAndFsm();
+    void factoryChaining();
+    void factoryTypeNames();
+    void factoryLookups();
+    void elementsByPath_data();
+    void elementsByPath();
+};
+
+void TstState::hasEvent_data()
+{
+    QTest::addColumn<QString>("names");
+    QTest::addColumn<bool>("expected");
+    QTest::newRow("event") << "success" << true;
+    QTest::newRow("pageBack") << "pageBack" << true;
+    QTest::newRow("unknown") << "installed" << false;
+    QTest::newRow("alternatives all known") << "success|pageBack" << true;
+    QTest::newRow("one unknown") << "success|installed" << false;
+    QTest::newRow("empty parts dropped") << "success||failed|" << true;
+    QTest::newRow("case matters") << "Success" << false;
+}
+
+void TstState::hasEvent()
+{
+    QFETCH(QString, names);
+    QFETCH(bool, expected);
+    TestState s(nullptr, "s", QDomNode());
+    QCOMPARE(s.hasEvent(names), expected);
+}
+
+void TstState::pageBackTransitionIsNewEachTime()
+{
+    CFsm fsm;
+    auto* s = new TestState(&fsm, "s", QDomNode());
+    CTransition* a = s->transition(QStringLiteral("pageBack"));
+    CTransition* b = s->transition(QStringLiteral("pageBack"));
+    QVERIFY(a && b && a != b);
+    QVERIFY(qobject_cast<CBackTransition*>(a));
+    QVERIFY(s->transitions().isEmpty());
+    QVERIFY(s->hasTransition(QStringLiteral("pageBack")));
+    QVERIFY(!s->transition(QStringLiteral("success")));
+    a->fire(); // goes back and deletes itself
+    QCOMPARE(fsm.moves, QStringList(QStringLiteral("<back>")));
+    delete b;
+}
+
+void TstState::resetDeletesSharedTransitionOnce()
+{
+    CFsm fsm;
+    TestState s(&fsm, "s", QDomNode());
+    QPointer<CTransition> t = new CTransition(&fsm, "t", QStringLiteral("s"), QStringLiteral("x"), QDomNode());
+    s.addTransition(t, QStringLiteral("success|failed"));
+    QCOMPARE(s.transition(QStringLiteral("failed")), t.data());
+    QVERIFY(s.hasTransition(QStringLiteral("nothing|failed")));
+    s.reset(); // a double delete would crash here
+    QVERIFY(t.isNull());
+    QVERIFY(s.transitions().isEmpty());
+    QVERIFY(s.events().isEmpty());
+}
+
+void TstState::removeTransition()
+{
+    CFsm fsm;
+    TestState s(&fsm, "s", QDomNode());
+    QPointer<CTransition> t = new CTransition(&fsm, "t", QStringLiteral("s"), QStringLiteral("x"), QDomNode());
+    s.addTransition(t, QStringLiteral("success|failed"));
+    QVERIFY(s.removeTransition(QStringLiteral("success")));
+    QVERIFY(!t.isNull()); // still registered under "failed"
+    QVERIFY(s.removeTransition(QStringLiteral("failed")));
+    QVERIFY(t.isNull());
+    QVERIFY(!s.removeTransition(QStringLiteral("failed")));
+}
+
+void TstState::unnamedState()
+{
+    const QDomDocument doc = parse(QStringLiteral("<state><property key='a' value='1'/></state>"));
+    TestState s(nullptr, nullptr, doc.documentElement());
+    QCOMPARE(s.messages(), QStringLiteral("Unnamed state.\n"));
+    QVERIFY(!s.hasProperty(QStringLiteral("a")));
+}
+
+// Which properties a description declares on which system.
+void TstState::declareProperties_data()
+{
+    QTest::addColumn<QString>("profile");
+    QTest::addColumn<QString>("expected"); // key=value pairs, then "required:" keys
+
+    const QString xml;
+    QTest::newRow("xp") << "winxp-sp2" << "base=1 common=c xp=yes | required: base xp";
+    QTest::newRow("98") << "win98" << "base=1 common=c nine=yes | required: base";
+    QTest::newRow("vista-x64") << "vista-x64" << "base=1 common=c wow=yes xp=yes | required: base xp";
+    QTest::newRow("2000") << "win2000" << "base=1 common=c | required: base";
+}
+
+void TstState::declareProperties()
+{
+    QFETCH(QString, profile);
+    QFETCH(QString, expected);
+    std::string error;
+    QVERIFY2(winsteps::platform::openMachine(profile.toStdString(), std::string(), &error), error.c_str());
+
+    const QDomDocument doc = parse(QStringLiteral(
+        "<state weight='3'>"
+        "  <property key='base' value='1' required='YES'/>"
+        "  <system type='winxp+'><property key='xp' value='yes' required='yes'/></system>"
+        "  <system type='WIN9X'><property key='nine' value='yes'/></system>"
+        "  <system type='wow64'><property key='wow' value='yes'/></system>"
+        "  <system type='common'><property key='common' value='c'/>"
+        "    <group><property key='deeper' value='no'/></group></system>"
+        "  <other><property key='nested' value='no'/></other>"
+        "</state>"));
+    TestState s(nullptr, "s", doc.documentElement());
+    QStringList got;
+    for (const QString& key : s.dataFields().keys())
+        got << key + QLatin1Char('=') + s.property(key).toString();
+    got << QStringLiteral("| required:") << s.requiredProperties();
+    QCOMPARE(got.join(QLatin1Char(' ')), expected);
+    QCOMPARE(s.weight(), 3);
+}
+
+void TstState::weight_data()
+{
+    QTest::addColumn<QString>("attribute");
+    QTest::addColumn<int>("expected");
+    QTest::newRow("positive") << "5" << 5;
+    QTest::newRow("negative ignored") << "-5" << 0;
+    QTest::newRow("not a number") << "heavy" << 0;
+    QTest::newRow("missing") << QString() << 0;
+}
+
+void TstState::weight()
+{
+    QFETCH(QString, attribute);
+    QFETCH(int, expected);
+    const QString xml = attribute.isNull() ? QStringLiteral("<state/>")
+                                           : QStringLiteral("<state weight='%1'/>").arg(attribute);
+    const QDomDocument doc = parse(xml);
+    TestState s(nullptr, "s", doc.documentElement());
+    QCOMPARE(s.weight(), expected);
+}
+
+void TstState::leaveTwiceFinishesTwice()
+{
+    TraceCapture capture;
+    TestState s(nullptr, "two", QDomNode());
+    QSignalSpy finished(&s, &CState::finished);
+    QSignalSpy progress(&s, &CState::progress);
+    s.setExitEvent(QStringLiteral("failed"));
+    s.leaveState();
+    s.leaveState();
+    QCOMPARE(finished.count(), 0); // never from inside the call
+    QTRY_COMPARE(finished.count(), 2);
+    QCOMPARE(progress.count(), 2);
+    QCOMPARE(progress.first().first().toInt(), 100);
+    QCOMPARE(s.progressPercent(), 100.0);
+    QVERIFY(capture.all().contains(QStringLiteral("[state               ]--- State two: leave state with event = failed\n")));
+}
+
+void TstState::finishedCarriesRegisteredTransition()
+{
+    CFsm fsm;
+    auto* s = new TestState(&fsm, "s", QDomNode());
+    auto* t = new CTransition(&fsm, "t", QStringLiteral("s"), QStringLiteral("next"), QDomNode());
+    s->addTransition(t, QStringLiteral("success"));
+    QSignalSpy finished(s, &CState::finished);
+    s->execute();
+    QTRY_COMPARE(finished.count(), 1);
+    QCOMPARE(finished.first().at(0).value<CState*>(), s);
+    QCOMPARE(finished.first().at(1).value<CTransition*>(), t);
+}
+
+void TstState::fullNameAndFsm()
+{
+    CFsm fsm("setup");
+    auto* s = new TestState(&fsm, "page", QDomNode());
+    QCOMPARE(s->fullName(), QStringLiteral("setup:page"));
+    QVERIFY(fsm.isFsm());
+    QVERIFY(!s->isFsm());
+    QCOMPARE(s->applicationProperties(), &fsm.appProperties);
+    QVERIFY(s->hostObject() == nullptr);
+}
+
+void TstState::factoryChaining()
+{
+    auto* root = new CStateFactory(QStringLiteral("root"));
+    auto* child = new CStateFactory(QStringLiteral("child"), root);
+    auto* grandchild = new CStateFactory(QStringLiteral("grand"), child);
+    root->addFactory(child);
+    child->addFactory(grandchild);
+    root->registerState(QStringLiteral("rootType"), &taggedCreator<1>);
+    grandchild->registerState(QStringLiteral("deepType"), &taggedCreator<3>);
+    child->registerState(QStringLiteral("childType"), &taggedCreator<2>);
+
+    CFsm fsm;
+    createdBy = 0;
+    CState* s = root->create(QStringLiteral("deepType"), QDomNode(), &fsm, QStringLiteral("d"));
+    QVERIFY(s);
+    QCOMPARE(createdBy, 3);
+    QCOMPARE(s->type(), QStringLiteral("deepType"));
+    QCOMPARE(s->objectName(), QStringLiteral("d"));
+
+    createdBy = 0;
+    QVERIFY(grandchild->create(QStringLiteral("rootType"), QDomNode(), &fsm, QStringLiteral("r")));
+    QCOMPARE(createdBy, 1); // asked up the parent chain
+
+    QVERIFY(!grandchild->create(QStringLiteral("nobody"), QDomNode(), &fsm, QStringLiteral("n")));
+    QCOMPARE(root->factoryNames(), QStringList({"root", "child", "grand"}));
+    QCOMPARE(root->stateTypes(QStringLiteral("child"), true, true), QStringList({"childType"}));
+    QVERIFY(root->stateTypes(QStringLiteral("grand"), true, true).isEmpty()); // direct children only
+    delete root; // deletes its children
+}
+
+void TstState::factoryTypeNames()
+{
+    CStateFactory f(QStringLiteral("f"));
+    f.registerState(QStringLiteral("zeta"), &CStateFactory::creator<TestState>);
+    f.registerState(QStringLiteral("alpha"), &CStateFactory::creator<TestState>);
+    f.registerState(QStringLiteral("setupFSM"), &CStateFactory::creator<TestState>);
+    QCOMPARE(f.typeNames(true, true), QStringList({"alpha", "setupFSM", "zeta"}));
+    QCOMPARE(f.typeNames(true, false), QStringList({"alpha", "zeta"}));
+    QCOMPARE(f.typeNames(false, true), QStringList({"setupFSM"}));
+    QVERIFY(f.typeNames(false, false).isEmpty());
+
+    std::unique_ptr<CStateFactory> win(createFactory(nullptr));
+    QCOMPARE(win->name(), QStringLiteral("win"));
+    QVERIFY(win->typeNames(false, true).isEmpty());
+}
+
+void TstState::factoryLookups()
+{
+    CStateFactory f(QStringLiteral("win"));
+    QCOMPARE(f.findFactory(QStringLiteral("win")), &f);
+    QVERIFY(!f.findFactory(QString()));
+    QVERIFY(!f.findFactory(QStringLiteral("other")));
+    createdBy = 0;
+    f.registerState(QStringLiteral("t"), &taggedCreator<1>);
+    f.registerState(QStringLiteral("t"), &taggedCreator<2>); // the second registration wins
+    std::unique_ptr<CState> s(f.create(QStringLiteral("t"), QDomNode(), nullptr, QStringLiteral("x")));
+    QCOMPARE(createdBy, 2);
+}
+
+// Paths over a small document; results as the list of their "id" attributes.
+void TstState::elementsByPath_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("start"); // id of the start element
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("name, deep") << "property" << "s" << "p1 p2 p3";
+    QTest::newRow("./ deep") << "./property" << "s" << "p1 p2 p3";
+    QTest::newRow("/// flat") << "///property" << "s" << "p1 p3";
+    QTest::newRow("// whole document") << "//property" << "s" << "p1 p2 p3 p4";
+    QTest::newRow("/ flat from document") << "/root" << "s" << "root";
+    QTest::newRow("../ from parent") << "../property" << "sys" << "p1 p2 p3";
+    QTest::newRow("steps") << "system/property" << "s" << "p2";
+    QTest::newRow("star step") << "*/property" << "s" << "p2";
+    QTest::newRow("attribute test") << "property[@key='b']" << "s" << "p2";
+    QTest::newRow("two tests") << "property[@key='c'][@value='3']" << "s" << "p3";
+    QTest::newRow("test fails") << "property[@key='c'][@value='4']" << "s" << "";
+    QTest::newRow("required attribute") << "@required" << "s" << "p1";
+    QTest::newRow("missing step") << "nothing/property" << "s" << "";
+}
+
+void TstState::elementsByPath()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, start);
+    QFETCH(QString, expected);
+    const QDomDocument doc = parse(QStringLiteral(
+        "<root id='root'>"
+        "<state id='s'>"
+        "  <property id='p1' key='a' value='1' required='yes'/>"
+        "  <system id='sys' type='common'><property id='p2' key='b' value='2'/></system>"
+        "  <property id='p3' key='c' value='3'/>"
+        "</state>"
+        "<other id='o'><property id='p4' key='d'/></other>"
+        "</root>"));
+    const QList<CDomNode> all = CDomNode(doc).elementsByPath(QStringLiteral("//*"));
+    CDomNode from;
+    for (const CDomNode& n : all) {
+        if (n.toElement().attribute(QStringLiteral("id")) == start)
+            from = n;
+    }
+    QVERIFY(!from.isNull());
+    QStringList ids;
+    for (const CDomNode& n : from.elementsByPath(path))
+        ids << n.toElement().attribute(QStringLiteral("id"));
+    QCOMPARE(ids.join(QLatin1Char(' ')), expected);
+}
+
+QTEST_GUILESS_MAIN(TstState)
+#include "tst_state.moc"

@@ -1,0 +1,217 @@
+#include "framework/cpropertymap.h"
+#include "framework/ctransition.h"
+#include "testmachine.h"
+
+#include <QDomDocument>
+#include <QPointer>
+#include <QTest>
+
+namespace {
+
+QDomElement transitionElement(QDomDocument& doc, const QString& maps)
+{
+    const bool ok = static_cast<bool>(doc.setContent(QStringLiteral("<transition>%1</transition>").arg(maps)));
+    Q_ASSERT(ok);
+    return doc.documentElement();
+}
+
+} // namespace
+
+class TstTransition : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void init();
+    void applyTraces_data();
+    void applyTraces();
+    void targetsByLocation();
+    void laterMapSeesEarlierResult();
+    void invalidMapKeptAndReported();
+    void objectsAreCopiedIntoReceiver();
+    void fireMovesMachine();
+    void checkPropertyMaps();
+
+private:
+    std::unique_ptr<CFsm> fsm;
+    TestState* from = nullptr;
+    TestState* to = nullptr;
+};
+
+void TstTransition::init()
+{
+    fsm = std::make_unique<CFsm>();
+    from = new TestState(fsm.get(), "from", QDomNode());
+    to = new TestState(fsm.get(), "to", QDomNode());
+}
+
+// One map per row: the trace lines written for it (after the leading empty line).
+void TstTransition::applyTraces_data()
+{
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<QString>("function");
+    QTest::addColumn<QStringList>("lines");
+
+    QTest::newRow("state value") << "copy" << "$version"
+        << QStringList{"|\u00afpropertymap", "| - get value from property \"version\" from state \"from\".",
+                       "|   value as string = 1.2", "|_Set property \"copy\" value as string = 1.2"};
+    QTest::newRow("machine value") << "fsm.out" << "$fsm.product"
+        << QStringList{"|\u00afpropertymap", "| - get value from property \"product\" from FSM.",
+                       "|   value as string = Demo", "|_Set property \"out\" value as string = Demo"};
+    QTest::newRow("application value") << "app.out" << "$app.lang"
+        << QStringList{"|\u00afpropertymap", "| - get value from property \"lang\" from application.",
+                       "|   value as string = en", "|_Set property \"out\" value as string = en"};
+    QTest::newRow("missing property") << "x" << "$nothing"
+        << QStringList{"|\u00afpropertymap", "| - get value from property \"nothing\" from state \"from\".",
+                       "|   ! Warning ! Property not found", "|_Set property \"x\" empty string or list"};
+    QTest::newRow("constant") << "x" << "'text'"
+        << QStringList{"|\u00afpropertymap", "|_Set property \"x\" value as string = text"};
+    QTest::newRow("long value cut") << "x" << "$long"
+        << QStringList{"|\u00afpropertymap", "| - get value from property \"long\" from state \"from\".",
+                       "|   value as string = " + QString(200, 'y') + "...",
+                       "|_Set property \"x\" value as string = " + QString(200, 'y') + "..."};
+    QTest::newRow("empty list") << "x" << "$empty"
+        << QStringList{"|\u00afpropertymap", "| - get value from property \"empty\" from state \"from\".",
+                       "|   empty string or list", "|_Set property \"x\" empty string or list"};
+    QTest::newRow("three items") << "x" << "$three"
+        << QStringList{"|\u00afpropertymap", "| - get value from property \"three\" from state \"from\".",
+                       "|   list with 3 items", "|_Set property \"x\" list with 3 items"};
+    QTest::newRow("newlines removed") << "x" << "$multi"
+        << QStringList{"|\u00afpropertymap", "| - get value from property \"multi\" from state \"from\".",
+                       "|   value as string = ab", "|_Set property \"x\" value as string = ab"};
+}
+
+void TstTransition::applyTraces()
+{
+    QFETCH(QString, target);
+    QFETCH(QString, function);
+    QFETCH(QStringList, lines);
+    fsm->setProperty("product", QStringLiteral("Demo"));
+    fsm->appProperties.setProperty("lang", QStringLiteral("en"));
+    from->setProperty("version", QStringLiteral("1.2"));
+    from->setProperty("long", QString(250, 'y'));
+    from->setProperty("empty", QStringList());
+    from->setProperty("three", QStringList({"a", "b", "c"}));
+    from->setProperty("multi", QStringLiteral("a\nb"));
+
+    CTransition t(fsm.get(), "t", QStringLiteral("from"), QStringLiteral("to"), QDomNode());
+    QVERIFY(t.addPropertyMap(target, function));
+    TraceCapture capture;
+    t.applyPropertyMaps();
+    QStringList got = capture.lines();
+    QVERIFY(!got.isEmpty());
+    QCOMPARE(got.takeFirst(), QString()); // the leading empty line
+    QCOMPARE(got, lines);
+}
+
+void TstTransition::targetsByLocation()
+{
+    CTransition t(fsm.get(), "t", QStringLiteral("from"), QStringLiteral("to"), QDomNode());
+    QVERIFY(t.addPropertyMap(QStringLiteral("fsm.a"), QStringLiteral("'1'")));
+    QVERIFY(t.addPropertyMap(QStringLiteral("app.b"), QStringLiteral("'2'")));
+    QVERIFY(t.addPropertyMap(QStringLiteral("other.c"), QStringLiteral("'3'")));
+    QVERIFY(t.addPropertyMap(QStringLiteral("fsm."), QStringLiteral("'4'")));
+    TraceCapture capture;
+    t.applyPropertyMaps();
+    QCOMPARE(fsm->property("a").toString(), QStringLiteral("1"));
+    QCOMPARE(fsm->appProperties.property("b").toString(), QStringLiteral("2"));
+    QCOMPARE(to->property("other.c").toString(), QStringLiteral("3"));
+    QCOMPARE(to->property("fsm.").toString(), QStringLiteral("4")); // empty rest: a state name
+
+    // Without application properties the variable warns and the target is not set.
+    fsm->withApplication = false;
+    CTransition u(fsm.get(), "u", QStringLiteral("nowhere"), QStringLiteral("to"), QDomNode());
+    QVERIFY(u.addPropertyMap(QStringLiteral("x"), QStringLiteral("$app.lang")));
+    QVERIFY(u.addPropertyMap(QStringLiteral("y"), QStringLiteral("$missingState")));
+    TraceCapture capture2;
+    u.applyPropertyMaps();
+    const QStringList lines = capture2.lines();
+    QVERIFY(lines.contains(QStringLiteral("| ! Warning ! No application properties available.")));
+    QVERIFY(lines.contains(QStringLiteral("|_Property \"x\" will not be set.")));
+    QVERIFY(lines.contains(QStringLiteral("| ! Warning ! No from-state.")));
+    QVERIFY(lines.contains(QStringLiteral("|_Property \"y\" will not be set.")));
+    QVERIFY(!to->hasProperty(QStringLiteral("x")));
+}
+
+void TstTransition::laterMapSeesEarlierResult()
+{
+    fsm->setProperty("n", QStringLiteral("old"));
+    CTransition t(fsm.get(), "t", QStringLiteral("from"), QStringLiteral("to"), QDomNode());
+    QVERIFY(t.addPropertyMap(QStringLiteral("fsm.n"), QStringLiteral("'new'")));
+    QVERIFY(t.addPropertyMap(QStringLiteral("seen"), QStringLiteral("$fsm.n")));
+    TraceCapture capture;
+    t.applyPropertyMaps();
+    QCOMPARE(to->property("seen").toString(), QStringLiteral("new"));
+}
+
+void TstTransition::invalidMapKeptAndReported()
+{
+    QDomDocument doc;
+    const QDomElement e = transitionElement(
+        doc, QStringLiteral("<propertymap target='a' function='add(1)'/><propertymap target='b' function='$x'/>"));
+    TraceCapture capture;
+    CTransition t(fsm.get(), "t", QStringLiteral("from"), QStringLiteral("to"), e);
+    QCOMPARE(t.propertyMaps().size(), 2);
+    QCOMPARE(t.errors(), QStringLiteral("'add' function has invalid number of parameters.\n"));
+    QCOMPARE(capture.lines(), QStringList({"  ! Error ! Invalid propertymap.",
+                                           QString(23, ' ') + "'add' function has invalid number of parameters."}));
+
+    // A map that does not parse at all is applied as "will not be set", never evaluated.
+    CTransition u(fsm.get(), "u", QStringLiteral("from"), QStringLiteral("to"), QDomNode());
+    QVERIFY(!u.addPropertyMap(QStringLiteral("z"), QStringLiteral("a,b")));
+    TraceCapture capture2;
+    u.applyPropertyMaps();
+    QVERIFY(capture2.lines().contains(QStringLiteral("|_Property \"z\" will not be set.")));
+    QVERIFY(!to->hasProperty(QStringLiteral("z")));
+}
+
+void TstTransition::objectsAreCopiedIntoReceiver()
+{
+    auto* obj = new CPropertyObject(nullptr, "config");
+    obj->setProperty("k", 1);
+    from->setObjectProperty(QStringLiteral("cfg"), obj);
+    CTransition t(fsm.get(), "t", QStringLiteral("from"), QStringLiteral("to"), QDomNode());
+    QVERIFY(t.addPropertyMap(QStringLiteral("fsm.cfg"), QStringLiteral("$cfg")));
+    TraceCapture capture;
+    t.applyPropertyMaps();
+    CPropertyObject* copy = fsm->objectProperty(QStringLiteral("cfg"));
+    QVERIFY(copy && copy != obj);
+    QCOMPARE(copy->property("k").toInt(), 1);
+    QVERIFY(capture.lines().contains(QStringLiteral("|   object name = config")));
+    QVERIFY(capture.lines().contains(QStringLiteral("|_Set object property \"cfg\" object name = config")));
+    t.applyPropertyMaps(); // replacing the machine's copy must not touch the source's object
+    QCOMPARE(from->objectProperty(QStringLiteral("cfg")), obj);
+}
+
+void TstTransition::fireMovesMachine()
+{
+    CTransition t(fsm.get(), "t", QStringLiteral("from"), QStringLiteral("to"), QDomNode());
+    QVERIFY(t.propertyMaps().isEmpty());
+    TraceCapture capture;
+    t.fire();
+    QCOMPARE(fsm->moves, QStringList(QStringLiteral("to")));
+
+    QPointer<CBackTransition> back = new CBackTransition(fsm.get(), "back");
+    back->fire();
+    QVERIFY(back.isNull());
+    QCOMPARE(fsm->moves.last(), QStringLiteral("<back>"));
+}
+
+void TstTransition::checkPropertyMaps()
+{
+    from->addResultProperty(QStringLiteral("value"));
+    fsm->addRequiredProperty(QStringLiteral("product"));
+    CTransition t(fsm.get(), "t", QStringLiteral("from"), QStringLiteral("to"), QDomNode());
+    t.addPropertyMap(QStringLiteral("a"), QStringLiteral("$value"));       // result of source: mapped
+    t.addPropertyMap(QStringLiteral("b"), QStringLiteral("$fsm.product")); // required of machine: mapped
+    t.addPropertyMap(QStringLiteral("c"), QStringLiteral("$unknown"));     // not available
+    t.addPropertyMap(QStringLiteral("fsm.d"), QStringLiteral("'k'"));      // machine target: result only
+    t.addPropertyMap(QStringLiteral("e"), QStringLiteral("add(1)"));       // invalid: skipped
+    t.checkPropertyMaps();
+    QCOMPARE(to->mappedProperties(), QStringList({"a", "b"}));
+    QCOMPARE(to->resultProperties(), QStringList({"a", "b"}));
+    QCOMPARE(fsm->resultProperties(), QStringList({"d"}));
+    QVERIFY(fsm->mappedProperties().isEmpty());
+}
+
+QTEST_GUILESS_MAIN(TstTransition)
+#include "tst_transition.moc"
