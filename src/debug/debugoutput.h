@@ -47,12 +47,18 @@ WINSTEPS_EXPORT std::mutex& debugMutex();
 // Loads the filter settings on first use. Caller holds debugMutex.
 WINSTEPS_EXPORT std::ostream& debugModule(const char* moduleName);
 
-// Writes text line by line (see the trace format in the README). Caller holds debugMutex.
-// The text is UTF-8.
+// Writes text to the sink and the debugger channel: one piece when it holds no end-of-line
+// or only a final one; otherwise each non-empty line as its own piece, indented by 23
+// blanks and ended by an end-of-line. Each piece starts with the time stamp when time
+// stamps are on. Caller holds debugMutex. The text is UTF-8.
 WINSTEPS_EXPORT void debugOutput(std::string text);
 
 // "hh:mm:ss.mmm " with blank padding, local time.
 WINSTEPS_EXPORT std::string debugTimeStamp();
+
+// The time-stamp text of a given time: hour, minute and second right-aligned in 2
+// characters, milliseconds in 3, blank-padded, then one blank (" 9: 5: 7. 42 ").
+WINSTEPS_EXPORT std::string formatDebugTimeStamp(int hour, int minute, int second, int millisecond);
 
 // One whole trace under the lock: tag, then message. The message normally ends with "\n".
 WINSTEPS_EXPORT void trace(const char* moduleName, const QString& message);
@@ -69,6 +75,7 @@ public:
 WINSTEPS_EXPORT void setTraceSink(TraceSink* sink);
 
 // Forget the loaded filter settings so the next trace reads them again (tests only).
+// Must not be called while holding debugMutex; neither may setTraceSink.
 WINSTEPS_EXPORT void resetDebugSettingsForTest();
 
 } // namespace winsteps

@@ -1,0 +1,305 @@
+#include "platform/emulated/emulatedmachine.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <filesystem>
+
+namespace winsteps::platform::emulated {
+
+namespace {
+
+std::string toStd(const QString& text)
+{
+    return text.toStdString();
+}
+
+} // namespace
+
+EmulatedMachine::EmulatedMachine(const MachineProfile& profile, const QString& folder)
+    : m_profile(profile)
+    , m_folder(QDir::cleanPath(QDir(folder).absolutePath()))
+{
+    // Environment values hold host paths, like every other answer of the machine.
+    const QMap<QString, QString>& env = m_profile.environment();
+    for (auto it = env.begin(); it != env.end(); ++it) {
+        if (it.value().isNull())
+            continue;
+        QStringList parts = it.value().split(QLatin1Char(';'));
+        for (QString& part : parts)
+            part = hostPath(part);
+        m_environment.insert(it.key(), parts.join(QLatin1Char(';')));
+    }
+}
+
+EmulatedMachine::~EmulatedMachine()
+{
+    if (m_capture)
+        std::fclose(m_capture);
+}
+
+std::unique_ptr<EmulatedMachine> EmulatedMachine::open(const MachineProfile& profile, const QString& folder,
+                                                       QString* error)
+{
+    if (folder.isEmpty()) {
+        *error = QStringLiteral("no machine folder given");
+        return nullptr;
+    }
+    std::unique_ptr<EmulatedMachine> machine(new EmulatedMachine(profile, folder));
+    if (!machine->makeTree(error))
+        return nullptr;
+    return machine;
+}
+
+std::unique_ptr<EmulatedMachine> EmulatedMachine::detached(const MachineProfile& profile, const QString& folder)
+{
+    return std::unique_ptr<EmulatedMachine>(new EmulatedMachine(profile, folder));
+}
+
+bool EmulatedMachine::makeTree(QString* error) const
+{
+    QFileInfo info(m_folder);
+    if (info.exists() && !info.isDir()) {
+        *error = QStringLiteral("machine folder \"%1\" is not a directory").arg(m_folder);
+        return false;
+    }
+    QStringList folders;
+    folders << driveC()
+            << hostPath(QStringLiteral("C:\\") + m_profile.windowsFolder())
+            << hostPath(QStringLiteral("C:\\") + m_profile.windowsFolder() + QLatin1Char('\\') + m_profile.systemFolder())
+            << hostPath(QStringLiteral("C:\\Program Files"))
+            << hostPath(m_profile.tempFolder());
+    const QMap<int, QString>& shell = m_profile.shellFolders();
+    for (const QString& path : shell) {
+        if (!path.isNull())
+            folders << hostPath(path);
+    }
+    for (const QString& path : std::as_const(folders)) {
+        if (!QDir().mkpath(path)) {
+            *error = QStringLiteral("cannot create \"%1\" in machine folder \"%2\"").arg(path, m_folder);
+            return false;
+        }
+    }
+    return true;
+}
+
+QString EmulatedMachine::hostPath(const QString& windowsPath) const
+{
+    if (windowsPath.size() < 2 || windowsPath.at(0).toUpper() != QLatin1Char('C')
+        || windowsPath.at(1) != QLatin1Char(':'))
+        return windowsPath;
+    if (windowsPath.size() > 2 && windowsPath.at(2) != QLatin1Char('\\') && windowsPath.at(2) != QLatin1Char('/'))
+        return windowsPath;
+    QString rest = windowsPath.mid(2);
+    rest.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    while (rest.endsWith(QLatin1Char('/')))
+        rest.chop(1);
+    return driveC() + rest;
+}
+
+bool EmulatedMachine::setDebuggerCapture(bool on)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!on) {
+        if (m_capture)
+            std::fclose(m_capture);
+        m_capture = nullptr;
+        return true;
+    }
+    if (!m_capture)
+        m_capture = std::fopen(QFile::encodeName(debuggerLogPath()).constData(), "ab");
+    return m_capture != nullptr;
+}
+
+std::uint32_t EmulatedMachine::getVersionEx(OsVersionInfoEx* info)
+{
+    if (const std::uint32_t code = m_profile.failure("GetVersionEx"))
+        return code;
+    const std::uint32_t size = info->size;
+    if (size != OSVERSIONINFO_SIZE && size != OSVERSIONINFOEX_SIZE)
+        return ERROR_INSUFFICIENT_BUFFER;
+    if (size == OSVERSIONINFOEX_SIZE && !m_profile.extendedRecord())
+        return ERROR_INVALID_PARAMETER;
+    *info = m_profile.version();
+    info->size = size;
+    if (!m_profile.isNt()) {
+        // The 9x family repeats major and minor version in the high word of the build.
+        info->buildNumber = (info->majorVersion << 24) | (info->minorVersion << 16) | (info->buildNumber & 0xFFFF);
+    }
+    if (size == OSVERSIONINFO_SIZE) {
+        info->servicePackMajor = 0;
+        info->servicePackMinor = 0;
+        info->suiteMask = 0;
+        info->productType = 0;
+        info->reserved = 0;
+    }
+    return ERROR_SUCCESS;
+}
+
+std::uint32_t EmulatedMachine::isWow64Process(bool* wow64)
+{
+    if (!m_profile.hasIsWow64Process())
+        return ERROR_PROC_NOT_FOUND;
+    if (const std::uint32_t code = m_profile.failure("IsWow64Process"))
+        return code;
+    *wow64 = m_profile.wow64();
+    return ERROR_SUCCESS;
+}
+
+bool EmulatedMachine::isUserAnAdmin()
+{
+    return m_profile.administrator();
+}
+
+std::uint32_t EmulatedMachine::getModuleFileName(std::string* path)
+{
+    std::error_code error;
+    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (error)
+        return ERROR_FILE_NOT_FOUND;
+    *path = exe.string();
+    return ERROR_SUCCESS;
+}
+
+std::uint32_t EmulatedMachine::getUserName(std::string* name)
+{
+    *name = toStd(m_profile.user());
+    return ERROR_SUCCESS;
+}
+
+std::uint32_t EmulatedMachine::getWindowsDirectory(std::string* path)
+{
+    if (const std::uint32_t code = m_profile.failure("GetWindowsDirectory"))
+        return code;
+    *path = toStd(hostPath(QStringLiteral("C:\\") + m_profile.windowsFolder()));
+    return ERROR_SUCCESS;
+}
+
+std::uint32_t EmulatedMachine::getSystemDirectory(std::string* path)
+{
+    if (const std::uint32_t code = m_profile.failure("GetSystemDirectory"))
+        return code;
+    *path = toStd(hostPath(QStringLiteral("C:\\") + m_profile.windowsFolder() + QLatin1Char('\\')
+                           + m_profile.systemFolder()));
+    return ERROR_SUCCESS;
+}
+
+std::uint32_t EmulatedMachine::getSystemDrive(std::string* drive)
+{
+    // Derived from the system directory, as on Windows.
+    if (const std::uint32_t code = m_profile.failure("GetSystemDirectory"))
+        return code;
+    *drive = toStd(driveC());
+    return ERROR_SUCCESS;
+}
+
+QString EmulatedMachine::findVariable(const QString& name) const
+{
+    for (auto it = m_environment.begin(); it != m_environment.end(); ++it) {
+        if (it.key().compare(name, Qt::CaseInsensitive) == 0)
+            return it.key();
+    }
+    return QString();
+}
+
+std::uint32_t EmulatedMachine::getEnvironmentVariable(const std::string& name, std::string* value)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const QString key = findVariable(QString::fromStdString(name));
+    if (key.isNull())
+        return ERROR_ENVVAR_NOT_FOUND;
+    *value = toStd(m_environment.value(key));
+    return ERROR_SUCCESS;
+}
+
+std::uint32_t EmulatedMachine::setEnvironmentVariable(const std::string& name, const std::string* value)
+{
+    const QString qname = QString::fromStdString(name);
+    if (qname.isEmpty() || qname.contains(QLatin1Char('=')))
+        return ERROR_INVALID_PARAMETER;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const QString key = findVariable(qname);
+    if (!value) {
+        if (key.isNull())
+            return ERROR_ENVVAR_NOT_FOUND;
+        m_environment.remove(key);
+        return ERROR_SUCCESS;
+    }
+    m_environment.insert(key.isNull() ? qname : key, QString::fromStdString(*value));
+    return ERROR_SUCCESS;
+}
+
+std::vector<std::pair<std::string, std::string>> EmulatedMachine::environmentStrings()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    std::vector<std::pair<std::string, std::string>> result;
+    for (auto it = m_environment.begin(); it != m_environment.end(); ++it)
+        result.emplace_back(toStd(it.key()), toStd(it.value()));
+    return result;
+}
+
+bool EmulatedMachine::shellFolderApiAvailable()
+{
+    return m_profile.shellFolderLibrary();
+}
+
+HRESULT EmulatedMachine::getFolderPath(int csidl, std::string* path)
+{
+    if (!m_profile.shellFolderLibrary())
+        return HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND);
+    const int id = csidl & ~csidl::FLAG_MASK;
+    const QMap<int, QString>& folders = m_profile.shellFolders();
+    const auto it = folders.find(id);
+    if (it == folders.end())
+        return E_INVALIDARG;
+    if (it.value().isNull())
+        return E_FAIL;
+    const QString host = hostPath(it.value());
+    if (!QFileInfo(host).isDir()) {
+        if (!(csidl & csidl::FLAG_CREATE) || !QDir().mkpath(host))
+            return E_FAIL;
+    }
+    *path = toStd(host);
+    return S_OK;
+}
+
+HRESULT EmulatedMachine::coInitialize()
+{
+    if (const std::uint32_t code = m_profile.failure("CoInitialize"))
+        return static_cast<HRESULT>(code);
+    std::lock_guard<std::mutex> lock(m_mutex);
+    int& count = m_comThreads[std::this_thread::get_id()];
+    return count++ == 0 ? S_OK : S_FALSE;
+}
+
+HRESULT EmulatedMachine::coInitializeSecurity(std::int32_t, std::uint32_t, std::uint32_t, std::uint32_t)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_comThreads.find(std::this_thread::get_id()) == m_comThreads.end())
+        return CO_E_NOTINITIALIZED;
+    if (m_comSecurity)
+        return RPC_E_TOO_LATE;
+    if (const std::uint32_t code = m_profile.failure("CoInitializeSecurity"))
+        return static_cast<HRESULT>(code);
+    m_comSecurity = true;
+    return S_OK;
+}
+
+void EmulatedMachine::coUninitialize()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const auto it = m_comThreads.find(std::this_thread::get_id());
+    if (it != m_comThreads.end() && --it->second <= 0)
+        m_comThreads.erase(it);
+}
+
+void EmulatedMachine::outputDebugString(const std::string& text)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_capture || text.empty())
+        return;
+    std::fwrite(text.data(), 1, text.size(), m_capture);
+    std::fflush(m_capture);
+}
+
+} // namespace winsteps::platform::emulated

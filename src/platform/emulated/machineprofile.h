@@ -1,0 +1,93 @@
+#pragma once
+
+#include "platform/platform.h"
+
+#include <QJsonObject>
+#include <QMap>
+#include <QString>
+#include <QStringList>
+
+namespace winsteps::platform::emulated {
+
+// The description an emulated machine is made from: a JSON object. Built-in profiles are
+// compiled in; a file on disk may be used instead. A profile may start from another one with
+// "inherits": NAME-OR-FILE, whose objects it overrides key by key. Unknown keys are kept in
+// json() for later subsystems and otherwise ignored.
+//
+//   "os": {"platformId", "major", "minor", "build", "servicePack", "servicePackMajor",
+//          "servicePackMinor", "suiteMask", "productType", "extendedRecord"}
+//   "wow64", "administrator", "shellFolderLibrary": booleans
+//   "user", "computerName": strings
+//   "layout": {"windows", "system", "profiles"}    folder names below drive C:
+//   "environment": {NAME: "value" | null}          "C:\..." values map into drive_c
+//   "shellFolders": {"CSIDL": "C:\\..." | null}    null: that query fails
+//   "functions": {"IsWow64Process": bool}          exported by the emulated system or not
+//   "failures": {"GetVersionEx"|"IsWow64Process"|"GetWindowsDirectory"|"GetSystemDirectory"|
+//                "CoInitialize"|"CoInitializeSecurity": code}   calls that fail with code
+class WINSTEPS_EXPORT MachineProfile {
+public:
+    enum class ProfileStyle { Win9x, DocumentsAndSettings, Users };
+
+    // A built-in name or the path of a JSON file. False + error text when it cannot be used.
+    bool load(const QString& nameOrFile, QString* error);
+    // A profile from JSON text; source names it in error texts.
+    bool parse(const QByteArray& json, const QString& source, QString* error);
+
+    static QStringList builtinNames();
+    static bool isBuiltin(const QString& name);
+
+    QString name() const { return m_name; }
+    QString description() const { return m_description; }
+    const QJsonObject& json() const { return m_json; }
+
+    const OsVersionInfoEx& version() const { return m_version; }
+    bool extendedRecord() const { return m_extendedRecord; }
+    bool isNt() const { return m_version.platformId == VER_PLATFORM_WIN32_NT; }
+    bool wow64() const { return m_wow64; }
+    bool administrator() const { return m_administrator; }
+    bool shellFolderLibrary() const { return m_shellFolderLibrary; }
+    bool hasIsWow64Process() const { return m_hasIsWow64Process; }
+    QString user() const { return m_user; }
+    QString computerName() const { return m_computerName; }
+
+    QString windowsFolder() const { return m_windowsFolder; } // below drive C:
+    QString systemFolder() const { return m_systemFolder; }   // below the Windows folder
+    QString profilesFolder() const { return m_profilesFolder; }
+    ProfileStyle profileStyle() const { return m_style; }
+
+    // Shell folders as Windows paths ("C:\..."); a null string: the query fails.
+    const QMap<int, QString>& shellFolders() const { return m_shellFolders; }
+    // The Temp folder as a Windows path.
+    QString tempFolder() const { return m_tempFolder; }
+    // Environment as Windows text ("C:\..." paths); a null value: removed.
+    const QMap<QString, QString>& environment() const { return m_environment; }
+
+    // The error code configured for a function, or 0 when the call succeeds.
+    std::uint32_t failure(const char* function) const;
+
+private:
+    bool read(const QJsonObject& json, const QString& source, QString* error);
+    void fillDefaults();
+
+    QString m_name;
+    QString m_description;
+    QJsonObject m_json;
+    OsVersionInfoEx m_version;
+    bool m_extendedRecord = true;
+    bool m_wow64 = false;
+    bool m_administrator = true;
+    bool m_shellFolderLibrary = true;
+    bool m_hasIsWow64Process = true;
+    QString m_user;
+    QString m_computerName;
+    QString m_windowsFolder;
+    QString m_systemFolder;
+    QString m_profilesFolder;
+    ProfileStyle m_style = ProfileStyle::DocumentsAndSettings;
+    QMap<int, QString> m_shellFolders;
+    QString m_tempFolder;
+    QMap<QString, QString> m_environment;
+    QMap<QString, std::uint32_t> m_failures;
+};
+
+} // namespace winsteps::platform::emulated

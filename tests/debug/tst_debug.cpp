@@ -1,0 +1,302 @@
+#include "debug/debugoutput.h"
+#include "platform/machine.h"
+
+#include <QFile>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+using Pieces = std::vector<std::string>;
+Q_DECLARE_METATYPE(Pieces)
+
+namespace {
+
+class CaptureSink final : public winsteps::TraceSink {
+public:
+    void write(const std::string& piece) override { pieces.push_back(piece); }
+    Pieces pieces;
+};
+
+const std::string indent(23, ' ');
+
+QString show(const Pieces& pieces)
+{
+    QStringList out;
+    for (const std::string& p : pieces)
+        out << QLatin1Char('"') + QString::fromStdString(p).replace(QLatin1Char('\n'), QLatin1String("\\n")) + QLatin1Char('"');
+    return out.join(QLatin1String(", "));
+}
+
+} // namespace
+
+class TstDebug : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanupTestCase();
+
+    void tag_data();
+    void tag();
+    void filters_data();
+    void filters();
+    void filtersAreReadOnce();
+    void versionIsWritten();
+    void output_data();
+    void output();
+    void timeStampFormat_data();
+    void timeStampFormat();
+    void timeStampsOn();
+    void textIsUtf8();
+    void debuggerChannel();
+    void tracesDoNotInterleave();
+
+private:
+    void configure(const QVariant& include, const QVariant& exclude, bool timeStamps);
+
+    QTemporaryDir m_config;
+    CaptureSink m_sink;
+};
+
+void TstDebug::initTestCase()
+{
+    // Settings go to a folder of our own, never to the user's.
+    QVERIFY(m_config.isValid());
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_config.path()));
+    QSettings probe(QSettings::UserScope, QStringLiteral("Korvane"), QStringLiteral("qt"));
+    QVERIFY2(probe.fileName().startsWith(m_config.path()), qPrintable(probe.fileName()));
+
+    std::string error;
+    QVERIFY2(winsteps::platform::openMachine("winxp-sp2", std::string(), &error), error.c_str());
+    winsteps::setTraceSink(&m_sink);
+}
+
+void TstDebug::init()
+{
+    configure(QVariant(), QVariant(), false);
+}
+
+void TstDebug::cleanupTestCase()
+{
+    winsteps::setTraceSink(nullptr);
+}
+
+// Writes the filter settings (an invalid QVariant removes the key) and has them read again.
+void TstDebug::configure(const QVariant& include, const QVariant& exclude, bool timeStamps)
+{
+    QSettings store(QSettings::UserScope, QStringLiteral("Korvane"), QStringLiteral("qt"));
+    const QString keys[] = {QStringLiteral("debug/filter/include"), QStringLiteral("debug/filter/exclude")};
+    const QVariant values[] = {include, exclude};
+    for (int i = 0; i < 2; ++i) {
+        if (values[i].isValid())
+            store.setValue(keys[i], values[i]);
+        else
+            store.remove(keys[i]);
+    }
+    store.setValue(QStringLiteral("debug/includeTimeStamp"), timeStamps);
+    store.sync();
+    winsteps::resetDebugSettingsForTest();
+    m_sink.pieces.clear();
+}
+
+void TstDebug::tag_data()
+{
+    QTest::addColumn<QByteArray>("module");
+    QTest::addColumn<QByteArray>("tag");
+
+    QTest::newRow("3 characters") << QByteArray("app") << QByteArray("[app                 ]");
+    QTest::newRow("exactly 20") << QByteArray("propertymapfunctions") << QByteArray("[propertymapfunctions]");
+    QTest::newRow("25 characters") << QByteArray("abcdefghijklmnopqrstuvwxy") << QByteArray("[abcdefghijklmnopqrst]");
+}
+
+void TstDebug::tag()
+{
+    QFETCH(QByteArray, module);
+    QFETCH(QByteArray, tag);
+    winsteps::trace(module.constData(), QStringLiteral("text\n"));
+    const Pieces expected{tag.toStdString(), "text\n"};
+    QCOMPARE(show(m_sink.pieces), show(expected));
+}
+
+void TstDebug::filters_data()
+{
+    QTest::addColumn<QVariant>("include");
+    QTest::addColumn<QVariant>("exclude");
+    QTest::addColumn<QByteArray>("module");
+    QTest::addColumn<bool>("tagShown");
+
+    const QVariant unset;
+    QTest::newRow("defaults") << unset << unset << QByteArray("CFirewall") << true;
+    QTest::newRow("search is case-sensitive") << QVariant("serv") << unset << QByteArray("WinServiceManager") << false;
+    QTest::newRow("found anywhere") << QVariant("Serv") << unset << QByteArray("WinServiceManager") << true;
+    QTest::newRow("exclude hides") << QVariant(".*") << QVariant("CFirewall") << QByteArray("CFirewall") << false;
+    QTest::newRow("exclude spares others") << QVariant(".*") << QVariant("CFirewall") << QByteArray("state") << true;
+    QTest::newRow("empty include shows all") << QVariant("") << QVariant("state") << QByteArray("state") << true;
+    QTest::newRow("anchored include") << QVariant("^state$") << unset << QByteArray("statex") << false;
+    QTest::newRow("regexp, not wildcard") << QVariant("C?Firewall") << unset << QByteArray("CFirewall") << true;
+    QTest::newRow("invalid include never matches") << QVariant("*Firewall") << unset << QByteArray("CFirewall") << false;
+    QTest::newRow("invalid exclude never matches") << QVariant("state") << QVariant("(open") << QByteArray("state") << true;
+}
+
+void TstDebug::filters()
+{
+    QFETCH(QVariant, include);
+    QFETCH(QVariant, exclude);
+    QFETCH(QByteArray, module);
+    QFETCH(bool, tagShown);
+    configure(include, exclude, false);
+
+    winsteps::trace(module.constData(), QStringLiteral("message\n"));
+    // The message is written whether or not the tag is.
+    Pieces expected;
+    if (tagShown)
+        expected.push_back("[" + QString::fromLatin1(module).leftJustified(20).toStdString() + "]");
+    expected.push_back("message\n");
+    QCOMPARE(show(m_sink.pieces), show(expected));
+}
+
+void TstDebug::filtersAreReadOnce()
+{
+    winsteps::trace("state", QStringLiteral("first\n"));
+    QSettings store(QSettings::UserScope, QStringLiteral("Korvane"), QStringLiteral("qt"));
+    store.setValue(QStringLiteral("debug/filter/include"), QStringLiteral("nothing-matches"));
+    store.sync();
+    m_sink.pieces.clear();
+    winsteps::trace("state", QStringLiteral("second\n"));
+    QCOMPARE(m_sink.pieces.size(), size_t(2));
+}
+
+void TstDebug::versionIsWritten()
+{
+    QSettings store(QSettings::UserScope, QStringLiteral("Korvane"), QStringLiteral("qt"));
+    store.remove(QStringLiteral("debug/version"));
+    store.sync();
+    winsteps::resetDebugSettingsForTest();
+    winsteps::trace("state", QStringLiteral("x\n"));
+    store.sync();
+    QCOMPARE(store.value(QStringLiteral("debug/version")).toString(), QStringLiteral("1.0.0"));
+}
+
+void TstDebug::output_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<Pieces>("pieces");
+
+    QTest::newRow("one line with end") << QByteArray("one line\n") << Pieces{"one line\n"};
+    QTest::newRow("one line without end") << QByteArray("no end") << Pieces{"no end"};
+    QTest::newRow("two lines") << QByteArray("first\nsecond\n") << Pieces{indent + "first\n", indent + "second\n"};
+    QTest::newRow("last line unended") << QByteArray("first\nsecond") << Pieces{indent + "first\n", indent + "second\n"};
+    QTest::newRow("empty lines dropped") << QByteArray("a\n\n\nb\n") << Pieces{indent + "a\n", indent + "b\n"};
+    QTest::newRow("leading end-of-line") << QByteArray("\nx") << Pieces{indent + "x\n"};
+    QTest::newRow("only ends of lines") << QByteArray("\n\n") << Pieces{"\n\n"};
+    QTest::newRow("empty") << QByteArray("") << Pieces{};
+}
+
+void TstDebug::output()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(Pieces, pieces);
+    {
+        std::lock_guard<std::mutex> lock(winsteps::debugMutex());
+        winsteps::debugOutput(text.toStdString());
+    }
+    QCOMPARE(show(m_sink.pieces), show(pieces));
+}
+
+void TstDebug::timeStampFormat_data()
+{
+    QTest::addColumn<int>("hour");
+    QTest::addColumn<int>("minute");
+    QTest::addColumn<int>("second");
+    QTest::addColumn<int>("ms");
+    QTest::addColumn<QByteArray>("text");
+
+    QTest::newRow("blank padded") << 9 << 5 << 7 << 42 << QByteArray(" 9: 5: 7. 42 ");
+    QTest::newRow("full width") << 23 << 59 << 58 << 999 << QByteArray("23:59:58.999 ");
+    QTest::newRow("midnight") << 0 << 0 << 0 << 0 << QByteArray(" 0: 0: 0.  0 ");
+}
+
+void TstDebug::timeStampFormat()
+{
+    QFETCH(int, hour);
+    QFETCH(int, minute);
+    QFETCH(int, second);
+    QFETCH(int, ms);
+    QFETCH(QByteArray, text);
+    QCOMPARE(QByteArray::fromStdString(winsteps::formatDebugTimeStamp(hour, minute, second, ms)), text);
+}
+
+void TstDebug::timeStampsOn()
+{
+    configure(QVariant(), QVariant(), true);
+    winsteps::trace("state", QStringLiteral("a\nb\n"));
+
+    // The tag and every line carry a stamp of their own.
+    const QString stamp = QStringLiteral("[ \\d]\\d:[ \\d]\\d:[ \\d]\\d\\.[ \\d]{2}\\d ");
+    const QStringList patterns{stamp + QStringLiteral("\\[state {15}\\]"), stamp + QStringLiteral(" {23}a\\n"),
+                               stamp + QStringLiteral(" {23}b\\n")};
+    QCOMPARE(m_sink.pieces.size(), size_t(patterns.size()));
+    for (int i = 0; i < patterns.size(); ++i) {
+        const QString piece = QString::fromStdString(m_sink.pieces[size_t(i)]);
+        QVERIFY2(QRegularExpression(QRegularExpression::anchoredPattern(patterns[i])).match(piece).hasMatch(),
+                 qPrintable(piece));
+    }
+}
+
+void TstDebug::textIsUtf8()
+{
+    const QString message = QStringLiteral("macron \u00AF, omega \u03A9, kanji \u6F22\n");
+    winsteps::trace("state", message);
+    QCOMPARE(m_sink.pieces.size(), size_t(2));
+    QCOMPARE(QString::fromUtf8(m_sink.pieces[1].c_str()), message);
+}
+
+void TstDebug::debuggerChannel()
+{
+    const QString log = QString::fromStdString(winsteps::platform::currentMachineFolder()) + QStringLiteral("/debugview.log");
+    QFile::remove(log);
+    winsteps::platform::setDebuggerCapture(true);
+    winsteps::trace("CFirewall", QStringLiteral("one\ntwo \u00AF\n"));
+    winsteps::platform::setDebuggerCapture(false);
+    winsteps::trace("CFirewall", QStringLiteral("not captured\n"));
+
+    QFile file(log);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    std::string sinkText;
+    for (size_t i = 0; i < 3; ++i)
+        sinkText += m_sink.pieces.at(i);
+    QCOMPARE(file.readAll().toStdString(), sinkText);
+}
+
+void TstDebug::tracesDoNotInterleave()
+{
+    constexpr int threads = 4;
+    constexpr int traces = 200;
+    std::vector<std::thread> workers;
+    for (int t = 0; t < threads; ++t) {
+        workers.emplace_back([t] {
+            const std::string module = "worker" + std::to_string(t);
+            for (int i = 0; i < traces; ++i)
+                winsteps::trace(module.c_str(), QStringLiteral("from %1\n").arg(t));
+        });
+    }
+    for (std::thread& w : workers)
+        w.join();
+
+    QCOMPARE(m_sink.pieces.size(), size_t(2 * threads * traces));
+    for (size_t i = 0; i < m_sink.pieces.size(); i += 2) {
+        const std::string& tag = m_sink.pieces[i];
+        const std::string& text = m_sink.pieces[i + 1];
+        QCOMPARE(tag.substr(0, 7), std::string("[worker"));
+        QCOMPARE(text, "from " + tag.substr(7, 1) + "\n");
+    }
+}
+
+QTEST_GUILESS_MAIN(TstDebug)
+#include "tst_debug.moc"

@@ -1,0 +1,277 @@
+#include "actions/ccominit.h"
+#include "actions/cosversion.h"
+#include "actions/istandardpaths.h"
+#include "platform/emulated/emulatedmachine.h"
+
+#include <QCoreApplication>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <thread>
+
+using namespace winsteps::platform;
+using emulated::EmulatedMachine;
+using emulated::MachineProfile;
+
+namespace {
+
+// A machine from a built-in name or from inline JSON (which may inherit a built-in one).
+std::unique_ptr<EmulatedMachine> machine(const QTemporaryDir& dir, const QString& source)
+{
+    QString error;
+    MachineProfile profile;
+    const bool ok = source.startsWith(QLatin1Char('{')) ? profile.parse(source.toUtf8(), QStringLiteral("inline"), &error)
+                                                       : profile.load(source, &error);
+    if (!ok)
+        qWarning("%s", qPrintable(error));
+    static int count = 0;
+    return ok ? EmulatedMachine::open(profile, dir.filePath(QString::number(++count)), &error) : nullptr;
+}
+
+class Paths : public IStandardPaths {};
+
+} // namespace
+
+class TstPaths : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void osClasses_data();
+    void osClasses();
+    void classNamesIgnoreCase();
+    void expand_data();
+    void expand();
+    void standardEntries_data();
+    void standardEntries();
+    void applicationDirectory();
+    void comGuard_data();
+    void comGuard();
+    void comGuardOnLaterThreads();
+
+private:
+    QTemporaryDir m_dir;
+};
+
+void TstPaths::osClasses_data()
+{
+    QTest::addColumn<QString>("profile");
+    QTest::addColumn<QStringList>("classes"); // every class that holds
+
+    const QStringList nt5{"win", "win2000+", "winnt"};
+    QTest::newRow("win95") << "win95" << QStringList{"win", "win9x", "win95"};
+    QTest::newRow("win95 OSR2") << R"({"inherits": "win95", "os": {"servicePack": " C"}})" << QStringList{"win", "win9x"};
+    QTest::newRow("win98") << "win98" << QStringList{"win", "win9x", "win98x", "win98"};
+    QTest::newRow("win98se") << "win98se" << QStringList{"win", "win9x", "win98x", "win98se"};
+    QTest::newRow("winme") << "winme" << QStringList{"win", "win9x", "winme"};
+    QTest::newRow("win2000") << "win2000" << nt5 + QStringList{"win2000"};
+    QTest::newRow("winxp-sp1") << "winxp-sp1" << nt5 + QStringList{"winxp", "winxp+"};
+    QTest::newRow("winxp-sp2") << "winxp-sp2" << nt5 + QStringList{"winxp", "winxp+", "winxpsp2+"};
+    QTest::newRow("win2003") << "win2003" << nt5 + QStringList{"winxp+", "winxpsp2+", "win2003"};
+    QTest::newRow("XP x64") << R"({"inherits": "win2003", "wow64": true})"
+                            << nt5 + QStringList{"winxp+", "winxpsp2+", "win2003", "winxp64", "wow64"};
+    QTest::newRow("vista") << "vista" << nt5 + QStringList{"winxp+", "winxpsp2+", "winvista", "winvista+"};
+    QTest::newRow("vista-x64") << "vista-x64"
+                               << nt5 + QStringList{"winxp+", "winxpsp2+", "winvista", "winvista+", "wow64", "winvista64"};
+    // Without the extended record the service-pack number reads 0.
+    QTest::newRow("XP SP2, basic record only") << R"({"inherits": "winxp-sp2", "os": {"extendedRecord": false}})"
+                                               << nt5 + QStringList{"winxp", "winxp+"};
+    QTest::newRow("version query fails") << R"({"inherits": "vista-x64", "failures": {"GetVersionEx": 1}})"
+                                         << QStringList{"win", "wow64"};
+    QTest::newRow("WOW64 call fails") << R"({"inherits": "vista-x64", "failures": {"IsWow64Process": 5}})"
+                                      << nt5 + QStringList{"winxp+", "winxpsp2+", "winvista", "winvista+"};
+    QTest::newRow("WOW64 function missing") << R"({"inherits": "vista-x64", "functions": {"IsWow64Process": false}})"
+                                            << nt5 + QStringList{"winxp+", "winxpsp2+", "winvista", "winvista+"};
+}
+
+void TstPaths::osClasses()
+{
+    QFETCH(QString, profile);
+    QFETCH(QStringList, classes);
+    auto m = machine(m_dir, profile);
+    QVERIFY(m);
+    const COsVersion version(*m);
+    for (const QString& name : COsVersion::classNames())
+        QVERIFY2(version.isOsClass(name) == classes.contains(name), qPrintable(name));
+    for (const QString& name : classes)
+        QVERIFY2(COsVersion::classNames().contains(name), qPrintable(name));
+}
+
+void TstPaths::classNamesIgnoreCase()
+{
+    auto m = machine(m_dir, QStringLiteral("winxp-sp2"));
+    QVERIFY(m);
+    const COsVersion version(*m);
+    QVERIFY(version.isOsClass(QStringLiteral("WinXP+")));
+    QVERIFY(version.isOsClass(QStringLiteral("WINNT")));
+    QVERIFY(!version.isOsClass(QStringLiteral("winxp++")));
+    QVERIFY(!version.isOsClass(QString()));
+}
+
+void TstPaths::expand_data()
+{
+    QTest::addColumn<QStringList>("macros"); // macro, value, macro, value, ...
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("expanded");
+
+    const QStringList sys{"%WINSYSDIR%", "C:\\WINDOWS\\system32"};
+    QTest::newRow("system file") << sys << "%WINSYSDIR%\\msiexec.exe" << "C:\\WINDOWS\\system32\\msiexec.exe";
+    QTest::newRow("every occurrence") << sys << "%WINSYSDIR%;%WINSYSDIR%" << "C:\\WINDOWS\\system32;C:\\WINDOWS\\system32";
+    QTest::newRow("unknown macro kept") << sys << "%NOPE%\\%WINSYSDIR%" << "%NOPE%\\C:\\WINDOWS\\system32";
+    QTest::newRow("case-sensitive") << sys << "%winsysdir%" << "%winsysdir%";
+    QTest::newRow("lone percent") << sys << "100% done" << "100% done";
+    // %Z% comes after %APP% in key order, so its %APP% is replaced in the second pass.
+    QTest::newRow("second pass") << QStringList{"%APP%", "/opt/app", "%Z%", "%APP%\\lib"} << "%Z%\\x.dll"
+                                 << "/opt/app\\lib\\x.dll";
+    QTest::newRow("ten passes at most") << QStringList{"%LOOP%", "x%LOOP%"} << "%LOOP%" << "xxxxxxxxxx%LOOP%";
+    QTest::newRow("unset value empties") << QStringList{"%TEMP%", QString()} << "%TEMP%\\setup.log" << "\\setup.log";
+    QTest::newRow("empty macro ignored") << QStringList{"", "X", "%A%", "a"} << "%A%bc" << "abc";
+}
+
+void TstPaths::expand()
+{
+    QFETCH(QStringList, macros);
+    QFETCH(QString, text);
+    QFETCH(QString, expanded);
+    Paths paths;
+    for (int i = 0; i + 1 < macros.size(); i += 2)
+        paths.setMacro(macros[i], macros[i + 1]);
+    QCOMPARE(paths.expand(text), expanded);
+}
+
+void TstPaths::standardEntries_data()
+{
+    QTest::addColumn<QString>("profile");
+    QTest::addColumn<QString>("macro");
+    QTest::addColumn<QString>("value"); // below the machine folder; null: no entry
+
+    const QString none;
+    const QString xp = "winxp-sp2";
+    const QString user = "/drive_c/Documents and Settings/User";
+    const QString all = "/drive_c/Documents and Settings/All Users";
+    QTest::newRow("windows") << xp << "%WINDIR%" << "/drive_c/windows";
+    QTest::newRow("system") << xp << "%WINSYSDIR%" << "/drive_c/windows/system32";
+    QTest::newRow("drive") << xp << "%WINDRIVE%" << "/drive_c";
+    QTest::newRow("temp") << xp << "%TEMP%" << user + "/Local Settings/Temp";
+    QTest::newRow("program files") << xp << "%PROGRAM_FILES%" << "/drive_c/Program Files";
+    QTest::newRow("local appdata") << xp << "%LOCAL_APPDATA%" << user + "/Local Settings/Application Data";
+    QTest::newRow("common appdata") << xp << "%COMMON_APPDATA%" << all + "/Application Data";
+    QTest::newRow("desktop") << xp << "%DESKTOP%" << user + "/Desktop";
+    QTest::newRow("all users' desktop") << xp << "%COMMON_DESKTOP%" << all + "/Desktop";
+    QTest::newRow("2000 all users' start-up") << "win2000" << "%COMMON_STARTUP%" << all + "/Start Menu/Programs/Startup";
+    QTest::newRow("WOW64 program files") << "vista-x64" << "%PROGRAM_FILES%" << "/drive_c/Program Files (x86)";
+    QTest::newRow("vista start menu") << "vista" << "%COMMON_STARTMENU%" << "/drive_c/ProgramData/Microsoft/Windows/Start Menu";
+    // On 9x the per-user folder stands in for the all-users one, although that exists.
+    QTest::newRow("9x all users fall back") << "win98" << "%COMMON_PROGRAMS%" << "/drive_c/windows/Start Menu/Programs";
+    QTest::newRow("9x system") << "win98" << "%WINSYSDIR%" << "/drive_c/windows/system";
+
+    const QString noCommon = R"({"inherits": "winxp-sp2", "shellFolders": {"23": null}})";
+    QTest::newRow("all users missing") << noCommon << "%COMMON_PROGRAMS%" << user + "/Start Menu/Programs";
+    const QString noUser = R"({"inherits": "winxp-sp2", "shellFolders": {"2": null}})";
+    QTest::newRow("per-user missing: no user entry") << noUser << "%PROGRAMS%" << none;
+    QTest::newRow("per-user missing: no common entry") << noUser << "%COMMON_PROGRAMS%" << none;
+    QTest::newRow("per-user missing: other pairs stay") << noUser << "%STARTUP%" << user + "/Start Menu/Programs/Startup";
+    const QString noAppData = R"({"inherits": "winxp-sp2", "shellFolders": {"26": null}})";
+    QTest::newRow("single folder missing") << noAppData << "%APPDATA%" << none;
+
+    const QString noLibrary = R"({"inherits": "winxp-sp2", "shellFolderLibrary": false})";
+    QTest::newRow("no library: no shell folders") << noLibrary << "%PROGRAM_FILES%" << none;
+    QTest::newRow("no library: directories stay") << noLibrary << "%WINDIR%" << "/drive_c/windows";
+    QTest::newRow("no library: temp stays") << noLibrary << "%TEMP%" << user + "/Local Settings/Temp";
+
+    const QString noSystem = R"({"inherits": "winxp-sp2", "failures": {"GetSystemDirectory": 5}})";
+    QTest::newRow("system query fails") << noSystem << "%WINSYSDIR%" << none;
+    QTest::newRow("system query fails: no drive") << noSystem << "%WINDRIVE%" << none;
+    QTest::newRow("system query fails: windows stays") << noSystem << "%WINDIR%" << "/drive_c/windows";
+}
+
+void TstPaths::standardEntries()
+{
+    QFETCH(QString, profile);
+    QFETCH(QString, macro);
+    QFETCH(QString, value);
+    auto m = machine(m_dir, profile);
+    QVERIFY(m);
+    Paths paths;
+    paths.setMacro(QStringLiteral("%OLD%"), QStringLiteral("gone after init"));
+    paths.init(*m);
+    QVERIFY(!paths.macros().contains(QStringLiteral("%OLD%")));
+    if (value.isNull()) {
+        QVERIFY2(!paths.macros().contains(macro), qPrintable(paths.macros().value(macro)));
+        QCOMPARE(paths.expand(macro + QStringLiteral("\\x")), macro + QStringLiteral("\\x"));
+    } else {
+        QVERIFY(paths.macros().contains(macro));
+        QCOMPARE(paths.macros().value(macro), m->folder() + value);
+    }
+}
+
+void TstPaths::applicationDirectory()
+{
+    auto m = machine(m_dir, QStringLiteral(R"({"inherits": "winxp-sp2", "environment": {"TEMP": null}})"));
+    QVERIFY(m);
+    Paths paths;
+    paths.init(*m);
+    QCOMPARE(paths.macros().value(QStringLiteral("%APP%")), QCoreApplication::applicationDirPath());
+    // An unset TEMP still has its entry, and expands to nothing.
+    QVERIFY(paths.macros().contains(QStringLiteral("%TEMP%")));
+    QCOMPARE(paths.expand(QStringLiteral("%TEMP%\\a")), QStringLiteral("\\a"));
+}
+
+void TstPaths::comGuard_data()
+{
+    QTest::addColumn<QString>("profile");
+    QTest::addColumn<bool>("alreadyInitialised");
+    QTest::addColumn<bool>("ok");
+    QTest::addColumn<bool>("initialized");
+
+    QTest::newRow("first on the thread") << "winxp-sp2" << false << true << true;
+    QTest::newRow("COM already there") << "winxp-sp2" << true << false << true;
+    QTest::newRow("9x does nothing") << "win98" << false << true << false;
+    QTest::newRow("security fails") << R"({"inherits": "winxp-sp2", "failures": {"CoInitializeSecurity": -2147467259}})"
+                                    << false << false << true;
+    QTest::newRow("other apartment model") << R"({"inherits": "winxp-sp2", "failures": {"CoInitialize": -2147417850}})"
+                                           << false << true << false;
+    QTest::newRow("initialisation fails") << R"({"inherits": "winxp-sp2", "failures": {"CoInitialize": -2147024882}})"
+                                          << false << false << false;
+}
+
+void TstPaths::comGuard()
+{
+    QFETCH(QString, profile);
+    QFETCH(bool, alreadyInitialised);
+    QFETCH(bool, ok);
+    QFETCH(bool, initialized);
+    auto m = machine(m_dir, profile);
+    QVERIFY(m);
+    if (alreadyInitialised)
+        QCOMPARE(m->coInitialize(), S_OK);
+    {
+        const CComInit guard(*m);
+        QCOMPARE(guard.ok(), ok);
+        QCOMPARE(guard.initialized(), initialized);
+    }
+    // The guard leaves the thread as it found it.
+    if (alreadyInitialised) {
+        QCOMPARE(m->coInitialize(), S_FALSE);
+        m->coUninitialize();
+        m->coUninitialize();
+    }
+    if (!profile.contains(QLatin1String("CoInitialize\""))) {
+        QCOMPARE(m->coInitialize(), S_OK);
+        m->coUninitialize();
+    }
+}
+
+void TstPaths::comGuardOnLaterThreads()
+{
+    // The process-wide security is set by the first guard; later ones find it in force.
+    auto m = machine(m_dir, QStringLiteral("winxp-sp2"));
+    QVERIFY(m);
+    bool results[2] = {false, false};
+    for (bool& result : results)
+        std::thread([&] { result = CComInit(*m).ok(); }).join();
+    QVERIFY(results[0]);
+    QVERIFY(results[1]);
+}
+
+QTEST_GUILESS_MAIN(TstPaths)
+#include "tst_paths.moc"

@@ -1,0 +1,353 @@
+#include "platform/emulated/emulatedmachine.h"
+#include "platform/platform.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <thread>
+
+using namespace winsteps::platform;
+using emulated::EmulatedMachine;
+using emulated::MachineProfile;
+
+namespace {
+
+// A machine from a built-in name or from inline JSON, in its own folder below dir.
+std::unique_ptr<EmulatedMachine> machine(const QTemporaryDir& dir, const QString& source, QString* error = nullptr)
+{
+    QString message;
+    MachineProfile profile;
+    const bool ok = source.startsWith(QLatin1Char('{')) ? profile.parse(source.toUtf8(), QStringLiteral("inline"), &message)
+                                                       : profile.load(source, &message);
+    if (!ok) {
+        if (error)
+            *error = message;
+        return nullptr;
+    }
+    static int count = 0;
+    auto m = EmulatedMachine::open(profile, dir.filePath(QString::number(++count)), &message);
+    if (error)
+        *error = message;
+    return m;
+}
+
+QString relative(const EmulatedMachine& m, const std::string& path)
+{
+    const QString p = QString::fromStdString(path);
+    return p.startsWith(m.folder()) ? p.mid(m.folder().size()) : p;
+}
+
+} // namespace
+
+class TstPlatform : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void builtinProfiles();
+    void version_data();
+    void version();
+    void basicRecordHasNoServicePackNumbers();
+    void folders_data();
+    void folders();
+    void folderQueryFailures();
+    void environment();
+    void profileErrors_data();
+    void profileErrors();
+    void inheritsAndKeepsUnknownKeys();
+    void openMachineKeepsCurrentOnError();
+    void com();
+    void debuggerCapture();
+
+private:
+    QTemporaryDir m_dir;
+};
+
+void TstPlatform::builtinProfiles()
+{
+    const std::vector<std::string> names = builtinProfileNames();
+    for (const char* name : {"winxp-sp2", "winxp-sp1", "win2000", "win95", "win98", "win98se", "winme",
+                             "win2003", "vista", "vista-x64"})
+        QVERIFY2(std::find(names.begin(), names.end(), name) != names.end(), name);
+    QVERIFY(std::find(names.begin(), names.end(), defaultProfileName()) != names.end());
+}
+
+void TstPlatform::version_data()
+{
+    QTest::addColumn<QString>("profile");
+    QTest::addColumn<uint>("platformId");
+    QTest::addColumn<uint>("major");
+    QTest::addColumn<uint>("minor");
+    QTest::addColumn<uint>("build");
+    QTest::addColumn<QString>("servicePack");
+    QTest::addColumn<int>("servicePackMajor"); // -1: the extended query fails
+
+    // The 9x family repeats the version in the build's high word and has no extended record.
+    QTest::newRow("win95") << "win95" << 1u << 4u << 0u << 0x040003B6u << "" << -1;
+    QTest::newRow("win98se") << "win98se" << 1u << 4u << 10u << 0x040A08AEu << " A " << -1;
+    QTest::newRow("winme") << "winme" << 1u << 4u << 90u << 0x045A0BB8u << " " << -1;
+    QTest::newRow("win2000") << "win2000" << 2u << 5u << 0u << 2195u << "Service Pack 4" << 4;
+    QTest::newRow("winxp-sp2") << "winxp-sp2" << 2u << 5u << 1u << 2600u << "Service Pack 2" << 2;
+    QTest::newRow("win2003") << "win2003" << 2u << 5u << 2u << 3790u << "Service Pack 1" << 1;
+    QTest::newRow("vista-x64") << "vista-x64" << 2u << 6u << 0u << 6001u << "Service Pack 1" << 1;
+}
+
+void TstPlatform::version()
+{
+    QFETCH(QString, profile);
+    QFETCH(uint, platformId);
+    QFETCH(uint, major);
+    QFETCH(uint, minor);
+    QFETCH(uint, build);
+    QFETCH(QString, servicePack);
+    QFETCH(int, servicePackMajor);
+    QString error;
+    auto m = machine(m_dir, profile, &error);
+    QVERIFY2(m, qPrintable(error));
+
+    OsVersionInfoEx info;
+    info.size = OSVERSIONINFOEX_SIZE;
+    const std::uint32_t extended = m->getVersionEx(&info);
+    QCOMPARE(extended == ERROR_SUCCESS, servicePackMajor >= 0);
+    if (servicePackMajor >= 0)
+        QCOMPARE(int(info.servicePackMajor), servicePackMajor);
+
+    info = OsVersionInfoEx();
+    info.size = OSVERSIONINFO_SIZE;
+    QCOMPARE(m->getVersionEx(&info), ERROR_SUCCESS);
+    QCOMPARE(info.platformId, platformId);
+    QCOMPARE(info.majorVersion, major);
+    QCOMPARE(info.minorVersion, minor);
+    QCOMPARE(info.buildNumber, build);
+    QCOMPARE(QString::fromStdString(info.servicePack), servicePack);
+}
+
+void TstPlatform::basicRecordHasNoServicePackNumbers()
+{
+    auto m = machine(m_dir, QStringLiteral("winxp-sp2"));
+    QVERIFY(m);
+    OsVersionInfoEx info;
+    info.size = OSVERSIONINFO_SIZE;
+    info.servicePackMajor = 9;
+    QCOMPARE(m->getVersionEx(&info), ERROR_SUCCESS);
+    QCOMPARE(info.size, OSVERSIONINFO_SIZE);
+    QCOMPARE(int(info.servicePackMajor), 0);
+    QCOMPARE(int(info.suiteMask), 0);
+    info.size = 100;
+    QVERIFY(m->getVersionEx(&info) != ERROR_SUCCESS);
+}
+
+void TstPlatform::folders_data()
+{
+    QTest::addColumn<QString>("profile");
+    QTest::addColumn<int>("csidl"); // -1: the TEMP variable
+    QTest::addColumn<QString>("path");
+
+    QTest::newRow("98 temp") << "win98" << -1 << "/drive_c/windows/TEMP";
+    QTest::newRow("vista appdata") << "vista" << csidl::APPDATA << "/drive_c/Users/User/AppData/Roaming";
+    QTest::newRow("vista startup")
+        << "vista" << csidl::STARTUP << "/drive_c/Users/User/AppData/Roaming/Microsoft/Windows/Start Menu/Programs/Startup";
+    QTest::newRow("x64 program files x86") << "vista-x64" << csidl::PROGRAM_FILESX86 << "/drive_c/Program Files (x86)";
+    QTest::newRow("profile override") << R"({"inherits": "winxp-sp2", "shellFolders": {"26": "c:\\Data\\"}})"
+                                      << csidl::APPDATA << "/drive_c/Data";
+}
+
+void TstPlatform::folders()
+{
+    QFETCH(QString, profile);
+    QFETCH(int, csidl);
+    QFETCH(QString, path);
+    QString error;
+    auto m = machine(m_dir, profile, &error);
+    QVERIFY2(m, qPrintable(error));
+    std::string result;
+    if (csidl == -1)
+        QCOMPARE(m->getEnvironmentVariable("TEMP", &result), ERROR_SUCCESS);
+    else
+        QCOMPARE(m->getFolderPath(csidl, &result), S_OK);
+    QCOMPARE(relative(*m, result), path);
+    QVERIFY2(QFileInfo(QString::fromStdString(result)).isDir(), result.c_str());
+
+    QCOMPARE(m->getSystemDrive(&result), ERROR_SUCCESS);
+    QCOMPARE(relative(*m, result), QStringLiteral("/drive_c"));
+}
+
+void TstPlatform::folderQueryFailures()
+{
+    auto m = machine(m_dir, QStringLiteral(R"({"inherits": "winxp-sp2", "shellFolders": {"23": null},
+                                              "failures": {"GetSystemDirectory": 8}})"));
+    QVERIFY(m);
+    std::string path;
+    QCOMPARE(m->getFolderPath(99, &path), E_INVALIDARG);
+    QCOMPARE(m->getFolderPath(csidl::COMMON_PROGRAMS, &path), E_FAIL);
+    QCOMPARE(m->getSystemDirectory(&path), ERROR_NOT_ENOUGH_MEMORY);
+    QCOMPARE(m->getSystemDrive(&path), ERROR_NOT_ENOUGH_MEMORY);
+
+    // A folder missing on disk is found only when the caller asks for it to be created.
+    QCOMPARE(m->getFolderPath(csidl::APPDATA, &path), S_OK);
+    QVERIFY(QDir(QString::fromStdString(path)).removeRecursively());
+    QCOMPARE(m->getFolderPath(csidl::APPDATA, &path), E_FAIL);
+    QCOMPARE(m->getFolderPath(csidl::APPDATA | csidl::FLAG_CREATE, &path), S_OK);
+    QVERIFY(QFileInfo(QString::fromStdString(path)).isDir());
+
+    auto bare = machine(m_dir, QStringLiteral(R"({"inherits": "winxp-sp2", "shellFolderLibrary": false})"));
+    QVERIFY(bare);
+    QVERIFY(!bare->shellFolderApiAvailable());
+    QCOMPARE(bare->getFolderPath(csidl::APPDATA, &path), HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND));
+}
+
+void TstPlatform::environment()
+{
+    auto m = machine(m_dir, QStringLiteral(R"({"inherits": "winxp-sp2",
+        "environment": {"temp": null, "DATA": "C:\\Data;D:\\x", "PLAIN": "text"}})"));
+    QVERIFY(m);
+    std::string value;
+    QCOMPARE(m->getEnvironmentVariable("TEMP", &value), ERROR_ENVVAR_NOT_FOUND);
+    QCOMPARE(m->getEnvironmentVariable("data", &value), ERROR_SUCCESS);
+    QCOMPARE(QString::fromStdString(value), m->driveC() + QStringLiteral("/Data;D:\\x"));
+    QCOMPARE(m->getEnvironmentVariable("Plain", &value), ERROR_SUCCESS);
+    QCOMPARE(value, std::string("text"));
+
+    const std::string v = "new";
+    QCOMPARE(m->setEnvironmentVariable("plain", &v), ERROR_SUCCESS);
+    QCOMPARE(m->getEnvironmentVariable("PLAIN", &value), ERROR_SUCCESS);
+    QCOMPARE(value, v);
+    QCOMPARE(m->setEnvironmentVariable("PLAIN", nullptr), ERROR_SUCCESS);
+    QCOMPARE(m->getEnvironmentVariable("PLAIN", &value), ERROR_ENVVAR_NOT_FOUND);
+    QCOMPARE(m->setEnvironmentVariable("A=B", &v), ERROR_INVALID_PARAMETER);
+}
+
+void TstPlatform::profileErrors_data()
+{
+    QTest::addColumn<QByteArray>("json");
+    QTest::addColumn<QString>("error"); // "%1" stands for the file's path
+
+    QTest::newRow("broken JSON") << QByteArray("{\n  \"os\": {\n}")
+                                 << "profile \"%1\": invalid JSON at line 3, column 2: unterminated object";
+    QTest::newRow("not an object") << QByteArray("[1]") << "profile \"%1\": the top level must be a JSON object";
+    QTest::newRow("no os") << QByteArray("{}") << "profile \"%1\": \"os\" is missing (an object)";
+    QTest::newRow("missing major") << QByteArray(R"({"os": {"platformId": 2, "minor": 1, "build": 1}})")
+                                   << "profile \"%1\": \"os.major\" is missing";
+    QTest::newRow("text for a number")
+        << QByteArray(R"({"os": {"platformId": 2, "major": "5", "minor": 1, "build": 1}})")
+        << "profile \"%1\": \"os.major\" must be an integer from 0 to 255";
+    QTest::newRow("bad platform")
+        << QByteArray(R"({"os": {"platformId": 3, "major": 5, "minor": 1, "build": 1}})")
+        << "profile \"%1\": \"os.platformId\" must be an integer from 1 to 2";
+    QTest::newRow("wow64 not a flag") << QByteArray(R"({"inherits": "winxp-sp2", "wow64": "yes"})")
+                                      << "profile \"%1\": \"wow64\" must be true or false";
+    QTest::newRow("user escapes") << QByteArray(R"({"inherits": "winxp-sp2", "user": "../../etc"})")
+                                  << "profile \"%1\": \"user\" must be a plain folder name";
+    QTest::newRow("folder escapes") << QByteArray(R"({"inherits": "winxp-sp2", "shellFolders": {"26": "C:\\..\\..\\x"}})")
+                                    << "profile \"%1\": \"shellFolders.26\" must be null or a path on drive C: such as \"C:\\\\Data\"";
+    QTest::newRow("unknown base") << QByteArray(R"({"inherits": "winxp-sp9"})")
+                                  << "profile \"%1\": \"inherits\": unknown profile \"winxp-sp9\" (built-in profiles: "
+                                     "vista, vista-x64, win2000, win2003, win95, win98, win98se, winme, winxp-sp1, winxp-sp2)";
+}
+
+void TstPlatform::profileErrors()
+{
+    QFETCH(QByteArray, json);
+    QFETCH(QString, error);
+    const QString path = m_dir.filePath(QStringLiteral("bad.json"));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(json);
+    file.close();
+
+    std::string message;
+    QVERIFY(!openMachine(path.toStdString(), std::string(), &message));
+    QCOMPARE(QString::fromStdString(message), error.arg(path));
+}
+
+void TstPlatform::inheritsAndKeepsUnknownKeys()
+{
+    const QString base = m_dir.filePath(QStringLiteral("base.json"));
+    QFile file(base);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(R"({"inherits": "win2003", "wow64": true, "registry": {"HKLM": {}}})");
+    file.close();
+    const QString derived = m_dir.filePath(QStringLiteral("derived.json"));
+    QFile file2(derived);
+    QVERIFY(file2.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file2.write(R"({"inherits": "base.json", "os": {"build": 3791}})");
+    file2.close();
+
+    MachineProfile profile;
+    QString error;
+    QVERIFY2(profile.load(derived, &error), qPrintable(error));
+    QCOMPARE(profile.name(), derived);
+    QCOMPARE(profile.version().majorVersion, 5u);
+    QCOMPARE(profile.version().minorVersion, 2u);
+    QCOMPARE(profile.version().buildNumber, 3791u);
+    QVERIFY(profile.wow64());
+    QVERIFY(profile.json().value(QStringLiteral("registry")).isObject());
+}
+
+void TstPlatform::openMachineKeepsCurrentOnError()
+{
+    const QString folder = m_dir.filePath(QStringLiteral("kept"));
+    std::string error;
+    QVERIFY2(openMachine("win2000", folder.toStdString(), &error), error.c_str());
+    QCOMPARE(currentProfileName(), std::string("win2000"));
+    QCOMPARE(QString::fromStdString(currentMachineFolder()), QDir(folder).absolutePath());
+    QVERIFY(QFileInfo(folder + QStringLiteral("/drive_c/windows/system32")).isDir());
+    Platform& before = current();
+
+    QVERIFY(!openMachine("no-such-profile", std::string(), &error));
+    QFile plain(m_dir.filePath(QStringLiteral("plain-file")));
+    QVERIFY(plain.open(QIODevice::WriteOnly));
+    plain.close();
+    QVERIFY(!openMachine("winxp-sp2", plain.fileName().toStdString(), &error));
+    QVERIFY2(error.find("is not a directory") != std::string::npos, error.c_str());
+    QCOMPARE(&current(), &before);
+    QCOMPARE(currentProfileName(), std::string("win2000"));
+}
+
+void TstPlatform::com()
+{
+    auto m = machine(m_dir, QStringLiteral("winxp-sp2"));
+    QVERIFY(m);
+    QCOMPARE(m->coInitializeSecurity(RPC_C_AUTHN_DEFAULT, RPC_C_AUTHN_LEVEL_PKT, RPC_C_IMP_LEVEL_IMPERSONATE, EOAC_NONE),
+             CO_E_NOTINITIALIZED);
+    QCOMPARE(m->coInitialize(), S_OK);
+    QCOMPARE(m->coInitialize(), S_FALSE);
+    QCOMPARE(m->coInitializeSecurity(RPC_C_AUTHN_DEFAULT, RPC_C_AUTHN_LEVEL_PKT, RPC_C_IMP_LEVEL_IMPERSONATE, EOAC_NONE), S_OK);
+
+    // Each thread has its own count; the security is process-wide.
+    HRESULT other = E_UNEXPECTED, otherSecurity = E_UNEXPECTED;
+    std::thread([&] {
+        other = m->coInitialize();
+        otherSecurity = m->coInitializeSecurity(RPC_C_AUTHN_DEFAULT, RPC_C_AUTHN_LEVEL_PKT, RPC_C_IMP_LEVEL_IMPERSONATE, EOAC_NONE);
+        m->coUninitialize();
+    }).join();
+    QCOMPARE(other, S_OK);
+    QCOMPARE(otherSecurity, RPC_E_TOO_LATE);
+
+    m->coUninitialize();
+    QCOMPARE(m->coInitialize(), S_FALSE); // still one left
+    m->coUninitialize();
+    m->coUninitialize();
+    QCOMPARE(m->coInitialize(), S_OK);
+    m->coUninitialize();
+}
+
+void TstPlatform::debuggerCapture()
+{
+    auto m = machine(m_dir, QStringLiteral("winxp-sp2"));
+    QVERIFY(m);
+    m->outputDebugString("before\n");
+    QVERIFY(m->setDebuggerCapture(true));
+    m->outputDebugString("[state               ]");
+    m->outputDebugString("caf\xc3\xa9\n");
+    QVERIFY(m->setDebuggerCapture(false));
+    m->outputDebugString("after\n");
+    QFile log(m->debuggerLogPath());
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    QCOMPARE(log.readAll(), QByteArray("[state               ]caf\xc3\xa9\n"));
+}
+
+QTEST_GUILESS_MAIN(TstPlatform)
+#include "tst_platform.moc"
