@@ -1,0 +1,243 @@
+#include "expression/cexpression.h"
+
+#include "framework/cproperty.h"
+#include "framework/cpropertymap.h"
+
+#include <QRegExp>
+#include <QStringList>
+
+// --- CExpression ---
+
+CExpression::CExpression(CPropertyMap* owner)
+    : m_owner(owner)
+{
+}
+
+CExpression::~CExpression() = default;
+
+bool CExpression::isSet() const
+{
+    return true;
+}
+
+QString CExpression::errors() const
+{
+    return m_errors;
+}
+
+CProperty* CExpression::createVariable(const QString& name)
+{
+    return m_owner ? m_owner->createVariable(name) : nullptr;
+}
+
+void CExpression::addError(const QString& text)
+{
+    m_errors += text;
+}
+
+// --- CConstExpression ---
+
+CConstExpression::CConstExpression(const QString& text, CPropertyMap* owner)
+    : CExpression(owner)
+{
+    // The only escape of the language: backslash-apostrophe stands for an apostrophe.
+    QString unescaped = text;
+    unescaped.replace(QStringLiteral("\\'"), QStringLiteral("'"));
+    m_value = QVariant(unescaped);
+}
+
+CConstExpression::CConstExpression(qlonglong number, CPropertyMap* owner)
+    : CExpression(owner)
+    , m_value(number)
+{
+}
+
+CConstExpression::CConstExpression(double number, CPropertyMap* owner)
+    : CExpression(owner)
+    , m_value(number)
+{
+}
+
+QVariant CConstExpression::value() const
+{
+    return m_value;
+}
+
+CPropertyObject* CConstExpression::object() const
+{
+    return nullptr;
+}
+
+bool CConstExpression::isObject() const
+{
+    return false;
+}
+
+bool CConstExpression::isSet() const
+{
+    return true;
+}
+
+// --- CVarExpression ---
+
+CVarExpression::CVarExpression(const QString& name, CPropertyMap* owner)
+    : CExpression(owner)
+{
+    m_variable = createVariable(name);
+}
+
+QVariant CVarExpression::value() const
+{
+    return m_variable ? m_variable->value() : QVariant();
+}
+
+CPropertyObject* CVarExpression::object() const
+{
+    return m_variable ? m_variable->object() : nullptr;
+}
+
+bool CVarExpression::isObject() const
+{
+    return object() != nullptr;
+}
+
+bool CVarExpression::isSet() const
+{
+    return m_variable && m_variable->isSet();
+}
+
+// --- CFuncExpression ---
+
+CFuncExpression::CFuncExpression(const QList<CExpression*>& parameters, CPropertyMap* owner)
+    : CExpression(owner)
+    , m_parameters(parameters)
+{
+}
+
+CFuncExpression::~CFuncExpression()
+{
+    qDeleteAll(m_parameters); // null entries are skipped by delete
+}
+
+QVariant CFuncExpression::value() const
+{
+    return QVariant();
+}
+
+CPropertyObject* CFuncExpression::object() const
+{
+    return nullptr;
+}
+
+bool CFuncExpression::isObject() const
+{
+    return object() != nullptr;
+}
+
+int CFuncExpression::parameterCount() const
+{
+    return int(m_parameters.size());
+}
+
+CExpression* CFuncExpression::parameter(int index) const
+{
+    return m_parameters.value(index, nullptr);
+}
+
+QVariant CFuncExpression::parameterValue(int index) const
+{
+    const CExpression* p = parameter(index);
+    return p ? p->value() : QVariant();
+}
+
+CPropertyObject* CFuncExpression::parameterObject(int index) const
+{
+    const CExpression* p = parameter(index);
+    return p ? p->object() : nullptr;
+}
+
+bool CFuncExpression::parameterIsObject(int index) const
+{
+    const CExpression* p = parameter(index);
+    return p && p->isObject();
+}
+
+// --- CFunctionNoObjectParameters ---
+
+CFunctionNoObjectParameters::CFunctionNoObjectParameters(const QList<CExpression*>& parameters,
+                                                         CPropertyMap* owner)
+    : CFuncExpression(parameters, owner)
+{
+    for (int i = 0; i < parameterCount(); ++i) {
+        if (parameterIsObject(i)) {
+            addError(QStringLiteral("function does not take object parameters.\n"));
+            break;
+        }
+    }
+}
+
+// --- CParameterCount ---
+
+bool CParameterCount::accepts(int n) const
+{
+    if (n < 0)
+        return false;
+    if (exactCounts != 0)
+        return n < 32 && (exactCounts & (1u << n)) != 0;
+    return n >= minimum && (maximum == Unbounded || n <= maximum);
+}
+
+QString CParameterCount::text() const
+{
+    if (exactCounts != 0) {
+        QStringList counts;
+        for (int n = 0; n < 32; ++n) {
+            if (exactCounts & (1u << n))
+                counts << QString::number(n);
+        }
+        if (counts.size() == 1)
+            return QStringLiteral("exactly ") + counts.first();
+        const QString last = counts.takeLast();
+        return counts.join(QStringLiteral(", ")) + QStringLiteral(" or ") + last;
+    }
+    if (maximum == Unbounded)
+        return QStringLiteral("%1 or more").arg(minimum);
+    if (minimum == maximum)
+        return QStringLiteral("exactly %1").arg(minimum);
+    if (minimum == 0)
+        return QStringLiteral("%1 or fewer").arg(maximum);
+    if (maximum == minimum + 1)
+        return QStringLiteral("%1 or %2").arg(minimum).arg(maximum);
+    return QStringLiteral("%1 to %2").arg(minimum).arg(maximum);
+}
+
+bool CParameterCount::operator==(const CParameterCount& other) const
+{
+    return minimum == other.minimum && maximum == other.maximum && exactCounts == other.exactCounts;
+}
+
+// --- expressiontext ---
+
+bool expressiontext::isInteger(const QString& text)
+{
+    // QRegExp keeps match state, so each thread has its own.
+    thread_local const QRegExp pattern(QStringLiteral("-?[0-9]+"));
+    return pattern.exactMatch(text);
+}
+
+bool expressiontext::isDecimal(const QString& text)
+{
+    thread_local const QRegExp pattern(QStringLiteral("-?[0-9]+.[0-9]+"));
+    return pattern.exactMatch(text);
+}
+
+int expressiontext::quoteCount(QStringView text)
+{
+    // The matches of "^'" and of "[^\\]'": every unescaped apostrophe, counted in one pass.
+    int count = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i] == QLatin1Char('\'') && (i == 0 || text[i - 1] != QLatin1Char('\\')))
+            ++count;
+    }
+    return count;
+}

@@ -1,0 +1,45 @@
+#pragma once
+
+#include "expression/cexpression.h"
+
+// Values of the kinds a user interface needs: "color", "pixmap", "font", "point", "size".
+
+class CFunctionColor : public CFunctionNoObjectParameters
+{
+public:
+    static constexpr CParameterCount parameterRule = CParameterCount::either(1, 3);
+    using CFunctionNoObjectParameters::CFunctionNoObjectParameters;
+    bool checkParameterCount() const override { return parameterRule.accepts(parameterCount()); }
+};
+
+class CFunctionPixmap : public CFunctionNoObjectParameters
+{
+public:
+    static constexpr CParameterCount parameterRule = CParameterCount::exactly(1);
+    using CFunctionNoObjectParameters::CFunctionNoObjectParameters;
+    bool checkParameterCount() const override { return parameterRule.accepts(parameterCount()); }
+};
+
+class CFunctionFont : public CFunctionNoObjectParameters
+{
+public:
+    static constexpr CParameterCount parameterRule = CParameterCount::atMost(4);
+    using CFunctionNoObjectParameters::CFunctionNoObjectParameters;
+    bool checkParameterCount() const override { return parameterRule.accepts(parameterCount()); }
+};
+
+class CFunctionPoint : public CFunctionNoObjectParameters
+{
+public:
+    static constexpr CParameterCount parameterRule = CParameterCount::exactly(2);
+    using CFunctionNoObjectParameters::CFunctionNoObjectParameters;
+    bool checkParameterCount() const override { return parameterRule.accepts(parameterCount()); }
+};
+
+class CFunctionSize : public CFunctionNoObjectParameters
+{
+public:
+    static constexpr CParameterCount parameterRule = CParameterCount::exactly(2);
+    using CFunctionNoObjectParameters::CFunctionNoObjectParameters;
+    bool checkParameterCount() const override { return parameterRule.accepts(parameterCount()); }
+};

@@ -1,0 +1,69 @@
+#include "framework/cpropertymap.h"
+
+#include "expression/cexpression.h"
+#include "framework/cstate.h"
+
+CPropertyMap::CPropertyMap(QObject* context, const QString& target, const QString& function)
+    : m_target(target)
+    , m_context(context)
+{
+    m_root = parse(function);
+}
+
+CPropertyMap::~CPropertyMap()
+{
+    delete m_root;
+    qDeleteAll(m_variables);
+}
+
+CProperty CPropertyMap::target() const
+{
+    return m_target;
+}
+
+QList<CProperty*>& CPropertyMap::variables()
+{
+    return m_variables;
+}
+
+CProperty* CPropertyMap::createVariable(const QString& text)
+{
+    CProperty* variable = new CProperty(text);
+    m_variables.append(variable);
+    return variable;
+}
+
+bool CPropertyMap::evaluate()
+{
+    // A tree that carries build errors may hold null parameters; it is never evaluated.
+    if (!isValid() || !m_root || !m_root->isSet())
+        return false;
+    if (m_root->isObject())
+        m_target.setObject(m_root->object());
+    else
+        m_target.setValue(m_root->value());
+    return true;
+}
+
+bool CPropertyMap::isValid() const
+{
+    return m_errors.isEmpty();
+}
+
+QString CPropertyMap::errors() const
+{
+    return m_errors;
+}
+
+QString CPropertyMap::translate(const QString& text) const
+{
+    const CState* state = qobject_cast<const CState*>(m_context);
+    if (!state)
+        return text;
+    return state->translate(state->stateName().toUtf8().constData(), text.toUtf8().constData());
+}
+
+void CPropertyMap::addError(const QString& text)
+{
+    m_errors += text;
+}

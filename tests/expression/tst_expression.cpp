@@ -1,0 +1,587 @@
+#include "expression/carithmeticfunctions.h"
+#include "expression/cexpression.h"
+#include "expression/cfunctionregistry.h"
+#include "expression/cxmlfunctions.h"
+#include "framework/cproperty.h"
+#include "framework/cpropertymap.h"
+#include "framework/cpropertyobject.h"
+#include "framework/cstate.h"
+
+#include <QDomNode>
+#include <QElapsedTimer>
+#include <QTest>
+
+#include <memory>
+#include <typeinfo>
+
+namespace {
+
+// The registry name of a function expression's class, found by building each entry once.
+QString functionName(const CExpression* expression)
+{
+    for (const CFunctionEntry& entry : functionRegistry::entries()) {
+        std::unique_ptr<CFuncExpression> sample(entry.create({}, nullptr));
+        if (typeid(*sample) == typeid(*expression))
+            return QString::fromLatin1(entry.name);
+    }
+    return QStringLiteral("?");
+}
+
+// A compact description of a parsed expression: "null", "string:TEXT", "longlong:N",
+// "double:N", "var:NAME" or "func:NAME/PARAMETER COUNT".
+QString describe(const CExpression* e)
+{
+    if (!e)
+        return QStringLiteral("null");
+    if (auto v = dynamic_cast<const CVarExpression*>(e))
+        return QStringLiteral("var:") + (v->variable() ? v->variable()->name() : QStringLiteral("?"));
+    if (auto f = dynamic_cast<const CFuncExpression*>(e))
+        return QStringLiteral("func:%1/%2").arg(functionName(f)).arg(f->parameterCount());
+    const QVariant v = e->value();
+    switch (v.typeId()) {
+    case QMetaType::QString: return QStringLiteral("string:") + v.toString();
+    case QMetaType::LongLong: return QStringLiteral("longlong:") + v.toString();
+    case QMetaType::Double: return QStringLiteral("double:") + v.toString();
+    default: return QStringLiteral("other:") + QString::fromLatin1(v.typeName());
+    }
+}
+
+QStringList describeAll(const QList<CExpression*>& list)
+{
+    QStringList out;
+    for (const CExpression* e : list)
+        out << describe(e);
+    return out;
+}
+
+class TestState : public CState
+{
+public:
+    explicit TestState(const char* name)
+        : CState(nullptr, name, QDomNode())
+    {
+    }
+    void execute() override {}
+    QString translate(const char* context, const char* text) const override
+    {
+        lastContext = QString::fromUtf8(context);
+        return QStringLiteral("T:") + QString::fromUtf8(text);
+    }
+    mutable QString lastContext;
+};
+
+const QString countError = QStringLiteral("'%1' function has invalid number of parameters.\n");
+const QString objectError = QStringLiteral("function does not take object parameters.\n");
+
+} // namespace
+
+class tst_Expression : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void parse_data();
+    void parse();
+    void splitParameters_data();
+    void splitParameters();
+    void countOutsideQuotes_data();
+    void countOutsideQuotes();
+
+    void registryTable();
+    void registryRules_data();
+    void registryRules();
+    void registryAgreesWithClasses();
+    void registryBases_data();
+    void registryBases();
+    void objectParameterErrorOnce_data();
+    void objectParameterErrorOnce();
+    void objectParameterFromVariable();
+
+    void property_data();
+    void property();
+    void propertySetters();
+
+    void mapEvaluate();
+    void mapVariables();
+    void invalidMapIsNeverEvaluated_data();
+    void invalidMapIsNeverEvaluated();
+    void translate();
+
+    void nestingBound_data();
+    void nestingBound();
+    void longInputs_data();
+    void longInputs();
+};
+
+void tst_Expression::parse_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("expected");
+    QTest::addColumn<QString>("errors");
+
+    QTest::newRow("escaped apostrophe") << "  'it\\'s'  " << "string:it's" << "";
+    QTest::newRow("two escaped apostrophes") << "'\\'a\\''" << "string:'a'" << "";
+    QTest::newRow("other backslash stays") << "'a\\b'" << "string:a\\b" << "";
+    QTest::newRow("unescaped apostrophe") << "'it's'" << "null"
+                                          << "Invalid character(s) in constant expression: 'it's'\n";
+    QTest::newRow("lone apostrophe") << "'" << "string:" << "";
+    QTest::newRow("empty quotes") << "''" << "string:" << "";
+    QTest::newRow("integer") << "42" << "longlong:42" << "";
+    QTest::newRow("negative integer") << "-7" << "longlong:-7" << "";
+    QTest::newRow("integer out of range") << "99999999999999999999" << "longlong:0" << "";
+    QTest::newRow("double") << "3.5" << "double:3.5" << "";
+    QTest::newRow("negative double") << "-0.25" << "double:-0.25" << "";
+    QTest::newRow("any middle character") << "3x5" << "double:0" << "";
+    QTest::newRow("plain text") << "abc def" << "string:abc def" << "";
+    QTest::newRow("plain text with a minus") << "-a" << "string:-a" << "";
+    QTest::newRow("comma") << "a,b" << "null" << "Invalid expression: a,b\n";
+    QTest::newRow("double quote") << " \"x\"" << "null" << "Invalid expression:  \"x\"\n";
+    QTest::newRow("closing parenthesis only") << "a)" << "null" << "Invalid expression: a)\n";
+    QTest::newRow("empty") << "" << "string:" << "";
+    QTest::newRow("blanks") << "   " << "string:" << "";
+    QTest::newRow("variable") << "$name" << "var:name" << "";
+    QTest::newRow("dotted variable") << "$fsm.version" << "var:version" << "";
+    QTest::newRow("lone dollar") << "$" << "var:" << "";
+    QTest::newRow("blank in variable") << "$my var" << "null" << "Invalid character(s) in variable name: $my var\n";
+    QTest::newRow("call as variable") << "$f(x)" << "null" << "Invalid character(s) in variable name: $f(x)\n";
+    QTest::newRow("call") << "concat('a','b')" << "func:concat/2" << "";
+    QTest::newRow("parenthesised call") << "((concat('a','b')))" << "func:concat/2" << "";
+    QTest::newRow("parenthesised constant") << "( 7 )" << "longlong:7" << "";
+    QTest::newRow("empty parentheses") << "()" << "string:" << "";
+    QTest::newRow("errors copied per parenthesis") << "((add(1)))" << "func:add/1"
+                                                   << countError.arg("add") + countError.arg("add") + countError.arg("add");
+    QTest::newRow("unknown name lower-cased") << "Concat('a','b')" << "null" << "Invalid function name: concat\n";
+    QTest::newRow("blank before parenthesis") << "concat ('a','b')" << "null" << "Invalid function name: concat \n";
+    QTest::newRow("parameter errors first") << "NoSuch(1, $a b)" << "null"
+                                            << "Invalid character(s) in variable name:  $a b\nInvalid function name: nosuch\n";
+    QTest::newRow("too few parameters") << "add(1)" << "func:add/1" << countError.arg("add");
+    QTest::newRow("empty font") << "font()" << "func:font/1" << "";
+    QTest::newRow("empty negate") << "negate()" << "func:negate/1" << "";
+    QTest::newRow("quoted comma") << "concat('a,b', 'c')" << "func:concat/2" << "";
+    QTest::newRow("nested calls") << "concat(uppercase('x'), lowercase(add(1,2)))" << "func:concat/2" << "";
+    QTest::newRow("quoted parenthesis") << "concat('a(', 'b')" << "func:concat/2" << "";
+    QTest::newRow("out of order") << "len(a)(b)" << "func:len/0"
+                                  << "Invalid parenthese sequence.\n" + countError.arg("len");
+    QTest::newRow("unterminated quote dropped") << "concat('a, 'b')" << "func:concat/0" << countError.arg("concat");
+    QTest::newRow("failed parameter kept") << "concat($a b, 'x')" << "func:concat/2"
+                                           << "Invalid character(s) in variable name: $a b\n";
+}
+
+void tst_Expression::parse()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, expected);
+    QFETCH(QString, errors);
+
+    CPropertyMap map(nullptr, QStringLiteral("out"), text);
+    QCOMPARE(describe(map.root()), expected);
+    QCOMPARE(map.errors(), errors);
+    QCOMPARE(map.isValid(), errors.isEmpty());
+}
+
+void tst_Expression::splitParameters_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QStringList>("expected");
+    QTest::addColumn<QString>("errors");
+
+    QTest::newRow("empty text") << "" << QStringList{ "string:" } << "";
+    QTest::newRow("empty pieces kept") << "a,,b" << QStringList{ "string:a", "string:", "string:b" } << "";
+    QTest::newRow("trailing comma") << "a," << QStringList{ "string:a", "string:" } << "";
+    QTest::newRow("quoted comma") << "'a,b', 'c'" << QStringList{ "string:a,b", "string:c" } << "";
+    QTest::newRow("escaped apostrophe in quotes") << "'a\\', b', 1" << QStringList{ "string:a', b", "longlong:1" } << "";
+    QTest::newRow("nested call") << "add(1,2), 3" << QStringList{ "func:add/2", "longlong:3" } << "";
+    QTest::newRow("deeper nesting") << "concat(add(1,2),(3)), 4" << QStringList{ "func:concat/2", "longlong:4" } << "";
+    QTest::newRow("quoted parentheses") << "'a(', 'b)'" << QStringList{ "string:a(", "string:b)" } << "";
+    QTest::newRow("quoted parenthesis in call") << "concat('(', 'x'), 1" << QStringList{ "func:concat/2", "longlong:1" } << "";
+    QTest::newRow("order test") << "1, a)(b, 2" << QStringList{ "longlong:1" } << "Invalid parenthese sequence.\n";
+    QTest::newRow("unclosed parenthesis dropped") << "x, len(a,b" << QStringList{ "string:x" } << "";
+    QTest::newRow("unterminated quote dropped") << "'a, 'b'" << QStringList{} << "";
+    QTest::newRow("failed piece is null") << "$a b, 1" << QStringList{ "null", "longlong:1" }
+                                          << "Invalid character(s) in variable name: $a b\n";
+}
+
+void tst_Expression::splitParameters()
+{
+    QFETCH(QString, text);
+    QFETCH(QStringList, expected);
+    QFETCH(QString, errors);
+
+    CPropertyMap map(nullptr, QStringLiteral("out"), QString());
+    const QList<CExpression*> parameters = map.splitParameters(text);
+    QCOMPARE(describeAll(parameters), expected);
+    QCOMPARE(map.errors(), errors);
+    qDeleteAll(parameters);
+}
+
+void tst_Expression::countOutsideQuotes_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("sub");
+    QTest::addColumn<int>("expected");
+
+    QTest::newRow("plain") << "f(a(b))" << "(" << 2;
+    QTest::newRow("sub longer than text") << "(" << "((" << 0;
+    QTest::newRow("empty text") << "" << "(" << 0;
+    QTest::newRow("inside quotes") << "'(' (" << "(" << 1;
+    QTest::newRow("after closed quote") << "'a' (" << "(" << 1;
+    QTest::newRow("open quote before") << "'(" << "(" << 0;
+    QTest::newRow("odd quotes after") << "'x'('" << "(" << 0;
+    QTest::newRow("escaped apostrophe before") << "\\'(" << "(" << 1;
+    QTest::newRow("quotes after only") << "('x'" << "(" << 1;
+    QTest::newRow("rest read as its own text") << "\\'" << "\\" << 0;
+    QTest::newRow("longer sub") << "ab 'ab' ab" << "ab" << 2;
+    QTest::newRow("adjacent apostrophes") << "''(" << "(" << 1;
+    QTest::newRow("escaped then plain apostrophe") << "x\\''(" << "(" << 0;
+}
+
+void tst_Expression::countOutsideQuotes()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, sub);
+    QFETCH(int, expected);
+    QCOMPARE(CPropertyMap::countOutsideQuotes(text, sub), expected);
+}
+
+void tst_Expression::registryTable()
+{
+    const QStringList expected = {
+        "add", "multiply", "divide", "negate", "concat", "uppercase", "lowercase", "replace", "substr",
+        "pos", "len", "section", "safexml", "tr", "split", "join", "grep", "gres", "list", "color",
+        "pixmap", "font", "point", "size", "count", "element", "find", "objectlist", "makelist",
+        "append", "remove", "merge", "property", "setproperty", "propertylist", "findfirstnode",
+        "findnodes", "setattribute", "appendchild", "removechild", "insertbefore", "insertafter",
+        "xmltostring",
+    };
+    QStringList names;
+    for (const CFunctionEntry& entry : functionRegistry::entries()) {
+        names << QString::fromLatin1(entry.name);
+        QVERIFY2(entry.description && *entry.description, entry.name);
+        QCOMPARE(functionRegistry::find(QString::fromLatin1(entry.name)), &entry);
+    }
+    QCOMPARE(names, expected);
+
+    for (const char* wrong : { "ADD", "Add", "add ", " add", "" })
+        QVERIFY2(!functionRegistry::find(QString::fromLatin1(wrong)), wrong);
+    QVERIFY(!functionRegistry::create(QStringLiteral("Add"), {}, nullptr));
+}
+
+void tst_Expression::registryRules_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QList<int>>("accepted"); // among 0..6
+    QTest::addColumn<QString>("text");
+
+    QTest::newRow("2 or more") << "add" << QList<int>{ 2, 3, 4, 5, 6 } << "2 or more";
+    QTest::newRow("exactly 1") << "negate" << QList<int>{ 1 } << "exactly 1";
+    QTest::newRow("1 or 2") << "join" << QList<int>{ 1, 2 } << "1 or 2";
+    QTest::newRow("exactly 2") << "divide" << QList<int>{ 2 } << "exactly 2";
+    QTest::newRow("exactly 3") << "replace" << QList<int>{ 3 } << "exactly 3";
+    QTest::newRow("2 or 3") << "substr" << QList<int>{ 2, 3 } << "2 or 3";
+    QTest::newRow("3 or 4") << "section" << QList<int>{ 3, 4 } << "3 or 4";
+    QTest::newRow("1 or 3") << "color" << QList<int>{ 1, 3 } << "1 or 3";
+    QTest::newRow("4 or fewer") << "font" << QList<int>{ 0, 1, 2, 3, 4 } << "4 or fewer";
+    QTest::newRow("1 or more") << "makelist" << QList<int>{ 1, 2, 3, 4, 5, 6 } << "1 or more";
+}
+
+void tst_Expression::registryRules()
+{
+    QFETCH(QString, name);
+    QFETCH(QList<int>, accepted);
+    QFETCH(QString, text);
+
+    const CFunctionEntry* entry = functionRegistry::find(name);
+    QVERIFY(entry);
+    QCOMPARE(entry->parameterCount.text(), text);
+    for (int n = 0; n <= 6; ++n) {
+        QList<CExpression*> parameters;
+        for (int i = 0; i < n; ++i)
+            parameters << new CConstExpression(qlonglong(i), nullptr);
+        std::unique_ptr<CFuncExpression> f(functionRegistry::create(name, parameters, nullptr));
+        QVERIFY(f);
+        QCOMPARE(f->parameterCount(), n);
+        const QString expected = accepted.contains(n) ? QString() : countError.arg(name);
+        QVERIFY2(f->errors() == expected, qPrintable(QStringLiteral("%1 with %2 parameters").arg(name).arg(n)));
+    }
+}
+
+void tst_Expression::registryAgreesWithClasses()
+{
+    // The table's counts are what the listing shows; the classes' own checks are what the
+    // parser applies. They must not drift apart.
+    for (const CFunctionEntry& entry : functionRegistry::entries()) {
+        for (int n = 0; n <= 6; ++n) {
+            QList<CExpression*> parameters;
+            for (int i = 0; i < n; ++i)
+                parameters << new CConstExpression(QStringLiteral("p"), nullptr);
+            std::unique_ptr<CFuncExpression> f(entry.create(parameters, nullptr));
+            QVERIFY2(f->checkParameterCount() == entry.parameterCount.accepts(n),
+                     qPrintable(QStringLiteral("%1 with %2 parameters").arg(entry.name).arg(n)));
+        }
+    }
+}
+
+void tst_Expression::registryBases_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("base");
+
+    for (const CFunctionEntry& entry : functionRegistry::entries()) {
+        const QString name = QString::fromLatin1(entry.name);
+        const int index = int(&entry - functionRegistry::entries().data());
+        // The table lists the value functions first, then the list and object functions,
+        // then the XML document functions.
+        const QString base = index < 24 ? "noObject" : index < 35 ? "func" : "xml";
+        QTest::newRow(entry.name) << name << base;
+    }
+}
+
+void tst_Expression::registryBases()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, base);
+
+    std::unique_ptr<CFuncExpression> f(functionRegistry::create(name, {}, nullptr));
+    const bool noObject = dynamic_cast<CFunctionNoObjectParameters*>(f.get()) != nullptr;
+    const bool xml = dynamic_cast<CXmlFunction*>(f.get()) != nullptr;
+    QCOMPARE(noObject, base == "noObject");
+    QCOMPARE(xml, base == "xml");
+    if (name == "multiply")
+        QVERIFY(dynamic_cast<CFunctionAdd*>(f.get()));
+    if (auto add = dynamic_cast<CFunctionAdd*>(f.get()))
+        QCOMPARE(add->numericKind(), QMetaType::UnknownType);
+}
+
+void tst_Expression::objectParameterErrorOnce_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("errors");
+
+    QTest::newRow("one object") << "uppercase(findnodes($d,'x'))" << objectError;
+    QTest::newRow("three objects, one line") << "concat(findnodes($d,'x'), 'a', objectlist(1), findfirstnode($d,'y'))"
+                                             << objectError;
+    QTest::newRow("with count error") << "negate(findnodes($d,'x'), 1)" << objectError + countError.arg("negate");
+    QTest::newRow("objects allowed") << "count(findnodes($d,'x'))" << "";
+    QTest::newRow("value of an xml function") << "concat(xmltostring($d), 'a')" << "";
+    QTest::newRow("unset variable is no object") << "concat($o, 'a')" << "";
+    QTest::newRow("makelist of an object") << "concat(makelist(1, objectlist(0)), 'a')" << objectError;
+    QTest::newRow("makelist of values") << "concat(makelist(1, 2), 'a')" << "";
+    QTest::newRow("element of an object") << "concat(element(objectlist(0), 0), 'a')" << objectError;
+    QTest::newRow("failed first parameter") << "concat(element($a b, 0), 'a')"
+                                            << "Invalid character(s) in variable name: $a b\n";
+}
+
+void tst_Expression::objectParameterErrorOnce()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, errors);
+
+    CPropertyMap map(nullptr, QStringLiteral("out"), text);
+    QCOMPARE(map.errors(), errors);
+}
+
+void tst_Expression::objectParameterFromVariable()
+{
+    CPropertyMap map(nullptr, QStringLiteral("out"), QString());
+    CPropertyObject object;
+    auto a = new CVarExpression(QStringLiteral("a"), &map);
+    auto b = new CVarExpression(QStringLiteral("b"), &map);
+    a->variable()->setObject(&object);
+    b->variable()->setObject(&object);
+    std::unique_ptr<CFuncExpression> f(functionRegistry::create(QStringLiteral("concat"), { a, nullptr, b }, &map));
+    QCOMPARE(f->errors(), objectError);
+    QCOMPARE(map.variables().size(), 2);
+}
+
+void tst_Expression::property_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("location");
+
+    QTest::newRow("machine") << "fsm.version" << "version" << int(CProperty::Machine);
+    QTest::newRow("application") << "app.lang" << "lang" << int(CProperty::Application);
+    QTest::newRow("further dots") << "fsm.a.b" << "a.b" << int(CProperty::Machine);
+    QTest::newRow("state") << "value" << "value" << int(CProperty::State);
+    QTest::newRow("other prefix") << "other.x" << "other.x" << int(CProperty::State);
+    QTest::newRow("prefix is case-sensitive") << "FSM.x" << "FSM.x" << int(CProperty::State);
+    QTest::newRow("empty rest") << "fsm." << "fsm." << int(CProperty::State);
+    QTest::newRow("prefix alone") << "app" << "app" << int(CProperty::State);
+    QTest::newRow("empty prefix") << ".x" << ".x" << int(CProperty::State);
+    QTest::newRow("empty") << "" << "" << int(CProperty::State);
+}
+
+void tst_Expression::property()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, name);
+    QFETCH(int, location);
+
+    const CProperty p(text);
+    QCOMPARE(p.name(), name);
+    QCOMPARE(p.location(), location);
+    QVERIFY(!p.isSet());
+}
+
+void tst_Expression::propertySetters()
+{
+    CPropertyObject object;
+    CProperty p(QStringLiteral("x"));
+    p.setValue(5);
+    p.setObject(&object);
+    QVERIFY(p.isSet());
+    QCOMPARE(p.object(), &object);
+    QVERIFY(!p.value().isValid());
+
+    p.setValue(QStringLiteral("v"));
+    QCOMPARE(p.object(), nullptr);
+    QCOMPARE(p.value(), QVariant(QStringLiteral("v")));
+
+    const CProperty copy = p;
+    QCOMPARE(copy.value(), p.value());
+    QVERIFY(copy.isSet());
+}
+
+void tst_Expression::mapEvaluate()
+{
+    CPropertyMap constant(nullptr, QStringLiteral("fsm.out"), QStringLiteral("'abc'"));
+    QVERIFY(constant.isValid());
+    QVERIFY(constant.evaluate());
+    QCOMPARE(constant.target().value(), QVariant(QStringLiteral("abc")));
+    QCOMPARE(constant.target().name(), QStringLiteral("out"));
+    QCOMPARE(constant.target().location(), int(CProperty::Machine));
+
+    CPropertyMap variable(nullptr, QStringLiteral("out"), QStringLiteral("$in"));
+    QVERIFY(variable.isValid());
+    QCOMPARE(variable.variables().size(), 1);
+    QVERIFY(!variable.evaluate()); // not filled yet
+    QVERIFY(!variable.target().isSet());
+
+    variable.variables().first()->setValue(qlonglong(7));
+    QVERIFY(variable.evaluate());
+    QCOMPARE(variable.target().value(), QVariant(qlonglong(7)));
+
+    CPropertyObject object;
+    variable.variables().first()->setObject(&object);
+    QVERIFY(variable.evaluate());
+    QCOMPARE(variable.target().object(), &object);
+    QVERIFY(!variable.target().value().isValid());
+}
+
+void tst_Expression::mapVariables()
+{
+    CPropertyMap map(nullptr, QStringLiteral("out"), QStringLiteral("concat($a, $fsm.a, $a)"));
+    QVERIFY(map.isValid());
+    QCOMPARE(map.variables().size(), 3);
+    QCOMPARE(map.variables().at(0)->name(), QStringLiteral("a"));
+    QCOMPARE(map.variables().at(1)->location(), int(CProperty::Machine));
+    QVERIFY(map.variables().at(0) != map.variables().at(2));
+}
+
+void tst_Expression::invalidMapIsNeverEvaluated_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("hasRoot");
+
+    QTest::newRow("no root") << "'it's'" << false;
+    QTest::newRow("null parameter") << "concat($a b, 'x')" << true;
+    QTest::newRow("count error") << "add(1)" << true;
+    QTest::newRow("unknown function") << "nosuch(1)" << false;
+}
+
+void tst_Expression::invalidMapIsNeverEvaluated()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, hasRoot);
+
+    CPropertyMap map(nullptr, QStringLiteral("out"), text);
+    QVERIFY(!map.isValid());
+    QCOMPARE(map.root() != nullptr, hasRoot);
+    QVERIFY(!map.evaluate());
+    QVERIFY(!map.target().isSet());
+}
+
+void tst_Expression::translate()
+{
+    CPropertyMap bare(nullptr, QStringLiteral("out"), QString());
+    QCOMPARE(bare.translate(QStringLiteral("Hello")), QStringLiteral("Hello"));
+
+    QObject plain;
+    CPropertyMap notAState(&plain, QStringLiteral("out"), QString());
+    QCOMPARE(notAState.translate(QStringLiteral("Hello")), QStringLiteral("Hello"));
+
+    TestState state("setup");
+    CPropertyMap map(&state, QStringLiteral("out"), QString());
+    QCOMPARE(map.translate(QStringLiteral("Grüße")), QStringLiteral("T:Grüße"));
+    QCOMPARE(state.lastContext, state.stateName());
+}
+
+void tst_Expression::nestingBound_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("errors");
+
+    const int max = CPropertyMap::MaxNesting;
+    const auto refused = [](const QString& text) -> QString { return "Invalid expression: " + text + "\n"; };
+    const QString beyond = QString(max + 1, '(') + "x" + QString(max + 1, ')');
+    const QString callsBeyond = QString("negate(").repeated(max + 1) + "1" + QString(max + 1, ')');
+    const QString opening = QString(100000, '(');
+    const QString balanced = QString(100000, '(') + QString(100000, ')');
+    const QString calls = QString("len(").repeated(50000) + "1" + QString(50000, ')');
+    const QString inParameter = "concat(1, " + QString(100000, '(') + "x" + QString(100000, ')') + ")";
+
+    QTest::newRow("at the bound") << QString(max, '(') + "x" + QString(max, ')') << "";
+    QTest::newRow("one beyond") << beyond << refused(beyond);
+    QTest::newRow("calls at the bound") << QString("negate(").repeated(max) + "1" + QString(max, ')') << "";
+    QTest::newRow("calls beyond") << callsBeyond << refused(callsBeyond);
+    QTest::newRow("quoted parentheses do not nest")
+        << "concat('" + QString(1000, '(') + "', (('x')))" << "";
+    QTest::newRow("100000 opening") << opening << refused(opening);
+    QTest::newRow("100000 balanced") << balanced << refused(balanced);
+    QTest::newRow("50000 nested calls") << calls << refused(calls);
+    QTest::newRow("nesting in a parameter list") << inParameter << refused(inParameter);
+}
+
+void tst_Expression::nestingBound()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, errors);
+
+    CPropertyMap map(nullptr, QStringLiteral("out"), text);
+    QCOMPARE(map.errors(), errors);
+    QCOMPARE(map.root() != nullptr, errors.isEmpty());
+}
+
+void tst_Expression::longInputs_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("many parameters") << "concat(" + QString("'a',").repeated(25000) + "'b')" << "func:concat/25001";
+    QTest::newRow("long constant") << "'" + QString(100000, 'x') + "'" << "";
+    QTest::newRow("long quoted commas") << "concat('" + QString("a,(").repeated(33000) + "', 'b')" << "func:concat/2";
+    QTest::newRow("long digits") << QString(100000, '7') + "x" << "";
+    QTest::newRow("long decimal-like") << QString(50000, '1') + "." + QString(50000, '2') << "double:0";
+    QTest::newRow("deep and long") << QString(CPropertyMap::MaxNesting, '(') + "'" + QString(100000, 'x') + "'"
+                                          + QString(CPropertyMap::MaxNesting, ')')
+                                   << "";
+    QTest::newRow("many variables") << "concat(" + QString("$v,").repeated(20000) + "$v)" << "func:concat/20001";
+}
+
+void tst_Expression::longInputs()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, expected);
+
+    // Finishing is the test; the time is shown for whoever looks.
+    QElapsedTimer timer;
+    timer.start();
+    CPropertyMap map(nullptr, QStringLiteral("out"), text);
+    qInfo("%d characters parsed in %lld ms", int(text.size()), timer.elapsed());
+    QVERIFY2(map.isValid(), qPrintable(map.errors().left(200)));
+    if (!expected.isEmpty())
+        QCOMPARE(describe(map.root()), expected);
+}
+
+QTEST_GUILESS_MAIN(tst_Expression)
+#include "tst_expression.moc"
