@@ -1,13 +1,13 @@
 #pragma once
 
 #include "framework/cpropertyobject.h"
+#include "framework/ctransition.h"
 #include "winsteps_export.h"
 
 #include <QDomNode>
 #include <QMap>
 #include <QStringList>
 
-class CTransition;
 class QCoreApplication;
 
 // Base of every state. A state declares its events and properties from its XML
