@@ -1,0 +1,170 @@
+#include "cfsm.h"
+
+#include "debug/debugoutput.h"
+#include "framework/ctransition.h"
+
+#include <QCoreApplication>
+
+using winsteps::trace;
+namespace module = winsteps::module;
+
+CFsm::CFsm(QObject* parent, const char* name, const QDomNode& description)
+    : CState(parent, name, description)
+{
+}
+
+CFsm::~CFsm()
+{
+    // The states go first: each deletes its own transitions, which are our children too.
+    const QList<CState*> states = m_order;
+    m_order.clear();
+    m_states.clear();
+    m_current = nullptr;
+    qDeleteAll(states);
+}
+
+QCoreApplication* CFsm::application() const
+{
+    return QCoreApplication::instance();
+}
+
+CPropertyObject* CFsm::applicationProperties() const
+{
+    return m_application.data();
+}
+
+QObject* CFsm::hostObject() const
+{
+    return nullptr;
+}
+
+bool CFsm::addState(CState* state)
+{
+    if (!state || state->objectName().isEmpty() || m_states.contains(state->objectName()))
+        return false;
+    state->setParent(this);
+    m_states.insert(state->objectName(), state);
+    m_order.append(state);
+    connect(state, &CState::finished, this, &CFsm::onStateFinished);
+    connect(state, &CState::progress, this, &CFsm::onStateProgress);
+    return true;
+}
+
+CState* CFsm::findState(const QString& name) const
+{
+    return m_states.value(name);
+}
+
+void CFsm::execute()
+{
+    if (m_running) {
+        trace(module::state, QLatin1String("--- State ") + objectName()
+                                 + QLatin1String(": ! Warning ! Already running.\n"));
+        return;
+    }
+    m_history.clear();
+    m_current = nullptr;
+    m_executing = false;
+    m_running = true;
+    setExitEvent(QString());
+    moveToState(m_start);
+}
+
+void CFsm::moveToState(const QString& name)
+{
+    CState* next = findState(name);
+    if (!next) {
+        trace(module::state, QLatin1String("--- State ") + objectName()
+                                 + QLatin1String(": ! Error ! No state named \"") + name
+                                 + QLatin1String("\".\n"));
+        if (m_running)
+            endRun(QStringLiteral("failed"));
+        return;
+    }
+    if (m_current)
+        m_history.append(m_current->objectName());
+    enter(next);
+}
+
+void CFsm::pageBack()
+{
+    if (m_history.isEmpty()) {
+        trace(module::state, QLatin1String("--- State ") + objectName()
+                                 + QLatin1String(": ! Warning ! No page to go back to.\n"));
+        if (m_running)
+            endRun(QStringLiteral("pageBack"));
+        return;
+    }
+    CState* previous = findState(m_history.takeLast());
+    if (!previous) { // states are never removed during a run, but be safe
+        if (m_running)
+            endRun(QStringLiteral("failed"));
+        return;
+    }
+    enter(previous);
+}
+
+void CFsm::enter(CState* state)
+{
+    m_current = state;
+    m_executing = false;
+    if (!m_running || m_executePending)
+        return;
+    // Executed from the event loop, so that a transition's fire() and the finished signal
+    // that led to it have returned before the next state starts.
+    m_executePending = true;
+    QMetaObject::invokeMethod(this, &CFsm::executeCurrent, Qt::QueuedConnection);
+}
+
+void CFsm::executeCurrent()
+{
+    m_executePending = false;
+    if (!m_running || !m_current)
+        return;
+    m_executing = true;
+    trace(module::state, QLatin1String("--- State ") + m_current->objectName()
+                             + QLatin1String(": enter state (type ") + m_current->type()
+                             + QLatin1String(")\n"));
+    Q_EMIT stateEntered(m_current);
+    m_current->execute();
+}
+
+void CFsm::onStateFinished(CState* state, CTransition* transition)
+{
+    if (!m_running || state != m_current || !m_executing) {
+        // A state that leaves twice, or finishes after a time-out: nothing to follow.
+        trace(module::state, QLatin1String("--- State ") + state->objectName()
+                                 + QLatin1String(": ! Warning ! Finished while not being executed, ignored.\n"));
+        if (qobject_cast<CBackTransition*>(transition))
+            delete transition; // made for this call only, owned by nobody
+        return;
+    }
+    m_executing = false;
+    const QString event = state->exitEvent();
+    Q_EMIT stateFinished(state, event);
+    if (!transition) {
+        endRun(event);
+        return;
+    }
+    transition->fire(); // a back transition deletes itself here
+}
+
+void CFsm::onStateProgress(int percent)
+{
+    if (auto* state = qobject_cast<CState*>(sender()))
+        Q_EMIT stateProgress(state, percent);
+}
+
+void CFsm::endRun(const QString& event)
+{
+    m_running = false;
+    m_executing = false;
+    setExitEvent(event);
+    leaveState();
+}
+
+void CFsm::stop()
+{
+    m_running = false;
+    m_executing = false;
+}

@@ -1,0 +1,198 @@
+#include "cwizardloader.h"
+
+#include "capplication.h"
+#include "cfsm.h"
+#include "framework/cstatefactory.h"
+#include "framework/ctransition.h"
+
+#include <QDomDocument>
+#include <QDomElement>
+#include <QFile>
+#include <QHash>
+
+namespace {
+
+QString quoted(const QString& text)
+{
+    return QLatin1Char('"') + text + QLatin1Char('"');
+}
+
+struct TransitionSpec
+{
+    QDomElement element;
+    QString from;
+    QString to;
+    QString event;
+};
+
+} // namespace
+
+CWizardLoader::CWizardLoader(CStateFactory* factory)
+    : m_factory(factory)
+{
+}
+
+void CWizardLoader::addError(int line, const QString& message)
+{
+    m_errors << m_fileName + QLatin1Char(':') + QString::number(line) + QLatin1String(": ") + message;
+}
+
+CFsm* CWizardLoader::load(const QString& path, CApplication* application)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        m_fileName = path;
+        m_errors.clear();
+        m_errors << path + QLatin1String(": cannot open the wizard: ") + file.errorString();
+        return nullptr;
+    }
+    return loadData(file.readAll(), path, application);
+}
+
+CFsm* CWizardLoader::loadData(const QByteArray& data, const QString& fileName, CApplication* application)
+{
+    m_fileName = fileName;
+    m_errors.clear();
+
+    QDomDocument document;
+    QString message;
+    int line = 0;
+    int column = 0;
+    if (!document.setContent(data, &message, &line, &column)) {
+        addError(line, QLatin1String("not well-formed XML: ") + message + QLatin1String(" (column ")
+                           + QString::number(column) + QLatin1Char(')'));
+        return nullptr;
+    }
+    const QDomElement root = document.documentElement();
+    if (root.tagName() != QLatin1String("fsm")) {
+        addError(root.lineNumber(), QLatin1String("the root element is <") + root.tagName()
+                                        + QLatin1String(">, expected <fsm>"));
+        return nullptr;
+    }
+
+    // Reports a missing or empty attribute; returns its value.
+    auto required = [this](const QDomElement& element, const QString& name, bool emptyAllowed = false) {
+        if (!element.hasAttribute(name) || (!emptyAllowed && element.attribute(name).isEmpty()))
+            addError(element.lineNumber(), QLatin1String("missing attribute ") + quoted(name)
+                                               + QLatin1String(" on <") + element.tagName() + QLatin1Char('>'));
+        return element.attribute(name);
+    };
+
+    const QString fsmName = required(root, QStringLiteral("name"));
+    const QString start = required(root, QStringLiteral("start"));
+
+    QList<QDomElement> stateElements;
+    QList<QDomElement> ownProperties; // <property> and <system> of the machine itself
+    QList<QDomElement> applicationElements;
+    QList<TransitionSpec> transitions;
+    QHash<QString, int> stateLines; // name -> line of its declaration
+
+    for (QDomElement child = root.firstChildElement(); !child.isNull(); child = child.nextSiblingElement()) {
+        const QString tag = child.tagName();
+        if (tag == QLatin1String("property") || tag.toLower() == QLatin1String("system")) {
+            ownProperties << child;
+        } else if (tag == QLatin1String("application")) {
+            applicationElements << child;
+        } else if (tag == QLatin1String("state")) {
+            const QString name = required(child, QStringLiteral("name"));
+            const QString type = required(child, QStringLiteral("type"));
+            if (!type.isEmpty() && !m_factory->hasType(type))
+                addError(child.lineNumber(), QLatin1String("unknown state type ") + quoted(type)
+                                                 + QLatin1String(" of state ") + quoted(name));
+            if (!name.isEmpty()) {
+                if (stateLines.contains(name))
+                    addError(child.lineNumber(), QLatin1String("duplicate state name ") + quoted(name)
+                                                     + QLatin1String(" (first declared on line ")
+                                                     + QString::number(stateLines.value(name)) + QLatin1Char(')'));
+                else
+                    stateLines.insert(name, child.lineNumber());
+            }
+            stateElements << child;
+        } else if (tag == QLatin1String("transition")) {
+            TransitionSpec spec{child, required(child, QStringLiteral("from")),
+                                required(child, QStringLiteral("to")), required(child, QStringLiteral("event"))};
+            for (QDomElement map = child.firstChildElement(QStringLiteral("propertymap")); !map.isNull();
+                 map = map.nextSiblingElement(QStringLiteral("propertymap"))) {
+                required(map, QStringLiteral("target"));
+                required(map, QStringLiteral("function"), true);
+            }
+            transitions << spec;
+        } else {
+            addError(child.lineNumber(), QLatin1String("unknown element <") + tag + QLatin1String("> in <fsm>"));
+        }
+    }
+
+    if (!start.isEmpty() && !stateLines.contains(start))
+        addError(root.lineNumber(), QLatin1String("unknown start state ") + quoted(start));
+
+    QHash<QString, int> eventLines; // "state\nevent" -> line of the transition that takes it
+    for (const TransitionSpec& t : std::as_const(transitions)) {
+        const int at = t.element.lineNumber();
+        if (!t.from.isEmpty() && !stateLines.contains(t.from))
+            addError(at, QLatin1String("transition from unknown state ") + quoted(t.from));
+        if (!t.to.isEmpty() && !stateLines.contains(t.to))
+            addError(at, QLatin1String("transition to unknown state ") + quoted(t.to));
+        if (t.event.isEmpty())
+            continue;
+        for (const QString& event : t.event.split(QLatin1Char('|'))) {
+            if (event.isEmpty()) {
+                addError(at, QLatin1String("empty event name in ") + quoted(t.event));
+                continue;
+            }
+            const QString key = t.from + QLatin1Char('\n') + event;
+            if (eventLines.contains(key))
+                addError(at, QLatin1String("state ") + quoted(t.from) + QLatin1String(" already has a transition for event ")
+                                 + quoted(event) + QLatin1String(" (line ") + QString::number(eventLines.value(key))
+                                 + QLatin1Char(')'));
+            else
+                eventLines.insert(key, at);
+        }
+    }
+    if (!m_errors.isEmpty())
+        return nullptr;
+
+    // The machine declares its properties from a description holding only its own
+    // <property> and <system> children, so that the elements of states and of the
+    // application are not mistaken for its own.
+    QDomDocument own;
+    QDomElement ownRoot = own.createElement(QStringLiteral("fsm"));
+    own.appendChild(ownRoot);
+    for (const QDomElement& element : std::as_const(ownProperties))
+        ownRoot.appendChild(own.importNode(element, true));
+
+    const QByteArray fsmObjectName = fsmName.toUtf8();
+    auto* fsm = new CFsm(nullptr, fsmObjectName.constData(), ownRoot);
+    fsm->setStartState(start);
+    if (application) {
+        for (const QDomElement& element : std::as_const(applicationElements))
+            application->declareProperties(element);
+        fsm->setApplicationProperties(application);
+    }
+
+    for (const QDomElement& element : std::as_const(stateElements)) {
+        const QString name = element.attribute(QStringLiteral("name"));
+        const QString type = element.attribute(QStringLiteral("type"));
+        CState* state = m_factory->create(type, element, fsm, name);
+        if (!state) {
+            addError(element.lineNumber(), QLatin1String("the factory made no state of type ") + quoted(type));
+            continue;
+        }
+        fsm->addState(state);
+    }
+    if (!m_errors.isEmpty()) {
+        delete fsm;
+        return nullptr;
+    }
+
+    QList<CTransition*> built;
+    for (const TransitionSpec& t : std::as_const(transitions)) {
+        const QByteArray objectName = (t.from + QLatin1Char(':') + t.event).toUtf8();
+        auto* transition = new CTransition(fsm, objectName.constData(), t.from, t.to, t.element);
+        fsm->findState(t.from)->addTransition(transition, t.event);
+        built << transition;
+    }
+    // Tell the receiving states and the machine which properties the maps will set.
+    for (CTransition* transition : std::as_const(built))
+        transition->checkPropertyMaps();
+    return fsm;
+}

@@ -1,0 +1,75 @@
+#include "cwizardrunner.h"
+
+#include "cfsm.h"
+#include "debug/debugoutput.h"
+#include "framework/ctransition.h"
+
+#include <QEventLoop>
+#include <QTimer>
+
+namespace winsteps::host {
+
+CWizardRunner::CWizardRunner(CFsm* fsm, QObject* parent)
+    : QObject(parent)
+    , m_fsm(fsm)
+{
+}
+
+void CWizardRunner::onStateFinished(CState* state, const QString& event)
+{
+    m_steps.append({state->objectName(), state->type(), event});
+    m_finalState = state->objectName();
+    m_finalEvent = event;
+}
+
+int CWizardRunner::run()
+{
+    m_steps.clear();
+    m_finalState.clear();
+    m_finalEvent.clear();
+    m_timedOut = false;
+
+    QEventLoop loop;
+    QTimer timer;
+    timer.setSingleShot(true);
+    QList<QMetaObject::Connection> connections;
+    connections << connect(m_fsm, &CFsm::stateFinished, this, &CWizardRunner::onStateFinished);
+    connections << connect(m_fsm, &CFsm::stateEntered, this, [this](CState* state) {
+        Q_EMIT progressChanged(state->objectName(), state->type(), 0);
+    });
+    connections << connect(m_fsm, &CFsm::stateProgress, this, [this](CState* state, int percent) {
+        Q_EMIT progressChanged(state->objectName(), state->type(), percent);
+    });
+    connections << connect(m_fsm, &CState::finished, &loop, [&loop](CState*, CTransition* transition) {
+        // The machine has no transitions of its own; a back transition made for it is ours to drop.
+        if (qobject_cast<CBackTransition*>(transition))
+            delete transition;
+        loop.quit();
+    });
+    connections << connect(&timer, &QTimer::timeout, &loop, [this, &loop] {
+        m_timedOut = true;
+        const CState* current = m_fsm->currentState();
+        m_finalState = current ? current->objectName() : QString();
+        m_finalEvent.clear(); // the state did not leave
+        m_fsm->stop();
+        winsteps::trace(winsteps::module::app, QLatin1String("--- State ") + m_fsm->objectName()
+                                                   + QLatin1String(": ! Error ! Time-out, the run is stopped in state \"")
+                                                   + m_finalState + QLatin1String("\".\n"));
+        loop.quit();
+    });
+
+    if (m_timeout > 0)
+        timer.start(m_timeout);
+    m_fsm->execute();
+    loop.exec();
+    timer.stop();
+    for (const QMetaObject::Connection& c : std::as_const(connections))
+        disconnect(c);
+
+    if (m_timedOut)
+        return ExitTimeout;
+    // The machine left with the last state's event (or "failed" when it could not go on).
+    return m_fsm->exitEvent() == QLatin1String("failed") ? ExitFailed : ExitOk;
+}
+
+} // namespace winsteps::host

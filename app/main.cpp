@@ -1,0 +1,128 @@
+// The winsteps command: runs and inspects wizards headless on an emulated Windows machine.
+
+#include "cwizardrunner.h"
+#include "subcommand.h"
+
+#include <QGuiApplication>
+
+#include <cstdio>
+
+namespace winsteps::host {
+
+const QList<Subcommand>& subcommands()
+{
+    static const QList<Subcommand> list = {
+        {"run", "Run a wizard on an emulated machine.", &runCommand},
+        {"types", "List the state types of the loaded factories.", &typesCommand},
+    };
+    return list;
+}
+
+namespace cli {
+
+void out(const QString& text)
+{
+    const QByteArray bytes = text.toUtf8();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+    std::fflush(stdout);
+}
+
+void err(const QString& text)
+{
+    const QByteArray bytes = text.toUtf8();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
+    std::fflush(stderr);
+}
+
+int usageError(const QString& command, const QString& message)
+{
+    err(QLatin1String("winsteps ") + command + QLatin1String(": ") + message + QLatin1String("\nTry 'winsteps ")
+        + command + QLatin1String(" --help'.\n"));
+    return ExitUsage;
+}
+
+QCommandLineOption helpOption()
+{
+    return QCommandLineOption({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Shows this help."));
+}
+
+int parse(QCommandLineParser& parser, const QString& command, const QString& usage, const QStringList& arguments)
+{
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    if (!parser.parse(QStringList(QStringLiteral("winsteps")) + arguments))
+        return usageError(command, parser.errorText());
+    if (parser.isSet(QStringLiteral("help"))) {
+        // Qt's usage line names only the program; put the subcommand's own in its place.
+        QString help = parser.helpText();
+        help = help.mid(help.indexOf(QLatin1Char('\n')) + 1);
+        out(QLatin1String("Usage: winsteps ") + command + QLatin1Char(' ') + usage + QLatin1String("\n\n") + help);
+        return ExitOk;
+    }
+    return -1;
+}
+
+} // namespace cli
+
+namespace {
+
+QString toolHelp()
+{
+    QString text = QStringLiteral(
+        "Usage: winsteps COMMAND [options] [arguments]\n"
+        "\n"
+        "Runs and inspects installer wizards (XML state machines built from the winsteps\n"
+        "plug-in's states) headless, on an emulated Windows machine.\n"
+        "\n"
+        "Commands:\n");
+    for (const Subcommand& command : subcommands())
+        text += QStringLiteral("  %1%2\n").arg(QString::fromLatin1(command.name).leftJustified(10), QString::fromLatin1(command.summary));
+    text += QStringLiteral(
+        "\n"
+        "Options:\n"
+        "  -h, --help     Show this help; 'winsteps COMMAND --help' explains a command.\n"
+        "  -v, --version  Show the version.\n"
+        "\n"
+        "Exit status: 0 success, 1 the wizard ended with \"failed\", 2 the wizard cannot be\n"
+        "loaded or the command line is wrong, 3 the run timed out.\n");
+    return text;
+}
+
+} // namespace
+
+} // namespace winsteps::host
+
+int main(int argc, char* argv[])
+{
+    using namespace winsteps::host;
+    // Colours, fonts and pixmaps need a GUI application; it runs without a display.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("winsteps"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(WINSTEPS_VERSION));
+
+    QStringList arguments = app.arguments().mid(1);
+    if (arguments.isEmpty()) {
+        cli::err(toolHelp());
+        return ExitUsage;
+    }
+    const QString first = arguments.takeFirst();
+    if (first == QLatin1String("help") && !arguments.isEmpty()) {
+        // "winsteps help COMMAND" is "winsteps COMMAND --help".
+        arguments = QStringList{arguments.first(), QStringLiteral("--help")};
+    } else if (first == QLatin1String("-h") || first == QLatin1String("--help") || first == QLatin1String("help")) {
+        cli::out(toolHelp());
+        return ExitOk;
+    }
+    const QString name = first == QLatin1String("help") ? arguments.takeFirst() : first;
+    if (first == QLatin1String("-v") || first == QLatin1String("--version")) {
+        cli::out(QLatin1String("winsteps ") + QCoreApplication::applicationVersion() + QLatin1Char('\n'));
+        return ExitOk;
+    }
+    for (const Subcommand& command : subcommands()) {
+        if (name == QLatin1String(command.name))
+            return command.run(arguments);
+    }
+    cli::err(QLatin1String("winsteps: unknown command \"") + name + QLatin1String("\"\n\n") + toolHelp());
+    return ExitUsage;
+}

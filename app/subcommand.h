@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QCommandLineParser>
+#include <QString>
+#include <QStringList>
+
+namespace winsteps::host {
+
+// One subcommand of the winsteps command. run() gets the subcommand's own arguments
+// (without the program and subcommand names) and returns the exit status.
+struct Subcommand
+{
+    const char* name;
+    const char* summary;
+    int (*run)(const QStringList& arguments);
+};
+
+// The subcommands, in the order `winsteps --help` lists them.
+const QList<Subcommand>& subcommands();
+
+int runCommand(const QStringList& arguments);
+int typesCommand(const QStringList& arguments);
+
+// Shared command-line handling of the subcommands.
+namespace cli {
+
+// -h, --help: every subcommand takes it first.
+QCommandLineOption helpOption();
+
+// Parses arguments with parser (which must have helpOption()). Returns -1 when the
+// subcommand should go on; otherwise the exit status to return at once (0 after --help,
+// 2 after a usage error, which is printed).
+int parse(QCommandLineParser& parser, const QString& command, const QString& usage,
+          const QStringList& arguments);
+
+// "winsteps COMMAND: message" and a hint to --help on stderr; returns 2.
+int usageError(const QString& command, const QString& message);
+
+// Prints to stdout / stderr as UTF-8.
+void out(const QString& text);
+void err(const QString& text);
+
+} // namespace cli
+
+} // namespace winsteps::host
