@@ -17,7 +17,7 @@ QString quoted(const QString& text)
     return QLatin1Char('"') + text + QLatin1Char('"');
 }
 
-struct TransitionSpec
+struct DeclaredTransition
 {
     QDomElement element;
     QString from;
@@ -84,7 +84,7 @@ CFsm* CWizardLoader::loadData(const QByteArray& data, const QString& fileName, C
     QList<QDomElement> stateElements;
     QList<QDomElement> ownProperties; // <property> and <system> of the machine itself
     QList<QDomElement> applicationElements;
-    QList<TransitionSpec> transitions;
+    QList<DeclaredTransition> transitions;
     QHash<QString, int> stateLines; // name -> line of its declaration
 
     for (QDomElement child = root.firstChildElement(); !child.isNull(); child = child.nextSiblingElement()) {
@@ -109,14 +109,14 @@ CFsm* CWizardLoader::loadData(const QByteArray& data, const QString& fileName, C
             }
             stateElements << child;
         } else if (tag == QLatin1String("transition")) {
-            TransitionSpec spec{child, required(child, QStringLiteral("from")),
+            DeclaredTransition declared{child, required(child, QStringLiteral("from")),
                                 required(child, QStringLiteral("to")), required(child, QStringLiteral("event"))};
             for (QDomElement map = child.firstChildElement(QStringLiteral("propertymap")); !map.isNull();
                  map = map.nextSiblingElement(QStringLiteral("propertymap"))) {
                 required(map, QStringLiteral("target"));
                 required(map, QStringLiteral("function"), true);
             }
-            transitions << spec;
+            transitions << declared;
         } else {
             addError(child.lineNumber(), QLatin1String("unknown element <") + tag + QLatin1String("> in <fsm>"));
         }
@@ -126,7 +126,7 @@ CFsm* CWizardLoader::loadData(const QByteArray& data, const QString& fileName, C
         addError(root.lineNumber(), QLatin1String("unknown start state ") + quoted(start));
 
     QHash<QString, int> eventLines; // "state\nevent" -> line of the transition that takes it
-    for (const TransitionSpec& t : std::as_const(transitions)) {
+    for (const DeclaredTransition& t : std::as_const(transitions)) {
         const int at = t.element.lineNumber();
         if (!t.from.isEmpty() && !stateLines.contains(t.from))
             addError(at, QLatin1String("transition from unknown state ") + quoted(t.from));
@@ -185,7 +185,7 @@ CFsm* CWizardLoader::loadData(const QByteArray& data, const QString& fileName, C
     }
 
     QList<CTransition*> built;
-    for (const TransitionSpec& t : std::as_const(transitions)) {
+    for (const DeclaredTransition& t : std::as_const(transitions)) {
         const QByteArray objectName = (t.from + QLatin1Char(':') + t.event).toUtf8();
         auto* transition = new CTransition(fsm, objectName.constData(), t.from, t.to, t.element);
         fsm->findState(t.from)->addTransition(transition, t.event);
