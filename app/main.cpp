@@ -5,7 +5,11 @@
 
 #include <QGuiApplication>
 
+#include <cerrno>
 #include <cstdio>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace winsteps::host {
 
@@ -14,6 +18,11 @@ const QList<Subcommand>& subcommands()
     static const QList<Subcommand> list = {
         {"run", "Run a wizard on an emulated machine.", &runCommand},
         {"types", "List the state types of the loaded factories.", &typesCommand},
+        {"check", "Check a wizard for mistakes without running it.", &checkCommand},
+        {"graph", "Print a wizard as a Graphviz graph.", &graphCommand},
+        {"eval", "Evaluate an expression.", &evalCommand},
+        {"machine", "Create, inspect, change and reboot an emulated machine.", &machineCommand},
+        {"tool", "Run an emulated Windows system program (started by the emulated machine).", &toolCommand},
     };
     return list;
 }
@@ -97,6 +106,16 @@ int main(int argc, char* argv[])
     // Colours, fonts and pixmaps need a GUI application; it runs without a display.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    // The offscreen platform wants a private runtime folder; a headless shell (CI, cron,
+    // sudo) often has none, and Qt would then warn on every run.
+    if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) {
+        const QByteArray dir = QByteArray("/tmp/winsteps-runtime-") + QByteArray::number(uint(getuid()));
+        if (::mkdir(dir.constData(), 0700) == 0 || errno == EEXIST) {
+            struct stat info;
+            if (::stat(dir.constData(), &info) == 0 && info.st_uid == getuid() && (info.st_mode & 0777) == 0700)
+                qputenv("XDG_RUNTIME_DIR", dir);
+        }
+    }
     QGuiApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("winsteps"));
     QCoreApplication::setApplicationVersion(QStringLiteral(WINSTEPS_VERSION));

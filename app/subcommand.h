@@ -20,6 +20,11 @@ const QList<Subcommand>& subcommands();
 
 int runCommand(const QStringList& arguments);
 int typesCommand(const QStringList& arguments);
+int checkCommand(const QStringList& arguments);   // cmdcheck.cpp
+int graphCommand(const QStringList& arguments);   // cmdgraph.cpp
+int evalCommand(const QStringList& arguments);    // cmdeval.cpp
+int machineCommand(const QStringList& arguments); // cmdmachine.cpp
+int toolCommand(const QStringList& arguments);    // cmdtool.cpp
 
 // Shared command-line handling of the subcommands.
 namespace cli {
