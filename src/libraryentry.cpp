@@ -1,8 +1,24 @@
 #include "framework/cstatefactory.h"
+#include "states/ccreateregkeystate.h"
+#include "states/cdetectproxysettings.h"
+#include "states/cemailsettingsstate.h"
+#include "states/creadregkeystate.h"
+#include "states/cregisterstartstate.h"
+#include "states/cregisteruninstallstate.h"
+#include "states/cremovefilesafterrebootstate.h"
+#include "states/cwriteregkeystate.h"
 
 // The plug-in's state types, one registration per type, in one list.
 extern "C" CStateFactory* createFactory(CStateFactory* parent)
 {
     auto* factory = new CStateFactory(QStringLiteral("win"), parent);
+    factory->registerState(QStringLiteral("createRegkey"), &CStateFactory::creator<CCreateRegKeyState>);
+    factory->registerState(QStringLiteral("detectProxy"), &CStateFactory::creator<CDetectProxySettings>);
+    factory->registerState(QStringLiteral("readRegkey"), &CStateFactory::creator<CReadRegKeyState>);
+    factory->registerState(QStringLiteral("registerStart"), &CStateFactory::creator<CRegisterStartState>);
+    factory->registerState(QStringLiteral("registerUninstall"), &CStateFactory::creator<CRegisterUninstallState>);
+    factory->registerState(QStringLiteral("removeFilesAfterReboot"), &CStateFactory::creator<CRemoveFilesAfterRebootState>);
+    factory->registerState(QStringLiteral("setEmailAccount"), &CStateFactory::creator<CEmailSettingsState>);
+    factory->registerState(QStringLiteral("writeRegkey"), &CStateFactory::creator<CWriteRegKeyState>);
     return factory;
 }

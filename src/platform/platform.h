@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/registry.h"
 #include "winsteps_export.h"
 
 #include <cstdint>
@@ -187,6 +188,59 @@ public:
 
     // OutputDebugString: the text goes whole to the debugger channel.
     virtual void outputDebugString(const std::string& text) = 0;
+
+    // --- registry -----------------------------------------------------------------------
+    //
+    // The registry calls of Windows with their rights, error codes and the 32-bit view of a
+    // process under WOW64. Key and value names are UTF-8. String data (REG_SZ,
+    // REG_EXPAND_SZ, REG_MULTI_SZ) is passed as its UTF-8 bytes with the closing NUL(s), and
+    // sizes count those bytes, as the ANSI calls of Windows count the bytes of their code
+    // page. The empty value name is the key's default value. A sub-key path separates its
+    // keys by "\" and must not begin with one (ERROR_BAD_PATHNAME).
+
+    // RegOpenKeyEx: the existing key subKey below key (subKey empty: key itself), with the
+    // rights sam. ERROR_FILE_NOT_FOUND when missing, ERROR_ACCESS_DENIED when the key does
+    // not grant every right asked for.
+    virtual std::uint32_t regOpenKeyEx(HKEY key, const std::string& subKey, REGSAM sam, HKEY* result) = 0;
+    // RegCreateKeyEx: opens subKey, creating it and any missing keys on the way;
+    // *disposition (may be null) tells REG_CREATED_NEW_KEY or REG_OPENED_EXISTING_KEY.
+    virtual std::uint32_t regCreateKeyEx(HKEY key, const std::string& subKey, std::uint32_t options,
+                                         REGSAM sam, HKEY* result, std::uint32_t* disposition) = 0;
+    // RegCloseKey. Closing a predefined root key succeeds and does nothing.
+    virtual std::uint32_t regCloseKey(HKEY key) = 0;
+    // RegDeleteKeyEx (RegDeleteKey when sam is 0): removes subKey, which needs the DELETE
+    // right, in the registry view that sam names (KEY_WOW64_64KEY or KEY_WOW64_32KEY). On NT
+    // a key with sub-keys is refused (ERROR_ACCESS_DENIED); the 9x family removes the whole
+    // tree.
+    virtual std::uint32_t regDeleteKeyEx(HKEY key, const std::string& subKey, REGSAM sam) = 0;
+    // RegQueryValueEx: *type (may be null) and the data. data null: only *size is set to
+    // the size needed. *size on entry is the buffer's size; when it is too small the call
+    // answers ERROR_MORE_DATA with the size needed in *size and the buffer untouched.
+    virtual std::uint32_t regQueryValueEx(HKEY key, const std::string& name, std::uint32_t* type,
+                                          std::uint8_t* data, std::uint32_t* size) = 0;
+    // RegSetValueEx: stores size bytes of data as the value name of type type.
+    virtual std::uint32_t regSetValueEx(HKEY key, const std::string& name, std::uint32_t type,
+                                        const std::uint8_t* data, std::uint32_t size) = 0;
+    // RegDeleteValue.
+    virtual std::uint32_t regDeleteValue(HKEY key, const std::string& name) = 0;
+    // RegEnumKeyEx: the name of the index-th sub-key (sorted without regard to case);
+    // ERROR_NO_MORE_ITEMS past the last.
+    virtual std::uint32_t regEnumKeyEx(HKEY key, std::uint32_t index, std::string* name) = 0;
+    // RegEnumValue: the index-th value (in the order the values were first set) with its
+    // type and all its data; ERROR_NO_MORE_ITEMS past the last.
+    virtual std::uint32_t regEnumValue(HKEY key, std::uint32_t index, std::string* name, std::uint32_t* type,
+                                       std::vector<std::uint8_t>* data) = 0;
+
+    // --- files ----------------------------------------------------------------------------
+
+    // The path under which this process reaches the file that path names ("C:\..." or a
+    // path of this process, with "\" or "/" separators).
+    virtual std::string localFilePath(const std::string& path) = 0;
+    // MoveFileEx. With MOVEFILE_DELAY_UNTIL_REBOOT the rename (newName given) or removal
+    // (newName null) is recorded in PendingFileRenameOperations for the next restart; that
+    // needs an administrator. Without it the file is renamed at once.
+    virtual std::uint32_t moveFileEx(const std::string& existing, const std::string* newName,
+                                     std::uint32_t flags) = 0;
 };
 
 } // namespace winsteps::platform

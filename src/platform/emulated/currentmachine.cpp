@@ -81,19 +81,24 @@ void install(Machines& m, std::unique_ptr<EmulatedMachine> machine)
     m.all.push_back(m.current);
 }
 
-// Opens a machine; caller holds the lock.
+// Opens a machine; caller holds the lock. An existing machine folder keeps the profile it
+// was made from (profileName may be empty or name that profile); a new or temporary one is
+// made from profileName, or from the default profile when it is empty.
 bool openLocked(Machines& m, const QString& profileName, const QString& folder, QString* error)
 {
-    MachineProfile profile;
-    if (!profile.load(profileName.isEmpty() ? QString::fromStdString(defaultProfileName()) : profileName, error))
-        return false;
     const bool temporary = folder.isEmpty();
+    if (temporary) {
+        // Check the profile before a folder is made for it.
+        MachineProfile profile;
+        if (!profile.load(profileName.isEmpty() ? QString::fromStdString(defaultProfileName()) : profileName, error))
+            return false;
+    }
     const QString dir = temporary ? makeTemporaryFolder(m) : folder;
     if (dir.isEmpty()) {
         *error = QStringLiteral("cannot create a temporary machine folder in \"%1\"").arg(QDir::tempPath());
         return false;
     }
-    std::unique_ptr<EmulatedMachine> machine = EmulatedMachine::open(profile, dir, error);
+    std::unique_ptr<EmulatedMachine> machine = EmulatedMachine::openFolder(profileName, dir, error);
     if (!machine) {
         if (temporary)
             forgetTemporaryFolder(m, dir);

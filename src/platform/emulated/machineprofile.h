@@ -2,7 +2,9 @@
 
 #include "platform/platform.h"
 
+#include <QByteArray>
 #include <QJsonObject>
+#include <QList>
 #include <QMap>
 #include <QString>
 #include <QStringList>
@@ -24,9 +26,36 @@ namespace winsteps::platform::emulated {
 //   "functions": {"IsWow64Process": bool}          exported by the emulated system or not
 //   "failures": {"GetVersionEx"|"IsWow64Process"|"GetWindowsDirectory"|"GetSystemDirectory"|
 //                "CoInitialize"|"CoInitializeSecurity": code}   calls that fail with code
+//   "registryDefaults": boolean     false: start from empty hives instead of the keys that a
+//                                   fresh Windows of the profile's family has
+//   "registry": {"HKLM\\PATH": KEY | null}   initial registry content; null removes a key
+//       KEY:   {VALUE NAME: VALUE | null, "@": default value, "@access": "full"|"read"|"denied"}
+//       VALUE: "text" (REG_SZ), an integer (REG_DWORD), ["a", "b"] (REG_MULTI_SZ), or
+//              {"type": "REG_SZ"|"REG_EXPAND_SZ"|"REG_MULTI_SZ"|"REG_DWORD"|"REG_QWORD"|
+//                       "REG_BINARY"|"REG_NONE", "value": text | integer | list | "hex bytes"}
+//   Hives are named in full (HKEY_LOCAL_MACHINE) or short (HKLM, HKCU, HKCR, HKU, HKCC, HKDD).
 class WINSTEPS_EXPORT MachineProfile {
 public:
     enum class ProfileStyle { Win9x, DocumentsAndSettings, Users };
+
+    // One value of the initial registry: data as the registry calls take it (UTF-8 text
+    // with its NULs). remove: the value is taken away instead.
+    struct SeedValue {
+        QString name;
+        bool remove = false;
+        std::uint32_t type = 0;
+        QByteArray data;
+    };
+    // One key of the initial registry below a hive (full hive name). remove: the key and
+    // everything below it are taken away instead. access: -1 (as the machine grants),
+    // 0 full, 1 read-only, 2 denied.
+    struct SeedKey {
+        QString hive;
+        QStringList path;
+        bool remove = false;
+        int access = -1;
+        QList<SeedValue> values;
+    };
 
     // A built-in name or the path of a JSON file. False + error text when it cannot be used.
     bool load(const QString& nameOrFile, QString* error);
@@ -65,9 +94,18 @@ public:
     // The error code configured for a function, or 0 when the call succeeds.
     std::uint32_t failure(const char* function) const;
 
+    // The initial registry, in the order it is to be applied: first the removals, then
+    // the keys and values (a parent before its children).
+    const QList<SeedKey>& registrySeed() const { return m_registrySeed; }
+
+    // The full name of a hive given in full or short (case-insensitive); null when unknown.
+    static QString hiveName(const QString& name);
+
 private:
     bool read(const QJsonObject& json, const QString& source, QString* error);
     void fillDefaults();
+    QJsonObject defaultRegistry() const;
+    bool readRegistry(const QJsonObject& registry, const QString& source, QString* error);
 
     QString m_name;
     QString m_description;
@@ -88,6 +126,7 @@ private:
     QString m_tempFolder;
     QMap<QString, QString> m_environment;
     QMap<QString, std::uint32_t> m_failures;
+    QList<SeedKey> m_registrySeed;
 };
 
 } // namespace winsteps::platform::emulated

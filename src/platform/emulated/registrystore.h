@@ -1,0 +1,130 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QMap>
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace winsteps::platform::emulated {
+
+// The persistent part of an emulated machine: "machine.db", an SQLite database in WAL mode
+// holding the registry (keys with their case as created and a case-folded twin for look-up,
+// typed values in the order they were first set), the machine's record (profile, boots) and
+// the log of what each emulated restart did.
+//
+// The store knows no Windows rules (rights, views, error codes): EmulatedMachine applies
+// them. Every call of the store runs inside a transaction opened with begin(); a failed
+// statement marks the transaction as failed, and commit() then rolls it back. Not thread
+// safe: the owner serialises the calls. Several processes may share one file: a writer
+// waits for another (busy time-out) instead of failing.
+class RegistryStore {
+public:
+    // The schema this build writes. A database of a newer schema is refused; an older one is
+    // brought up to date when opened.
+    static constexpr int schemaVersion = 1;
+    // How long a call waits for another process's transaction.
+    static constexpr int busyTimeoutMs = 30000;
+
+    // Access marks of a key. Default: what the machine grants (see EmulatedMachine).
+    enum Access { AccessDefault = -1, AccessFull = 0, AccessRead = 1, AccessDenied = 2 };
+
+    struct Key {
+        qint64 id = 0;
+        qint64 parent = 0; // 0 for a hive's root
+        QString name;
+        int access = AccessDefault;
+        bool isVolatile = false;
+    };
+    struct Value {
+        QString name;
+        std::uint32_t type = 0;
+        QByteArray data;
+    };
+    struct BootEntry {
+        qint64 boot = 0;
+        QString action;
+        QString detail;
+    };
+
+    RegistryStore() = default;
+    ~RegistryStore();
+    RegistryStore(const RegistryStore&) = delete;
+    RegistryStore& operator=(const RegistryStore&) = delete;
+
+    // Opens the database file, creating an empty one when missing (":memory:" for a store
+    // without a file). Schema and content come with prepare().
+    bool open(const QString& file, QString* error);
+    bool isOpen() const { return m_db != nullptr; }
+
+    // Inside a write transaction: the schema version of the file (0: new and empty).
+    int fileVersion();
+    // Inside a write transaction: creates the schema and the hive roots of a new file, or
+    // brings an older schema up to date. False + error for a newer schema.
+    bool prepare(const QStringList& hives, QString* error);
+
+    // Transactions. begin(true) takes the write lock at once (waiting for other writers).
+    bool begin(bool write);
+    bool commit();
+    void rollback();
+    bool failed() const { return m_failed; }
+    QString lastError() const { return m_lastError; }
+
+    // The machine's record.
+    QString meta(const QString& name);
+    void setMeta(const QString& name, const QString& value);
+
+    // Keys. 0 answers "none".
+    qint64 root(const QString& hive);
+    qint64 child(qint64 parent, const QString& name);
+    qint64 addChild(qint64 parent, const QString& name, bool isVolatile);
+    bool key(qint64 id, Key* out);
+    bool keyExists(qint64 id);
+    // The index-th sub-key in the order of their folded names; false past the last.
+    bool childAt(qint64 parent, qint64 index, Key* out);
+    bool hasChildren(qint64 id);
+    void removeTree(qint64 id);
+    void setAccess(qint64 id, int access);
+    void removeVolatileKeys();
+    // The key's path from its hive's root ("HKEY_...\\A\\B").
+    QString path(qint64 id);
+
+    // Values.
+    bool value(qint64 key, const QString& name, Value* out);
+    bool valueAt(qint64 key, qint64 index, Value* out);
+    void setValue(qint64 key, const QString& name, std::uint32_t type, const QByteArray& data);
+    bool removeValue(qint64 key, const QString& name);
+
+    // Statistics and checks.
+    qint64 keyCount();
+    qint64 valueCount();
+    // "ok" when the file is sound, else SQLite's findings.
+    QString integrityCheck();
+
+    // The restart log.
+    void addBootEntry(qint64 boot, const QString& action, const QString& detail);
+    QList<BootEntry> bootEntries(qint64 boot);
+
+    // The folded form of a key or value name, used for look-ups.
+    static QString fold(const QString& name);
+
+private:
+    sqlite3_stmt* statement(const char* sql);
+    bool exec(const char* sql);
+    bool step(sqlite3_stmt* stmt, bool* row);
+    void fail(const char* what);
+    bool readKey(sqlite3_stmt* stmt, Key* out);
+
+    sqlite3* m_db = nullptr;
+    QMap<const char*, sqlite3_stmt*> m_statements;
+    bool m_inTransaction = false;
+    bool m_failed = false;
+    QString m_lastError;
+};
+
+} // namespace winsteps::platform::emulated

@@ -1,0 +1,590 @@
+#include "platform/regfile.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QStringDecoder>
+#include <QStringList>
+
+namespace winsteps::platform {
+
+namespace {
+
+const QString Header5 = QStringLiteral("Windows Registry Editor Version 5.00");
+const QString Header4 = QStringLiteral("REGEDIT4");
+const QString Eol = QStringLiteral("\r\n");
+// The editor keeps hex lines within 80 columns, continuing them with a backslash.
+constexpr int lineWidth = 80;
+// Keys reach at most this deep; a deeper tree is not followed.
+constexpr int maxDepth = 512;
+constexpr REGSAM readView = KEY_READ | KEY_WOW64_64KEY;
+
+struct HiveEntry {
+    HKEY key;
+    const char* name;
+    const char* shortName;
+};
+
+const HiveEntry hiveTable[] = {
+    {HKEY_LOCAL_MACHINE, "HKEY_LOCAL_MACHINE", "HKLM"}, {HKEY_CURRENT_USER, "HKEY_CURRENT_USER", "HKCU"},
+    {HKEY_CLASSES_ROOT, "HKEY_CLASSES_ROOT", "HKCR"},   {HKEY_USERS, "HKEY_USERS", "HKU"},
+    {HKEY_CURRENT_CONFIG, "HKEY_CURRENT_CONFIG", "HKCC"}, {HKEY_DYN_DATA, "HKEY_DYN_DATA", "HKDD"},
+};
+
+QString errorText(std::uint32_t code)
+{
+    switch (code) {
+    case ERROR_FILE_NOT_FOUND:
+        return QStringLiteral("not found");
+    case ERROR_ACCESS_DENIED:
+        return QStringLiteral("access denied");
+    case ERROR_INVALID_HANDLE:
+        return QStringLiteral("no such hive on this system");
+    case ERROR_BAD_PATHNAME:
+        return QStringLiteral("bad key path");
+    case ERROR_REGISTRY_IO_FAILED:
+        return QStringLiteral("the registry cannot be written");
+    default:
+        return QStringLiteral("error %1").arg(code);
+    }
+}
+
+// --- writing ---------------------------------------------------------------------------
+
+QString quoted(const QString& text)
+{
+    QString result = text;
+    result.replace(QLatin1Char('\\'), QStringLiteral("\\\\"));
+    result.replace(QLatin1Char('"'), QStringLiteral("\\\""));
+    return QLatin1Char('"') + result + QLatin1Char('"');
+}
+
+// Text data that the editor shows as "text": one closing NUL and nothing odd before it.
+bool plainString(const QByteArray& data, QString* text)
+{
+    if (data.isEmpty() || !data.endsWith('\0') || data.indexOf('\0') != data.size() - 1)
+        return false;
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString decoded = decoder.decode(QByteArrayView(data).chopped(1));
+    if (decoder.hasError() || decoded.contains(QLatin1Char('\r')) || decoded.contains(QLatin1Char('\n')))
+        return false;
+    *text = decoded;
+    return true;
+}
+
+QByteArray utf16Bytes(const QByteArray& utf8)
+{
+    const QString text = QString::fromUtf8(utf8);
+    QByteArray bytes;
+    bytes.reserve(text.size() * 2);
+    for (const QChar c : text) {
+        bytes.append(char(c.unicode() & 0xFF));
+        bytes.append(char(c.unicode() >> 8));
+    }
+    return bytes;
+}
+
+QString hexLines(const QString& prefix, const QByteArray& data)
+{
+    QString out;
+    QString line = prefix;
+    for (qsizetype i = 0; i < data.size(); ++i) {
+        QString piece = QStringLiteral("%1").arg(uint(quint8(data.at(i))), 2, 16, QLatin1Char('0'));
+        if (i + 1 < data.size())
+            piece += QLatin1Char(',');
+        if (line.size() + piece.size() > lineWidth - 1 && line != QLatin1String("  ")) {
+            out += line + QLatin1Char('\\') + Eol;
+            line = QStringLiteral("  ");
+        }
+        line += piece;
+    }
+    return out + line + Eol;
+}
+
+QString valueLine(const std::string& name, std::uint32_t type, const std::vector<std::uint8_t>& bytes)
+{
+    const QString label = name.empty() ? QStringLiteral("@") : quoted(QString::fromStdString(name));
+    const QByteArray data(reinterpret_cast<const char*>(bytes.data()), qsizetype(bytes.size()));
+    QString text;
+    if (type == REG_SZ && plainString(data, &text))
+        return label + QLatin1Char('=') + quoted(text) + Eol;
+    if (type == REG_DWORD && data.size() == 4) {
+        const quint32 value = quint32(quint8(data[0])) | quint32(quint8(data[1])) << 8 | quint32(quint8(data[2])) << 16
+            | quint32(quint8(data[3])) << 24;
+        return label + QStringLiteral("=dword:%1").arg(value, 8, 16, QLatin1Char('0')) + Eol;
+    }
+    if (type == REG_BINARY)
+        return hexLines(label + QStringLiteral("=hex:"), data);
+    // Text types travel as the editor's UTF-16 bytes.
+    const bool textType = type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
+    return hexLines(label + QStringLiteral("=hex(%1):").arg(type, 0, 16), textType ? utf16Bytes(data) : data);
+}
+
+struct Exporter {
+    Platform& platform;
+    QString out;
+    std::vector<std::string>* skipped;
+
+    void key(HKEY handle, const QString& path, int depth)
+    {
+        out += QLatin1Char('[') + path + QLatin1Char(']') + Eol;
+        std::string name;
+        std::uint32_t type = 0;
+        std::vector<std::uint8_t> data;
+        for (std::uint32_t i = 0; platform.regEnumValue(handle, i, &name, &type, &data) == ERROR_SUCCESS; ++i)
+            out += valueLine(name, type, data);
+        out += Eol;
+
+        QStringList children;
+        for (std::uint32_t i = 0; platform.regEnumKeyEx(handle, i, &name) == ERROR_SUCCESS; ++i)
+            children << QString::fromStdString(name);
+        for (const QString& child : std::as_const(children)) {
+            const QString childPath = path + QLatin1Char('\\') + child;
+            HKEY sub = HKEY_NULL;
+            if (depth >= maxDepth || platform.regOpenKeyEx(handle, child.toStdString(), readView, &sub) != ERROR_SUCCESS) {
+                if (skipped)
+                    skipped->push_back(childPath.toStdString());
+                continue;
+            }
+            key(sub, childPath, depth + 1);
+            platform.regCloseKey(sub);
+        }
+    }
+};
+
+// The stored spelling of a key path below root, found by enumerating each parent; the
+// rest of the path as given where a key cannot be opened.
+QString storedPath(Platform& platform, HKEY root, const QStringList& parts)
+{
+    QStringList spelled;
+    HKEY current = root;
+    for (int i = 0; i < parts.size(); ++i) {
+        QString found = parts.at(i);
+        std::string name;
+        for (std::uint32_t n = 0; platform.regEnumKeyEx(current, n, &name) == ERROR_SUCCESS; ++n) {
+            if (QString::fromStdString(name).compare(parts.at(i), Qt::CaseInsensitive) == 0) {
+                found = QString::fromStdString(name);
+                break;
+            }
+        }
+        spelled << found;
+        HKEY next = HKEY_NULL;
+        const bool opened = platform.regOpenKeyEx(current, found.toStdString(), readView, &next) == ERROR_SUCCESS;
+        if (current != root)
+            platform.regCloseKey(current);
+        current = root;
+        if (!opened) {
+            spelled << parts.mid(i + 1);
+            break;
+        }
+        current = next;
+    }
+    if (current != root)
+        platform.regCloseKey(current);
+    return spelled.join(QLatin1Char('\\'));
+}
+
+// --- reading ---------------------------------------------------------------------------
+
+struct Operation {
+    enum Kind { CreateKey, DeleteKey, SetValue, DeleteValue };
+    Kind kind = CreateKey;
+    int line = 0;
+    HKEY root = HKEY_NULL;
+    std::string path;
+    std::string name;
+    std::uint32_t type = 0;
+    QByteArray data;
+};
+
+QString decodeText(const std::vector<std::uint8_t>& bytes)
+{
+    const QByteArray raw(reinterpret_cast<const char*>(bytes.data()), qsizetype(bytes.size()));
+    if (raw.startsWith("\xFF\xFE")) {
+        QStringDecoder decoder(QStringDecoder::Utf16LE);
+        return decoder.decode(QByteArrayView(raw).sliced(2));
+    }
+    if (raw.startsWith("\xFE\xFF")) {
+        QStringDecoder decoder(QStringDecoder::Utf16BE);
+        return decoder.decode(QByteArrayView(raw).sliced(2));
+    }
+    if (raw.startsWith("\xEF\xBB\xBF"))
+        return QString::fromUtf8(raw.mid(3));
+    return QString::fromUtf8(raw);
+}
+
+// A quoted string at text[*pos] (which is '"'); *pos moves behind the closing quote.
+bool readQuoted(const QString& text, qsizetype* pos, QString* out)
+{
+    QString result;
+    for (qsizetype i = *pos + 1; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (c == QLatin1Char('\\') && i + 1 < text.size()) {
+            result += text.at(++i);
+            continue;
+        }
+        if (c == QLatin1Char('"')) {
+            *pos = i + 1;
+            *out = result;
+            return true;
+        }
+        result += c;
+    }
+    return false;
+}
+
+bool readHexList(QString text, QByteArray* out)
+{
+    text.remove(QLatin1Char(' ')).remove(QLatin1Char('\t')).remove(QLatin1Char('\\'));
+    QByteArray data;
+    if (text.isEmpty()) {
+        *out = data;
+        return true;
+    }
+    if (text.endsWith(QLatin1Char(',')))
+        text.chop(1);
+    const QStringList items = text.split(QLatin1Char(','));
+    for (const QString& item : items) {
+        bool ok = false;
+        const uint byte = item.toUInt(&ok, 16);
+        if (!ok || item.isEmpty() || item.size() > 2)
+            return false;
+        data.append(char(byte));
+    }
+    *out = data;
+    return true;
+}
+
+QByteArray utf8FromUtf16(const QByteArray& bytes)
+{
+    QString text;
+    for (qsizetype i = 0; i + 1 < bytes.size(); i += 2)
+        text += QChar(ushort(quint8(bytes.at(i)) | (quint8(bytes.at(i + 1)) << 8)));
+    return text.toUtf8();
+}
+
+class Parser {
+public:
+    bool parse(const QString& text, QList<Operation>* operations, QString* error)
+    {
+        QStringList lines = text.split(QLatin1Char('\n'));
+        for (QString& line : lines) {
+            if (line.endsWith(QLatin1Char('\r')))
+                line.chop(1);
+        }
+        int index = 0;
+        while (index < lines.size() && lines.at(index).trimmed().isEmpty())
+            ++index;
+        if (index >= lines.size()
+            || (lines.at(index).trimmed() != Header5 && lines.at(index).trimmed() != Header4)) {
+            *error = QStringLiteral("line %1: not a registry file (it must begin with \"%2\")")
+                         .arg(qMin(index + 1, int(lines.size())))
+                         .arg(Header5);
+            return false;
+        }
+        m_utf16 = lines.at(index).trimmed() == Header5;
+        bool inKey = false;
+        bool deletedKey = false;
+        for (++index; index < lines.size(); ++index) {
+            const int lineNumber = index + 1;
+            const QString line = lines.at(index).trimmed();
+            if (line.isEmpty() || line.startsWith(QLatin1Char(';')))
+                continue;
+            if (line.startsWith(QLatin1Char('['))) {
+                if (!line.endsWith(QLatin1Char(']'))) {
+                    *error = QStringLiteral("line %1: a key section must end with \"]\"").arg(lineNumber);
+                    return false;
+                }
+                QString path = line.mid(1, line.size() - 2);
+                Operation op;
+                op.line = lineNumber;
+                op.kind = Operation::CreateKey;
+                if (path.startsWith(QLatin1Char('-'))) {
+                    op.kind = Operation::DeleteKey;
+                    path.remove(0, 1);
+                }
+                if (!splitRegistryPath(path.toStdString(), &op.root, &op.path)) {
+                    *error = QStringLiteral("line %1: \"%2\" does not begin with a hive such as HKEY_LOCAL_MACHINE")
+                                 .arg(lineNumber)
+                                 .arg(path);
+                    return false;
+                }
+                if (op.kind == Operation::DeleteKey && op.path.empty()) {
+                    *error = QStringLiteral("line %1: a hive cannot be removed").arg(lineNumber);
+                    return false;
+                }
+                operations->append(op);
+                inKey = true;
+                deletedKey = op.kind == Operation::DeleteKey;
+                continue;
+            }
+            if (!inKey) {
+                *error = QStringLiteral("line %1: a value outside of a key section").arg(lineNumber);
+                return false;
+            }
+            Operation op;
+            op.line = lineNumber;
+            if (!parseValue(lines, &index, &op, error))
+                return false;
+            if (!deletedKey)
+                operations->append(op);
+        }
+        return true;
+    }
+
+private:
+    bool parseValue(const QStringList& lines, int* index, Operation* op, QString* error)
+    {
+        const int lineNumber = *index + 1;
+        QString line = lines.at(*index).trimmed();
+        qsizetype pos = 0;
+        QString name;
+        if (line.startsWith(QLatin1Char('@'))) {
+            pos = 1;
+        } else if (line.startsWith(QLatin1Char('"'))) {
+            if (!readQuoted(line, &pos, &name)) {
+                *error = QStringLiteral("line %1: the value name has no closing quote").arg(lineNumber);
+                return false;
+            }
+        } else {
+            *error = QStringLiteral("line %1: expected \"name\"=..., @=... or a [key] section").arg(lineNumber);
+            return false;
+        }
+        while (pos < line.size() && line.at(pos).isSpace())
+            ++pos;
+        if (pos >= line.size() || line.at(pos) != QLatin1Char('=')) {
+            *error = QStringLiteral("line %1: expected \"=\" after the value name").arg(lineNumber);
+            return false;
+        }
+        QString data = line.mid(pos + 1).trimmed();
+        op->name = name.toStdString();
+        op->kind = Operation::SetValue;
+
+        if (data == QLatin1String("-")) {
+            op->kind = Operation::DeleteValue;
+            return true;
+        }
+        if (data.startsWith(QLatin1Char('"'))) {
+            qsizetype end = 0;
+            QString text;
+            if (!readQuoted(data, &end, &text) || !data.mid(end).trimmed().isEmpty()) {
+                *error = QStringLiteral("line %1: a text value must be one quoted string").arg(lineNumber);
+                return false;
+            }
+            op->type = REG_SZ;
+            op->data = text.toUtf8();
+            op->data.append('\0');
+            return true;
+        }
+        if (data.startsWith(QLatin1String("dword:"), Qt::CaseInsensitive)) {
+            const QString digits = data.mid(6).trimmed();
+            bool ok = false;
+            const uint value = digits.toUInt(&ok, 16);
+            if (!ok || digits.isEmpty() || digits.size() > 8) {
+                *error = QStringLiteral("line %1: dword: wants up to 8 hex digits").arg(lineNumber);
+                return false;
+            }
+            op->type = REG_DWORD;
+            for (int i = 0; i < 4; ++i)
+                op->data.append(char((value >> (8 * i)) & 0xFF));
+            return true;
+        }
+        if (!data.startsWith(QLatin1String("hex"), Qt::CaseInsensitive)) {
+            *error = QStringLiteral("line %1: unknown value data \"%2\"").arg(lineNumber).arg(data);
+            return false;
+        }
+        // Continued lines end with a backslash.
+        while (data.endsWith(QLatin1Char('\\')) && *index + 1 < lines.size()) {
+            data.chop(1);
+            data += lines.at(++*index).trimmed();
+        }
+        std::uint32_t type = REG_BINARY;
+        qsizetype colon = data.indexOf(QLatin1Char(':'));
+        if (colon < 0) {
+            *error = QStringLiteral("line %1: expected \":\" after hex").arg(lineNumber);
+            return false;
+        }
+        const QString kind = data.left(colon).trimmed();
+        if (kind.compare(QLatin1String("hex"), Qt::CaseInsensitive) != 0) {
+            bool ok = false;
+            const QString number = kind.mid(3);
+            if (number.startsWith(QLatin1Char('(')) && number.endsWith(QLatin1Char(')')))
+                type = number.mid(1, number.size() - 2).toUInt(&ok, 16);
+            if (!ok) {
+                *error = QStringLiteral("line %1: expected hex: or hex(TYPE):").arg(lineNumber);
+                return false;
+            }
+        }
+        QByteArray bytes;
+        if (!readHexList(data.mid(colon + 1), &bytes)) {
+            *error = QStringLiteral("line %1: hex data must be bytes such as 01,ff").arg(lineNumber);
+            return false;
+        }
+        const bool textType = type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
+        op->type = type;
+        op->data = textType && m_utf16 ? utf8FromUtf16(bytes) : bytes;
+        return true;
+    }
+
+    bool m_utf16 = true;
+};
+
+// Removes path below root with everything below it; a missing key is no failure.
+std::uint32_t deleteTree(Platform& platform, HKEY root, const std::string& path, int depth)
+{
+    HKEY key = HKEY_NULL;
+    std::uint32_t code = platform.regOpenKeyEx(root, path, readView, &key);
+    if (code == ERROR_FILE_NOT_FOUND)
+        return ERROR_SUCCESS;
+    if (code != ERROR_SUCCESS)
+        return code;
+    std::vector<std::string> children;
+    std::string name;
+    for (std::uint32_t i = 0; platform.regEnumKeyEx(key, i, &name) == ERROR_SUCCESS; ++i)
+        children.push_back(name);
+    platform.regCloseKey(key);
+    if (depth >= maxDepth)
+        return ERROR_ACCESS_DENIED;
+    for (const std::string& child : children) {
+        code = deleteTree(platform, root, path + "\\" + child, depth + 1);
+        if (code != ERROR_SUCCESS)
+            return code;
+    }
+    code = platform.regDeleteKeyEx(root, path, KEY_WOW64_64KEY);
+    return code == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : code;
+}
+
+QString keyText(const Operation& op)
+{
+    QString text = QString::fromLatin1(hiveName(op.root));
+    if (!op.path.empty())
+        text += QLatin1Char('\\') + QString::fromStdString(op.path);
+    return text;
+}
+
+} // namespace
+
+const char* hiveName(HKEY root)
+{
+    for (const HiveEntry& hive : hiveTable) {
+        if (hive.key == root)
+            return hive.name;
+    }
+    return nullptr;
+}
+
+HKEY hiveByName(const std::string& name)
+{
+    const QString text = QString::fromStdString(name);
+    for (const HiveEntry& hive : hiveTable) {
+        if (text.compare(QLatin1String(hive.name), Qt::CaseInsensitive) == 0
+            || text.compare(QLatin1String(hive.shortName), Qt::CaseInsensitive) == 0)
+            return hive.key;
+    }
+    return HKEY_NULL;
+}
+
+bool splitRegistryPath(const std::string& path, HKEY* root, std::string* subKey)
+{
+    const std::string::size_type slash = path.find('\\');
+    *root = hiveByName(path.substr(0, slash));
+    if (*root == HKEY_NULL)
+        return false;
+    std::string rest = slash == std::string::npos ? std::string() : path.substr(slash + 1);
+    while (!rest.empty() && rest.back() == '\\')
+        rest.pop_back();
+    *subKey = rest;
+    return true;
+}
+
+bool exportRegistry(Platform& platform, const std::string& keyPath, std::string* text,
+                    std::vector<std::string>* skipped, std::string* error)
+{
+    Exporter exporter{platform, Header5 + Eol + Eol, skipped};
+    if (keyPath.empty()) {
+        for (const HiveEntry& hive : hiveTable) {
+            HKEY key = HKEY_NULL;
+            if (platform.regOpenKeyEx(hive.key, std::string(), readView, &key) != ERROR_SUCCESS)
+                continue; // a hive this system does not have
+            exporter.key(key, QLatin1String(hive.name), 0);
+            platform.regCloseKey(key);
+        }
+    } else {
+        HKEY root = HKEY_NULL;
+        std::string subKey;
+        if (!splitRegistryPath(keyPath, &root, &subKey)) {
+            *error = "\"" + keyPath + "\" does not begin with a hive such as HKEY_LOCAL_MACHINE";
+            return false;
+        }
+        HKEY key = HKEY_NULL;
+        const std::uint32_t code = platform.regOpenKeyEx(root, subKey, readView, &key);
+        if (code != ERROR_SUCCESS) {
+            *error = "\"" + keyPath + "\": " + errorText(code).toStdString();
+            return false;
+        }
+        QString path = QLatin1String(hiveName(root));
+        if (!subKey.empty())
+            path += QLatin1Char('\\') + storedPath(platform, root, QString::fromStdString(subKey).split(QLatin1Char('\\')));
+        exporter.key(key, path, 0);
+        platform.regCloseKey(key);
+    }
+    *text = exporter.out.toStdString();
+    return true;
+}
+
+bool importRegistry(Platform& platform, const std::vector<std::uint8_t>& bytes, std::string* error)
+{
+    QList<Operation> operations;
+    QString message;
+    Parser parser;
+    if (!parser.parse(decodeText(bytes), &operations, &message)) {
+        *error = message.toStdString();
+        return false;
+    }
+    HKEY current = HKEY_NULL;
+    auto closeCurrent = [&] {
+        if (current != HKEY_NULL)
+            platform.regCloseKey(current);
+        current = HKEY_NULL;
+    };
+    for (const Operation& op : std::as_const(operations)) {
+        std::uint32_t code = ERROR_SUCCESS;
+        QString what;
+        switch (op.kind) {
+        case Operation::CreateKey:
+            closeCurrent();
+            code = platform.regCreateKeyEx(op.root, op.path, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS | KEY_WOW64_64KEY,
+                                           &current, nullptr);
+            what = QStringLiteral("cannot create [%1]").arg(keyText(op));
+            if (code != ERROR_SUCCESS)
+                current = HKEY_NULL;
+            break;
+        case Operation::DeleteKey:
+            closeCurrent();
+            code = deleteTree(platform, op.root, op.path, 0);
+            what = QStringLiteral("cannot remove [%1]").arg(keyText(op));
+            break;
+        case Operation::SetValue:
+            code = platform.regSetValueEx(current, op.name, op.type,
+                                          reinterpret_cast<const std::uint8_t*>(op.data.constData()),
+                                          std::uint32_t(op.data.size()));
+            what = QStringLiteral("cannot set \"%1\"").arg(QString::fromStdString(op.name));
+            break;
+        case Operation::DeleteValue:
+            code = platform.regDeleteValue(current, op.name);
+            if (code == ERROR_FILE_NOT_FOUND)
+                code = ERROR_SUCCESS;
+            what = QStringLiteral("cannot remove \"%1\"").arg(QString::fromStdString(op.name));
+            break;
+        }
+        if (code != ERROR_SUCCESS) {
+            closeCurrent();
+            *error = QStringLiteral("line %1: %2: %3").arg(op.line).arg(what, errorText(code)).toStdString();
+            return false;
+        }
+    }
+    closeCurrent();
+    return true;
+}
+
+} // namespace winsteps::platform

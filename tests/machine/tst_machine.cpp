@@ -1,0 +1,245 @@
+// The machine commands of winsteps end to end, and the registry example wizard run on
+// machine folders of several profiles, restarted and checked through export-reg.
+
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+struct Result
+{
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+Result winsteps(const QStringList& arguments, const QByteArray& input = QByteArray())
+{
+    QProcess process;
+    process.start(QStringLiteral(WINSTEPS_EXE), arguments);
+    if (!input.isNull()) {
+        process.write(input);
+        process.closeWriteChannel();
+    }
+    Result result;
+    if (!process.waitForFinished(60000)) {
+        process.kill();
+        process.waitForFinished();
+        return result;
+    }
+    result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    result.out = QString::fromUtf8(process.readAllStandardOutput());
+    result.err = QString::fromUtf8(process.readAllStandardError());
+    return result;
+}
+
+// export-reg text with plain line ends.
+QString exportReg(const QString& folder, const QString& key = QString())
+{
+    QStringList arguments = {"machine", "export-reg", folder};
+    if (!key.isEmpty())
+        arguments << key;
+    const Result result = winsteps(arguments);
+    if (result.exitCode != 0)
+        return QStringLiteral("export failed: ") + result.err;
+    return QString(result.out).remove(QLatin1Char('\r'));
+}
+
+void touch(const QString& path)
+{
+    QVERIFY(QDir().mkpath(QFileInfo(path).absolutePath()));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+}
+
+} // namespace
+
+class TstMachine : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase() { QVERIFY(m_dir.isValid()); }
+    void commandLine_data();
+    void commandLine();
+    void initShowAndRefusals();
+    void registryWizardEndToEnd_data();
+    void registryWizardEndToEnd();
+    void exportImportsIdentically();
+    void runKeepsTheRecordedProfile();
+
+private:
+    QString folder() { return m_dir.filePath(QStringLiteral("m%1").arg(++m_count)); }
+    QTemporaryDir m_dir;
+    int m_count = 0;
+};
+
+void TstMachine::commandLine_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("text"); // in stdout or stderr
+
+    QTest::newRow("no action") << QStringList{"machine"} << 2 << "Usage: winsteps machine ACTION DIR";
+    QTest::newRow("help") << QStringList{"machine", "--help"} << 0 << "export-reg DIR [KEY]";
+    QTest::newRow("action help") << QStringList{"machine", "reboot", "--help"} << 0 << "Usage: winsteps machine reboot DIR";
+    QTest::newRow("unknown action") << QStringList{"machine", "format", "x"} << 2 << "unknown action \"format\"";
+    QTest::newRow("missing folder") << QStringList{"machine", "show"} << 2 << "missing arguments: DIR";
+    QTest::newRow("too many") << QStringList{"machine", "reboot", "a", "b"} << 2 << "too many arguments";
+    QTest::newRow("import without file") << QStringList{"machine", "import-reg", "a"} << 2 << "missing arguments: DIR FILE";
+}
+
+void TstMachine::commandLine()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QString, text);
+    const Result result = winsteps(arguments);
+    QCOMPARE(result.exitCode, exitCode);
+    QVERIFY2(QString(result.out + result.err).contains(text), qPrintable(result.out + result.err));
+}
+
+void TstMachine::initShowAndRefusals()
+{
+    const QString dir = folder();
+    Result result = winsteps({"machine", "show", dir});
+    QCOMPARE(result.exitCode, 1);
+    QVERIFY2(result.err.contains(QStringLiteral("holds no machine")), qPrintable(result.err));
+    QVERIFY(!QFileInfo::exists(dir));
+    result = winsteps({"machine", "init", dir, "--profile", "no-such-profile"});
+    QCOMPARE(result.exitCode, 1);
+    QVERIFY2(result.err.contains(QStringLiteral("unknown profile \"no-such-profile\"")), qPrintable(result.err));
+    QVERIFY(!QFileInfo::exists(dir));
+
+    result = winsteps({"machine", "init", dir, "--profile", "win98"});
+    QCOMPARE(result.exitCode, 0);
+    QVERIFY2(result.out.startsWith(QStringLiteral("Created machine \"%1\" from profile \"win98\"").arg(dir)), qPrintable(result.out));
+    QVERIFY(QFileInfo(dir + QStringLiteral("/drive_c/windows/system")).isDir());
+    result = winsteps({"machine", "init", dir});
+    QCOMPARE(result.exitCode, 1);
+    QVERIFY2(result.err.contains(QStringLiteral("already holds a machine (profile \"win98\")")), qPrintable(result.err));
+
+    result = winsteps({"machine", "show", dir});
+    QCOMPARE(result.exitCode, 0);
+    for (const char* line : {"Profile:   win98 (", "System:    9x 4.10.", "Start-up entries: none", "At the next restart: nothing",
+                             "Restarts:  0"})
+        QVERIFY2(result.out.contains(QLatin1String(line)), qPrintable(result.out));
+
+    const QString bad = m_dir.filePath(QStringLiteral("bad.reg"));
+    QFile file(bad);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software\\X]\n\"v\"=dword:xyz\n");
+    file.close();
+    result = winsteps({"machine", "import-reg", dir, bad});
+    QCOMPARE(result.exitCode, 1);
+    QVERIFY2(result.err.contains(QStringLiteral("line 4: dword: wants up to 8 hex digits")), qPrintable(result.err));
+    result = winsteps({"machine", "export-reg", dir, "HKCU\\Software\\Nothing"});
+    QCOMPARE(result.exitCode, 1);
+    QVERIFY2(result.err.contains(QStringLiteral("not found")), qPrintable(result.err));
+}
+
+void TstMachine::registryWizardEndToEnd_data()
+{
+    QTest::addColumn<QString>("profile");
+    QTest::addColumn<bool>("mail");      // the account is written (Windows XP)
+    QTest::addColumn<bool>("removal");   // files can be scheduled for removal (NT)
+    QTest::addColumn<QString>("proxy");  // the HTTP proxy found
+    QTest::addColumn<QString>("programFiles"); // %PROGRAM_FILES% of a 32-bit program
+
+    QTest::newRow("winxp-sp2") << "winxp-sp2" << true << true << "" << "Program Files";
+    QTest::newRow("win2003 behind a proxy") << "win2003" << false << true << "proxy.example.net:8080" << "Program Files";
+    QTest::newRow("vista-x64") << "vista-x64" << false << true << "" << "Program Files (x86)";
+    QTest::newRow("win98") << "win98" << false << false << "" << "Program Files";
+}
+
+void TstMachine::registryWizardEndToEnd()
+{
+    QFETCH(QString, profile);
+    QFETCH(bool, mail);
+    QFETCH(bool, removal);
+    QFETCH(QString, proxy);
+    QFETCH(QString, programFiles);
+    const QString dir = folder();
+    QCOMPARE(winsteps({"machine", "init", dir, "--profile", profile}).exitCode, 0);
+    const QString product = dir + QStringLiteral("/drive_c/") + programFiles + QStringLiteral("/Demo Suite");
+    touch(product + QStringLiteral("/old/readme.txt"));
+    touch(product + QStringLiteral("/old/data/store.db"));
+    touch(product + QStringLiteral("/tray.exe"));
+
+    const QString report = m_dir.filePath(QStringLiteral("report-%1.json").arg(profile));
+    Result result = winsteps({"run", QStringLiteral(EXAMPLES_DIR "/registry.xml"), "--machine", dir, "--report", report});
+    QVERIFY2(result.exitCode == 0, qPrintable(result.out + result.err));
+    QFile file(report);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QJsonObject properties = QJsonDocument::fromJson(file.readAll())["machine"]["properties"].toObject();
+    QCOMPARE(properties["installedVersion"]["value"].toString(), QStringLiteral("2.1"));
+    QCOMPARE(properties["httpProxy"]["value"].toString(), proxy);
+
+    result = winsteps({"machine", "show", dir});
+    QCOMPARE(result.exitCode, 0);
+    QVERIFY2(result.out.contains(QStringLiteral("Demo Suite 2.1 [DemoSuite]")), qPrintable(result.out));
+    QCOMPARE(result.out.contains(QStringLiteral("  remove C:\\%1\\Demo Suite\\old\n").arg(programFiles)), removal);
+
+    result = winsteps({"machine", "reboot", dir});
+    QCOMPARE(result.exitCode, 0);
+    QVERIFY2(result.out.contains(QStringLiteral("ran HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce: "
+                                                "Demo Suite Setup = ")),
+             qPrintable(result.out));
+    QCOMPARE(QFileInfo::exists(product + QStringLiteral("/old")), !removal);
+    QVERIFY(QFileInfo::exists(product + QStringLiteral("/tray.exe")));
+
+    // The machine as the registry editor would show it: all in the 64-bit view's own keys.
+    const QString reg = exportReg(dir);
+    const QString version = QStringLiteral("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion");
+    const QStringList expected = {
+        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Example Software\\Demo Suite]\n\"Version\"=\"2.1\"\n"
+        "\"InstallDir\"=\"C:\\\\Program Files\\\\Demo Suite\"\n\"Build\"=dword:0000083b\n\n",
+        version + "\\RunOnce]\n\n",
+        version + "\\Uninstall\\DemoSuite]\n\"DisplayName\"=\"Demo Suite 2.1\"\n\"UninstallString\"=\"",
+        version + "\\Run]\n\"Demo Suite Tray\"=\"",
+    };
+    for (const QString& text : expected)
+        QVERIFY2(reg.contains(text), qPrintable(text + QStringLiteral("\nnot in:\n") + reg));
+    QVERIFY(!reg.contains(QStringLiteral("PendingFileRenameOperations")));
+    QCOMPARE(reg.contains(QStringLiteral("\"Default Mail Account\"=\"Demo Support\"")), mail);
+    QVERIFY(!reg.contains(QStringLiteral("Wow6432Node\\Example Software")));
+}
+
+void TstMachine::exportImportsIdentically()
+{
+    const QString source = folder();
+    QCOMPARE(winsteps({"machine", "init", source, "--profile", "vista-x64"}).exitCode, 0);
+    QCOMPARE(winsteps({"run", QStringLiteral(EXAMPLES_DIR "/registry.xml"), "--machine", source}).exitCode, 0);
+    const Result exported = winsteps({"machine", "export-reg", source});
+    QCOMPARE(exported.exitCode, 0);
+    QVERIFY(exported.out.startsWith(QStringLiteral("Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE]\r\n")));
+
+    const QString target = folder();
+    QCOMPARE(winsteps({"machine", "init", target, "--profile", "vista-x64"}).exitCode, 0);
+    const Result imported = winsteps({"machine", "import-reg", target, "-"}, exported.out.toUtf8());
+    QVERIFY2(imported.exitCode == 0, qPrintable(imported.err));
+    QCOMPARE(winsteps({"machine", "export-reg", target}).out, exported.out);
+}
+
+void TstMachine::runKeepsTheRecordedProfile()
+{
+    const QString dir = folder();
+    QCOMPARE(winsteps({"machine", "init", dir, "--profile", "vista"}).exitCode, 0);
+    const QString report = m_dir.filePath(QStringLiteral("recorded.json"));
+    Result result = winsteps({"run", QStringLiteral(EXAMPLES_DIR "/linear.xml"), "--machine", dir, "--report", report});
+    QCOMPARE(result.exitCode, 0);
+    QFile file(report);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(QJsonDocument::fromJson(file.readAll())["profile"].toString(), QStringLiteral("vista"));
+
+    result = winsteps({"run", QStringLiteral(EXAMPLES_DIR "/linear.xml"), "--machine", dir, "--profile", "win98"});
+    QCOMPARE(result.exitCode, 2);
+    QVERIFY2(result.err.contains(QStringLiteral("was made from profile \"vista\", not \"win98\"")), qPrintable(result.err));
+}
+
+QTEST_GUILESS_MAIN(TstMachine)
+#include "tst_machine.moc"

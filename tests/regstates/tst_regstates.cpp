@@ -1,0 +1,633 @@
+// The registry access layer and the registry-based states, each on fresh emulated machines
+// from the built-in profiles.
+
+#include "framework/cstatefactory.h"
+#include "platform/emulated/emulatedmachine.h"
+#include "states/cdetectproxysettings.h"
+#include "states/cemailsettingsstate.h"
+#include "states/registrykey.h"
+
+#include <QDir>
+#include <QDomDocument>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+using namespace winsteps;
+using namespace winsteps::platform;
+using emulated::EmulatedMachine;
+
+namespace {
+
+const QString RunKey = QStringLiteral("SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run");
+const QString RunOnceKey = QStringLiteral("SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce");
+const QString UninstallKey = QStringLiteral("SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall");
+const QString ProxyKey = QStringLiteral("Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings");
+
+HKEY root(const QString& name)
+{
+    return name == QLatin1String("HKLM") ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
+}
+
+// The value as "TYPE:text" (strings, dwords, lists joined by "|"), or "-" when missing.
+QString stored(HKEY hive, const QString& path, const QString& name)
+{
+    Platform& m = current();
+    HKEY key = HKEY_NULL;
+    if (m.regOpenKeyEx(hive, path.toStdString(), KEY_READ | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS)
+        return QStringLiteral("-");
+    std::uint32_t type = 0, size = 4096;
+    QByteArray data(4096, '\0');
+    const std::uint32_t code = m.regQueryValueEx(key, name.toStdString(), &type, reinterpret_cast<std::uint8_t*>(data.data()), &size);
+    m.regCloseKey(key);
+    if (code != ERROR_SUCCESS)
+        return QStringLiteral("-");
+    data.truncate(size);
+    if (type == REG_DWORD)
+        return QStringLiteral("DWORD:%1").arg(quint32(quint8(data[0]) | quint8(data[1]) << 8 | quint8(data[2]) << 16 | quint8(data[3]) << 24));
+    if (type == REG_MULTI_SZ) {
+        data.chop(2);
+        return QStringLiteral("MULTI:") + QString::fromUtf8(data).replace(QChar(0), QLatin1Char('|'));
+    }
+    data.chop(1);
+    return QStringLiteral("SZ:") + QString::fromUtf8(data);
+}
+
+// Sets a value by "TYPE:text" as stored() shows it, creating the key.
+void put(HKEY hive, const QString& path, const QString& name, const QString& typed)
+{
+    const QString text = typed.section(QLatin1Char(':'), 1);
+    QByteArray data;
+    std::uint32_t type = REG_SZ;
+    if (typed.startsWith(QLatin1String("DWORD:"))) {
+        type = REG_DWORD;
+        const quint32 v = text.toUInt();
+        data = QByteArray(reinterpret_cast<const char*>(&v), 4);
+    } else if (typed.startsWith(QLatin1String("MULTI:"))) {
+        type = REG_MULTI_SZ;
+        for (const QString& item : text.split(QLatin1Char('|')))
+            data += item.toUtf8() + '\0';
+        data += '\0';
+    } else {
+        type = typed.startsWith(QLatin1String("EXPAND:")) ? REG_EXPAND_SZ : REG_SZ;
+        data = text.toUtf8() + '\0';
+    }
+    Platform& m = current();
+    HKEY key = HKEY_NULL;
+    QCOMPARE(m.regCreateKeyEx(hive, path.toStdString(), 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY, &key, nullptr), ERROR_SUCCESS);
+    QCOMPARE(m.regSetValueEx(key, name.toStdString(), type, reinterpret_cast<const std::uint8_t*>(data.constData()),
+                             std::uint32_t(data.size())),
+             ERROR_SUCCESS);
+    m.regCloseKey(key);
+}
+
+bool exists(HKEY hive, const QString& path)
+{
+    HKEY key = HKEY_NULL;
+    if (current().regOpenKeyEx(hive, path.toStdString(), KEY_READ | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS)
+        return false;
+    current().regCloseKey(key);
+    return true;
+}
+
+} // namespace
+
+class TstRegStates : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void cleanupTestCase() { delete m_factory; }
+    void factoryRegistersTheStates();
+    void stringBuffer_data();
+    void stringBuffer();
+    void multiStringBuffer_data();
+    void multiStringBuffer();
+    void registryKeyIsShared();
+    void readRegkey_data();
+    void readRegkey();
+    void writeRegkey_data();
+    void writeRegkey();
+    void createRegkey_data();
+    void createRegkey();
+    void wow64StatesUseThe64BitView();
+    void registerStart_data();
+    void registerStart();
+    void registerUninstall_data();
+    void registerUninstall();
+    void removeFilesAfterReboot_data();
+    void removeFilesAfterReboot();
+    void removalDoesNotFollowLinks();
+    void setEmailAccount_data();
+    void setEmailAccount();
+    void detectProxy_data();
+    void detectProxy();
+
+private:
+    // A fresh machine of the profile as the process's machine.
+    EmulatedMachine& machine(const QString& profile)
+    {
+        std::string error;
+        const QString folder = m_dir.filePath(QStringLiteral("m%1").arg(++m_count));
+        if (!openMachine(profile.toStdString(), folder.toStdString(), &error))
+            qFatal("%s", error.c_str());
+        return emulated::currentMachine();
+    }
+
+    // Creates a state of the type with the properties (name=value pairs of the XML
+    // description), runs it and answers its exit event once it has finished.
+    QString run(const QString& type, const QList<QPair<QString, QString>>& properties, std::unique_ptr<CState>* keep = nullptr)
+    {
+        QDomDocument document;
+        QDomElement element = document.createElement(QStringLiteral("state"));
+        document.appendChild(element);
+        for (const auto& [key, value] : properties) {
+            QDomElement property = document.createElement(QStringLiteral("property"));
+            property.setAttribute(QStringLiteral("key"), key);
+            property.setAttribute(QStringLiteral("value"), value);
+            element.appendChild(property);
+        }
+        std::unique_ptr<CState> state(m_factory->create(type, element, nullptr, QStringLiteral("step")));
+        if (!state)
+            return QStringLiteral("<no state>");
+        QSignalSpy finished(state.get(), &CState::finished);
+        state->execute();
+        if (!finished.wait(5000) || finished.count() != 1)
+            return QStringLiteral("<not finished>");
+        const QString event = state->exitEvent();
+        if (keep)
+            *keep = std::move(state);
+        return event;
+    }
+
+    QTemporaryDir m_dir;
+    int m_count = 0;
+    CStateFactory* m_factory = nullptr;
+};
+
+void TstRegStates::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    m_factory = createFactory(nullptr);
+}
+
+void TstRegStates::factoryRegistersTheStates()
+{
+    const QStringList types = m_factory->typeNames(true, false);
+    for (const char* type : {"createRegkey", "detectProxy", "readRegkey", "registerStart", "registerUninstall",
+                             "removeFilesAfterReboot", "setEmailAccount", "writeRegkey"})
+        QVERIFY2(types.contains(QLatin1String(type)), type);
+    machine(QStringLiteral("winxp-sp2"));
+    std::unique_ptr<CState> state(m_factory->create(QStringLiteral("readRegkey"), QDomNode(), nullptr, QStringLiteral("readVersion")));
+    QVERIFY(state);
+    QCOMPARE(state->metaObject()->className(), "CReadRegKeyState");
+    QCOMPARE(state->type(), QStringLiteral("readRegkey"));
+    QCOMPARE(state->requiredProperties(), QStringList({"path", "key"}));
+    QCOMPARE(state->resultProperties(), QStringList({"value"}));
+}
+
+void TstRegStates::stringBuffer_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("read"); // else the default
+    // 255 bytes hold 254 bytes of text and the NUL; text is counted in UTF-8 bytes.
+    QTest::newRow("254 characters") << QString(254, QLatin1Char('x')) << true;
+    QTest::newRow("255 characters") << QString(255, QLatin1Char('x')) << false;
+    QTest::newRow("254 bytes of umlauts") << QString(127, QChar(0xE9)) << true;
+    QTest::newRow("255 bytes") << QString(127, QChar(0xE9)) + QLatin1Char('x') << false;
+    QTest::newRow("empty") << QString() << true;
+}
+
+void TstRegStates::stringBuffer()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, read);
+    machine(QStringLiteral("winxp-sp2"));
+    QVERIFY(registry::createRegKey(registry::UserHive, QStringLiteral("Software\\Limits"), registry::FullAccess).isOpen());
+    QVERIFY(registry::writeRegString(registry::UserHive, QStringLiteral("Software\\Limits"), QStringLiteral("v"), text));
+    QCOMPARE(registry::readRegString(registry::UserHive, QStringLiteral("Software\\Limits"), QStringLiteral("v"),
+                                     QStringLiteral("default")),
+             read ? text : QStringLiteral("default"));
+}
+
+void TstRegStates::multiStringBuffer_data()
+{
+    QTest::addColumn<QStringList>("list");
+    QTest::addColumn<bool>("written");
+    // Each string and its NUL, then the closing NUL: 1,024 bytes at most.
+    QTest::newRow("one of 1022") << QStringList{QString(1022, QLatin1Char('a'))} << true;
+    QTest::newRow("one of 1023") << QStringList{QString(1023, QLatin1Char('a'))} << false;
+    QTest::newRow("two filling 1024") << QStringList{QString(500, QLatin1Char('a')), QString(521, QLatin1Char('b'))} << true;
+    QTest::newRow("two needing 1025") << QStringList{QString(500, QLatin1Char('a')), QString(522, QLatin1Char('b'))} << false;
+    QTest::newRow("empty list") << QStringList() << true;
+    QTest::newRow("non-ASCII") << QStringList{QStringLiteral("Größe"), QStringLiteral("日本")} << true;
+}
+
+void TstRegStates::multiStringBuffer()
+{
+    QFETCH(QStringList, list);
+    QFETCH(bool, written);
+    machine(QStringLiteral("winxp-sp2"));
+    const QString path = QStringLiteral("Software\\Limits");
+    registry::createRegKey(registry::UserHive, path, registry::FullAccess);
+    QCOMPARE(registry::writeRegMultiString(registry::UserHive, path, QStringLiteral("v"), list), written);
+    QCOMPARE(registry::readRegMultiString(registry::UserHive, path, QStringLiteral("v"), {QStringLiteral("default")}),
+             written ? list : QStringList{QStringLiteral("default")});
+}
+
+void TstRegStates::registryKeyIsShared()
+{
+    machine(QStringLiteral("winxp-sp2"));
+    HKEY handle = HKEY_NULL;
+    {
+        registry::RegistryKey key = registry::openRegKey(registry::UserHive, QStringLiteral("Software"), registry::ReadAccess);
+        QVERIFY(key.isOpen());
+        QCOMPARE(key.rights(), KEY_READ);
+        handle = key.handle();
+        registry::RegistryKey copy = key;
+        QCOMPARE(key.useCount(), 2);
+        {
+            registry::RegistryKey third;
+            third = copy;
+            QCOMPARE(key.useCount(), 3);
+        }
+        QCOMPARE(copy.useCount(), 2);
+    }
+    // The last copy closed the handle.
+    QCOMPARE(current().regCloseKey(handle), ERROR_INVALID_HANDLE);
+    const registry::RegistryKey missing = registry::openRegKey(registry::UserHive, QStringLiteral("Software\\None"), registry::ReadAccess);
+    QVERIFY(!missing.isOpen());
+    QCOMPARE(registry::readRegDword(missing, QStringLiteral("v"), 7u), 7u);
+    QVERIFY(!registry::writeRegDword(missing, QStringLiteral("v"), 1));
+}
+
+void TstRegStates::readRegkey_data()
+{
+    QTest::addColumn<QString>("stored"); // HIVE|TYPE:text, "" for nothing
+    QTest::addColumn<QString>("scope");
+    QTest::addColumn<QString>("type");
+    QTest::addColumn<QString>("defaultValue");
+    QTest::addColumn<QVariant>("expected");
+
+    QTest::newRow("user string") << "HKCU|SZ:1.2" << "" << "" << "none" << QVariant(QStringLiteral("1.2"));
+    QTest::newRow("GLOBAL in capitals") << "HKLM|SZ:machine" << "GLOBAL" << "" << "none" << QVariant(QStringLiteral("machine"));
+    QTest::newRow("no scope is the user") << "HKLM|SZ:machine" << "" << "" << "none" << QVariant(QStringLiteral("none"));
+    QTest::newRow("expandable unexpanded") << "HKCU|EXPAND:%TEMP%\\x" << "user" << "string" << "" << QVariant(QStringLiteral("%TEMP%\\x"));
+    QTest::newRow("dword") << "HKCU|DWORD:42" << "" << "DWORD" << "0" << QVariant::fromValue(qulonglong(42));
+    QTest::newRow("dword missing gives default") << "" << "" << "dword" << "7" << QVariant::fromValue(qulonglong(7));
+    QTest::newRow("dword read as string") << "HKCU|DWORD:42" << "" << "" << "fallback" << QVariant(QStringLiteral("fallback"));
+    QTest::newRow("string read as dword") << "HKCU|SZ:42" << "" << "dword" << "5" << QVariant::fromValue(qulonglong(5));
+    QTest::newRow("list") << "HKCU|MULTI:a|b|c" << "" << "list" << "" << QVariant(QStringList{"a", "b", "c"});
+    QTest::newRow("list missing ignores default") << "" << "" << "list" << "x" << QVariant(QStringList());
+    QTest::newRow("list read as string") << "HKCU|MULTI:a|b" << "" << "" << "d" << QVariant(QStringLiteral("d"));
+}
+
+void TstRegStates::readRegkey()
+{
+    QFETCH(QString, stored);
+    QFETCH(QString, scope);
+    QFETCH(QString, type);
+    QFETCH(QString, defaultValue);
+    QFETCH(QVariant, expected);
+    machine(QStringLiteral("winxp-sp2"));
+    if (!stored.isEmpty())
+        put(root(stored.section('|', 0, 0)), QStringLiteral("Software\\Demo"), QStringLiteral("Version"), stored.section('|', 1));
+    std::unique_ptr<CState> state;
+    QList<QPair<QString, QString>> properties = {{"path", "Software\\Demo"}, {"key", "Version"}, {"default", defaultValue}};
+    if (!scope.isEmpty())
+        properties.append({"scope", scope});
+    if (!type.isEmpty())
+        properties.append({"type", type});
+    QCOMPARE(run(QStringLiteral("readRegkey"), properties, &state), QStringLiteral("finished"));
+    QCOMPARE(state->property("value"), expected);
+}
+
+void TstRegStates::writeRegkey_data()
+{
+    QTest::addColumn<QString>("type");
+    QTest::addColumn<QVariant>("value");
+    QTest::addColumn<bool>("keyExists");
+    QTest::addColumn<QString>("event");
+    QTest::addColumn<QString>("stored");
+
+    QTest::newRow("string") << "" << QVariant(QStringLiteral("Grüße 日本")) << true << "success" << "SZ:Grüße 日本";
+    QTest::newRow("missing key fails") << "" << QVariant(QStringLiteral("x")) << false << "failed" << "-";
+    QTest::newRow("dword") << "dword" << QVariant(QStringLiteral("4294967295")) << true << "success" << "DWORD:4294967295";
+    QTest::newRow("dword keeps low 32 bits") << "Dword" << QVariant(QStringLiteral("4294967296")) << true << "success" << "DWORD:0";
+    QTest::newRow("dword of a number") << "dword" << QVariant(qlonglong(4294967298LL)) << true << "success" << "DWORD:2";
+    QTest::newRow("list") << "list" << QVariant(QStringList{"a", "b"}) << true << "success" << "MULTI:a|b";
+    QTest::newRow("list too long") << "list" << QVariant(QStringList{QString(600, 'a'), QString(600, 'b')}) << true << "failed" << "-";
+}
+
+void TstRegStates::writeRegkey()
+{
+    QFETCH(QString, type);
+    QFETCH(QVariant, value);
+    QFETCH(bool, keyExists);
+    QFETCH(QString, event);
+    QFETCH(QString, stored);
+    machine(QStringLiteral("winxp-sp2"));
+    if (keyExists)
+        put(HKEY_LOCAL_MACHINE, QStringLiteral("SOFTWARE\\Demo"), QStringLiteral("other"), QStringLiteral("SZ:x"));
+
+    std::unique_ptr<CState> state(m_factory->create(QStringLiteral("writeRegkey"), QDomNode(), nullptr, QStringLiteral("w")));
+    QVERIFY(state);
+    state->setProperty("scope", QStringLiteral("global"));
+    state->setProperty("path", QStringLiteral("SOFTWARE\\Demo"));
+    state->setProperty("key", QStringLiteral("v"));
+    state->setProperty("type", type);
+    state->setProperty("value", value);
+    QSignalSpy finished(state.get(), &CState::finished);
+    state->execute();
+    QVERIFY(finished.wait(5000));
+    QCOMPARE(state->exitEvent(), event);
+    QCOMPARE(::stored(HKEY_LOCAL_MACHINE, QStringLiteral("SOFTWARE\\Demo"), QStringLiteral("v")), stored);
+}
+
+void TstRegStates::createRegkey_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<bool>("existing");
+    QTest::addColumn<int>("parentAccess");
+    QTest::addColumn<QString>("event");
+
+    QTest::newRow("new, several levels") << "Software\\A\\B\\C" << false << -1 << "success";
+    QTest::newRow("existing") << "Software\\A" << true << -1 << "success";
+    QTest::newRow("leading backslash") << "\\Software\\A\\B" << false << -1 << "success";
+    QTest::newRow("below a read-only key") << "Software\\A\\B" << false << 1 << "failed";
+    QTest::newRow("existing read-only key") << "Software\\A" << true << 1 << "success";
+}
+
+void TstRegStates::createRegkey()
+{
+    QFETCH(QString, path);
+    QFETCH(bool, existing);
+    QFETCH(int, parentAccess);
+    QFETCH(QString, event);
+    EmulatedMachine& m = machine(QStringLiteral("winxp-sp2"));
+    put(HKEY_CURRENT_USER, QStringLiteral("Software\\A"), QStringLiteral("kept"), QStringLiteral("SZ:yes"));
+    if (parentAccess >= 0)
+        QCOMPARE(m.setKeyAccess(HKEY_CURRENT_USER, "Software\\A", parentAccess), ERROR_SUCCESS);
+    QCOMPARE(run(QStringLiteral("createRegkey"), {{"path", path}}), event);
+    const QString relative = path.startsWith('\\') ? path.mid(1) : path;
+    QCOMPARE(exists(HKEY_CURRENT_USER, relative), event == QLatin1String("success"));
+    if (existing)
+        QCOMPARE(::stored(HKEY_CURRENT_USER, relative, QStringLiteral("kept")), QStringLiteral("SZ:yes"));
+}
+
+void TstRegStates::wow64StatesUseThe64BitView()
+{
+    machine(QStringLiteral("vista-x64"));
+    QCOMPARE(run(QStringLiteral("createRegkey"), {{"scope", "global"}, {"path", "SOFTWARE\\Demo"}}), QStringLiteral("success"));
+    QCOMPARE(run(QStringLiteral("writeRegkey"), {{"scope", "global"}, {"path", "SOFTWARE\\Demo"}, {"key", "v"}, {"value", "64"}}),
+             QStringLiteral("success"));
+    QCOMPARE(stored(HKEY_LOCAL_MACHINE, QStringLiteral("SOFTWARE\\Demo"), QStringLiteral("v")), QStringLiteral("SZ:64"));
+    QVERIFY(!exists(HKEY_LOCAL_MACHINE, QStringLiteral("SOFTWARE\\Wow6432Node\\Demo")));
+    // Unregistering finds the key in the view it was registered in.
+    QCOMPARE(run(QStringLiteral("registerUninstall"), {{"applicationName", "Demo"}, {"command", "u.exe"}}), QStringLiteral("finished"));
+    QVERIFY(exists(HKEY_LOCAL_MACHINE, UninstallKey + QStringLiteral("\\Demo")));
+    QCOMPARE(run(QStringLiteral("registerUninstall"), {{"applicationName", "Demo"}, {"unregister", "true"}}), QStringLiteral("finished"));
+    QVERIFY(!exists(HKEY_LOCAL_MACHINE, UninstallKey + QStringLiteral("\\Demo")));
+}
+
+void TstRegStates::registerStart_data()
+{
+    QTest::addColumn<QString>("profile");
+    QTest::addColumn<QString>("allUsers");
+    QTest::addColumn<QString>("runOnce");
+    QTest::addColumn<QString>("unregister");
+    QTest::addColumn<QString>("before"); // HIVE|KEY|TYPED or ""
+    QTest::addColumn<QString>("where");  // HIVE|KEY of the entry afterwards
+    QTest::addColumn<QString>("after");  // its value, "-" for none
+
+    const QString cmd = QStringLiteral("SZ:C:\\Program Files\\Demo\\tray.exe");
+    QTest::newRow("xp user") << "winxp-sp2" << "" << "" << "" << "" << "HKCU|Run" << cmd;
+    QTest::newRow("xp all users") << "winxp-sp2" << "yes" << "" << "" << "" << "HKLM|Run" << cmd;
+    QTest::newRow("98 is always the machine") << "win98" << "false" << "" << "" << "" << "HKLM|Run" << cmd;
+    QTest::newRow("\"no\" is no") << "winxp-sp2" << "no" << "" << "" << "" << "HKLM|Run" << "-";
+    QTest::newRow("run once") << "winxp-sp2" << "" << "true" << "" << "" << "HKCU|RunOnce" << cmd;
+    QTest::newRow("existing kept") << "winxp-sp2" << "" << "" << "" << "HKCU|Run|SZ:old.exe" << "HKCU|Run" << "SZ:old.exe";
+    QTest::newRow("unregister existing") << "winxp-sp2" << "" << "" << "yes" << "HKCU|Run|SZ:old.exe" << "HKCU|Run" << "-";
+    QTest::newRow("unregister missing") << "winxp-sp2" << "" << "" << "1" << "" << "HKCU|Run" << "-";
+    QTest::newRow("missing key not created") << "vista" << "" << "" << "" << "HKCU|-" << "HKCU|Run" << "-";
+}
+
+void TstRegStates::registerStart()
+{
+    QFETCH(QString, profile);
+    QFETCH(QString, allUsers);
+    QFETCH(QString, runOnce);
+    QFETCH(QString, unregister);
+    QFETCH(QString, before);
+    QFETCH(QString, where);
+    QFETCH(QString, after);
+    EmulatedMachine& m = machine(profile);
+    auto keyOf = [](const QString& name) { return name == QLatin1String("Run") ? RunKey : RunOnceKey; };
+    if (before == QLatin1String("HKCU|-")) {
+        QCOMPARE(m.regDeleteKeyEx(HKEY_CURRENT_USER, RunKey.toStdString(), 0), ERROR_SUCCESS);
+    } else if (!before.isEmpty()) {
+        put(root(before.section('|', 0, 0)), keyOf(before.section('|', 1, 1)), QStringLiteral("Demo Tray"), before.section('|', 2));
+    }
+    QList<QPair<QString, QString>> properties = {{"description", "Demo Tray"}, {"command", "%PROGRAM_FILES%\\Demo\\tray.exe"}};
+    for (const auto& [key, value] : {qMakePair(QStringLiteral("allUsers"), allUsers), qMakePair(QStringLiteral("runOnce"), runOnce),
+                                     qMakePair(QStringLiteral("unregister"), unregister)}) {
+        if (!value.isEmpty())
+            properties.append({key, value});
+    }
+    QCOMPARE(run(QStringLiteral("registerStart"), properties), QStringLiteral("finished"));
+    QString value = stored(root(where.section('|', 0, 0)), keyOf(where.section('|', 1)), QStringLiteral("Demo Tray"));
+    // The macro expands to the machine's own folder.
+    value.replace(m.hostPath(QStringLiteral("C:\\Program Files")), QStringLiteral("C:\\Program Files"));
+    QCOMPARE(value, after);
+    QVERIFY(exists(HKEY_CURRENT_USER, RunKey) || before == QLatin1String("HKCU|-"));
+    if (before == QLatin1String("HKCU|-"))
+        QVERIFY(!exists(HKEY_CURRENT_USER, RunKey));
+}
+
+void TstRegStates::registerUninstall_data()
+{
+    QTest::addColumn<QString>("applicationName");
+    QTest::addColumn<QString>("displayName");
+    QTest::addColumn<bool>("unregister");
+    QTest::addColumn<QString>("display"); // DisplayName afterwards, "-" none
+
+    QTest::newRow("named") << "DemoSuite" << "Demo Suite 2.1" << false << "SZ:Demo Suite 2.1";
+    QTest::newRow("display name defaults") << "DemoSuite" << "" << false << "SZ:DemoSuite";
+    QTest::newRow("unregister") << "DemoSuite" << "" << true << "-";
+    QTest::newRow("no name touches nothing") << "" << "Broken" << false << "-";
+    QTest::newRow("no name unregisters nothing") << "" << "" << true << "SZ:old";
+}
+
+void TstRegStates::registerUninstall()
+{
+    QFETCH(QString, applicationName);
+    QFETCH(QString, displayName);
+    QFETCH(bool, unregister);
+    QFETCH(QString, display);
+    machine(QStringLiteral("win98"));
+    put(HKEY_LOCAL_MACHINE, UninstallKey + QStringLiteral("\\Other"), QStringLiteral("DisplayName"), QStringLiteral("SZ:Other"));
+    if (unregister)
+        put(HKEY_LOCAL_MACHINE, UninstallKey + QStringLiteral("\\DemoSuite"), QStringLiteral("DisplayName"), QStringLiteral("SZ:old"));
+    QCOMPARE(run(QStringLiteral("registerUninstall"), {{"applicationName", applicationName}, {"displayName", displayName},
+                                                       {"command", "%WINDIR%\\uninst.exe Demo"},
+                                                       {"unregister", unregister ? "true" : "false"}}),
+             QStringLiteral("finished"));
+    const QString key = UninstallKey + QStringLiteral("\\DemoSuite");
+    QCOMPARE(stored(HKEY_LOCAL_MACHINE, key, QStringLiteral("DisplayName")), display);
+    if (!unregister && !applicationName.isEmpty())
+        QVERIFY(stored(HKEY_LOCAL_MACHINE, key, QStringLiteral("UninstallString")).endsWith(QLatin1String("/windows\\uninst.exe Demo")));
+    // Other programs and the list itself stay.
+    QCOMPARE(stored(HKEY_LOCAL_MACHINE, UninstallKey + QStringLiteral("\\Other"), QStringLiteral("DisplayName")), QStringLiteral("SZ:Other"));
+    QCOMPARE(stored(HKEY_LOCAL_MACHINE, UninstallKey, QStringLiteral("DisplayName")), QStringLiteral("-"));
+}
+
+void TstRegStates::removeFilesAfterReboot_data()
+{
+    QTest::addColumn<QString>("profile");
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QStringList>("scheduled"); // below C:\Demo
+
+    const QStringList tree = {"C:\\Demo\\A.txt", "C:\\Demo\\b.txt", "C:\\Demo\\Sub\\c.txt", "C:\\Demo\\Sub", "C:\\Demo"};
+    QTest::newRow("tree") << "winxp-sp2" << "%WINDRIVE%\\Demo" << tree;
+    QTest::newRow("trailing slash") << "winxp-sp2" << "%WINDRIVE%/Demo/" << tree;
+    QTest::newRow("one file") << "win2000" << "%WINDRIVE%\\Demo\\b.txt" << QStringList{"C:\\Demo\\b.txt"};
+    QTest::newRow("missing path") << "winxp-sp2" << "%WINDRIVE%\\Nothing" << QStringList{"C:\\Nothing"};
+    QTest::newRow("empty path") << "winxp-sp2" << "" << QStringList();
+    QTest::newRow("9x cannot") << "winme" << "%WINDRIVE%\\Demo" << QStringList();
+}
+
+void TstRegStates::removeFilesAfterReboot()
+{
+    QFETCH(QString, profile);
+    QFETCH(QString, path);
+    QFETCH(QStringList, scheduled);
+    EmulatedMachine& m = machine(profile);
+    const QString demo = m.hostPath(QStringLiteral("C:\\Demo"));
+    for (const char* dir : {"/Sub", "/.cache"})
+        QVERIFY(QDir().mkpath(demo + QLatin1String(dir)));
+    for (const char* file : {"/b.txt", "/A.txt", "/Sub/c.txt", "/.cache/d.txt", "/.hidden"}) {
+        QFile f(demo + QLatin1String(file));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+    }
+    QCOMPARE(run(QStringLiteral("removeFilesAfterReboot"), {{"path", path}}), QStringLiteral("finished"));
+    QStringList got;
+    for (const auto& operation : m.pendingFileOperations()) {
+        QVERIFY(operation.second.isEmpty());
+        got << operation.first;
+    }
+    QCOMPARE(got, scheduled);
+}
+
+void TstRegStates::removalDoesNotFollowLinks()
+{
+    EmulatedMachine& m = machine(QStringLiteral("winxp-sp2"));
+    QTemporaryDir outside;
+    QFile file(outside.filePath(QStringLiteral("x.txt")));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.close();
+    const QString demo = m.hostPath(QStringLiteral("C:\\Demo"));
+    QVERIFY(QDir().mkpath(demo));
+    QVERIFY(QFile::link(outside.path(), demo + QStringLiteral("/link")));
+    QVERIFY(QFile::link(outside.path(), m.hostPath(QStringLiteral("C:\\toplink"))));
+
+    QCOMPARE(run(QStringLiteral("removeFilesAfterReboot"), {{"path", "C:\\Demo"}}), QStringLiteral("finished"));
+    QCOMPARE(run(QStringLiteral("removeFilesAfterReboot"), {{"path", "C:\\toplink"}}), QStringLiteral("finished"));
+    QStringList got;
+    for (const auto& operation : m.pendingFileOperations())
+        got << operation.first;
+    QCOMPARE(got, QStringList({"C:\\Demo\\link", "C:\\Demo", "C:\\toplink"}));
+    QList<EmulatedMachine::BootEntry> done;
+    QString error;
+    QVERIFY(m.reboot(&done, &error));
+    QVERIFY(file.exists());
+    QVERIFY(!QFileInfo::exists(demo));
+}
+
+void TstRegStates::setEmailAccount_data()
+{
+    QTest::addColumn<QString>("profile");
+    QTest::addColumn<bool>("written");
+    QTest::newRow("winxp-sp2") << "winxp-sp2" << true;
+    QTest::newRow("winxp-sp1") << "winxp-sp1" << true;
+    QTest::newRow("win2000") << "win2000" << false;
+    QTest::newRow("vista") << "vista" << false;
+}
+
+void TstRegStates::setEmailAccount()
+{
+    QFETCH(QString, profile);
+    QFETCH(bool, written);
+    EmulatedMachine& m = machine(profile);
+    QCOMPARE(run(QStringLiteral("setEmailAccount"),
+                 {{"accountName", "Work Mail"}, {"displayName", "Jo Doe"}, {"pop3Server", "pop.example.net"},
+                  {"smtpServer", "smtp.example.net"}, {"emailAddress", "jo@example.net"}, {"login", "jdoe"}}),
+             QStringLiteral("finished"));
+    const QString account = QStringLiteral("Software\\Microsoft\\Internet Account Manager\\Accounts\\Work Mail");
+    QCOMPARE(exists(HKEY_CURRENT_USER, account), written);
+    QCOMPARE(stored(HKEY_CURRENT_USER, QStringLiteral("Software\\Microsoft\\Internet Account Manager"),
+                    QStringLiteral("Default Mail Account")),
+             written ? QStringLiteral("SZ:Work Mail") : QStringLiteral("-"));
+    if (!written)
+        return;
+    // The values in the order they are written.
+    HKEY key = HKEY_NULL;
+    QCOMPARE(m.regOpenKeyEx(HKEY_CURRENT_USER, account.toStdString(), KEY_READ, &key), ERROR_SUCCESS);
+    QStringList values;
+    std::string name;
+    std::uint32_t type = 0;
+    std::vector<std::uint8_t> data;
+    for (std::uint32_t i = 0; m.regEnumValue(key, i, &name, &type, &data) == ERROR_SUCCESS; ++i)
+        values << QString::fromStdString(name) + QLatin1Char('=') + stored(HKEY_CURRENT_USER, account, QString::fromStdString(name));
+    m.regCloseKey(key);
+    QCOMPARE(values, QStringList({"Account Name=SZ:Work Mail", "ConnectionFlags=DWORD:0", "Connection Type=DWORD:3",
+                                  "POP3 Skip Account=DWORD:0", "POP3 User Name=SZ:jdoe", "POP3 Prompt for Password=DWORD:1",
+                                  "POP3 Server=SZ:pop.example.net", "SMTP Display Name=SZ:Jo Doe", "SMTP Organization Name=SZ:",
+                                  "SMTP Server=SZ:smtp.example.net", "SMTP Email Address=SZ:jo@example.net"}));
+}
+
+void TstRegStates::detectProxy_data()
+{
+    QTest::addColumn<QString>("enable"); // "TYPED" or "" for none
+    QTest::addColumn<QString>("server");
+    QTest::addColumn<QStringList>("expected"); // http, https, ftp, gopher, socks; "<unset>" for untouched
+
+    const QString unset = QStringLiteral("<unset>");
+    QTest::newRow("disabled") << "DWORD:0" << "proxy:80" << QStringList{"", "", "", "", ""};
+    QTest::newRow("not configured") << "" << "proxy:80" << QStringList{"", "", "", "", ""};
+    QTest::newRow("one for all") << "DWORD:1" << "proxy:80" << QStringList{"proxy:80", "proxy:80", "proxy:80", "proxy:80", "proxy:80"};
+    QTest::newRow("http and ftp") << "DWORD:1" << "http=web:80;ftp=files:21"
+                                  << QStringList{"web:80", unset, "files:21", unset, unset};
+    QTest::newRow("single https") << "DWORD:1" << "https=secure:443" << QStringList{unset, "secure:443", unset, unset, unset};
+    QTest::newRow("later wins, strays ignored") << "DWORD:1" << "http=a:1;junk;http=b:2;socks=s:1080"
+                                                << QStringList{"b:2", unset, unset, unset, "s:1080"};
+    QTest::newRow("prefix inside a piece") << "DWORD:1" << "x gopher=g:70;;ftp=f:21"
+                                           << QStringList{unset, unset, "f:21", "g:70", unset};
+    QTest::newRow("enable is a string") << "SZ:1" << "proxy:80" << QStringList{"", "", "", "", ""};
+}
+
+void TstRegStates::detectProxy()
+{
+    QFETCH(QString, enable);
+    QFETCH(QString, server);
+    QFETCH(QStringList, expected);
+    EmulatedMachine& m = machine(QStringLiteral("winxp-sp2"));
+    HKEY key = HKEY_NULL;
+    QCOMPARE(m.regOpenKeyEx(HKEY_CURRENT_USER, ProxyKey.toStdString(), KEY_ALL_ACCESS, &key), ERROR_SUCCESS);
+    QCOMPARE(m.regDeleteValue(key, "ProxyEnable"), ERROR_SUCCESS);
+    m.regCloseKey(key);
+    if (!enable.isEmpty())
+        put(HKEY_CURRENT_USER, ProxyKey, QStringLiteral("ProxyEnable"), enable);
+    put(HKEY_CURRENT_USER, ProxyKey, QStringLiteral("ProxyServer"), QStringLiteral("SZ:") + server);
+    std::unique_ptr<CState> state;
+    QCOMPARE(run(QStringLiteral("detectProxy"), {}, &state), QStringLiteral("finished"));
+    QStringList got;
+    for (const char* name : {"proxyHttpServer", "proxyHttpsServer", "proxyFtpServer", "proxyGopherServer", "proxySocksServer"})
+        got << (state->exists(QLatin1String(name)) ? state->property(name).toString() : QStringLiteral("<unset>"));
+    QCOMPARE(got, expected);
+}
+
+QTEST_GUILESS_MAIN(TstRegStates)
+#include "tst_regstates.moc"
