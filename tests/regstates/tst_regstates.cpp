@@ -283,6 +283,8 @@ void TstRegStates::readRegkey_data()
     QTest::newRow("list") << "HKCU|MULTI:a|b|c" << "" << "list" << "" << QVariant(QStringList{"a", "b", "c"});
     QTest::newRow("list missing ignores default") << "" << "" << "list" << "x" << QVariant(QStringList());
     QTest::newRow("list read as string") << "HKCU|MULTI:a|b" << "" << "" << "d" << QVariant(QStringLiteral("d"));
+    // Reads open the key with full access: a read-only key gives the default.
+    QTest::newRow("read-only key") << "HKCU|SZ:1.2|read-only" << "" << "" << "none" << QVariant(QStringLiteral("none"));
 }
 
 void TstRegStates::readRegkey()
@@ -292,9 +294,14 @@ void TstRegStates::readRegkey()
     QFETCH(QString, type);
     QFETCH(QString, defaultValue);
     QFETCH(QVariant, expected);
-    machine(QStringLiteral("winxp-sp2"));
+    EmulatedMachine& m = machine(QStringLiteral("winxp-sp2"));
+    const bool readOnly = stored.endsWith(QLatin1String("|read-only"));
+    if (readOnly)
+        stored.chop(10);
     if (!stored.isEmpty())
         put(root(stored.section('|', 0, 0)), QStringLiteral("Software\\Demo"), QStringLiteral("Version"), stored.section('|', 1));
+    if (readOnly)
+        QCOMPARE(m.setKeyAccess(HKEY_CURRENT_USER, "Software\\Demo", 1), ERROR_SUCCESS);
     std::unique_ptr<CState> state;
     QList<QPair<QString, QString>> properties = {{"path", "Software\\Demo"}, {"key", "Version"}, {"default", defaultValue}};
     if (!scope.isEmpty())
