@@ -1,12 +1,276 @@
+// winsteps eval: evaluates one expression of the property-map language, as a map would.
+
+#include "cwizardrunner.h"
+#include "expression/cexpression.h"
+#include "expression/cxpathnode.h"
+#include "expression/valueconversion.h"
+#include "framework/cproperty.h"
+#include "framework/cpropertymap.h"
+#include "framework/cpropertyobject.h"
 #include "subcommand.h"
+
+#include <QColor>
+#include <QFont>
+#include <QLocale>
+#include <QMetaEnum>
+#include <QPixmap>
+#include <QPoint>
+#include <QSize>
+
+#include <memory>
 
 namespace winsteps::host {
 
+namespace {
+
+const QString Command = QStringLiteral("eval");
+constexpr int MaxObjectDepth = 32;
+
+// A text between double quotes, with backslash escapes for quotes, backslashes and control
+// characters, so that every character of the value is visible.
+QString quotedText(const QString& text)
+{
+    QString out = QStringLiteral("\"");
+    for (const QChar c : text) {
+        switch (c.unicode()) {
+        case u'"': out += QLatin1String("\\\""); break;
+        case u'\\': out += QLatin1String("\\\\"); break;
+        case u'\n': out += QLatin1String("\\n"); break;
+        case u'\r': out += QLatin1String("\\r"); break;
+        case u'\t': out += QLatin1String("\\t"); break;
+        default:
+            if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+                out += QStringLiteral("\\u%1").arg(int(c.unicode()), 4, 16, QLatin1Char('0'));
+            else
+                out += c;
+        }
+    }
+    return out + QLatin1Char('"');
+}
+
+// An enumeration value by its key, when its meta-object knows it.
+QString enumerationKey(const QVariant& value)
+{
+    const QMetaType type = value.metaType();
+    const QMetaObject* meta = type.metaObject();
+    if (!meta)
+        return QString::number(value.toInt());
+    QByteArray name = type.name();
+    const qsizetype scope = name.lastIndexOf("::");
+    if (scope >= 0)
+        name = name.mid(scope + 2);
+    const int index = meta->indexOfEnumerator(name.constData());
+    if (index < 0)
+        return QString::number(value.toInt());
+    const char* key = meta->enumerator(index).valueToKey(value.toInt());
+    return key ? QString::fromLatin1(key) : QString::number(value.toInt());
+}
+
+// "TYPE VALUE": the value's type name and its value; "invalid" for no value.
+QString describeValue(const QVariant& value)
+{
+    if (!value.isValid())
+        return QStringLiteral("invalid");
+    const QString type = QString::fromLatin1(value.typeName());
+    QString text;
+    switch (value.typeId()) {
+    case QMetaType::QString:
+        text = quotedText(value.toString());
+        break;
+    case QMetaType::QStringList: {
+        QStringList items;
+        for (const QString& s : value.toStringList())
+            items << quotedText(s);
+        text = QLatin1Char('[') + items.join(QLatin1String(", ")) + QLatin1Char(']');
+        break;
+    }
+    case QMetaType::QVariantList: {
+        QStringList items;
+        for (const QVariant& v : value.toList())
+            items << describeValue(v);
+        text = QLatin1Char('[') + items.join(QLatin1String(", ")) + QLatin1Char(']');
+        break;
+    }
+    case QMetaType::Double:
+        text = QString::number(value.toDouble(), 'g', QLocale::FloatingPointShortest);
+        break;
+    case QMetaType::Bool:
+        text = value.toBool() ? QStringLiteral("true") : QStringLiteral("false");
+        break;
+    case QMetaType::QColor: {
+        const QColor colour = value.value<QColor>();
+        text = colour.isValid() ? colour.name() : QStringLiteral("invalid");
+        break;
+    }
+    case QMetaType::QFont:
+        text = quotedText(value.value<QFont>().toString());
+        break;
+    case QMetaType::QPoint: {
+        const QPoint p = value.toPoint();
+        text = QStringLiteral("(%1, %2)").arg(p.x()).arg(p.y());
+        break;
+    }
+    case QMetaType::QSize: {
+        const QSize s = value.toSize();
+        text = QStringLiteral("%1x%2").arg(s.width()).arg(s.height());
+        break;
+    }
+    case QMetaType::QPixmap: {
+        const QPixmap pixmap = value.value<QPixmap>();
+        text = pixmap.isNull() ? QStringLiteral("null") : QStringLiteral("%1x%2").arg(pixmap.width()).arg(pixmap.height());
+        break;
+    }
+    default:
+        if (value.metaType().flags() & QMetaType::IsEnumeration)
+            text = enumerationKey(value);
+        else if (value.canConvert<QString>())
+            text = value.toString();
+        break;
+    }
+    return text.isEmpty() ? type : type + QLatin1Char(' ') + text;
+}
+
+// "object CLASS "NAME"" and, indented below, every property but the object name: values
+// as describeValue() gives them, then object properties the same way, one level deeper.
+void describeObject(const CPropertyObject* object, int depth, QString& out)
+{
+    out += QLatin1String("object ") + QString::fromLatin1(object->metaObject()->className()) + QLatin1Char(' ')
+           + quotedText(object->objectName()) + QLatin1Char('\n');
+    const QString indent(2 * (depth + 1), QLatin1Char(' '));
+    if (depth >= MaxObjectDepth) {
+        out += indent + QLatin1String("...\n");
+        return;
+    }
+    for (const QString& name : object->propertyNames()) {
+        if (name == QLatin1String("objectName") || object->hasObjectProperty(name))
+            continue;
+        out += indent + name + QLatin1String(": ") + describeValue(object->property(name)) + QLatin1Char('\n');
+    }
+    // Object properties in list order: node2 before node10.
+    for (const QString& name : valueconversion::objectPropertyNames(object)) {
+        out += indent + name + QLatin1String(": ");
+        describeObject(object->objectProperty(name), depth + 1, out);
+    }
+}
+
+// NAME=VALUE with a non-empty name; false otherwise.
+bool splitAssignment(const QString& text, QString* name, QString* value)
+{
+    const qsizetype equals = text.indexOf(QLatin1Char('='));
+    if (equals <= 0)
+        return false;
+    *name = text.left(equals);
+    *value = text.mid(equals + 1);
+    return true;
+}
+
+} // namespace
+
 int evalCommand(const QStringList& arguments)
 {
-    Q_UNUSED(arguments);
-    cli::err(QStringLiteral("winsteps eval: not available in this build.\n"));
-    return 2;
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Evaluates EXPRESSION as a property map would and prints the result's type and value\n"
+        "(\"qlonglong 3\", \"QString \\\"abc\\\"\", ...). An object result is printed with its class, its\n"
+        "name and its properties. A variable $NAME reads --var NAME=VALUE (a text) or the\n"
+        "document of --xml NAME=FILE; $fsm.NAME and $app.NAME read the same options given as\n"
+        "fsm.NAME and app.NAME. A variable given by neither reads as the empty text.\n"
+        "Traces of the evaluation go to standard error. Put -- before an expression that\n"
+        "begins with a minus sign.\n"
+        "Exit status: 0 the result was printed, 1 the expression is invalid (the parser's\n"
+        "messages are printed to standard error), 2 a bad command line or an unreadable file."));
+    parser.addOption(cli::helpOption());
+    parser.addPositionalArgument(QStringLiteral("EXPRESSION"), QStringLiteral("The expression, e.g. \"concat('a', $x)\"."));
+    const QCommandLineOption varOption(QStringLiteral("var"),
+                                       QStringLiteral("Gives the variable $NAME the text VALUE. Repeatable."),
+                                       QStringLiteral("NAME=VALUE"));
+    const QCommandLineOption xmlOption(
+        QStringLiteral("xml"),
+        QStringLiteral("Gives the variable $NAME the root element of the XML file FILE, as a node object. Repeatable."),
+        QStringLiteral("NAME=FILE"));
+    parser.addOptions({varOption, xmlOption});
+    if (const int status = cli::parse(parser, Command, QStringLiteral("EXPRESSION [options]"), arguments); status >= 0)
+        return status;
+
+    const QStringList positional = parser.positionalArguments();
+    if (positional.size() != 1)
+        return cli::usageError(Command, positional.isEmpty() ? QStringLiteral("no expression given")
+                                                             : QStringLiteral("one expression only (quote it)"));
+
+    // Where variables are read, by their location: the state, the machine ("fsm."), the
+    // application ("app.").
+    CPropertyObject state(nullptr, "state");
+    CPropertyObject machine(nullptr, "fsm");
+    CPropertyObject application(nullptr, "application");
+    const auto sourceOf = [&](int location) -> CPropertyObject* {
+        switch (location) {
+        case CProperty::Machine: return &machine;
+        case CProperty::Application: return &application;
+        default: return &state;
+        }
+    };
+
+    for (const QString& text : parser.values(varOption)) {
+        QString name;
+        QString value;
+        if (!splitAssignment(text, &name, &value))
+            return cli::usageError(Command, QLatin1String("--var wants NAME=VALUE, not \"") + text + QLatin1Char('"'));
+        const CProperty where(name);
+        if (!sourceOf(where.location())->setProperty(where.name(), QVariant(value)))
+            return cli::usageError(Command, QLatin1String("cannot set the variable ") + name);
+    }
+    for (const QString& text : parser.values(xmlOption)) {
+        QString name;
+        QString file;
+        if (!splitAssignment(text, &name, &file) || file.isEmpty())
+            return cli::usageError(Command, QLatin1String("--xml wants NAME=FILE, not \"") + text + QLatin1Char('"'));
+        QString error;
+        std::unique_ptr<CXPathNode> node(CXPathNode::loadDocument(file, &error));
+        if (!node)
+            return cli::usageError(Command, error);
+        const CProperty where(name);
+        if (!sourceOf(where.location())->setObjectProperty(where.name(), node.get()))
+            return cli::usageError(Command, QLatin1String("cannot set the variable ") + name);
+        node.release();
+    }
+
+    CPropertyMap map(nullptr, QStringLiteral("result"), positional.first());
+    if (!map.isValid()) {
+        cli::err(map.errors());
+        return ExitFailed;
+    }
+
+    // Fill the variables as a transition does; a missing one reads as the empty text.
+    for (CProperty* variable : map.variables()) {
+        const CPropertyObject* source = sourceOf(variable->location());
+        if (CPropertyObject* object = source->objectProperty(variable->name())) {
+            variable->setObject(object);
+            continue;
+        }
+        const QVariant value = source->property(variable->name());
+        if (!value.isValid())
+            cli::err(QLatin1String("winsteps eval: $") + (variable->location() == CProperty::Machine ? QLatin1String("fsm.")
+                                                          : variable->location() == CProperty::Application ? QLatin1String("app.")
+                                                                                                           : QLatin1String(""))
+                     + variable->name() + QLatin1String(" is not given; it reads as the empty text\n"));
+        variable->setValue(value.isValid() ? value : QVariant(QString(QLatin1String(""))));
+    }
+
+    if (!map.evaluate()) {
+        cli::err(QStringLiteral("winsteps eval: the expression gave no result\n"));
+        return ExitFailed;
+    }
+    if (map.resultIsObject() && !map.target().object()) {
+        cli::out(QStringLiteral("null\n"));
+    } else if (map.target().object()) {
+        const std::unique_ptr<CPropertyObject> object(map.takeTargetObject());
+        QString text;
+        describeObject(object.get(), 0, text);
+        cli::out(text);
+    } else {
+        cli::out(describeValue(map.target().value()) + QLatin1Char('\n'));
+    }
+    return ExitOk;
 }
 
 } // namespace winsteps::host

@@ -4,6 +4,7 @@
 #include "cfsm.h"
 #include "cwizardloader.h"
 #include "cwizardrunner.h"
+#include "expression/cxpathnode.h"
 #include "framework/cstatefactory.h"
 #include "jsonreport.h"
 #include "platform/platform.h"
@@ -17,6 +18,7 @@
 #include <cmath>
 #include <limits>
 #include <memory>
+#include <vector>
 #include <unistd.h>
 
 namespace winsteps::host {
@@ -103,7 +105,12 @@ int runCommand(const QStringList& arguments)
         QStringLiteral("timeout"),
         QStringLiteral("Stops the run after SECONDS (fractions allowed); the exit status is then 3."),
         QStringLiteral("SECONDS"));
-    parser.addOptions({profileOption, machineOption, setOption, reportOption, traceOption, timeoutOption});
+    const QCommandLineOption xmlOption(
+        QStringLiteral("xml"),
+        QStringLiteral("Loads the XML file FILE and gives its root element to the machine as the object "
+                       "property NAME (over a <document> of the wizard of that name). Repeatable."),
+        QStringLiteral("NAME=FILE"));
+    parser.addOptions({profileOption, machineOption, setOption, reportOption, traceOption, timeoutOption, xmlOption});
 
     if (const int status = cli::parse(parser, Command, QStringLiteral("WIZARD.xml [options]"), arguments); status >= 0)
         return status;
@@ -121,6 +128,18 @@ int runCommand(const QStringList& arguments)
             return cli::usageError(Command, QLatin1String("--set wants fsm.NAME=VALUE or app.NAME=VALUE, not \"")
                                                 + text + QLatin1Char('"'));
         assignments << assignment;
+    }
+
+    std::vector<std::pair<QString, std::unique_ptr<CXPathNode>>> documents;
+    for (const QString& text : parser.values(xmlOption)) {
+        const qsizetype equals = text.indexOf(QLatin1Char('='));
+        if (equals <= 0 || equals == text.size() - 1)
+            return cli::usageError(Command, QLatin1String("--xml wants NAME=FILE, not \"") + text + QLatin1Char('"'));
+        QString error;
+        std::unique_ptr<CXPathNode> node(CXPathNode::loadDocument(text.mid(equals + 1), &error));
+        if (!node)
+            return cli::usageError(Command, error);
+        documents.emplace_back(text.left(equals), std::move(node));
     }
 
     int timeoutMs = 0;
@@ -159,10 +178,8 @@ int runCommand(const QStringList& arguments)
     else if (fileSink)
         winsteps::setTraceSink(fileSink.get());
 
-    // No --profile: an existing machine folder keeps the profile it was made from, a new
-    // one gets the default.
     const std::string profile = parser.isSet(profileOption) ? parser.value(profileOption).toStdString()
-                                                            : std::string();
+                                                            : platform::defaultProfileName();
     std::string folder = parser.value(machineOption).toStdString();
     if (!parser.isSet(machineOption))
         folder = qEnvironmentVariable("WINSTEPS_MACHINE").toStdString();
@@ -171,8 +188,6 @@ int runCommand(const QStringList& arguments)
         cli::err(QLatin1String("winsteps run: ") + QString::fromStdString(machineError) + QLatin1Char('\n'));
         return ExitUsage;
     }
-    // Programs that the run starts act on the same machine.
-    qputenv("WINSTEPS_MACHINE", QFile::encodeName(QString::fromStdString(platform::currentMachineFolder())));
 
     QString pluginError;
     std::unique_ptr<CStateFactory> factory(createFactories(&pluginError));
@@ -188,6 +203,11 @@ int runCommand(const QStringList& arguments)
         for (const QString& error : loader.errors())
             cli::err(error + QLatin1Char('\n'));
         return ExitUsage;
+    }
+    for (auto& [name, node] : documents) {
+        if (!fsm->setObjectProperty(name, node.get()))
+            return cli::usageError(Command, QLatin1String("--xml cannot set the machine's property ") + name);
+        node.release();
     }
     for (const Assignment& assignment : std::as_const(assignments)) {
         CPropertyObject* target = assignment.toMachine ? static_cast<CPropertyObject*>(fsm.get()) : &application;

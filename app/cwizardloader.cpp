@@ -2,13 +2,19 @@
 
 #include "capplication.h"
 #include "cfsm.h"
+#include "expression/cxpathnode.h"
 #include "framework/cstatefactory.h"
 #include "framework/ctransition.h"
 
+#include <QDir>
 #include <QDomDocument>
 #include <QDomElement>
 #include <QFile>
+#include <QFileInfo>
 #include <QHash>
+
+#include <memory>
+#include <vector>
 
 namespace {
 
@@ -53,6 +59,9 @@ CFsm* CWizardLoader::loadData(const QByteArray& data, const QString& fileName, C
 {
     m_fileName = fileName;
     m_errors.clear();
+    m_stateLines.clear();
+    m_startLine = 0;
+    m_transitionSources.clear();
 
     QDomDocument document;
     QString message;
@@ -86,6 +95,7 @@ CFsm* CWizardLoader::loadData(const QByteArray& data, const QString& fileName, C
     QList<QDomElement> applicationElements;
     QList<DeclaredTransition> transitions;
     QHash<QString, int> stateLines; // name -> line of its declaration
+    std::vector<std::pair<QString, std::unique_ptr<CXPathNode>>> documents; // <document> elements, loaded
 
     for (QDomElement child = root.firstChildElement(); !child.isNull(); child = child.nextSiblingElement()) {
         const QString tag = child.tagName();
@@ -117,6 +127,19 @@ CFsm* CWizardLoader::loadData(const QByteArray& data, const QString& fileName, C
                 required(map, QStringLiteral("function"), true);
             }
             transitions << declared;
+        } else if (tag == QLatin1String("document")) {
+            const QString name = required(child, QStringLiteral("name"));
+            const QString file = required(child, QStringLiteral("file"));
+            if (!name.isEmpty() && !file.isEmpty()) {
+                const QString path = QDir(QFileInfo(m_fileName).absolutePath()).filePath(file);
+                QString error;
+                std::unique_ptr<CXPathNode> node(CXPathNode::loadDocument(path, &error));
+                if (node)
+                    documents.emplace_back(name, std::move(node));
+                else
+                    addError(child.lineNumber(), QLatin1String("cannot load the document ") + quoted(name)
+                                                     + QLatin1String(": ") + error);
+            }
         } else {
             addError(child.lineNumber(), QLatin1String("unknown element <") + tag + QLatin1String("> in <fsm>"));
         }
@@ -124,6 +147,8 @@ CFsm* CWizardLoader::loadData(const QByteArray& data, const QString& fileName, C
 
     if (!start.isEmpty() && !stateLines.contains(start))
         addError(root.lineNumber(), QLatin1String("unknown start state ") + quoted(start));
+    m_stateLines = stateLines;
+    m_startLine = root.lineNumber();
 
     QHash<QString, int> eventLines; // "state\nevent" -> line of the transition that takes it
     for (const DeclaredTransition& t : std::as_const(transitions)) {
@@ -148,7 +173,7 @@ CFsm* CWizardLoader::loadData(const QByteArray& data, const QString& fileName, C
                 eventLines.insert(key, at);
         }
     }
-    if (!m_errors.isEmpty())
+    if (!m_errors.isEmpty() && !m_keepGoing)
         return nullptr;
 
     // The machine declares its properties from a description holding only its own
@@ -168,10 +193,19 @@ CFsm* CWizardLoader::loadData(const QByteArray& data, const QString& fileName, C
             application->declareProperties(element);
         fsm->setApplicationProperties(application);
     }
+    for (auto& [name, node] : documents) {
+        if (fsm->setObjectProperty(name, node.get()))
+            node.release();
+        else
+            addError(root.lineNumber(), QLatin1String("the document name ") + quoted(name)
+                                            + QLatin1String(" is a property of the machine itself"));
+    }
 
     for (const QDomElement& element : std::as_const(stateElements)) {
         const QString name = element.attribute(QStringLiteral("name"));
         const QString type = element.attribute(QStringLiteral("type"));
+        if (m_keepGoing && (name.isEmpty() || !m_factory->hasType(type) || fsm->findState(name)))
+            continue; // reported above
         CState* state = m_factory->create(type, element, fsm, name);
         if (!state) {
             addError(element.lineNumber(), QLatin1String("the factory made no state of type ") + quoted(type));
@@ -179,17 +213,34 @@ CFsm* CWizardLoader::loadData(const QByteArray& data, const QString& fileName, C
         }
         fsm->addState(state);
     }
-    if (!m_errors.isEmpty()) {
+    if (!m_errors.isEmpty() && !m_keepGoing) {
         delete fsm;
         return nullptr;
     }
 
     QList<CTransition*> built;
     for (const DeclaredTransition& t : std::as_const(transitions)) {
+        TransitionSource source{t.from, t.to, t.event, t.element.lineNumber(), {}, nullptr};
+        for (QDomElement map = t.element.firstChildElement(QStringLiteral("propertymap")); !map.isNull();
+             map = map.nextSiblingElement(QStringLiteral("propertymap")))
+            source.mapLines << map.lineNumber();
+        CState* from = fsm->findState(t.from);
+        if (m_keepGoing) {
+            // Only what the checks above let through: a known source and events of its own.
+            bool usable = from && !t.event.isEmpty();
+            for (const QString& event : t.event.split(QLatin1Char('|')))
+                usable = usable && !event.isEmpty() && !from->transitions().contains(event);
+            if (!usable) {
+                m_transitionSources << source;
+                continue;
+            }
+        }
         const QByteArray objectName = (t.from + QLatin1Char(':') + t.event).toUtf8();
         auto* transition = new CTransition(fsm, objectName.constData(), t.from, t.to, t.element);
-        fsm->findState(t.from)->addTransition(transition, t.event);
+        from->addTransition(transition, t.event);
         built << transition;
+        source.transition = transition;
+        m_transitionSources << source;
     }
     // Tell the receiving states and the machine which properties the maps will set.
     for (CTransition* transition : std::as_const(built))

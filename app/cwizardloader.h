@@ -1,17 +1,23 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHash>
+#include <QList>
 #include <QString>
 #include <QStringList>
 
 class CApplication;
 class CFsm;
 class CStateFactory;
+class CTransition;
 
 // Reads a wizard file and builds its machine:
 //
 //   <fsm name="setup" start="first">
 //     <property key="..." value="..."/>            machine properties (also inside <system>)
+//     <document name="config" file="config.xml"/>  an XML file whose root element becomes the
+//                                                  machine's object property "config"
+//                                                  (a relative file is beside the wizard)
 //     <application> <property .../> </application> application properties
 //     <state name="first" type="noop"> ... </state>
 //     <transition from="first" to="second" event="finished|success">
@@ -33,10 +39,33 @@ public:
 
     QStringList errors() const { return m_errors; }
 
+    // For tools that report on a wizard: build what can be built also of a wizard with
+    // faults (states of unknown types, duplicate states and transitions from unknown
+    // states are left out) and return the machine together with errors(). Off by default.
+    void setKeepGoing(bool keepGoing) { m_keepGoing = keepGoing; }
+
+    // Where the last loaded wizard declares its parts (0 when not known).
+    struct TransitionSource
+    {
+        QString from;
+        QString to;
+        QString event;                 // as written, "a|b" for several
+        int line = 0;
+        QList<int> mapLines;           // of its <propertymap> elements, in order
+        CTransition* transition = nullptr; // null when it was not built
+    };
+    int stateLine(const QString& name) const { return m_stateLines.value(name); }
+    int startLine() const { return m_startLine; }
+    const QList<TransitionSource>& transitionSources() const { return m_transitionSources; }
+
 private:
     void addError(int line, const QString& message);
 
     CStateFactory* m_factory;
     QString m_fileName;
     QStringList m_errors;
+    bool m_keepGoing = false;
+    QHash<QString, int> m_stateLines;
+    int m_startLine = 0;
+    QList<TransitionSource> m_transitionSources;
 };

@@ -10,12 +10,17 @@ public:
     static constexpr CParameterCount parameterRule = CParameterCount::atLeast(2);
     using CFunctionNoObjectParameters::CFunctionNoObjectParameters;
     bool checkParameterCount() const override { return parameterRule.accepts(parameterCount()); }
+    QVariant value() const override;
 
-    // The type the arithmetic is done in: UnknownType (none yet), LongLong or Double.
+    // The type the last evaluation did its arithmetic in: UnknownType (none), LongLong or
+    // Double.
     QMetaType::Type numericKind() const { return m_numericKind; }
 
 protected:
-    // Decided while the parameters are read, starting from the previous evaluation's kind.
+    // The values of all parameters, with the kind decided from them. Every evaluation
+    // starts from UnknownType, so its result type depends on its own values only.
+    QVariantList collectValues() const;
+
     mutable QMetaType::Type m_numericKind = QMetaType::UnknownType;
 };
 
@@ -25,6 +30,7 @@ public:
     static constexpr CParameterCount parameterRule = CParameterCount::atLeast(2);
     using CFunctionAdd::CFunctionAdd;
     bool checkParameterCount() const override { return parameterRule.accepts(parameterCount()); }
+    QVariant value() const override;
 };
 
 class CFunctionDivide : public CFunctionNoObjectParameters
@@ -33,6 +39,7 @@ public:
     static constexpr CParameterCount parameterRule = CParameterCount::exactly(2);
     using CFunctionNoObjectParameters::CFunctionNoObjectParameters;
     bool checkParameterCount() const override { return parameterRule.accepts(parameterCount()); }
+    QVariant value() const override;
 };
 
 class CFunctionNegate : public CFunctionNoObjectParameters
@@ -41,4 +48,5 @@ public:
     static constexpr CParameterCount parameterRule = CParameterCount::exactly(1);
     using CFunctionNoObjectParameters::CFunctionNoObjectParameters;
     bool checkParameterCount() const override { return parameterRule.accepts(parameterCount()); }
+    QVariant value() const override;
 };

@@ -6,6 +6,66 @@
 #include <QRegExp>
 #include <QStringList>
 
+// --- CObjectResult ---
+
+CObjectResult::CObjectResult(CPropertyObject* object, bool handedOver)
+    : m_object(object)
+    , m_handedOver(handedOver && object)
+{
+}
+
+CObjectResult::~CObjectResult()
+{
+    reset();
+}
+
+CObjectResult::CObjectResult(CObjectResult&& other) noexcept
+    : m_object(other.m_object)
+    , m_handedOver(other.m_handedOver)
+{
+    other.m_object.clear();
+    other.m_handedOver = false;
+}
+
+CObjectResult& CObjectResult::operator=(CObjectResult&& other) noexcept
+{
+    if (this != &other) {
+        reset();
+        m_object = other.m_object;
+        m_handedOver = other.m_handedOver;
+        other.m_object.clear();
+        other.m_handedOver = false;
+    }
+    return *this;
+}
+
+void CObjectResult::reset()
+{
+    if (m_handedOver)
+        delete m_object.data(); // null when someone deleted it already
+    m_object.clear();
+    m_handedOver = false;
+}
+
+CPropertyObject* CObjectResult::release()
+{
+    CPropertyObject* object = m_object.data();
+    m_object.clear();
+    m_handedOver = false;
+    return object;
+}
+
+CPropertyObject* CObjectResult::takeOrClone()
+{
+    if (!m_object)
+        return nullptr;
+    if (m_handedOver)
+        return release();
+    CPropertyObject* copy = m_object->clone();
+    m_object.clear();
+    return copy;
+}
+
 // --- CExpression ---
 
 CExpression::CExpression(CPropertyMap* owner)
@@ -33,6 +93,16 @@ CProperty* CExpression::createVariable(const QString& name)
 void CExpression::addError(const QString& text)
 {
     m_errors += text;
+}
+
+bool CExpression::handsOverObject() const
+{
+    return false;
+}
+
+CObjectResult CExpression::objectResult() const
+{
+    return CObjectResult(object(), handsOverObject());
 }
 
 // --- CConstExpression ---
@@ -131,7 +201,7 @@ CPropertyObject* CFuncExpression::object() const
 
 bool CFuncExpression::isObject() const
 {
-    return object() != nullptr;
+    return objectResult().get() != nullptr;
 }
 
 int CFuncExpression::parameterCount() const
@@ -150,16 +220,28 @@ QVariant CFuncExpression::parameterValue(int index) const
     return p ? p->value() : QVariant();
 }
 
-CPropertyObject* CFuncExpression::parameterObject(int index) const
-{
-    const CExpression* p = parameter(index);
-    return p ? p->object() : nullptr;
-}
-
 bool CFuncExpression::parameterIsObject(int index) const
 {
     const CExpression* p = parameter(index);
     return p && p->isObject();
+}
+
+CObjectResult CFuncExpression::parameterResult(int index) const
+{
+    const CExpression* p = parameter(index);
+    return p ? p->objectResult() : CObjectResult();
+}
+
+void CFuncExpression::storeObjectProperty(CPropertyObject* owner, const QString& name, CPropertyObject* object)
+{
+    if (object && !owner->setObjectProperty(name, object))
+        delete object;
+}
+
+bool CFuncExpression::parameterHandsOverObject(int index) const
+{
+    const CExpression* p = parameter(index);
+    return p && p->handsOverObject();
 }
 
 // --- CFunctionNoObjectParameters ---

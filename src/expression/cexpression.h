@@ -1,16 +1,50 @@
 #pragma once
 
+#include "framework/cpropertyobject.h"
 #include "winsteps_export.h"
 
 #include <QList>
 #include <QMetaType>
+#include <QPointer>
 #include <QString>
 #include <QStringView>
 #include <QVariant>
 
 class CProperty;
 class CPropertyMap;
-class CPropertyObject;
+
+// An object that an expression gave, with its ownership. A handed-over object (one the
+// expression made for its caller) belongs to the holder and is deleted with it unless it
+// is released. Any other object belongs to someone else; the holder only watches it, so
+// that it reads as null once its owner has deleted it.
+class WINSTEPS_EXPORT CObjectResult
+{
+public:
+    CObjectResult() = default;
+    CObjectResult(CPropertyObject* object, bool handedOver);
+    ~CObjectResult();
+    CObjectResult(CObjectResult&& other) noexcept;
+    CObjectResult& operator=(CObjectResult&& other) noexcept;
+    CObjectResult(const CObjectResult&) = delete;
+    CObjectResult& operator=(const CObjectResult&) = delete;
+
+    CPropertyObject* get() const { return m_object.data(); }
+    template<typename T>
+    T* as() const { return qobject_cast<T*>(get()); }
+    // The holder owns the object.
+    bool isHandedOver() const { return m_handedOver && m_object; }
+    // The object, now owned by the caller when the holder owned it; the holder is emptied.
+    CPropertyObject* release();
+    // An object the caller owns: the held object itself when it was handed over, else a
+    // clone. Null when there is no object. The holder is emptied.
+    CPropertyObject* takeOrClone();
+
+private:
+    void reset();
+
+    QPointer<CPropertyObject> m_object;
+    bool m_handedOver = false;
+};
 
 // A node of a property map's expression tree. A node evaluates either to a value or to
 // an object; nothing is cached between requests. Problems found while the tree is built
@@ -25,7 +59,7 @@ public:
     CExpression& operator=(const CExpression&) = delete;
 
     virtual QVariant value() const = 0;
-    // Not owned by the caller unless the function says otherwise.
+    // Not owned by the caller unless handsOverObject() says so.
     virtual CPropertyObject* object() const = 0;
     // The result of this expression is an object, not a value.
     virtual bool isObject() const = 0;
@@ -35,6 +69,12 @@ public:
     // Forwarded to the owner map; null without an owner.
     virtual CProperty* createVariable(const QString& name);
     virtual void addError(const QString& text);
+    // Whether object() makes a new object for its caller, who then owns it (deletes it or
+    // passes it on). Decided by the shape of the tree, not by the values.
+    virtual bool handsOverObject() const;
+
+    // object() together with its ownership.
+    CObjectResult objectResult() const;
 
     CPropertyMap* owner() const { return m_owner; }
 
@@ -89,6 +129,7 @@ public:
 
     QVariant value() const override;
     CPropertyObject* object() const override;
+    // Asks object() and deletes a handed-over result.
     bool isObject() const override;
     // Null entries included.
     virtual int parameterCount() const;
@@ -98,11 +139,19 @@ public:
 
 protected:
     // Null-safe access by position: a missing or null parameter reads as an invalid value,
-    // a null object and not an object.
+    // no object and not an object. Objects are read with parameterResult(), which deletes
+    // what a parameter hands over.
     CExpression* parameter(int index) const;
     QVariant parameterValue(int index) const;
-    CPropertyObject* parameterObject(int index) const;
     bool parameterIsObject(int index) const;
+    // The parameter's object with its ownership; empty for a missing or null parameter.
+    CObjectResult parameterResult(int index) const;
+    // Whether the parameter hands its object over (functions that return their first
+    // parameter's object pass this on).
+    bool parameterHandsOverObject(int index) const;
+    // Gives object (owned by the caller) to owner as its object property name; deletes it
+    // when owner refuses it (a declared property of that name).
+    static void storeObjectProperty(CPropertyObject* owner, const QString& name, CPropertyObject* object);
 
 private:
     QList<CExpression*> m_parameters; // owned, entries may be null
@@ -114,6 +163,7 @@ class WINSTEPS_EXPORT CFunctionNoObjectParameters : public CFuncExpression
 {
 public:
     CFunctionNoObjectParameters(const QList<CExpression*>& parameters, CPropertyMap* owner);
+    bool isObject() const override { return false; }
 };
 
 // The accepted numbers of parameters of a function, as data: a range (maximum

@@ -5,6 +5,14 @@
 // Functions over lists and over the object properties of property objects: "count",
 // "element", "find", "objectlist", "makelist", "append", "remove", "merge". Most accept a
 // list value or an object as their first parameter and act on whichever they get.
+//
+// The object properties of an object are taken in list order (valueconversion::
+// objectPropertyNames): "node2" before "node10".
+//
+// Ownership of the objects they give: "objectlist" and "makelist" keep their object until
+// their next evaluation; "remove" hands a new object to its caller; "append" and "merge"
+// give their first parameter's object, and "element" a child of it, so they hand over
+// exactly when their first parameter does (a child is then cloned out of the list).
 
 class CFunctionCount : public CFuncExpression
 {
@@ -13,6 +21,7 @@ public:
     using CFuncExpression::CFuncExpression;
     bool checkParameterCount() const override { return parameterRule.accepts(parameterCount()); }
     bool isObject() const override { return false; }
+    QVariant value() const override;
 };
 
 // An object when the first parameter is one, else a value.
@@ -23,6 +32,9 @@ public:
     using CFuncExpression::CFuncExpression;
     bool checkParameterCount() const override { return parameterRule.accepts(parameterCount()); }
     bool isObject() const override;
+    QVariant value() const override;
+    CPropertyObject* object() const override;
+    bool handsOverObject() const override { return parameterHandsOverObject(0); }
 };
 
 class CFunctionFind : public CFuncExpression
@@ -32,6 +44,7 @@ public:
     using CFuncExpression::CFuncExpression;
     bool checkParameterCount() const override { return parameterRule.accepts(parameterCount()); }
     bool isObject() const override { return false; }
+    QVariant value() const override;
 };
 
 // Always an object: a new, empty list object, kept until the next evaluation.
@@ -43,6 +56,7 @@ public:
     ~CFunctionObjectList() override;
     bool checkParameterCount() const override { return parameterRule.accepts(parameterCount()); }
     bool isObject() const override { return true; }
+    CPropertyObject* object() const override;
 
 protected:
     mutable CPropertyObject* m_result = nullptr; // owned: the last evaluation's object
@@ -57,6 +71,8 @@ public:
     ~CFunctionMakeList() override;
     bool checkParameterCount() const override { return parameterRule.accepts(parameterCount()); }
     bool isObject() const override;
+    QVariant value() const override;
+    CPropertyObject* object() const override;
 
 protected:
     mutable CPropertyObject* m_result = nullptr; // owned: the last evaluation's object
@@ -70,9 +86,12 @@ public:
     using CFuncExpression::CFuncExpression;
     bool checkParameterCount() const override { return parameterRule.accepts(parameterCount()); }
     bool isObject() const override;
+    QVariant value() const override;
+    CPropertyObject* object() const override;
+    bool handsOverObject() const override { return parameterHandsOverObject(0); }
 };
 
-// An object when the first parameter is one, else a value.
+// An object when the first parameter is one, else a value. The object is always new.
 class CFunctionRemove : public CFuncExpression
 {
 public:
@@ -80,6 +99,9 @@ public:
     using CFuncExpression::CFuncExpression;
     bool checkParameterCount() const override { return parameterRule.accepts(parameterCount()); }
     bool isObject() const override;
+    QVariant value() const override;
+    CPropertyObject* object() const override;
+    bool handsOverObject() const override { return true; }
 };
 
 // An object when the first parameter is one, else a value.
@@ -90,4 +112,7 @@ public:
     using CFuncExpression::CFuncExpression;
     bool checkParameterCount() const override { return parameterRule.accepts(parameterCount()); }
     bool isObject() const override;
+    QVariant value() const override;
+    CPropertyObject* object() const override;
+    bool handsOverObject() const override { return parameterHandsOverObject(0); }
 };

@@ -6,13 +6,18 @@
 // "propertylist".
 
 // An object when the first parameter's object has an object property of the given name,
-// else a value.
+// else a value. The object is a child of the first parameter's object, so it is handed
+// over (as a copy) exactly when the first parameter hands its object over.
 class CFunctionGetproperty : public CFuncExpression
 {
 public:
     static constexpr CParameterCount parameterRule = CParameterCount::exactly(2);
     using CFuncExpression::CFuncExpression;
     bool checkParameterCount() const override { return parameterRule.accepts(parameterCount()); }
+    bool isObject() const override;
+    QVariant value() const override;
+    CPropertyObject* object() const override;
+    bool handsOverObject() const override { return parameterHandsOverObject(0); }
 };
 
 // Always an object: the first parameter's object after the property was set.
@@ -23,6 +28,8 @@ public:
     using CFuncExpression::CFuncExpression;
     bool checkParameterCount() const override { return parameterRule.accepts(parameterCount()); }
     bool isObject() const override { return true; }
+    CPropertyObject* object() const override;
+    bool handsOverObject() const override { return parameterHandsOverObject(0); }
 };
 
 class CFunctionPropertyList : public CFuncExpression
@@ -32,4 +39,5 @@ public:
     using CFuncExpression::CFuncExpression;
     bool checkParameterCount() const override { return parameterRule.accepts(parameterCount()); }
     bool isObject() const override { return false; }
+    QVariant value() const override;
 };

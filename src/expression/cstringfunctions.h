@@ -11,6 +11,7 @@ public:
     static constexpr CParameterCount parameterRule = CParameterCount::atLeast(2);
     using CFunctionNoObjectParameters::CFunctionNoObjectParameters;
     bool checkParameterCount() const override { return parameterRule.accepts(parameterCount()); }
+    QVariant value() const override;
 };
 
 class CFunctionUppercase : public CFunctionNoObjectParameters
@@ -19,6 +20,7 @@ public:
     static constexpr CParameterCount parameterRule = CParameterCount::exactly(1);
     using CFunctionNoObjectParameters::CFunctionNoObjectParameters;
     bool checkParameterCount() const override { return parameterRule.accepts(parameterCount()); }
+    QVariant value() const override;
 };
 
 class CFunctionLowercase : public CFunctionNoObjectParameters
@@ -27,6 +29,7 @@ public:
     static constexpr CParameterCount parameterRule = CParameterCount::exactly(1);
     using CFunctionNoObjectParameters::CFunctionNoObjectParameters;
     bool checkParameterCount() const override { return parameterRule.accepts(parameterCount()); }
+    QVariant value() const override;
 };
 
 class CFunctionReplace : public CFunctionNoObjectParameters
@@ -35,6 +38,7 @@ public:
     static constexpr CParameterCount parameterRule = CParameterCount::exactly(3);
     using CFunctionNoObjectParameters::CFunctionNoObjectParameters;
     bool checkParameterCount() const override { return parameterRule.accepts(parameterCount()); }
+    QVariant value() const override;
 };
 
 class CFunctionSubstr : public CFunctionNoObjectParameters
@@ -43,6 +47,7 @@ public:
     static constexpr CParameterCount parameterRule = CParameterCount::between(2, 3);
     using CFunctionNoObjectParameters::CFunctionNoObjectParameters;
     bool checkParameterCount() const override { return parameterRule.accepts(parameterCount()); }
+    QVariant value() const override;
 };
 
 class CFunctionPos : public CFunctionNoObjectParameters
@@ -51,6 +56,7 @@ public:
     static constexpr CParameterCount parameterRule = CParameterCount::between(2, 3);
     using CFunctionNoObjectParameters::CFunctionNoObjectParameters;
     bool checkParameterCount() const override { return parameterRule.accepts(parameterCount()); }
+    QVariant value() const override;
 };
 
 class CFunctionLen : public CFunctionNoObjectParameters
@@ -59,6 +65,7 @@ public:
     static constexpr CParameterCount parameterRule = CParameterCount::exactly(1);
     using CFunctionNoObjectParameters::CFunctionNoObjectParameters;
     bool checkParameterCount() const override { return parameterRule.accepts(parameterCount()); }
+    QVariant value() const override;
 };
 
 class CFunctionSection : public CFunctionNoObjectParameters
@@ -67,6 +74,7 @@ public:
     static constexpr CParameterCount parameterRule = CParameterCount::between(3, 4);
     using CFunctionNoObjectParameters::CFunctionNoObjectParameters;
     bool checkParameterCount() const override { return parameterRule.accepts(parameterCount()); }
+    QVariant value() const override;
 };
 
 class CFunctionSafeXML : public CFunctionNoObjectParameters
@@ -75,6 +83,7 @@ public:
     static constexpr CParameterCount parameterRule = CParameterCount::exactly(1);
     using CFunctionNoObjectParameters::CFunctionNoObjectParameters;
     bool checkParameterCount() const override { return parameterRule.accepts(parameterCount()); }
+    QVariant value() const override;
 };
 
 class CFunctionTr : public CFunctionNoObjectParameters
@@ -83,4 +92,5 @@ public:
     static constexpr CParameterCount parameterRule = CParameterCount::exactly(1);
     using CFunctionNoObjectParameters::CFunctionNoObjectParameters;
     bool checkParameterCount() const override { return parameterRule.accepts(parameterCount()); }
+    QVariant value() const override;
 };

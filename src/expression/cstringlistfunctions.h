@@ -10,6 +10,7 @@ public:
     static constexpr CParameterCount parameterRule = CParameterCount::exactly(2);
     using CFunctionNoObjectParameters::CFunctionNoObjectParameters;
     bool checkParameterCount() const override { return parameterRule.accepts(parameterCount()); }
+    QVariant value() const override;
 };
 
 class CFunctionJoin : public CFunctionNoObjectParameters
@@ -18,6 +19,7 @@ public:
     static constexpr CParameterCount parameterRule = CParameterCount::between(1, 2);
     using CFunctionNoObjectParameters::CFunctionNoObjectParameters;
     bool checkParameterCount() const override { return parameterRule.accepts(parameterCount()); }
+    QVariant value() const override;
 };
 
 class CFunctionGrep : public CFunctionNoObjectParameters
@@ -26,6 +28,7 @@ public:
     static constexpr CParameterCount parameterRule = CParameterCount::exactly(2);
     using CFunctionNoObjectParameters::CFunctionNoObjectParameters;
     bool checkParameterCount() const override { return parameterRule.accepts(parameterCount()); }
+    QVariant value() const override;
 };
 
 class CFunctionGres : public CFunctionNoObjectParameters
@@ -34,6 +37,7 @@ public:
     static constexpr CParameterCount parameterRule = CParameterCount::exactly(3);
     using CFunctionNoObjectParameters::CFunctionNoObjectParameters;
     bool checkParameterCount() const override { return parameterRule.accepts(parameterCount()); }
+    QVariant value() const override;
 };
 
 class CFunctionList : public CFunctionNoObjectParameters
@@ -42,4 +46,5 @@ public:
     static constexpr CParameterCount parameterRule = CParameterCount::exactly(1);
     using CFunctionNoObjectParameters::CFunctionNoObjectParameters;
     bool checkParameterCount() const override { return parameterRule.accepts(parameterCount()); }
+    QVariant value() const override;
 };

@@ -1,20 +1,41 @@
 #pragma once
 
 #include "expression/cexpression.h"
+#include "expression/cxpathnode.h"
 
 // Functions that search and edit an XML document held in DOM form through the node
 // objects that their parameters give: "findfirstnode", "findnodes", "setattribute",
 // "appendchild", "removechild", "insertbefore", "insertafter", "xmltostring".
+//
+// "findnodes" and "findfirstnode" hand new objects to their caller. The editing functions
+// give their first parameter's node object, so they hand it over exactly when their first
+// parameter does. Edits go through shared DOM handles: every node object of the document
+// sees them. An edit that would break the document (a node put inside itself, a second
+// root element, an invalid element or attribute name) is not made.
 
 // Base of the XML document functions.
 class WINSTEPS_EXPORT CXmlFunction : public CFuncExpression
 {
 public:
     using CFuncExpression::CFuncExpression;
-};
 
-// The classes below that always give an object say so at build time, so that a value
-// function given one of them as a parameter reports the object parameter.
+    // The nodes of a node list, with the object that holds them.
+    struct NodeList
+    {
+        CObjectResult holder;
+        QList<CXPathNode*> nodes;
+    };
+
+    // The parameter's object when it is a node, with its ownership; empty otherwise (a
+    // handed-over object that is no node is deleted).
+    virtual CObjectResult nodeParameter(int index) const;
+    // The object properties of the parameter's object that are nodes, in list order.
+    virtual NodeList nodeListParameter(int index) const;
+
+protected:
+    // The node objects among the object properties of list, in list order.
+    static QList<CXPathNode*> nodesOf(const CPropertyObject* list);
+};
 
 class CFunctionFindFirstNode : public CXmlFunction
 {
@@ -23,8 +44,11 @@ public:
     using CXmlFunction::CXmlFunction;
     bool checkParameterCount() const override { return parameterRule.accepts(parameterCount()); }
     bool isObject() const override { return true; }
+    CPropertyObject* object() const override;
+    bool handsOverObject() const override { return true; }
 };
 
+// A list object "nodeList" with the found nodes as node0, node1, ...; null when none.
 class CFunctionFindNodes : public CXmlFunction
 {
 public:
@@ -32,6 +56,8 @@ public:
     using CXmlFunction::CXmlFunction;
     bool checkParameterCount() const override { return parameterRule.accepts(parameterCount()); }
     bool isObject() const override { return true; }
+    CPropertyObject* object() const override;
+    bool handsOverObject() const override { return true; }
 };
 
 class CFunctionSetAttribute : public CXmlFunction
@@ -41,6 +67,8 @@ public:
     using CXmlFunction::CXmlFunction;
     bool checkParameterCount() const override { return parameterRule.accepts(parameterCount()); }
     bool isObject() const override { return true; }
+    CPropertyObject* object() const override;
+    bool handsOverObject() const override { return parameterHandsOverObject(0); }
 };
 
 class CFunctionAppendChild : public CXmlFunction
@@ -50,6 +78,8 @@ public:
     using CXmlFunction::CXmlFunction;
     bool checkParameterCount() const override { return parameterRule.accepts(parameterCount()); }
     bool isObject() const override { return true; }
+    CPropertyObject* object() const override;
+    bool handsOverObject() const override { return parameterHandsOverObject(0); }
 };
 
 class CFunctionRemoveChild : public CXmlFunction
@@ -59,6 +89,8 @@ public:
     using CXmlFunction::CXmlFunction;
     bool checkParameterCount() const override { return parameterRule.accepts(parameterCount()); }
     bool isObject() const override { return true; }
+    CPropertyObject* object() const override;
+    bool handsOverObject() const override { return parameterHandsOverObject(0); }
 };
 
 class CFunctionInsertBefore : public CXmlFunction
@@ -68,6 +100,8 @@ public:
     using CXmlFunction::CXmlFunction;
     bool checkParameterCount() const override { return parameterRule.accepts(parameterCount()); }
     bool isObject() const override { return true; }
+    CPropertyObject* object() const override;
+    bool handsOverObject() const override { return parameterHandsOverObject(0); }
 };
 
 class CFunctionInsertAfter : public CXmlFunction
@@ -77,6 +111,8 @@ public:
     using CXmlFunction::CXmlFunction;
     bool checkParameterCount() const override { return parameterRule.accepts(parameterCount()); }
     bool isObject() const override { return true; }
+    CPropertyObject* object() const override;
+    bool handsOverObject() const override { return parameterHandsOverObject(0); }
 };
 
 // A value: the text of the whole document.
@@ -87,4 +123,5 @@ public:
     using CXmlFunction::CXmlFunction;
     bool checkParameterCount() const override { return parameterRule.accepts(parameterCount()); }
     bool isObject() const override { return false; }
+    QVariant value() const override;
 };

@@ -31,3 +31,10 @@ void CProperty::setValue(const QVariant& value)
     m_object = nullptr;
     m_isSet = true;
 }
+
+void CProperty::clear()
+{
+    m_value = QVariant();
+    m_object = nullptr;
+    m_isSet = false;
+}

@@ -28,6 +28,8 @@ public:
     virtual CPropertyObject* object() const { return m_object; }
     virtual QString name() const { return m_name; }
     virtual int location() const { return m_location; }
+    // Back to not set: no value, no object; the name and location stay.
+    void clear();
 
 private:
     bool m_isSet = false;

@@ -1,6 +1,7 @@
 #include "framework/cpropertymap.h"
 
 #include "expression/cexpression.h"
+#include "framework/cpropertyobject.h"
 #include "framework/cstate.h"
 
 CPropertyMap::CPropertyMap(QObject* context, const QString& target, const QString& function)
@@ -12,6 +13,7 @@ CPropertyMap::CPropertyMap(QObject* context, const QString& target, const QStrin
 
 CPropertyMap::~CPropertyMap()
 {
+    m_handedOver.reset();
     delete m_root;
     qDeleteAll(m_variables);
 }
@@ -38,11 +40,37 @@ bool CPropertyMap::evaluate()
     // A tree that carries build errors may hold null parameters; it is never evaluated.
     if (!isValid() || !m_root || !m_root->isSet())
         return false;
-    if (m_root->isObject())
-        m_target.setObject(m_root->object());
-    else
+    // An object of the previous evaluation that nobody took goes now.
+    m_handedOver.reset();
+    m_resultIsObject = m_root->isObject();
+    if (m_resultIsObject) {
+        CObjectResult result = m_root->objectResult();
+        m_target.setObject(result.get());
+        if (result.isHandedOver())
+            m_handedOver.reset(result.release());
+    } else {
         m_target.setValue(m_root->value());
+    }
     return true;
+}
+
+CPropertyObject* CPropertyMap::takeTargetObject()
+{
+    CPropertyObject* object = m_target.object();
+    CPropertyObject* taken = nullptr;
+    if (object && m_handedOver.get() == object)
+        taken = m_handedOver.release();
+    else if (object)
+        taken = object->clone();
+    m_handedOver.reset();
+    m_target.clear();
+    return taken;
+}
+
+void CPropertyMap::resetVariables()
+{
+    for (CProperty* variable : std::as_const(m_variables))
+        variable->clear();
 }
 
 bool CPropertyMap::isValid() const

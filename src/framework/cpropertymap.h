@@ -6,13 +6,22 @@
 #include <QList>
 #include <QString>
 
+#include <memory>
+
 class CExpression;
 class CFuncExpression;
+class CPropertyObject;
 class QObject;
 
 // One assignment of a transition: an expression over source properties whose result is
 // stored into the target. The constructor parses the function text; parse errors are
 // collected in errors() and make the map invalid (an invalid map is never evaluated).
+//
+// Objects: after evaluate() the target holds the expression's object. When the expression
+// made that object for its caller (handed it over), the map owns it until
+// takeTargetObject() or the next evaluation; otherwise it belongs to the expression or to
+// a source, and takeTargetObject() gives a clone. Either way a receiver gets an object of
+// its own.
 class WINSTEPS_EXPORT CPropertyMap
 {
 public:
@@ -27,6 +36,15 @@ public:
     // Evaluates the expression into the target. False (target unchanged) when the map is
     // invalid or its root has no result.
     virtual bool evaluate();
+    // An object for a receiver, owned by the caller: the evaluation's own object when the
+    // expression handed it over, else a clone of the target's object. Null when the target
+    // holds no object. The target is left not set.
+    CPropertyObject* takeTargetObject();
+    // The last successful evaluation gave an object (which may be null), not a value.
+    bool resultIsObject() const { return m_resultIsObject; }
+    // Makes every variable not set again (before they are filled for an evaluation), so
+    // that none keeps an object from an earlier one.
+    void resetVariables();
     virtual bool isValid() const;
     virtual QString errors() const;
     virtual QString translate(const QString& text) const;
@@ -49,6 +67,8 @@ private:
     CProperty m_target;
     QList<CProperty*> m_variables; // owned
     CExpression* m_root = nullptr; // owned
+    std::unique_ptr<CPropertyObject> m_handedOver; // the last evaluation's own object, if any
+    bool m_resultIsObject = false;
     QString m_errors;
     QObject* m_context = nullptr;
     int m_depth = 0; // current parse nesting

@@ -148,6 +148,9 @@ void CTransition::applyPropertyMaps()
 
     for (CPropertyMap* map : std::as_const(m_maps)) {
         traceTransition(QStringLiteral("|\u00afpropertymap"));
+        // Variables are filled afresh: one whose source is missing now stays not set
+        // instead of keeping an object from an earlier application.
+        map->resetVariables();
         for (CProperty* variable : map->variables()) {
             const CPropertyObject* source = nullptr;
             switch (variable->location()) {
@@ -227,8 +230,11 @@ void CTransition::applyPropertyMaps()
             continue;
         }
         if (target.object()) {
-            // The receiver owns what it is given; the source keeps its own object.
-            receiver->setObjectProperty(target.name(), target.object()->clone());
+            // The receiver owns what it is given: the object the expression made for this
+            // map, or a copy of one that the expression or a source keeps.
+            CPropertyObject* object = map->takeTargetObject();
+            if (!receiver->setObjectProperty(target.name(), object))
+                delete object; // refused (a declared property of that name)
         } else {
             receiver->setProperty(target.name(), target.value());
         }

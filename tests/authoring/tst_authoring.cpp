@@ -1,0 +1,436 @@
+// The authoring tools of the winsteps command, run as child processes: eval prints exact
+// types and values, check reports a wizard's mistakes by line, graph draws it; and the sample
+// wizard that edits an XML configuration file, run end to end.
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+struct Run
+{
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+const QString Example = QStringLiteral(EXAMPLES_DIR "/");
+
+const char* const Document = R"xml(<r>
+  <item id="a">one</item>
+  <item id="b">two</item>
+  <group><item id="c">three</item></group>
+</r>
+)xml";
+
+} // namespace
+
+class tst_Authoring : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    int m_files = 0;
+
+    QString writeFile(const QByteArray& text, const QString& suffix = QStringLiteral(".xml"))
+    {
+        const QString path = m_dir.filePath(QStringLiteral("file%1%2").arg(++m_files).arg(suffix));
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly))
+            qFatal("cannot write %s", qPrintable(path));
+        file.write(text);
+        return path;
+    }
+
+    static Run winsteps(const QStringList& arguments)
+    {
+        Run run;
+        QProcess process;
+        process.start(QStringLiteral(WINSTEPS_EXE), arguments);
+        if (!process.waitForFinished(60000)) {
+            process.kill();
+            process.waitForFinished();
+        }
+        run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+        run.out = QString::fromUtf8(process.readAllStandardOutput());
+        run.err = QString::fromUtf8(process.readAllStandardError());
+        return run;
+    }
+
+    // The value {"type": T, "value": V} of a machine property in a report, as "T V".
+    static QString reportValue(const QJsonObject& report, const QString& name)
+    {
+        const QJsonObject value = report[QLatin1String("machine")][QLatin1String("properties")][name].toObject();
+        const QJsonValue v = value[QLatin1String("value")];
+        return value[QLatin1String("type")].toString() + QLatin1Char(' ')
+               + (v.isString() ? v.toString() : QString::number(v.toDouble()));
+    }
+
+private Q_SLOTS:
+    void initTestCase() { QVERIFY(m_dir.isValid()); }
+
+    void evalTable_data();
+    void evalTable();
+    void evalFailures_data();
+    void evalFailures();
+    void evalObjects();
+
+    void checkFindsEveryKindOfMistake();
+    void checkRequiredProperties();
+    void checkCleanWizards_data();
+    void checkCleanWizards();
+    void checkUnreadable();
+
+    void graph();
+    void graphRefusesBrokenWizard();
+
+    void xmlConfigExample();
+    void runWithXmlOption();
+};
+
+void tst_Authoring::evalTable_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("expected");
+
+    const QString doc = writeFile(Document);
+    const auto row = [](const char* name, const QStringList& arguments, const QString& expected) {
+        QTest::newRow(name) << arguments << expected + QLatin1Char('\n');
+    };
+    row("integer", { "42" }, "qlonglong 42");
+    row("negative integer", { "--", "-7" }, "qlonglong -7");
+    row("double", { "3.5" }, "double 3.5");
+    row("text", { "'it\\'s'" }, "QString \"it's\"");
+    row("plain text", { "abc def" }, "QString \"abc def\"");
+    row("empty", { "" }, "QString \"\"");
+    row("add", { "add(1,2)" }, "qlonglong 3");
+    row("add decimal text", { "add('1.5',2)" }, "double 3.5");
+    row("add no numbers", { "add('a','b')" }, "int 0");
+    row("multiply", { "multiply(2,3,4)" }, "qlonglong 24");
+    row("multiply double", { "multiply(2,0.5)" }, "double 1");
+    row("divide", { "divide(1,4)" }, "double 0.25");
+    row("divide by zero", { "divide(1,0)" }, "invalid");
+    row("negate", { "negate('5')" }, "qlonglong -5");
+    row("concat", { "concat('a',1,2.5)" }, "QString \"a12.5\"");
+    row("uppercase", { "uppercase('abc')" }, "QString \"ABC\"");
+    row("lowercase", { "lowercase('ABC')" }, "QString \"abc\"");
+    row("replace", { "replace('a.b','\\.','-')" }, "QString \"a-b\"");
+    row("substr", { "substr('abcdef',2,2)" }, "QString \"cd\"");
+    row("pos backwards", { "pos('a.b.c','\\.',-1)" }, "int 3");
+    row("len", { "len('abc')" }, "uint 3");
+    row("section", { "section('a/b/c','/',1)" }, "QString \"b/c\"");
+    row("safexml", { "safexml('<a & b>')" }, "QString \"&lt;a &amp; b&gt;\"");
+    row("tr", { "tr('Hello')" }, "QString \"Hello\"");
+    row("split", { "split('a,,b',',')" }, "QStringList [\"a\", \"b\"]");
+    row("join", { "join(split('a,b',','),'-')" }, "QString \"a-b\"");
+    row("grep", { "grep(split('alpha beta',' '),'^b')" }, "QStringList [\"beta\"]");
+    row("gres", { "gres(split('a1 b2',' '),'[0-9]','#')" }, "QStringList [\"a#\", \"b#\"]");
+    row("list", { "list('x')" }, "QVariantList []");
+    row("color by name", { "color('#ff0000')" }, "QColor #ff0000");
+    row("color by components", { "color(0,128,255)" }, "QColor #0080ff");
+    row("point", { "point(1,2)" }, "QPoint (1, 2)");
+    row("size", { "size(3,4)" }, "QSize 3x4");
+    row("pixmap of no file", { "pixmap('/nonexistent.png')" }, "QPixmap null");
+    row("count", { "count(split('a b c',' '))" }, "qulonglong 3");
+    row("count equal", { "count(split('a b a',' '),'a')" }, "int 2");
+    row("element", { "element(split('a b c',' '),1)" }, "QString \"b\"");
+    row("find", { "find(split('alpha beta',' '),'^b')" }, "QString \"beta\"");
+    row("makelist", { "makelist(1,'a')" }, "QVariantList [qlonglong 1, QString \"a\"]");
+    row("append", { "append(makelist(1),2)" }, "QVariantList [qlonglong 1, qlonglong 2]");
+    row("remove", { "remove(split('a1 b2 a3',' '),'^a')" }, "QStringList [\"b2\"]");
+    row("merge", { "merge(split('a',' '),split('b',' '))" }, "QVariantList [QString \"a\", QString \"b\"]");
+    row("propertylist", { "propertylist(objectlist(1))" }, "QStringList [\"objectName\"]");
+    row("text escapes", { "concat('a\"b','c\\\\d')" }, "QString \"a\\\"bc\\\\\\\\d\"");
+    row("variable", { "concat($name,'!')", "--var", "name=World" }, "QString \"World!\"");
+    row("machine variable", { "add($fsm.n,1)", "--var", "fsm.n=41" }, "qlonglong 42");
+    row("application variable", { "uppercase($app.lang)", "--var", "app.lang=en" }, "QString \"EN\"");
+    row("value with =", { "$v", "--var", "v=a=b" }, "QString \"a=b\"");
+    row("missing variable", { "concat($x,'y')" }, "QString \"y\"");
+    row("count nodes", { "count(findnodes($doc,'//item'))", "--xml", "doc=" + doc }, "int 3");
+    row("node text", { "property(findfirstnode($doc,'item[2]'),'text')", "--xml", "doc=" + doc }, "QString \"two\"");
+    row("no node", { "findfirstnode($doc,'missing')", "--xml", "doc=" + doc }, "null");
+    row("edited document", { "xmltostring(setattribute(findfirstnode($doc,'group'),'k','v'))", "--xml", "doc=" + doc },
+        "QString \"<r>\\n <item id=\\\"a\\\">one</item>\\n <item id=\\\"b\\\">two</item>\\n <group k=\\\"v\\\">\\n"
+        "  <item id=\\\"c\\\">three</item>\\n </group>\\n</r>\\n\"");
+    row("machine document", { "count(findnodes($fsm.d,'item'))", "--xml", "fsm.d=" + doc }, "int 2");
+}
+
+void tst_Authoring::evalTable()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, expected);
+    const Run run = winsteps(QStringList{ "eval" } + arguments);
+    QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+    QCOMPARE(run.out, expected);
+}
+
+void tst_Authoring::evalFailures_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("err");
+
+    QTest::newRow("constant") << QStringList{ "'it's'" } << 1 << "Invalid character(s) in constant expression: 'it's'\n";
+    QTest::newRow("count") << QStringList{ "add(1)" } << 1 << "'add' function has invalid number of parameters.\n";
+    QTest::newRow("name") << QStringList{ "Concat('a','b')" } << 1 << "Invalid function name: concat\n";
+    QTest::newRow("object parameter") << QStringList{ "len(objectlist(1))" } << 1 << "function does not take object parameters.\n";
+    QTest::newRow("no expression") << QStringList{} << 2 << "winsteps eval: no expression given\n";
+    QTest::newRow("two expressions") << QStringList{ "1", "2" } << 2 << "winsteps eval: one expression only";
+    QTest::newRow("bad var") << QStringList{ "1", "--var", "x" } << 2 << "winsteps eval: --var wants NAME=VALUE";
+    QTest::newRow("bad xml") << QStringList{ "1", "--xml", "d" } << 2 << "winsteps eval: --xml wants NAME=FILE";
+    QTest::newRow("missing xml") << QStringList{ "1", "--xml", "d=/nonexistent.xml" } << 2
+                                 << "winsteps eval: /nonexistent.xml: cannot open the XML document";
+    QTest::newRow("not xml") << QStringList{ "1", "--xml", "d=" + writeFile("<a>") } << 2 << "winsteps eval: ";
+}
+
+void tst_Authoring::evalFailures()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QString, err);
+    const Run run = winsteps(QStringList{ "eval" } + arguments);
+    QCOMPARE(run.exitCode, exitCode);
+    QVERIFY2(run.err.startsWith(err), qPrintable(run.err));
+    QCOMPARE(run.out, QString());
+}
+
+void tst_Authoring::evalObjects()
+{
+    const QString doc = writeFile(Document);
+    Run run = winsteps({ "eval", "findfirstnode($doc,'item[@id=\\'b\\']')", "--xml", "doc=" + doc });
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.out, QStringLiteral("object CXPathNode \"item\"\n"
+                                     "  fullName: QString \"/r/item\"\n"
+                                     "  nodeName: QString \"item\"\n"
+                                     "  nodeValue: QString \"\"\n"
+                                     "  text: QString \"two\"\n"
+                                     "  nodeType: CXPathNode::NodeType ElementNode\n"));
+
+    run = winsteps({ "eval", "setproperty(findnodes($doc,'item'),'note','x')", "--xml", "doc=" + doc });
+    QCOMPARE(run.exitCode, 0);
+    const QStringList lines = run.out.split(QLatin1Char('\n'));
+    QCOMPARE(lines.value(0), QStringLiteral("object CPropertyObject \"nodeList\""));
+    QCOMPARE(lines.value(1), QStringLiteral("  note: QString \"x\""));
+    QCOMPARE(lines.value(2), QStringLiteral("  node0: object CXPathNode \"item\""));
+    QCOMPARE(lines.value(3), QStringLiteral("    fullName: QString \"/r/item\""));
+    QVERIFY(lines.contains(QStringLiteral("  node1: object CXPathNode \"item\"")));
+    QVERIFY(lines.contains(QStringLiteral("    text: QString \"two\"")));
+}
+
+void tst_Authoring::checkFindsEveryKindOfMistake()
+{
+    const QString wizard = writeFile(
+        "<fsm name=\"faulty\" start=\"first\">\n"
+        "  <state name=\"first\" type=\"noop\"/>\n"
+        "  <state name=\"odd\" type=\"nosuchtype\"/>\n"
+        "  <transition from=\"first\" to=\"second\" event=\"finished|weird\">\n"
+        "    <propertymap target=\"fsm.x\" function=\"add(1)\"/>\n"
+        "    <propertymap target=\"fsm.y\" function=\"'it's'\"/>\n"
+        "    <propertymap target=\"fsm.z\" function=\"concat('a', 'b')\"/>\n"
+        "  </transition>\n"
+        "  <state name=\"second\" type=\"noop\"/>\n"
+        "  <transition from=\"second\" to=\"nowhere\" event=\"finished\"/>\n"
+        "  <transition from=\"ghost\" to=\"first\" event=\"finished\"/>\n"
+        "  <state name=\"island\" type=\"noop\"/>\n"
+        "  <transition from=\"island\" to=\"island2\" event=\"finished\"/>\n"
+        "  <state name=\"island2\" type=\"noop\"/>\n"
+        "  <document name=\"data\" file=\"no-such-file.xml\"/>\n"
+        "</fsm>\n");
+    const Run run = winsteps({ "check", wizard });
+    QCOMPARE(run.exitCode, 1);
+    const QString f = wizard + QLatin1Char(':');
+    QCOMPARE(run.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts),
+             (QStringList{
+                 f + "3: unknown state type \"nosuchtype\" of state \"odd\"",
+                 f + "4: state \"first\" (type noop) does not declare the event \"weird\"; its events: finished",
+                 f + "5: invalid property map for \"fsm.x\": 'add' function has invalid number of parameters.",
+                 f + "6: invalid property map for \"fsm.y\": Invalid character(s) in constant expression: 'it's'",
+                 f + "10: transition to unknown state \"nowhere\"",
+                 f + "11: transition from unknown state \"ghost\"",
+                 f + "12: state \"island\" cannot be reached from the start state \"first\"",
+                 f + "14: state \"island2\" cannot be reached from the start state \"first\"",
+                 f + "15: cannot load the document \"data\": " + m_dir.filePath("no-such-file.xml")
+                     + ": cannot open the XML document: No such file or directory",
+             }));
+}
+
+void tst_Authoring::checkRequiredProperties()
+{
+    // A type whose class requires properties: the first the loaded factories offer.
+    const Run types = winsteps({ "types", "--json" });
+    QCOMPARE(types.exitCode, 0);
+    QString type;
+    QStringList required;
+    for (const QJsonValue& factory : QJsonDocument::fromJson(types.out.toUtf8())[QLatin1String("factories")].toArray()) {
+        for (const QJsonValue& t : factory[QLatin1String("types")].toArray()) {
+            if (!type.isEmpty() || t[QLatin1String("required")].toArray().isEmpty())
+                continue;
+            type = t[QLatin1String("type")].toString();
+            for (const QJsonValue& name : t[QLatin1String("required")].toArray())
+                required << name.toString();
+        }
+    }
+    if (type.isEmpty())
+        QSKIP("no state type of the loaded factories requires a property");
+
+    // Declared by the wizard, set by maps into the state, or missing.
+    QString maps;
+    QString declared;
+    QString expected;
+    for (const QString& name : std::as_const(required)) {
+        maps += QStringLiteral("<propertymap target=\"%1\" function=\"$fsm.value\"/>").arg(name);
+        declared += QStringLiteral("<property key=\"%1\" value=\"x\"/>").arg(name);
+    }
+    const QString wizard = writeFile(QStringLiteral("<fsm name=\"needs\" start=\"start\">\n"
+                                                    "  <property key=\"value\" value=\"v\"/>\n"
+                                                    "  <state name=\"start\" type=\"noop\"/>\n"
+                                                    "  <transition from=\"start\" to=\"mapped\" event=\"finished\">%3</transition>\n"
+                                                    "  <state name=\"mapped\" type=\"%1\"/>\n"
+                                                    "  <state name=\"declared\" type=\"%1\">%2</state>\n"
+                                                    "  <state name=\"missing\" type=\"%1\"/>\n"
+                                                    "  <transition from=\"start\" to=\"declared\" event=\"pageBack\"/>\n"
+                                                    "  <transition from=\"declared\" to=\"missing\" event=\"pageBack\"/>\n"
+                                                    "</fsm>\n")
+                                         .arg(type, declared, maps)
+                                         .toUtf8());
+    for (const QString& name : std::as_const(required))
+        expected += wizard + QStringLiteral(":7: required property \"%1\" of state \"missing\" is neither declared "
+                                            "nor set by a property map into it\n")
+                                 .arg(name);
+    const Run run = winsteps({ "check", wizard });
+    QCOMPARE(run.out, expected);
+    QCOMPARE(run.exitCode, 1);
+}
+
+void tst_Authoring::checkCleanWizards_data()
+{
+    QTest::addColumn<QString>("wizard");
+    QTest::newRow("linear") << Example + "linear.xml";
+    QTest::newRow("pageback") << Example + "pageback.xml";
+    QTest::newRow("xmlconfig") << Example + "xmlconfig.xml";
+}
+
+void tst_Authoring::checkCleanWizards()
+{
+    QFETCH(QString, wizard);
+    const Run run = winsteps({ "check", wizard });
+    QCOMPARE(run.out, wizard + QStringLiteral(": no problems found\n"));
+    QCOMPARE(run.exitCode, 0);
+}
+
+void tst_Authoring::checkUnreadable()
+{
+    Run run = winsteps({ "check", writeFile("<fsm name='x' start='a'><state") });
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(run.out.contains(QLatin1String(": not well-formed XML: ")), qPrintable(run.out));
+    run = winsteps({ "check" });
+    QCOMPARE(run.exitCode, 2);
+}
+
+void tst_Authoring::graph()
+{
+    const QString wizard = writeFile(R"xml(<fsm name="flow" start="a">
+  <state name="a" type="noop"/>
+  <transition from="a" to="b &quot;quoted&quot;" event="finished|failed">
+    <propertymap target="fsm.x" function="1"/>
+    <propertymap target="app.y" function="2"/>
+    <propertymap target="z" function="3"/>
+  </transition>
+  <state name="b &quot;quoted&quot;" type="noop"/>
+  <transition from="b &quot;quoted&quot;" to="a" event="finished"/>
+</fsm>
+)xml");
+    const Run run = winsteps({ "graph", wizard });
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.out, QStringLiteral("digraph \"flow\" {\n"
+                                     "  node [shape=box];\n"
+                                     "  \"a\" [label=\"a\\n(noop)\", peripheries=2];\n"
+                                     "  \"b \\\"quoted\\\"\" [label=\"b \\\"quoted\\\"\\n(noop)\"];\n"
+                                     "  \"a\" -> \"b \\\"quoted\\\"\" [label=\"finished|failed\\n-> fsm.x\\n-> app.y\\n-> z\"];\n"
+                                     "  \"b \\\"quoted\\\"\" -> \"a\" [label=\"finished\"];\n"
+                                     "}\n"));
+}
+
+void tst_Authoring::graphRefusesBrokenWizard()
+{
+    const QString wizard = writeFile("<fsm name='x' start='a'><state name='a' type='nosuchtype'/></fsm>");
+    const Run run = winsteps({ "graph", wizard });
+    QCOMPARE(run.exitCode, 2);
+    QCOMPARE(run.out, QString());
+    QVERIFY(run.err.contains(QLatin1String("unknown state type \"nosuchtype\"")));
+}
+
+void tst_Authoring::xmlConfigExample()
+{
+    const QString settings = Example + QStringLiteral("data/xmlconfig-settings.xml");
+    QFile file(settings);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray before = file.readAll();
+    file.close();
+
+    const QString reportPath = m_dir.filePath(QStringLiteral("xmlconfig.json"));
+    const Run run = winsteps({ "run", Example + "xmlconfig.xml", "--report", reportPath });
+    QVERIFY2(run.exitCode == 0, qPrintable(run.err.right(2000)));
+    QFile reportFile(reportPath);
+    QVERIFY(reportFile.open(QIODevice::ReadOnly));
+    const QJsonObject report = QJsonDocument::fromJson(reportFile.readAll()).object();
+
+    QCOMPARE(reportValue(report, "product"), QStringLiteral("QString Demo Suite"));
+    QCOMPARE(reportValue(report, "mainHost"), QStringLiteral("QString main.example.com"));
+    QCOMPARE(reportValue(report, "serverCount"), QStringLiteral("int 3"));
+    QCOMPARE(reportValue(report, "optionCount"), QStringLiteral("int 1"));
+    QCOMPARE(reportValue(report, "mainPort"), QStringLiteral("QString 8443"));
+    QCOMPARE(reportValue(report, "lastRole"), QStringLiteral("QString backup"));
+    QCOMPARE(reportValue(report, "configText"),
+             QStringLiteral("QString <?xml version='1.0' encoding='UTF-8'?>\n"
+                            "<!-- The configuration file that examples/xmlconfig.xml reads and changes. -->\n"
+                            "<settings>\n"
+                            " <product>Demo Suite</product>\n"
+                            " <servers>\n"
+                            "  <server host=\"main.example.com\" port=\"8443\" role=\"main\"/>\n"
+                            "  <server host=\"mirror.example.com\" port=\"80\" role=\"mirror\"/>\n"
+                            "  <server role=\"backup\"/>\n"
+                            " </servers>\n"
+                            " <options>\n"
+                            "  <option name=\"cache\" value=\"64\"/>\n"
+                            " </options>\n"
+                            "</settings>\n"));
+    // The document and the nodes the maps stored are objects of the machine.
+    const QJsonObject objects = report[QLatin1String("machine")][QLatin1String("objects")].toObject();
+    QCOMPARE(objects[QLatin1String("config")][QLatin1String("class")].toString(), QStringLiteral("CXPathNode"));
+    QCOMPARE(objects[QLatin1String("newServer")][QLatin1String("name")].toString(), QStringLiteral("server"));
+    QCOMPARE(objects[QLatin1String("options")][QLatin1String("name")].toString(), QStringLiteral("options"));
+
+    // The file itself is not written.
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), before);
+}
+
+void tst_Authoring::runWithXmlOption()
+{
+    const QString other = writeFile(R"xml(<settings><product>Other</product><servers>
+      <server role="main" host="h" port="1"/></servers><options/></settings>)xml");
+    const QString reportPath = m_dir.filePath(QStringLiteral("other.json"));
+    Run run = winsteps({ "run", Example + "xmlconfig.xml", "--xml", "config=" + other, "--report", reportPath });
+    QVERIFY2(run.exitCode == 0, qPrintable(run.err.right(2000)));
+    QFile reportFile(reportPath);
+    QVERIFY(reportFile.open(QIODevice::ReadOnly));
+    const QJsonObject report = QJsonDocument::fromJson(reportFile.readAll()).object();
+    QCOMPARE(reportValue(report, "product"), QStringLiteral("QString Other"));
+    QCOMPARE(reportValue(report, "serverCount"), QStringLiteral("int 2"));
+
+    run = winsteps({ "run", Example + "xmlconfig.xml", "--xml", "config=/nonexistent.xml" });
+    QCOMPARE(run.exitCode, 2);
+    QVERIFY(run.err.contains(QLatin1String("/nonexistent.xml: cannot open the XML document")));
+    run = winsteps({ "run", Example + "xmlconfig.xml", "--xml", "config" });
+    QCOMPARE(run.exitCode, 2);
+}
+
+QTEST_GUILESS_MAIN(tst_Authoring)
+#include "tst_authoring.moc"

@@ -1,0 +1,602 @@
+// The expression function library: each function's rules as tables of expression texts
+// and described results, the conversions the functions share, and who owns the objects
+// that functions make (every object deleted once, none used after; run under ASan).
+
+#include "exprtesting.h"
+#include "../framework/testmachine.h"
+
+#include "expression/carithmeticfunctions.h"
+#include "expression/cfunctionregistry.h"
+#include "expression/valueconversion.h"
+
+#include <QImage>
+#include <cmath>
+#include <QPointer>
+#include <QRegularExpression>
+#include <QSet>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using exprtesting::describeObject;
+using exprtesting::evaluate;
+
+namespace {
+
+const char* const Document = R"(<config>
+  <group name="g1"><item id="a"><name>x</name></item><item id="b"/></group>
+  <item id="c"/>
+</config>)";
+
+CPropertyObject* child(const char* name, const QVariantMap& fields = {})
+{
+    auto* object = new CPropertyObject(nullptr, name);
+    for (auto it = fields.cbegin(); it != fields.cend(); ++it)
+        object->setProperty(it.key(), it.value());
+    return object;
+}
+
+// Variables of the tables: $s, $n, $d, $sl, $o (fields a, b; objects c, d), $list (item1,
+// item2, item10), $other (objects c, e), $doc (the root of Document).
+std::unique_ptr<CPropertyObject> makeSource()
+{
+    auto source = std::make_unique<CPropertyObject>(nullptr, "source");
+    source->setProperty("s", QStringLiteral("abc"));
+    source->setProperty("n", qlonglong(5));
+    source->setProperty("d", 2.5);
+    source->setProperty("sl", QStringList{ "a", "b", "a" });
+
+    CPropertyObject* o = child("o", { { "a", 1 }, { "b", "x" } });
+    o->setObjectProperty(QStringLiteral("c"), child("c", { { "z", 9 } }));
+    o->setObjectProperty(QStringLiteral("d"), child("d"));
+    source->setObjectProperty(QStringLiteral("o"), o);
+
+    CPropertyObject* list = child("list");
+    for (int i : { 10, 1, 2 })
+        list->setObjectProperty(QStringLiteral("item%1").arg(i), child(qPrintable(QStringLiteral("item%1").arg(i)), { { "v", i } }));
+    source->setObjectProperty(QStringLiteral("list"), list);
+
+    CPropertyObject* other = child("other");
+    other->setObjectProperty(QStringLiteral("c"), child("c2"));
+    other->setObjectProperty(QStringLiteral("e"), child("e"));
+    source->setObjectProperty(QStringLiteral("other"), other);
+
+    QString error;
+    source->setObjectProperty(QStringLiteral("doc"), CXPathNode::parseDocument(Document, QStringLiteral("doc"), &error));
+    return source;
+}
+
+// A state whose translation marks the text.
+class TranslatingState : public CState
+{
+public:
+    TranslatingState()
+        : CState(nullptr, "page", QDomNode())
+    {
+    }
+    void execute() override {}
+    QString translate(const char*, const char* text) const override { return QStringLiteral("T:") + QString::fromUtf8(text); }
+};
+
+// Discards the traces of a test that makes many.
+class SilentTraces : public winsteps::TraceSink
+{
+public:
+    SilentTraces() { winsteps::setTraceSink(this); }
+    ~SilentTraces() override { winsteps::setTraceSink(nullptr); }
+    void write(const std::string&) override {}
+};
+
+const QString O = QStringLiteral("object:o{a=1,b=x,c=object:c{z=9},d=object:d{}}");
+const QString List = QStringLiteral("object:list{item1=object:item1{v=1},item2=object:item2{v=2},item10=object:item10{v=10}}");
+
+} // namespace
+
+class tst_Functions : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<CPropertyObject> m_source;
+
+private Q_SLOTS:
+    void init() { m_source = makeSource(); }
+    void cleanup() { m_source.reset(); }
+
+    void arithmetic_data();
+    void arithmetic() { run(); }
+    void text_data();
+    void text() { run(); }
+    void stringLists_data();
+    void stringLists() { run(); }
+    void uiValues_data();
+    void uiValues() { run(); }
+    void lists_data();
+    void lists() { run(); }
+    void objects_data();
+    void objects() { run(); }
+
+    void numericKindPerEvaluation();
+    void divisionByZeroTraces();
+    void safexmlLatin1Table();
+    void translateThroughOwner();
+    void fonts();
+    void pixmaps();
+    void firstParameterChangedInPlace_data();
+    void firstParameterChangedInPlace();
+    void naturalOrder_data();
+    void naturalOrder();
+
+    void ownershipRepeated_data();
+    void ownershipRepeated();
+    void deletedWhileInUse_data();
+    void deletedWhileInUse();
+    void transitionStoresOwnObjects();
+    void transitionForgetsMissingSources();
+    void everyFunctionWithAnyParameters();
+
+private:
+    void addColumns()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("expected");
+    }
+    void run()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, expected);
+        QCOMPARE(evaluate(text, m_source.get()), expected);
+    }
+};
+
+void tst_Functions::arithmetic_data()
+{
+    addColumns();
+    QTest::newRow("integers") << "add(1,2)" << "qlonglong:3";
+    QTest::newRow("decimal text makes a double") << "add('1.5',2)" << "double:3.5";
+    QTest::newRow("integer texts") << "add('1','2')" << "qlonglong:3";
+    QTest::newRow("no numbers") << "add('a','b')" << "int:0";
+    QTest::newRow("text after a number resets") << "add(1,'x')" << "int:0";
+    QTest::newRow("number after a text sets") << "add('x',1)" << "qlonglong:1";
+    QTest::newRow("double stays") << "add(1.5,'x',2)" << "double:3.5";
+    QTest::newRow("integer and double") << "add(1,2.5)" << "double:3.5";
+    QTest::newRow("variables") << "add($n,$d)" << "double:7.5";
+    QTest::newRow("wraps") << "add(9223372036854775807,1)" << "qlonglong:-9223372036854775808";
+    QTest::newRow("unsigned values leave no kind") << "add(len('ab'),len('c'))" << "int:0";
+    QTest::newRow("unsigned value summed") << "add(len('ab'),1)" << "qlonglong:3";
+    QTest::newRow("product") << "multiply(2,3,4)" << "qlonglong:24";
+    QTest::newRow("product as double") << "multiply(2,0.5)" << "double:1";
+    QTest::newRow("text is 0") << "multiply('a',2)" << "qlonglong:0";
+    QTest::newRow("product wraps") << "multiply(4294967296,4294967297)" << "qlonglong:4294967296";
+    QTest::newRow("divide") << "divide(1,4)" << "double:0.25";
+    QTest::newRow("divide texts") << "divide('7','2')" << "double:3.5";
+    QTest::newRow("divide non-number") << "divide('x',2)" << "double:0";
+    QTest::newRow("divide by zero") << "divide(1,0)" << "invalid";
+    QTest::newRow("divide by zero text") << "divide(1,'0.0')" << "invalid";
+    QTest::newRow("negate text") << "negate('5')" << "qlonglong:-5";
+    QTest::newRow("negate double") << "negate(2.5)" << "double:-2.5";
+    QTest::newRow("negate decimal text") << "negate('2.5')" << "qlonglong:0";
+    QTest::newRow("negate nothing") << "negate()" << "qlonglong:0";
+    QTest::newRow("negate smallest") << "negate(-9223372036854775808)" << "qlonglong:-9223372036854775808";
+}
+
+void tst_Functions::text_data()
+{
+    addColumns();
+    QTest::newRow("concat") << "concat('a','b','c')" << "QString:abc";
+    QTest::newRow("concat numbers") << "concat(1,2.5,'x')" << "QString:12.5x";
+    QTest::newRow("a list has no text") << "concat(split('a b',' '),'x')" << "QString:x";
+    QTest::newRow("uppercase") << "uppercase('abc')" << "QString:ABC";
+    QTest::newRow("lowercase") << QString::fromUtf8("lowercase('ÄB')") << QString::fromUtf8("QString:äb");
+    QTest::newRow("replace") << "replace('a.b.c','\\.','-')" << "QString:a-b-c";
+    QTest::newRow("replace with capture") << "replace('abc','(b)','[\\1]')" << "QString:a[b]c";
+    QTest::newRow("replace nothing") << "replace('abc','x','y')" << "QString:abc";
+    QTest::newRow("substr to end") << "substr('abcdef',2)" << "QString:cdef";
+    QTest::newRow("substr length") << "substr('abcdef',2,2)" << "QString:cd";
+    QTest::newRow("substr negative start") << "substr('abc',-1)" << "QString:";
+    QTest::newRow("substr negative length") << "substr('abcdef',2,-1)" << "QString:cdef";
+    QTest::newRow("substr at end") << "substr('abc',3)" << "QString:";
+    QTest::newRow("substr long") << "substr('abc',0,100)" << "QString:abc";
+    QTest::newRow("substr start in 32 bits") << "substr('abcdef',4294967297,2)" << "QString:bc";
+    QTest::newRow("pos") << "pos('a.b.c','\\.')" << "int:1";
+    QTest::newRow("pos backwards from the end") << "pos('a.b.c','\\.',-1)" << "int:3";
+    QTest::newRow("pos backwards from the middle") << "pos('a.b.c','\\.',-3)" << "int:1";
+    QTest::newRow("pos from") << "pos('a.b.c','\\.',2)" << "int:3";
+    QTest::newRow("pos none") << "pos('abc','x')" << "int:-1";
+    QTest::newRow("pos beyond") << "pos('abc','b',10)" << "int:-1";
+    QTest::newRow("len") << "len('abc')" << "uint:3";
+    QTest::newRow("len empty") << "len('')" << "uint:0";
+    QTest::newRow("len number") << "len(12)" << "uint:2";
+    QTest::newRow("len list") << "len(split('a b',' '))" << "uint:0";
+    QTest::newRow("section from") << "section('a/b/c','/',1)" << "QString:b/c";
+    QTest::newRow("section one field") << "section('a/b/c','/',1,1)" << "QString:b";
+    QTest::newRow("section last") << "section('a/b/c','/',-1)" << "QString:c";
+    QTest::newRow("section to one before last") << "section('a/b/c','/',0,-2)" << "QString:a/b";
+    QTest::newRow("section pattern") << "section('a//b','/+',1)" << "QString:b";
+    QTest::newRow("section keeps separators") << "section('a1b22c','[0-9]+',1,2)" << "QString:b22c";
+    QTest::newRow("section no separator") << "section('abc','/',1)" << "QString:";
+    QTest::newRow("section trailing separator") << "section('a/b/','/',1,2)" << "QString:b/";
+    QTest::newRow("section beyond") << "section('a/b/c','/',5)" << "QString:";
+    QTest::newRow("section before start") << "section('a/b/c','/',-10,0)" << "QString:a";
+    QTest::newRow("section reversed") << "section('a/b/c','/',2,1)" << "QString:";
+    QTest::newRow("safexml") << "safexml('<a & b>')" << "QString:&lt;a &amp; b&gt;";
+    QTest::newRow("safexml quotes") << "safexml('\"it\\'s\"')" << "QString:&quot;it&apos;s&quot;";
+    QTest::newRow("safexml latin-1 and euro")
+        << QString::fromUtf8("safexml('é×€\u00a0¡ÿ~')") << QString::fromUtf8("QString:&eacute;&times;&euro;\u00a0&iexcl;&yuml;~");
+    QTest::newRow("tr without owner") << "tr('Hello')" << "QString:Hello";
+}
+
+void tst_Functions::stringLists_data()
+{
+    addColumns();
+    QTest::newRow("split leaves out empty pieces") << "split('a,,b',',')" << "QStringList:[a,b]";
+    QTest::newRow("split pattern") << "split('a b  c',' +')" << "QStringList:[a,b,c]";
+    QTest::newRow("split empty") << "split('',',')" << "QStringList:[]";
+    QTest::newRow("join") << "join(split('a,b',','),'-')" << "QString:a-b";
+    QTest::newRow("join without separator") << "join(split('a,b',','))" << "QString:ab";
+    QTest::newRow("a text is no list") << "join('abc','-')" << "QString:";
+    QTest::newRow("join a list") << "join(makelist(1,'x'),'+')" << "QString:1+x";
+    QTest::newRow("grep") << "grep(split('alpha beta gamma',' '),'^[ab]')" << "QStringList:[alpha,beta]";
+    QTest::newRow("grep is case-sensitive") << "grep(split('Alpha beta',' '),'a$')" << "QStringList:[Alpha,beta]";
+    QTest::newRow("gres") << "gres(split('a1 b2',' '),'[0-9]','#')" << "QStringList:[a#,b#]";
+    QTest::newRow("list") << "list('x')" << "QVariantList:[]";
+}
+
+void tst_Functions::uiValues_data()
+{
+    addColumns();
+    QTest::newRow("colour by hex") << "color('#ff0000')" << "QColor:#ff0000";
+    QTest::newRow("colour by components") << "color(255,0,0)" << "QColor:#ff0000";
+    QTest::newRow("colour by name") << "color('red')" << "QColor:#ff0000";
+    QTest::newRow("component out of range") << "color(256,0,0)" << "QColor:invalid";
+    QTest::newRow("unknown name") << "color('nonsense')" << "QColor:invalid";
+    QTest::newRow("point") << "point(1,2)" << "QPoint:1,2";
+    QTest::newRow("point of texts") << "point('x',2.7)" << "QPoint:0,2";
+    QTest::newRow("size") << "size(3,'4')" << "QSize:3x4";
+}
+
+void tst_Functions::lists_data()
+{
+    addColumns();
+    QTest::newRow("count") << "count(split('a b c',' '))" << "qulonglong:3";
+    QTest::newRow("count equal") << "count(split('a b a',' '),'a')" << "int:2";
+    QTest::newRow("count equal across types") << "count(makelist(1,'1',2),1)" << "int:2";
+    QTest::newRow("a text is no list") << "count('abc')" << "qulonglong:0";
+    QTest::newRow("element") << "element(split('a b c',' '),1)" << "QString:b";
+    QTest::newRow("element at count") << "element(split('a b c',' '),3)" << "invalid";
+    QTest::newRow("element below 0") << "element(split('a b',' '),-1)" << "invalid";
+    QTest::newRow("find") << "find(split('alpha beta',' '),'^b')" << "QString:beta";
+    QTest::newRow("find none") << "find(split('alpha',' '),'x')" << "invalid";
+    QTest::newRow("find keeps the type") << "find(makelist(1,22),'2')" << "qlonglong:22";
+    QTest::newRow("makelist") << "makelist(1,'a')" << "QVariantList:[qlonglong:1,QString:a]";
+    QTest::newRow("append") << "append(makelist(1),2)" << "QVariantList:[qlonglong:1,qlonglong:2]";
+    QTest::newRow("append skips objects") << "append(split('a',' '),'b',$o)" << "QVariantList:[QString:a,QString:b]";
+    QTest::newRow("remove") << "remove(split('a1 b2 a3',' '),'^a')" << "QStringList:[b2]";
+    QTest::newRow("merge") << "merge(split('a',' '),split('b',' '))" << "QVariantList:[QString:a,QString:b]";
+    QTest::newRow("merge with text") << "merge($s,split('b',' '))" << "QVariantList:[QString:b]";
+    QTest::newRow("merge invalid") << "merge(divide(1,0),split('b',' '))" << "invalid";
+}
+
+void tst_Functions::objects_data()
+{
+    addColumns();
+    QTest::newRow("count objects") << "count($o)" << "int:2";
+    QTest::newRow("count matching") << "count($o,'^c')" << "int:1";
+    QTest::newRow("element of list") << "element($list,2)" << "object:item10{v=10}";
+    QTest::newRow("element beyond") << "element($list,3)" << "null";
+    QTest::newRow("find name") << "find($o,'^d')" << "QString:d";
+    QTest::newRow("find no name") << "find($o,'x')" << "invalid";
+    QTest::newRow("objectlist") << "objectlist(1)" << "object:{}";
+    QTest::newRow("makelist of objects") << "makelist(1,$o)" << "object:{o=" + O + "}";
+    QTest::newRow("append object") << "append(objectlist(1),$o)" << "object:{o=" + O + "}";
+    QTest::newRow("remove properties") << "remove($o,'^[ab]$')" << "object:o{c=object:c{z=9},d=object:d{}}";
+    QTest::newRow("merge unknown names") << "merge($o,$other)"
+                                         << "object:o{a=1,b=x,c=object:c{z=9},d=object:d{},e=object:e{}}";
+    QTest::newRow("merge with no object") << "merge($o,'x')" << O;
+    QTest::newRow("property value") << "property($o,'a')" << "int:1";
+    QTest::newRow("property object") << "property($o,'c')" << "object:c{z=9}";
+    QTest::newRow("property missing") << "property($o,'missing')" << "invalid";
+    QTest::newRow("property of no object") << "property('x','a')" << "invalid";
+    QTest::newRow("setproperty value") << "setproperty($o,'a',5)" << "object:o{a=5,b=x,c=object:c{z=9},d=object:d{}}";
+    QTest::newRow("setproperty object") << "setproperty($o,'e',$list)"
+                                        << "object:o{a=1,b=x,c=object:c{z=9},d=object:d{},e=" + List + "}";
+    QTest::newRow("setproperty of no object") << "setproperty('x','a',1)" << "null";
+    QTest::newRow("propertylist") << "propertylist($o)" << "QStringList:[objectName,a,b,c,d]";
+    QTest::newRow("propertylist of no object") << "propertylist('x')" << "QStringList:[]";
+    QTest::newRow("list in natural order") << "$list" << List;
+}
+
+void tst_Functions::numericKindPerEvaluation()
+{
+    // The result type of an evaluation depends on that evaluation's values only.
+    CPropertyMap map(nullptr, QStringLiteral("out"), QStringLiteral("add($a,$b)"));
+    CPropertyObject source;
+    const auto* add = dynamic_cast<const CFunctionAdd*>(map.root());
+    QVERIFY(add);
+    const struct
+    {
+        QVariant a, b;
+        const char* expected;
+        QMetaType::Type kind;
+    } rounds[] = {
+        { QStringLiteral("1.5"), qlonglong(1), "double:2.5", QMetaType::Double },
+        { qlonglong(1), qlonglong(2), "qlonglong:3", QMetaType::LongLong },
+        { uint(1), uint(2), "int:0", QMetaType::UnknownType },
+        { QStringLiteral("x"), 2.0, "double:2", QMetaType::Double },
+        { qlonglong(4), QStringLiteral("5"), "qlonglong:9", QMetaType::LongLong },
+    };
+    for (const auto& round : rounds) {
+        source.setProperty("a", round.a);
+        source.setProperty("b", round.b);
+        QCOMPARE(exprtesting::evaluateOnce(map, &source), QString::fromLatin1(round.expected));
+        QCOMPARE(add->numericKind(), round.kind);
+    }
+}
+
+void tst_Functions::divisionByZeroTraces()
+{
+    TraceCapture capture;
+    QCOMPARE(evaluate(QStringLiteral("divide(1,0)")), QStringLiteral("invalid"));
+    QCOMPARE(evaluate(QStringLiteral("divide(1,2)")), QStringLiteral("double:0.5"));
+    QCOMPARE(QString::fromStdString(capture.text), QStringLiteral("[propertymapfunctions] ! Division by zero !\n"));
+}
+
+void tst_Functions::safexmlLatin1Table()
+{
+    // One entity per character from U+00A1 to U+00FF, all different; U+00A0 and below stay.
+    static const QRegularExpression entity(QStringLiteral("^&[A-Za-z][A-Za-z0-9]*;$"));
+    QSet<QString> names;
+    for (char16_t code = 0xA1; code <= 0xFF; ++code) {
+        CPropertyMap map(nullptr, QStringLiteral("out"), QStringLiteral("safexml('") + QChar(code) + QStringLiteral("')"));
+        QVERIFY(map.evaluate());
+        const QString escaped = map.target().value().toString();
+        QVERIFY2(entity.match(escaped).hasMatch(), qPrintable(escaped));
+        names.insert(escaped);
+    }
+    QCOMPARE(names.size(), 95);
+    QCOMPARE(evaluate(QStringLiteral("safexml('\u00a0\u009f')")), QStringLiteral("QString:\u00a0\u009f"));
+    QCOMPARE(evaluate(QStringLiteral("safexml('\u00bd\u00c6\u00de')")), QStringLiteral("QString:&frac12;&AElig;&THORN;"));
+}
+
+void tst_Functions::translateThroughOwner()
+{
+    TranslatingState state;
+    QCOMPARE(evaluate(QStringLiteral("tr('Hello')"), nullptr, &state), QStringLiteral("QString:T:Hello"));
+    QCOMPARE(evaluate(QStringLiteral("concat(tr('a'),tr(len('xy')))"), nullptr, &state), QStringLiteral("QString:T:aT:2"));
+}
+
+void tst_Functions::fonts()
+{
+    const QFont standard;
+    QCOMPARE(evaluate(QStringLiteral("font('default',12)")),
+             QStringLiteral("QFont:%1/12/%2/false").arg(standard.family()).arg(int(standard.weight())));
+    QCOMPARE(evaluate(QStringLiteral("font('Serif',10,75,'true')")), QStringLiteral("QFont:Serif/10/700/true"));
+    QCOMPARE(evaluate(QStringLiteral("font('Serif',0,25,0)")),
+             QStringLiteral("QFont:Serif/%1/300/false").arg(standard.pointSize()));
+    QVERIFY(evaluate(QStringLiteral("font()")).startsWith(QLatin1String("QFont:")));
+}
+
+void tst_Functions::pixmaps()
+{
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("p.png"));
+    QImage image(2, 3, QImage::Format_ARGB32);
+    image.fill(Qt::red);
+    QVERIFY(image.save(file));
+    QCOMPARE(evaluate(QStringLiteral("pixmap('%1')").arg(file)), QStringLiteral("QPixmap:2x3"));
+    QCOMPARE(evaluate(QStringLiteral("pixmap('%1')").arg(dir.filePath(QStringLiteral("none.png")))), QStringLiteral("QPixmap:null"));
+}
+
+void tst_Functions::firstParameterChangedInPlace_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("sourceAfter"); // $o afterwards
+
+    QTest::newRow("append changes") << "append($o,$other)" << "object:o{a=1,b=x,c=object:c{z=9},d=object:d{},other=object:other{c=object:c2{},e=object:e{}}}";
+    QTest::newRow("merge changes") << "merge($o,$other)" << "object:o{a=1,b=x,c=object:c{z=9},d=object:d{},e=object:e{}}";
+    QTest::newRow("setproperty changes") << "setproperty($o,'b','y')" << "object:o{a=1,b=y,c=object:c{z=9},d=object:d{}}";
+    QTest::newRow("remove copies") << "remove($o,'.')" << O;
+    QTest::newRow("element copies nothing") << "element($o,0)" << O;
+}
+
+void tst_Functions::firstParameterChangedInPlace()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, sourceAfter);
+    evaluate(text, m_source.get());
+    QCOMPARE(describeObject(m_source->objectProperty(QStringLiteral("o"))), sourceAfter);
+}
+
+void tst_Functions::naturalOrder_data()
+{
+    QTest::addColumn<QStringList>("names");
+    QTest::addColumn<QStringList>("sorted");
+    QTest::newRow("numbers") << QStringList{ "node10", "node2", "node1", "node0" } << QStringList{ "node0", "node1", "node2", "node10" };
+    QTest::newRow("mixed") << QStringList{ "b", "a10b", "a2c", "a2b", "a" } << QStringList{ "a", "a2b", "a2c", "a10b", "b" };
+    QTest::newRow("leading zeros") << QStringList{ "x010", "x10", "x9" } << QStringList{ "x9", "x10", "x010" };
+    QTest::newRow("long runs") << QStringList{ "n123456789012345678901", "n99" } << QStringList{ "n99", "n123456789012345678901" };
+}
+
+void tst_Functions::naturalOrder()
+{
+    QFETCH(QStringList, names);
+    QFETCH(QStringList, sorted);
+    CPropertyObject list;
+    for (const QString& name : names)
+        list.setObjectProperty(name, new CPropertyObject);
+    QCOMPARE(valueconversion::objectPropertyNames(&list), sorted);
+}
+
+void tst_Functions::ownershipRepeated_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("expected");
+
+    const QString firstItem = QStringLiteral("node:/config/group/item#a");
+    QTest::newRow("findnodes") << "findnodes($doc,'//item')"
+                               << "object:nodeList{node0=" + firstItem
+                                      + ",node1=node:/config/group/item#b,node2=node:/config/item#c}";
+    QTest::newRow("findfirstnode") << "findfirstnode($doc,'//item')" << firstItem;
+    QTest::newRow("nested list") << "findnodes(findnodes($doc,'group'),'item')"
+                                 << "object:nodeList{node0=" + firstItem + ",node1=node:/config/group/item#b}";
+    QTest::newRow("count of a list") << "count(findnodes($doc,'//item'))" << "int:3";
+    QTest::newRow("element of a list") << "element(findnodes($doc,'//item'),1)" << "node:/config/group/item#b";
+    QTest::newRow("property of a found node") << "property(findfirstnode($doc,'//name'),'text')" << "QString:x";
+    QTest::newRow("object property of a list") << "property(findnodes($doc,'//item'),'node2')" << "node:/config/item#c";
+    QTest::newRow("remove from a list") << "remove(findnodes($doc,'//item'),'node[01]')"
+                                        << "object:nodeList{node2=node:/config/item#c}";
+    QTest::newRow("makelist of found nodes") << "makelist(findfirstnode($doc,'item'),$o)"
+                                             << "object:{item=node:/config/item#c,o=" + O + "}";
+    QTest::newRow("append found node") << "append(objectlist(1),findfirstnode($doc,'item'))"
+                                       << "object:{item=node:/config/item#c}";
+    QTest::newRow("merge of lists") << "merge(findnodes($doc,'item'),findnodes($doc,'//item'))"
+                                    << "object:nodeList{node0=node:/config/item#c,node1=node:/config/group/item#b,"
+                                       "node2=node:/config/item#c}";
+    QTest::newRow("setproperty with a found node") << "setproperty(findfirstnode($doc,'item'),'n',findfirstnode($doc,'//name'))"
+                                                   << "node:/config/item#c";
+    QTest::newRow("edit a found node") << "setattribute(findfirstnode($doc,'item'),'k','v')" << "node:/config/item#c";
+    QTest::newRow("xmltostring of a found node") << "len(xmltostring(findfirstnode($doc,'item')))" << "uint:";
+    QTest::newRow("value function of a list") << "find(findnodes($doc,'//item'),'2$')" << "QString:node2";
+    QTest::newRow("no node found") << "setattribute(findfirstnode($doc,'none'),'k','v')" << "null";
+    QTest::newRow("not a node") << "appendchild(remove($o,'x'),'y')" << "null";
+    QTest::newRow("kept list") << "makelist($o,$list)" << "object:{list=" + List + ",o=" + O + "}";
+    QTest::newRow("kept empty list") << "objectlist(0)" << "object:{}";
+    QTest::newRow("variable") << "$o" << O;
+}
+
+void tst_Functions::ownershipRepeated()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, expected);
+
+    // Evaluate again and again; take the object every other time and keep what was taken
+    // until the end: each evaluation's object outlives the next evaluations.
+    CPropertyMap map(nullptr, QStringLiteral("out"), text);
+    QVERIFY2(map.isValid(), qPrintable(map.errors()));
+    std::vector<std::unique_ptr<CPropertyObject>> taken;
+    QString first;
+    for (int round = 0; round < 6; ++round) {
+        exprtesting::fillVariables(map, m_source.get());
+        QVERIFY(map.evaluate());
+        if (!map.resultIsObject()) {
+            first = exprtesting::describeValue(map.target().value());
+            continue;
+        }
+        if (round % 2 == 0)
+            taken.emplace_back(map.takeTargetObject());
+        else
+            first = describeObject(map.target().object()); // left to the map
+    }
+    for (const std::unique_ptr<CPropertyObject>& object : taken)
+        QCOMPARE(describeObject(object.get()), describeObject(taken.front().get()));
+    if (expected.endsWith(QLatin1Char(':')))
+        QVERIFY2(first.startsWith(expected), qPrintable(first));
+    else
+        QCOMPARE(first, expected);
+}
+
+void tst_Functions::deletedWhileInUse_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("expected");
+    // A later parameter deletes the object that an earlier one gave: the function notices.
+    QTest::newRow("append") << "append(property($o,'c'),setproperty($o,'c','v'))" << "null";
+    QTest::newRow("merge") << "merge(property($o,'c'),setproperty($o,'c','v'))" << "null";
+    QTest::newRow("setproperty") << "setproperty(property($o,'c'),'k',setproperty($o,'c','v'))" << "null";
+    QTest::newRow("makelist") << "makelist(property($o,'c'),setproperty($o,'c','v'))"
+                              << "object:{c=object:c{z=9},o=object:o{a=1,b=x,c=v,d=object:d{}}}";
+}
+
+void tst_Functions::deletedWhileInUse()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, expected);
+    QCOMPARE(evaluate(text, m_source.get()), expected);
+}
+
+void tst_Functions::transitionStoresOwnObjects()
+{
+    auto fsm = std::make_unique<CFsm>();
+    new TestState(fsm.get(), "from", QDomNode());
+    new TestState(fsm.get(), "to", QDomNode());
+    QString error;
+    fsm->setObjectProperty(QStringLiteral("doc"), CXPathNode::parseDocument(Document, QStringLiteral("doc"), &error));
+    fsm->setObjectProperty(QStringLiteral("o"), child("o", { { "a", 1 } }));
+
+    CTransition t(fsm.get(), "t", QStringLiteral("from"), QStringLiteral("to"), QDomNode());
+    QVERIFY(t.addPropertyMap(QStringLiteral("fsm.found"), QStringLiteral("findnodes($fsm.doc,'//item')")));
+    QVERIFY(t.addPropertyMap(QStringLiteral("fsm.kept"), QStringLiteral("makelist($fsm.o)")));
+    QVERIFY(t.addPropertyMap(QStringLiteral("fsm.same"), QStringLiteral("$fsm.o")));
+    QVERIFY(t.addPropertyMap(QStringLiteral("fsm.objectName"), QStringLiteral("findfirstnode($fsm.doc,'item')")));
+
+    TraceCapture capture;
+    QPointer<CPropertyObject> found;
+    QPointer<CPropertyObject> kept;
+    for (int round = 0; round < 3; ++round) {
+        t.applyPropertyMaps();
+        // The earlier objects were replaced, and so deleted by their receiver.
+        QVERIFY(found.isNull() && kept.isNull());
+        found = fsm->objectProperty(QStringLiteral("found"));
+        kept = fsm->objectProperty(QStringLiteral("kept"));
+        QCOMPARE(describeObject(found), QStringLiteral("object:nodeList{node0=node:/config/group/item#a,"
+                                                       "node1=node:/config/group/item#b,node2=node:/config/item#c}"));
+        QVERIFY(fsm->objectProperty(QStringLiteral("same")) != fsm->objectProperty(QStringLiteral("o")));
+        // The map's own list goes at its next evaluation; the stored copy stays.
+        t.propertyMaps().at(1)->evaluate();
+        QCOMPARE(describeObject(kept), QStringLiteral("object:{o=object:o{a=1}}"));
+        QCOMPARE(fsm->objectName(), QStringLiteral("fsm"));
+    }
+    QVERIFY(capture.lines().contains(QStringLiteral("|_Set object property \"found\" object name = nodeList")));
+}
+
+void tst_Functions::transitionForgetsMissingSources()
+{
+    auto fsm = std::make_unique<CFsm>();
+    new TestState(fsm.get(), "to", QDomNode());
+    fsm->appProperties.setObjectProperty(QStringLiteral("o"), child("o"));
+    CTransition t(fsm.get(), "t", QStringLiteral("from"), QStringLiteral("to"), QDomNode());
+    QVERIFY(t.addPropertyMap(QStringLiteral("fsm.copy"), QStringLiteral("$app.o")));
+
+    TraceCapture capture;
+    t.applyPropertyMaps();
+    QVERIFY(fsm->objectProperty(QStringLiteral("copy")));
+    // The object the variable read goes; without application properties the variable is
+    // not set at the next application, rather than pointing at the deleted object.
+    fsm->appProperties.removeProperty(QStringLiteral("o"));
+    fsm->withApplication = false;
+    t.applyPropertyMaps();
+    QVERIFY(capture.lines().contains(QStringLiteral("|_Property \"copy\" will not be set.")));
+}
+
+void tst_Functions::everyFunctionWithAnyParameters()
+{
+    // Every function, with every accepted count up to 3 of parameters of every kind, is
+    // evaluated twice as a map would; nothing may crash, leak or be used after deletion.
+    const QStringList kinds = { "''", "'a'", "-1", "2.5", "$o", "$doc", "$list", "$sl", "findnodes($doc,'//item')",
+                                "objectlist(1)" };
+    SilentTraces silent;
+    int evaluated = 0;
+    for (const CFunctionEntry& entry : functionRegistry::entries()) {
+        for (int count = 0; count <= 3; ++count) {
+            if (!entry.parameterCount.accepts(count))
+                continue;
+            const qsizetype combinations = count == 0 ? 1 : qsizetype(std::pow(kinds.size(), count));
+            for (qsizetype c = 0; c < combinations; ++c) {
+                QStringList parameters;
+                for (int i = 0, rest = int(c); i < count; ++i, rest /= int(kinds.size()))
+                    parameters << kinds.at(rest % kinds.size());
+                const QString text = QLatin1String(entry.name) + QLatin1Char('(') + parameters.join(QLatin1Char(',')) + QLatin1Char(')');
+                CPropertyMap map(nullptr, QStringLiteral("out"), text);
+                if (!map.isValid())
+                    continue; // value functions refuse objects
+                init();
+                exprtesting::evaluateOnce(map, m_source.get());
+                exprtesting::evaluateOnce(map, m_source.get());
+                ++evaluated;
+            }
+        }
+    }
+    QVERIFY(evaluated > 5000);
+}
+
+QTEST_MAIN(tst_Functions)
+#include "tst_functions.moc"
