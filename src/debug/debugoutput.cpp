@@ -8,6 +8,8 @@
 
 #include <cstdio>
 #include <iostream>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 namespace winsteps {
@@ -26,7 +28,13 @@ struct Filters {
     bool timeStamp = false;
     QRegExp includeExpression;
     QRegExp excludeExpression;
+    // The tag piece of each module seen so far (empty when the filters hide it), so that
+    // the filters run once per module and not once per trace.
+    std::vector<std::pair<std::string, std::string>> tags;
 };
+
+// Modules beyond this many are filtered on every trace instead of being remembered.
+constexpr std::size_t maxRememberedTags = 64;
 
 Filters& filters()
 {
@@ -46,6 +54,11 @@ ClogSink& clogSink()
 }
 
 TraceSink* installedSink = nullptr; // guarded by debugMutex
+
+// While trace() runs with the default sink, the pieces of its trace are gathered here and
+// go to std::clog in one call at the end: std::clog is unbuffered, so every call is a
+// system call of its own. The bytes are the same as piece by piece. Guarded by debugMutex.
+std::string* composedLine = nullptr;
 
 // Caller holds debugMutex.
 Filters& loadedFilters()
@@ -84,11 +97,77 @@ bool passes(Filters& f, const QString& name)
 }
 
 // One piece to the sink (in one call) and to the debugger channel.
-void writePiece(const std::string& piece)
+void writePiece(std::string_view piece)
 {
-    if (!piece.empty())
-        (installedSink ? *installedSink : static_cast<TraceSink&>(clogSink())).write(piece);
-    platform::current().outputDebugString(piece);
+    if (installedSink) {
+        const std::string text(piece);
+        if (!text.empty())
+            installedSink->write(text);
+        platform::current().outputDebugString(text);
+        return;
+    }
+    // Reused for every piece: keeps its capacity.
+    static std::string* text = new std::string;
+    text->assign(piece);
+    if (!text->empty()) {
+        if (composedLine)
+            composedLine->append(*text);
+        else
+            clogSink().write(*text);
+    }
+    platform::current().outputDebugString(*text);
+}
+
+// The tag piece of a module: "[name padded/cut to 20]", or empty when the filters hide it.
+std::string tagPiece(Filters& f, const char* moduleName)
+{
+    const QString name = QString::fromUtf8(moduleName);
+    if (!passes(f, name))
+        return std::string();
+    const QString tag = name.leftJustified(tagWidth, QLatin1Char(' '), true);
+    return "[" + tag.toStdString() + "]";
+}
+
+// debugOutput() on a view of the text. Caller holds debugMutex.
+void outputText(std::string_view text)
+{
+    Filters& f = loadedFilters();
+    const std::size_t firstEnd = text.find('\n');
+    const bool onePiece = firstEnd == std::string_view::npos || firstEnd + 1 == text.size();
+    if (onePiece && !f.timeStamp) {
+        writePiece(text);
+        return;
+    }
+    const std::string prefix = f.timeStamp ? debugTimeStamp() : std::string();
+    if (onePiece) {
+        writePiece(prefix + std::string(text));
+        return;
+    }
+    std::vector<std::string_view> lines;
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string_view::npos)
+            end = text.size();
+        if (end > start)
+            lines.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    if (lines.empty()) {
+        writePiece(prefix + std::string(text));
+        return;
+    }
+    const std::string indent(lineIndent, ' ');
+    std::string piece;
+    for (std::string_view line : lines) {
+        piece.clear();
+        piece.reserve(prefix.size() + indent.size() + line.size() + 1);
+        piece += prefix;
+        piece += indent;
+        piece += line;
+        piece += '\n';
+        writePiece(piece);
+    }
 }
 
 } // namespace
@@ -104,47 +183,25 @@ std::mutex& debugMutex()
 std::ostream& debugModule(const char* moduleName)
 {
     Filters& f = loadedFilters();
-    const QString name = QString::fromUtf8(moduleName ? moduleName : "");
-    if (passes(f, name)) {
-        const QString tag = name.leftJustified(tagWidth, QLatin1Char(' '), true);
-        debugOutput("[" + tag.toStdString() + "]");
+    const char* name = moduleName ? moduleName : "";
+    for (const auto& known : f.tags) {
+        if (known.first == name) {
+            if (!known.second.empty())
+                outputText(known.second);
+            return std::clog;
+        }
     }
+    std::string tag = tagPiece(f, name);
+    if (!tag.empty())
+        outputText(tag);
+    if (f.tags.size() < maxRememberedTags)
+        f.tags.emplace_back(name, std::move(tag));
     return std::clog;
 }
 
 void debugOutput(std::string text)
 {
-    const std::string prefix = loadedFilters().timeStamp ? debugTimeStamp() : std::string();
-
-    const std::size_t firstEnd = text.find('\n');
-    if (firstEnd == std::string::npos || firstEnd + 1 == text.size()) {
-        writePiece(prefix + text);
-        return;
-    }
-    std::vector<std::string> lines;
-    std::size_t start = 0;
-    while (start <= text.size()) {
-        std::size_t end = text.find('\n', start);
-        if (end == std::string::npos)
-            end = text.size();
-        if (end > start)
-            lines.push_back(text.substr(start, end - start));
-        start = end + 1;
-    }
-    if (lines.empty()) {
-        writePiece(prefix + text);
-        return;
-    }
-    const std::string indent(lineIndent, ' ');
-    for (const std::string& line : lines) {
-        std::string piece;
-        piece.reserve(prefix.size() + indent.size() + line.size() + 1);
-        piece += prefix;
-        piece += indent;
-        piece += line;
-        piece += '\n';
-        writePiece(piece);
-    }
+    outputText(text);
 }
 
 std::string formatDebugTimeStamp(int hour, int minute, int second, int millisecond)
@@ -163,8 +220,16 @@ std::string debugTimeStamp()
 void trace(const char* moduleName, const QString& message)
 {
     std::lock_guard<std::mutex> lock(debugMutex());
+    static std::string* line = new std::string; // reused: keeps its capacity
+    line->clear();
+    if (!installedSink)
+        composedLine = line;
     debugModule(moduleName);
-    debugOutput(message.toStdString());
+    const QByteArray text = message.toUtf8();
+    outputText(std::string_view(text.constData(), std::size_t(text.size())));
+    composedLine = nullptr;
+    if (!line->empty())
+        clogSink().write(*line);
 }
 
 void setTraceSink(TraceSink* sink)
