@@ -5,10 +5,10 @@
 
 using namespace valueconversion;
 
-QVariantList CFunctionAdd::collectValues() const
+CFunctionAdd::Values CFunctionAdd::collectValues() const
 {
     QMetaType::Type kind = QMetaType::UnknownType;
-    QVariantList values;
+    Values values;
     values.reserve(parameterCount());
     for (CExpression* p : parameters()) {
         if (!p)
@@ -37,7 +37,7 @@ QVariantList CFunctionAdd::collectValues() const
         default:
             break; // other types leave the kind as it is
         }
-        values << v;
+        values.append(v);
     }
     m_numericKind = kind;
     return values;
@@ -45,7 +45,7 @@ QVariantList CFunctionAdd::collectValues() const
 
 QVariant CFunctionAdd::value() const
 {
-    const QVariantList values = collectValues();
+    const Values values = collectValues();
     if (m_numericKind == QMetaType::LongLong) {
         quint64 sum = 0; // wraps like the machine's 64-bit integers
         for (const QVariant& v : values)
@@ -63,7 +63,7 @@ QVariant CFunctionAdd::value() const
 
 QVariant CFunctionMultiply::value() const
 {
-    const QVariantList values = collectValues();
+    const Values values = collectValues();
     if (m_numericKind == QMetaType::LongLong) {
         quint64 product = 1;
         for (const QVariant& v : values)

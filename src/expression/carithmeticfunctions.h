@@ -2,6 +2,8 @@
 
 #include "expression/cexpression.h"
 
+#include <QVarLengthArray>
+
 // Arithmetic on 64-bit integers and doubles: "add", "multiply", "divide", "negate".
 
 class CFunctionAdd : public CFunctionNoObjectParameters
@@ -18,8 +20,10 @@ public:
 
 protected:
     // The values of all parameters, with the kind decided from them. Every evaluation
-    // starts from UnknownType, so its result type depends on its own values only.
-    QVariantList collectValues() const;
+    // starts from UnknownType, so its result type depends on its own values only. Kept off
+    // the heap for the usual few parameters.
+    using Values = QVarLengthArray<QVariant, 4>;
+    Values collectValues() const;
 
     mutable QMetaType::Type m_numericKind = QMetaType::UnknownType;
 };
