@@ -11,6 +11,7 @@ import json
 import sys
 
 results = {}
+counters = {}
 for path in sys.argv[1:]:
     try:
         with open(path) as f:
@@ -30,6 +31,8 @@ for path in sys.argv[1:]:
             items = round(b["items_per_second"] * basis * scale / 1e9)
             per = b["real_time"] * scale / items if items else per
         results[name] = per
+        if "failed_writers" in b:
+            counters[name] = int(b["failed_writers"])
 
 
 def fmt(ns):
@@ -102,3 +105,5 @@ for q, text in enumerate(queries):
     print("path %-32s 10k->100k: winsteps %s, pugixml %s" % (text, ratio(b, a), ratio(pb, pa)))
 if "BM_Registry_Write" in results:
     print("registry: %.0f durable value writes per second" % (1e9 / results["BM_Registry_Write"]))
+if "BM_Registry_FourWriters" in counters:
+    print("registry: 4 concurrent writer processes, %d failed" % counters["BM_Registry_FourWriters"])
