@@ -35,6 +35,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <algorithm>
 #include <iostream>
 #include <map>
 #include <memory>
@@ -514,6 +515,41 @@ void BM_Registry_FourWriters(benchmark::State& state)
     state.SetItemsProcessed(state.iterations() * 4 * perWriter);
 }
 
+// A writer killed with SIGKILL in the middle of its writes: every write it saw succeed must
+// be found afterwards. Reports the writes confirmed and the ones lost (0 when durable).
+void BM_Registry_KillNine(benchmark::State& state)
+{
+    const QString folder = QString::fromStdString(wp::currentMachineFolder());
+    std::uint32_t confirmed = 0, stored = 0;
+    for (auto _ : state) {
+        QProcess writer;
+        writer.start(helperProgram, {folder, QStringLiteral("Killed"), QStringLiteral("0")});
+        writer.waitForStarted();
+        // Let it get well into its writes, then kill it.
+        while (writer.bytesAvailable() < 200 && writer.state() == QProcess::Running)
+            writer.waitForReadyRead(1000);
+        writer.kill();
+        writer.waitForFinished();
+        const QList<QByteArray> lines = writer.readAllStandardOutput().split('\n');
+        for (const QByteArray& line : lines)
+            if (!line.isEmpty())
+                confirmed = std::max(confirmed, std::uint32_t(line.toUInt()));
+        wp::Platform& machine = wp::current();
+        wp::HKEY key = 0;
+        std::uint32_t type = 0, size = 4;
+        stored = 0;
+        if (machine.regOpenKeyEx(wp::HKEY_LOCAL_MACHINE, "SOFTWARE\\Bench\\WriterKilled", wp::KEY_READ, &key)
+            == wp::ERROR_SUCCESS) {
+            machine.regQueryValueEx(key, "counter", &type, reinterpret_cast<std::uint8_t*>(&stored), &size);
+            machine.regCloseKey(key);
+        }
+    }
+    state.counters["confirmed"] = confirmed;
+    state.counters["lost"] = confirmed > stored ? confirmed - stored : 0;
+    if (confirmed == 0)
+        state.SkipWithError("the writer confirmed no write");
+}
+
 } // namespace
 
 BENCHMARK(BM_Transition_TracedDevNull)->Unit(benchmark::kMillisecond);
@@ -535,6 +571,7 @@ BENCHMARK(BM_Trace_ClogOnce_Floor);
 BENCHMARK(BM_LoadWizard)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Registry_Write)->UseRealTime();
 BENCHMARK(BM_Registry_Read);
+BENCHMARK(BM_Registry_KillNine)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Registry_FourWriters)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 
 int main(int argc, char** argv)

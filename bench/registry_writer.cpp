@@ -3,6 +3,9 @@
 // number of failed writes (0: all stored).
 //
 //   bench_registry_writer FOLDER WRITER COUNT
+//
+// COUNT 0: writes the value "counter" with 1, 2, 3, ... until it is killed, printing each
+// number on stdout once its write has returned success.
 
 #include "platform/machine.h"
 #include "platform/platform.h"
@@ -34,6 +37,15 @@ int main(int argc, char** argv)
         return 102;
     }
     const int count = std::atoi(argv[3]);
+    if (count == 0) {
+        for (std::uint32_t i = 1;; ++i) {
+            if (machine.regSetValueEx(key, "counter", wp::REG_DWORD, reinterpret_cast<const std::uint8_t*>(&i), 4)
+                != wp::ERROR_SUCCESS)
+                return 1;
+            std::printf("%u\n", i);
+            std::fflush(stdout);
+        }
+    }
     int failures = 0;
     for (int i = 0; i < count; ++i) {
         const std::uint32_t data = std::uint32_t(i);

@@ -8,6 +8,7 @@ load, per registry value. "peer/ws" above 1 means winsteps is faster; "ws/floor"
 winsteps stays above the floor.
 """
 import json
+import re
 import sys
 
 results = {}
@@ -22,7 +23,7 @@ for path in sys.argv[1:]:
         if b.get("error_occurred"):
             continue
         real = "/real_time" in b["name"]
-        name = b["name"].replace("/real_time", "").replace("/iterations:3", "")
+        name = re.sub(r"/iterations:\d+", "", b["name"].replace("/real_time", ""))
         scale = {"ns": 1, "us": 1e3, "ms": 1e6, "s": 1e9}[b.get("time_unit", "ns")]
         per = b["real_time"] * scale
         if b.get("items_per_second", 0) > 0:
@@ -33,6 +34,8 @@ for path in sys.argv[1:]:
         results[name] = per
         if "failed_writers" in b:
             counters[name] = int(b["failed_writers"])
+        if "lost" in b:
+            counters[name] = (int(b["confirmed"]), int(b["lost"]))
 
 
 def fmt(ns):
@@ -107,3 +110,6 @@ if "BM_Registry_Write" in results:
     print("registry: %.0f durable value writes per second" % (1e9 / results["BM_Registry_Write"]))
 if "BM_Registry_FourWriters" in counters:
     print("registry: 4 concurrent writer processes, %d failed" % counters["BM_Registry_FourWriters"])
+if "BM_Registry_KillNine" in counters:
+    confirmed, lost = counters["BM_Registry_KillNine"]
+    print("registry: writer killed with SIGKILL after %d confirmed writes, %d lost" % (confirmed, lost))
