@@ -1,5 +1,6 @@
 #include "cwizardrunner.h"
 
+#include "actions/cthreadedaction.h"
 #include "cfsm.h"
 #include "debug/debugoutput.h"
 #include "framework/ctransition.h"
@@ -7,7 +8,37 @@
 #include <QEventLoop>
 #include <QTimer>
 
+#include <atomic>
+#include <mutex>
+
 namespace winsteps::host {
+
+namespace {
+
+std::atomic<QtMessageHandler> previousHandler{nullptr};
+
+// The lines that action workers write through the toolkit's debug messages go where the
+// toolkit sends them on Windows: to the debugger channel, beside the traces (and so through
+// the trace sink, which keeps a terminal's progress line intact).
+void routeThreadMessages(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    if (context.category && qstrcmp(context.category, CThreadedAction::threadLogCategory) == 0) {
+        std::lock_guard<std::mutex> lock(winsteps::debugMutex());
+        winsteps::debugOutput(QString(message + QLatin1Char('\n')).toStdString());
+        return;
+    }
+    if (const QtMessageHandler previous = previousHandler.load())
+        previous(type, context, message);
+}
+
+// Routes those lines while a run goes on.
+struct ThreadMessageRoute
+{
+    ThreadMessageRoute() { previousHandler = qInstallMessageHandler(routeThreadMessages); }
+    ~ThreadMessageRoute() { qInstallMessageHandler(previousHandler.load()); }
+};
+
+} // namespace
 
 CWizardRunner::CWizardRunner(CFsm* fsm, QObject* parent)
     : QObject(parent)
@@ -20,6 +51,17 @@ void CWizardRunner::onStateFinished(CState* state, const QString& event)
     m_steps.append({state->objectName(), state->type(), event});
     m_finalState = state->objectName();
     m_finalEvent = event;
+}
+
+void CWizardRunner::traceProgress(CState* state, int percent)
+{
+    // Between entering (0) and leaving (100), so that states without progress add nothing.
+    if (percent <= 0 || percent >= 100 || (state == m_lastProgressState && percent == m_lastProgress))
+        return;
+    m_lastProgressState = state;
+    m_lastProgress = percent;
+    winsteps::trace(winsteps::module::app, QLatin1String("--- State ") + state->objectName() + QLatin1String(": progress ")
+                                               + QString::number(percent) + QLatin1String("%\n"));
 }
 
 int CWizardRunner::run()
@@ -39,6 +81,7 @@ int CWizardRunner::run()
     });
     connections << connect(m_fsm, &CFsm::stateProgress, this, [this](CState* state, int percent) {
         Q_EMIT progressChanged(state->objectName(), state->type(), percent);
+        traceProgress(state, percent);
     });
     connections << connect(m_fsm, &CState::finished, &loop, [&loop](CState*, CTransition* transition) {
         // The machine has no transitions of its own; a back transition made for it is ours to drop.
@@ -58,6 +101,9 @@ int CWizardRunner::run()
         loop.quit();
     });
 
+    const ThreadMessageRoute route;
+    m_lastProgressState = nullptr;
+    m_lastProgress = -1;
     if (m_timeout > 0)
         timer.start(m_timeout);
     m_fsm->execute();

@@ -53,6 +53,8 @@ Q_SIGNALS:
 
 private:
     void onStateFinished(CState* state, const QString& event);
+    // Traces a state's progress while it works ("--- State NAME: progress N%").
+    void traceProgress(CState* state, int percent);
 
     CFsm* m_fsm;
     int m_timeout = 0;
@@ -60,6 +62,8 @@ private:
     QString m_finalState;
     QString m_finalEvent;
     bool m_timedOut = false;
+    CState* m_lastProgressState = nullptr;
+    int m_lastProgress = -1;
 };
 
 } // namespace winsteps::host

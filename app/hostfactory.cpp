@@ -1,5 +1,6 @@
 #include "hostfactory.h"
 
+#include "cactionstates.h"
 #include "cnoopstate.h"
 #include "framework/cstatefactory.h"
 
@@ -10,6 +11,8 @@ CStateFactory* createHostFactory()
     auto* factory = new CStateFactory(QStringLiteral("host"));
     // The host's state types, one registration per type.
     factory->registerState(QStringLiteral("noop"), &CStateFactory::creator<CNoopState>);
+    factory->registerState(QStringLiteral("startApp"), &CStateFactory::creator<CStartAppState>);
+    factory->registerState(QStringLiteral("copyFiles"), &CStateFactory::creator<CCopyFilesState>);
     return factory;
 }
 

@@ -460,7 +460,8 @@ private Q_SLOTS:
     {
         const Run text = winsteps({"types"}, false);
         QCOMPARE(text.exitCode, 0);
-        QVERIFY2(text.out.contains("factory \"host\"\n  noop (CNoopState)\n    events:   finished\n"), qPrintable(text.out));
+        QVERIFY2(text.out.contains("factory \"host\"\n"), qPrintable(text.out));
+        QVERIFY2(text.out.contains("\n  noop (CNoopState)\n    events:   finished\n"), qPrintable(text.out));
         QVERIFY(text.out.contains("factory \"win\""));
 
         const Run json = winsteps({"types", "--json"}, false);
@@ -469,7 +470,11 @@ private Q_SLOTS:
         QCOMPARE(factories.size(), 2);
         QCOMPARE(factories[0]["name"].toString(), QStringLiteral("host"));
         QCOMPARE(factories[1]["name"].toString(), QStringLiteral("win"));
-        const QJsonObject noop = factories[0]["types"][0].toObject();
+        QJsonObject noop;
+        for (const QJsonValue& type : factories[0]["types"].toArray()) {
+            if (type["type"].toString() == QLatin1String("noop"))
+                noop = type.toObject();
+        }
         QCOMPARE(noop["type"].toString(), QStringLiteral("noop"));
         QCOMPARE(noop["events"].toArray(), QJsonArray{"finished"});
         QCOMPARE(noop["required"].toArray(), QJsonArray());

@@ -1,0 +1,172 @@
+#include "actions/cthreadedaction.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <QLoggingCategory>
+#include <QThread>
+
+#include <utility>
+
+namespace {
+
+Q_LOGGING_CATEGORY(threadLog, CThreadedAction::threadLogCategory)
+
+// A finished or progress event of one run of the worker.
+class ActionEvent : public QEvent
+{
+public:
+    ActionEvent(int type, int run, int progress = 0)
+        : QEvent(static_cast<QEvent::Type>(type))
+        , run(run)
+        , progress(progress)
+    {
+    }
+    const int run;
+    const int progress;
+};
+
+} // namespace
+
+class CThreadedAction::Worker : public QThread
+{
+public:
+    Worker(CThreadedAction* action)
+        : QThread(action)
+        , m_action(action)
+    {
+    }
+
+protected:
+    void run() override { m_action->runWorker(m_action->m_workerRun); }
+
+private:
+    CThreadedAction* m_action;
+};
+
+CThreadedAction::CThreadedAction(QObject* parent, const char* name)
+    : CAsyncAction(parent, name)
+    , m_worker(new Worker(this))
+{
+}
+
+CThreadedAction::CThreadedAction(QObject* parent, const char* name, const QDomNode& element)
+    : CAsyncAction(parent, name, element)
+    , m_worker(new Worker(this))
+{
+}
+
+CThreadedAction::~CThreadedAction()
+{
+    stopAndWait();
+}
+
+void CThreadedAction::start()
+{
+    if (m_worker->isRunning() && !m_stopRequested)
+        return;
+    // A stopped run checks for the stop at least every 100 ms; joined, it leaves nothing.
+    joinWorker();
+    m_pendingProperties.clear();
+    m_stopped = false;
+    m_stopRequested = false;
+    m_workerRun = ++m_run;
+    m_worker->start();
+}
+
+void CThreadedAction::stop()
+{
+    m_stopped = true;
+    {
+        std::lock_guard<std::mutex> lock(m_pauseMutex);
+        m_stopRequested = true;
+    }
+    m_pauseWake.notify_all();
+    m_worker->requestInterruption();
+}
+
+void CThreadedAction::stopAndWait()
+{
+    // Called from destructors, where only this class's stop() is safe to run.
+    CThreadedAction::stop();
+    joinWorker();
+}
+
+void CThreadedAction::joinWorker()
+{
+    m_worker->wait();
+    // The worker's last step is under this lock: taking it makes everything the worker did
+    // visible here in a way that thread checkers see too.
+    std::lock_guard<std::mutex> lock(m_pauseMutex);
+}
+
+bool CThreadedAction::isWorkerRunning() const
+{
+    return m_worker->isRunning();
+}
+
+bool CThreadedAction::isStopRequested() const
+{
+    return m_stopRequested;
+}
+
+bool CThreadedAction::pause(int milliseconds)
+{
+    std::unique_lock<std::mutex> lock(m_pauseMutex);
+    return !m_pauseWake.wait_for(lock, std::chrono::milliseconds(qMax(0, milliseconds)),
+                                 [this] { return m_stopRequested.load(); });
+}
+
+void CThreadedAction::setResultProperty(const QString& name, const QVariant& value)
+{
+    if (QThread::currentThread() == thread())
+        setProperty(name, value);
+    else
+        m_pendingProperties.append({name, value});
+}
+
+void CThreadedAction::setProgress(int value)
+{
+    const int maximum = maxProgress();
+    const int progress = value > maximum ? maximum : value;
+    storeProgress(progress);
+    if (QThread::currentThread() == thread()) {
+        if (!m_stopped)
+            Q_EMIT actionProgress(progress, maximum);
+        return;
+    }
+    QCoreApplication::postEvent(this, new ActionEvent(ProgressEventType, m_workerRun, progress));
+}
+
+void CThreadedAction::runWorker(int run)
+{
+    qCDebug(threadLog).noquote() << QStringLiteral("[THREAD] Action = %1.").arg(objectName());
+    qCDebug(threadLog).noquote() << QStringLiteral("[THREAD] ThreadId = %1.")
+                                        .arg(quintptr(QThread::currentThreadId()));
+    const int code = execute();
+    std::lock_guard<std::mutex> lock(m_pauseMutex);
+    setResult(code);
+    QCoreApplication::postEvent(this, new ActionEvent(FinishedEventType, run));
+}
+
+bool CThreadedAction::event(QEvent* e)
+{
+    const int type = int(e->type());
+    if (type != FinishedEventType && type != ProgressEventType)
+        return CAsyncAction::event(e);
+    const auto* actionEvent = dynamic_cast<ActionEvent*>(e);
+    if (!actionEvent)
+        return CAsyncAction::event(e);
+    // A stopped run, or one that a newer run replaced, has nothing more to say.
+    if (m_stopped || actionEvent->run != m_run)
+        return true;
+    if (type == FinishedEventType) {
+        joinWorker();
+        const auto pending = std::exchange(m_pendingProperties, {});
+        for (const auto& property : pending)
+            setProperty(property.first, property.second);
+        Q_EMIT actionFinished(result());
+    } else {
+        Q_EMIT actionProgress(actionEvent->progress, maxProgress());
+    }
+    return true;
+}

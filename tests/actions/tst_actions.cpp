@@ -1,0 +1,835 @@
+// Actions and action states: progress, finishing, stopping, property fall-back; the
+// start-application and copy-files actions; the sample wizard run end to end.
+
+#include "actions/cactioncopyfiles.h"
+#include "actions/cactionstartapp.h"
+#include "actions/cactionstate.h"
+#include "actions/cprocess.h"
+#include "debug/debugoutput.h"
+#include "platform/emulated/emulatedprocess.h"
+#include "platform/platform.h"
+
+#include <QDomDocument>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLoggingCategory>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QtTest>
+
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+
+#include <atomic>
+#include <fcntl.h>
+#include <mutex>
+#include <unistd.h>
+
+namespace platform = winsteps::platform;
+
+namespace {
+
+// A synchronous action that finishes with a given result and event.
+class CFixedAction : public CAction
+{
+public:
+    using CAction::CAction;
+    int execute() override
+    {
+        setResultEvent(event);
+        return code;
+    }
+    int code = 4;
+    QString event;
+};
+
+// A threaded action whose worker sets some progress and then, if asked, works until stopped.
+class CWorkAction : public CThreadedAction
+{
+public:
+    using CThreadedAction::CThreadedAction;
+    ~CWorkAction() override { stopAndWait(); }
+    int execute() override
+    {
+        workerThread = QThread::currentThread();
+        for (int step = 1; step <= steps; ++step)
+            setProgress(step);
+        working = true;
+        while (untilStopped && pause(1000)) {
+        }
+        setResultEvent(QStringLiteral("success"));
+        return code;
+    }
+    // Set by the test while a stopped worker may still be ending.
+    std::atomic<int> steps{0};
+    std::atomic<bool> untilStopped{false};
+    std::atomic<int> code{0};
+    std::atomic<bool> working{false};
+    QThread* workerThread = nullptr;
+};
+
+// Copies from a pipe instead of each listed file (pipes are not listed: they are no plain files).
+class CStreamCopy : public CActionCopyFiles
+{
+public:
+    CStreamCopy(QObject* parent, const QString& stream)
+        : CActionCopyFiles(parent, "stream")
+        , m_stream(stream)
+    {
+    }
+    ~CStreamCopy() override { stopAndWait(); }
+    int copyFile(const QString&, const QString& destinationPath) override
+    {
+        return CActionCopyFiles::copyFile(m_stream, destinationPath);
+    }
+
+private:
+    QString m_stream;
+};
+
+class CTestState : public CActionState
+{
+public:
+    CTestState(const char* name = "work")
+        : CActionState(nullptr, name, QDomNode())
+    {
+    }
+};
+
+class TraceCapture : public winsteps::TraceSink
+{
+public:
+    TraceCapture() { winsteps::setTraceSink(this); }
+    ~TraceCapture() override { winsteps::setTraceSink(nullptr); }
+    void write(const std::string& piece) override
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        text += piece;
+    }
+    bool contains(const QString& line)
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        return QString::fromStdString(text).contains(line);
+    }
+    std::mutex mutex;
+    std::string text;
+};
+
+QList<QPair<int, int>> progressOf(const QSignalSpy& spy)
+{
+    QList<QPair<int, int>> list;
+    for (const QList<QVariant>& call : spy)
+        list << qMakePair(call.at(0).toInt(), call.at(1).toInt());
+    return list;
+}
+
+QDomElement parse(const QString& xml)
+{
+    static QDomDocument document; // kept alive for the elements handed out
+    document.setContent(xml);
+    return document.documentElement();
+}
+
+void writeFile(const QString& path, const QByteArray& content)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(content);
+}
+
+// Bytes waiting in a pipe.
+int pending(int fd)
+{
+    int bytes = -1;
+    return ::ioctl(fd, FIONREAD, &bytes) == 0 ? bytes : -1;
+}
+
+// Emulated programs (the exit tool) whose names no other test process uses.
+QString task()
+{
+    return QStringLiteral("task%1.exe").arg(QCoreApplication::applicationPid());
+}
+
+QString other()
+{
+    return QStringLiteral("other%1.exe").arg(QCoreApplication::applicationPid());
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+} // namespace
+
+class TstActions : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+
+    void timerSequence();
+    void setProgress_data();
+    void setProgress();
+    void synchronousAndThreadedFinish();
+    void workerProgressArrivesOnTheEventThread();
+    void propertyFallBack_data();
+    void propertyFallBack();
+    void readProperties();
+    void percent_data();
+    void percent();
+    void stateLeavesByTheActionsEvent();
+    void lateFinishDoesNotReachTheState();
+    void stopEndsTheWorkerAndSilencesIt();
+    void restartAfterStop();
+    void startStopCycles();
+
+    void startApp_data();
+    void startApp();
+    void startAppWaitsForRunningInstance();
+    void startAppUndo_data();
+    void startAppUndo();
+    void startAppStopDuringWait();
+    void startAppRunsTwiceWithTheSameArguments();
+
+    void copyMasks_data();
+    void copyMasks();
+    void copyOrders();
+    void copyCreatesDirectoriesInChunks();
+    void copyReadOnlyDestination();
+    void copyMissingSourceAndBadDestination();
+    void copyStopInTheMiddleOfAFile();
+
+    void sampleWizard();
+
+private:
+    // Runs a state until it has left; returns its exit event.
+    QString runState(CActionState& state, int timeout = 15000);
+    QTemporaryDir m_dir;
+    QString m_source;
+};
+
+void TstActions::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    qputenv(platform::emulated::toolHostVariable, WINSTEPS_EXE);
+    const QString profile = m_dir.filePath(QStringLiteral("profile.json"));
+    writeFile(profile, QStringLiteral(R"({"inherits": "winxp-sp2", "tools": {"%1": "exit", "%2": "exit"}})")
+                           .arg(task(), other())
+                           .toUtf8());
+    std::string error;
+    QVERIFY2(platform::openMachine(profile.toStdString(), m_dir.filePath(QStringLiteral("machine")).toStdString(), &error),
+             error.c_str());
+    // The workers' two start lines would fill the test log.
+    QLoggingCategory::setFilterRules(QStringLiteral("winsteps.thread.debug=false"));
+}
+
+void TstActions::init()
+{
+    static int count = 0;
+    m_source = m_dir.filePath(QStringLiteral("copy%1").arg(++count));
+}
+
+QString TstActions::runState(CActionState& state, int timeout)
+{
+    QSignalSpy finished(&state, &CState::finished);
+    state.execute();
+    if (!finished.count() && !finished.wait(timeout))
+        return QStringLiteral("<still running>");
+    return state.exitEvent();
+}
+
+void TstActions::timerSequence()
+{
+    CWorkAction action(nullptr, "timer");
+    QSignalSpy progress(&action, &CAction::actionProgress);
+    action.startProgressTimer();
+    action.startProgressTimer(); // twice: still one step per tick
+    QCOMPARE(action.progressTimer()->interval(), 1000);
+    QVERIFY(action.progressTimer()->isActive());
+    QTRY_COMPARE_WITH_TIMEOUT(progress.count(), 1, 2500);
+    QCOMPARE(progress.at(0), (QVariantList{1, 5}));
+    action.stopProgressTimer();
+    QVERIFY(!action.progressTimer()->isActive());
+    // The ticks that follow, without waiting a second for each.
+    for (int tick = 0; tick < 5; ++tick)
+        action.progressTimerSlot();
+    QCOMPARE(progressOf(progress), (QList<QPair<int, int>>{{1, 5}, {2, 5}, {3, 5}, {4, 5}, {5, 5}, {5, 5}}));
+}
+
+void TstActions::setProgress_data()
+{
+    QTest::addColumn<int>("maximum");
+    QTest::addColumn<int>("value");
+    QTest::addColumn<int>("published");
+
+    QTest::newRow("above the maximum") << 5 << 7 << 5;
+    QTest::newRow("negative: no lower bound") << 5 << -3 << -3;
+    QTest::newRow("within") << 5 << 3 << 3;
+    QTest::newRow("maximum 0") << 0 << 1 << 0;
+}
+
+void TstActions::setProgress()
+{
+    QFETCH(int, maximum);
+    QFETCH(int, value);
+    QFETCH(int, published);
+
+    CFixedAction action(nullptr, "progress");
+    action.setMaxProgress(maximum);
+    QSignalSpy progress(&action, &CAction::actionProgress);
+    action.setProgress(value);
+    QCOMPARE(progressOf(progress), (QList<QPair<int, int>>{{published, maximum}}));
+    // Steps below 1 change nothing and say nothing.
+    action.stepProgress(0);
+    action.stepProgress(-1);
+    QCOMPARE(progress.count(), 1);
+    QCOMPARE(action.progress(), published);
+}
+
+void TstActions::synchronousAndThreadedFinish()
+{
+    CFixedAction sync(nullptr, "sync");
+    QSignalSpy syncFinished(&sync, &CAction::actionFinished);
+    sync.start();
+    QCOMPARE(syncFinished.count(), 1); // before start() returned
+    QCOMPARE(syncFinished.at(0).at(0).toInt(), 4);
+
+    CWorkAction threaded(nullptr, "threaded");
+    threaded.code = 3;
+    QThread* emittedOn = nullptr;
+    connect(&threaded, &CAction::actionFinished, this, [&emittedOn] { emittedOn = QThread::currentThread(); },
+            Qt::DirectConnection);
+    QSignalSpy finished(&threaded, &CAction::actionFinished);
+    threaded.start();
+    QCOMPARE(finished.count(), 0);
+    while (threaded.isWorkerRunning()) // without running the event loop
+        QThread::yieldCurrentThread();
+    QCOMPARE(finished.count(), 0); // only once the event loop has delivered the event
+    QTRY_COMPARE(finished.count(), 1);
+    QCOMPARE(finished.at(0).at(0).toInt(), 3);
+    QCOMPARE(emittedOn, QThread::currentThread());
+    QVERIFY(threaded.workerThread != QThread::currentThread());
+}
+
+void TstActions::workerProgressArrivesOnTheEventThread()
+{
+    CWorkAction action(nullptr, "steps");
+    action.steps = 3;
+    QSignalSpy progress(&action, &CAction::actionProgress);
+    QSignalSpy finished(&action, &CAction::actionFinished);
+    action.start();
+    QTRY_COMPARE(finished.count(), 1);
+    QCOMPARE(progressOf(progress), (QList<QPair<int, int>>{{1, 5}, {2, 5}, {3, 5}}));
+}
+
+void TstActions::propertyFallBack_data()
+{
+    QTest::addColumn<QString>("onState");
+    QTest::addColumn<QString>("onAction");
+    QTest::addColumn<QString>("seenByState");
+    QTest::addColumn<QString>("seenByAction");
+
+    QTest::newRow("state only") << "s" << "" << "s" << "s";
+    QTest::newRow("action only") << "" << "a" << "a" << "a";
+    QTest::newRow("both: each its own") << "s" << "a" << "s" << "a";
+    QTest::newRow("neither") << "" << "" << "" << "";
+}
+
+void TstActions::propertyFallBack()
+{
+    QFETCH(QString, onState);
+    QFETCH(QString, onAction);
+    QFETCH(QString, seenByState);
+    QFETCH(QString, seenByAction);
+
+    CTestState state;
+    auto* action = new CFixedAction(&state, "action");
+    state.setAction(action);
+    if (!onState.isEmpty())
+        state.setProperty(QStringLiteral("x"), onState);
+    if (!onAction.isEmpty())
+        action->setProperty(QStringLiteral("x"), onAction);
+    // Neither side sends a question back to the other: no endless loop when nobody has it.
+    QCOMPARE(state.property(QStringLiteral("x")).toString(), seenByState);
+    QCOMPARE(action->property(QStringLiteral("x")).toString(), seenByAction);
+    QCOMPARE(state.hasProperty(QStringLiteral("x")), !seenByState.isEmpty());
+    QCOMPARE(action->exists(QStringLiteral("x")), !seenByAction.isEmpty());
+    QCOMPARE(state.propertyNames().contains(QStringLiteral("x")), !seenByState.isEmpty());
+}
+
+void TstActions::readProperties()
+{
+    // On the emulated Windows XP SP2: "winxp+" applies, "win9x" does not.
+    const QDomElement element = parse(QStringLiteral(R"(
+        <action>
+          <property key="direct" value="1"/>
+          <SYSTEM type="common"><property key="common" value="2"/></SYSTEM>
+          <system type="WinXP+"><property key="xp" value="3"/></system>
+          <system type="win9x"><property key="nine" value="4"/></system>
+          <group><property key="nested" value="5"/></group>
+        </action>)"));
+    TraceCapture trace;
+    CFixedAction action(nullptr, nullptr, element);
+    QVERIFY(trace.contains(QStringLiteral("Create action \"_unnamed_\"\n")));
+    action.setObjectName(QStringLiteral("named"));
+    action.readProperties(element);
+    QVERIFY(trace.contains(QStringLiteral("Set property for action \"named\": key = \"xp\" value = \"3\"\n")));
+    QCOMPARE(action.dataFields().keys(), (QStringList{"common", "direct", "xp"}));
+}
+
+void TstActions::percent_data()
+{
+    QTest::addColumn<int>("progress");
+    QTest::addColumn<int>("maximum");
+    QTest::addColumn<int>("percent");
+
+    QTest::newRow("3 of 5") << 3 << 5 << 60;
+    QTest::newRow("1 of 3, cut toward zero") << 1 << 3 << 33;
+    QTest::newRow("done") << 10 << 10 << 100;
+    QTest::newRow("maximum 0") << 0 << 0 << 0;
+}
+
+void TstActions::percent()
+{
+    QFETCH(int, progress);
+    QFETCH(int, maximum);
+    QFETCH(int, percent);
+
+    CTestState state;
+    QSignalSpy spy(&state, &CState::progress);
+    state.slot_actionProgress(progress, maximum);
+    QCOMPARE(spy.count(), 1);
+    QCOMPARE(spy.at(0).at(0).toInt(), percent);
+    QCOMPARE(state.percent(), percent);
+}
+
+void TstActions::stateLeavesByTheActionsEvent()
+{
+    CTestState state;
+    auto* action = new CFixedAction(&state, "action");
+    state.setAction(action);
+    TraceCapture trace;
+    QCOMPARE(runState(state), QString()); // an empty result event: an empty exit event
+    QVERIFY(trace.contains(QStringLiteral("--- State work: actionFinished - result = 4\n")));
+    action->event = QStringLiteral("success");
+    QCOMPARE(runState(state), QStringLiteral("success"));
+}
+
+void TstActions::lateFinishDoesNotReachTheState()
+{
+    CTestState state;
+    auto* action = new CWorkAction(&state, "action");
+    state.setAction(action);
+    QCOMPARE(runState(state), QStringLiteral("success"));
+    QSignalSpy finished(&state, &CState::finished);
+    Q_EMIT action->actionFinished(0);
+    Q_EMIT action->actionProgress(1, 5);
+    QCoreApplication::sendPostedEvents();
+    QCOMPARE(finished.count(), 0);
+    QCOMPARE(state.percent(), 0);
+}
+
+void TstActions::stopEndsTheWorkerAndSilencesIt()
+{
+    CWorkAction action(nullptr, "long");
+    action.untilStopped = true;
+    action.steps = 2;
+    action.start();
+    QTRY_VERIFY(action.working);
+    action.stop();
+    QSignalSpy finished(&action, &CAction::actionFinished);
+    QSignalSpy progress(&action, &CAction::actionProgress);
+    QTRY_VERIFY_WITH_TIMEOUT(!action.isWorkerRunning(), 1000);
+    QCoreApplication::sendPostedEvents(); // the worker's progress and finished events
+    QCOMPARE(finished.count(), 0);
+    QCOMPARE(progress.count(), 0);
+}
+
+void TstActions::restartAfterStop()
+{
+    CWorkAction action(nullptr, "again");
+    action.untilStopped = true;
+    QSignalSpy finished(&action, &CAction::actionFinished);
+    action.start();
+    QTRY_VERIFY(action.working);
+    action.stop();
+    action.untilStopped = false;
+    action.code = 8;
+    action.start(); // waits for the stopped run, then runs anew
+    QTRY_COMPARE(finished.count(), 1);
+    QCoreApplication::sendPostedEvents();
+    QCOMPARE(finished.count(), 1);
+    QCOMPARE(finished.at(0).at(0).toInt(), 8);
+}
+
+void TstActions::startStopCycles()
+{
+    for (int cycle = 0; cycle < 1000; ++cycle) {
+        auto* action = new CWorkAction(nullptr, "cycle");
+        action->untilStopped = cycle % 2 == 0;
+        action->steps = cycle % 3;
+        action->start();
+        action->stop();
+        if (cycle % 5 == 0)
+            QCoreApplication::sendPostedEvents();
+        delete action; // waits for the worker
+    }
+    QCoreApplication::sendPostedEvents();
+}
+
+void TstActions::startApp_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("timeout");
+    QTest::addColumn<int>("result");
+    QTest::addColumn<QVariant>("returnCode");
+    QTest::addColumn<QList<int>>("progress");
+    QTest::addColumn<QString>("traced");
+
+    // The task program waits SECONDS, then exits with CODE.
+    QTest::newRow("ends within the time-out")
+        << task() << QStringList{"3", "2.2"} << "10" << 0 << QVariant(3LL) << QList<int>{1, 2}
+        << "Process finished, return code = 3\n";
+    QTest::newRow("time-out") << task() << QStringList{"0", "30"} << "1" << 2 << QVariant() << QList<int>{1}
+                              << "Process timeout\n";
+    QTest::newRow("no wait") << task() << QStringList{"0", "30"} << "0" << 0 << QVariant() << QList<int>{}
+                             << "startProcess() start success\n";
+    QTest::newRow("below -1: timed out at once")
+        << task() << QStringList{"0", "30"} << "-2" << 2 << QVariant() << QList<int>{} << "Process timeout\n";
+    QTest::newRow("no limit") << task() << QStringList{"7", "0.2"} << "-1" << 0 << QVariant(7LL) << QList<int>{}
+                              << "Process finished, return code = 7\n";
+    QTest::newRow("cannot start") << "/no/such/program" << QStringList() << "5" << 1 << QVariant() << QList<int>{}
+                                  << "startProcess() start failed\n";
+}
+
+void TstActions::startApp()
+{
+    QFETCH(QString, command);
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, timeout);
+    QFETCH(int, result);
+    QFETCH(QVariant, returnCode);
+    QFETCH(QList<int>, progress);
+    QFETCH(QString, traced);
+
+    TraceCapture trace;
+    CTestState state("app");
+    auto* action = new CActionStartApp(&state, "app");
+    state.setAction(action);
+    state.setProperty(QStringLiteral("command"), command);
+    state.setProperty(QStringLiteral("argumentList"), arguments);
+    state.setProperty(QStringLiteral("timeout"), timeout);
+    QSignalSpy spy(&state, &CState::progress);
+
+    QCOMPARE(runState(state), result == 0 ? QStringLiteral("success") : QStringLiteral("failed"));
+    QCOMPARE(action->result(), result);
+    QCOMPARE(state.property(QStringLiteral("returnCode")), returnCode);
+    QVERIFY2(trace.contains(traced), trace.text.c_str());
+    // The state's percentages: steps of the time-out (or of 5) while waiting, then 100 on leaving.
+    QList<int> seen;
+    for (const QList<QVariant>& call : spy)
+        seen << call.at(0).toInt();
+    QList<int> expected;
+    const int maximum = timeout.toInt() >= 1 ? timeout.toInt() : 5;
+    for (int step : progress)
+        expected << 100 * step / maximum;
+    QCOMPARE(seen, expected << 100);
+    QCOMPARE(action->property(QStringLiteral("argumentList")).toStringList(), QStringList(command) + arguments);
+    // A program left running after a time-out is not ended by the action: end it here.
+    for (int i = 0; i < 10; ++i) {
+        const platform::ProcessHandlePtr left = CProcess::openProcess(task(), true);
+        if (!left)
+            break;
+        left->terminate(0);
+        left->wait(5000);
+    }
+}
+
+void TstActions::startAppWaitsForRunningInstance()
+{
+    CProcess first;
+    first.setArguments({QStringLiteral("5"), QStringLiteral("1")});
+    QVERIFY(first.start(other()));
+    TraceCapture trace;
+    CTestState state("second");
+    state.setAction(new CActionStartApp(&state, "second"));
+    state.setProperty(QStringLiteral("command"), QString(QStringLiteral("C:\\Tools\\") + other().toUpper()));
+    state.setProperty(QStringLiteral("argumentList"), QStringList{QStringLiteral("9")});
+    state.setProperty(QStringLiteral("timeout"), QStringLiteral("10"));
+    QCOMPARE(runState(state), QStringLiteral("success"));
+    QVERIFY(trace.contains(QStringLiteral("startProcess() process already running\n")));
+    QCOMPARE(state.property(QStringLiteral("returnCode")), QVariant(5LL)); // the first instance's
+}
+
+void TstActions::startAppUndo_data()
+{
+    QTest::addColumn<bool>("running");
+    QTest::addColumn<QString>("timeout");
+    QTest::addColumn<QString>("event");
+    QTest::addColumn<QString>("traced");
+
+    QTest::newRow("stops the running instance") << true << "5" << "success" << "Process finished, return code = 0\n";
+    QTest::newRow("stops without waiting") << true << "0" << "success" << "";
+    QTest::newRow("nothing running") << false << "5" << "failed" << "Process not stopped\n";
+}
+
+void TstActions::startAppUndo()
+{
+    QFETCH(bool, running);
+    QFETCH(QString, timeout);
+    QFETCH(QString, event);
+    QFETCH(QString, traced);
+
+    CProcess instance;
+    instance.setArguments({QStringLiteral("4"), QStringLiteral("30")});
+    if (running)
+        QVERIFY(instance.start(task()));
+    TraceCapture trace;
+    CTestState state("undo");
+    state.setAction(new CActionStartApp(&state, "undo"));
+    state.setProperty(QStringLiteral("command"), task());
+    state.setProperty(QStringLiteral("undo"), QStringLiteral("yes"));
+    state.setProperty(QStringLiteral("timeout"), timeout);
+    QVERIFY2(runState(state) == event, trace.text.c_str());
+    QCOMPARE(state.property(QStringLiteral("returnCode")), QVariant(0LL));
+    QVERIFY2(trace.contains(traced), trace.text.c_str());
+    QTRY_VERIFY(!instance.isRunning());
+}
+
+void TstActions::startAppStopDuringWait()
+{
+    TraceCapture trace;
+    CTestState state("wait");
+    auto* action = new CActionStartApp(&state, "wait");
+    state.setAction(action);
+    state.setProperty(QStringLiteral("command"), task());
+    state.setProperty(QStringLiteral("argumentList"), QStringList{QStringLiteral("0"), QStringLiteral("30")});
+    state.setProperty(QStringLiteral("timeout"), QStringLiteral("-1"));
+    QSignalSpy finished(&state, &CState::finished);
+    state.execute();
+    QSignalSpy progress(action, &CAction::actionProgress);
+    QTRY_VERIFY(trace.contains(QStringLiteral("startProcess() start success\n")));
+    action->stop();
+    QTRY_VERIFY_WITH_TIMEOUT(!action->isWorkerRunning(), 1000);
+    QCoreApplication::sendPostedEvents();
+    QCOMPARE(finished.count(), 0);
+    QCOMPARE(progress.count(), 0);
+    QVERIFY(trace.contains(QStringLiteral("Process wait stopped\n")));
+    const platform::ProcessHandlePtr left = CProcess::openProcess(task(), true);
+    QVERIFY(left); // the program is left running
+    left->terminate(0);
+    QCOMPARE(left->wait(5000), platform::WAIT_OBJECT_0);
+}
+
+void TstActions::startAppRunsTwiceWithTheSameArguments()
+{
+    CTestState state("twice");
+    auto* action = new CActionStartApp(&state, "twice");
+    state.setAction(action);
+    state.setProperty(QStringLiteral("command"), QString(QStringLiteral("%WINSYSDIR%\\") + task()));
+    state.setProperty(QStringLiteral("argumentList"), QStringList{QStringLiteral("%WINDRIVE%")});
+    state.setProperty(QStringLiteral("timeout"), QStringLiteral("5"));
+    std::string system, drive;
+    platform::current().getSystemDirectory(&system);
+    platform::current().getSystemDrive(&drive);
+    const QStringList expanded{QString::fromStdString(system) + QLatin1Char('\\') + task(), QString::fromStdString(drive)};
+    for (int run = 0; run < 2; ++run) {
+        QCOMPARE(runState(state), QStringLiteral("success"));
+        QCOMPARE(state.property(QStringLiteral("returnCode")), QVariant(1LL)); // a drive is no exit code
+        QCOMPARE(action->property(QStringLiteral("argumentList")).toStringList(), expanded);
+    }
+}
+
+void TstActions::copyMasks_data()
+{
+    QTest::addColumn<QString>("order");
+    QTest::addColumn<QStringList>("copied");
+
+    QTest::newRow("one mask, any case") << "%SRC%/*.txt::%DEST%" << QStringList{"a.txt", "B.TXT", "with blank.txt"};
+    QTest::newRow("two masks, first first") << "%SRC%/*.md|*.txt::%DEST%"
+                                            << QStringList{"c.md", "a.txt", "B.TXT", "with blank.txt"};
+    QTest::newRow("exact name with a blank") << "%SRCDIR%/with blank.txt::%DESTDIR%" << QStringList{"with blank.txt"};
+    QTest::newRow("missing exact name") << "%SOURCE%/missing.txt::%DEST%" << QStringList();
+    QTest::newRow("empty masks") << "%SOURCEDIR%/|::%DEST%" << QStringList();
+}
+
+void TstActions::copyMasks()
+{
+    QFETCH(QString, order);
+    QFETCH(QStringList, copied);
+
+    for (const char* name : {"a.txt", "B.TXT", "c.md", "d.log", "with blank.txt"})
+        writeFile(m_source + QLatin1Char('/') + QLatin1String(name), name);
+    TraceCapture trace;
+    CTestState state("masks");
+    state.setAction(new CActionCopyFiles(&state, "masks"));
+    const QString destination = m_source + QStringLiteral("-out");
+    state.setProperty(QStringLiteral("srcDir"), QString(m_source + QLatin1Char('/')));
+    state.setProperty(QStringLiteral("destDir"), destination);
+    state.setProperty(QStringLiteral("copyFile1"), order);
+    QCOMPARE(runState(state), QStringLiteral("success"));
+    for (qsizetype i = 0; i < copied.size(); ++i) {
+        const QString line = QStringLiteral("Add file #%1 to list. From: %2/%3 - to: %4/%3\n")
+                                 .arg(i + 1).arg(m_source, copied.at(i), destination);
+        QVERIFY2(trace.contains(line), qPrintable(line));
+        QCOMPARE(readFile(destination + QLatin1Char('/') + copied.at(i)), copied.at(i).toUtf8());
+    }
+    QCOMPARE(QDir(destination).entryList(QDir::Files).size(), copied.size());
+}
+
+void TstActions::copyOrders()
+{
+    writeFile(m_source + QStringLiteral("/one.txt"), "1");
+    CTestState state("orders");
+    auto* action = new CActionCopyFiles(&state, "orders");
+    state.setAction(action);
+    state.setProperty(QStringLiteral("copyFile1"), QString(m_source + QStringLiteral("/one.txt"))); // no "::": nothing
+    state.setProperty(QStringLiteral("copyFile2"), QString(m_source + QStringLiteral("/one.txt::") + m_source + QStringLiteral("/two")));
+    state.setProperty(QStringLiteral("copyFile4"), QString(m_source + QStringLiteral("/one.txt::") + m_source + QStringLiteral("/four")));
+    action->resetProgress();
+    QCOMPARE(action->files().size(), 1);
+    QCOMPARE(action->files().value(1).second, m_source + QStringLiteral("/two/one.txt"));
+    QCOMPARE(action->maxProgress(), 1);
+    // Prepared again (the state executed again): the same list, not twice as long.
+    action->resetProgress();
+    QCOMPARE(action->files().size(), 1);
+}
+
+void TstActions::copyCreatesDirectoriesInChunks()
+{
+    QByteArray big(3 * CActionCopyFiles::chunkSize + 123, Qt::Uninitialized);
+    for (qsizetype i = 0; i < big.size(); ++i)
+        big[i] = char(i * 7 % 251);
+    writeFile(m_source + QStringLiteral("/big.bin"), big);
+    writeFile(m_source + QStringLiteral("/small.bin"), "small");
+    CTestState state("deep");
+    state.setAction(new CActionCopyFiles(&state, "deep"));
+    QSignalSpy progress(&state, &CState::progress);
+    state.setProperty(QStringLiteral("srcDir"), m_source);
+    state.setProperty(QStringLiteral("copyFile1"), QStringLiteral("%SRC%/*.bin::%SRC%/level1/level2"));
+    QCOMPARE(runState(state), QStringLiteral("success"));
+    QCOMPARE(readFile(m_source + QStringLiteral("/level1/level2/big.bin")), big);
+    QCOMPARE(readFile(m_source + QStringLiteral("/level1/level2/small.bin")), QByteArray("small"));
+    QCOMPARE(QDir(m_source + QStringLiteral("/level1/level2")).entryList(QDir::Files | QDir::Hidden).size(), 2);
+    QCOMPARE(progress.last().at(0).toInt(), 100);
+    QVERIFY(progress.count() >= 2); // one step per file, then leaving
+}
+
+void TstActions::copyReadOnlyDestination()
+{
+    writeFile(m_source + QStringLiteral("/locked.txt"), "new");
+    writeFile(m_source + QStringLiteral("/free.txt"), "new");
+    const QString out = m_source + QStringLiteral("/out");
+    writeFile(out + QStringLiteral("/locked.txt"), "old");
+    QVERIFY(QFile::setPermissions(out + QStringLiteral("/locked.txt"), QFileDevice::ReadOwner | QFileDevice::ReadGroup));
+    TraceCapture trace;
+    CTestState state("locked");
+    auto* action = new CActionCopyFiles(&state, "locked");
+    state.setAction(action);
+    state.setProperty(QStringLiteral("copyFile1"), QString(m_source + QStringLiteral("/*.txt::") + out));
+    QCOMPARE(runState(state), QStringLiteral("success"));
+    QCOMPARE(action->result(), 1);
+    QVERIFY(trace.contains(QStringLiteral("  Non-fatal error: access denied.\n")));
+    QCOMPARE(readFile(out + QStringLiteral("/locked.txt")), QByteArray("old"));
+    QCOMPARE(readFile(out + QStringLiteral("/free.txt")), QByteArray("new"));
+}
+
+void TstActions::copyMissingSourceAndBadDestination()
+{
+    TraceCapture trace;
+    CActionCopyFiles action(nullptr, "direct");
+    action.addFile(m_source + QStringLiteral("/nowhere/*.txt"), m_source);
+    QVERIFY(trace.contains(QStringLiteral(" ! Warning ! addFile: Source directory doesn't exist.\n")));
+    action.addFile(QStringLiteral("nomask/"), m_source);
+    QVERIFY(trace.contains(QStringLiteral(" ! Error ! addFile: Source directory or file name(mask) are empty.\n")));
+    QCOMPARE(action.files().size(), 0);
+
+    // Called directly, as a component installation does: synchronous, on this thread.
+    writeFile(m_source + QStringLiteral("/a.txt"), "a");
+    writeFile(m_source + QStringLiteral("/blocker"), "a file where a directory should be");
+    action.addFile(m_source + QStringLiteral("/a.txt"), m_source + QStringLiteral("/blocker/sub"));
+    QCOMPARE(action.execute(), int(CActionCopyFiles::MakePathFailed));
+    QCOMPARE(action.resultEvent(), QStringLiteral("failed"));
+    QCOMPARE(action.copyFile(m_source + QStringLiteral("/gone.txt"), m_source + QStringLiteral("/x")),
+             int(CActionCopyFiles::SourceMissing));
+}
+
+void TstActions::copyStopInTheMiddleOfAFile()
+{
+    // The source is a pipe that the test feeds, so the stop lands inside the file for sure.
+    QDir().mkpath(m_source);
+    const QString fifo = m_source + QStringLiteral("/stream.dat");
+    QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const int writer = ::open(QFile::encodeName(fifo).constData(), O_RDWR | O_NONBLOCK);
+    QVERIFY(writer >= 0);
+    const QByteArray chunk(CActionCopyFiles::chunkSize, 'x'); // fills the pipe
+    QCOMPARE(::write(writer, chunk.constData(), size_t(chunk.size())), ssize_t(chunk.size()));
+
+    writeFile(m_source + QStringLiteral("/listed.dat"), "stands for the stream");
+
+    CTestState state("stream");
+    auto* action = new CStreamCopy(&state, fifo);
+    state.setAction(action);
+    const QString out = m_source + QStringLiteral("-out");
+    state.setProperty(QStringLiteral("copyFile1"), QString(m_source + QStringLiteral("/listed.dat::") + out));
+    state.setProperty(QStringLiteral("copyFile2"), QString(m_source + QStringLiteral("/listed.dat::") + out + QStringLiteral("/later")));
+    QSignalSpy finished(&state, &CState::finished);
+    state.execute();
+    QSignalSpy progress(action, &CAction::actionProgress);
+    // The worker has read the first chunk, written it, and waits for the next one.
+    QTRY_VERIFY(pending(writer) == 0);
+    action->stop();
+    QCOMPARE(::write(writer, chunk.constData(), size_t(chunk.size())), ssize_t(chunk.size())); // wakes the read
+    QTRY_VERIFY_WITH_TIMEOUT(!action->isWorkerRunning(), 1000);
+    ::close(writer);
+    QCoreApplication::sendPostedEvents();
+    QCOMPARE(finished.count(), 0);
+    QCOMPARE(progress.count(), 0);
+    // No destination, no truncated file, no temporary left behind.
+    QCOMPARE(QDir(out).entryList(QDir::Files | QDir::Hidden), QStringList());
+    QVERIFY(!QFileInfo::exists(out + QStringLiteral("/later")));
+}
+
+void TstActions::sampleWizard()
+{
+    const QString machine = m_dir.filePath(QStringLiteral("sample"));
+    const QString report = m_dir.filePath(QStringLiteral("sample.json"));
+    const QString traceFile = m_dir.filePath(QStringLiteral("sample.trace"));
+    QProcess run;
+    run.setWorkingDirectory(QStringLiteral(SOURCE_DIR));
+    run.start(QStringLiteral(WINSTEPS_EXE),
+              {QStringLiteral("run"), QStringLiteral("examples/startapp.xml"), QStringLiteral("--machine"), machine,
+               QStringLiteral("--report"), report, QStringLiteral("--trace"), traceFile});
+    QVERIFY(run.waitForFinished(30000));
+    QCOMPARE(run.exitCode(), 0);
+    QCOMPARE(run.readAllStandardOutput(), QByteArray("startapp: ended in state \"done\" with event \"finished\" (exit status 0)\n"));
+
+    const QJsonObject result = QJsonDocument::fromJson(readFile(report)).object();
+    QCOMPARE(result[QLatin1String("machine")][QLatin1String("properties")][QLatin1String("pingCode")][QLatin1String("value")].toInt(-1), 0);
+    const QString demo = machine + QStringLiteral("/drive_c/Program Files/Demo Suite");
+    QCOMPARE(readFile(demo + QStringLiteral("/docs/readme.txt")), readFile(QStringLiteral(SOURCE_DIR "/examples/startapp/docs/readme.txt")));
+    QVERIFY(QFileInfo::exists(demo + QStringLiteral("/docs/notes.md")));
+    QVERIFY(QFileInfo::exists(demo + QStringLiteral("/config/default/settings.ini")));
+    QVERIFY(!QFileInfo::exists(demo + QStringLiteral("/docs/unused.log")));
+
+    const QString trace = QString::fromUtf8(readFile(traceFile));
+    for (const char* line : {"]--- State copy: progress 33%\n", "]--- State copy: progress 66%\n",
+                             "\n[THREAD] Action = copy.\n", "]--- State copy: actionFinished - result = 0\n"})
+        QVERIFY2(trace.contains(QLatin1String(line)), line);
+    // Unless a ping of another run was going on (then the step waits for that one instead).
+    if (!trace.contains(QLatin1String("startProcess() process already running"))) {
+        QVERIFY(trace.contains(QLatin1String("]--- State ping: progress 10%\n")));
+        QVERIFY(trace.contains(QLatin1String("]--- State ping: progress 20%\n")));
+        QVERIFY(readFile(machine + QStringLiteral("/console.log")).contains("Reply from 127.0.0.1"));
+    }
+}
+
+QTEST_GUILESS_MAIN(TstActions)
+#include "tst_actions.moc"
