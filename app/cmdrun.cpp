@@ -178,8 +178,10 @@ int runCommand(const QStringList& arguments)
     else if (fileSink)
         winsteps::setTraceSink(fileSink.get());
 
+    // No --profile: an existing machine folder keeps the profile it was made from, a new
+    // one gets the default.
     const std::string profile = parser.isSet(profileOption) ? parser.value(profileOption).toStdString()
-                                                            : platform::defaultProfileName();
+                                                            : std::string();
     std::string folder = parser.value(machineOption).toStdString();
     if (!parser.isSet(machineOption))
         folder = qEnvironmentVariable("WINSTEPS_MACHINE").toStdString();
@@ -188,6 +190,8 @@ int runCommand(const QStringList& arguments)
         cli::err(QLatin1String("winsteps run: ") + QString::fromStdString(machineError) + QLatin1Char('\n'));
         return ExitUsage;
     }
+    // Programs that the run starts act on the same machine.
+    qputenv("WINSTEPS_MACHINE", QFile::encodeName(QString::fromStdString(platform::currentMachineFolder())));
 
     QString pluginError;
     std::unique_ptr<CStateFactory> factory(createFactories(&pluginError));
