@@ -11,6 +11,7 @@
 #include "platform/platform.h"
 #include "pluginloader.h"
 #include "subcommand.h"
+#include "wizardinspection.h"
 
 #include <QSet>
 
@@ -29,17 +30,6 @@ QString quoted(const QString& text)
 }
 
 // Building the states traces what they read; a check shows only its findings.
-class SilentSink final : public winsteps::TraceSink
-{
-public:
-    void write(const std::string&) override {}
-};
-
-struct SinkGuard
-{
-    ~SinkGuard() { winsteps::setTraceSink(nullptr); }
-};
-
 struct Problem
 {
     int line;
@@ -136,53 +126,25 @@ QList<Problem> checkMachine(CFsm* fsm, const CWizardLoader& loader)
 
 int checkCommand(const QStringList& arguments)
 {
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
+    WizardInspection inspection(
+        Command,
+        QStringLiteral(
         "Loads the wizard WIZARD.xml without running it and reports, one \"FILE:LINE: message\"\n"
         "per line, in the order of the file: what the loader refuses (unknown elements, state\n"
         "types and states, missing attributes, documents that cannot be read, ...), events that\n"
         "a transition's source state does not declare, invalid property maps with the parser's\n"
         "messages, required properties that a state neither declares nor gets from a property\n"
         "map, and states that cannot be reached from the start state.\n"
-        "Exit status: 0 no problems, 1 problems were found, 2 a bad command line."));
-    parser.addOption(cli::helpOption());
-    parser.addPositionalArgument(QStringLiteral("WIZARD.xml"), QStringLiteral("The wizard file to check."));
-    const QCommandLineOption profileOption(
-        QStringLiteral("profile"),
+        "Exit status: 0 no problems, 1 problems were found, 2 a bad command line."),
+        QStringLiteral("The wizard file to check."),
         QStringLiteral("The emulated system whose operating-system classes decide which <system> groups "
-                       "apply: a built-in profile name or a JSON profile file (default %1).")
-            .arg(QString::fromStdString(platform::defaultProfileName())),
-        QStringLiteral("NAME|FILE"));
-    parser.addOption(profileOption);
-    if (const int status = cli::parse(parser, Command, QStringLiteral("WIZARD.xml [options]"), arguments); status >= 0)
+        "apply: a built-in profile name or a JSON profile file (default %1)."));
+    if (const int status = inspection.prepare(arguments); status >= 0)
         return status;
-
-    const QStringList positional = parser.positionalArguments();
-    if (positional.size() != 1)
-        return cli::usageError(Command, positional.isEmpty() ? QStringLiteral("no wizard file given")
-                                                             : QStringLiteral("one wizard file only"));
-    const QString wizardPath = positional.first();
-
-    // A temporary machine of the profile: states ask it for the operating-system classes.
-    const std::string profile = parser.isSet(profileOption) ? parser.value(profileOption).toStdString()
-                                                            : platform::defaultProfileName();
-    std::string machineError;
-    if (!platform::openMachine(profile, std::string(), &machineError))
-        return cli::usageError(Command, QString::fromStdString(machineError));
-
-    QString pluginError;
-    std::unique_ptr<CStateFactory> factory(createFactories(&pluginError));
-    if (!factory) {
-        cli::err(QLatin1String("winsteps check: ") + pluginError + QLatin1Char('\n'));
-        return ExitUsage;
-    }
-
-    SilentSink silent;
-    const SinkGuard sinkGuard;
-    winsteps::setTraceSink(&silent);
+    const QString wizardPath = inspection.wizardPath();
 
     CApplication application;
-    CWizardLoader loader(factory.get());
+    CWizardLoader loader(inspection.factory());
     loader.setKeepGoing(true);
     std::unique_ptr<CFsm> fsm(loader.load(wizardPath, &application));
 

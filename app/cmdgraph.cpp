@@ -11,6 +11,7 @@
 #include "platform/platform.h"
 #include "pluginloader.h"
 #include "subcommand.h"
+#include "wizardinspection.h"
 
 #include <memory>
 
@@ -19,17 +20,6 @@ namespace winsteps::host {
 namespace {
 
 const QString Command = QStringLiteral("graph");
-
-class SilentSink final : public winsteps::TraceSink
-{
-public:
-    void write(const std::string&) override {}
-};
-
-struct SinkGuard
-{
-    ~SinkGuard() { winsteps::setTraceSink(nullptr); }
-};
 
 // A text inside a double-quoted dot string.
 QString dotEscaped(const QString& text)
@@ -73,50 +63,23 @@ QString targetText(const CProperty& target)
 
 int graphCommand(const QStringList& arguments)
 {
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
+    WizardInspection inspection(
+        Command,
+        QStringLiteral(
         "Prints the wizard WIZARD.xml as a Graphviz graph (dot) on standard output: one box per\n"
         "state with its name and type (the start state framed twice), one arrow per transition\n"
         "labelled with its events and the targets of its property maps.\n"
         "  winsteps graph setup.xml | dot -Tsvg > setup.svg\n"
-        "Exit status: 0 success, 2 the wizard cannot be loaded or a bad command line."));
-    parser.addOption(cli::helpOption());
-    parser.addPositionalArgument(QStringLiteral("WIZARD.xml"), QStringLiteral("The wizard file to draw."));
-    const QCommandLineOption profileOption(
-        QStringLiteral("profile"),
+        "Exit status: 0 success, 2 the wizard cannot be loaded or a bad command line."),
+        QStringLiteral("The wizard file to draw."),
         QStringLiteral("The emulated system the wizard is loaded for: a built-in profile name or a JSON "
-                       "profile file (default %1).")
-            .arg(QString::fromStdString(platform::defaultProfileName())),
-        QStringLiteral("NAME|FILE"));
-    parser.addOption(profileOption);
-    if (const int status = cli::parse(parser, Command, QStringLiteral("WIZARD.xml [options]"), arguments); status >= 0)
+        "profile file (default %1)."));
+    if (const int status = inspection.prepare(arguments); status >= 0)
         return status;
-
-    const QStringList positional = parser.positionalArguments();
-    if (positional.size() != 1)
-        return cli::usageError(Command, positional.isEmpty() ? QStringLiteral("no wizard file given")
-                                                             : QStringLiteral("one wizard file only"));
-    const QString wizardPath = positional.first();
-
-    const std::string profile = parser.isSet(profileOption) ? parser.value(profileOption).toStdString()
-                                                            : platform::defaultProfileName();
-    std::string machineError;
-    if (!platform::openMachine(profile, std::string(), &machineError))
-        return cli::usageError(Command, QString::fromStdString(machineError));
-
-    QString pluginError;
-    std::unique_ptr<CStateFactory> factory(createFactories(&pluginError));
-    if (!factory) {
-        cli::err(QLatin1String("winsteps graph: ") + pluginError + QLatin1Char('\n'));
-        return ExitUsage;
-    }
-
-    SilentSink silent;
-    const SinkGuard sinkGuard;
-    winsteps::setTraceSink(&silent);
+    const QString wizardPath = inspection.wizardPath();
 
     CApplication application;
-    CWizardLoader loader(factory.get());
+    CWizardLoader loader(inspection.factory());
     std::unique_ptr<CFsm> fsm(loader.load(wizardPath, &application));
     if (!fsm) {
         for (const QString& error : loader.errors())

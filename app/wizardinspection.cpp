@@ -1,0 +1,58 @@
+#include "wizardinspection.h"
+
+#include "cwizardrunner.h"
+#include "platform/platform.h"
+#include "pluginloader.h"
+#include "subcommand.h"
+
+namespace winsteps::host {
+
+WizardInspection::WizardInspection(const QString& command, const QString& description, const QString& wizardHelp,
+                                   const QString& profileHelp)
+    : m_command(command)
+    , m_profileOption(QStringLiteral("profile"),
+                      profileHelp.arg(QString::fromStdString(platform::defaultProfileName())),
+                      QStringLiteral("NAME|FILE"))
+{
+    m_parser.setApplicationDescription(description);
+    m_parser.addOption(cli::helpOption());
+    m_parser.addPositionalArgument(QStringLiteral("WIZARD.xml"), wizardHelp);
+    m_parser.addOption(m_profileOption);
+}
+
+WizardInspection::~WizardInspection()
+{
+    if (m_silenced)
+        winsteps::setTraceSink(nullptr);
+}
+
+int WizardInspection::prepare(const QStringList& arguments)
+{
+    if (const int status = cli::parse(m_parser, m_command, QStringLiteral("WIZARD.xml [options]"), arguments);
+        status >= 0)
+        return status;
+
+    const QStringList positional = m_parser.positionalArguments();
+    if (positional.size() != 1)
+        return cli::usageError(m_command, positional.isEmpty() ? QStringLiteral("no wizard file given")
+                                                               : QStringLiteral("one wizard file only"));
+    m_wizardPath = positional.first();
+
+    const std::string profile = m_parser.isSet(m_profileOption) ? m_parser.value(m_profileOption).toStdString()
+                                                                : platform::defaultProfileName();
+    std::string machineError;
+    if (!platform::openMachine(profile, std::string(), &machineError))
+        return cli::usageError(m_command, QString::fromStdString(machineError));
+
+    QString pluginError;
+    m_factory.reset(createFactories(&pluginError));
+    if (!m_factory) {
+        cli::err(QLatin1String("winsteps ") + m_command + QLatin1String(": ") + pluginError + QLatin1Char('\n'));
+        return ExitUsage;
+    }
+    winsteps::setTraceSink(&m_silent);
+    m_silenced = true;
+    return -1;
+}
+
+} // namespace winsteps::host
