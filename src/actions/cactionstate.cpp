@@ -45,6 +45,7 @@ void CActionState::execute()
     if (!m_action)
         return;
     m_percent = 0;
+    setProgressPercent(0.0);
     m_action->resetProgress();
     // Unique: a state executed again without having left must not be told twice.
     connect(m_action, &CAction::actionFinished, this, &CActionState::slot_actionFinished, Qt::UniqueConnection);
@@ -73,6 +74,7 @@ void CActionState::slot_actionProgress(int progress, int maximum)
 {
     // Without a maximum there is no fraction to show: 0 per cent.
     m_percent = maximum == 0 ? 0 : int(100.0 / double(maximum) * double(progress));
+    setProgressPercent(m_percent);
     Q_EMIT this->progress(m_percent);
 }
 

@@ -71,6 +71,8 @@ Q_SIGNALS:
 
 protected:
     bool event(QEvent* e) override;
+    // For states whose work reports progress as it goes (action states).
+    void setProgressPercent(double percent) { m_progress = percent; }
     CState* parentState() const;
 
 private:

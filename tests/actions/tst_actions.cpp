@@ -407,6 +407,7 @@ void TstActions::percent()
     QCOMPARE(spy.count(), 1);
     QCOMPARE(spy.at(0).at(0).toInt(), percent);
     QCOMPARE(state.percent(), percent);
+    QCOMPARE(state.progressPercent(), double(percent)); // the state's own progress agrees
 }
 
 void TstActions::stateLeavesByTheActionsEvent()
