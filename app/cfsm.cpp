@@ -46,7 +46,8 @@ bool CFsm::addState(CState* state)
     m_states.insert(state->objectName(), state);
     m_order.append(state);
     connect(state, &CState::finished, this, &CFsm::onStateFinished);
-    connect(state, &CState::progress, this, &CFsm::onStateProgress);
+    // The state is bound here: sender() would scan every connection of a large machine.
+    connect(state, &CState::progress, this, [this, state](int percent) { Q_EMIT stateProgress(state, percent); });
     return true;
 }
 
@@ -147,12 +148,6 @@ void CFsm::onStateFinished(CState* state, CTransition* transition)
         return;
     }
     transition->fire(); // a back transition deletes itself here
-}
-
-void CFsm::onStateProgress(int percent)
-{
-    if (auto* state = qobject_cast<CState*>(sender()))
-        Q_EMIT stateProgress(state, percent);
 }
 
 void CFsm::endRun(const QString& event)

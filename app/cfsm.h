@@ -67,7 +67,6 @@ Q_SIGNALS:
 
 private Q_SLOTS:
     void onStateFinished(CState* state, CTransition* transition);
-    void onStateProgress(int percent);
     void executeCurrent();
 
 private:
