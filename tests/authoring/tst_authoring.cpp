@@ -10,14 +10,11 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include "support/commandrun.h"
+
 namespace {
 
-struct Run
-{
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
+using Run = CommandRun;
 
 const QString Example = QStringLiteral(EXAMPLES_DIR "/");
 
@@ -40,28 +37,10 @@ private:
 
     QString writeFile(const QByteArray& text, const QString& suffix = QStringLiteral(".xml"))
     {
-        const QString path = m_dir.filePath(QStringLiteral("file%1%2").arg(++m_files).arg(suffix));
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly))
-            qFatal("cannot write %s", qPrintable(path));
-        file.write(text);
-        return path;
+        return writeTestFile(m_dir, m_files, text, suffix);
     }
 
-    static Run winsteps(const QStringList& arguments)
-    {
-        Run run;
-        QProcess process;
-        process.start(QStringLiteral(WINSTEPS_EXE), arguments);
-        if (!process.waitForFinished(60000)) {
-            process.kill();
-            process.waitForFinished();
-        }
-        run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-        run.out = QString::fromUtf8(process.readAllStandardOutput());
-        run.err = QString::fromUtf8(process.readAllStandardError());
-        return run;
-    }
+    static Run winsteps(const QStringList& arguments) { return runWinsteps(arguments); }
 
     // The value {"type": T, "value": V} of a machine property in a report, as "T V".
     static QString reportValue(const QJsonObject& report, const QString& name)

@@ -20,17 +20,16 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include "support/commandrun.h"
+
 #include <memory>
 
 using namespace winsteps::host;
 
 namespace {
 
-struct Run
+struct Run : CommandRun
 {
-    int exitCode = -1;
-    QString out;
-    QString err;
     QJsonObject report; // empty when no report was written
     bool reportWritten = false;
 };
@@ -82,31 +81,18 @@ private:
 
     QString writeFile(const QString& text, const QString& suffix = QStringLiteral(".xml"))
     {
-        const QString path = m_dir.filePath(QStringLiteral("file%1%2").arg(++m_files).arg(suffix));
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly))
-            qFatal("cannot write %s", qPrintable(path));
-        file.write(text.toUtf8());
-        return path;
+        return writeTestFile(m_dir, m_files, text.toUtf8(), suffix);
     }
 
     // Runs the winsteps command; with a report path added unless the arguments are a
     // command line of their own (report = false).
     Run winsteps(QStringList arguments, bool report = true)
     {
-        Run run;
         const QString reportPath = m_dir.filePath(QStringLiteral("report%1.json").arg(++m_files));
         if (report)
             arguments << QStringLiteral("--report") << reportPath;
-        QProcess process;
-        process.start(QStringLiteral(WINSTEPS_EXE), arguments);
-        if (!process.waitForFinished(60000)) {
-            process.kill();
-            process.waitForFinished();
-        }
-        run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-        run.out = QString::fromUtf8(process.readAllStandardOutput());
-        run.err = QString::fromUtf8(process.readAllStandardError());
+        Run run;
+        static_cast<CommandRun&>(run) = runWinsteps(arguments);
         QFile file(reportPath);
         if (report && file.open(QIODevice::ReadOnly)) {
             run.reportWritten = true;
