@@ -60,6 +60,17 @@ TraceSink* installedSink = nullptr; // guarded by debugMutex
 // system call of its own. The bytes are the same as piece by piece. Guarded by debugMutex.
 std::string* composedLine = nullptr;
 
+// The open TraceBatch scopes of this thread and the traces they gathered. The buffer is only
+// touched under debugMutex by its own thread.
+thread_local int batchDepth = 0;
+constexpr std::size_t batchFlushSize = 64 * 1024;
+
+std::string& batchBuffer()
+{
+    thread_local std::string buffer;
+    return buffer;
+}
+
 // Caller holds debugMutex.
 Filters& loadedFilters()
 {
@@ -220,16 +231,38 @@ std::string debugTimeStamp()
 void trace(const char* moduleName, const QString& message)
 {
     std::lock_guard<std::mutex> lock(debugMutex());
-    static std::string* line = new std::string; // reused: keeps its capacity
-    line->clear();
+    static std::string* reused = new std::string; // keeps its capacity
+    const bool batched = batchDepth > 0;
+    std::string* line = batched ? &batchBuffer() : reused;
+    if (!batched)
+        line->clear();
     if (!installedSink)
         composedLine = line;
     debugModule(moduleName);
     const QByteArray text = message.toUtf8();
     outputText(std::string_view(text.constData(), std::size_t(text.size())));
     composedLine = nullptr;
-    if (!line->empty())
-        clogSink().write(*line);
+    if (line->empty() || (batched && line->size() < batchFlushSize))
+        return;
+    clogSink().write(*line);
+    line->clear();
+}
+
+TraceBatch::TraceBatch()
+{
+    ++batchDepth;
+}
+
+TraceBatch::~TraceBatch()
+{
+    if (--batchDepth > 0)
+        return;
+    std::lock_guard<std::mutex> lock(debugMutex());
+    std::string& buffer = batchBuffer();
+    if (buffer.empty())
+        return;
+    clogSink().write(buffer);
+    buffer.clear();
 }
 
 void setTraceSink(TraceSink* sink)

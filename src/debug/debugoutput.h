@@ -63,6 +63,21 @@ WINSTEPS_EXPORT std::string formatDebugTimeStamp(int hour, int minute, int secon
 // One whole trace under the lock: tag, then message. The message normally ends with "\n".
 WINSTEPS_EXPORT void trace(const char* moduleName, const QString& message);
 
+// Gathers the traces this thread writes while it lives and writes them to std::clog in one
+// call when the outermost batch of the thread ends (or once 64 KiB have gathered): a long
+// series of traces (a search over many nodes, one transition) then costs one system call
+// instead of one per trace, and the bytes are the same. Only the default std::clog sink is
+// batched; an installed sink and the debugger channel still get every piece at once. Batches
+// nest. Keep a batch to one library call: output written outside the trace channel while it
+// lives (std::cout, the toolkit's messages) would come before the batched traces.
+class WINSTEPS_EXPORT TraceBatch {
+public:
+    TraceBatch();
+    ~TraceBatch();
+    TraceBatch(const TraceBatch&) = delete;
+    TraceBatch& operator=(const TraceBatch&) = delete;
+};
+
 // Where trace pieces go besides the debugger channel. The default sink writes each piece
 // to std::clog in one call. A host may install its own (a file for --trace, or a terminal
 // writer that keeps a progress line intact). write() is called under debugMutex and must

@@ -7,6 +7,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <iostream>
+#include <streambuf>
 #include <string>
 #include <thread>
 #include <vector>
@@ -15,6 +17,42 @@ using Pieces = std::vector<std::string>;
 Q_DECLARE_METATYPE(Pieces)
 
 namespace {
+
+// Stands in for std::clog's buffer and records each write call as one piece.
+class CallRecorder final : public std::streambuf {
+public:
+    Pieces calls;
+
+protected:
+    std::streamsize xsputn(const char* text, std::streamsize count) override
+    {
+        calls.emplace_back(text, std::size_t(count));
+        return count;
+    }
+    int_type overflow(int_type c) override
+    {
+        if (!traits_type::eq_int_type(c, traits_type::eof()))
+            calls.emplace_back(1, traits_type::to_char_type(c));
+        return traits_type::not_eof(c);
+    }
+};
+
+// Sends std::clog to a recorder and the traces to the default sink while it lives.
+struct ClogRecording {
+    explicit ClogRecording(winsteps::TraceSink* restore) : restoreSink(restore)
+    {
+        winsteps::setTraceSink(nullptr);
+        previous = std::clog.rdbuf(&recorder);
+    }
+    ~ClogRecording()
+    {
+        std::clog.rdbuf(previous);
+        winsteps::setTraceSink(restoreSink);
+    }
+    CallRecorder recorder;
+    std::streambuf* previous = nullptr;
+    winsteps::TraceSink* restoreSink = nullptr;
+};
 
 class CaptureSink final : public winsteps::TraceSink {
 public:
@@ -56,6 +94,8 @@ private Q_SLOTS:
     void textIsUtf8();
     void debuggerChannel();
     void tracesDoNotInterleave();
+    void batchWritesOnce();
+    void batchLeavesInstalledSink();
 
 private:
     void configure(const QVariant& include, const QVariant& exclude, bool timeStamps);
@@ -296,6 +336,65 @@ void TstDebug::tracesDoNotInterleave()
         QCOMPARE(tag.substr(0, 7), std::string("[worker"));
         QCOMPARE(text, "from " + tag.substr(7, 1) + "\n");
     }
+}
+
+// A batch writes the same bytes as single traces, in one call at the end of the outermost
+// batch, and single traces outside a batch still go out at once.
+void TstDebug::batchWritesOnce()
+{
+    const auto writeSome = [] {
+        winsteps::trace("xpath", QStringLiteral("first \u00AF\n"));
+        winsteps::trace("xpath", QStringLiteral("two\nlines\n"));
+        winsteps::trace("state", QStringLiteral("third"));
+    };
+    std::string unbatched;
+    {
+        ClogRecording clog(&m_sink);
+        writeSome();
+        QCOMPARE(clog.recorder.calls.size(), size_t(3));
+        for (const std::string& call : clog.recorder.calls)
+            unbatched += call;
+    }
+    {
+        ClogRecording clog(&m_sink);
+        {
+            winsteps::TraceBatch outer;
+            writeSome();
+            {
+                winsteps::TraceBatch inner;
+                writeSome();
+            }
+            QVERIFY2(clog.recorder.calls.empty(), qPrintable(show(clog.recorder.calls)));
+        }
+        QCOMPARE(clog.recorder.calls.size(), size_t(1));
+        QCOMPARE(clog.recorder.calls.front(), unbatched + unbatched);
+
+        clog.recorder.calls.clear();
+        winsteps::trace("state", QStringLiteral("after\n"));
+        QCOMPARE(clog.recorder.calls.size(), size_t(1));
+    }
+    {
+        // A long batch goes out in pieces of bounded size, nothing lost.
+        ClogRecording clog(&m_sink);
+        const QString text = QString(99, QLatin1Char('x')) + QLatin1Char('\n');
+        {
+            winsteps::TraceBatch batch;
+            for (int i = 0; i < 2000; ++i)
+                winsteps::trace("state", text);
+        }
+        QVERIFY(clog.recorder.calls.size() > 1);
+        size_t total = 0;
+        for (const std::string& call : clog.recorder.calls)
+            total += call.size();
+        QCOMPARE(total, size_t(2000) * (22 + 100));
+    }
+}
+
+void TstDebug::batchLeavesInstalledSink()
+{
+    winsteps::TraceBatch batch;
+    winsteps::trace("xpath", QStringLiteral("at once\n"));
+    QCOMPARE(m_sink.pieces.size(), size_t(2));
 }
 
 QTEST_GUILESS_MAIN(TstDebug)
