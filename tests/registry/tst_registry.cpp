@@ -723,17 +723,23 @@ void TstRegistry::killedWriterLosesNothingReported()
     const quint32 seed = QRandomGenerator::global()->generate();
     QRandomGenerator random(seed);
     QList<QPair<QString, int>> reported; // (prefix, highest value reported)
+    // Every wait below is for a state of the writer (started, a line written, ended), never
+    // for a time, so that a slow or loaded machine only makes the test slower.
     for (int round = 0; round < 50; ++round) {
         const QString prefix = QStringLiteral("r%1").arg(round);
+        const auto where = [&](const QString& step) {
+            return QStringLiteral("seed %1, round %2 of 50, %3").arg(seed).arg(round).arg(step);
+        };
         QProcess writer;
         writer.start(QStringLiteral(REGWRITER), {folder, prefix, QStringLiteral("100000")});
-        QVERIFY2(writer.waitForStarted(), qPrintable(writer.errorString()));
+        QVERIFY2(writer.waitForStarted(-1), qPrintable(where("starting the writer: " + writer.errorString())));
         // Killed at once (perhaps while the machine is being made) or after some writes.
         const int wanted = int(random.bounded(25u));
         int last = -1;
         QByteArray pending;
         while (last + 1 < wanted && writer.state() == QProcess::Running) {
-            if (!writer.waitForReadyRead(10000))
+            // False only once the writer has ended.
+            if (!writer.waitForReadyRead(-1))
                 break;
             pending += writer.readAllStandardOutput();
             while (pending.contains('\n')) {
@@ -743,27 +749,32 @@ void TstRegistry::killedWriterLosesNothingReported()
             }
         }
         writer.kill();
-        writer.waitForFinished();
+        QVERIFY2(writer.state() == QProcess::NotRunning || writer.waitForFinished(-1),
+                 qPrintable(where("waiting for the killed writer: " + writer.errorString())));
         pending += writer.readAllStandardOutput();
         for (const QByteArray& line : pending.split('\n')) {
             if (!line.isEmpty())
                 last = line.toInt();
         }
         QVERIFY2(writer.exitStatus() == QProcess::CrashExit || writer.exitCode() == 0,
-                 qPrintable(QString::fromLocal8Bit(writer.readAllStandardError())));
+                 qPrintable(where(QStringLiteral("the writer failed with exit code %1 after value %2: %3")
+                                      .arg(writer.exitCode())
+                                      .arg(last)
+                                      .arg(QString::fromLocal8Bit(writer.readAllStandardError())))));
         reported.append({prefix, last});
     }
 
     QString error;
     auto m = EmulatedMachine::openExisting(folder, &error);
-    QVERIFY2(m, qPrintable(error));
+    QVERIFY2(m, qPrintable(QStringLiteral("seed %1, reopening the machine: %2").arg(seed).arg(error)));
     QCOMPARE(m->integrityCheck(), QStringLiteral("ok"));
     for (const auto& [prefix, last] : std::as_const(reported)) {
         for (int i = 0; i <= last; ++i) {
             const QByteArray data = value(*m, HKEY_CURRENT_USER, QString("Software\\Crash\\" + prefix).toStdString(),
                                           "v" + std::to_string(i));
             QVERIFY2(data == sz(QStringLiteral("%1-%2").arg(prefix).arg(i)),
-                     qPrintable(QStringLiteral("seed %1: %2 v%3 lost").arg(seed).arg(prefix).arg(i)));
+                     qPrintable(QStringLiteral("seed %1, round %2: v%3 of %4 reported values lost")
+                                    .arg(seed).arg(prefix).arg(i).arg(last + 1)));
         }
     }
 }
@@ -772,21 +783,39 @@ void TstRegistry::twoProcessesWriteAtOnce()
 {
     const QString folder = newFolder();
     const int count = 150;
-    QProcess first, second;
-    first.start(QStringLiteral(REGWRITER), {folder, QStringLiteral("first"), QString::number(count)});
-    second.start(QStringLiteral(REGWRITER), {folder, QStringLiteral("second"), QString::number(count)});
-    QVERIFY(first.waitForFinished(60000));
-    QVERIFY(second.waitForFinished(60000));
-    QVERIFY2(first.exitStatus() == QProcess::NormalExit && first.exitCode() == 0, first.readAllStandardError().constData());
-    QVERIFY2(second.exitStatus() == QProcess::NormalExit && second.exitCode() == 0, second.readAllStandardError().constData());
+    const char* prefixes[] = { "first", "second" };
+    QProcess writers[2];
+    for (int w = 0; w < 2; ++w)
+        writers[w].start(QStringLiteral(REGWRITER), {folder, QLatin1String(prefixes[w]), QString::number(count)});
+    // Both run to their end however long the machine takes; the suite's own time limit
+    // stops a writer that hangs.
+    for (int w = 0; w < 2; ++w) {
+        QProcess& writer = writers[w];
+        QVERIFY2(writer.waitForStarted(-1),
+                 qPrintable(QStringLiteral("starting writer \"%1\": %2").arg(prefixes[w], writer.errorString())));
+        QVERIFY2(writer.state() == QProcess::NotRunning || writer.waitForFinished(-1),
+                 qPrintable(QStringLiteral("waiting for writer \"%1\": %2").arg(prefixes[w], writer.errorString())));
+        const QByteArray out = writer.readAllStandardOutput();
+        const QByteArray lastLine = out.trimmed().split('\n').last();
+        QVERIFY2(writer.exitStatus() == QProcess::NormalExit && writer.exitCode() == 0,
+                 qPrintable(QStringLiteral("writer \"%1\" ended with status %2, code %3, after value \"%4\" of %5: %6")
+                                .arg(prefixes[w])
+                                .arg(int(writer.exitStatus()))
+                                .arg(writer.exitCode())
+                                .arg(QString::fromLatin1(lastLine))
+                                .arg(count)
+                                .arg(QString::fromLocal8Bit(writer.readAllStandardError()))));
+    }
 
     QString error;
     auto m = EmulatedMachine::openExisting(folder, &error);
-    QVERIFY2(m, qPrintable(error));
-    for (const char* prefix : {"first", "second"}) {
-        for (int i = 0; i < count; ++i)
-            QCOMPARE(value(*m, HKEY_CURRENT_USER, std::string("Software\\Crash\\") + prefix, "v" + std::to_string(i)),
-                     sz(QStringLiteral("%1-%2").arg(QLatin1String(prefix)).arg(i)));
+    QVERIFY2(m, qPrintable("reopening the machine: " + error));
+    for (const char* prefix : prefixes) {
+        for (int i = 0; i < count; ++i) {
+            const QByteArray data = value(*m, HKEY_CURRENT_USER, std::string("Software\\Crash\\") + prefix, "v" + std::to_string(i));
+            QVERIFY2(data == sz(QStringLiteral("%1-%2").arg(QLatin1String(prefix)).arg(i)),
+                     qPrintable(QStringLiteral("writer \"%1\": v%2 reads \"%3\"").arg(prefix).arg(i).arg(QString::fromUtf8(data))));
+        }
     }
     QCOMPARE(m->integrityCheck(), QStringLiteral("ok"));
 }
