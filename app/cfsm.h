@@ -15,7 +15,9 @@ class CTransition;
 //
 // execute() starts at the start state. Each state is executed from the event loop; when it
 // finishes, the transition registered for its exit event is fired (its property maps are
-// applied and it moves the machine on). A state that finishes without a transition ends the
+// applied and it moves the machine on). The next state is executed in the same pass of the
+// event loop that delivered the finished state's leave event, once every receiver of that
+// state's finished signal has returned. A state that finishes without a transition ends the
 // run: the machine takes that state's exit event as its own and leaves, so it emits
 // finished(this, ...) like any other state.
 class CFsm : public CState, public IStateMachine
@@ -65,6 +67,10 @@ Q_SIGNALS:
     // A state of the machine finished with event; emitted before its transition is fired.
     void stateFinished(CState* state, const QString& event);
 
+protected:
+    // Delivers the leave events of the machine's states (see enter()).
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private Q_SLOTS:
     void onStateFinished(CState* state, CTransition* transition);
     void executeCurrent();
@@ -82,4 +88,5 @@ private:
     bool m_running = false;
     bool m_executing = false; // the current state has been executed and has not finished yet
     bool m_executePending = false;
+    int m_delivering = 0; // leave events of our states being delivered (nested loops count)
 };

@@ -525,8 +525,8 @@ void BM_Registry_KillNine(benchmark::State& state)
         QProcess writer;
         writer.start(helperProgram, {folder, QStringLiteral("Killed"), QStringLiteral("0")});
         writer.waitForStarted();
-        // Let it get well into its writes, then kill it.
-        while (writer.bytesAvailable() < 200 && writer.state() == QProcess::Running)
+        // Let it get well into its writes (some thousands), then kill it.
+        while (writer.bytesAvailable() < 30000 && writer.state() == QProcess::Running)
             writer.waitForReadyRead(1000);
         writer.kill();
         writer.waitForFinished();

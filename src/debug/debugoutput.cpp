@@ -19,6 +19,12 @@ namespace {
 constexpr int tagWidth = 20;
 constexpr std::size_t lineIndent = 23;
 
+struct ModuleTag {
+    const char* pointer; // the last name pointer seen for this module
+    std::string name;
+    std::string tag;
+};
+
 // The filter settings, read once per process (again after resetDebugSettingsForTest()).
 // Guarded by debugMutex. Never destroyed: traces may come during static destruction.
 struct Filters {
@@ -30,7 +36,7 @@ struct Filters {
     QRegExp excludeExpression;
     // The tag piece of each module seen so far (empty when the filters hide it), so that
     // the filters run once per module and not once per trace.
-    std::vector<std::pair<std::string, std::string>> tags;
+    std::vector<ModuleTag> tags;
 };
 
 // Modules beyond this many are filtered on every trace instead of being remembered.
@@ -107,26 +113,55 @@ bool passes(Filters& f, const QString& name)
     return !matches(f.excludeExpression, name);
 }
 
+// The debugger channel of the trace being written: looked up once per trace() instead of
+// once per piece. Null outside trace(). Guarded by debugMutex.
+platform::Platform* traceChannel = nullptr;
+
 // One piece to the sink (in one call) and to the debugger channel.
 void writePiece(std::string_view piece)
 {
+    platform::Platform& channel = traceChannel ? *traceChannel : platform::current();
     if (installedSink) {
         const std::string text(piece);
         if (!text.empty())
             installedSink->write(text);
-        platform::current().outputDebugString(text);
+        channel.outputDebugString(text);
         return;
     }
+    if (!piece.empty() && composedLine)
+        composedLine->append(piece);
     // Reused for every piece: keeps its capacity.
     static std::string* text = new std::string;
     text->assign(piece);
-    if (!text->empty()) {
-        if (composedLine)
-            composedLine->append(*text);
-        else
-            clogSink().write(*text);
+    if (!text->empty() && !composedLine)
+        clogSink().write(*text);
+    channel.outputDebugString(*text);
+}
+
+// The UTF-8 form of text into out (replacing its content), without a temporary array for
+// text of the first two UTF-8 rows (ASCII, Latin-1 and the like); other text goes through
+// the toolkit's converter.
+void assignUtf8(std::string& out, const QString& text)
+{
+    const char16_t* units = reinterpret_cast<const char16_t*>(text.constData());
+    const std::size_t size = std::size_t(text.size());
+    out.resize(2 * size);
+    char* bytes = out.data();
+    std::size_t n = 0;
+    for (std::size_t i = 0; i < size; ++i) {
+        const char16_t unit = units[i];
+        if (unit < 0x80) {
+            bytes[n++] = char(unit);
+        } else if (unit < 0x800) {
+            bytes[n++] = char(0xc0 | (unit >> 6));
+            bytes[n++] = char(0x80 | (unit & 0x3f));
+        } else {
+            const QByteArray utf8 = text.toUtf8();
+            out.assign(utf8.constData(), std::size_t(utf8.size()));
+            return;
+        }
     }
-    platform::current().outputDebugString(*text);
+    out.resize(n);
 }
 
 // The tag piece of a module: "[name padded/cut to 20]", or empty when the filters hide it.
@@ -195,18 +230,35 @@ std::ostream& debugModule(const char* moduleName)
 {
     Filters& f = loadedFilters();
     const char* name = moduleName ? moduleName : "";
-    for (const auto& known : f.tags) {
-        if (known.first == name) {
-            if (!known.second.empty())
-                outputText(known.second);
-            return std::clog;
+    // Callers pass the names of winsteps::module, the same pointer each time: find the
+    // entry by pointer first (the text is still checked: a pointer may be reused for
+    // another name), by text only for a pointer not seen yet.
+    const ModuleTag* found = nullptr;
+    for (const ModuleTag& known : f.tags) {
+        if (known.pointer == name && known.name == name) {
+            found = &known;
+            break;
         }
+    }
+    if (!found) {
+        for (ModuleTag& known : f.tags) {
+            if (known.name == name) {
+                known.pointer = name;
+                found = &known;
+                break;
+            }
+        }
+    }
+    if (found) {
+        if (!found->tag.empty())
+            outputText(found->tag);
+        return std::clog;
     }
     std::string tag = tagPiece(f, name);
     if (!tag.empty())
         outputText(tag);
     if (f.tags.size() < maxRememberedTags)
-        f.tags.emplace_back(name, std::move(tag));
+        f.tags.push_back({name, name, std::move(tag)});
     return std::clog;
 }
 
@@ -238,10 +290,13 @@ void trace(const char* moduleName, const QString& message)
         line->clear();
     if (!installedSink)
         composedLine = line;
+    traceChannel = &platform::current();
     debugModule(moduleName);
-    const QByteArray text = message.toUtf8();
-    outputText(std::string_view(text.constData(), std::size_t(text.size())));
+    static std::string* text = new std::string; // the message in UTF-8; keeps its capacity
+    assignUtf8(*text, message);
+    outputText(*text);
     composedLine = nullptr;
+    traceChannel = nullptr;
     if (line->empty() || (batched && line->size() < batchFlushSize))
         return;
     clogSink().write(*line);

@@ -3,6 +3,7 @@
 #include "framework/ctag.h"
 
 #include <QMetaProperty>
+#include <QVarLengthArray>
 
 CPropertyObject::CPropertyObject(QObject* parent, const char* name)
     : CObject(parent, name)
@@ -30,7 +31,20 @@ CPropertyObject* CPropertyObject::clone() const
 
 bool CPropertyObject::isDeclaredProperty(const QString& name) const
 {
-    return metaObject()->indexOfProperty(name.toUtf8().constData()) >= 0;
+    // Asked on every property read and write: the usual short ASCII name is converted on
+    // the stack instead of into a new array.
+    QVarLengthArray<char, 64> ascii;
+    const qsizetype size = name.size();
+    ascii.resize(size + 1);
+    const QChar* chars = name.constData();
+    for (qsizetype i = 0; i < size; ++i) {
+        const char16_t unit = chars[i].unicode();
+        if (unit >= 0x80 || unit == 0)
+            return metaObject()->indexOfProperty(name.toUtf8().constData()) >= 0;
+        ascii[i] = char(unit);
+    }
+    ascii[size] = '\0';
+    return metaObject()->indexOfProperty(ascii.constData()) >= 0;
 }
 
 QStringList CPropertyObject::propertyNames() const

@@ -21,7 +21,16 @@ const QChar Q(u'"');
 // characters, or a description of an empty value or a list.
 QString describeValue(const QVariant& value)
 {
-    QString text = value.toString();
+    // Whole numbers directly: the same text without the general conversion machinery.
+    QString text;
+    switch (value.typeId()) {
+    case QMetaType::Int:
+    case QMetaType::LongLong:
+        text = QString::number(value.toLongLong());
+        break;
+    default:
+        text = value.toString();
+    }
     text.remove(QLatin1Char('\n'));
     if (text.isEmpty()) {
         const qsizetype count = value.canConvert<QVariantList>() && value.typeId() != QMetaType::QString
@@ -35,9 +44,11 @@ QString describeValue(const QVariant& value)
     return QLatin1String("value as string = ") + text;
 }
 
-void traceTransition(const QString& line)
+// One line of a transition's trace; the end-of-line is added in the same allocation.
+template <typename Text>
+void traceTransition(const Text& line)
 {
-    trace(module::transition, line + QLatin1Char('\n'));
+    trace(module::transition, QString(line + QLatin1Char('\n')));
 }
 
 } // namespace
@@ -73,7 +84,22 @@ CTransition::~CTransition()
 
 IStateMachine* CTransition::machine() const
 {
-    return dynamic_cast<IStateMachine*>(parent());
+    // Asked on every fire: the cast is done again only when the parent changed.
+    QObject* owner = parent();
+    if (owner != m_machineOwner) {
+        m_machineOwner = owner;
+        m_machine = dynamic_cast<IStateMachine*>(owner);
+    }
+    return m_machine;
+}
+
+CState* CTransition::boundState(IStateMachine* m, QPointer<CState>& bound, const QString& name) const
+{
+    // Bound on first use; looked up again only when that state is gone or no longer the
+    // machine's (states are never renamed).
+    if (!bound || bound->parent() != parent())
+        bound = m ? m->findState(name) : nullptr;
+    return bound.data();
 }
 
 CState* CTransition::machineState() const
@@ -105,7 +131,7 @@ void CTransition::checkPropertyMaps()
         const CProperty target = map->target();
         CState* receiver = nullptr;
         if (target.location() == CProperty::State)
-            receiver = m ? m->findState(m_toState) : nullptr;
+            receiver = boundState(m, m_to, m_toState);
         else if (target.location() == CProperty::Machine)
             receiver = fsm;
         if (!receiver)
@@ -114,7 +140,7 @@ void CTransition::checkPropertyMaps()
         bool available = true;
         for (const CProperty* variable : map->variables()) {
             if (variable->location() == CProperty::State) {
-                CState* from = m ? m->findState(m_fromState) : nullptr;
+                CState* from = boundState(m, m_from, m_fromState);
                 available = from && (from->isResultProperty(variable->name()) || from->exists(variable->name()));
             } else if (variable->location() == CProperty::Machine) {
                 available = fsm && (fsm->isRequiredProperty(variable->name())
@@ -144,10 +170,12 @@ void CTransition::applyPropertyMaps()
 {
     IStateMachine* m = machine();
     CState* fsm = machineState();
-    trace(module::transition, QStringLiteral("\n"));
+    static const QString emptyLine = QStringLiteral("\n");
+    static const QString mapLine = QStringLiteral("|\u00afpropertymap\n");
+    trace(module::transition, emptyLine);
 
     for (CPropertyMap* map : std::as_const(m_maps)) {
-        traceTransition(QStringLiteral("|\u00afpropertymap"));
+        trace(module::transition, mapLine);
         // Variables are filled afresh: one whose source is missing now stays not set
         // instead of keeping an object from an earlier application.
         map->resetVariables();
@@ -157,7 +185,7 @@ void CTransition::applyPropertyMaps()
             case CProperty::State:
                 traceTransition(QLatin1String("| - get value from property ") + Q + variable->name() + Q
                                 + QLatin1String(" from state ") + Q + m_fromState + Q + QLatin1Char('.'));
-                source = m ? m->findState(m_fromState) : nullptr;
+                source = boundState(m, m_from, m_fromState);
                 if (!source) {
                     traceTransition(QStringLiteral("| ! Warning ! No from-state."));
                     continue;
@@ -197,9 +225,9 @@ void CTransition::applyPropertyMaps()
             }
         }
 
-        const CProperty before = map->target();
-        if (!map->evaluate()) {
-            traceTransition(QLatin1String("|_Property ") + Q + before.name() + Q + QLatin1String(" will not be set."));
+        if (!map->evaluate()) { // the target is left as it was
+            traceTransition(QLatin1String("|_Property ") + Q + map->target().name() + Q
+                            + QLatin1String(" will not be set."));
             continue;
         }
         const CProperty target = map->target();
@@ -213,7 +241,7 @@ void CTransition::applyPropertyMaps()
         CPropertyObject* receiver = nullptr;
         switch (target.location()) {
         case CProperty::State:
-            receiver = m ? m->findState(m_toState) : nullptr;
+            receiver = boundState(m, m_to, m_toState);
             break;
         case CProperty::Machine:
             receiver = fsm;

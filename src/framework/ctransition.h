@@ -5,6 +5,7 @@
 
 #include <QDomNode>
 #include <QList>
+#include <QPointer>
 
 class CPropertyMap;
 class CState;
@@ -36,8 +37,14 @@ protected:
     CState* machineState() const;
 
 private:
+    CState* boundState(IStateMachine* m, QPointer<CState>& bound, const QString& name) const;
+
     QString m_fromState;
     QString m_toState;
+    mutable QPointer<CState> m_from;
+    mutable QPointer<CState> m_to;
+    mutable QObject* m_machineOwner = nullptr;
+    mutable IStateMachine* m_machine = nullptr;
     QList<CPropertyMap*> m_maps; // owned
 };
 

@@ -116,6 +116,10 @@ public:
 private:
     sqlite3_stmt* statement(const char* sql);
     bool exec(const char* sql);
+    // Steps a kept statement without parameters to its end.
+    bool run(const char* sql);
+    // The busy handler: waits while another process writes, up to busyTimeoutMs.
+    static int waitForOtherWriter(void* unused, int count);
     bool step(sqlite3_stmt* stmt, bool* row);
     void fail(const char* what);
     bool readKey(sqlite3_stmt* stmt, Key* out);
