@@ -5,78 +5,102 @@
 
 using namespace valueconversion;
 
-CFunctionAdd::Values CFunctionAdd::collectValues() const
+namespace {
+
+// The kind an operand leaves: a text of digits asks for integers, a decimal text or a
+// double for doubles (which then stay), any other text for none; other types leave it.
+QMetaType::Type nextKind(QMetaType::Type kind, const CNumericValue& operand)
 {
+    switch (operand.type) {
+    case QMetaType::LongLong:
+        return kind == QMetaType::Double ? kind : QMetaType::LongLong;
+    case QMetaType::Double:
+        return QMetaType::Double;
+    default:
+        break;
+    }
+    if (!operand.other || operand.other->typeId() != QMetaType::QString)
+        return kind;
+    const QString text = operand.other->toString();
+    if (expressiontext::isInteger(text))
+        return kind == QMetaType::Double ? kind : QMetaType::LongLong;
+    if (expressiontext::isDecimal(text))
+        return QMetaType::Double;
+    return kind == QMetaType::Double ? kind : QMetaType::UnknownType;
+}
+
+// toLongLong() and toDouble() of the operand's value.
+qlonglong integerOf(const CNumericValue& operand)
+{
+    switch (operand.type) {
+    case QMetaType::LongLong:
+        return operand.integer;
+    case QMetaType::Double:
+        return doubleToLongLong(operand.decimal);
+    default:
+        return operand.other ? toLongLong(*operand.other) : 0;
+    }
+}
+
+double decimalOf(const CNumericValue& operand)
+{
+    switch (operand.type) {
+    case QMetaType::LongLong:
+        return double(operand.integer);
+    case QMetaType::Double:
+        return operand.decimal;
+    default:
+        return operand.other ? toDouble(*operand.other) : 0.0;
+    }
+}
+
+} // namespace
+
+void CFunctionAdd::combine(CNumericValue& out, bool multiply) const
+{
+    // One pass: the integer and the double result are both kept until the last operand
+    // has decided the kind. Integers wrap like the machine's 64-bit integers.
     QMetaType::Type kind = QMetaType::UnknownType;
-    Values values;
-    values.reserve(parameterCount());
-    for (CExpression* p : parameters()) {
+    quint64 integer = multiply ? 1 : 0;
+    double decimal = multiply ? 1.0 : 0.0;
+    CNumericValue operand;
+    for (const CExpression* p : parameters()) {
         if (!p)
             continue;
-        const QVariant v = p->value();
-        switch (v.typeId()) {
-        case QMetaType::QString: {
-            const QString text = v.toString();
-            if (expressiontext::isInteger(text)) {
-                if (kind != QMetaType::Double)
-                    kind = QMetaType::LongLong;
-            } else if (expressiontext::isDecimal(text)) {
-                kind = QMetaType::Double;
-            } else if (kind != QMetaType::Double) {
-                kind = QMetaType::UnknownType;
-            }
-            break;
+        p->numericValue(operand);
+        kind = nextKind(kind, operand);
+        if (multiply) {
+            integer *= quint64(integerOf(operand));
+            decimal *= decimalOf(operand);
+        } else {
+            integer += quint64(integerOf(operand));
+            decimal += decimalOf(operand);
         }
-        case QMetaType::Double:
-            kind = QMetaType::Double;
-            break;
-        case QMetaType::LongLong:
-            if (kind != QMetaType::Double)
-                kind = QMetaType::LongLong;
-            break;
-        default:
-            break; // other types leave the kind as it is
-        }
-        values.append(v);
     }
     m_numericKind = kind;
-    return values;
+    if (kind == QMetaType::LongLong)
+        out.setInteger(qlonglong(integer));
+    else if (kind == QMetaType::Double)
+        out.setDecimal(decimal);
+    else
+        out.set(QVariant(int(0)));
+}
+
+void CFunctionAdd::numericValue(CNumericValue& out) const
+{
+    combine(out, false);
 }
 
 QVariant CFunctionAdd::value() const
 {
-    const Values values = collectValues();
-    if (m_numericKind == QMetaType::LongLong) {
-        quint64 sum = 0; // wraps like the machine's 64-bit integers
-        for (const QVariant& v : values)
-            sum += quint64(toLongLong(v));
-        return QVariant(qlonglong(sum));
-    }
-    if (m_numericKind == QMetaType::Double) {
-        double sum = 0.0;
-        for (const QVariant& v : values)
-            sum += toDouble(v);
-        return QVariant(sum);
-    }
-    return QVariant(int(0));
+    CNumericValue result;
+    numericValue(result);
+    return result.toVariant();
 }
 
-QVariant CFunctionMultiply::value() const
+void CFunctionMultiply::numericValue(CNumericValue& out) const
 {
-    const Values values = collectValues();
-    if (m_numericKind == QMetaType::LongLong) {
-        quint64 product = 1;
-        for (const QVariant& v : values)
-            product *= quint64(toLongLong(v));
-        return QVariant(qlonglong(product));
-    }
-    if (m_numericKind == QMetaType::Double) {
-        double product = 1.0;
-        for (const QVariant& v : values)
-            product *= toDouble(v);
-        return QVariant(product);
-    }
-    return QVariant(int(0));
+    combine(out, true);
 }
 
 QVariant CFunctionDivide::value() const

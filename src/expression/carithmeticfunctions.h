@@ -2,8 +2,6 @@
 
 #include "expression/cexpression.h"
 
-#include <QVarLengthArray>
-
 // Arithmetic on 64-bit integers and doubles: "add", "multiply", "divide", "negate".
 
 class CFunctionAdd : public CFunctionNoObjectParameters
@@ -13,17 +11,17 @@ public:
     using CFunctionNoObjectParameters::CFunctionNoObjectParameters;
     bool checkParameterCount() const override { return parameterRule.accepts(parameterCount()); }
     QVariant value() const override;
+    void numericValue(CNumericValue& out) const override;
 
     // The type the last evaluation did its arithmetic in: UnknownType (none), LongLong or
     // Double.
     QMetaType::Type numericKind() const { return m_numericKind; }
 
 protected:
-    // The values of all parameters, with the kind decided from them. Every evaluation
-    // starts from UnknownType, so its result type depends on its own values only. Kept off
-    // the heap for the usual few parameters.
-    using Values = QVarLengthArray<QVariant, 4>;
-    Values collectValues() const;
+    // The sum or the product of all parameters, in the kind decided from their values.
+    // Every evaluation starts from UnknownType, so its result type depends on its own
+    // values only; without a kind the result is the integer 0.
+    void combine(CNumericValue& out, bool multiply) const;
 
     mutable QMetaType::Type m_numericKind = QMetaType::UnknownType;
 };
@@ -34,7 +32,7 @@ public:
     static constexpr CParameterCount parameterRule = CParameterCount::atLeast(2);
     using CFunctionAdd::CFunctionAdd;
     bool checkParameterCount() const override { return parameterRule.accepts(parameterCount()); }
-    QVariant value() const override;
+    void numericValue(CNumericValue& out) const override;
 };
 
 class CFunctionDivide : public CFunctionNoObjectParameters

@@ -66,6 +66,47 @@ CPropertyObject* CObjectResult::takeOrClone()
     return copy;
 }
 
+// --- CNumericValue ---
+
+void CNumericValue::set(const QVariant& value)
+{
+    switch (value.typeId()) {
+    case QMetaType::LongLong:
+        setInteger(*static_cast<const qlonglong*>(value.constData()));
+        return;
+    case QMetaType::Double:
+        setDecimal(*static_cast<const double*>(value.constData()));
+        return;
+    default:
+        type = QMetaType::UnknownType;
+        other = value;
+    }
+}
+
+void CNumericValue::set(QVariant&& value)
+{
+    switch (value.typeId()) {
+    case QMetaType::LongLong:
+        setInteger(*static_cast<const qlonglong*>(value.constData()));
+        return;
+    case QMetaType::Double:
+        setDecimal(*static_cast<const double*>(value.constData()));
+        return;
+    default:
+        type = QMetaType::UnknownType;
+        other = std::move(value);
+    }
+}
+
+QVariant CNumericValue::toVariant() const
+{
+    if (type == QMetaType::LongLong)
+        return QVariant(integer);
+    if (type == QMetaType::Double)
+        return QVariant(decimal);
+    return other ? *other : QVariant();
+}
+
 // --- CExpression ---
 
 CExpression::CExpression(CPropertyMap* owner)
@@ -105,6 +146,11 @@ CObjectResult CExpression::objectResult() const
     return CObjectResult(object(), handsOverObject());
 }
 
+void CExpression::numericValue(CNumericValue& out) const
+{
+    out.set(value());
+}
+
 // --- CConstExpression ---
 
 CConstExpression::CConstExpression(const QString& text, CPropertyMap* owner)
@@ -120,17 +166,30 @@ CConstExpression::CConstExpression(qlonglong number, CPropertyMap* owner)
     : CExpression(owner)
     , m_value(number)
 {
+    m_number.setInteger(number);
 }
 
 CConstExpression::CConstExpression(double number, CPropertyMap* owner)
     : CExpression(owner)
     , m_value(number)
 {
+    m_number.setDecimal(number);
 }
 
 QVariant CConstExpression::value() const
 {
     return m_value;
+}
+
+void CConstExpression::numericValue(CNumericValue& out) const
+{
+    if (m_number.type != QMetaType::UnknownType) {
+        out.type = m_number.type;
+        out.integer = m_number.integer;
+        out.decimal = m_number.decimal;
+    } else {
+        out.set(m_value);
+    }
 }
 
 CPropertyObject* CConstExpression::object() const
@@ -159,6 +218,11 @@ CVarExpression::CVarExpression(const QString& name, CPropertyMap* owner)
 QVariant CVarExpression::value() const
 {
     return m_variable ? m_variable->value() : QVariant();
+}
+
+void CVarExpression::numericValue(CNumericValue& out) const
+{
+    out.set(m_variable ? m_variable->value() : QVariant());
 }
 
 CPropertyObject* CVarExpression::object() const

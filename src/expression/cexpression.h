@@ -10,6 +10,8 @@
 #include <QStringView>
 #include <QVariant>
 
+#include <optional>
+
 class CProperty;
 class CPropertyMap;
 
@@ -46,6 +48,33 @@ private:
     bool m_handedOver = false;
 };
 
+// A value as arithmetic reads it: a 64-bit integer or a double held as a plain number, so that
+// nested arithmetic passes numbers along without building a QVariant for each; any other
+// value is held as it is.
+struct WINSTEPS_EXPORT CNumericValue
+{
+    // LongLong or Double for a plain number; UnknownType when the value is in other.
+    QMetaType::Type type = QMetaType::UnknownType;
+    qlonglong integer = 0;
+    double decimal = 0.0;
+    // Any other value. Engaged only then: plain numbers never construct or destroy a QVariant.
+    std::optional<QVariant> other;
+
+    void set(const QVariant& value);
+    void set(QVariant&& value);
+    void setInteger(qlonglong n)
+    {
+        type = QMetaType::LongLong;
+        integer = n;
+    }
+    void setDecimal(double d)
+    {
+        type = QMetaType::Double;
+        decimal = d;
+    }
+    QVariant toVariant() const;
+};
+
 // A node of a property map's expression tree. A node evaluates either to a value or to
 // an object; nothing is cached between requests. Problems found while the tree is built
 // are collected as lines of text (each ending in "\n") and copied into the owner map by
@@ -75,6 +104,9 @@ public:
 
     // object() together with its ownership.
     CObjectResult objectResult() const;
+    // value() as arithmetic reads it; the same value, without a QVariant where the node
+    // gives a plain number.
+    virtual void numericValue(CNumericValue& out) const;
 
     CPropertyMap* owner() const { return m_owner; }
 
@@ -93,12 +125,14 @@ public:
     CConstExpression(double number, CPropertyMap* owner);
 
     QVariant value() const override;
+    void numericValue(CNumericValue& out) const override;
     CPropertyObject* object() const override;
     bool isObject() const override;
     bool isSet() const override;
 
 private:
     QVariant m_value;
+    CNumericValue m_number; // the value read once for arithmetic (numbers only)
 };
 
 // A reference to a property ("$name"). Each occurrence creates its own variable in the
@@ -109,6 +143,7 @@ public:
     CVarExpression(const QString& name, CPropertyMap* owner);
 
     QVariant value() const override;
+    void numericValue(CNumericValue& out) const override;
     CPropertyObject* object() const override;
     bool isObject() const override;
     bool isSet() const override;

@@ -11,11 +11,6 @@
 
 namespace {
 
-void traceXPath(const QString& line)
-{
-    winsteps::trace(winsteps::module::xpath, line + QLatin1Char('\n'));
-}
-
 // The element of an attribute, else the parent node.
 QDomNode parentOf(const QDomNode& node)
 {
@@ -387,204 +382,43 @@ CXPathNode::NodeType CXPathNode::nodeType() const
 }
 
 // --- searching ---
+//
+// A search walks the DOM nodes themselves and makes node objects only for the nodes it
+// returns. Each step reads its predicates once; the trace lines that stay the same from one
+// node to the next are composed once per step.
 
-CXPathNodeList CXPathNode::findNodes(const QString& path) const
+namespace {
+
+using DomNodes = std::vector<QDomNode>;
+
+// One line of the "xpath" module; line ends with "\n".
+void traceLine(const QString& line)
 {
-    return findNodesAt(path, 0);
+    winsteps::trace(winsteps::module::xpath, line);
 }
 
-CXPathNodeList CXPathNode::getElements(const QString& path) const
+const QString matchesTrueLine = QStringLiteral("  'matches' is now true\n");
+const QString matchesFalseLine = QStringLiteral("  'matches' is now false\n");
+const QString matchLine = QStringLiteral("    match!\n");
+
+// One test of a predicate (@name, name, @name='value' or name='text') as read from its text,
+// with the lines traced while it runs.
+struct PredicateTest {
+    enum Kind { Fails, HasAttribute, HasChild, AttributeIs, ChildTextIs };
+
+    Kind kind = Fails;
+    bool andOperator = false; // joined to the tests before it by "and", else by "or"
+    QString name;
+    QString value;
+    QString updateLine;  // "updateMatch with operator ..."
+    QString partialLine; // "matchesPartialExpression: ..."
+    QString checkLine;   // "checkAttribute ..." or "checkChildTextNode ..."
+};
+
+PredicateTest readTest(const QString& test)
 {
-    return getElementsAt(path, 0);
-}
-
-CXPathNodeList CXPathNode::findNodesAt(const QString& path, int depth) const
-{
-    traceXPath(objectName() + QLatin1String("->findNodes: ") + path);
-    if (path.startsWith(QLatin1String("./")))
-        return getElementsAt(path.mid(2), depth);
-    if (path.startsWith(QLatin1String("../"))) {
-        const CXPathNode parent(parentOf(m_node));
-        return parent.getElementsAt(path.mid(3), depth);
-    }
-    if (path.startsWith(QLatin1Char('/'))) {
-        // "//name" thus searches the whole document.
-        const CXPathNode document(m_node.isDocument() ? m_node : QDomNode(documentOf(m_node)));
-        return document.getElementsAt(path.mid(1), depth);
-    }
-    return getElementsAt(path, depth);
-}
-
-CXPathNodeList CXPathNode::getElementsAt(const QString& path, int depth) const
-{
-    traceXPath(objectName() + QLatin1String("->getElements: ") + path);
-    // Each step searches one level deeper in this recursion: a path of too many steps is
-    // refused rather than allowed to exhaust the stack.
-    if (depth >= MaxPathSteps) {
-        traceXPath(objectName() + QStringLiteral("->getElements: ! Warning ! The path has more than %1 steps.").arg(MaxPathSteps));
-        return {};
-    }
-    QString rest = path;
-    bool descendants = false;
-    if (rest.startsWith(QLatin1Char('/'))) {
-        rest.remove(0, 1);
-        descendants = true;
-    }
-    if (rest.startsWith(QLatin1Char('@')))
-        return attributeNodes(rest.mid(1), descendants);
-
-    const qsizetype cut = firstStepSeparator(rest);
-    QString step = cut < 0 ? rest : rest.left(cut);
-    rest = cut < 0 ? QString() : rest.mid(cut + 1);
-
-    QStringList predicates;
-    const qsizetype open = step.indexOf(QLatin1Char('['));
-    if (open >= 0) {
-        predicates = splitPredicates(step.mid(open + 1, std::max<qsizetype>(0, step.size() - open - 2)));
-        step.truncate(open);
-    }
-
-    CXPathNodeList candidates = childElements(step, descendants);
-    for (const QString& predicate : std::as_const(predicates))
-        filterByPredicate(candidates, predicate);
-    if (rest.isEmpty())
-        return candidates;
-
-    CXPathNodeList result;
-    for (const std::unique_ptr<CXPathNode>& candidate : candidates) {
-        // "a//b": the b elements anywhere below each a.
-        CXPathNodeList found = rest.startsWith(QLatin1Char('/')) ? candidate->getElementsAt(rest, depth + 1)
-                                                                 : candidate->findNodesAt(rest, depth + 1);
-        std::move(found.begin(), found.end(), std::back_inserter(result));
-    }
-    return result;
-}
-
-CXPathNodeList CXPathNode::childElements(const QString& name, bool descendants) const
-{
-    CXPathNodeList result;
-    const bool any = name == QLatin1String("*");
-    for (QDomNode n = m_node.firstChild(); !n.isNull(); n = nextInSubtree(m_node, n, descendants)) {
-        if (n.isElement() && (any || n.nodeName() == name)) {
-            auto node = std::make_unique<CXPathNode>(n);
-            result.push_back(std::move(node));
-        }
-    }
-    return result;
-}
-
-CXPathNodeList CXPathNode::attributeNodes(const QString& name, bool descendants) const
-{
-    CXPathNodeList result;
-    const bool any = name == QLatin1String("*");
-    const auto addFrom = [&](const QDomNode& n) {
-        if (!n.isElement())
-            return;
-        QDomElement element = n.toElement();
-        if (!any) {
-            const QDomAttr attribute = element.attributeNode(name);
-            if (!attribute.isNull())
-                result.push_back(std::make_unique<CXPathNode>(attribute));
-            return;
-        }
-        // The toolkit keeps attributes unordered: list them by name.
-        const QDomNamedNodeMap attributes = element.attributes();
-        QList<QDomNode> nodes;
-        for (int i = 0; i < attributes.count(); ++i)
-            nodes << attributes.item(i);
-        std::sort(nodes.begin(), nodes.end(),
-                  [](const QDomNode& a, const QDomNode& b) { return a.nodeName() < b.nodeName(); });
-        for (const QDomNode& attribute : std::as_const(nodes))
-            result.push_back(std::make_unique<CXPathNode>(attribute));
-    };
-    addFrom(m_node);
-    if (descendants) {
-        for (QDomNode n = m_node.firstChild(); !n.isNull(); n = nextInSubtree(m_node, n, true))
-            addFrom(n);
-    }
-    return result;
-}
-
-void CXPathNode::filterByPredicate(CXPathNodeList& nodes, const QString& predicate)
-{
-    const QString trimmed = predicate.trimmed();
-    const bool position = !trimmed.isEmpty()
-        && std::all_of(trimmed.cbegin(), trimmed.cend(),
-                       [](QChar c) { return c >= QLatin1Char('0') && c <= QLatin1Char('9'); });
-    const auto keepOnly = [&nodes](qsizetype index) {
-        std::unique_ptr<CXPathNode> kept;
-        if (index >= 0 && index < qsizetype(nodes.size()))
-            kept = std::move(nodes[size_t(index)]);
-        nodes.clear();
-        if (kept)
-            nodes.push_back(std::move(kept));
-    };
-    if (position) {
-        bool ok = false;
-        const qlonglong n = trimmed.toLongLong(&ok);
-        keepOnly(ok && n >= 1 ? qsizetype(n - 1) : -1); // beyond the list keeps nothing
-        return;
-    }
-    if (trimmed == QLatin1String("first")) {
-        keepOnly(0);
-        return;
-    }
-    if (trimmed == QLatin1String("last")) {
-        keepOnly(qsizetype(nodes.size()) - 1);
-        return;
-    }
-    nodes.erase(std::remove_if(nodes.begin(), nodes.end(),
-                               [&predicate](const std::unique_ptr<CXPathNode>& node) {
-                                   return node->m_node.isNull() || !node->evaluatePredicate(predicate);
-                               }),
-                nodes.end());
-}
-
-bool CXPathNode::evaluatePredicate(const QString& predicate) const
-{
-    // Tests joined by "and"/"or", applied strictly from left to right. An operator word
-    // stands outside quotes, after white space or a closing quote and before white space,
-    // so names such as "color" or "brand" are not cut.
-    static const QLatin1String orWord("or");
-    static const QLatin1String andWord("and");
-    bool matches = false;
-    QString op = orWord;
-    QString part;
-    bool quoted = false;
-    qsizetype i = 0;
-    while (i < predicate.size()) {
-        if (isQuote(predicate, i)) {
-            quoted = !quoted;
-        } else if (!quoted) {
-            const QLatin1String word = isOperatorAt(predicate, i, orWord) ? orWord
-                : isOperatorAt(predicate, i, andWord)                     ? andWord
-                                                                          : QLatin1String();
-            if (word.size() > 0) {
-                updateMatch(matches, op, withoutSpaceOutsideQuotes(part));
-                part.clear();
-                op = word;
-                i += word.size();
-                continue;
-            }
-        }
-        part += predicate[i];
-        ++i;
-    }
-    updateMatch(matches, op, withoutSpaceOutsideQuotes(part));
-    return matches;
-}
-
-void CXPathNode::updateMatch(bool& matches, const QString& op, const QString& part) const
-{
-    traceXPath(QLatin1String("updateMatch with operator '") + op + QLatin1String("' and expression: ") + part);
-    const bool result = matchesPartialExpression(part);
-    matches = op == QLatin1String("and") ? (matches && result) : (matches || result);
-    traceXPath(QLatin1String("  'matches' is now ") + (matches ? QLatin1String("true") : QLatin1String("false")));
-}
-
-bool CXPathNode::matchesPartialExpression(const QString& test) const
-{
-    traceXPath(QLatin1String("matchesPartialExpression: ") + test);
+    PredicateTest t;
+    t.partialLine = QLatin1String("matchesPartialExpression: ") % test % QLatin1Char('\n');
     qsizetype i = 0;
     const bool attribute = test.startsWith(QLatin1Char('@'));
     if (attribute)
@@ -596,18 +430,14 @@ bool CXPathNode::matchesPartialExpression(const QString& test) const
 
     if (i == test.size()) {
         // The name alone: the attribute, or a child of that name, exists.
-        if (name.isEmpty())
-            return false;
-        if (attribute)
-            return m_node.isElement() && m_node.toElement().hasAttribute(name);
-        for (QDomNode child = m_node.firstChild(); !child.isNull(); child = child.nextSibling()) {
-            if (child.nodeName() == name)
-                return true;
+        if (!name.isEmpty()) {
+            t.kind = attribute ? PredicateTest::HasAttribute : PredicateTest::HasChild;
+            t.name = name;
         }
-        return false;
+        return t;
     }
     if (test[i] != QLatin1Char('=') || i + 1 >= test.size() || test[i + 1] != QLatin1Char('\''))
-        return false;
+        return t;
 
     // The value runs to the next apostrophe that no backslash escapes.
     const qsizetype valueStart = i + 2;
@@ -615,29 +445,450 @@ bool CXPathNode::matchesPartialExpression(const QString& test) const
     while (close < test.size() && !(test[close] == QLatin1Char('\'') && (close == valueStart || test[close - 1] != QLatin1Char('\\'))))
         ++close;
     if (close >= test.size())
-        return false;
+        return t;
     QString value = test.mid(valueStart, close - valueStart);
     value.replace(QLatin1String("\\'"), QLatin1String("'"));
-    return attribute ? checkAttribute(name, value) : checkChildTextNode(name, value);
+    t.kind = attribute ? PredicateTest::AttributeIs : PredicateTest::ChildTextIs;
+    t.name = name;
+    t.value = value;
+    t.checkLine = attribute ? QString(QLatin1String("checkAttribute name=") % name % QLatin1String(" value=") % value % QLatin1Char('\n'))
+                            : QString(QLatin1String("checkChildTextNode tagname=") % name % QLatin1String(" text=") % value % QLatin1Char('\n'));
+    return t;
 }
 
-bool CXPathNode::checkAttribute(const QString& name, const QString& value) const
+// The tests of an and/or predicate, cut at every operator word that stands outside quotes,
+// after white space or a closing quote and before white space (so that names such as
+// "color" or "brand" are not cut). They are applied strictly from left to right.
+std::vector<PredicateTest> readTests(const QString& predicate)
 {
-    traceXPath(QLatin1String("checkAttribute name=") + name + QLatin1String(" value=") + value);
-    const QDomElement element = m_node.toElement();
-    return !element.isNull() && element.hasAttribute(name) && element.attribute(name) == value;
+    static const QLatin1String orWord("or");
+    static const QLatin1String andWord("and");
+    std::vector<PredicateTest> tests;
+    QLatin1String op = orWord;
+    QString part;
+    const auto addTest = [&] {
+        const QString test = withoutSpaceOutsideQuotes(part);
+        PredicateTest t = readTest(test);
+        t.andOperator = op == andWord;
+        t.updateLine = QLatin1String("updateMatch with operator '") % op % QLatin1String("' and expression: ") % test % QLatin1Char('\n');
+        tests.push_back(std::move(t));
+    };
+    bool quoted = false;
+    qsizetype i = 0;
+    while (i < predicate.size()) {
+        if (isQuote(predicate, i)) {
+            quoted = !quoted;
+        } else if (!quoted) {
+            const QLatin1String word = isOperatorAt(predicate, i, orWord) ? orWord
+                : isOperatorAt(predicate, i, andWord)                     ? andWord
+                                                                          : QLatin1String();
+            if (word.size() > 0) {
+                addTest();
+                part.clear();
+                op = word;
+                i += word.size();
+                continue;
+            }
+        }
+        part += predicate[i];
+        ++i;
+    }
+    addTest();
+    return tests;
 }
 
-bool CXPathNode::checkChildTextNode(const QString& name, const QString& text) const
+bool attributeIs(const QDomNode& node, const QString& name, const QString& value, const QString& line)
 {
-    traceXPath(QLatin1String("checkChildTextNode tagname=") + name + QLatin1String(" text=") + text);
-    for (QDomNode child = m_node.firstChild(); !child.isNull(); child = child.nextSibling()) {
+    traceLine(line);
+    if (!node.isElement())
+        return false;
+    // One look-up: a missing attribute is a null node.
+    const QDomAttr attribute = node.toElement().attributeNode(name);
+    return !attribute.isNull() && attribute.value() == value;
+}
+
+bool childTextIs(const QDomNode& node, const QString& name, const QString& text, const QString& line)
+{
+    traceLine(line);
+    QString childLine;
+    for (QDomNode child = node.firstChild(); !child.isNull(); child = child.nextSibling()) {
+        const QString childName = child.nodeName();
         const QString childText = nodeText(child);
-        traceXPath(QLatin1String("  match against child tagname=") + child.nodeName() + QLatin1String(" text=") + childText);
-        if (child.nodeName() == name && childText == text) {
-            traceXPath(QStringLiteral("    match!"));
+        childLine = QLatin1String("  match against child tagname=") % childName % QLatin1String(" text=") % childText
+            % QLatin1Char('\n');
+        traceLine(childLine);
+        if (childName == name && childText == text) {
+            traceLine(matchLine);
             return true;
         }
     }
     return false;
+}
+
+bool runTest(const QDomNode& node, const PredicateTest& test)
+{
+    traceLine(test.partialLine);
+    switch (test.kind) {
+    case PredicateTest::Fails:
+        return false;
+    case PredicateTest::HasAttribute:
+        return node.isElement() && node.toElement().hasAttribute(test.name);
+    case PredicateTest::HasChild:
+        for (QDomNode child = node.firstChild(); !child.isNull(); child = child.nextSibling()) {
+            if (child.nodeName() == test.name)
+                return true;
+        }
+        return false;
+    case PredicateTest::AttributeIs:
+        return attributeIs(node, test.name, test.value, test.checkLine);
+    case PredicateTest::ChildTextIs:
+        return childTextIs(node, test.name, test.value, test.checkLine);
+    }
+    return false;
+}
+
+bool runTests(const QDomNode& node, const std::vector<PredicateTest>& tests)
+{
+    bool matches = false;
+    for (const PredicateTest& test : tests) {
+        traceLine(test.updateLine);
+        const bool result = runTest(node, test);
+        matches = test.andOperator ? (matches && result) : (matches || result);
+        traceLine(matches ? matchesTrueLine : matchesFalseLine);
+    }
+    return matches;
+}
+
+// One predicate of a step: a position (a number, "first", "last") or tests.
+struct StepPredicate {
+    enum Kind { Position, Last, Tests };
+
+    Kind kind = Tests;
+    qsizetype index = -1; // Position: from 0; -1 keeps nothing
+    std::vector<PredicateTest> tests;
+};
+
+StepPredicate readPredicate(const QString& predicate)
+{
+    StepPredicate p;
+    const QString trimmed = predicate.trimmed();
+    const bool number = !trimmed.isEmpty()
+        && std::all_of(trimmed.cbegin(), trimmed.cend(),
+                       [](QChar c) { return c >= QLatin1Char('0') && c <= QLatin1Char('9'); });
+    if (number) {
+        bool ok = false;
+        const qlonglong n = trimmed.toLongLong(&ok);
+        p.kind = StepPredicate::Position;
+        p.index = ok && n >= 1 ? qsizetype(n - 1) : -1; // beyond the list keeps nothing
+    } else if (trimmed == QLatin1String("first")) {
+        p.kind = StepPredicate::Position;
+        p.index = 0;
+    } else if (trimmed == QLatin1String("last")) {
+        p.kind = StepPredicate::Last;
+    } else {
+        p.tests = readTests(predicate);
+    }
+    return p;
+}
+
+// Keeps the one entry at index (none when it is out of range).
+template<typename List>
+void keepOnly(List& nodes, qsizetype index)
+{
+    if (index < 0 || index >= qsizetype(nodes.size())) {
+        nodes.clear();
+        return;
+    }
+    if (index > 0)
+        nodes.front() = std::move(nodes[size_t(index)]);
+    nodes.resize(1);
+}
+
+void applyPredicate(DomNodes& nodes, const StepPredicate& predicate)
+{
+    switch (predicate.kind) {
+    case StepPredicate::Position:
+        keepOnly(nodes, predicate.index);
+        return;
+    case StepPredicate::Last:
+        keepOnly(nodes, qsizetype(nodes.size()) - 1);
+        return;
+    case StepPredicate::Tests:
+        nodes.erase(std::remove_if(nodes.begin(), nodes.end(),
+                                   [&predicate](const QDomNode& node) {
+                                       return node.isNull() || !runTests(node, predicate.tests);
+                                   }),
+                    nodes.end());
+        return;
+    }
+}
+
+bool isNamedElement(const QDomNode& node, const QString& name, bool any)
+{
+    return node.isElement() && (any || node.nodeName() == name);
+}
+
+// The elements named name ("*": all) among the children of from, or all its descendants in
+// document order. With a position predicate only the element it picks is taken: the walk
+// stops at it, and "last" among children walks back from the last child.
+void collectElements(const QDomNode& from, const QString& name, bool descendants, const StepPredicate* position,
+                     DomNodes& out)
+{
+    const bool any = name == QLatin1String("*");
+    if (position && position->kind == StepPredicate::Position && position->index < 0)
+        return;
+    if (position && position->kind == StepPredicate::Last && !descendants) {
+        for (QDomNode n = from.lastChild(); !n.isNull(); n = n.previousSibling()) {
+            if (isNamedElement(n, name, any)) {
+                out.push_back(n);
+                return;
+            }
+        }
+        return;
+    }
+    if (position && position->kind == StepPredicate::Last) { // the last among descendants
+        QDomNode last;
+        for (QDomNode n = from.firstChild(); !n.isNull(); n = nextInSubtree(from, n, true)) {
+            if (isNamedElement(n, name, any))
+                last = n;
+        }
+        if (!last.isNull())
+            out.push_back(last);
+        return;
+    }
+    const qsizetype wanted = position ? position->index + 1 : 0; // 0: every match
+    qsizetype seen = 0;
+    QDomNode n = from.firstChild();
+    while (!n.isNull()) {
+        if (isNamedElement(n, name, any)) {
+            if (wanted == 0) {
+                out.push_back(n);
+            } else if (++seen == wanted) {
+                out.push_back(n);
+                return;
+            }
+        }
+        // The next node in document order within from's subtree (the children only when
+        // descendants is false), with one handle moving along.
+        QDomNode next;
+        if (descendants)
+            next = n.firstChild();
+        while (next.isNull()) {
+            next = n.nextSibling();
+            if (!next.isNull() || !descendants)
+                break;
+            n = n.parentNode();
+            if (n.isNull() || n == from)
+                break;
+        }
+        n = next;
+    }
+}
+
+void collectAttributes(const QDomNode& from, const QString& name, bool descendants, DomNodes& out)
+{
+    const bool any = name == QLatin1String("*");
+    const auto addFrom = [&](const QDomNode& n) {
+        if (!n.isElement())
+            return;
+        QDomElement element = n.toElement();
+        if (!any) {
+            const QDomAttr attribute = element.attributeNode(name);
+            if (!attribute.isNull())
+                out.push_back(attribute);
+            return;
+        }
+        // The toolkit keeps attributes unordered: list them by name.
+        const QDomNamedNodeMap attributes = element.attributes();
+        const std::size_t first = out.size();
+        for (int i = 0; i < attributes.count(); ++i)
+            out.push_back(attributes.item(i));
+        std::sort(out.begin() + std::ptrdiff_t(first), out.end(),
+                  [](const QDomNode& a, const QDomNode& b) { return a.nodeName() < b.nodeName(); });
+    };
+    addFrom(from);
+    if (descendants) {
+        for (QDomNode n = from.firstChild(); !n.isNull(); n = nextInSubtree(from, n, true))
+            addFrom(n);
+    }
+}
+
+void findFrom(const QDomNode& node, const QString& name, const QString& path, int depth, DomNodes& out);
+
+// The nodes path reaches from node, relative to it; name is the node's name in the traces.
+void elementsFrom(const QDomNode& node, const QString& name, const QString& path, int depth, DomNodes& out)
+{
+    traceLine(name % QLatin1String("->getElements: ") % path % QLatin1Char('\n'));
+    // Each step searches one level deeper in this recursion: a path of too many steps is
+    // refused rather than allowed to exhaust the stack.
+    if (depth >= CXPathNode::MaxPathSteps) {
+        traceLine(name % QStringLiteral("->getElements: ! Warning ! The path has more than %1 steps.").arg(CXPathNode::MaxPathSteps)
+                  % QLatin1Char('\n'));
+        return;
+    }
+    QString rest = path;
+    bool descendants = false;
+    if (rest.startsWith(QLatin1Char('/'))) {
+        rest.remove(0, 1);
+        descendants = true;
+    }
+    if (rest.startsWith(QLatin1Char('@'))) {
+        collectAttributes(node, rest.mid(1), descendants, out);
+        return;
+    }
+
+    const qsizetype cut = firstStepSeparator(rest);
+    QString step = cut < 0 ? rest : rest.left(cut);
+    rest = cut < 0 ? QString() : rest.mid(cut + 1);
+
+    std::vector<StepPredicate> predicates;
+    const qsizetype open = step.indexOf(QLatin1Char('['));
+    if (open >= 0) {
+        const QStringList texts = splitPredicates(step.mid(open + 1, std::max<qsizetype>(0, step.size() - open - 2)));
+        predicates.reserve(size_t(texts.size()));
+        for (const QString& text : texts)
+            predicates.push_back(readPredicate(text));
+        step.truncate(open);
+    }
+
+    // A leading position predicate is applied by the walk itself.
+    const bool positionFirst = !predicates.empty() && predicates.front().kind != StepPredicate::Tests;
+    // The last step collects straight into out when nothing is there yet to be filtered.
+    DomNodes local;
+    const bool direct = rest.isEmpty() && out.empty();
+    DomNodes& candidates = direct ? out : local;
+    collectElements(node, step, descendants, positionFirst ? &predicates.front() : nullptr, candidates);
+    for (std::size_t i = positionFirst ? 1 : 0; i < predicates.size(); ++i)
+        applyPredicate(candidates, predicates[i]);
+    if (rest.isEmpty()) {
+        if (!direct)
+            std::move(local.begin(), local.end(), std::back_inserter(out));
+        return;
+    }
+
+    const bool below = rest.startsWith(QLatin1Char('/'));
+    for (const QDomNode& candidate : std::as_const(local)) {
+        // "a//b": the b elements anywhere below each a.
+        if (below)
+            elementsFrom(candidate, candidate.nodeName(), rest, depth + 1, out);
+        else
+            findFrom(candidate, candidate.nodeName(), rest, depth + 1, out);
+    }
+}
+
+// The nodes path reaches from node: relative, or from its parent ("../"), or from the
+// document ("/"); name is the node's name in the traces.
+void findFrom(const QDomNode& node, const QString& name, const QString& path, int depth, DomNodes& out)
+{
+    traceLine(name % QLatin1String("->findNodes: ") % path % QLatin1Char('\n'));
+    if (path.startsWith(QLatin1String("./"))) {
+        elementsFrom(node, name, path.mid(2), depth, out);
+        return;
+    }
+    if (path.startsWith(QLatin1String("../"))) {
+        const QDomNode parent = parentOf(node);
+        elementsFrom(parent, parent.nodeName(), path.mid(3), depth, out);
+        return;
+    }
+    if (path.startsWith(QLatin1Char('/'))) {
+        // "//name" thus searches the whole document.
+        const QDomNode document = node.isDocument() ? node : QDomNode(documentOf(node));
+        elementsFrom(document, document.nodeName(), path.mid(1), depth, out);
+        return;
+    }
+    elementsFrom(node, name, path, depth, out);
+}
+
+} // namespace
+
+CXPathNode::CXPathNode(const QDomNode& node, const QDomDocument& document)
+    : CPropertyObject(nullptr, nullptr)
+    , m_node(node)
+    , m_document(document)
+{
+    setObjectName(node.nodeName());
+}
+
+CXPathNodeList CXPathNode::nodeObjects(const std::vector<QDomNode>& nodes) const
+{
+    // Every node a search reaches is in this node's document.
+    const QDomDocument document = m_node.isNull() ? QDomDocument() : documentOf(m_node);
+    CXPathNodeList objects;
+    objects.reserve(nodes.size());
+    for (const QDomNode& node : nodes)
+        objects.push_back(std::unique_ptr<CXPathNode>(new CXPathNode(node, document)));
+    return objects;
+}
+
+CXPathNodeList CXPathNode::findNodes(const QString& path) const
+{
+    const winsteps::TraceBatch batch;
+    DomNodes found;
+    findFrom(m_node, objectName(), path, 0, found);
+    return nodeObjects(found);
+}
+
+CXPathNodeList CXPathNode::getElements(const QString& path) const
+{
+    const winsteps::TraceBatch batch;
+    DomNodes found;
+    elementsFrom(m_node, objectName(), path, 0, found);
+    return nodeObjects(found);
+}
+
+CXPathNodeList CXPathNode::childElements(const QString& name, bool descendants) const
+{
+    DomNodes found;
+    collectElements(m_node, name, descendants, nullptr, found);
+    return nodeObjects(found);
+}
+
+CXPathNodeList CXPathNode::attributeNodes(const QString& name, bool descendants) const
+{
+    DomNodes found;
+    collectAttributes(m_node, name, descendants, found);
+    return nodeObjects(found);
+}
+
+void CXPathNode::filterByPredicate(CXPathNodeList& nodes, const QString& predicate)
+{
+    const winsteps::TraceBatch batch;
+    const StepPredicate p = readPredicate(predicate);
+    switch (p.kind) {
+    case StepPredicate::Position:
+        keepOnly(nodes, p.index);
+        return;
+    case StepPredicate::Last:
+        keepOnly(nodes, qsizetype(nodes.size()) - 1);
+        return;
+    case StepPredicate::Tests:
+        nodes.erase(std::remove_if(nodes.begin(), nodes.end(),
+                                   [&p](const std::unique_ptr<CXPathNode>& node) {
+                                       return node->m_node.isNull() || !runTests(node->m_node, p.tests);
+                                   }),
+                    nodes.end());
+        return;
+    }
+}
+
+bool CXPathNode::evaluatePredicate(const QString& predicate) const
+{
+    const winsteps::TraceBatch batch;
+    return runTests(m_node, readTests(predicate));
+}
+
+bool CXPathNode::matchesPartialExpression(const QString& test) const
+{
+    return runTest(m_node, readTest(test));
+}
+
+bool CXPathNode::checkAttribute(const QString& name, const QString& value) const
+{
+    return attributeIs(m_node, name, value, QLatin1String("checkAttribute name=") % name % QLatin1String(" value=") % value % QLatin1Char('\n'));
+}
+
+bool CXPathNode::checkChildTextNode(const QString& name, const QString& text) const
+{
+    return childTextIs(m_node, name, text,
+                       QLatin1String("checkChildTextNode tagname=") % name % QLatin1String(" text=") % text % QLatin1Char('\n'));
 }

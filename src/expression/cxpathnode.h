@@ -118,9 +118,10 @@ protected:
     CXPathNode(const CXPathNode& source);
 
 private:
-    CXPathNodeList findNodesAt(const QString& path, int depth) const;
-    CXPathNodeList getElementsAt(const QString& path, int depth) const;
-    void updateMatch(bool& matches, const QString& op, const QString& part) const;
+    // A node of document, known to the search that found it.
+    CXPathNode(const QDomNode& node, const QDomDocument& document);
+    // Node objects for the nodes a search of this node found.
+    CXPathNodeList nodeObjects(const std::vector<QDomNode>& nodes) const;
 
     QDomNode m_node;
     QDomDocument m_document; // keeps the document alive while this node exists

@@ -58,6 +58,17 @@ QVariantList valueconversion::toList(const QVariant& value)
     return list;
 }
 
+qlonglong valueconversion::doubleToLongLong(double d)
+{
+    if (std::isnan(d))
+        return 0;
+    if (d >= 9223372036854775807.0)
+        return std::numeric_limits<qlonglong>::max();
+    if (d <= -9223372036854775808.0)
+        return std::numeric_limits<qlonglong>::min();
+    return qlonglong(d);
+}
+
 qlonglong valueconversion::toLongLong(const QVariant& value)
 {
     switch (value.typeId()) {
@@ -67,17 +78,8 @@ qlonglong valueconversion::toLongLong(const QVariant& value)
         return ok ? n : 0;
     }
     case QMetaType::Double:
-    case QMetaType::Float: {
-        // Cut towards zero; out of range saturates, NaN is 0.
-        const double d = value.toDouble();
-        if (std::isnan(d))
-            return 0;
-        if (d >= 9223372036854775807.0)
-            return std::numeric_limits<qlonglong>::max();
-        if (d <= -9223372036854775808.0)
-            return std::numeric_limits<qlonglong>::min();
-        return qlonglong(d);
-    }
+    case QMetaType::Float:
+        return doubleToLongLong(value.toDouble());
     case QMetaType::ULongLong:
         return qlonglong(value.toULongLong()); // wraps, as a cast does
     case QMetaType::LongLong:

@@ -22,6 +22,8 @@ QStringList toStringList(const QVariant& value);
 QVariantList toList(const QVariant& value);
 // A 64-bit integer: a text of digits, an integer type, a double cut towards zero, a bool.
 qlonglong toLongLong(const QVariant& value);
+// A double cut towards zero; out of range saturates, NaN is 0.
+qlonglong doubleToLongLong(double d);
 // A double: a number text or any numeric type.
 double toDouble(const QVariant& value);
 // toLongLong() cut to 32 bits, as a 32-bit integer would hold it.

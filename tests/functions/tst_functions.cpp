@@ -177,6 +177,18 @@ void tst_Functions::arithmetic_data()
     QTest::newRow("negate decimal text") << "negate('2.5')" << "qlonglong:0";
     QTest::newRow("negate nothing") << "negate()" << "qlonglong:0";
     QTest::newRow("negate smallest") << "negate(-9223372036854775808)" << "qlonglong:-9223372036854775808";
+    // Nested arithmetic hands numbers to its caller without a QVariant: kinds and types as
+    // if each inner result had been a value.
+    QTest::newRow("nested integers") << "add($n,multiply($n,2))" << "qlonglong:15";
+    QTest::newRow("nested double") << "add(1,multiply($d,2))" << "double:6";
+    QTest::newRow("nested result without kind") << "add(add('a','b'),5)" << "qlonglong:5";
+    QTest::newRow("nested results without kind") << "multiply(add('a','b'),add('c','d'))" << "int:0";
+    QTest::newRow("text after a nested number resets") << "add(multiply(2,3),'x')" << "int:0";
+    QTest::newRow("nested wraps") << "add(multiply(9223372036854775807,2),2)" << "qlonglong:0";
+    QTest::newRow("nested integer text") << "multiply(add('2','3'),'4')" << "qlonglong:20";
+    QTest::newRow("nested as text") << "concat(add(1,2),'-',multiply(2,0.5))" << "QString:3-1";
+    QTest::newRow("negate nested") << "negate(multiply(2,0.5))" << "double:-1";
+    QTest::newRow("divide nested") << "divide(add(1,2),multiply(2,2))" << "double:0.75";
 }
 
 void tst_Functions::text_data()

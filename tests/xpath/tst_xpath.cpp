@@ -10,6 +10,9 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <iostream>
+#include <sstream>
+
 using exprtesting::describeObject;
 using exprtesting::evaluate;
 
@@ -92,6 +95,8 @@ private Q_SLOTS:
     void deepPaths_data();
     void deepPaths();
     void linearSearch();
+    void documentEditedBetweenSearches();
+    void batchedTracesSameBytes();
 
     void xmlFunctions_data();
     void xmlFunctions();
@@ -255,6 +260,17 @@ void tst_XPath::findNodes_data()
     QTest::newRow("attributes anywhere") << "" << "//@c" << QStringList{ "/config/item/@c", "/config/item/@c" };
     QTest::newRow("attributes of found items") << "" << "//item/@color"
                                                << QStringList{ "/config/group/item/@color", "/config/group/item/@color" };
+    // Positions picked while walking: the walk stops at the wanted element or walks back
+    // from the last child, past nodes that are not elements.
+    QTest::newRow("last child before a comment") << "" << "*[last]" << QStringList{ item + "e" };
+    QTest::newRow("first among descendants") << "" << "//item[first]" << QStringList{ groupItem + "a" };
+    QTest::newRow("last among descendants") << "" << "//item[last]" << QStringList{ item + "e" };
+    QTest::newRow("position past the descendants") << "" << "//item[6]" << QStringList();
+    QTest::newRow("position too large to read") << "" << "item[99999999999999999999]" << QStringList();
+    QTest::newRow("test after a position") << "" << "//item[2][@id='b']" << QStringList{ groupItem + "b" };
+    QTest::newRow("failing test after a position") << "" << "//item[2][@id='a']" << QStringList();
+    QTest::newRow("positions on two steps") << "" << "group[last]/*[last]" << QStringList{ "/config/group/entry" };
+    QTest::newRow("last below each step") << "" << "group/item[last]" << QStringList{ groupItem + "b", groupItem + "c" };
     QTest::newRow("unquoted value") << "" << "//item[@id=a]" << QStringList();
     QTest::newRow("unclosed quote") << "" << "//item[@id='a]" << QStringList();
     QTest::newRow("unclosed bracket") << "" << "item[" << QStringList();
@@ -375,6 +391,44 @@ void tst_XPath::linearSearch()
     source.setObjectProperty(QStringLiteral("doc"), root->clone());
     QCOMPARE(evaluate(QStringLiteral("count(findnodes($doc,'//item'))"), &source), QStringLiteral("int:100000"));
     QCOMPARE(evaluate(QStringLiteral("element(findnodes($doc,'item'),99999)"), &source), QStringLiteral("node:/list/item"));
+}
+
+void tst_XPath::documentEditedBetweenSearches()
+{
+    // Searches keep nothing of the document between them: each one sees the latest edits.
+    const auto root = load();
+    QCOMPARE(describeAll(root->findNodes(QStringLiteral("item[last]"))), QStringList{ "/config/item#e" });
+    QDomElement added = root->node().ownerDocument().createElement(QStringLiteral("item"));
+    added.setAttribute(QStringLiteral("id"), QStringLiteral("f"));
+    root->node().appendChild(added);
+    QCOMPARE(describeAll(root->findNodes(QStringLiteral("item[last]"))), QStringList{ "/config/item#f" });
+    QCOMPARE(root->findNodes(QStringLiteral("//item[@id='f']")).size(), size_t(1));
+    added.setAttribute(QStringLiteral("id"), QStringLiteral("g"));
+    QVERIFY(root->findNodes(QStringLiteral("//item[@id='f']")).empty());
+    root->node().removeChild(added);
+    QCOMPARE(describeAll(root->findNodes(QStringLiteral("item[last]"))), QStringList{ "/config/item#e" });
+}
+
+void tst_XPath::batchedTracesSameBytes()
+{
+    // With the default sink a search gathers its traces and writes them at once: the bytes
+    // are those an installed sink gets piece by piece.
+    const QString path = QStringLiteral("group/item[name='x' and @id='a'][1]/../*[@color]");
+    const auto root = load();
+    std::string installed;
+    {
+        XPathTraces traces;
+        QCOMPARE(root->findNodes(path).size(), size_t(2));
+        installed = traces.text;
+    }
+    m_quiet.reset();
+    std::ostringstream written;
+    std::streambuf* previous = std::clog.rdbuf(written.rdbuf());
+    const size_t found = root->findNodes(path).size();
+    std::clog.rdbuf(previous);
+    QCOMPARE(found, size_t(2));
+    QVERIFY(installed.find("checkChildTextNode tagname=name text=x") != std::string::npos);
+    QCOMPARE(written.str(), installed);
 }
 
 void tst_XPath::xmlFunctions_data()
