@@ -118,24 +118,18 @@ bool passes(Filters& f, const QString& name)
 platform::Platform* traceChannel = nullptr;
 
 // One piece to the sink (in one call) and to the debugger channel.
-void writePiece(std::string_view piece)
+void writePiece(const std::string& piece)
 {
     platform::Platform& channel = traceChannel ? *traceChannel : platform::current();
-    if (installedSink) {
-        const std::string text(piece);
-        if (!text.empty())
-            installedSink->write(text);
-        channel.outputDebugString(text);
-        return;
+    if (!piece.empty()) {
+        if (installedSink)
+            installedSink->write(piece);
+        else if (composedLine)
+            composedLine->append(piece);
+        else
+            clogSink().write(piece);
     }
-    if (!piece.empty() && composedLine)
-        composedLine->append(piece);
-    // Reused for every piece: keeps its capacity.
-    static std::string* text = new std::string;
-    text->assign(piece);
-    if (!text->empty() && !composedLine)
-        clogSink().write(*text);
-    channel.outputDebugString(*text);
+    channel.outputDebugString(piece);
 }
 
 // The UTF-8 form of text into out (replacing its content), without a temporary array for
@@ -174,19 +168,20 @@ std::string tagPiece(Filters& f, const char* moduleName)
     return "[" + tag.toStdString() + "]";
 }
 
-// debugOutput() on a view of the text. Caller holds debugMutex.
-void outputText(std::string_view text)
+// debugOutput() without copying the text. Caller holds debugMutex.
+void outputText(const std::string& whole)
 {
     Filters& f = loadedFilters();
+    const std::string_view text = whole;
     const std::size_t firstEnd = text.find('\n');
     const bool onePiece = firstEnd == std::string_view::npos || firstEnd + 1 == text.size();
     if (onePiece && !f.timeStamp) {
-        writePiece(text);
+        writePiece(whole);
         return;
     }
     const std::string prefix = f.timeStamp ? debugTimeStamp() : std::string();
     if (onePiece) {
-        writePiece(prefix + std::string(text));
+        writePiece(prefix + whole);
         return;
     }
     std::vector<std::string_view> lines;
@@ -200,7 +195,7 @@ void outputText(std::string_view text)
         start = end + 1;
     }
     if (lines.empty()) {
-        writePiece(prefix + std::string(text));
+        writePiece(prefix + whole);
         return;
     }
     const std::string indent(lineIndent, ' ');
