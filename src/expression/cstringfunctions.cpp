@@ -3,6 +3,8 @@
 #include "expression/valueconversion.h"
 #include "framework/cpropertymap.h"
 
+#include <QVarLengthArray>
+
 #include <limits>
 
 using namespace valueconversion;
@@ -42,9 +44,18 @@ int clampToInt(qlonglong n)
 
 QVariant CFunctionConcat::value() const
 {
+    // The parts first, so that the text is allocated once at its full size.
+    QVarLengthArray<QString, 8> parts;
+    qsizetype size = 0;
+    for (int i = 0; i < parameterCount(); ++i) {
+        parts.append(toText(parameterValue(i)));
+        size += parts.back().size();
+    }
     QString text;
-    for (int i = 0; i < parameterCount(); ++i)
-        text += toText(parameterValue(i));
+    if (size > 0)
+        text.reserve(size);
+    for (const QString& part : parts)
+        text += part;
     return QVariant(text);
 }
 

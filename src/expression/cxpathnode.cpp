@@ -101,7 +101,7 @@ qsizetype firstStepSeparator(const QString& path)
 QStringList splitPredicates(const QString& text)
 {
     QStringList predicates;
-    QString current;
+    qsizetype start = 0;
     bool quoted = false;
     for (qsizetype i = 0; i < text.size(); ++i) {
         if (isQuote(text, i))
@@ -111,15 +111,13 @@ QStringList splitPredicates(const QString& text)
             while (j < text.size() && text[j].isSpace())
                 ++j;
             if (j < text.size() && text[j] == QLatin1Char('[')) {
-                predicates << current;
-                current.clear();
+                predicates << text.mid(start, i - start);
+                start = j + 1;
                 i = j;
-                continue;
             }
         }
-        current += text[i];
     }
-    predicates << current;
+    predicates << text.mid(start);
     return predicates;
 }
 
@@ -127,6 +125,7 @@ QStringList splitPredicates(const QString& text)
 QString withoutSpaceOutsideQuotes(const QString& part)
 {
     QString out;
+    out.reserve(part.size());
     bool quoted = false;
     for (qsizetype i = 0; i < part.size(); ++i) {
         if (isQuote(part, i))
@@ -465,9 +464,9 @@ std::vector<PredicateTest> readTests(const QString& predicate)
     static const QLatin1String andWord("and");
     std::vector<PredicateTest> tests;
     QLatin1String op = orWord;
-    QString part;
-    const auto addTest = [&] {
-        const QString test = withoutSpaceOutsideQuotes(part);
+    qsizetype partStart = 0;
+    const auto addTest = [&](qsizetype partEnd) {
+        const QString test = withoutSpaceOutsideQuotes(predicate.mid(partStart, partEnd - partStart));
         PredicateTest t = readTest(test);
         t.andOperator = op == andWord;
         t.updateLine = QLatin1String("updateMatch with operator '") % op % QLatin1String("' and expression: ") % test % QLatin1Char('\n');
@@ -483,17 +482,16 @@ std::vector<PredicateTest> readTests(const QString& predicate)
                 : isOperatorAt(predicate, i, andWord)                     ? andWord
                                                                           : QLatin1String();
             if (word.size() > 0) {
-                addTest();
-                part.clear();
+                addTest(i);
                 op = word;
                 i += word.size();
+                partStart = i;
                 continue;
             }
         }
-        part += predicate[i];
         ++i;
     }
-    addTest();
+    addTest(predicate.size());
     return tests;
 }
 
