@@ -23,6 +23,26 @@ QString quoted(const QString& text)
     return QLatin1Char('"') + text + QLatin1Char('"');
 }
 
+// A document is read whole into memory, so only a regular file of a sensible size is read:
+// a wizard that names a device ("/dev/zero"), a pipe or a huge file must not exhaust the
+// memory or block the load.
+constexpr qint64 MaxDocumentBytes = 64 * 1024 * 1024;
+
+// Why the file at path cannot be a document; empty when it may be read (a missing file is
+// left to the reader, which says so).
+QString documentFileProblem(const QString& path)
+{
+    const QFileInfo info(path);
+    if (!info.exists())
+        return QString();
+    if (!info.isFile())
+        return path + QLatin1String(": not a regular file");
+    if (info.size() > MaxDocumentBytes)
+        return path + QLatin1String(": larger than ") + QString::number(MaxDocumentBytes / (1024 * 1024))
+               + QLatin1String(" MiB");
+    return QString();
+}
+
 struct DeclaredTransition
 {
     QDomElement element;
@@ -132,8 +152,8 @@ CFsm* CWizardLoader::loadData(const QByteArray& data, const QString& fileName, C
             const QString file = required(child, QStringLiteral("file"));
             if (!name.isEmpty() && !file.isEmpty()) {
                 const QString path = QDir(QFileInfo(m_fileName).absolutePath()).filePath(file);
-                QString error;
-                std::unique_ptr<CXPathNode> node(CXPathNode::loadDocument(path, &error));
+                QString error = documentFileProblem(path);
+                std::unique_ptr<CXPathNode> node(error.isEmpty() ? CXPathNode::loadDocument(path, &error) : nullptr);
                 if (node)
                     documents.emplace_back(name, std::move(node));
                 else

@@ -1,13 +1,20 @@
 #pragma once
 
+#include "cfsm.h"
+#include "cwizardloader.h"
 #include "debug/debugoutput.h"
+#include "framework/cpropertymap.h"
 #include "framework/cstatefactory.h"
+#include "framework/ctransition.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
+#include <QList>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
+#include <algorithm>
 #include <memory>
 
 namespace winsteps::host {
@@ -47,5 +54,128 @@ private:
     SilentSink m_silent;
     bool m_silenced = false;
 };
+
+// One finding of a wizard check: the line it is about (0 when none) and its text.
+struct WizardProblem
+{
+    int line;
+    QString message;
+};
+
+// The check itself, kept here so that every program that checks wizards (the check command,
+// the fuzz target of the loader) runs the same one.
+namespace wizardcheck {
+
+inline QString quoted(const QString& text)
+{
+    return QLatin1Char('"') + text + QLatin1Char('"');
+}
+
+// The target of a map as written: with its "fsm." or "app." prefix.
+inline QString targetText(const CProperty& target)
+{
+    switch (target.location()) {
+    case CProperty::Machine: return QLatin1String("fsm.") + target.name();
+    case CProperty::Application: return QLatin1String("app.") + target.name();
+    default: return target.name();
+    }
+}
+
+// The line of a loader message "FILE:LINE: message"; 0 when it has none.
+inline int lineOf(const QString& error, const QString& fileName)
+{
+    const QString prefix = fileName + QLatin1Char(':');
+    if (!error.startsWith(prefix))
+        return 0;
+    const qsizetype end = error.indexOf(QLatin1Char(':'), prefix.size());
+    bool ok = false;
+    const int line = error.mid(prefix.size(), end - prefix.size()).toInt(&ok);
+    return ok ? line : 0;
+}
+
+// What the loader cannot see: events, property maps, required properties, reachability.
+inline QList<WizardProblem> checkMachine(CFsm* fsm, const CWizardLoader& loader)
+{
+    QList<WizardProblem> problems;
+
+    for (const CWizardLoader::TransitionSource& source : loader.transitionSources()) {
+        CState* from = fsm->findState(source.from);
+        if (from) {
+            for (const QString& event : source.event.split(QLatin1Char('|'), Qt::SkipEmptyParts)) {
+                if (!from->hasEvent(event))
+                    problems << WizardProblem{source.line, QLatin1String("state ") + quoted(source.from) + QLatin1String(" (type ")
+                                                         + from->type() + QLatin1String(") does not declare the event ")
+                                                         + quoted(event) + QLatin1String("; its events: ")
+                                                         + from->events().join(QLatin1String(", "))};
+            }
+        }
+        if (!source.transition)
+            continue;
+        const QList<CPropertyMap*>& maps = source.transition->propertyMaps();
+        for (qsizetype i = 0; i < maps.size(); ++i) {
+            if (maps.at(i)->isValid())
+                continue;
+            const int line = source.mapLines.value(i, source.line);
+            for (const QString& error : maps.at(i)->errors().split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+                problems << WizardProblem{line, QLatin1String("invalid property map for ") + quoted(targetText(maps.at(i)->target()))
+                                              + QLatin1String(": ") + error};
+        }
+    }
+
+    for (CState* state : fsm->states()) {
+        for (const QString& name : state->requiredProperties()) {
+            if (state->exists(name) || state->mappedProperties().contains(name))
+                continue;
+            problems << WizardProblem{loader.stateLine(state->objectName()),
+                                QLatin1String("required property ") + quoted(name) + QLatin1String(" of state ")
+                                    + quoted(state->objectName())
+                                    + QLatin1String(" is neither declared nor set by a property map into it")};
+        }
+    }
+
+    // Reachable: the start state and every target of a transition from a reachable state.
+    const QString start = fsm->startState();
+    if (fsm->findState(start)) {
+        QSet<QString> reached{start};
+        QStringList pending{start};
+        while (!pending.isEmpty()) {
+            const QString name = pending.takeLast();
+            for (const CWizardLoader::TransitionSource& source : loader.transitionSources()) {
+                if (source.from == name && fsm->findState(source.to) && !reached.contains(source.to)) {
+                    reached.insert(source.to);
+                    pending << source.to;
+                }
+            }
+        }
+        for (CState* state : fsm->states()) {
+            if (!reached.contains(state->objectName()))
+                problems << WizardProblem{loader.stateLine(state->objectName()),
+                                    QLatin1String("state ") + quoted(state->objectName())
+                                        + QLatin1String(" cannot be reached from the start state ") + quoted(start)};
+        }
+    }
+    return problems;
+}
+
+} // namespace wizardcheck
+
+// Everything a check finds in a wizard loaded with keep-going on (fsm may be null): the
+// loader's refusals, then what only the built machine shows (events that a source state
+// does not declare, invalid property maps, required properties nobody sets, unreachable
+// states). Each message is "FILE:LINE: message"; ordered by line, stable within a line.
+inline QList<WizardProblem> checkWizard(CFsm* fsm, const CWizardLoader& loader, const QString& wizardPath)
+{
+    QList<WizardProblem> problems;
+    for (const QString& error : loader.errors())
+        problems << WizardProblem{wizardcheck::lineOf(error, wizardPath), error};
+    if (fsm) {
+        for (const WizardProblem& problem : wizardcheck::checkMachine(fsm, loader))
+            problems << WizardProblem{problem.line, wizardPath + QLatin1Char(':') + QString::number(problem.line)
+                                                         + QLatin1String(": ") + problem.message};
+    }
+    std::stable_sort(problems.begin(), problems.end(),
+                     [](const WizardProblem& a, const WizardProblem& b) { return a.line < b.line; });
+    return problems;
+}
 
 } // namespace winsteps::host

@@ -1,5 +1,7 @@
 #include "framework/ctag.h"
 
+#include <algorithm>
+
 namespace {
 
 // A present but empty value is the empty string, never a null one.
@@ -22,6 +24,30 @@ QByteArray cutUtf8(const QByteArray& bytes, int max)
     while (end > 0 && (static_cast<unsigned char>(bytes[end]) & 0xC0) == 0x80)
         --end;
     return bytes.left(end);
+}
+
+// Whether bytes (valid UTF-8) hold nothing but white space from position on, as
+// QString::trimmed() sees it; reads only as far as the first other character.
+bool onlySpaceFrom(const QByteArray& bytes, int position)
+{
+    const int n = bytes.size();
+    while (position < n) {
+        const unsigned char lead = static_cast<unsigned char>(bytes[position]);
+        if (lead < 0x80) {
+            if (!QChar::isSpace(char32_t(lead)))
+                return false;
+            ++position;
+            continue;
+        }
+        const int length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
+        const QString character = QString::fromUtf8(bytes.constData() + position, std::min(length, n - position));
+        for (const QChar c : character) {
+            if (!c.isSpace())
+                return false;
+        }
+        position += length;
+    }
+    return true;
 }
 
 } // namespace
@@ -68,19 +94,19 @@ QString CTag::value(bool withTranslation) const
 }
 
 CTagToken::CTagToken(const QString& text)
-    : m_text(text)
-    , m_remaining(text)
+    : m_bytes(text.toUtf8())
+    , m_more(!text.isEmpty())
 {
 }
 
-// Works on the UTF-8 bytes of the remaining text, so any character survives; the length
-// limits are counted in bytes and never split a character.
+// Works on the UTF-8 bytes of the text, so any character survives; the length limits are
+// counted in bytes and never split a character.
 void CTagToken::nextTag(CTag& out)
 {
     out = CTag();
-    const QByteArray bytes = m_remaining.toUtf8();
+    const QByteArray& bytes = m_bytes;
     const int n = bytes.size();
-    int i = 0;
+    int i = m_position;
     while (i < n && isBlank(bytes[i]))
         ++i;
 
@@ -90,15 +116,12 @@ void CTagToken::nextTag(CTag& out)
     const QByteArray name = cutUtf8(bytes.mid(nameStart, i - nameStart), BufferSize);
     i = nameStart + name.size();
     out.name = QString::fromUtf8(name);
-    m_first = false;
 
     int j = i;
     while (j < n && isBlank(bytes[j]))
         ++j;
     if (j >= n || bytes[j] != '=') {
-        m_remaining = QString::fromUtf8(bytes.mid(i));
-        if (m_remaining.trimmed().isEmpty())
-            m_remaining.clear();
+        moveTo(i);
         return;
     }
     ++j; // '='
@@ -113,19 +136,23 @@ void CTagToken::nextTag(CTag& out)
             ++k;
         }
         if (k >= n) { // no closing quote: the rest is dropped, the tag keeps only its name
-            m_remaining.clear();
+            moveTo(n);
             return;
         }
         out.setValue(valueText(cutUtf8(bytes.mid(j + 1, k - j - 1), BufferSize - 1)));
         out.quoted = true;
-        m_remaining = QString::fromUtf8(bytes.mid(k + 1));
+        moveTo(k + 1);
     } else {
         int k = j;
         while (k < n && bytes[k] != ' ')
             ++k;
         out.setValue(valueText(cutUtf8(bytes.mid(j, k - j), BufferSize)));
-        m_remaining = QString::fromUtf8(k < n ? bytes.mid(k + 1) : QByteArray());
+        moveTo(k < n ? k + 1 : n);
     }
-    if (m_remaining.trimmed().isEmpty())
-        m_remaining.clear();
+}
+
+void CTagToken::moveTo(int position)
+{
+    m_position = position;
+    m_more = !onlySpaceFrom(m_bytes, position);
 }

@@ -2,6 +2,7 @@
 
 #include "winsteps_export.h"
 
+#include <QByteArray>
 #include <QString>
 
 // One name=value pair of a configuration string.
@@ -32,14 +33,19 @@ class WINSTEPS_EXPORT CTagToken
 public:
     explicit CTagToken(const QString& text);
 
-    bool hasMoreTags() const { return !m_remaining.isEmpty(); }
+    bool hasMoreTags() const { return m_more; }
     void nextTag(CTag& out);
 
     // Longest name and unquoted value in bytes; quoted values keep at most one byte less.
     static constexpr int BufferSize = 1024;
 
 private:
-    QString m_text;
-    QString m_remaining;
-    bool m_first = true;
+    // Makes position the start of the next tag; there is none when only white space is left.
+    void moveTo(int position);
+
+    // The text as UTF-8, converted once: each tag moves m_position on, so cutting a long
+    // string costs time in proportion to its length.
+    QByteArray m_bytes;
+    int m_position = 0;
+    bool m_more = false;
 };
