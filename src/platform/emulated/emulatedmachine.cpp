@@ -391,10 +391,12 @@ bool EmulatedMachine::setDebuggerCapture(bool on)
         if (m_capture)
             std::fclose(m_capture);
         m_capture = nullptr;
+        m_capturing.store(false, std::memory_order_release);
         return true;
     }
     if (!m_capture)
         m_capture = std::fopen(QFile::encodeName(debuggerLogPath()).constData(), "ab");
+    m_capturing.store(m_capture != nullptr, std::memory_order_release);
     return m_capture != nullptr;
 }
 
@@ -582,6 +584,9 @@ void EmulatedMachine::coUninitialize()
 
 void EmulatedMachine::outputDebugString(const std::string& text)
 {
+    // Every trace piece comes here: without a listener, no lock is taken.
+    if (text.empty() || !m_capturing.load(std::memory_order_acquire))
+        return;
     std::lock_guard<std::mutex> lock(m_mutex);
     if (!m_capture || text.empty())
         return;

@@ -172,6 +172,7 @@ private:
     std::map<std::thread::id, int> m_comThreads; // CoInitialize count per thread
     bool m_comSecurity = false;
     std::FILE* m_capture = nullptr;
+    std::atomic<bool> m_capturing{false}; // m_capture is open (read without the lock)
 
     std::mutex m_registryMutex; // guards the store and the handles
     std::unique_ptr<RegistryStore> m_store;
