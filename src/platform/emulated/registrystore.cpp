@@ -74,9 +74,14 @@ bool RegistryStore::open(const QString& file, QString* error)
     // WAL: readers never block the writer. NORMAL: a commit is in the log file (the
     // system's cache of it) before the call that made it returns, so a process killed at
     // any moment loses nothing it reported as done; only a power cut or a crash of the
-    // whole system may lose the last commits. The log is synced at each checkpoint.
+    // whole system may lose the last commits. The log is synced at each checkpoint, which
+    // comes every 4,000 pages written (16 MiB) rather than every 1,000: a sync costs
+    // milliseconds on a busy disk, and the log is cut back to 16 MiB after a checkpoint.
     char* message = nullptr;
-    if (sqlite3_exec(m_db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;", nullptr, nullptr, &message)
+    if (sqlite3_exec(m_db,
+                     "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA wal_autocheckpoint=4000; "
+                     "PRAGMA journal_size_limit=16777216;",
+                     nullptr, nullptr, &message)
         != SQLITE_OK) {
         *error = QStringLiteral("cannot use \"%1\": %2").arg(file, QString::fromUtf8(message ? message : "error"));
         sqlite3_free(message);
