@@ -313,6 +313,12 @@ public:
                     *error = QStringLiteral("line %1: a hive cannot be removed").arg(lineNumber);
                     return false;
                 }
+                // The registry refuses a key path with an empty key name in it; found here,
+                // the mistake stops the import before anything is written.
+                if (!op.path.empty() && QString::fromStdString(op.path).split(QLatin1Char('\\')).contains(QString())) {
+                    *error = QStringLiteral("line %1: \"%2\" has an empty key name").arg(lineNumber).arg(path);
+                    return false;
+                }
                 operations->append(op);
                 inKey = true;
                 deletedKey = op.kind == Operation::DeleteKey;

@@ -1144,14 +1144,22 @@ bool EmulatedMachine::reboot(QList<BootEntry>* done, QString* error)
     //    entry itself: a symbolic link is removed as a link, never followed.
     const qint64 manager = sessionManager(*m_store, hklm->second, false);
     const QStringList pending = pendingList(*m_store, manager);
-    for (int i = 0; i + 1 < pending.size(); i += 2) {
+    for (int i = 0; i < pending.size(); i += 2) {
         bool ignored = false;
         bool replace = false;
         const QString source = hostPathOfPending(pending.at(i), &ignored);
         const QString shown = windowsPath(source).isEmpty() ? pending.at(i) : windowsPath(source);
+        // The list holds pairs; a last entry without its target is reported, never guessed at.
+        if (i + 1 >= pending.size()) {
+            record(QStringLiteral("not removed"), shown + QStringLiteral(": no target entry"));
+            break;
+        }
+        const bool removal = pending.at(i + 1).isEmpty();
         const QFileInfo info(source);
         if (!safeToTouch(source)) {
-            record(QStringLiteral("not removed"), shown + QStringLiteral(": outside drive C:"));
+            record(removal ? QStringLiteral("not removed") : QStringLiteral("not renamed"),
+                   shown + (removal ? QString() : QStringLiteral(" -> ") + pending.at(i + 1))
+                       + QStringLiteral(": outside drive C:"));
             continue;
         }
         if (!info.exists() && !info.isSymLink()) {
