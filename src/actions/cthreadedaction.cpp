@@ -43,16 +43,18 @@ private:
     CThreadedAction* m_action;
 };
 
+// The worker is made in the body: adding it as a child sends this object an event, and
+// event() takes m_pauseMutex, which must exist by then.
 CThreadedAction::CThreadedAction(QObject* parent, const char* name)
     : CAsyncAction(parent, name)
-    , m_worker(new Worker(this))
 {
+    m_worker = new Worker(this);
 }
 
 CThreadedAction::CThreadedAction(QObject* parent, const char* name, const QDomNode& element)
     : CAsyncAction(parent, name, element)
-    , m_worker(new Worker(this))
 {
+    m_worker = new Worker(this);
 }
 
 CThreadedAction::~CThreadedAction()
@@ -134,6 +136,10 @@ void CThreadedAction::setProgress(int value)
             Q_EMIT actionProgress(progress, maximum);
         return;
     }
+    // Made and posted under the lock that event() takes before it reads the event, so that
+    // the event thread sees the event whole (the toolkit's queue lock is not one a thread
+    // checker knows).
+    std::lock_guard<std::mutex> lock(m_pauseMutex);
     QCoreApplication::postEvent(this, new ActionEvent(ProgressEventType, m_workerRun, progress));
 }
 
@@ -150,6 +156,10 @@ void CThreadedAction::runWorker(int run)
 
 bool CThreadedAction::event(QEvent* e)
 {
+    {
+        // Pairs with the lock under which the worker made and posted its events.
+        std::lock_guard<std::mutex> lock(m_pauseMutex);
+    }
     const int type = int(e->type());
     if (type != FinishedEventType && type != ProgressEventType)
         return CAsyncAction::event(e);

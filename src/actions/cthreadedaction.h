@@ -64,7 +64,7 @@ private:
     void joinWorker();
 
     class Worker;
-    Worker* m_worker; // child of the action
+    Worker* m_worker = nullptr; // child of the action
     int m_run = 0;              // the current run; events of earlier runs are dropped
     std::atomic<int> m_workerRun{0};
     bool m_stopped = false;     // event thread only
