@@ -83,6 +83,13 @@ CFsm* CWizardLoader::loadData(const QByteArray& data, const QString& fileName, C
     m_startLine = 0;
     m_transitionSources.clear();
 
+    // The toolkit's document code recurses over the nesting: refuse a deep one before it
+    // is built.
+    if (const qint64 deepLine = CXPathNode::lineNestedTooDeep(data)) {
+        addError(int(deepLine), QStringLiteral("elements nested deeper than %1 levels").arg(CXPathNode::MaxDocumentDepth));
+        return nullptr;
+    }
+
     QDomDocument document;
     QString message;
     int line = 0;

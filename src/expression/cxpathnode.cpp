@@ -5,6 +5,7 @@
 #include <QDomElement>
 #include <QDomNamedNodeMap>
 #include <QFile>
+#include <QFileInfo>
 #include <QXmlStreamReader>
 
 #include <algorithm>
@@ -184,33 +185,51 @@ CPropertyObject* CXPathNode::clone() const
 
 CXPathNode* CXPathNode::loadDocument(const QString& fileName, QString* error)
 {
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly)) {
+    const auto refuse = [&](const QString& why) {
         if (error)
-            *error = fileName + QLatin1String(": cannot open the XML document: ") + file.errorString();
+            *error = fileName + QLatin1String(": cannot open the XML document: ") + why;
         return nullptr;
+    };
+    const QFileInfo info(fileName);
+    if (info.exists() && !info.isFile())
+        return refuse(QStringLiteral("not a regular file"));
+    if (info.size() > MaxDocumentBytes)
+        return refuse(QStringLiteral("larger than %1 MiB").arg(MaxDocumentBytes / (1024 * 1024)));
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly))
+        return refuse(file.errorString());
+    // Read at most one byte more than the limit: the file may have grown since.
+    const QByteArray data = file.read(MaxDocumentBytes + 1);
+    if (data.size() > MaxDocumentBytes)
+        return refuse(QStringLiteral("larger than %1 MiB").arg(MaxDocumentBytes / (1024 * 1024)));
+    return parseDocument(data, fileName, error);
+}
+
+qint64 CXPathNode::lineNestedTooDeep(const QByteArray& data)
+{
+    QXmlStreamReader reader(data);
+    int depth = 0;
+    while (!reader.atEnd()) {
+        const QXmlStreamReader::TokenType token = reader.readNext();
+        if (token == QXmlStreamReader::StartElement && ++depth > MaxDocumentDepth)
+            return qMax<qint64>(1, reader.lineNumber());
+        if (token == QXmlStreamReader::EndElement)
+            --depth;
     }
-    return parseDocument(file.readAll(), fileName, error);
+    return 0;
 }
 
 CXPathNode* CXPathNode::parseDocument(const QByteArray& data, const QString& fileName, QString* error)
 {
     // The toolkit's document walks recursively (text, output, destruction): refuse a
     // nesting deep enough to exhaust the stack before building it.
-    QXmlStreamReader reader(data);
-    int depth = 0;
-    while (!reader.atEnd()) {
-        const QXmlStreamReader::TokenType token = reader.readNext();
-        if (token == QXmlStreamReader::StartElement && ++depth > MaxDocumentDepth) {
-            if (error)
-                *error = QStringLiteral("%1:%2: elements nested deeper than %3 levels")
-                             .arg(fileName)
-                             .arg(reader.lineNumber())
-                             .arg(MaxDocumentDepth);
-            return nullptr;
-        }
-        if (token == QXmlStreamReader::EndElement)
-            --depth;
+    if (const qint64 line = lineNestedTooDeep(data)) {
+        if (error)
+            *error = QStringLiteral("%1:%2: elements nested deeper than %3 levels")
+                         .arg(fileName)
+                         .arg(line)
+                         .arg(MaxDocumentDepth);
+        return nullptr;
     }
 
     QDomDocument document;

@@ -74,8 +74,14 @@ public:
     CPropertyObject* clone() const override;
 
     // Reads an XML file and gives a node for its root element (caller owns), or null with
-    // a message in error.
+    // a message in error. Only a regular file up to MaxDocumentBytes is read (a device or a
+    // pipe would never end).
     static CXPathNode* loadDocument(const QString& fileName, QString* error);
+    // Largest document file loadDocument() reads.
+    static constexpr qint64 MaxDocumentBytes = 64 * 1024 * 1024;
+    // The line of the first element of data nested deeper than MaxDocumentDepth, or 0. The
+    // toolkit's document code recurses over the nesting: deeper text must not reach it.
+    static qint64 lineNestedTooDeep(const QByteArray& data);
     // The same from the text of a document; fileName only names it in messages.
     static CXPathNode* parseDocument(const QByteArray& data, const QString& fileName, QString* error);
 

@@ -39,7 +39,11 @@ bool CPropertyObject::isDeclaredProperty(const QString& name) const
     const QChar* chars = name.constData();
     for (qsizetype i = 0; i < size; ++i) {
         const char16_t unit = chars[i].unicode();
-        if (unit >= 0x80 || unit == 0)
+        // The meta-object reads names as C strings: a name with a NUL would be cut there
+        // and pass for the declared property before it. No declared name holds one.
+        if (unit == 0)
+            return false;
+        if (unit >= 0x80)
             return metaObject()->indexOfProperty(name.toUtf8().constData()) >= 0;
         ascii[i] = char(unit);
     }

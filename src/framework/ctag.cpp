@@ -95,8 +95,9 @@ QString CTag::value(bool withTranslation) const
 
 CTagToken::CTagToken(const QString& text)
     : m_bytes(text.toUtf8())
-    , m_more(!text.isEmpty())
 {
+    // A text of blanks only holds no tag (it would make one with an empty name).
+    moveTo(0);
 }
 
 // Works on the UTF-8 bytes of the text, so any character survives; the length limits are

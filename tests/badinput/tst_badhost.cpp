@@ -94,6 +94,11 @@ void TstBadHost::wizards_data()
         << QStringList{"3: cannot load the document \"d\": "};
     QTest::newRow("a folder as document") << fsmHead + noopA + "<document name=\"d\" file=\"/\"/>\n</fsm>\n"
                                           << QStringList{"3: cannot load the document \"d\": "};
+    // 100,000 nested elements would reach the toolkit's recursive document code.
+    const QByteArray deep = QByteArray("<x>").repeated(100000) + QByteArray("</x>").repeated(100000);
+    QTest::newRow("100000 nested elements in a state")
+        << fsmHead + "<state name=\"a\" type=\"noop\">\n" + deep + "\n</state>\n</fsm>\n"
+        << QStringList{"3: elements nested deeper than 1000 levels"};
     QTest::newRow("every fault of a wizard")
         << fsmHead + "<state name=\"b\" type=\"frob\"/>\n<state type=\"noop\"/>\n"
                      "<transition from=\"x\" to=\"y\" event=\"e\"/>\n<step/>\n</fsm>\n"

@@ -178,6 +178,12 @@ void TstBadInput::configStrings_data()
     QTest::newRow("lone surrogate") << "a=" + QString(QChar(0xD800)) + "z" << QStringList{"a=?z"};
     QTest::newRow("truncated UTF-8 at the end") << utf8("a=ok\xe2\x82") << QStringList{"a=ok" + replacement + replacement};
     QTest::newRow("10000 pairs") << repeated("k=v ", 10000) << QStringList{"k=v"};
+    // A string of blanks holds no pair (no data field with an empty name).
+    QTest::newRow("only blanks") << " \t  \t" << QStringList{};
+    // A name with a NUL is a data field of that name: the part before the NUL must not pick
+    // the declared property "objectName" and overwrite the object's name.
+    QTest::newRow("NUL in a declared name") << QString("objectName") + QChar(0) + "x=evil"
+                                            << QStringList{QString("objectName") + QChar(0) + "x=evil"};
 }
 
 void TstBadInput::configStrings()

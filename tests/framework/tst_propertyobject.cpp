@@ -4,6 +4,8 @@
 #include <QPointer>
 #include <QTest>
 
+#include <memory>
+
 // A property object with one declared property, to see the three kinds of names.
 class Declared : public CPropertyObject
 {
@@ -165,7 +167,9 @@ void TstPropertyObject::kindsExcludeEachOther()
     QVERIFY(!o.hasObjectProperty(QStringLiteral("x")));
 
     Declared d;
-    QVERIFY(!d.setObjectProperty(QStringLiteral("level"), new CPropertyObject)); // declared names refuse objects
+    // Declared names refuse objects; a refused object stays the caller's.
+    std::unique_ptr<CPropertyObject> refused(new CPropertyObject);
+    QVERIFY(!d.setObjectProperty(QStringLiteral("level"), refused.get()));
 }
 
 void TstPropertyObject::nullObjectStoresZero()

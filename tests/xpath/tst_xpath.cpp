@@ -10,6 +10,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sys/stat.h>
+
 #include <iostream>
 #include <sstream>
 
@@ -87,6 +89,7 @@ private Q_SLOTS:
     void documentOutlivesItsLoader();
     void loadErrors_data();
     void loadErrors();
+    void loadOnlyRegularFiles();
 
     void findNodes_data();
     void findNodes();
@@ -203,6 +206,21 @@ void tst_XPath::loadErrors()
     QVERIFY2(message.startsWith(error), qPrintable(message));
     QVERIFY(!CXPathNode::loadDocument(QStringLiteral("/nonexistent/file.xml"), &message));
     QVERIFY(message.startsWith(QLatin1String("/nonexistent/file.xml: cannot open the XML document")));
+}
+
+// Only regular files are read: a device never ends and a pipe may never be written.
+void tst_XPath::loadOnlyRegularFiles()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QByteArray fifo = QFile::encodeName(dir.filePath(QStringLiteral("pipe")));
+    QCOMPARE(::mkfifo(fifo.constData(), 0600), 0);
+    const QString notRegular = QStringLiteral(": cannot open the XML document: not a regular file");
+    for (const QString& path : {QStringLiteral("/dev/zero"), QFile::decodeName(fifo), dir.path()}) {
+        QString message;
+        QVERIFY2(!CXPathNode::loadDocument(path, &message), qPrintable(path));
+        QCOMPARE(message, path + notRegular);
+    }
 }
 
 void tst_XPath::findNodes_data()
