@@ -157,11 +157,18 @@ bool CProcess::launch(const QString& program, const QStringList& environment, bo
     d->process = std::move(process);
     lock.unlock();
 
+    // The timer belongs to this object's thread. From a worker the start is posted as a plain
+    // queued slot call (no functor object whose ownership would cross threads).
     if (QThread::currentThread() == thread())
-        m_timer->start(pollInterval);
+        startPoll();
     else
-        QMetaObject::invokeMethod(m_timer, [this] { m_timer->start(pollInterval); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, "startPoll", Qt::QueuedConnection);
     return true;
+}
+
+void CProcess::startPoll()
+{
+    m_timer->start(pollInterval);
 }
 
 bool CProcess::isRunningLocked()

@@ -74,6 +74,10 @@ public Q_SLOTS:
 Q_SIGNALS:
     void processExited();
 
+private Q_SLOTS:
+    // Starts the poll; runs on this object's thread.
+    void startPoll();
+
 private:
     struct Launcher;
     bool launch(const QString& program, const QStringList& environment, bool logon);
