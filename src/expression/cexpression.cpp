@@ -6,6 +6,8 @@
 #include <QRegExp>
 #include <QStringList>
 
+#include <utility>
+
 // --- CObjectResult ---
 
 CObjectResult::CObjectResult(CPropertyObject* object, bool handedOver)
@@ -68,34 +70,35 @@ CPropertyObject* CObjectResult::takeOrClone()
 
 // --- CNumericValue ---
 
-void CNumericValue::set(const QVariant& value)
+namespace {
+
+// Both set() overloads: a plain number is unpacked, anything else is kept (copied or moved).
+template <typename Variant>
+void setNumeric(CNumericValue& number, Variant&& value)
 {
     switch (value.typeId()) {
     case QMetaType::LongLong:
-        setInteger(*static_cast<const qlonglong*>(value.constData()));
+        number.setInteger(*static_cast<const qlonglong*>(value.constData()));
         return;
     case QMetaType::Double:
-        setDecimal(*static_cast<const double*>(value.constData()));
+        number.setDecimal(*static_cast<const double*>(value.constData()));
         return;
     default:
-        type = QMetaType::UnknownType;
-        other = value;
+        number.type = QMetaType::UnknownType;
+        number.other = std::forward<Variant>(value);
     }
+}
+
+} // namespace
+
+void CNumericValue::set(const QVariant& value)
+{
+    setNumeric(*this, value);
 }
 
 void CNumericValue::set(QVariant&& value)
 {
-    switch (value.typeId()) {
-    case QMetaType::LongLong:
-        setInteger(*static_cast<const qlonglong*>(value.constData()));
-        return;
-    case QMetaType::Double:
-        setDecimal(*static_cast<const double*>(value.constData()));
-        return;
-    default:
-        type = QMetaType::UnknownType;
-        other = std::move(value);
-    }
+    setNumeric(*this, std::move(value));
 }
 
 QVariant CNumericValue::toVariant() const

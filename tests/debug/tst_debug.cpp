@@ -1,5 +1,6 @@
 #include "debug/debugoutput.h"
 #include "platform/machine.h"
+#include "support/clogrecorder.h"
 
 #include <QFile>
 #include <QRegularExpression>
@@ -7,8 +8,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <iostream>
-#include <streambuf>
 #include <string>
 #include <thread>
 #include <vector>
@@ -18,39 +17,11 @@ Q_DECLARE_METATYPE(Pieces)
 
 namespace {
 
-// Stands in for std::clog's buffer and records each write call as one piece.
-class CallRecorder final : public std::streambuf {
-public:
-    Pieces calls;
-
-protected:
-    std::streamsize xsputn(const char* text, std::streamsize count) override
-    {
-        calls.emplace_back(text, std::size_t(count));
-        return count;
-    }
-    int_type overflow(int_type c) override
-    {
-        if (!traits_type::eq_int_type(c, traits_type::eof()))
-            calls.emplace_back(1, traits_type::to_char_type(c));
-        return traits_type::not_eof(c);
-    }
-};
-
-// Sends std::clog to a recorder and the traces to the default sink while it lives.
+// Sends the traces to the default sink, and so to std::clog, which records each write call.
 struct ClogRecording {
-    explicit ClogRecording(winsteps::TraceSink* restore) : restoreSink(restore)
-    {
-        winsteps::setTraceSink(nullptr);
-        previous = std::clog.rdbuf(&recorder);
-    }
-    ~ClogRecording()
-    {
-        std::clog.rdbuf(previous);
-        winsteps::setTraceSink(restoreSink);
-    }
-    CallRecorder recorder;
-    std::streambuf* previous = nullptr;
+    explicit ClogRecording(winsteps::TraceSink* restore) : restoreSink(restore) { winsteps::setTraceSink(nullptr); }
+    ~ClogRecording() { winsteps::setTraceSink(restoreSink); }
+    testsupport::ClogRecorder recorder;
     winsteps::TraceSink* restoreSink = nullptr;
 };
 

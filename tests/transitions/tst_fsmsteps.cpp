@@ -8,6 +8,7 @@
 #include "hostfactory.h"
 
 #include "debug/debugoutput.h"
+#include "support/clogrecorder.h"
 
 #include <QSettings>
 #include <QSignalSpy>
@@ -16,33 +17,12 @@
 
 #include <iostream>
 #include <memory>
-#include <streambuf>
 #include <string>
 #include <vector>
 
 using namespace winsteps::host;
 
 namespace {
-
-// Records each write call that reaches std::clog as one entry.
-class CallRecorder final : public std::streambuf
-{
-public:
-    std::vector<std::string> calls;
-
-protected:
-    std::streamsize xsputn(const char* text, std::streamsize count) override
-    {
-        calls.emplace_back(text, std::size_t(count));
-        return count;
-    }
-    int_type overflow(int_type c) override
-    {
-        if (!traits_type::eq_int_type(c, traits_type::eof()))
-            calls.emplace_back(1, traits_type::to_char_type(c));
-        return traits_type::not_eof(c);
-    }
-};
 
 // A chain of noop states; each transition adds one to the machine's property x.
 QByteArray chain(const QStringList& names)
@@ -165,18 +145,21 @@ private Q_SLOTS:
             state + "--- State m: leave state with event = finished\n",
         };
 
-        CallRecorder recorder;
         winsteps::setTraceSink(nullptr);
-        std::streambuf* previous = std::clog.rdbuf(&recorder);
-        fsm->execute();
-        const bool finished = QTest::qWaitFor([&done] { return done.count() == 1; });
-        settle();
-        std::clog.rdbuf(previous);
+        bool finished = false;
+        std::vector<std::string> calls;
+        {
+            testsupport::ClogRecorder recorder;
+            fsm->execute();
+            finished = QTest::qWaitFor([&done] { return done.count() == 1; });
+            settle();
+            calls = recorder.calls;
+        }
 
         QVERIFY(finished);
-        QCOMPARE(recorder.calls.size(), expected.size());
+        QCOMPARE(calls.size(), expected.size());
         for (std::size_t i = 0; i < expected.size(); ++i)
-            QCOMPARE(QString::fromStdString(recorder.calls[i]), QString::fromStdString(expected[i]));
+            QCOMPARE(QString::fromStdString(calls[i]), QString::fromStdString(expected[i]));
     }
 
     // A leave event of a state that is not running, queued before the run starts, is
