@@ -12,7 +12,10 @@
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QtTest>
+
+#include <memory>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -98,6 +101,7 @@ private Q_SLOTS:
     void exitCodes();
     void killAndClose_data();
     void killAndClose();
+    void startFromAWorkerThread();
     void argumentsReachTheProgramAsTheyAre();
     void environmentBlock_data();
     void environmentBlock();
@@ -190,6 +194,25 @@ void TstProcess::killAndClose()
     QTRY_COMPARE_WITH_TIMEOUT(exited.count(), 1, 5000);
     QCOMPARE(process.exitStatus(), code);
     QCOMPARE(process.normalExit(), normal);
+}
+
+void TstProcess::startFromAWorkerThread()
+{
+    // Threaded actions start their programs on a worker; the poll must still run, and
+    // report, on the thread the process object belongs to.
+    CProcess process;
+    QSignalSpy exited(&process, &CProcess::processExited);
+    QThread* reportedOn = nullptr;
+    connect(&process, &CProcess::processExited, &process, [&reportedOn] { reportedOn = QThread::currentThread(); });
+    bool started = false;
+    std::unique_ptr<QThread> worker(QThread::create([&] { started = process.start(QStringLiteral("true")); }));
+    worker->start();
+    QVERIFY(worker->wait(10000));
+    QVERIFY(started);
+    QTRY_COMPARE_WITH_TIMEOUT(exited.count(), 1, 10000);
+    QCOMPARE(reportedOn, process.thread());
+    QCOMPARE(process.exitStatus(), 0u);
+    QVERIFY(!process.isRunning());
 }
 
 void TstProcess::argumentsReachTheProgramAsTheyAre()
