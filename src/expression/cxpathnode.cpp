@@ -621,7 +621,9 @@ void keepOnly(List& nodes, qsizetype index)
     nodes.resize(1);
 }
 
-void applyPredicate(DomNodes& nodes, const StepPredicate& predicate)
+// Applies one step predicate to a list of nodes; domOf gives an entry's DOM node.
+template<typename List, typename DomOf>
+void applyPredicate(List& nodes, const StepPredicate& predicate, DomOf domOf)
 {
     switch (predicate.kind) {
     case StepPredicate::Position:
@@ -632,12 +634,18 @@ void applyPredicate(DomNodes& nodes, const StepPredicate& predicate)
         return;
     case StepPredicate::Tests:
         nodes.erase(std::remove_if(nodes.begin(), nodes.end(),
-                                   [&predicate](const QDomNode& node) {
+                                   [&predicate, &domOf](const auto& entry) {
+                                       const QDomNode& node = domOf(entry);
                                        return node.isNull() || !runTests(node, predicate.tests);
                                    }),
                     nodes.end());
         return;
     }
+}
+
+void applyPredicate(DomNodes& nodes, const StepPredicate& predicate)
+{
+    applyPredicate(nodes, predicate, [](const QDomNode& node) -> const QDomNode& { return node; });
 }
 
 bool isNamedElement(const QDomNode& node, const QString& name, bool any)
@@ -870,22 +878,8 @@ CXPathNodeList CXPathNode::attributeNodes(const QString& name, bool descendants)
 void CXPathNode::filterByPredicate(CXPathNodeList& nodes, const QString& predicate)
 {
     const winsteps::TraceBatch batch;
-    const StepPredicate p = readPredicate(predicate);
-    switch (p.kind) {
-    case StepPredicate::Position:
-        keepOnly(nodes, p.index);
-        return;
-    case StepPredicate::Last:
-        keepOnly(nodes, qsizetype(nodes.size()) - 1);
-        return;
-    case StepPredicate::Tests:
-        nodes.erase(std::remove_if(nodes.begin(), nodes.end(),
-                                   [&p](const std::unique_ptr<CXPathNode>& node) {
-                                       return node->m_node.isNull() || !runTests(node->m_node, p.tests);
-                                   }),
-                    nodes.end());
-        return;
-    }
+    applyPredicate(nodes, readPredicate(predicate),
+                   [](const std::unique_ptr<CXPathNode>& node) -> const QDomNode& { return node->m_node; });
 }
 
 bool CXPathNode::evaluatePredicate(const QString& predicate) const
