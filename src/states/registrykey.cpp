@@ -24,13 +24,21 @@ QString withoutLeadingBackslash(const QString& path)
     return path.startsWith(QLatin1Char('\\')) ? path.mid(1) : path;
 }
 
+// Characters of UTF-8 data as a code page of the system would hold them (one per UTF-16 unit).
+qsizetype characterCount(const QByteArray& data)
+{
+    return QString::fromUtf8(data).size();
+}
+
 bool wow64(platform::Platform& machine)
 {
     return COsVersion::runsUnderWow64(machine);
 }
 
-// The data of a value, read into a buffer of bufferSize bytes: false when the value is
-// missing, of another type than the ones accepted, or larger than the buffer.
+// The data of a value whose UTF-8 text, NULs included, is at most bufferSize characters
+// long: the buffers stand for characters of an 8-bit code page, and the machine keeps text as
+// UTF-8, where one character takes up to three bytes per UTF-16 unit. False when the value
+// is missing, of another type than the ones accepted, or longer than the buffer.
 bool readValue(const RegistryKey& key, const QString& name, std::initializer_list<std::uint32_t> types,
                std::uint32_t bufferSize, QByteArray* out)
 {
@@ -39,18 +47,20 @@ bool readValue(const RegistryKey& key, const QString& name, std::initializer_lis
     platform::Platform& machine = *key.machine();
     const std::string valueName = name.toStdString();
     std::uint32_t type = platform::REG_NONE;
-    if (machine.regQueryValueEx(key.handle(), valueName, &type, nullptr, nullptr) != platform::ERROR_SUCCESS)
+    std::uint32_t size = 0;
+    if (machine.regQueryValueEx(key.handle(), valueName, &type, nullptr, &size) != platform::ERROR_SUCCESS)
         return false;
-    if (std::find(types.begin(), types.end(), type) == types.end())
+    if (std::find(types.begin(), types.end(), type) == types.end() || size > 3 * bufferSize)
         return false;
-    QByteArray buffer(qsizetype(bufferSize), '\0');
-    std::uint32_t size = bufferSize;
+    QByteArray buffer(qsizetype(size), '\0');
     if (machine.regQueryValueEx(key.handle(), valueName, &type, reinterpret_cast<std::uint8_t*>(buffer.data()), &size)
         != platform::ERROR_SUCCESS)
-        return false; // ERROR_MORE_DATA among others
+        return false; // ERROR_MORE_DATA when it grew in between, among others
     if (std::find(types.begin(), types.end(), type) == types.end())
         return false;
     buffer.truncate(qsizetype(size));
+    if (characterCount(buffer) > qsizetype(bufferSize))
+        return false;
     *out = buffer;
     return true;
 }
@@ -290,13 +300,14 @@ bool writeRegString(const RegistryKey& key, const QString& name, const QString& 
 bool writeRegMultiString(const RegistryKey& key, const QString& name, const QStringList& list)
 {
     QByteArray data;
+    qsizetype characters = 0;
     for (const QString& item : list) {
-        const QByteArray bytes = item.toUtf8();
         // This string, its NUL and the NUL that closes the list must still fit the buffer
-        // that readRegMultiString reads with.
-        if (data.size() + bytes.size() + 2 > qsizetype(MultiStringBufferSize))
+        // that readRegMultiString reads with (counted in characters, as it counts).
+        characters += item.size() + 1;
+        if (characters + 1 > qsizetype(MultiStringBufferSize))
             return false;
-        data.append(bytes);
+        data.append(item.toUtf8());
         data.append('\0');
     }
     data.append('\0');

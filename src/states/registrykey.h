@@ -31,7 +31,8 @@ enum AccessMode { ReadAccess = 0, WriteAccess = 1, FullAccess = 2 };
 // The rights of a mode, with KEY_WOW64_64KEY when the process runs under WOW64.
 WINSTEPS_EXPORT platform::REGSAM accessRights(int mode);
 
-// Buffer sizes of the typed reads, in bytes (UTF-8 text with its NULs).
+// Buffer sizes of the typed reads, in characters of text with its NULs (stored as UTF-8,
+// where a character may take several bytes).
 inline constexpr std::uint32_t StringBufferSize = 255;
 inline constexpr std::uint32_t MultiStringBufferSize = 1024;
 
@@ -77,10 +78,10 @@ WINSTEPS_EXPORT bool regKeyExists(std::uint32_t hive, const QString& path);
 // backslash is skipped).
 WINSTEPS_EXPORT bool deleteRegKey(std::uint32_t hive, const QString& path);
 
-// REG_SZ or REG_EXPAND_SZ (unexpanded) of at most StringBufferSize bytes with its NUL; else
+// REG_SZ or REG_EXPAND_SZ (unexpanded) of at most StringBufferSize characters with its NUL; else
 // defaultValue.
 WINSTEPS_EXPORT QString readRegString(const RegistryKey& key, const QString& name, const QString& defaultValue);
-// REG_MULTI_SZ of at most MultiStringBufferSize bytes: its strings up to the empty one that
+// REG_MULTI_SZ of at most MultiStringBufferSize characters: its strings up to the empty one that
 // ends the list; else defaultValue.
 WINSTEPS_EXPORT QStringList readRegMultiString(const RegistryKey& key, const QString& name,
                                                const QStringList& defaultValue);
@@ -93,7 +94,7 @@ WINSTEPS_EXPORT bool deleteRegValue(const RegistryKey& key, const QString& name)
 // REG_SZ: the text and its closing NUL.
 WINSTEPS_EXPORT bool writeRegString(const RegistryKey& key, const QString& name, const QString& text);
 // REG_MULTI_SZ: each string and its NUL, then one more NUL. A list that needs more than
-// MultiStringBufferSize bytes in all is not written (false), so whatever is written can be
+// MultiStringBufferSize characters in all is not written (false), so whatever is written can be
 // read back.
 WINSTEPS_EXPORT bool writeRegMultiString(const RegistryKey& key, const QString& name, const QStringList& list);
 // REG_DWORD, 4 bytes.
