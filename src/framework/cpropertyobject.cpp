@@ -1,5 +1,6 @@
 #include "framework/cpropertyobject.h"
 
+#include "expression/valueconversion.h"
 #include "framework/ctag.h"
 
 #include <QMetaProperty>
@@ -58,7 +59,8 @@ QStringList CPropertyObject::propertyNames() const
     for (int i = 0; i < meta->propertyCount(); ++i)
         names << QString::fromLatin1(meta->property(i).name());
     names << m_dataFields.keys();
-    names << m_objects.keys();
+    // In the order that the list functions walk object properties (node2 before node10).
+    names << valueconversion::objectPropertyNames(this);
     return names;
 }
 
@@ -164,10 +166,10 @@ QStringList CPropertyObject::config() const
         const QMetaProperty p = meta->property(i);
         if (!p.name())
             continue;
-        list << QString::fromLatin1(p.name()) + QLatin1Char('=') + p.read(this).toString();
+        list << QString::fromLatin1(p.name()) + QLatin1Char('=') + valueconversion::toText(p.read(this));
     }
     for (auto it = m_dataFields.cbegin(); it != m_dataFields.cend(); ++it)
-        list << it.key() + QLatin1Char('=') + it.value().toString();
+        list << it.key() + QLatin1Char('=') + valueconversion::toText(it.value());
     return list;
 }
 

@@ -22,7 +22,9 @@ public:
     // A deep copy of the object properties sharing the data fields; no parent. Caller owns.
     virtual CPropertyObject* clone() const;
 
-    // Declared names (meta-object order), then data fields (ascending), then object properties.
+    // Declared names (meta-object order), then data fields (ascending), then object properties
+    // in natural order (digit runs by number: "node2" before "node10"), the order in which the
+    // list functions count and pick them.
     virtual QStringList propertyNames() const;
 
     virtual bool setObjectProperty(const QString& name, CPropertyObject* object);

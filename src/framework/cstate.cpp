@@ -112,9 +112,23 @@ QStringList CState::events() const
     return m_events;
 }
 
+namespace {
+
+// The event names of a "a|b" text, empty parts dropped (as hasEvent() reads them). A text
+// without any name stands for itself, so that a transition given under it is still owned.
+QStringList eventNames(const QString& names)
+{
+    QStringList parts = names.split(QLatin1Char('|'), Qt::SkipEmptyParts);
+    if (parts.isEmpty())
+        parts << names;
+    return parts;
+}
+
+} // namespace
+
 void CState::addTransition(CTransition* transition, const QString& names)
 {
-    const QStringList parts = names.split(QLatin1Char('|'));
+    const QStringList parts = eventNames(names);
     for (const QString& part : parts) {
         CTransition* previous = m_transitions.value(part);
         m_transitions.insert(part, transition);
@@ -146,7 +160,7 @@ bool CState::hasTransition(const QString& names)
 {
     if (!names.contains(QLatin1Char('|')))
         return m_transitions.value(names) != nullptr || names == QLatin1String("pageBack");
-    const QStringList parts = names.split(QLatin1Char('|'));
+    const QStringList parts = eventNames(names);
     for (const QString& part : parts) {
         if (m_transitions.value(part) != nullptr || part == QLatin1String("pageBack"))
             return true;

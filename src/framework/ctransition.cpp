@@ -1,6 +1,7 @@
 #include "framework/ctransition.h"
 
 #include "debug/debugoutput.h"
+#include "expression/valueconversion.h"
 #include "framework/cdomnode.h"
 #include "framework/cpropertymap.h"
 #include "framework/cstate.h"
@@ -29,13 +30,11 @@ QString describeValue(const QVariant& value)
         text = QString::number(value.toLongLong());
         break;
     default:
-        text = value.toString();
+        text = valueconversion::toText(value); // a list, even of one text, has no text form
     }
     text.remove(QLatin1Char('\n'));
     if (text.isEmpty()) {
-        const qsizetype count = value.canConvert<QVariantList>() && value.typeId() != QMetaType::QString
-                                    ? value.toList().size()
-                                    : 0;
+        const qsizetype count = valueconversion::toList(value).size();
         return count == 0 ? QStringLiteral("empty string or list")
                           : QLatin1String("list with ") + QString::number(count) + QLatin1String(" items");
     }

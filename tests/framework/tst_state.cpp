@@ -34,8 +34,8 @@ class TstState : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void hasEvent_data();
-    void hasEvent();
+    void eventAlternatives_data();
+    void eventAlternatives();
     void pageBackTransitionIsNewEachTime();
     void resetDeletesSharedTransitionOnce();
     void removeTransition();
@@ -54,25 +54,39 @@ private Q_SLOTS:
     void elementsByPath();
 };
 
-void TstState::hasEvent_data()
+// Alternatives joined by "|", as hasEvent() reads them and as transitions are registered
+// and looked up under them: empty parts are dropped.
+void TstState::eventAlternatives_data()
 {
     QTest::addColumn<QString>("names");
-    QTest::addColumn<bool>("expected");
-    QTest::newRow("event") << "success" << true;
-    QTest::newRow("pageBack") << "pageBack" << true;
-    QTest::newRow("unknown") << "installed" << false;
-    QTest::newRow("alternatives all known") << "success|pageBack" << true;
-    QTest::newRow("one unknown") << "success|installed" << false;
-    QTest::newRow("empty parts dropped") << "success||failed|" << true;
-    QTest::newRow("case matters") << "Success" << false;
+    QTest::addColumn<bool>("isEvent");        // hasEvent(names) of a state with "success", "failed"
+    QTest::addColumn<QString>("registered");  // keys after addTransition(t, names)
+    QTest::addColumn<QString>("query");
+    QTest::addColumn<bool>("hasTransition");  // hasTransition(query)
+    QTest::newRow("event") << "success" << true << "success" << "success" << true;
+    QTest::newRow("pageBack") << "pageBack" << true << "pageBack" << "x|pageBack" << true;
+    QTest::newRow("unknown") << "installed" << false << "installed" << "other" << false;
+    QTest::newRow("case matters") << "Success" << false << "Success" << "success" << false;
+    QTest::newRow("all known") << "success|pageBack" << true << "pageBack success" << "nothing|success" << true;
+    QTest::newRow("one unknown") << "success|installed" << false << "installed success" << "x|y" << false;
+    QTest::newRow("trailing bar") << "success|" << true << "success" << "|" << false;
+    QTest::newRow("empty parts") << "success||failed|" << true << "failed success" << "other|" << false;
 }
 
-void TstState::hasEvent()
+void TstState::eventAlternatives()
 {
     QFETCH(QString, names);
-    QFETCH(bool, expected);
-    TestState s(nullptr, "s", QDomNode());
-    QCOMPARE(s.hasEvent(names), expected);
+    QFETCH(bool, isEvent);
+    QFETCH(QString, registered);
+    QFETCH(QString, query);
+    QFETCH(bool, hasTransition);
+    CFsm fsm;
+    TestState s(&fsm, "s", QDomNode());
+    QCOMPARE(s.hasEvent(names), isEvent);
+    s.addTransition(new CTransition(&fsm, "t", QStringLiteral("s"), QStringLiteral("x"), QDomNode()), names);
+    QCOMPARE(s.transitions().keys().join(QLatin1Char(' ')), registered);
+    QCOMPARE(s.hasTransition(query), hasTransition);
+    QVERIFY(!s.transition(QString())); // a state that leaves without an event takes none
 }
 
 void TstState::pageBackTransitionIsNewEachTime()

@@ -72,9 +72,9 @@ void TstTransition::applyTraces_data()
     QTest::newRow("empty list") << "x" << "$empty"
         << QStringList{"|\u00afpropertymap", "| - get value from property \"empty\" from state \"from\".",
                        "|   empty string or list", "|_Set property \"x\" empty string or list"};
-    QTest::newRow("three items") << "x" << "$three"
-        << QStringList{"|\u00afpropertymap", "| - get value from property \"three\" from state \"from\".",
-                       "|   list with 3 items", "|_Set property \"x\" list with 3 items"};
+    QTest::newRow("one text item") << "x" << "$one"
+        << QStringList{"|\u00afpropertymap", "| - get value from property \"one\" from state \"from\".",
+                       "|   list with 1 items", "|_Set property \"x\" list with 1 items"};
     QTest::newRow("newlines removed") << "x" << "$multi"
         << QStringList{"|\u00afpropertymap", "| - get value from property \"multi\" from state \"from\".",
                        "|   value as string = ab", "|_Set property \"x\" value as string = ab"};
@@ -90,7 +90,7 @@ void TstTransition::applyTraces()
     from->setProperty("version", QStringLiteral("1.2"));
     from->setProperty("long", QString(250, 'y'));
     from->setProperty("empty", QStringList());
-    from->setProperty("three", QStringList({"a", "b", "c"}));
+    from->setProperty("one", QStringList({"abc"}));
     from->setProperty("multi", QStringLiteral("a\nb"));
 
     CTransition t(fsm.get(), "t", QStringLiteral("from"), QStringLiteral("to"), QDomNode());
