@@ -79,15 +79,6 @@ bool mayPlace(const QDomNode& parent, const QDomNode& child)
     return true;
 }
 
-// child as a node of parent's document: itself, or a copy when it belongs to another one.
-QDomNode inDocumentOf(const QDomNode& parent, const QDomNode& child)
-{
-    QDomDocument document = documentOf(parent);
-    if (document.isNull() || documentOf(child) == document)
-        return child;
-    return document.importNode(child, true);
-}
-
 enum class Placement { Append, Before, After };
 
 // The common part of "appendchild", "insertbefore" and "insertafter".
@@ -98,7 +89,10 @@ void place(const QDomNode& parentNode, const CXPathNode* given, const QString& t
     const QDomNode child = childToPlace(parent, given, tag);
     if (!mayPlace(parent, child) || (where != Placement::Append && child == reference))
         return;
-    const QDomNode placed = inDocumentOf(parent, child);
+    // A node of another document is moved as the DOM moves it: out of its old place, into
+    // this document, the same node, so that node objects found earlier edit it where it is now.
+    const bool fromElsewhere = documentOf(child) != documentOf(parent);
+    const QDomNode placed = child;
     switch (where) {
     case Placement::Append:
         parent.appendChild(placed);
@@ -113,6 +107,8 @@ void place(const QDomNode& parentNode, const CXPathNode* given, const QString& t
             parent.insertAfter(placed, reference);
         break;
     }
+    if (fromElsewhere && placed.parentNode() == parent)
+        CXPathNode::followMove(placed);
 }
 
 } // namespace

@@ -158,6 +158,7 @@ bool isOperatorAt(const QString& text, qsizetype i, QLatin1String word)
 CXPathNode::CXPathNode(QObject* parent, const char* name)
     : CPropertyObject(parent, name)
 {
+    track();
 }
 
 CXPathNode::CXPathNode(const QDomNode& node)
@@ -166,6 +167,7 @@ CXPathNode::CXPathNode(const QDomNode& node)
     , m_document(documentOf(node))
 {
     setObjectName(node.nodeName());
+    track();
 }
 
 CXPathNode::CXPathNode(const CXPathNode& source)
@@ -174,9 +176,13 @@ CXPathNode::CXPathNode(const CXPathNode& source)
     , m_document(source.m_document)
 {
     setObjectName(source.objectName());
+    track();
 }
 
-CXPathNode::~CXPathNode() = default;
+CXPathNode::~CXPathNode()
+{
+    untrack();
+}
 
 CPropertyObject* CXPathNode::clone() const
 {
@@ -832,6 +838,7 @@ CXPathNode::CXPathNode(const QDomNode& node, const QDomDocument& document)
     , m_document(document)
 {
     setObjectName(node.nodeName());
+    track();
 }
 
 CXPathNodeList CXPathNode::nodeObjects(const std::vector<QDomNode>& nodes) const

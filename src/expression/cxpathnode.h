@@ -73,6 +73,11 @@ public:
     // A new node object sharing the same DOM node (and cloning the object properties).
     CPropertyObject* clone() const override;
 
+    // After the DOM moved node into another document: every node object of node or of a
+    // node below it holds that document from now on, so that the document it now belongs
+    // to lives as long as the node objects that reach it.
+    static void followMove(const QDomNode& node);
+
     // Reads an XML file and gives a node for its root element (caller owns), or null with
     // a message in error. Only a regular file up to MaxDocumentBytes is read (a device or a
     // pipe would never end).
@@ -128,6 +133,10 @@ private:
     CXPathNode(const QDomNode& node, const QDomDocument& document);
     // Node objects for the nodes a search of this node found.
     CXPathNodeList nodeObjects(const std::vector<QDomNode>& nodes) const;
+
+    // Every node object is known while it lives (for followMove()).
+    void track();
+    void untrack();
 
     QDomNode m_node;
     QDomDocument m_document; // keeps the document alive while this node exists

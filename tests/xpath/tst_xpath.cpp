@@ -26,7 +26,7 @@ const char* const Document = R"(<?xml version="1.0"?>
     <item id="a" color="red"><name>x</name><brand>acme</brand></item>
     <item id="b" color="blue"><name>y</name></item>
   </group>
-  <group name="g2">
+  <group name="g2" dir="a/b">
     <item id="c" t="it&apos;s"><name>x</name></item>
     <entry/>
   </group>
@@ -105,6 +105,7 @@ private Q_SLOTS:
     void xmlFunctions();
     void documentTextIsStable();
     void editsSeenByEveryNode();
+    void movedNodeObjectsFollow();
     void editTwiceEditsTwice();
 };
 
@@ -270,7 +271,7 @@ void tst_XPath::findNodes_data()
     QTest::newRow("predicates with blanks between") << "" << "//item[name='x'] [2]" << QStringList{ groupItem + "c" };
     QTest::newRow("predicate on a step") << "" << "group[@name='g2']/item" << QStringList{ groupItem + "c" };
     QTest::newRow("positions on steps") << "" << "group[2]/*[2]" << QStringList{ "/config/group/entry" };
-    QTest::newRow("slash in a value") << "" << "group[@name='g1/x']/item" << QStringList();
+    QTest::newRow("slash in a value") << "" << "group[@dir='a/b']/item" << QStringList{ groupItem + "c" };
     QTest::newRow("attributes") << "" << "item/@id" << QStringList{ "/config/item/@id", "/config/item/@id" };
     QTest::newRow("all attributes by name") << "item[1]" << "@*"
                                             << QStringList{ "/config/item/@a", "/config/item/@b", "/config/item/@c",
@@ -504,8 +505,14 @@ void tst_XPath::xmlFunctions_data()
     QTest::newRow("xmltostring of no node") << "xmltostring('x')" << "invalid" << original;
     QTest::newRow("edit then write") << "xmltostring(setattribute(appendchild($doc,'n'),'k','v'))"
                                      << "QString:" << QString(original).replace("<r>", "<r k=\"v\">").replace("</r>", "<n/></r>");
-    QTest::newRow("node of another document") << "appendchild($doc,findfirstnode($other,'x'))" << "node:/r"
-                                              << QString(original).replace("</r>", "<x>1</x></r>");
+    // A node of another document moves: it leaves that document.
+    QTest::newRow("append from another document") << "appendchild($doc,findfirstnode($other,'x'))" << "node:/r"
+                                                  << QString(original).replace("</r>", "<x>1</x></r>");
+    QTest::newRow("insert from another document") << "insertbefore($doc,findfirstnode($other,'x'),findfirstnode($doc,'entry'))"
+                                                  << "node:/r" << QString(original).replace("<entry/>", "<x>1</x><entry/>");
+    QTest::newRow("insert after from another document")
+        << "insertafter(findfirstnode($doc,'group'),$x,findfirstnode($doc,'//item'))" << "node:/r/group"
+        << QString(original).replace("<item id=\"a\"/>", "<item id=\"a\"/><x>1</x>");
 }
 
 void tst_XPath::xmlFunctions()
@@ -518,7 +525,9 @@ void tst_XPath::xmlFunctions()
     CPropertyObject source;
     source.setObjectProperty(QStringLiteral("doc"),
                              load("<r><group><item id='a'/><item id='b'/></group><group><item id='c'/></group><entry/></r>").release());
-    source.setObjectProperty(QStringLiteral("other"), load("<o><x>1</x></o>").release());
+    auto other = load("<o><x>1</x></o>");
+    source.setObjectProperty(QStringLiteral("x"), other->findNodes(QStringLiteral("x")).front().release());
+    source.setObjectProperty(QStringLiteral("other"), other.release());
     const QString actual = evaluate(text, &source);
     if (result.endsWith(QLatin1Char(':')))
         QVERIFY2(actual.startsWith(result), qPrintable(actual));
@@ -526,6 +535,9 @@ void tst_XPath::xmlFunctions()
         QCOMPARE(actual, result);
     const auto* doc = qobject_cast<CXPathNode*>(source.objectProperty(QStringLiteral("doc")));
     QCOMPARE(doc->node().ownerDocument().toString(-1), document);
+    const auto* otherDoc = qobject_cast<CXPathNode*>(source.objectProperty(QStringLiteral("other")));
+    QCOMPARE(otherDoc->node().ownerDocument().toString(-1),
+             document.contains(QLatin1String("<x>")) ? QStringLiteral("<o/>") : QStringLiteral("<o><x>1</x></o>"));
 }
 
 void tst_XPath::documentTextIsStable()
@@ -555,6 +567,26 @@ void tst_XPath::editsSeenByEveryNode()
     const std::unique_ptr<CPropertyObject> a(find.takeTargetObject());
     QCOMPARE(evaluate(QStringLiteral("setattribute($doc,'k','v')"), &source), QStringLiteral("node:/r"));
     QCOMPARE(qobject_cast<CXPathNode*>(a.get())->findNodes(QStringLiteral("/r[@k='v']")).size(), size_t(1));
+}
+
+void tst_XPath::movedNodeObjectsFollow()
+{
+    // Node objects of a node that moves into another document edit it there, and keep that
+    // document alive after every other node of it is gone.
+    CPropertyObject source;
+    source.setObjectProperty(QStringLiteral("doc"), load("<r/>").release());
+    auto other = load("<o><x><y/></x></o>");
+    auto x = std::move(other->findNodes(QStringLiteral("x")).front());
+    auto y = std::move(other->findNodes(QStringLiteral("//y")).front());
+    source.setObjectProperty(QStringLiteral("x"), x->clone());
+    QCOMPARE(evaluate(QStringLiteral("appendchild($doc,$x)"), &source), QStringLiteral("node:/r"));
+    other.reset();
+    source.removeProperty(QStringLiteral("x"));
+    source.removeProperty(QStringLiteral("doc")); // the last node object of <r> itself
+    source.setObjectProperty(QStringLiteral("y"), y.release());
+    QCOMPARE(evaluate(QStringLiteral("xmltostring(setattribute($y,'k','v'))"), &source),
+             QStringLiteral("QString:<r>\n <x>\n  <y k=\"v\"/>\n </x>\n</r>\n"));
+    QCOMPARE(x->fullName(), QStringLiteral("/r/x"));
 }
 
 void tst_XPath::editTwiceEditsTwice()
