@@ -20,6 +20,7 @@ CFsm::~CFsm()
     const QList<CState*> states = m_order;
     m_order.clear();
     m_states.clear();
+    m_names.clear();
     m_current = nullptr;
     qDeleteAll(states);
 }
@@ -39,18 +40,33 @@ QObject* CFsm::hostObject() const
     return nullptr;
 }
 
-bool CFsm::addState(CState* state)
+bool CFsm::addState(CState* state, const QString& name)
 {
-    if (!state || state->objectName().isEmpty() || m_states.contains(state->objectName()))
+    const QString key = name.isEmpty() && state ? state->objectName() : name;
+    if (!state || key.isEmpty() || m_states.contains(key) || m_names.contains(state))
         return false;
     state->setParent(this);
-    m_states.insert(state->objectName(), state);
+    m_states.insert(key, state);
+    m_names.insert(state, key);
     m_order.append(state);
     connect(state, &CState::finished, this, &CFsm::onStateFinished);
     state->installEventFilter(this);
     // The state is bound here: sender() would scan every connection of a large machine.
     connect(state, &CState::progress, this, [this, state](int percent) { Q_EMIT stateProgress(state, percent); });
+    connect(state, &QObject::objectNameChanged, this, [this, state] { traceRename(state); });
+    if (state->objectName() != key) // renamed by its own description
+        traceRename(state);
     return true;
+}
+
+void CFsm::traceRename(const CState* state) const
+{
+    const QString name = m_names.value(state);
+    if (state->objectName() == name)
+        return;
+    trace(module::state, QLatin1String("--- State ") + name + QLatin1String(": ! Warning ! Object name changed to \"")
+                             + state->objectName() + QLatin1String("\"; the machine still knows the state as \"")
+                             + name + QLatin1String("\".\n"));
 }
 
 CState* CFsm::findState(const QString& name) const
@@ -85,7 +101,7 @@ void CFsm::moveToState(const QString& name)
         return;
     }
     if (m_current)
-        m_history.append(m_current->objectName());
+        m_history.append(registeredName(m_current));
     enter(next);
 }
 

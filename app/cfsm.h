@@ -3,6 +3,7 @@
 #include "framework/cstate.h"
 #include "framework/istatemachine.h"
 
+#include <QHash>
 #include <QList>
 #include <QMap>
 #include <QPointer>
@@ -43,9 +44,14 @@ public:
     // with the event "pageBack".
     void pageBack() override;
 
-    // Takes a state into the machine (it becomes the state's parent). False, and the state
-    // is left alone, when it has no name or a state of that name exists already.
-    bool addState(CState* state);
+    // Takes a state into the machine (it becomes the state's parent) under name, or under
+    // its object name when name is empty. False, and the state is left alone, when there is
+    // no name or a state of that name exists already. The state stays registered under that
+    // name, also when its object name changes later (a property "objectName" declared in its
+    // description or set by a property map): such a rename is traced as a warning.
+    bool addState(CState* state, const QString& name = QString());
+    // The name a state of the machine is registered under; empty for a stranger.
+    QString registeredName(const CState* state) const { return m_names.value(state); }
     QList<CState*> states() const { return m_order; }
 
     void setStartState(const QString& name) { m_start = name; }
@@ -77,9 +83,11 @@ private Q_SLOTS:
 
 private:
     void enter(CState* state);
+    void traceRename(const CState* state) const;
     void endRun(const QString& event);
 
-    QMap<QString, CState*> m_states; // children of the machine, by name
+    QMap<QString, CState*> m_states; // children of the machine, by registered name
+    QHash<const CState*, QString> m_names; // the other way round
     QList<CState*> m_order;          // in the order added
     QString m_start;
     QPointer<CPropertyObject> m_application;

@@ -90,9 +90,10 @@ int graphCommand(const QStringList& arguments)
     QString dot = QLatin1String("digraph ") + dotString(fsm->objectName()) + QLatin1String(" {\n")
                   + QLatin1String("  node [shape=box];\n");
     for (const CState* state : fsm->states()) {
-        dot += QLatin1String("  ") + dotString(state->objectName()) + QLatin1String(" [label=")
-               + dotLabel({state->objectName(), QLatin1Char('(') + state->type() + QLatin1Char(')')});
-        if (state->objectName() == fsm->startState())
+        const QString name = fsm->registeredName(state); // the name transitions use
+        dot += QLatin1String("  ") + dotString(name) + QLatin1String(" [label=")
+               + dotLabel({name, QLatin1Char('(') + state->type() + QLatin1Char(')')});
+        if (name == fsm->startState())
             dot += QLatin1String(", peripheries=2");
         dot += QLatin1String("];\n");
     }

@@ -5,6 +5,7 @@
 #include "pluginloader.h"
 #include "subcommand.h"
 #include "cwizardrunner.h"
+#include "tracesinks.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -88,7 +89,11 @@ int typesCommand(const QStringList& arguments)
         cli::err(QLatin1String("winsteps types: ") + error + QLatin1Char('\n'));
         return ExitUsage;
     }
-    const QList<FactoryInfo> factories = describe(factory.get());
+    QList<FactoryInfo> factories;
+    {
+        const CSilentTraces silent; // the probe states trace their creation
+        factories = describe(factory.get());
+    }
 
     if (parser.isSet(jsonOption)) {
         QJsonArray list;

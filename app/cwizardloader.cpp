@@ -238,7 +238,11 @@ CFsm* CWizardLoader::loadData(const QByteArray& data, const QString& fileName, C
             addError(element.lineNumber(), QLatin1String("the factory made no state of type ") + quoted(type));
             continue;
         }
-        fsm->addState(state);
+        // Under the wizard's name, whatever its description renames.
+        if (!fsm->addState(state, name)) {
+            addError(element.lineNumber(), QLatin1String("cannot add the state ") + quoted(name));
+            delete state;
+        }
     }
     if (!m_errors.isEmpty() && !m_keepGoing) {
         delete fsm;

@@ -91,9 +91,12 @@ QJsonObject propertiesToJson(const CPropertyObject* object)
     QJsonObject properties;
     QJsonObject objects;
     if (object) {
-        const QMap<QString, QVariant>& fields = object->dataFields();
-        for (auto it = fields.cbegin(); it != fields.cend(); ++it)
-            properties.insert(it.key(), variantToJson(it.value()));
+        // Declared properties (an XML node's fullName, nodeName, text, ...) and data fields,
+        // as eval shows them; the object name is the object's "name".
+        for (const QString& name : object->propertyNames()) {
+            if (name != QLatin1String("objectName") && !object->hasObjectProperty(name))
+                properties.insert(name, variantToJson(object->property(name)));
+        }
         const QMap<QString, CPropertyObject*>& children = object->objectProperties();
         for (auto it = children.cbegin(); it != children.cend(); ++it)
             objects.insert(it.key(), objectToJson(it.value()));

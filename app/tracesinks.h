@@ -55,4 +55,17 @@ private:
     bool m_lineStart = true; // the last trace piece ended a line
 };
 
+// Drops every trace piece while it lives, for commands whose output is their answer alone
+// (building states writes traces that nobody asked for), then restores the default sink.
+class CSilentTraces final : public winsteps::TraceSink
+{
+public:
+    CSilentTraces() { winsteps::setTraceSink(this); }
+    ~CSilentTraces() override { winsteps::setTraceSink(nullptr); }
+    CSilentTraces(const CSilentTraces&) = delete;
+    CSilentTraces& operator=(const CSilentTraces&) = delete;
+
+    void write(const std::string&) override {}
+};
+
 } // namespace winsteps::host

@@ -20,11 +20,7 @@ WizardInspection::WizardInspection(const QString& command, const QString& descri
     m_parser.addOption(m_profileOption);
 }
 
-WizardInspection::~WizardInspection()
-{
-    if (m_silenced)
-        winsteps::setTraceSink(nullptr);
-}
+WizardInspection::~WizardInspection() = default;
 
 int WizardInspection::prepare(const QStringList& arguments)
 {
@@ -50,8 +46,7 @@ int WizardInspection::prepare(const QStringList& arguments)
         cli::err(QLatin1String("winsteps ") + m_command + QLatin1String(": ") + pluginError + QLatin1Char('\n'));
         return ExitUsage;
     }
-    winsteps::setTraceSink(&m_silent);
-    m_silenced = true;
+    m_silent = std::make_unique<CSilentTraces>();
     return -1;
 }
 

@@ -6,6 +6,7 @@
 #include "framework/cpropertymap.h"
 #include "framework/cstatefactory.h"
 #include "framework/ctransition.h"
+#include "tracesinks.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
@@ -40,19 +41,12 @@ public:
     CStateFactory* factory() const { return m_factory.get(); }
 
 private:
-    class SilentSink final : public winsteps::TraceSink
-    {
-    public:
-        void write(const std::string&) override {}
-    };
-
     QString m_command;
     QCommandLineParser m_parser;
     QCommandLineOption m_profileOption;
     QString m_wizardPath;
     std::unique_ptr<CStateFactory> m_factory;
-    SilentSink m_silent;
-    bool m_silenced = false;
+    std::unique_ptr<CSilentTraces> m_silent;
 };
 
 // One finding of a wizard check: the line it is about (0 when none) and its text.
@@ -113,9 +107,17 @@ inline QList<WizardProblem> checkMachine(CFsm* fsm, const CWizardLoader& loader)
             continue;
         const QList<CPropertyMap*>& maps = source.transition->propertyMaps();
         for (qsizetype i = 0; i < maps.size(); ++i) {
+            const int line = source.mapLines.value(i, source.line);
+            const CProperty target = maps.at(i)->target();
+            if (target.name() == QLatin1String("objectName") && target.location() != CProperty::Application)
+                problems << WizardProblem{line, QLatin1String("property map into ") + quoted(targetText(target))
+                                                    + QLatin1String(" renames ")
+                                                    + (target.location() == CProperty::Machine
+                                                           ? QStringLiteral("the machine")
+                                                           : QString(QLatin1String("state ") + quoted(source.to)))
+                                                    + QLatin1String(" at run time; states keep the names the wizard gives them")};
             if (maps.at(i)->isValid())
                 continue;
-            const int line = source.mapLines.value(i, source.line);
             for (const QString& error : maps.at(i)->errors().split(QLatin1Char('\n'), Qt::SkipEmptyParts))
                 problems << WizardProblem{line, QLatin1String("invalid property map for ") + quoted(targetText(maps.at(i)->target()))
                                               + QLatin1String(": ") + error};
@@ -123,12 +125,18 @@ inline QList<WizardProblem> checkMachine(CFsm* fsm, const CWizardLoader& loader)
     }
 
     for (CState* state : fsm->states()) {
+        const QString stateName = fsm->registeredName(state);
+        if (state->objectName() != stateName)
+            problems << WizardProblem{loader.stateLine(stateName),
+                                QLatin1String("state ") + quoted(stateName) + QLatin1String(" declares the property \"objectName\" ")
+                                    + quoted(state->objectName())
+                                    + QLatin1String("; the machine keeps the name the wizard gives it")};
         for (const QString& name : state->requiredProperties()) {
             if (state->exists(name) || state->mappedProperties().contains(name))
                 continue;
-            problems << WizardProblem{loader.stateLine(state->objectName()),
+            problems << WizardProblem{loader.stateLine(stateName),
                                 QLatin1String("required property ") + quoted(name) + QLatin1String(" of state ")
-                                    + quoted(state->objectName())
+                                    + quoted(stateName)
                                     + QLatin1String(" is neither declared nor set by a property map into it")};
         }
     }
@@ -148,9 +156,10 @@ inline QList<WizardProblem> checkMachine(CFsm* fsm, const CWizardLoader& loader)
             }
         }
         for (CState* state : fsm->states()) {
-            if (!reached.contains(state->objectName()))
-                problems << WizardProblem{loader.stateLine(state->objectName()),
-                                    QLatin1String("state ") + quoted(state->objectName())
+            const QString stateName = fsm->registeredName(state);
+            if (!reached.contains(stateName))
+                problems << WizardProblem{loader.stateLine(stateName),
+                                    QLatin1String("state ") + quoted(stateName)
                                         + QLatin1String(" cannot be reached from the start state ") + quoted(start)};
         }
     }
