@@ -1,5 +1,6 @@
 #include "states/cwriteregkeystate.h"
 
+#include "expression/valueconversion.h"
 #include "states/registrykey.h"
 #include "states/statevalues.h"
 
@@ -30,7 +31,7 @@ void CWriteRegKeyState::execute()
     else if (type == QLatin1String("list"))
         written = registry::writeRegMultiString(hive, path, key, states::stringListValue(value));
     else
-        written = registry::writeRegString(hive, path, key, value.toString());
+        written = registry::writeRegString(hive, path, key, valueconversion::toText(value)); // a list has no text
 
     if (written)
         setExitEvent(QStringLiteral("success"));

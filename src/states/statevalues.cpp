@@ -1,5 +1,7 @@
 #include "states/statevalues.h"
 
+#include "expression/valueconversion.h"
+
 #include <QString>
 
 namespace winsteps::states {
@@ -42,14 +44,7 @@ std::uint32_t dwordValue(const QVariant& value)
 
 QStringList stringListValue(const QVariant& value)
 {
-    if (value.typeId() == QMetaType::QStringList)
-        return value.toStringList();
-    QStringList list;
-    if (value.typeId() == QMetaType::QVariantList) {
-        for (const QVariant& item : value.toList())
-            list << item.toString();
-    }
-    return list;
+    return valueconversion::toStringList(value);
 }
 
 } // namespace winsteps::states

@@ -19,8 +19,8 @@ WINSTEPS_EXPORT bool flagValue(const QVariant& value);
 // 2 to the power 32 gives 0 and -1 gives 4294967295); 0 when it is no number.
 WINSTEPS_EXPORT std::uint32_t dwordValue(const QVariant& value);
 
-// A property as a string list: a string list as it is, a list as the texts of its elements;
-// anything else (a text too) does not convert and gives the empty list.
+// A property as a string list, by the expressions' conversion rules: a string list as it is, a
+// list as the texts of its elements; anything else (a text too) gives the empty list.
 WINSTEPS_EXPORT QStringList stringListValue(const QVariant& value);
 
 } // namespace winsteps::states
