@@ -27,7 +27,8 @@ int checkCommand(const QStringList& arguments)
         "types and states, missing attributes, documents that cannot be read, ...), events that\n"
         "a transition's source state does not declare, invalid property maps with the parser's\n"
         "messages, required properties that a state neither declares nor gets from a property\n"
-        "map, and states that cannot be reached from the start state.\n"
+        "map, states renamed by a declared \"objectName\" and maps into \"objectName\", and states\n"
+        "that cannot be reached from the start state.\n"
         "Exit status: 0 no problems, 1 problems were found, 2 a bad command line."),
         QStringLiteral("The wizard file to check."),
         QStringLiteral("The emulated system whose operating-system classes decide which <system> groups "

@@ -62,7 +62,6 @@ private Q_SLOTS:
     void timeStampFormat_data();
     void timeStampFormat();
     void timeStampsOn();
-    void textIsUtf8();
     void debuggerChannel();
     void tracesDoNotInterleave();
     void batchWritesOnce();
@@ -258,14 +257,6 @@ void TstDebug::timeStampsOn()
         QVERIFY2(QRegularExpression(QRegularExpression::anchoredPattern(patterns[i])).match(piece).hasMatch(),
                  qPrintable(piece));
     }
-}
-
-void TstDebug::textIsUtf8()
-{
-    const QString message = QStringLiteral("macron \u00AF, omega \u03A9, kanji \u6F22\n");
-    winsteps::trace("state", message);
-    QCOMPARE(m_sink.pieces.size(), size_t(2));
-    QCOMPARE(QString::fromUtf8(m_sink.pieces[1].c_str()), message);
 }
 
 void TstDebug::debuggerChannel()
