@@ -118,8 +118,6 @@ private Q_SLOTS:
 
     void ownershipRepeated_data();
     void ownershipRepeated();
-    void deletedWhileInUse_data();
-    void deletedWhileInUse();
     void transitionStoresOwnObjects();
     void transitionForgetsMissingSources();
     void parameterCounts_data();
@@ -307,6 +305,12 @@ void tst_Functions::objects_data()
     QTest::newRow("propertylist of no object") << "propertylist('x')" << "QStringList:[]";
     QTest::newRow("list in natural order") << "$list" << List;
     QTest::newRow("names in natural order") << "propertylist($list)" << "QStringList:[objectName,item1,item2,item10]";
+    // A later parameter deletes the object that an earlier one gave: the function notices.
+    QTest::newRow("append deleted while in use") << "append(property($o,'c'),setproperty($o,'c','v'))" << "null";
+    QTest::newRow("merge deleted while in use") << "merge(property($o,'c'),setproperty($o,'c','v'))" << "null";
+    QTest::newRow("setproperty deleted while in use") << "setproperty(property($o,'c'),'k',setproperty($o,'c','v'))" << "null";
+    QTest::newRow("makelist deleted while in use") << "makelist(property($o,'c'),setproperty($o,'c','v'))"
+                                                   << "object:{c=object:c{z=9},o=object:o{a=1,b=x,c=v,d=object:d{}}}";
 }
 
 void tst_Functions::numericKindPerEvaluation()
@@ -496,25 +500,6 @@ void tst_Functions::ownershipRepeated()
         QVERIFY2(first.startsWith(expected), qPrintable(first));
     else
         QCOMPARE(first, expected);
-}
-
-void tst_Functions::deletedWhileInUse_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QString>("expected");
-    // A later parameter deletes the object that an earlier one gave: the function notices.
-    QTest::newRow("append") << "append(property($o,'c'),setproperty($o,'c','v'))" << "null";
-    QTest::newRow("merge") << "merge(property($o,'c'),setproperty($o,'c','v'))" << "null";
-    QTest::newRow("setproperty") << "setproperty(property($o,'c'),'k',setproperty($o,'c','v'))" << "null";
-    QTest::newRow("makelist") << "makelist(property($o,'c'),setproperty($o,'c','v'))"
-                              << "object:{c=object:c{z=9},o=object:o{a=1,b=x,c=v,d=object:d{}}}";
-}
-
-void tst_Functions::deletedWhileInUse()
-{
-    QFETCH(QString, text);
-    QFETCH(QString, expected);
-    QCOMPARE(evaluate(text, m_source.get()), expected);
 }
 
 void tst_Functions::transitionStoresOwnObjects()
