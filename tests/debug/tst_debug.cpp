@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
@@ -53,6 +54,7 @@ private Q_SLOTS:
 
     void tag_data();
     void tag();
+    void tagsFollowTheText();
     void filters_data();
     void filters();
     void settingsReadOnce();
@@ -113,23 +115,57 @@ void TstDebug::configure(const QVariant& include, const QVariant& exclude, bool 
     m_sink.pieces.clear();
 }
 
+// The tag is the module name cut or padded to 20 characters; the message reaches the sink
+// as UTF-8, whatever characters it holds.
 void TstDebug::tag_data()
 {
     QTest::addColumn<QByteArray>("module");
     QTest::addColumn<QByteArray>("tag");
+    QTest::addColumn<QString>("message");
 
-    QTest::newRow("3 characters") << QByteArray("app") << QByteArray("[app                 ]");
-    QTest::newRow("exactly 20") << QByteArray("propertymapfunctions") << QByteArray("[propertymapfunctions]");
-    QTest::newRow("25 characters") << QByteArray("abcdefghijklmnopqrstuvwxy") << QByteArray("[abcdefghijklmnopqrst]");
+    const QByteArray state("state");
+    const QByteArray stateTag("[state               ]");
+    QTest::newRow("3 characters") << QByteArray("app") << QByteArray("[app                 ]") << "text\n";
+    QTest::newRow("exactly 20") << QByteArray("propertymapfunctions") << QByteArray("[propertymapfunctions]") << "text\n";
+    QTest::newRow("25 characters") << QByteArray("abcdefghijklmnopqrstuvwxy") << QByteArray("[abcdefghijklmnopqrst]") << "text\n";
+    QTest::newRow("empty") << state << stateTag << QString();
+    QTest::newRow("two-byte forms") << state << stateTag << QStringLiteral("|\u00afpropertymap caf\u00e9 \u00ff\n");
+    QTest::newRow("last two-byte form") << state << stateTag << QStringLiteral("\u07ff");
+    QTest::newRow("first three-byte form") << state << stateTag << QStringLiteral("\u0800");
+    QTest::newRow("two-byte then three-byte") << state << stateTag << QStringLiteral("\u00e9\u6f22\u00e9");
+    QTest::newRow("surrogate pair") << state << stateTag << QString::fromUtf8("grin \xf0\x9f\x98\x80 end\n");
+    QTest::newRow("lone high surrogate") << state << stateTag << QString(QChar(0xd83d)) + QStringLiteral("x");
+    QTest::newRow("embedded nul") << state << stateTag << QString::fromUtf8("a\0b", 3);
 }
 
 void TstDebug::tag()
 {
     QFETCH(QByteArray, module);
     QFETCH(QByteArray, tag);
-    winsteps::trace(module.constData(), QStringLiteral("text\n"));
-    const Pieces expected{tag.toStdString(), "text\n"};
-    QCOMPARE(show(m_sink.pieces), show(expected));
+    QFETCH(QString, message);
+    winsteps::trace(module.constData(), message);
+    QVERIFY(!m_sink.pieces.empty());
+    QCOMPARE(m_sink.pieces.front(), tag.toStdString());
+    std::string rest;
+    for (size_t i = 1; i < m_sink.pieces.size(); ++i)
+        rest += m_sink.pieces[i];
+    QCOMPARE(QByteArray::fromStdString(rest), message.toUtf8());
+}
+
+// Tags follow the module's name, not where the name is stored: a buffer reused for another
+// name gets that name's tag.
+void TstDebug::tagsFollowTheText()
+{
+    char name[32];
+    std::strcpy(name, "regstates");
+    winsteps::trace(name, QStringLiteral("1"));
+    std::strcpy(name, "xpath");
+    winsteps::trace(name, QStringLiteral("2"));
+    const std::string copy = "regstates";
+    winsteps::trace(copy.c_str(), QStringLiteral("3"));
+    winsteps::trace(winsteps::module::xpath, QStringLiteral("4"));
+    QCOMPARE(show(m_sink.pieces), show(Pieces{"[regstates           ]", "1", "[xpath               ]", "2",
+                                              "[regstates           ]", "3", "[xpath               ]", "4"}));
 }
 
 void TstDebug::filters_data()

@@ -36,6 +36,8 @@ private Q_SLOTS:
     void namesAndConfigOrder();
     void cloneIsDeep();
     void addObjectProperties();
+    void declaredNames_data();
+    void declaredNames();
 };
 
 // Each row: configuration string -> "name=value|..." with <null> for a null value and
@@ -219,6 +221,30 @@ void TstPropertyObject::addObjectProperties()
     QCOMPARE(o.objectProperty(QStringLiteral("b")), fresh);
     QVERIFY(o.objectProperty(QStringLiteral("a")) != dup);
     delete dup; // not adopted: still the caller's
+}
+
+// Only the names the class declares are meta-object properties; others are data fields.
+void TstPropertyObject::declaredNames_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("declared");
+    QTest::newRow("declared") << QStringLiteral("objectName") << true;
+    QTest::newRow("prefix of declared") << QStringLiteral("objectNam") << false;
+    QTest::newRow("declared plus more") << QStringLiteral("objectNames") << false;
+    QTest::newRow("not ascii") << QStringLiteral("na\u00efve") << false;
+    QTest::newRow("long name") << QString(200, QLatin1Char('n')) << false;
+}
+
+void TstPropertyObject::declaredNames()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, declared);
+    CPropertyObject object(nullptr, "o");
+    QCOMPARE(object.isDeclaredProperty(name), declared);
+    QVERIFY(object.setProperty(name, QStringLiteral("value")));
+    QCOMPARE(object.property(name).toString(), QStringLiteral("value"));
+    QCOMPARE(object.dataFields().contains(name), !declared);
+    QVERIFY(!object.isDeclaredProperty(QString()));
 }
 
 QTEST_GUILESS_MAIN(TstPropertyObject)

@@ -29,6 +29,8 @@ private Q_SLOTS:
     void invalidMapKeptAndReported();
     void objectsAreCopiedIntoReceiver();
     void fireMovesMachine();
+    void replacedStatesAreFound_data();
+    void replacedStatesAreFound();
     void checkPropertyMaps();
 
 private:
@@ -195,6 +197,41 @@ void TstTransition::fireMovesMachine()
     back->fire();
     QVERIFY(back.isNull());
     QCOMPARE(fsm->moves.last(), QStringLiteral("<back>"));
+}
+
+// A transition keeps finding its states by name when a state is replaced by a new one.
+void TstTransition::replacedStatesAreFound_data()
+{
+    QTest::addColumn<bool>("replaceSource");
+    QTest::addColumn<bool>("replaceTarget");
+    QTest::newRow("same states") << false << false;
+    QTest::newRow("source replaced") << true << false;
+    QTest::newRow("target replaced") << false << true;
+    QTest::newRow("both replaced") << true << true;
+}
+
+void TstTransition::replacedStatesAreFound()
+{
+    QFETCH(bool, replaceSource);
+    QFETCH(bool, replaceTarget);
+    TraceCapture silence;
+    from->setProperty("v", QStringLiteral("one"));
+    CTransition t(fsm.get(), "t", QStringLiteral("from"), QStringLiteral("to"), QDomNode());
+    QVERIFY(t.addPropertyMap(QStringLiteral("copy"), QStringLiteral("$v")));
+    t.fire();
+    QCOMPARE(to->property("copy").toString(), QStringLiteral("one"));
+    if (replaceSource) {
+        delete from;
+        from = new TestState(fsm.get(), "from", QDomNode());
+    }
+    if (replaceTarget) {
+        delete to;
+        to = new TestState(fsm.get(), "to", QDomNode());
+    }
+    from->setProperty("v", QStringLiteral("two"));
+    t.fire();
+    QCOMPARE(to->property("copy").toString(), QStringLiteral("two"));
+    QCOMPARE(fsm->moves, QStringList({"to", "to"}));
 }
 
 void TstTransition::checkPropertyMaps()
