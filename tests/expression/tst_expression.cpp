@@ -243,24 +243,14 @@ void tst_Expression::countOutsideQuotes()
     QCOMPARE(CPropertyMap::countOutsideQuotes(text, sub), expected);
 }
 
+// Every entry has a description and is found by its exact name only (the order and the
+// counts of all 43 are checked in the function tests).
 void tst_Expression::registryTable()
 {
-    const QStringList expected = {
-        "add", "multiply", "divide", "negate", "concat", "uppercase", "lowercase", "replace", "substr",
-        "pos", "len", "section", "safexml", "tr", "split", "join", "grep", "gres", "list", "color",
-        "pixmap", "font", "point", "size", "count", "element", "find", "objectlist", "makelist",
-        "append", "remove", "merge", "property", "setproperty", "propertylist", "findfirstnode",
-        "findnodes", "setattribute", "appendchild", "removechild", "insertbefore", "insertafter",
-        "xmltostring",
-    };
-    QStringList names;
     for (const CFunctionEntry& entry : functionRegistry::entries()) {
-        names << QString::fromLatin1(entry.name);
         QVERIFY2(entry.description && *entry.description, entry.name);
         QCOMPARE(functionRegistry::find(QString::fromLatin1(entry.name)), &entry);
     }
-    QCOMPARE(names, expected);
-
     for (const char* wrong : { "ADD", "Add", "add ", " add", "" })
         QVERIFY2(!functionRegistry::find(QString::fromLatin1(wrong)), wrong);
     QVERIFY(!functionRegistry::create(QStringLiteral("Add"), {}, nullptr));
