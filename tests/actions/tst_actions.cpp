@@ -605,6 +605,12 @@ void TstActions::startAppUndo()
     QFETCH(QString, event);
     QFETCH(QString, traced);
 
+    // A process of the host under the same name is none of the machine's: never touched.
+    const QString decoyPath = m_dir.filePath(task());
+    QVERIFY(QFileInfo::exists(decoyPath) || QFile::copy(QStringLiteral("/bin/sleep"), decoyPath));
+    QProcess decoy;
+    decoy.start(decoyPath, {QStringLiteral("30")});
+    QVERIFY(decoy.waitForStarted());
     CProcess instance;
     instance.setArguments({QStringLiteral("4"), QStringLiteral("30")});
     if (running)
@@ -619,6 +625,9 @@ void TstActions::startAppUndo()
     QCOMPARE(state.property(QStringLiteral("returnCode")), QVariant(0LL));
     QVERIFY2(trace.contains(traced), trace.text.c_str());
     QTRY_VERIFY(!instance.isRunning());
+    QVERIFY(!decoy.waitForFinished(200));
+    decoy.kill();
+    QVERIFY(decoy.waitForFinished());
 }
 
 void TstActions::startAppStopDuringWait()
