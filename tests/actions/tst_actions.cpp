@@ -185,15 +185,12 @@ private Q_SLOTS:
     void setProgress_data();
     void setProgress();
     void synchronousAndThreadedFinish();
-    void workerProgressArrivesOnTheEventThread();
     void propertyFallBack_data();
     void propertyFallBack();
     void readProperties();
     void percent_data();
     void percent();
     void stateLeavesByTheActionsEvent();
-    void lateFinishDoesNotReachTheState();
-    void restartAfterStop();
     void startStopCycles();
 
     void startApp_data();
@@ -307,8 +304,11 @@ void TstActions::synchronousAndThreadedFinish()
     QCOMPARE(syncFinished.count(), 1); // before start() returned
     QCOMPARE(syncFinished.at(0).at(0).toInt(), 4);
 
+    // Threaded: the worker's progress and end arrive on the event thread, in order.
     CWorkAction threaded(nullptr, "threaded");
     threaded.code = 3;
+    threaded.steps = 3;
+    QSignalSpy progress(&threaded, &CAction::actionProgress);
     QThread* emittedOn = nullptr;
     connect(&threaded, &CAction::actionFinished, this, [&emittedOn] { emittedOn = QThread::currentThread(); },
             Qt::DirectConnection);
@@ -320,19 +320,9 @@ void TstActions::synchronousAndThreadedFinish()
     QCOMPARE(finished.count(), 0); // only once the event loop has delivered the event
     QTRY_COMPARE(finished.count(), 1);
     QCOMPARE(finished.at(0).at(0).toInt(), 3);
+    QCOMPARE(progressOf(progress), (QList<QPair<int, int>>{{1, 5}, {2, 5}, {3, 5}}));
     QCOMPARE(emittedOn, QThread::currentThread());
     QVERIFY(threaded.workerThread != QThread::currentThread());
-}
-
-void TstActions::workerProgressArrivesOnTheEventThread()
-{
-    CWorkAction action(nullptr, "steps");
-    action.steps = 3;
-    QSignalSpy progress(&action, &CAction::actionProgress);
-    QSignalSpy finished(&action, &CAction::actionFinished);
-    action.start();
-    QTRY_COMPARE(finished.count(), 1);
-    QCOMPARE(progressOf(progress), (QList<QPair<int, int>>{{1, 5}, {2, 5}, {3, 5}}));
 }
 
 void TstActions::propertyFallBack_data()
@@ -427,37 +417,13 @@ void TstActions::stateLeavesByTheActionsEvent()
     QVERIFY(trace.contains(QStringLiteral("--- State work: actionFinished - result = 4\n")));
     action->event = QStringLiteral("success");
     QCOMPARE(runState(state), QStringLiteral("success"));
-}
-
-void TstActions::lateFinishDoesNotReachTheState()
-{
-    CTestState state;
-    auto* action = new CWorkAction(&state, "action");
-    state.setAction(action);
-    QCOMPARE(runState(state), QStringLiteral("success"));
+    // Once it has left, a late end or progress of its action no longer reaches it.
     QSignalSpy finished(&state, &CState::finished);
     Q_EMIT action->actionFinished(0);
     Q_EMIT action->actionProgress(1, 5);
     QCoreApplication::sendPostedEvents();
     QCOMPARE(finished.count(), 0);
     QCOMPARE(state.percent(), 0);
-}
-
-void TstActions::restartAfterStop()
-{
-    CWorkAction action(nullptr, "again");
-    action.untilStopped = true;
-    QSignalSpy finished(&action, &CAction::actionFinished);
-    action.start();
-    QTRY_VERIFY(action.working);
-    action.stop();
-    action.untilStopped = false;
-    action.code = 8;
-    action.start(); // waits for the stopped run, then runs anew
-    QTRY_COMPARE(finished.count(), 1);
-    QCoreApplication::sendPostedEvents();
-    QCOMPARE(finished.count(), 1);
-    QCOMPARE(finished.at(0).at(0).toInt(), 8);
 }
 
 int threadCount()
@@ -487,6 +453,22 @@ void TstActions::startStopCycles()
     }
     QCOMPARE(events, 0);
     QTRY_COMPARE(threadCount(), threads);
+
+    // Started again after a stop: waits for the stopped run, then runs anew, and only that
+    // run finishes.
+    CWorkAction again(nullptr, "again");
+    again.untilStopped = true;
+    QSignalSpy finished(&again, &CAction::actionFinished);
+    again.start();
+    QTRY_VERIFY(again.working);
+    again.stop();
+    again.untilStopped = false;
+    again.code = 8;
+    again.start();
+    QTRY_COMPARE(finished.count(), 1);
+    QCoreApplication::sendPostedEvents();
+    QCOMPARE(finished.count(), 1);
+    QCOMPARE(finished.at(0).at(0).toInt(), 8);
 }
 
 void TstActions::startApp_data()
@@ -547,12 +529,11 @@ void TstActions::startApp()
     // 100 on leaving. The program's own run gives the least number of steps; a slow or loaded
     // machine, slower to start it, may add steps, but never beyond the time-out.
     QList<int> seen;
-    for (const QList<QVariant>& call : spy)
+    QByteArray steps;
+    for (const QList<QVariant>& call : spy) {
         seen << call.at(0).toInt();
-    QStringList shown;
-    for (int value : std::as_const(seen))
-        shown << QString::number(value);
-    const QByteArray steps = shown.join(QLatin1Char(',')).toUtf8();
+        steps += QByteArray::number(seen.last()) + ' ';
+    }
     const int maximum = timeout.toInt() >= 1 ? timeout.toInt() : 5;
     QVERIFY2(!seen.isEmpty() && seen.takeLast() == 100, steps.constData());
     QVERIFY2(seen.size() >= progress.size(), steps.constData());
@@ -561,13 +542,7 @@ void TstActions::startApp()
         QVERIFY2(seen.at(i) == 100 * int(i + 1) / maximum, steps.constData());
     QCOMPARE(action->property(QStringLiteral("argumentList")).toStringList(), QStringList(command) + arguments);
     // A program left running after a time-out is not ended by the action: end it here.
-    for (int i = 0; i < 10; ++i) {
-        const platform::ProcessHandlePtr left = CProcess::openProcess(task(), true);
-        if (!left)
-            break;
-        left->terminate(0);
-        left->wait(5000);
-    }
+    platform::emulated::endMachineProcesses(0);
 }
 
 void TstActions::startAppWaitsForRunningInstance()
