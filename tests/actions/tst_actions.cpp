@@ -448,7 +448,7 @@ void TstActions::startStopCycles()
         action->stop();
         connect(action.get(), &CAction::actionFinished, this, [&events] { ++events; });
         connect(action.get(), &CAction::actionProgress, this, [&events] { ++events; });
-        QTRY_VERIFY_WITH_TIMEOUT(!action->isWorkerRunning(), 900);
+        QTRY_VERIFY_WITH_TIMEOUT(!action->isWorkerRunning(), 5000); // a missed stop never ends
         QCoreApplication::sendPostedEvents();
     }
     QCOMPARE(events, 0);

@@ -6,20 +6,18 @@
 #include <QJsonArray>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <climits>
-#include <thread>
-#include <cerrno>
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <thread>
 
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/syscall.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace winsteps::platform::emulated {
