@@ -295,6 +295,9 @@ std::uint32_t spawnError(int error, const std::string& path)
 // The host path of a program: "C:\..." lies on the machine's drive C:, "\" separates folders.
 std::string hostProgramPath(const std::string& program)
 {
+    // A bare name is looked up in PATH when it is started.
+    if (program.find_first_of("/\\:") == std::string::npos)
+        return program;
     return currentMachine().localFilePath(program);
 }
 
