@@ -166,6 +166,19 @@ QString other()
     return QStringLiteral("other%1.exe").arg(QCoreApplication::applicationPid());
 }
 
+// Gives state a start-application action (its owner) set up with command, arguments and timeout.
+CActionStartApp* addStartApp(CActionState& state, const QString& command, const QStringList& arguments,
+                             const QString& timeout)
+{
+    auto* action = new CActionStartApp(&state, state.objectName().toUtf8().constData());
+    state.setAction(action);
+    state.setProperty(QStringLiteral("command"), command);
+    if (!arguments.isEmpty())
+        state.setProperty(QStringLiteral("argumentList"), arguments);
+    state.setProperty(QStringLiteral("timeout"), timeout);
+    return action;
+}
+
 QByteArray readFile(const QString& path)
 {
     QFile file(path);
@@ -188,8 +201,6 @@ private Q_SLOTS:
     void propertyFallBack_data();
     void propertyFallBack();
     void readProperties();
-    void percent_data();
-    void percent();
     void stateLeavesByTheActionsEvent();
     void startStopCycles();
 
@@ -271,11 +282,13 @@ void TstActions::setProgress_data()
     QTest::addColumn<int>("maximum");
     QTest::addColumn<int>("value");
     QTest::addColumn<int>("published");
+    QTest::addColumn<int>("percent"); // of the state that runs the action
 
-    QTest::newRow("above the maximum") << 5 << 7 << 5;
-    QTest::newRow("negative: no lower bound") << 5 << -3 << -3;
-    QTest::newRow("within") << 5 << 3 << 3;
-    QTest::newRow("maximum 0") << 0 << 1 << 0;
+    QTest::newRow("above the maximum") << 5 << 7 << 5 << 100;
+    QTest::newRow("negative: no lower bound") << 5 << -3 << -3 << -60;
+    QTest::newRow("3 of 5") << 5 << 3 << 3 << 60;
+    QTest::newRow("1 of 3, cut toward zero") << 3 << 1 << 1 << 33;
+    QTest::newRow("maximum 0") << 0 << 1 << 0 << 0;
 }
 
 void TstActions::setProgress()
@@ -283,17 +296,26 @@ void TstActions::setProgress()
     QFETCH(int, maximum);
     QFETCH(int, value);
     QFETCH(int, published);
+    QFETCH(int, percent);
 
-    CFixedAction action(nullptr, "progress");
-    action.setMaxProgress(maximum);
-    QSignalSpy progress(&action, &CAction::actionProgress);
-    action.setProgress(value);
+    CTestState state;
+    auto* action = new CFixedAction(&state, "progress");
+    state.setAction(action);
+    action->setMaxProgress(maximum);
+    QSignalSpy progress(action, &CAction::actionProgress);
+    QSignalSpy statePercent(&state, &CState::progress);
+    connect(action, &CAction::actionProgress, &state, &CActionState::slot_actionProgress);
+    action->setProgress(value);
     QCOMPARE(progressOf(progress), (QList<QPair<int, int>>{{published, maximum}}));
+    QCOMPARE(statePercent.count(), 1);
+    QCOMPARE(statePercent.at(0).at(0).toInt(), percent);
+    QCOMPARE(state.percent(), percent);
+    QCOMPARE(state.progressPercent(), double(percent)); // the state's own progress agrees
     // Steps below 1 change nothing and say nothing.
-    action.stepProgress(0);
-    action.stepProgress(-1);
+    action->stepProgress(0);
+    action->stepProgress(-1);
     QCOMPARE(progress.count(), 1);
-    QCOMPARE(action.progress(), published);
+    QCOMPARE(action->progress(), published);
 }
 
 void TstActions::synchronousAndThreadedFinish()
@@ -378,33 +400,6 @@ void TstActions::readProperties()
     action.readProperties(element);
     QVERIFY(trace.contains(QStringLiteral("Set property for action \"named\": key = \"xp\" value = \"3\"\n")));
     QCOMPARE(action.dataFields().keys(), (QStringList{"common", "direct", "xp"}));
-}
-
-void TstActions::percent_data()
-{
-    QTest::addColumn<int>("progress");
-    QTest::addColumn<int>("maximum");
-    QTest::addColumn<int>("percent");
-
-    QTest::newRow("3 of 5") << 3 << 5 << 60;
-    QTest::newRow("1 of 3, cut toward zero") << 1 << 3 << 33;
-    QTest::newRow("done") << 10 << 10 << 100;
-    QTest::newRow("maximum 0") << 0 << 0 << 0;
-}
-
-void TstActions::percent()
-{
-    QFETCH(int, progress);
-    QFETCH(int, maximum);
-    QFETCH(int, percent);
-
-    CTestState state;
-    QSignalSpy spy(&state, &CState::progress);
-    state.slot_actionProgress(progress, maximum);
-    QCOMPARE(spy.count(), 1);
-    QCOMPARE(spy.at(0).at(0).toInt(), percent);
-    QCOMPARE(state.percent(), percent);
-    QCOMPARE(state.progressPercent(), double(percent)); // the state's own progress agrees
 }
 
 void TstActions::stateLeavesByTheActionsEvent()
@@ -514,11 +509,7 @@ void TstActions::startApp()
     // the process object's poll has let go of the process before the wait begins.
     TraceCapture trace(QByteArray(QTest::currentDataTag()) == "ends at once" ? "startProcess() start success" : nullptr);
     CTestState state("app");
-    auto* action = new CActionStartApp(&state, "app");
-    state.setAction(action);
-    state.setProperty(QStringLiteral("command"), command);
-    state.setProperty(QStringLiteral("argumentList"), arguments);
-    state.setProperty(QStringLiteral("timeout"), timeout);
+    CActionStartApp* action = addStartApp(state, command, arguments, timeout);
     QSignalSpy spy(&state, &CState::progress);
 
     QCOMPARE(runState(state), result == 0 ? QStringLiteral("success") : QStringLiteral("failed"));
@@ -552,10 +543,7 @@ void TstActions::startAppWaitsForRunningInstance()
     QVERIFY(first.start(other()));
     TraceCapture trace;
     CTestState state("second");
-    state.setAction(new CActionStartApp(&state, "second"));
-    state.setProperty(QStringLiteral("command"), QString(QStringLiteral("C:\\Tools\\") + other().toUpper()));
-    state.setProperty(QStringLiteral("argumentList"), QStringList{QStringLiteral("9")});
-    state.setProperty(QStringLiteral("timeout"), QStringLiteral("10"));
+    addStartApp(state, QStringLiteral("C:\\Tools\\") + other().toUpper(), {QStringLiteral("9")}, QStringLiteral("10"));
     QCOMPARE(runState(state), QStringLiteral("success"));
     QVERIFY(trace.contains(QStringLiteral("startProcess() process already running\n")));
     QCOMPARE(state.property(QStringLiteral("returnCode")), QVariant(5LL)); // the first instance's
@@ -592,10 +580,8 @@ void TstActions::startAppUndo()
         QVERIFY(instance.start(task()));
     TraceCapture trace;
     CTestState state("undo");
-    state.setAction(new CActionStartApp(&state, "undo"));
-    state.setProperty(QStringLiteral("command"), task());
+    addStartApp(state, task(), {}, timeout);
     state.setProperty(QStringLiteral("undo"), QStringLiteral("yes"));
-    state.setProperty(QStringLiteral("timeout"), timeout);
     QVERIFY2(runState(state) == event, trace.text.c_str());
     QCOMPARE(state.property(QStringLiteral("returnCode")), QVariant(0LL));
     QVERIFY2(trace.contains(traced), trace.text.c_str());
@@ -609,11 +595,7 @@ void TstActions::startAppStopDuringWait()
 {
     TraceCapture trace;
     CTestState state("wait");
-    auto* action = new CActionStartApp(&state, "wait");
-    state.setAction(action);
-    state.setProperty(QStringLiteral("command"), task());
-    state.setProperty(QStringLiteral("argumentList"), QStringList{QStringLiteral("0"), QStringLiteral("30")});
-    state.setProperty(QStringLiteral("timeout"), QStringLiteral("-1"));
+    CActionStartApp* action = addStartApp(state, task(), {QStringLiteral("0"), QStringLiteral("30")}, QStringLiteral("-1"));
     QSignalSpy finished(&state, &CState::finished);
     state.execute();
     QSignalSpy progress(action, &CAction::actionProgress);
@@ -633,11 +615,8 @@ void TstActions::startAppStopDuringWait()
 void TstActions::startAppRunsTwiceWithTheSameArguments()
 {
     CTestState state("twice");
-    auto* action = new CActionStartApp(&state, "twice");
-    state.setAction(action);
-    state.setProperty(QStringLiteral("command"), QString(QStringLiteral("%WINSYSDIR%\\") + task()));
-    state.setProperty(QStringLiteral("argumentList"), QStringList{QStringLiteral("%WINDRIVE%")});
-    state.setProperty(QStringLiteral("timeout"), QStringLiteral("5"));
+    CActionStartApp* action = addStartApp(state, QStringLiteral("%WINSYSDIR%\\") + task(), {QStringLiteral("%WINDRIVE%")},
+                                          QStringLiteral("5"));
     std::string system, drive;
     platform::current().getSystemDirectory(&system);
     platform::current().getSystemDrive(&drive);
