@@ -13,12 +13,29 @@ void addResultEvents(CState* state)
 
 } // namespace
 
+bool CHostActionState::setProperty(const QString& name, const QVariant& value)
+{
+    if (action() && !isDeclaredProperty(name))
+        return action()->setProperty(name, value);
+    return CActionState::setProperty(name, value);
+}
+
+void CHostActionState::adoptAction(CAction* action)
+{
+    setAction(action);
+    const QStringList names = dataFields().keys();
+    for (const QString& name : names) {
+        if (action->CPropertyObject::hasProperty(name))
+            CPropertyObject::removeProperty(name);
+    }
+}
+
 CStartAppState::CStartAppState(QObject* parent, const char* name, const QDomNode& description)
-    : CActionState(parent, name, description)
+    : CHostActionState(parent, name, description)
 {
     addResultEvents(this);
     addResultProperty(QStringLiteral("returnCode"));
-    setAction(new CActionStartApp(this, name));
+    adoptAction(new CActionStartApp(this, name, description));
 }
 
 void CStartAppState::execute()
@@ -27,9 +44,9 @@ void CStartAppState::execute()
     QStringList arguments;
     for (int n = 1;; ++n) {
         const QString key = QLatin1String("argument") + QString::number(n);
-        if (!CPropertyObject::hasProperty(key))
+        if (!hasProperty(key))
             break;
-        arguments << CPropertyObject::property(key).toString();
+        arguments << property(key).toString();
     }
     if (!arguments.isEmpty())
         setProperty(QStringLiteral("argumentList"), arguments);
@@ -37,8 +54,8 @@ void CStartAppState::execute()
 }
 
 CCopyFilesState::CCopyFilesState(QObject* parent, const char* name, const QDomNode& description)
-    : CActionState(parent, name, description)
+    : CHostActionState(parent, name, description)
 {
     addResultEvents(this);
-    setAction(new CActionCopyFiles(this, name));
+    adoptAction(new CActionCopyFiles(this, name, description));
 }

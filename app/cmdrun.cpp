@@ -7,6 +7,7 @@
 #include "expression/cxpathnode.h"
 #include "framework/cstatefactory.h"
 #include "jsonreport.h"
+#include "platform/emulated/emulatedprocess.h"
 #include "platform/platform.h"
 #include "pluginloader.h"
 #include "subcommand.h"
@@ -26,6 +27,9 @@ namespace winsteps::host {
 namespace {
 
 const QString Command = QStringLiteral("run");
+
+// How long the programs left on a temporary machine get to close before they are ended.
+constexpr std::uint32_t closeGraceMilliseconds = 2000;
 
 struct Assignment
 {
@@ -86,7 +90,8 @@ int runCommand(const QStringList& arguments)
     const QCommandLineOption machineOption(
         QStringLiteral("machine"),
         QStringLiteral("The machine folder to run on (created from the profile when new). Default: "
-                       "the folder named by WINSTEPS_MACHINE, else a temporary machine removed at exit."),
+                       "the folder named by WINSTEPS_MACHINE, else a temporary machine removed at exit, after the "
+                       "programs the run left running on it have been asked to close and then ended."),
         QStringLiteral("DIR"));
     const QCommandLineOption setOption(
         QStringLiteral("set"),
@@ -96,7 +101,8 @@ int runCommand(const QStringList& arguments)
     const QCommandLineOption reportOption(
         QStringLiteral("report"),
         QStringLiteral("Writes a JSON report of the run (steps, final state and event, machine and "
-                       "application properties), also when the run fails or times out."),
+                       "application properties, the programs it started that still run), also when the run fails "
+                       "or times out."),
         QStringLiteral("FILE.json"));
     const QCommandLineOption traceOption(
         QStringLiteral("trace"), QStringLiteral("Writes the trace to FILE instead of standard error."),
@@ -185,6 +191,8 @@ int runCommand(const QStringList& arguments)
     std::string folder = parser.value(machineOption).toStdString();
     if (!parser.isSet(machineOption))
         folder = qEnvironmentVariable("WINSTEPS_MACHINE").toStdString();
+    // A temporary machine goes at exit, and the programs the run started on it with it.
+    const bool temporaryMachine = folder.empty();
     std::string machineError;
     if (!platform::openMachine(profile, folder, &machineError)) {
         cli::err(QLatin1String("winsteps run: ") + QString::fromStdString(machineError) + QLatin1Char('\n'));
@@ -231,6 +239,8 @@ int runCommand(const QStringList& arguments)
     const int status = runner.run();
     if (terminal)
         terminal->clear();
+    if (temporaryMachine)
+        platform::emulated::endMachineProcesses(closeGraceMilliseconds);
 
     int exitStatus = status;
     if (parser.isSet(reportOption)) {
@@ -244,6 +254,8 @@ int runCommand(const QStringList& arguments)
         report.timedOut = runner.timedOut();
         report.machine = fsm.get();
         report.application = &application;
+        for (const platform::ProcessEntry& process : platform::emulated::startedProcesses())
+            report.processes.append({process.processId, QString::fromStdString(process.exeFile)});
         QString error;
         if (!writeJsonFile(reportPath, buildReport(report), &error)) {
             cli::err(QLatin1String("winsteps run: cannot write the report: ") + error + QLatin1Char('\n'));

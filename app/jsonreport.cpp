@@ -125,6 +125,9 @@ QJsonObject buildReport(const RunReport& report)
                                                              : QJsonValue(report.finalEvent);
     const QJsonValue finalState = report.finalState.isEmpty() ? QJsonValue(QJsonValue::Null)
                                                               : QJsonValue(report.finalState);
+    QJsonArray processes;
+    for (const auto& [pid, name] : report.processes)
+        processes.append(QJsonObject{{QStringLiteral("pid"), qint64(pid)}, {QStringLiteral("name"), name}});
     return QJsonObject{
         {QStringLiteral("schemaVersion"), 1},
         {QStringLiteral("wizard"), report.wizard},
@@ -135,6 +138,7 @@ QJsonObject buildReport(const RunReport& report)
                                               {QStringLiteral("event"), finalEvent}}},
         {QStringLiteral("machine"), propertiesToJson(report.machine)},
         {QStringLiteral("application"), propertiesToJson(report.application)},
+        {QStringLiteral("processes"), processes},
     };
 }
 

@@ -4,6 +4,7 @@
 
 #include <QJsonObject>
 #include <QList>
+#include <QPair>
 #include <QString>
 #include <QVariant>
 
@@ -35,6 +36,8 @@ struct RunReport
     bool timedOut = false; // the final state did not leave: its event is written as null
     const CPropertyObject* machine = nullptr;
     const CPropertyObject* application = nullptr;
+    // The programs the run started that still run on the machine: (process id, file name).
+    QList<QPair<quint32, QString>> processes;
 };
 
 // The report of a run, schema version 1.

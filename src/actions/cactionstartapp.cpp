@@ -102,13 +102,17 @@ platform::ProcessHandlePtr CActionStartApp::startProcess(const QStringList& list
         return CProcess::openProcess(fileName, false);
     }
     m_process->setArguments(list.mid(1));
-    const bool started = admin ? m_process->startAsAdmin(program) : m_process->start(program);
-    if (!started) {
+    // The handle comes out of the launch itself: a program that ends at once is still waited
+    // for (and its exit code read) however soon the process object's poll lets go of it.
+    platform::ProcessHandlePtr handle;
+    const bool started = admin ? m_process->startAsAdmin(program, QStringList(), &handle)
+                               : m_process->start(program, QStringList(), &handle);
+    if (!started || !handle) {
         traceLine(QStringLiteral("startProcess() start failed"));
         return nullptr;
     }
     traceLine(QStringLiteral("startProcess() start success"));
-    return m_process->duplicateHandle();
+    return handle;
 }
 
 int CActionStartApp::waitForProcess(platform::ProcessHandle& process, int timeout, quint32* exitCode)

@@ -90,18 +90,35 @@ QStringList CProcess::environmentBlock(const QStringList& environment)
 
 bool CProcess::start(const QString& program, const QStringList& environment)
 {
-    return launch(program, environment, false);
+    return launch(program, environment, false, nullptr);
+}
+
+bool CProcess::start(const QString& program, const QStringList& environment, platform::ProcessHandlePtr* handle)
+{
+    return launch(program, environment, false, handle);
 }
 
 bool CProcess::startAsAdmin(const QString& program, const QStringList& environment)
+{
+    return launchAsAdmin(program, environment, nullptr);
+}
+
+bool CProcess::startAsAdmin(const QString& program, const QStringList& environment,
+                            platform::ProcessHandlePtr* handle)
+{
+    return launchAsAdmin(program, environment, handle);
+}
+
+bool CProcess::launchAsAdmin(const QString& program, const QStringList& environment,
+                             platform::ProcessHandlePtr* handle)
 {
     const COsVersion os;
     if (os.isWinNt() && os.record().majorVersion >= 5 && !isAdmin()) {
         if (!promptForCredentials())
             return false;
-        return launch(program, environment, true);
+        return launch(program, environment, true, handle);
     }
-    return launch(program, environment, false);
+    return launch(program, environment, false, handle);
 }
 
 bool CProcess::promptForCredentials()
@@ -129,31 +146,36 @@ bool CProcess::promptForCredentials()
     return true;
 }
 
-bool CProcess::launch(const QString& program, const QStringList& environment, bool logon)
+bool CProcess::launch(const QString& program, const QStringList& environment, bool logon,
+                      platform::ProcessHandlePtr* handle)
 {
+    if (handle)
+        handle->reset();
     std::unique_lock<std::mutex> lock(m_mutex);
     d->process.reset();
     d->exitCodeCollected = false;
     m_exitStatus = 0;
     m_normalExit = false;
 
-    const std::vector<std::string> arguments = toStd(m_arguments);
+    const std::string commandLine = platform::buildCommandLine(program.toStdString(), toStd(m_arguments));
     const std::vector<std::string> block = toStd(environmentBlock(environment));
     const std::vector<std::string>* env = environment.isEmpty() ? nullptr : &block;
     platform::ProcessHandlePtr process;
     std::uint32_t error;
     if (logon) {
         error = platform::processes().createProcessWithLogon(d->user.c_str(), d->domain.c_str(), d->password.c_str(),
-                                                             program.toStdString(), arguments, env, &process);
+                                                             commandLine, env, &process);
         // Whether or not the log-on worked, the credentials are not kept.
         d->user.wipe();
         d->domain.wipe();
         d->password.wipe();
     } else {
-        error = platform::processes().createProcess(program.toStdString(), arguments, env, &process);
+        error = platform::processes().createProcess(commandLine, env, &process);
     }
     if (error != platform::ERROR_SUCCESS || !process)
         return false;
+    if (handle)
+        *handle = process->duplicate();
     d->process = std::move(process);
     lock.unlock();
 
@@ -211,12 +233,6 @@ quint32 CProcess::processIdentifier() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     return d->process ? d->process->processId() : 0;
-}
-
-platform::ProcessHandlePtr CProcess::duplicateHandle() const
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return d->process ? d->process->duplicate() : nullptr;
 }
 
 void CProcess::tryTerminate()

@@ -15,9 +15,12 @@ class QTimer;
 // credentials of an administrator that the user types in), watched by a 100 ms poll that
 // emits processExited() once it has ended.
 //
-// The program and each argument reach the new process as they are: a path with blanks is
-// one argument. Password buffers are wiped after use and never traced. May be used from a
-// worker thread; the poll then still runs on the object's own thread.
+// The command line is the program followed, for each argument, by one blank and the
+// argument unchanged: an argument that needs quotes for the program (a path with blanks)
+// carries its own. Only a program path with blanks is quoted. The program splits its
+// command line itself (see platform::commandLineToArgv). Password buffers are wiped after
+// use and never traced. May be used from a worker thread; the poll then still runs on the
+// object's own thread.
 class WINSTEPS_EXPORT CProcess : public QObject
 {
     Q_OBJECT
@@ -40,6 +43,11 @@ public:
     // administrator is asked for an administrator's credentials (offered on Windows XP
     // only); without credentials nothing is launched and false is returned.
     virtual bool startAsAdmin(const QString& program, const QStringList& environment = QStringList());
+    // The same, handing out a handle of the new process taken in the launch itself: it stays
+    // valid however soon the process ends and the poll lets go of its own.
+    bool start(const QString& program, const QStringList& environment, winsteps::platform::ProcessHandlePtr* handle);
+    bool startAsAdmin(const QString& program, const QStringList& environment,
+                      winsteps::platform::ProcessHandlePtr* handle);
 
     QStringList arguments() const;
     void clearArguments();
@@ -50,8 +58,6 @@ public:
     bool normalExit() const;
     // 0 when no process runs.
     quint32 processIdentifier() const;
-    // A new handle to the running process (for waits), or null.
-    winsteps::platform::ProcessHandlePtr duplicateHandle() const;
 
     // The identifier of the first running process whose file name equals fileName without
     // regard to case; 0 when there is none.
@@ -80,7 +86,10 @@ private Q_SLOTS:
 
 private:
     struct Launcher;
-    bool launch(const QString& program, const QStringList& environment, bool logon);
+    bool launch(const QString& program, const QStringList& environment, bool logon,
+                winsteps::platform::ProcessHandlePtr* handle);
+    bool launchAsAdmin(const QString& program, const QStringList& environment,
+                       winsteps::platform::ProcessHandlePtr* handle);
     bool promptForCredentials();
     bool isRunningLocked();
 

@@ -13,9 +13,9 @@
 // waiting, exit codes, termination, the process list, the administrator test and the
 // credential prompt. Plain C++ only, like platform.h; text is UTF-8.
 //
-// Program and arguments are handed over as a list and reach the new process as they are:
-// nothing here joins them into a command line that could be split again. A Windows backend
-// quotes each argument by the rules of CommandLineToArgvW when it builds the command line.
+// A process is created from one Windows command line, as CreateProcess does when it is given
+// no application name: the program is the first token of the line, and the program itself
+// splits the rest into its arguments (by the rules of CommandLineToArgvW, below).
 
 namespace winsteps::platform {
 
@@ -140,22 +140,42 @@ struct ProcessEntry
     std::string exeFile;
 };
 
+// The command line of a program and its arguments, as Windows programs build it: the
+// program, then for each argument one blank and the argument unchanged (an argument that
+// needs quotes carries its own). Only a program path with a blank or tab and no quotes of
+// its own is put in quotes, so "C:\Program Files\x.exe" can never start "C:\Program.exe".
+WINSTEPS_EXPORT std::string buildCommandLine(const std::string& program, const std::vector<std::string>& arguments);
+
+// The arguments a Windows program gets from its command line (CommandLineToArgvW):
+// - the first token is the program: up to the next quote when it starts with one, else up
+//   to the first blank or tab; backslashes mean nothing there;
+// - the other arguments are separated by blanks and tabs outside quotes; quotes group and
+//   are removed; 2n backslashes before a quote give n backslashes (the quote groups),
+//   2n+1 give n backslashes and a literal quote; other backslashes stay as they are;
+// - inside quotes, a doubled quote gives one literal quote and ends the quoted part ("a""b
+//   gives a"b, and a closing quote after it opens them again); a tripled quote gives a
+//   literal quote and stays inside.
+// An empty or blank line gives no arguments at all.
+WINSTEPS_EXPORT std::vector<std::string> commandLineToArgv(const std::string& commandLine);
+
 class WINSTEPS_EXPORT Processes
 {
 public:
     virtual ~Processes();
 
-    // CreateProcess without handle inheritance, working directory or window. environment:
-    // the new process's whole environment ("NAME=value" entries), or nullptr to inherit this
-    // process's. On success *process holds a handle with every access right.
-    // ERROR_FILE_NOT_FOUND / ERROR_PATH_NOT_FOUND, ERROR_ACCESS_DENIED, ERROR_BAD_EXE_FORMAT.
-    virtual std::uint32_t createProcess(const std::string& program, const std::vector<std::string>& arguments,
-                                        const std::vector<std::string>* environment, ProcessHandlePtr* process) = 0;
+    // CreateProcess with no application name, without handle inheritance, working
+    // directory or window: the program is the first token of commandLine (see
+    // commandLineToArgv). environment: the new process's whole environment ("NAME=value"
+    // entries), or nullptr to inherit this process's. On success *process holds a handle
+    // with every access right. ERROR_FILE_NOT_FOUND / ERROR_PATH_NOT_FOUND,
+    // ERROR_ACCESS_DENIED, ERROR_BAD_EXE_FORMAT.
+    virtual std::uint32_t createProcess(const std::string& commandLine, const std::vector<std::string>* environment,
+                                        ProcessHandlePtr* process) = 0;
 
     // CreateProcessWithLogonW with logon flags 0: as createProcess, under the given account.
-    // ERROR_LOGON_FAILURE when the account or password is wrong.
+    // ERROR_LOGON_FAILURE when the account is unknown or the password is wrong.
     virtual std::uint32_t createProcessWithLogon(const char* user, const char* domain, const char* password,
-                                                 const std::string& program, const std::vector<std::string>& arguments,
+                                                 const std::string& commandLine,
                                                  const std::vector<std::string>* environment,
                                                  ProcessHandlePtr* process) = 0;
 

@@ -24,6 +24,8 @@
 
 #include <memory>
 
+#include <signal.h>
+
 using namespace winsteps::host;
 
 namespace {
@@ -68,6 +70,19 @@ QStringList stepTexts(const QList<Step>& steps)
 }
 
 const QString Example = QStringLiteral(EXAMPLES_DIR "/");
+
+// Processes of the host whose argv[0] is name.
+QList<qint64> hostProcessesNamed(const QString& name)
+{
+    QList<qint64> pids;
+    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
+    for (const QString& entry : entries) {
+        QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(entry));
+        if (entry.toLongLong() > 0 && cmdline.open(QIODevice::ReadOnly) && cmdline.readAll().split('\0').value(0) == name.toUtf8())
+            pids << entry.toLongLong();
+    }
+    return pids;
+}
 
 } // namespace
 
@@ -163,6 +178,11 @@ private Q_SLOTS:
         const Run run = winsteps(QStringList{"run", Example + wizard} + arguments);
         QVERIFY2(run.exitCode == 0, qPrintable(run.err));
         QVERIFY(run.reportWritten);
+        // The trace on standard error, the outcome on standard output.
+        QVERIFY(run.err.contains("--- State " + steps.last().section(':', 0, 0) + ": leave state with event = "));
+        QVERIFY2(run.out.endsWith(QStringLiteral("ended in state \"%1\" with event \"%2\" (exit status 0)\n")
+                                      .arg(steps.last().section(':', 0, 0), steps.last().section(':', 1))),
+                 qPrintable(run.out));
         const QJsonObject& report = run.report;
         QCOMPARE(report["schemaVersion"].toInt(), 1);
         QCOMPARE(report["wizard"].toString(), Example + wizard);
@@ -260,6 +280,73 @@ private Q_SLOTS:
             QVERIFY(event.isNull());
             const QString state = run.report["final"]["state"].toString();
             QVERIFY2(state == "a" || state == "b", qPrintable(state));
+        }
+    }
+
+    // ---- the host's action states ---------------------------------------------------------
+
+    // The action reads its own properties (filtered by system, each traced); after the run
+    // the state answers with the action's: the command line as run and the exit code.
+    void actionStatesReadTheirOwnProperties()
+    {
+        const QString tracePath = m_dir.filePath("action.log");
+        const Run run = winsteps({"run", writeFile(R"(<fsm name="m" start="p">
+              <state name="p" type="startApp">
+                <property key="command" value="/bin/sh"/>
+                <property key="argument1" value="-c"/>
+                <property key="argument2" value='"exit 3"'/>
+                <system type="winxp+"><property key="timeout" value="6"/></system>
+                <system type="win9x"><property key="timeout" value="9"/></system>
+              </state>
+              <transition from="p" to="done" event="success">
+                <propertymap target="fsm.list" function="$argumentList"/>
+                <propertymap target="fsm.code" function="$returnCode"/>
+              </transition>
+              <state name="done" type="noop"/></fsm>)"), "--trace", tracePath});
+        QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+        QFile file(tracePath);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QString trace = QString::fromUtf8(file.readAll());
+        QVERIFY2(trace.contains("Set property for action \"p\": key = \"timeout\" value = \"6\"\n"), qPrintable(trace));
+        QVERIFY(trace.contains("Set property for action \"p\": key = \"argument2\" value = \"\"exit 3\"\"\n"));
+        QVERIFY(!trace.contains("value = \"9\""));
+        const QJsonObject properties = run.report["machine"]["properties"].toObject();
+        QCOMPARE(properties["list"]["value"].toVariant().toStringList(), (QStringList{"/bin/sh", "-c", "\"exit 3\""}));
+        QCOMPARE(properties["code"]["value"].toInt(), 3);
+    }
+
+    // Programs a run leaves running: ended with a temporary machine, before it goes; on a
+    // kept machine left running and listed in the report.
+    void programsLeftByARun_data()
+    {
+        QTest::addColumn<bool>("kept");
+        QTest::newRow("temporary machine") << false;
+        QTest::newRow("kept machine") << true;
+    }
+
+    void programsLeftByARun()
+    {
+        QFETCH(bool, kept);
+        const QString name = QStringLiteral("linger%1.exe").arg(QCoreApplication::applicationPid());
+        const QString profile = writeFile(QStringLiteral(R"({"inherits": "winxp-sp2", "tools": {"%1": "exit"}})").arg(name),
+                                          QStringLiteral(".json"));
+        const QString wizard = writeFile(QStringLiteral(R"(<fsm name="m" start="a">
+              <state name="a" type="startApp"><property key="command" value="%1"/>
+                <property key="argument1" value="0 60"/><property key="timeout" value="-1"/></state></fsm>)").arg(name));
+        QStringList arguments{"run", wizard, "--profile", profile, "--timeout", "1"};
+        if (kept)
+            arguments << "--machine" << m_dir.filePath(QStringLiteral("kept%1").arg(++m_files));
+        const Run run = winsteps(arguments);
+        QCOMPARE(run.exitCode, 3);
+        const QList<qint64> running = hostProcessesNamed(name);
+        for (const qint64 pid : running)
+            ::kill(pid_t(pid), SIGKILL);
+        const QJsonArray listed = run.report["processes"].toArray();
+        QCOMPARE(running.size(), kept ? 1 : 0);
+        QCOMPARE(listed.size(), running.size());
+        if (kept) {
+            QCOMPARE(listed[0]["pid"].toInteger(), running[0]);
+            QCOMPARE(listed[0]["name"].toString(), name);
         }
     }
 
@@ -431,15 +518,6 @@ private Q_SLOTS:
         QVERIFY2(!run.err.contains("--- State"), qPrintable(run.err)); // all of it went to the file
     }
 
-    void traceToStandardError()
-    {
-        const Run run = winsteps({"run", Example + "linear.xml"}, false);
-        QCOMPARE(run.exitCode, 0);
-        QVERIFY(run.err.contains("--- State done: leave state with event = finished"));
-        QVERIFY2(run.out.contains("linear: ended in state \"done\" with event \"finished\" (exit status 0)"),
-                 qPrintable(run.out));
-    }
-
     // ---- types -------------------------------------------------------------------------
 
     void types()
@@ -548,6 +626,8 @@ private Q_SLOTS:
         QTest::newRow("QPoint") << QVariant(QPoint(3, -4)) << R"({"type":"QPoint","value":{"x":3,"y":-4}})";
         QTest::newRow("QSize") << QVariant(QSize(640, 480)) << R"({"type":"QSize","value":{"width":640,"height":480}})";
         QTest::newRow("QPixmap") << QVariant(QPixmap(2, 3)) << R"({"type":"QPixmap","value":{"width":2,"height":3}})";
+        const QFont font(QStringLiteral("Sans"), 12, QFont::Bold);
+        QTest::newRow("QFont") << QVariant(font) << QStringLiteral(R"({"type":"QFont","value":"%1"})").arg(font.toString());
     }
 
     void reportValues()
@@ -557,14 +637,6 @@ private Q_SLOTS:
         const QJsonObject expected = QJsonDocument::fromJson(json.toUtf8()).object();
         QVERIFY(!expected.isEmpty());
         QCOMPARE(variantToJson(value), expected);
-    }
-
-    void reportFont()
-    {
-        const QFont font(QStringLiteral("Sans"), 12, QFont::Bold);
-        const QJsonObject json = variantToJson(QVariant(font));
-        QCOMPARE(json["type"].toString(), QStringLiteral("QFont"));
-        QCOMPARE(json["value"].toString(), font.toString());
     }
 
     // Object properties nest with their class and name; data fields are the properties.

@@ -1,9 +1,7 @@
 #include "platform/emulated/emulatedprocess.h"
 
 #include "platform/emulated/emulatedmachine.h"
-
-#include <QJsonObject>
-#include <QJsonValue>
+#include "platform/emulated/processrecords.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -44,37 +42,6 @@ namespace {
 constexpr std::uint32_t allAccess = PROCESS_TERMINATE | PROCESS_VM_READ | PROCESS_QUERY_INFORMATION
                                     | PROCESS_SYNCHRONIZE;
 
-std::string lower(std::string text)
-{
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return char(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c); });
-    return text;
-}
-
-int openPidfd(pid_t pid)
-{
-#ifdef SYS_pidfd_open
-    const long fd = ::syscall(SYS_pidfd_open, pid, 0);
-    return fd < 0 ? -1 : int(fd);
-#else
-    (void)pid;
-    return -1;
-#endif
-}
-
-void closeFd(int& fd)
-{
-    if (fd >= 0)
-        ::close(fd);
-    fd = -1;
-}
-
-// poll() with a Windows time-out (INFINITE: no limit).
-int pollTimeout(std::uint32_t milliseconds)
-{
-    return milliseconds == INFINITE ? -1 : int(std::min<std::uint32_t>(milliseconds, INT_MAX));
-}
-
 // --- children ------------------------------------------------------------------------
 
 // A child process this process started. Guarded by its mutex; the pid stays ours (and cannot
@@ -82,6 +49,8 @@ int pollTimeout(std::uint32_t milliseconds)
 struct Child
 {
     pid_t pid = 0;
+    std::string folder;    // of the machine it runs on
+    MachineProcess record; // its entry in the machine's process list
     int pidfd = -1;        // used by the reaper only
     int exitCodePipe = -1; // read end of an emulated tool's exit-code report
     std::mutex mutex;
@@ -155,6 +124,13 @@ public:
         return nullptr;
     }
 
+    // The children not reaped yet, in the order they were started.
+    std::vector<std::shared_ptr<Child>> children()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_children;
+    }
+
 private:
     Reaper() : m_wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
 
@@ -226,6 +202,7 @@ private:
             child.exitCode = child.closeRequested && WTERMSIG(status) == SIGTERM ? 0 : 128u + std::uint32_t(WTERMSIG(status));
         closeFd(child.exitCodePipe);
         closeFd(child.pidfd);
+        forgetProcess(child.folder, child.record);
         child.reaped = true;
         child.ended.notify_all();
         return true;
@@ -292,112 +269,7 @@ private:
     std::uint32_t m_access;
 };
 
-// --- processes this process did not start --------------------------------------------
-
-// The state letter of /proc/PID/stat, or 0 when the process is gone.
-char processState(pid_t pid)
-{
-    char path[64];
-    std::snprintf(path, sizeof path, "/proc/%d/stat", int(pid));
-    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return 0;
-    char text[512];
-    const ssize_t n = ::read(fd, text, sizeof text - 1);
-    ::close(fd);
-    if (n <= 0)
-        return 0;
-    text[n] = '\0';
-    // "pid (comm) S ...": the name may hold blanks and parentheses; the state follows the last ")".
-    const char* close = std::strrchr(text, ')');
-    return close && close[1] == ' ' ? close[2] : 0;
-}
-
-bool isAlive(pid_t pid)
-{
-    const char state = processState(pid);
-    return state != 0 && state != 'Z' && state != 'X';
-}
-
-// A handle to a process of somebody else: waits on a pidfd. Its exit code cannot be known.
-class ForeignHandle final : public ProcessHandle
-{
-public:
-    ForeignHandle(pid_t pid, int pidfd, std::uint32_t access)
-        : m_pid(pid)
-        , m_pidfd(pidfd)
-        , m_access(access)
-    {
-    }
-    ~ForeignHandle() override { closeFd(m_pidfd); }
-
-    std::uint32_t processId() const override { return std::uint32_t(m_pid); }
-
-    std::uint32_t wait(std::uint32_t milliseconds) override
-    {
-        if (!(m_access & PROCESS_SYNCHRONIZE))
-            return WAIT_FAILED;
-        if (m_pidfd >= 0) {
-            pollfd fd{m_pidfd, POLLIN, 0};
-            int n;
-            do {
-                n = ::poll(&fd, 1, pollTimeout(milliseconds));
-            } while (n < 0 && errno == EINTR);
-            if (n > 0 || !isAlive(m_pid))
-                return WAIT_OBJECT_0;
-            return n == 0 ? WAIT_TIMEOUT : WAIT_FAILED;
-        }
-        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
-        while (isAlive(m_pid)) {
-            if (milliseconds != INFINITE && std::chrono::steady_clock::now() >= until)
-                return WAIT_TIMEOUT;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return WAIT_OBJECT_0;
-    }
-
-    std::uint32_t getExitCode(std::uint32_t* code) override
-    {
-        if (!(m_access & PROCESS_QUERY_INFORMATION))
-            return ERROR_ACCESS_DENIED;
-        if (!isAlive(m_pid)) // only its parent learns how it ended
-            return ERROR_ACCESS_DENIED;
-        *code = STILL_ACTIVE;
-        return ERROR_SUCCESS;
-    }
-
-    std::uint32_t terminate(std::uint32_t) override
-    {
-        if (!(m_access & PROCESS_TERMINATE) || !isAlive(m_pid))
-            return ERROR_ACCESS_DENIED;
-        int result = -1;
-#ifdef SYS_pidfd_send_signal
-        if (m_pidfd >= 0)
-            result = int(::syscall(SYS_pidfd_send_signal, m_pidfd, SIGKILL, nullptr, 0));
-        else
-#endif
-            result = ::kill(m_pid, SIGKILL);
-        return result == 0 ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
-    }
-
-    ProcessHandlePtr duplicate() const override
-    {
-        const int fd = m_pidfd >= 0 ? ::fcntl(m_pidfd, F_DUPFD_CLOEXEC, 3) : -1;
-        return std::make_unique<ForeignHandle>(m_pid, fd, m_access);
-    }
-
-private:
-    pid_t m_pid;
-    int m_pidfd;
-    std::uint32_t m_access;
-};
-
 // --- starting ------------------------------------------------------------------------
-
-QJsonObject profileObject(const char* key)
-{
-    return currentMachine().profile().json().value(QLatin1String(key)).toObject();
-}
 
 std::uint32_t spawnError(int error, const std::string& path)
 {
@@ -423,9 +295,10 @@ std::uint32_t spawnError(int error, const std::string& path)
 // The host path of a program: "C:\..." lies on the machine's drive C:, "\" separates folders.
 std::string hostProgramPath(const std::string& program)
 {
-    QString path = currentMachine().hostPath(QString::fromStdString(program));
-    path.replace(QLatin1Char('\\'), QLatin1Char('/'));
-    return path.toStdString();
+    // A bare name is looked up in PATH when it is started.
+    if (program.find_first_of("/\\:") == std::string::npos)
+        return program;
+    return currentMachine().localFilePath(program);
 }
 
 // Environment entries without those naming one of the variables.
@@ -484,31 +357,16 @@ bool closeDescriptorsFrom(posix_spawn_file_actions_t* actions, int first)
 #endif
 }
 
-// The parent of a spawn goes on while the kernel still sets up the new program: for a moment
-// the process has no command line, so the process list would not know its name. Windows
-// lists a process under its name as soon as CreateProcess returns; so does this.
-void waitUntilListed(pid_t pid)
-{
-    char path[64];
-    std::snprintf(path, sizeof path, "/proc/%d/cmdline", int(pid));
-    for (int attempt = 0; attempt < 10000; ++attempt) { // at most about a second
-        const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-        if (fd < 0)
-            return; // gone already
-        char first = 0;
-        const ssize_t n = ::read(fd, &first, 1);
-        ::close(fd);
-        const char state = processState(pid);
-        if (n != 0 || state == 0 || state == 'Z' || state == 'X')
-            return;
-        std::this_thread::sleep_for(std::chrono::microseconds(100));
-    }
-}
-
-std::uint32_t spawn(const std::string& program, const std::vector<std::string>& arguments,
-                    const std::vector<std::string>* environment, ProcessHandlePtr* process)
+std::uint32_t spawn(const std::string& commandLine, const std::vector<std::string>* environment,
+                    ProcessHandlePtr* process)
 {
     process->reset();
+    // What the program gets: the arguments a Windows program finds in its command line.
+    const std::vector<std::string> words = commandLineToArgv(commandLine);
+    if (words.empty() || words.front().empty())
+        return ERROR_FILE_NOT_FOUND;
+    const std::string& program = words.front();
+    const std::vector<std::string> arguments(words.begin() + 1, words.end());
     const std::string tool = toolForProgram(program);
     std::string path;
     std::vector<std::string> argv;
@@ -537,7 +395,7 @@ std::uint32_t spawn(const std::string& program, const std::vector<std::string>& 
         path = hostProgramPath(program);
         if (path.empty())
             return ERROR_FILE_NOT_FOUND;
-        argv = {path};
+        argv = {program};
     }
     argv.insert(argv.end(), arguments.begin(), arguments.end());
 
@@ -581,291 +439,140 @@ std::uint32_t spawn(const std::string& program, const std::vector<std::string>& 
         return spawnError(error, path);
     }
 
-    waitUntilListed(pid);
+    // Listed on the machine under its program's file name before anybody can ask for it.
     auto child = std::make_shared<Child>();
     child->pid = pid;
+    child->folder = folder;
+    child->record = {std::uint32_t(pid), processStartTime(pid), programFileName(program)};
     child->pidfd = openPidfd(pid);
     child->exitCodePipe = reportPipe[0];
+    if (child->record.startTime != 0) // else it has ended already
+        recordProcess(folder, child->record);
     Reaper::instance().add(child);
     *process = std::make_unique<ChildHandle>(child, allAccess);
     return ERROR_SUCCESS;
 }
 
-// "DOMAIN\user" into its parts; a user principal name stays whole.
-std::uint32_t splitUserName(const std::string& name, std::string* user, std::string* domain)
-{
-    const std::string::size_type backslash = name.find('\\');
-    if (backslash != std::string::npos) {
-        if (backslash == 0 || backslash + 1 == name.size() || name.find('\\', backslash + 1) != std::string::npos)
-            return ERROR_INVALID_ACCOUNT_NAME;
-        *domain = name.substr(0, backslash);
-        *user = name.substr(backslash + 1);
-        return ERROR_SUCCESS;
-    }
-    const std::string::size_type at = name.find('@');
-    if (at != std::string::npos && at > 0 && at + 1 < name.size()) {
-        *user = name;
-        domain->clear();
-        return ERROR_SUCCESS;
-    }
-    return ERROR_INVALID_ACCOUNT_NAME;
-}
-
-// Overwrites a temporary copy of secret text before it is freed.
-void wipe(std::string& text)
-{
-    secureWipe(text.data(), text.size());
-    text.clear();
-}
-
-void wipe(QByteArray& text)
-{
-    secureWipe(text.data(), std::size_t(text.size()));
-    text.clear();
-}
-
 } // namespace
 
-// --- tools ---------------------------------------------------------------------------
+// --- the machine's process list ----------------------------------------------------------
 
-const std::vector<ToolMapping>& builtinTools()
+std::vector<ProcessEntry> startedProcesses()
 {
-    static const std::vector<ToolMapping> tools = {
-        {"ping.exe", "ping"},
-    };
-    return tools;
-}
-
-std::string programFileName(const std::string& program)
-{
-    const std::string::size_type separator = program.find_last_of("/\\");
-    return separator == std::string::npos ? program : program.substr(separator + 1);
-}
-
-std::string toolForProgram(const std::string& program)
-{
-    const std::string name = lower(programFileName(program));
-    if (name.empty())
-        return std::string();
-    const QJsonObject tools = profileObject("tools");
-    for (auto it = tools.begin(); it != tools.end(); ++it) {
-        if (lower(it.key().toStdString()) == name)
-            return it.value().isString() ? it.value().toString().toStdString() : std::string();
+    const std::string folder = currentMachine().folder().toStdString();
+    std::vector<ProcessEntry> list;
+    for (const std::shared_ptr<Child>& child : Reaper::instance().children()) {
+        std::lock_guard<std::mutex> lock(child->mutex);
+        if (child->folder == folder && !child->reaped && !isZombie(*child))
+            list.push_back({std::uint32_t(child->pid), child->record.name});
     }
-    for (const ToolMapping& mapping : builtinTools()) {
-        if (name == mapping.fileName)
-            return mapping.tool;
-    }
-    return std::string();
+    return list;
 }
 
-std::string toolHost()
+void endMachineProcesses(std::uint32_t graceMilliseconds)
 {
-    char self[PATH_MAX];
-    const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
-    if (n > 0) {
-        self[n] = '\0';
-        if (programFileName(self) == "winsteps")
-            return self;
-    }
-    const char* named = std::getenv(toolHostVariable);
-    return named && *named && ::access(named, X_OK) == 0 ? std::string(named) : std::string();
-}
-
-namespace {
-int toolReportFd = -1; // set once, before any thread of the tool starts
-} // namespace
-
-bool openToolMachine(std::string* error)
-{
-    if (const char* fd = std::getenv(toolExitCodeVariable)) {
-        char* end = nullptr;
-        const long value = std::strtol(fd, &end, 10);
-        if (end != fd && *end == '\0' && value >= 3 && value < INT_MAX && ::fcntl(int(value), F_GETFD) >= 0) {
-            toolReportFd = int(value);
-            // Programs that this tool starts in turn must not inherit the report pipe.
-            ::fcntl(toolReportFd, F_SETFD, FD_CLOEXEC);
+    Processes& system = processes();
+    std::vector<ProcessEntry> list;
+    system.enumProcesses(&list);
+    std::vector<ProcessHandlePtr> handles;
+    for (const ProcessEntry& entry : list) {
+        ProcessHandlePtr handle;
+        if (system.openProcess(PROCESS_SYNCHRONIZE | PROCESS_TERMINATE, entry.processId, &handle) == ERROR_SUCCESS) {
+            system.postCloseToWindows(entry.processId);
+            handles.push_back(std::move(handle));
         }
-        ::unsetenv(toolExitCodeVariable);
     }
-    const char* folder = std::getenv(toolMachineVariable);
-    const char* profile = std::getenv(toolProfileVariable);
-    if (!folder || !*folder) {
-        if (error)
-            *error = std::string(toolMachineVariable) + " names no machine folder";
-        return false;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(graceMilliseconds);
+    for (const ProcessHandlePtr& handle : handles) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+        if (handle->wait(std::uint32_t(std::max<std::int64_t>(0, left.count()))) != WAIT_OBJECT_0) {
+            handle->terminate(1);
+            handle->wait(1000);
+        }
     }
-    return openMachine(profile && *profile ? profile : defaultProfileName(), folder, error);
 }
 
-void reportToolExitCode(std::uint32_t code)
-{
-    if (toolReportFd < 0)
-        return;
-    char text[16];
-    const int length = std::snprintf(text, sizeof text, "%u\n", unsigned(code));
-    [[maybe_unused]] const ssize_t n = ::write(toolReportFd, text, std::size_t(length));
-    ::close(toolReportFd);
-    toolReportFd = -1;
-}
+// --- EmulatedProcesses -------------------------------------------------------------------
 
-// --- EmulatedProcesses -----------------------------------------------------------------
-
-std::uint32_t EmulatedProcesses::createProcess(const std::string& program, const std::vector<std::string>& arguments,
+std::uint32_t EmulatedProcesses::createProcess(const std::string& commandLine,
                                                const std::vector<std::string>* environment, ProcessHandlePtr* process)
 {
-    return spawn(program, arguments, environment, process);
+    return spawn(commandLine, environment, process);
 }
 
 std::uint32_t EmulatedProcesses::createProcessWithLogon(const char* user, const char* domain, const char* password,
-                                                        const std::string& program,
-                                                        const std::vector<std::string>& arguments,
+                                                        const std::string& commandLine,
                                                         const std::vector<std::string>* environment,
                                                         ProcessHandlePtr* process)
 {
     process->reset();
-    // The one account the machine knows besides the user's own: the profile's credentials.
-    const QJsonObject credentials = profileObject("credentials");
-    std::string knownUser, knownDomain;
-    if (splitUserName(credentials.value(QLatin1String("user")).toString().toStdString(), &knownUser, &knownDomain)
-        != ERROR_SUCCESS)
+    if (!logonAccepted(user, domain, password))
         return ERROR_LOGON_FAILURE;
-    QByteArray knownPassword = credentials.value(QLatin1String("password")).toString().toUtf8();
-    const bool accepted = user && domain && password && lower(knownUser) == lower(user)
-                          && lower(knownDomain) == lower(domain) && knownPassword == password;
-    wipe(knownPassword);
-    if (!accepted)
-        return ERROR_LOGON_FAILURE;
-    return spawn(program, arguments, environment, process);
+    return spawn(commandLine, environment, process);
 }
 
 std::uint32_t EmulatedProcesses::openProcess(std::uint32_t access, std::uint32_t processId, ProcessHandlePtr* process)
 {
     process->reset();
-    const pid_t pid = pid_t(processId);
-    if (processId == 0 || pid <= 0)
+    if (isSystemProcess(processId)) {
+        if (access & PROCESS_TERMINATE) // the system's own processes cannot be ended
+            return ERROR_ACCESS_DENIED;
+        *process = openSystemProcess(processId, access);
+        return ERROR_SUCCESS;
+    }
+    if (processId == 0 || processId >= systemProcessIdBase)
         return ERROR_INVALID_PARAMETER;
-    if (std::shared_ptr<Child> child = Reaper::instance().find(pid)) {
+    if (std::shared_ptr<Child> child = Reaper::instance().find(pid_t(processId))) {
         *process = std::make_unique<ChildHandle>(child, access);
         return ERROR_SUCCESS;
     }
-    if (processState(pid) == 0)
+    // Started on this machine by another process.
+    MachineProcess recorded;
+    if (!findRecordedProcess(currentMachine().folder().toStdString(), processId, &recorded))
         return ERROR_INVALID_PARAMETER;
-    if ((access & PROCESS_TERMINATE) && ::kill(pid, 0) != 0 && errno == EPERM)
+    if ((access & PROCESS_TERMINATE) && ::kill(pid_t(processId), 0) != 0 && errno == EPERM)
         return ERROR_ACCESS_DENIED;
-    *process = std::make_unique<ForeignHandle>(pid, openPidfd(pid), access);
+    *process = openRecordedProcess(recorded, access);
     return ERROR_SUCCESS;
 }
 
 std::uint32_t EmulatedProcesses::postCloseToWindows(std::uint32_t processId)
 {
-    const pid_t pid = pid_t(processId);
-    if (processId == 0 || pid <= 0)
+    if (isSystemProcess(processId))
+        return ERROR_ACCESS_DENIED;
+    if (processId == 0 || processId >= systemProcessIdBase)
         return ERROR_INVALID_PARAMETER;
-    if (std::shared_ptr<Child> child = Reaper::instance().find(pid)) {
+    if (std::shared_ptr<Child> child = Reaper::instance().find(pid_t(processId))) {
         std::lock_guard<std::mutex> lock(child->mutex);
         if (child->reaped || isZombie(*child))
             return ERROR_INVALID_PARAMETER;
         child->closeRequested = true;
-        return ::kill(pid, SIGTERM) == 0 ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
+        return ::kill(child->pid, SIGTERM) == 0 ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
     }
-    if (!isAlive(pid))
+    MachineProcess recorded;
+    if (!findRecordedProcess(currentMachine().folder().toStdString(), processId, &recorded))
         return ERROR_INVALID_PARAMETER;
-    return ::kill(pid, SIGTERM) == 0 ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
+    return signalRecordedProcess(recorded, SIGTERM) ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
 }
 
 std::uint32_t EmulatedProcesses::enumProcesses(std::vector<ProcessEntry>* processes)
 {
     processes->clear();
-    DIR* proc = ::opendir("/proc");
-    if (!proc)
-        return ERROR_ACCESS_DENIED;
-    std::vector<pid_t> pids;
-    while (dirent* entry = ::readdir(proc)) {
-        char* end = nullptr;
-        const long pid = std::strtol(entry->d_name, &end, 10);
-        if (end != entry->d_name && *end == '\0' && pid > 0)
-            pids.push_back(pid_t(pid));
-    }
-    ::closedir(proc);
-    std::sort(pids.begin(), pids.end());
-
-    for (const pid_t pid : pids) {
-        char path[64];
-        std::string name;
-        std::snprintf(path, sizeof path, "/proc/%d/cmdline", int(pid));
-        if (const int fd = ::open(path, O_RDONLY | O_CLOEXEC); fd >= 0) {
-            char text[4096];
-            const ssize_t n = ::read(fd, text, sizeof text - 1);
-            ::close(fd);
-            if (n > 0) {
-                text[n] = '\0';
-                name = programFileName(text); // argv[0] ends at the first zero
-            }
-        }
-        if (name.empty()) { // kernel threads have no command line
-            std::snprintf(path, sizeof path, "/proc/%d/comm", int(pid));
-            if (const int fd = ::open(path, O_RDONLY | O_CLOEXEC); fd >= 0) {
-                char text[64];
-                const ssize_t n = ::read(fd, text, sizeof text - 1);
-                ::close(fd);
-                if (n > 0) {
-                    text[n] = '\0';
-                    name = text;
-                    while (!name.empty() && name.back() == '\n')
-                        name.pop_back();
-                }
-            }
-        }
-        if (!name.empty())
-            processes->push_back({std::uint32_t(pid), name});
+    EmulatedMachine& machine = currentMachine();
+    const std::vector<std::string> system = systemProcessNames(machine.profile());
+    for (std::size_t i = 0; i < system.size(); ++i)
+        processes->push_back({systemProcessId(i), system[i]});
+    const std::string folder = machine.folder().toStdString();
+    for (const MachineProcess& recorded : recordedProcesses(folder))
+        processes->push_back({recorded.processId, recorded.name});
+    // This process's own children, also where the folder could not take their records.
+    for (const ProcessEntry& started : startedProcesses()) {
+        const bool listed = std::any_of(processes->begin(), processes->end(),
+                                        [&started](const ProcessEntry& e) { return e.processId == started.processId; });
+        if (!listed)
+            processes->push_back(started);
     }
     return ERROR_SUCCESS;
-}
-
-bool EmulatedProcesses::isAdmin()
-{
-    return currentMachine().isUserAnAdmin();
-}
-
-std::uint32_t EmulatedProcesses::promptForCredentials(const std::string&, const std::string&, std::uint32_t,
-                                                      UserNameBuffer* userName, PasswordBuffer* password)
-{
-    userName->wipe();
-    password->wipe();
-    const QJsonValue value = currentMachine().profile().json().value(QLatin1String("credentials"));
-    if (!value.isObject())
-        return ERROR_CANCELLED; // nobody types anything in
-    const QJsonObject credentials = value.toObject();
-    QByteArray user = credentials.value(QLatin1String("user")).toString().toUtf8();
-    QByteArray secret = credentials.value(QLatin1String("password")).toString().toUtf8();
-    const bool fits = userName->assign(user.constData(), std::size_t(user.size()))
-                      && password->assign(secret.constData(), std::size_t(secret.size()));
-    wipe(user);
-    wipe(secret);
-    if (!fits) {
-        userName->wipe();
-        password->wipe();
-        return ERROR_INSUFFICIENT_BUFFER;
-    }
-    return ERROR_SUCCESS;
-}
-
-std::uint32_t EmulatedProcesses::parseUserName(const char* userName, UserNameBuffer* user, DomainBuffer* domain)
-{
-    user->wipe();
-    domain->wipe();
-    if (!userName)
-        return ERROR_INVALID_ACCOUNT_NAME;
-    std::string name = userName;
-    std::string userPart, domainPart;
-    std::uint32_t result = splitUserName(name, &userPart, &domainPart);
-    if (result == ERROR_SUCCESS && (!user->assign(userPart.c_str()) || !domain->assign(domainPart.c_str())))
-        result = ERROR_INSUFFICIENT_BUFFER;
-    wipe(name);
-    wipe(userPart);
-    wipe(domainPart);
-    return result;
 }
 
 } // namespace emulated

@@ -8,26 +8,33 @@
 
 // Processes of the emulated machine: real Linux child processes.
 //
-// - A program and its arguments go to posix_spawn as they are (no shell). A program path
-//   "C:\..." is the machine's drive C:; "\" separates folders; a bare name is searched in
-//   PATH. A program gets a console of its own: its standard input is empty and its output
-//   and error are appended to "<machine folder>/console.log". It inherits no other
-//   descriptor.
+// - A command line is split as a Windows program splits it (commandLineToArgv); its first
+//   token is the program and the child's whole argv (argv[0] included, as written). The
+//   program goes to posix_spawn (no shell): "C:\..." is the machine's drive C:, "\" separates
+//   folders, a bare name is searched in PATH. A program gets a console of its own: its
+//   standard input is empty and its output and error are appended to
+//   "<machine folder>/console.log". It inherits no other descriptor.
 // - Windows system programs are emulated: when a program's file name (compared without
 //   regard to case) is one the machine maps to a tool, the child is the winsteps executable
 //   running "tool NAME ARGUMENTS..." on the same machine folder, with the program's file name
-//   as its argv[0], so the process list shows it under that name.
+//   as its argv[0].
+// - The process list is the machine's own (see processrecords.h): its system processes, then
+//   the processes started on it by any process using the folder, in the order they started,
+//   each under its program's file name. Finding, opening, waiting for, closing and ending
+//   work on that list only: a process of the host is never seen, waited for or signalled.
 // - Every child is reaped as soon as it ends, whether or not a handle is still open: no
 //   zombies. Exit codes: the code the program exits with; for an emulated tool the whole
 //   32-bit code it reports; the code given to terminate(); 0 after a close request that
-//   ended it; 128 + the signal number for any other signal.
-// - The process list is /proc in the order of process identifiers; a process's file name is
-//   the last component of its argv[0] ("/" or "\" separated), or the kernel's name for it.
+//   ended it; 128 + the signal number for any other signal. The exit code of a process that
+//   another process started cannot be known.
 // - isAdmin, the credential prompt and log-on answer from the machine's profile:
 //     "administrator": bool
 //     "credentials": {"user": "DOMAIN\\name", "password": "..."}   what the user types into
-//                    the prompt (absent or null: the user cancels); a log-on succeeds only
-//                    with exactly these
+//                    the prompt (absent or null: the user cancels)
+//     "accounts": {"DOMAIN\\name": "password", ...}   the administrator accounts a log-on
+//                    accepts, each with its password (names compare without regard to case,
+//                    passwords exactly); absent: "COMPUTERNAME\\Administrator" with an empty
+//                    password
 //     "tools": {"file.exe": "tool" | null}    more (or fewer) emulated system programs
 //   The built-in tools are listed by builtinTools().
 
@@ -67,14 +74,25 @@ WINSTEPS_EXPORT void reportToolExitCode(std::uint32_t code);
 // The last path component of a program ("/" or "\" separated).
 WINSTEPS_EXPORT std::string programFileName(const std::string& program);
 
+// The processes this process started on the current machine that still run, in the order
+// they started.
+WINSTEPS_EXPORT std::vector<ProcessEntry> startedProcesses();
+
+// Ends every process started on the current machine (by any process using its folder):
+// first a close request, then, for those still running after graceMilliseconds, for good.
+// System processes are left alone. For a machine that is about to go away.
+WINSTEPS_EXPORT void endMachineProcesses(std::uint32_t graceMilliseconds);
+
+// Whether a log-on with these credentials is accepted by the current machine.
+bool logonAccepted(const char* user, const char* domain, const char* password);
+
 class WINSTEPS_EXPORT EmulatedProcesses final : public Processes
 {
 public:
-    std::uint32_t createProcess(const std::string& program, const std::vector<std::string>& arguments,
-                                const std::vector<std::string>* environment, ProcessHandlePtr* process) override;
+    std::uint32_t createProcess(const std::string& commandLine, const std::vector<std::string>* environment,
+                                ProcessHandlePtr* process) override;
     std::uint32_t createProcessWithLogon(const char* user, const char* domain, const char* password,
-                                         const std::string& program, const std::vector<std::string>& arguments,
-                                         const std::vector<std::string>* environment,
+                                         const std::string& commandLine, const std::vector<std::string>* environment,
                                          ProcessHandlePtr* process) override;
     std::uint32_t openProcess(std::uint32_t access, std::uint32_t processId, ProcessHandlePtr* process) override;
     std::uint32_t postCloseToWindows(std::uint32_t processId) override;
