@@ -48,8 +48,10 @@ CWizardRunner::CWizardRunner(CFsm* fsm, QObject* parent)
 
 void CWizardRunner::onStateFinished(CState* state, const QString& event)
 {
-    m_steps.append({state->objectName(), state->type(), event});
-    m_finalState = state->objectName();
+    // The report names states as the wizard does, also after a state renamed itself.
+    const QString name = m_fsm->registeredName(state);
+    m_steps.append({name, state->type(), event});
+    m_finalState = name;
     m_finalEvent = event;
 }
 
@@ -77,10 +79,10 @@ int CWizardRunner::run()
     QList<QMetaObject::Connection> connections;
     connections << connect(m_fsm, &CFsm::stateFinished, this, &CWizardRunner::onStateFinished);
     connections << connect(m_fsm, &CFsm::stateEntered, this, [this](CState* state) {
-        Q_EMIT progressChanged(state->objectName(), state->type(), 0);
+        Q_EMIT progressChanged(m_fsm->registeredName(state), state->type(), 0);
     });
     connections << connect(m_fsm, &CFsm::stateProgress, this, [this](CState* state, int percent) {
-        Q_EMIT progressChanged(state->objectName(), state->type(), percent);
+        Q_EMIT progressChanged(m_fsm->registeredName(state), state->type(), percent);
         traceProgress(state, percent);
     });
     connections << connect(m_fsm, &CState::finished, &loop, [&loop](CState*, CTransition* transition) {
@@ -92,7 +94,7 @@ int CWizardRunner::run()
     connections << connect(&timer, &QTimer::timeout, &loop, [this, &loop] {
         m_timedOut = true;
         const CState* current = m_fsm->currentState();
-        m_finalState = current ? current->objectName() : QString();
+        m_finalState = current ? m_fsm->registeredName(current) : QString();
         m_finalEvent.clear(); // the state did not leave
         m_fsm->stop();
         winsteps::trace(winsteps::module::app, QLatin1String("--- State ") + m_fsm->objectName()

@@ -400,10 +400,14 @@ void tst_Authoring::runRenamedStates()
     QVERIFY(run.err.contains(QLatin1String("--- State c: ! Warning ! Object name changed to \"renamed\"")));
     QFile reportFile(reportPath);
     QVERIFY(reportFile.open(QIODevice::ReadOnly));
-    QStringList events;
-    for (const QJsonValue& step : QJsonDocument::fromJson(reportFile.readAll())[QLatin1String("steps")].toArray())
+    QStringList events, states;
+    for (const QJsonValue& step : QJsonDocument::fromJson(reportFile.readAll())[QLatin1String("steps")].toArray()) {
         events << step[QLatin1String("event")].toString();
+        states << step[QLatin1String("state")].toString();
+    }
     QCOMPARE(events, QStringList({"finished", "finished", "pageBack", "finished", "finished"}));
+    // The report names the states as the wizard does.
+    QCOMPARE(states, QStringList({"a", "c", "d", "c", "d"}));
 }
 
 QTEST_GUILESS_MAIN(tst_Authoring)
