@@ -25,10 +25,8 @@ private Q_SLOTS:
     void applyTraces_data();
     void applyTraces();
     void targetsByLocation();
-    void laterMapSeesEarlierResult();
     void invalidMapKeptAndReported();
     void objectsAreCopiedIntoReceiver();
-    void fireMovesMachine();
     void replacedStatesAreFound_data();
     void replacedStatesAreFound();
     void checkPropertyMaps();
@@ -105,16 +103,20 @@ void TstTransition::applyTraces()
     QCOMPARE(got, lines);
 }
 
+// Targets by their prefix, each map seeing what the earlier ones set.
 void TstTransition::targetsByLocation()
 {
+    fsm->setProperty("a", QStringLiteral("old"));
     CTransition t(fsm.get(), "t", QStringLiteral("from"), QStringLiteral("to"), QDomNode());
     QVERIFY(t.addPropertyMap(QStringLiteral("fsm.a"), QStringLiteral("'1'")));
+    QVERIFY(t.addPropertyMap(QStringLiteral("seen"), QStringLiteral("$fsm.a")));
     QVERIFY(t.addPropertyMap(QStringLiteral("app.b"), QStringLiteral("'2'")));
     QVERIFY(t.addPropertyMap(QStringLiteral("other.c"), QStringLiteral("'3'")));
     QVERIFY(t.addPropertyMap(QStringLiteral("fsm."), QStringLiteral("'4'")));
     TraceCapture capture;
     t.applyPropertyMaps();
     QCOMPARE(fsm->property("a").toString(), QStringLiteral("1"));
+    QCOMPARE(to->property("seen").toString(), QStringLiteral("1"));
     QCOMPARE(fsm->appProperties.property("b").toString(), QStringLiteral("2"));
     QCOMPARE(to->property("other.c").toString(), QStringLiteral("3"));
     QCOMPARE(to->property("fsm.").toString(), QStringLiteral("4")); // empty rest: a state name
@@ -132,17 +134,6 @@ void TstTransition::targetsByLocation()
     QVERIFY(lines.contains(QStringLiteral("| ! Warning ! No from-state.")));
     QVERIFY(lines.contains(QStringLiteral("|_Property \"y\" will not be set.")));
     QVERIFY(!to->hasProperty(QStringLiteral("x")));
-}
-
-void TstTransition::laterMapSeesEarlierResult()
-{
-    fsm->setProperty("n", QStringLiteral("old"));
-    CTransition t(fsm.get(), "t", QStringLiteral("from"), QStringLiteral("to"), QDomNode());
-    QVERIFY(t.addPropertyMap(QStringLiteral("fsm.n"), QStringLiteral("'new'")));
-    QVERIFY(t.addPropertyMap(QStringLiteral("seen"), QStringLiteral("$fsm.n")));
-    TraceCapture capture;
-    t.applyPropertyMaps();
-    QCOMPARE(to->property("seen").toString(), QStringLiteral("new"));
 }
 
 void TstTransition::invalidMapKeptAndReported()
@@ -183,20 +174,6 @@ void TstTransition::objectsAreCopiedIntoReceiver()
     QVERIFY(capture.lines().contains(QStringLiteral("|_Set object property \"cfg\" object name = config")));
     t.applyPropertyMaps(); // replacing the machine's copy must not touch the source's object
     QCOMPARE(from->objectProperty(QStringLiteral("cfg")), obj);
-}
-
-void TstTransition::fireMovesMachine()
-{
-    CTransition t(fsm.get(), "t", QStringLiteral("from"), QStringLiteral("to"), QDomNode());
-    QVERIFY(t.propertyMaps().isEmpty());
-    TraceCapture capture;
-    t.fire();
-    QCOMPARE(fsm->moves, QStringList(QStringLiteral("to")));
-
-    QPointer<CBackTransition> back = new CBackTransition(fsm.get(), "back");
-    back->fire();
-    QVERIFY(back.isNull());
-    QCOMPARE(fsm->moves.last(), QStringLiteral("<back>"));
 }
 
 // A transition keeps finding its states by name when a state is replaced by a new one.
