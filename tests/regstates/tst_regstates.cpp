@@ -135,9 +135,10 @@ private:
         return emulated::currentMachine();
     }
 
-    // Creates a state of the type with the properties (name=value pairs of the XML
-    // description), runs it and answers its exit event once it has finished.
-    QString run(const QString& type, const QList<QPair<QString, QString>>& properties, std::unique_ptr<CState>* keep = nullptr)
+    // Creates a state of the type with the properties (texts as the XML description declares
+    // them, other values set on the state), runs it and answers its exit event once it has
+    // finished.
+    QString run(const QString& type, const QList<QPair<QString, QVariant>>& properties, std::unique_ptr<CState>* keep = nullptr)
     {
         QDomDocument document;
         QDomElement element = document.createElement(QStringLiteral("state"));
@@ -145,12 +146,17 @@ private:
         for (const auto& [key, value] : properties) {
             QDomElement property = document.createElement(QStringLiteral("property"));
             property.setAttribute(QStringLiteral("key"), key);
-            property.setAttribute(QStringLiteral("value"), value);
-            element.appendChild(property);
+            property.setAttribute(QStringLiteral("value"), value.toString());
+            if (value.typeId() == QMetaType::QString)
+                element.appendChild(property);
         }
         std::unique_ptr<CState> state(m_factory->create(type, element, nullptr, QStringLiteral("step")));
         if (!state)
             return QStringLiteral("<no state>");
+        for (const auto& [key, value] : properties) {
+            if (value.typeId() != QMetaType::QString)
+                state->setProperty(key, value);
+        }
         QSignalSpy finished(state.get(), &CState::finished);
         state->execute();
         if (!finished.wait(5000) || finished.count() != 1)
@@ -198,7 +204,6 @@ void TstRegStates::textBuffers_data()
     QTest::newRow("255 characters") << text(255) << false;
     QTest::newRow("254 accented characters") << text(254, QChar(0xE9)) << true;
     QTest::newRow("255 accented characters") << text(255, QChar(0xE9)) << false;
-    QTest::newRow("200 accented characters") << text(200, QChar(0xE9)) << true;
     QTest::newRow("empty") << QStringList{QString()} << true;
     QTest::newRow("list filling 1024") << QStringList{QString(500, QLatin1Char('a')), QString(521, QLatin1Char('b'))} << true;
     QTest::newRow("list needing 1025") << QStringList{QString(500, QLatin1Char('a')), QString(522, QLatin1Char('b'))} << false;
@@ -289,7 +294,7 @@ void TstRegStates::readRegkey()
     if (readOnly)
         QCOMPARE(m.setKeyAccess(HKEY_CURRENT_USER, "Software\\Demo", 1), ERROR_SUCCESS);
     std::unique_ptr<CState> state;
-    QList<QPair<QString, QString>> properties = {{"path", "Software\\Demo"}, {"key", "Version"}, {"default", defaultValue}};
+    QList<QPair<QString, QVariant>> properties = {{"path", "Software\\Demo"}, {"key", "Version"}, {"default", defaultValue}};
     if (!scope.isEmpty())
         properties.append({"scope", scope});
     if (!type.isEmpty())
@@ -326,17 +331,9 @@ void TstRegStates::writeRegkey()
     if (keyExists)
         put(HKEY_LOCAL_MACHINE, QStringLiteral("SOFTWARE\\Demo"), QStringLiteral("other"), QStringLiteral("SZ:x"));
 
-    std::unique_ptr<CState> state(m_factory->create(QStringLiteral("writeRegkey"), QDomNode(), nullptr, QStringLiteral("w")));
-    QVERIFY(state);
-    state->setProperty("scope", QStringLiteral("global"));
-    state->setProperty("path", QStringLiteral("SOFTWARE\\Demo"));
-    state->setProperty("key", QStringLiteral("v"));
-    state->setProperty("type", type);
-    state->setProperty("value", value);
-    QSignalSpy finished(state.get(), &CState::finished);
-    state->execute();
-    QVERIFY(finished.wait(5000));
-    QCOMPARE(state->exitEvent(), event);
+    QCOMPARE(run(QStringLiteral("writeRegkey"), {{"scope", "global"}, {"path", "SOFTWARE\\Demo"}, {"key", "v"}, {"type", type},
+                                                 {"value", value}}),
+             event);
     QCOMPARE(::stored(HKEY_LOCAL_MACHINE, QStringLiteral("SOFTWARE\\Demo"), QStringLiteral("v")), stored);
 }
 
@@ -424,7 +421,7 @@ void TstRegStates::registerStart()
     } else if (!before.isEmpty()) {
         put(root(before.section('|', 0, 0)), keyOf(before.section('|', 1, 1)), QStringLiteral("Demo Tray"), before.section('|', 2));
     }
-    QList<QPair<QString, QString>> properties = {{"description", "Demo Tray"}, {"command", "%PROGRAM_FILES%\\Demo\\tray.exe"}};
+    QList<QPair<QString, QVariant>> properties = {{"description", "Demo Tray"}, {"command", "%PROGRAM_FILES%\\Demo\\tray.exe"}};
     for (const auto& [key, value] : {qMakePair(QStringLiteral("allUsers"), allUsers), qMakePair(QStringLiteral("runOnce"), runOnce),
                                      qMakePair(QStringLiteral("unregister"), unregister)}) {
         if (!value.isEmpty())
