@@ -51,33 +51,26 @@ void TstTransition::applyTraces_data()
     QTest::addColumn<QString>("function");
     QTest::addColumn<QStringList>("lines");
 
-    QTest::newRow("state value") << "copy" << "$version"
-        << QStringList{"|\u00afpropertymap", "| - get value from property \"version\" from state \"from\".",
-                       "|   value as string = 1.2", "|_Set property \"copy\" value as string = 1.2"};
-    QTest::newRow("machine value") << "fsm.out" << "$fsm.product"
-        << QStringList{"|\u00afpropertymap", "| - get value from property \"product\" from FSM.",
-                       "|   value as string = Demo", "|_Set property \"out\" value as string = Demo"};
-    QTest::newRow("application value") << "app.out" << "$app.lang"
-        << QStringList{"|\u00afpropertymap", "| - get value from property \"lang\" from application.",
-                       "|   value as string = en", "|_Set property \"out\" value as string = en"};
-    QTest::newRow("missing property") << "x" << "$nothing"
-        << QStringList{"|\u00afpropertymap", "| - get value from property \"nothing\" from state \"from\".",
-                       "|   ! Warning ! Property not found", "|_Set property \"x\" empty string or list"};
+    // A map reading property from where: what the read found, and what was set.
+    const auto row = [](const char* name, const QString& target, const QString& property, const QString& where,
+                        const QString& found, const QString& set) {
+        QTest::newRow(name) << target << "$" + (where == "FSM" ? "fsm." : where == "application" ? "app." : QString()) + property
+                            << QStringList{"|\u00afpropertymap",
+                                           "| - get value from property \"" + property + "\" from " + where + ".",
+                                           "|   " + found, "|_Set property \"" + target.mid(target.indexOf('.') + 1) + "\" " + set};
+    };
+    const QString from = QStringLiteral("state \"from\"");
+    const QString longValue = "value as string = " + QString(200, 'y') + "...";
+    row("state value", "copy", "version", from, "value as string = 1.2", "value as string = 1.2");
+    row("machine value", "fsm.out", "product", "FSM", "value as string = Demo", "value as string = Demo");
+    row("application value", "app.out", "lang", "application", "value as string = en", "value as string = en");
+    row("missing property", "x", "nothing", from, "! Warning ! Property not found", "empty string or list");
+    row("long value cut", "x", "long", from, longValue, longValue);
+    row("empty list", "x", "empty", from, "empty string or list", "empty string or list");
+    row("one text item", "x", "one", from, "list with 1 items", "list with 1 items");
+    row("newlines removed", "x", "multi", from, "value as string = ab", "value as string = ab");
     QTest::newRow("constant") << "x" << "'text'"
-        << QStringList{"|\u00afpropertymap", "|_Set property \"x\" value as string = text"};
-    QTest::newRow("long value cut") << "x" << "$long"
-        << QStringList{"|\u00afpropertymap", "| - get value from property \"long\" from state \"from\".",
-                       "|   value as string = " + QString(200, 'y') + "...",
-                       "|_Set property \"x\" value as string = " + QString(200, 'y') + "..."};
-    QTest::newRow("empty list") << "x" << "$empty"
-        << QStringList{"|\u00afpropertymap", "| - get value from property \"empty\" from state \"from\".",
-                       "|   empty string or list", "|_Set property \"x\" empty string or list"};
-    QTest::newRow("one text item") << "x" << "$one"
-        << QStringList{"|\u00afpropertymap", "| - get value from property \"one\" from state \"from\".",
-                       "|   list with 1 items", "|_Set property \"x\" list with 1 items"};
-    QTest::newRow("newlines removed") << "x" << "$multi"
-        << QStringList{"|\u00afpropertymap", "| - get value from property \"multi\" from state \"from\".",
-                       "|   value as string = ab", "|_Set property \"x\" value as string = ab"};
+                              << QStringList{"|\u00afpropertymap", "|_Set property \"x\" value as string = text"};
 }
 
 void TstTransition::applyTraces()
