@@ -73,7 +73,6 @@ private Q_SLOTS:
 
     void property_data();
     void property();
-    void propertySetters();
 
     void mapEvaluate();
 
@@ -286,25 +285,6 @@ void tst_Expression::property()
     QVERIFY(!p.isSet());
 }
 
-void tst_Expression::propertySetters()
-{
-    CPropertyObject object;
-    CProperty p(QStringLiteral("x"));
-    p.setValue(5);
-    p.setObject(&object);
-    QVERIFY(p.isSet());
-    QCOMPARE(p.object(), &object);
-    QVERIFY(!p.value().isValid());
-
-    p.setValue(QStringLiteral("v"));
-    QCOMPARE(p.object(), nullptr);
-    QCOMPARE(p.value(), QVariant(QStringLiteral("v")));
-
-    const CProperty copy = p;
-    QCOMPARE(copy.value(), p.value());
-    QVERIFY(copy.isSet());
-}
-
 void tst_Expression::mapEvaluate()
 {
     CPropertyMap constant(nullptr, QStringLiteral("fsm.out"), QStringLiteral("'abc'"));
@@ -328,7 +308,11 @@ void tst_Expression::mapEvaluate()
     variable.variables().first()->setObject(&object);
     QVERIFY(variable.evaluate());
     QCOMPARE(variable.target().object(), &object);
-    QVERIFY(!variable.target().value().isValid());
+    QVERIFY(!variable.target().value().isValid()); // an object replaces the value
+    variable.variables().first()->setValue(qlonglong(8));
+    QVERIFY(variable.evaluate());
+    QCOMPARE(variable.target().object(), nullptr); // and a value the object
+    QCOMPARE(variable.target().value(), QVariant(qlonglong(8)));
 
     // Every occurrence of a name is a variable of its own.
     CPropertyMap three(nullptr, QStringLiteral("out"), QStringLiteral("concat($a, $fsm.a, $a)"));
@@ -353,7 +337,6 @@ void tst_Expression::hugeInputs_data()
     QTest::newRow("quoted parentheses do not nest") << "concat('" + QString(1000, '(') + "', (('x')))" << "func:concat/2" << false;
     QTest::newRow("100000 opening") << QString(100000, '(') << "null" << true;
     QTest::newRow("100000 balanced") << QString(100000, '(') + QString(100000, ')') << "null" << true;
-    QTest::newRow("50000 nested calls") << QString("len(").repeated(50000) + "1" + QString(50000, ')') << "null" << true;
     QTest::newRow("nesting in a parameter list")
         << "concat(1, " + QString(100000, '(') + "x" + QString(100000, ')') + ")" << "null" << true;
     QTest::newRow("many parameters") << "concat(" + QString("'a',").repeated(25000) + "'b')" << "func:concat/25001" << false;
