@@ -203,6 +203,7 @@ void TstRegStates::textBuffers_data()
     QTest::newRow("255 characters") << text(255) << false;
     QTest::newRow("254 accented characters") << text(254, QChar(0xE9)) << true;
     QTest::newRow("255 accented characters") << text(255, QChar(0xE9)) << false;
+    QTest::newRow("200 accented characters") << text(200, QChar(0xE9)) << true;
     QTest::newRow("empty") << QStringList{QString()} << true;
     QTest::newRow("list filling 1024") << QStringList{QString(500, QLatin1Char('a')), QString(521, QLatin1Char('b'))} << true;
     QTest::newRow("list needing 1025") << QStringList{QString(500, QLatin1Char('a')), QString(522, QLatin1Char('b'))} << false;
