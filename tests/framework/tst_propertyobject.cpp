@@ -28,8 +28,6 @@ private Q_SLOTS:
     void tags();
     void translationMarker_data();
     void translationMarker();
-    void lengthLimits_data();
-    void lengthLimits();
     void setConfig();
     void kindsExcludeEachOther();
     void namesAndConfigOrder();
@@ -56,6 +54,15 @@ void TstPropertyObject::tags_data()
     QTest::newRow("empty value") << "a= b=1" << "a=b=1";
     QTest::newRow("trailing blanks") << "a=1   " << "a=1";
     QTest::newRow("utf8 survives") << QString::fromUtf8("n=\"Größe €\"") << QString::fromUtf8("n=Größe €*");
+    // Unquoted values keep up to 1,024 bytes, quoted ones up to 1,023; a multi-byte character
+    // is never cut in half.
+    const QString x1023(1023, 'x'), x1024(1024, 'x');
+    QTest::newRow("unquoted 1023") << "a=" + x1023 << "a=" + x1023;
+    QTest::newRow("unquoted 1024") << "a=" + x1024 << "a=" + x1024;
+    QTest::newRow("unquoted 1025") << "a=" + x1024 + "y" << "a=" + x1024;
+    QTest::newRow("quoted 1023") << "a=\"" + x1023 + "\"" << "a=" + x1023 + "*";
+    QTest::newRow("quoted 1024") << "a=\"" + x1024 + "\"" << "a=" + x1023 + "*";
+    QTest::newRow("two-byte chars") << "a=" + QString(600, QChar(0xe9)) << "a=" + QString(512, QChar(0xe9));
 }
 
 void TstPropertyObject::tags()
@@ -98,31 +105,6 @@ void TstPropertyObject::translationMarker()
     QCOMPARE(tag.value(false), value);
     QCOMPARE(tag.translationId, id);
     QCOMPARE(tag.value(true), withTranslation);
-}
-
-// Unquoted values keep up to 1,024 bytes, quoted ones up to 1,023; a multi-byte character
-// is never cut in half.
-void TstPropertyObject::lengthLimits_data()
-{
-    QTest::addColumn<QString>("input");
-    QTest::addColumn<int>("expectedLength");
-    QTest::newRow("unquoted 1023") << "a=" + QString(1023, 'x') << 1023;
-    QTest::newRow("unquoted 1024") << "a=" + QString(1024, 'x') << 1024;
-    QTest::newRow("unquoted 1025") << "a=" + QString(1025, 'x') << 1024;
-    QTest::newRow("quoted 1023") << "a=\"" + QString(1023, 'x') + "\"" << 1023;
-    QTest::newRow("quoted 1024") << "a=\"" + QString(1024, 'x') + "\"" << 1023;
-    QTest::newRow("two-byte chars") << "a=" + QString(600, QChar(0xe9)) << 512;
-}
-
-void TstPropertyObject::lengthLimits()
-{
-    QFETCH(QString, input);
-    QFETCH(int, expectedLength);
-    CTagToken tokens(input);
-    CTag tag;
-    tokens.nextTag(tag);
-    QCOMPARE(tag.value(false).size(), expectedLength);
-    QVERIFY(!tokens.hasMoreTags());
 }
 
 // Later pairs are set even after one that does not convert to its declared type.
