@@ -1,6 +1,7 @@
 #include "debug/debugoutput.h"
 #include "platform/machine.h"
 #include "support/clogrecorder.h"
+#include "support/tracecapture.h"
 
 #include <QFile>
 #include <QRegularExpression>
@@ -26,12 +27,6 @@ struct ClogRecording {
     winsteps::TraceSink* restoreSink = nullptr;
 };
 
-class CaptureSink final : public winsteps::TraceSink {
-public:
-    void write(const std::string& piece) override { pieces.push_back(piece); }
-    Pieces pieces;
-};
-
 const std::string indent(23, ' ');
 
 QString show(const Pieces& pieces)
@@ -50,7 +45,6 @@ class TstDebug : public QObject
 private Q_SLOTS:
     void initTestCase();
     void init();
-    void cleanupTestCase();
 
     void tag_data();
     void tag();
@@ -71,7 +65,7 @@ private:
     void configure(const QVariant& include, const QVariant& exclude, bool timeStamps);
 
     QTemporaryDir m_config;
-    CaptureSink m_sink;
+    TraceCapture m_sink; // the sink of every test
 };
 
 void TstDebug::initTestCase()
@@ -84,17 +78,11 @@ void TstDebug::initTestCase()
 
     std::string error;
     QVERIFY2(winsteps::platform::openMachine("winxp-sp2", std::string(), &error), error.c_str());
-    winsteps::setTraceSink(&m_sink);
 }
 
 void TstDebug::init()
 {
     configure(QVariant(), QVariant(), false);
-}
-
-void TstDebug::cleanupTestCase()
-{
-    winsteps::setTraceSink(nullptr);
 }
 
 // Writes the filter settings (an invalid QVariant removes the key) and has them read again.
@@ -112,7 +100,7 @@ void TstDebug::configure(const QVariant& include, const QVariant& exclude, bool 
     store.setValue(QStringLiteral("debug/includeTimeStamp"), timeStamps);
     store.sync();
     winsteps::resetDebugSettingsForTest();
-    m_sink.pieces.clear();
+    m_sink.clear();
 }
 
 // The tag is the module name cut or padded to 20 characters; the message reaches the sink
@@ -146,10 +134,7 @@ void TstDebug::tag()
     winsteps::trace(module.constData(), message);
     QVERIFY(!m_sink.pieces.empty());
     QCOMPARE(m_sink.pieces.front(), tag.toStdString());
-    std::string rest;
-    for (size_t i = 1; i < m_sink.pieces.size(); ++i)
-        rest += m_sink.pieces[i];
-    QCOMPARE(QByteArray::fromStdString(rest), message.toUtf8());
+    QCOMPARE(QByteArray::fromStdString(m_sink.text.substr(tag.size())), message.toUtf8());
 }
 
 // Tags follow the module's name, not where the name is stored: a buffer reused for another
@@ -173,19 +158,21 @@ void TstDebug::filters_data()
     QTest::addColumn<QVariant>("include");
     QTest::addColumn<QVariant>("exclude");
     QTest::addColumn<QByteArray>("module");
-    QTest::addColumn<bool>("tagShown");
+    QTest::addColumn<QByteArray>("tag"); // "" when hidden
 
     const QVariant unset;
-    QTest::newRow("defaults") << unset << unset << QByteArray("CFirewall") << true;
-    QTest::newRow("search is case-sensitive") << QVariant("serv") << unset << QByteArray("WinServiceManager") << false;
-    QTest::newRow("found anywhere") << QVariant("Serv") << unset << QByteArray("WinServiceManager") << true;
-    QTest::newRow("exclude hides") << QVariant(".*") << QVariant("CFirewall") << QByteArray("CFirewall") << false;
-    QTest::newRow("exclude spares others") << QVariant(".*") << QVariant("CFirewall") << QByteArray("state") << true;
-    QTest::newRow("empty include shows all") << QVariant("") << QVariant("state") << QByteArray("state") << true;
-    QTest::newRow("anchored include") << QVariant("^state$") << unset << QByteArray("statex") << false;
-    QTest::newRow("regexp, not wildcard") << QVariant("C?Firewall") << unset << QByteArray("CFirewall") << true;
-    QTest::newRow("invalid include never matches") << QVariant("*Firewall") << unset << QByteArray("CFirewall") << false;
-    QTest::newRow("invalid exclude never matches") << QVariant("state") << QVariant("(open") << QByteArray("state") << true;
+    const QByteArray firewall("CFirewall"), firewallTag("[CFirewall           ]");
+    const QByteArray service("WinServiceManager"), state("state"), stateTag("[state               ]");
+    QTest::newRow("defaults") << unset << unset << firewall << firewallTag;
+    QTest::newRow("search is case-sensitive") << QVariant("serv") << unset << service << QByteArray();
+    QTest::newRow("found anywhere") << QVariant("Serv") << unset << service << QByteArray("[WinServiceManager   ]");
+    QTest::newRow("exclude hides") << QVariant(".*") << QVariant("CFirewall") << firewall << QByteArray();
+    QTest::newRow("exclude spares others") << QVariant(".*") << QVariant("CFirewall") << state << stateTag;
+    QTest::newRow("empty include shows all") << QVariant("") << QVariant("state") << state << stateTag;
+    QTest::newRow("anchored include") << QVariant("^state$") << unset << QByteArray("statex") << QByteArray();
+    QTest::newRow("regexp, not wildcard") << QVariant("C?Firewall") << unset << firewall << firewallTag;
+    QTest::newRow("invalid include never matches") << QVariant("*Firewall") << unset << firewall << QByteArray();
+    QTest::newRow("invalid exclude never matches") << QVariant("state") << QVariant("(open") << state << stateTag;
 }
 
 void TstDebug::filters()
@@ -193,15 +180,14 @@ void TstDebug::filters()
     QFETCH(QVariant, include);
     QFETCH(QVariant, exclude);
     QFETCH(QByteArray, module);
-    QFETCH(bool, tagShown);
+    QFETCH(QByteArray, tag);
     configure(include, exclude, false);
 
     winsteps::trace(module.constData(), QStringLiteral("message\n"));
     // The message is written whether or not the tag is.
-    Pieces expected;
-    if (tagShown)
-        expected.push_back("[" + QString::fromLatin1(module).leftJustified(20).toStdString() + "]");
-    expected.push_back("message\n");
+    Pieces expected{"message\n"};
+    if (!tag.isEmpty())
+        expected.insert(expected.begin(), tag.toStdString());
     QCOMPARE(show(m_sink.pieces), show(expected));
 }
 
@@ -215,7 +201,7 @@ void TstDebug::settingsReadOnce()
     winsteps::trace("state", QStringLiteral("first\n"));
     store.setValue(QStringLiteral("debug/filter/include"), QStringLiteral("nothing-matches"));
     store.sync();
-    m_sink.pieces.clear();
+    m_sink.clear();
     winsteps::trace("state", QStringLiteral("second\n"));
     QCOMPARE(m_sink.pieces.size(), size_t(2));
     QCOMPARE(store.value(QStringLiteral("debug/version")).toString(), QStringLiteral("1.0.0"));

@@ -3,15 +3,12 @@
 // A minimal machine and state for framework tests: the machine is a CState named by class
 // "CFsm" that keeps its states by name and records where transitions sent it.
 
-#include "debug/debugoutput.h"
 #include "framework/cpropertyobject.h"
 #include "framework/cstate.h"
 #include "framework/istatemachine.h"
+#include "support/tracecapture.h"
 
 #include <QStringList>
-
-#include <mutex>
-#include <string>
 
 class CFsm : public CState, public IStateMachine
 {
@@ -54,29 +51,4 @@ public:
         setExitEvent(QStringLiteral("success"));
         leaveState();
     }
-};
-
-// Collects trace pieces while alive.
-class TraceCapture : public winsteps::TraceSink
-{
-public:
-    TraceCapture() { winsteps::setTraceSink(this); }
-    ~TraceCapture() override { winsteps::setTraceSink(nullptr); }
-    void write(const std::string& piece) override { text += piece; }
-    QString all() const { return QString::fromUtf8(text.c_str()); }
-    // The message lines without their 22-character tag, in order.
-    QStringList lines() const
-    {
-        QStringList out;
-        const QStringList raw = all().split(QLatin1Char('\n'));
-        for (QString line : raw) {
-            if (line.startsWith(QLatin1Char('[')) && line.size() >= 22 && line[21] == QLatin1Char(']'))
-                line = line.mid(22);
-            out << line;
-        }
-        if (!out.isEmpty() && out.last().isEmpty())
-            out.removeLast();
-        return out;
-    }
-    std::string text;
 };

@@ -38,17 +38,10 @@ private Q_SLOTS:
     void eventAlternatives();
     void pageBackTransitionIsNewEachTime();
     void sharedTransitionDeletedOnce();
-    void unnamedState();
-    void declareProperties_data();
-    void declareProperties();
-    void weight_data();
-    void weight();
+    void describedState_data();
+    void describedState();
     void leaveTwiceFinishesTwice();
-    void finishedCarriesRegisteredTransition();
-    void fullNameAndFsm();
-    void factoryChaining();
-    void factoryTypeNames();
-    void factoryLookups();
+    void factories();
     void elementsByPath_data();
     void elementsByPath();
 };
@@ -92,7 +85,7 @@ void TstState::pageBackTransitionIsNewEachTime()
 {
     CFsm fsm;
     auto* s = new TestState(&fsm, "s", QDomNode());
-    CTransition* a = s->transition(QStringLiteral("pageBack"));
+    QPointer<CTransition> a = s->transition(QStringLiteral("pageBack"));
     CTransition* b = s->transition(QStringLiteral("pageBack"));
     QVERIFY(a && b && a != b);
     QVERIFY(qobject_cast<CBackTransition*>(a));
@@ -100,6 +93,7 @@ void TstState::pageBackTransitionIsNewEachTime()
     QVERIFY(s->hasTransition(QStringLiteral("pageBack")));
     QVERIFY(!s->transition(QStringLiteral("success")));
     a->fire(); // goes back and deletes itself
+    QVERIFY(a.isNull());
     QCOMPARE(fsm.moves, QStringList(QStringLiteral("<back>")));
     delete b;
 }
@@ -126,35 +120,16 @@ void TstState::sharedTransitionDeletedOnce()
     QVERIFY(s.events().isEmpty());
 }
 
-void TstState::unnamedState()
-{
-    const QDomDocument doc = parse(QStringLiteral("<state><property key='a' value='1'/></state>"));
-    TestState s(nullptr, nullptr, doc.documentElement());
-    QCOMPARE(s.messages(), QStringLiteral("Unnamed state.\n"));
-    QVERIFY(!s.hasProperty(QStringLiteral("a")));
-}
-
-// Which properties a description declares on which system.
-void TstState::declareProperties_data()
+// What a description declares on which system: properties (on the running system only,
+// nested one level below <system> at most), required keys and the weight.
+void TstState::describedState_data()
 {
     QTest::addColumn<QString>("profile");
-    QTest::addColumn<QString>("expected"); // key=value pairs, then "required:" keys
+    QTest::addColumn<QString>("xml");
+    QTest::addColumn<bool>("named");
+    QTest::addColumn<QString>("expected"); // key=value pairs | required: keys | weight | messages
 
-    const QString xml;
-    QTest::newRow("xp") << "winxp-sp2" << "base=1 common=c xp=yes | required: base xp";
-    QTest::newRow("98") << "win98" << "base=1 common=c nine=yes | required: base";
-    QTest::newRow("vista-x64") << "vista-x64" << "base=1 common=c wow=yes xp=yes | required: base xp";
-    QTest::newRow("2000") << "win2000" << "base=1 common=c | required: base";
-}
-
-void TstState::declareProperties()
-{
-    QFETCH(QString, profile);
-    QFETCH(QString, expected);
-    std::string error;
-    QVERIFY2(winsteps::platform::openMachine(profile.toStdString(), std::string(), &error), error.c_str());
-
-    const QDomDocument doc = parse(QStringLiteral(
+    const QString systems = QStringLiteral(
         "<state weight='3'>"
         "  <property key='base' value='1' required='YES'/>"
         "  <system type='winxp+'><property key='xp' value='yes' required='yes'/></system>"
@@ -163,79 +138,69 @@ void TstState::declareProperties()
         "  <system type='common'><property key='common' value='c'/>"
         "    <group><property key='deeper' value='no'/></group></system>"
         "  <other><property key='nested' value='no'/></other>"
-        "</state>"));
-    TestState s(nullptr, "s", doc.documentElement());
+        "</state>");
+    const QString xp = QStringLiteral("winxp-sp2");
+    QTest::newRow("xp") << xp << systems << true << "base=1 common=c xp=yes | required: base xp | 3 | ";
+    QTest::newRow("98") << "win98" << systems << true << "base=1 common=c nine=yes | required: base | 3 | ";
+    QTest::newRow("vista-x64") << "vista-x64" << systems << true << "base=1 common=c wow=yes xp=yes | required: base xp | 3 | ";
+    QTest::newRow("2000") << "win2000" << systems << true << "base=1 common=c | required: base | 3 | ";
+    QTest::newRow("negative weight ignored") << xp << "<state weight='-5'/>" << true << "| required: | 0 | ";
+    QTest::newRow("weight not a number") << xp << "<state weight='heavy'/>" << true << "| required: | 0 | ";
+    QTest::newRow("no weight") << xp << "<state/>" << true << "| required: | 0 | ";
+    QTest::newRow("unnamed state") << xp << "<state weight='2'><property key='a' value='1'/></state>" << false
+                                   << "| required: | 0 | Unnamed state.\n";
+}
+
+void TstState::describedState()
+{
+    QFETCH(QString, profile);
+    QFETCH(QString, xml);
+    QFETCH(bool, named);
+    QFETCH(QString, expected);
+    std::string error;
+    QVERIFY2(winsteps::platform::openMachine(profile.toStdString(), std::string(), &error), error.c_str());
+    const QDomDocument doc = parse(xml);
+    TestState s(nullptr, named ? "s" : nullptr, doc.documentElement());
     QStringList got;
     for (const QString& key : s.dataFields().keys())
         got << key + QLatin1Char('=') + s.property(key).toString();
-    got << QStringLiteral("| required:") << s.requiredProperties();
+    got << QStringLiteral("| required:") << s.requiredProperties() << QStringLiteral("| %1 |").arg(s.weight())
+        << s.messages();
     QCOMPARE(got.join(QLatin1Char(' ')), expected);
-    QCOMPARE(s.weight(), 3);
 }
 
-void TstState::weight_data()
-{
-    QTest::addColumn<QString>("attribute");
-    QTest::addColumn<int>("expected");
-    QTest::newRow("positive") << "5" << 5;
-    QTest::newRow("negative ignored") << "-5" << 0;
-    QTest::newRow("not a number") << "heavy" << 0;
-    QTest::newRow("missing") << QString() << 0;
-}
-
-void TstState::weight()
-{
-    QFETCH(QString, attribute);
-    QFETCH(int, expected);
-    const QString xml = attribute.isNull() ? QStringLiteral("<state/>")
-                                           : QStringLiteral("<state weight='%1'/>").arg(attribute);
-    const QDomDocument doc = parse(xml);
-    TestState s(nullptr, "s", doc.documentElement());
-    QCOMPARE(s.weight(), expected);
-}
-
+// Leaving twice finishes twice, never from inside the call, each time with the transition
+// registered for the event.
 void TstState::leaveTwiceFinishesTwice()
 {
     TraceCapture capture;
-    TestState s(nullptr, "two", QDomNode());
-    QSignalSpy finished(&s, &CState::finished);
-    QSignalSpy progress(&s, &CState::progress);
-    s.setExitEvent(QStringLiteral("failed"));
-    s.leaveState();
-    s.leaveState();
-    QCOMPARE(finished.count(), 0); // never from inside the call
+    CFsm fsm("setup");
+    auto* s = new TestState(&fsm, "two", QDomNode());
+    auto* t = new CTransition(&fsm, "t", QStringLiteral("two"), QStringLiteral("next"), QDomNode());
+    s->addTransition(t, QStringLiteral("failed"));
+    QSignalSpy finished(s, &CState::finished);
+    QSignalSpy progress(s, &CState::progress);
+    s->setExitEvent(QStringLiteral("failed"));
+    s->leaveState();
+    s->leaveState();
+    QCOMPARE(finished.count(), 0);
     QTRY_COMPARE(finished.count(), 2);
+    QCOMPARE(finished.last().at(0).value<CState*>(), s);
+    QCOMPARE(finished.last().at(1).value<CTransition*>(), t);
     QCOMPARE(progress.count(), 2);
     QCOMPARE(progress.first().first().toInt(), 100);
-    QCOMPARE(s.progressPercent(), 100.0);
+    QCOMPARE(s->progressPercent(), 100.0);
     QVERIFY(capture.all().contains(QStringLiteral("[state               ]--- State two: leave state with event = failed\n")));
-}
 
-void TstState::finishedCarriesRegisteredTransition()
-{
-    CFsm fsm;
-    auto* s = new TestState(&fsm, "s", QDomNode());
-    auto* t = new CTransition(&fsm, "t", QStringLiteral("s"), QStringLiteral("next"), QDomNode());
-    s->addTransition(t, QStringLiteral("success"));
-    QSignalSpy finished(s, &CState::finished);
-    s->execute();
-    QTRY_COMPARE(finished.count(), 1);
-    QCOMPARE(finished.first().at(0).value<CState*>(), s);
-    QCOMPARE(finished.first().at(1).value<CTransition*>(), t);
-}
-
-void TstState::fullNameAndFsm()
-{
-    CFsm fsm("setup");
-    auto* s = new TestState(&fsm, "page", QDomNode());
-    QCOMPARE(s->fullName(), QStringLiteral("setup:page"));
-    QVERIFY(fsm.isFsm());
-    QVERIFY(!s->isFsm());
+    QCOMPARE(s->fullName(), QStringLiteral("setup:two"));
+    QVERIFY(fsm.isFsm() && !s->isFsm());
     QCOMPARE(s->applicationProperties(), &fsm.appProperties);
     QVERIFY(s->hostObject() == nullptr);
 }
 
-void TstState::factoryChaining()
+// A factory creates its own types and asks its children, then its parents; the last
+// registration of a type wins.
+void TstState::factories()
 {
     auto* root = new CStateFactory(QStringLiteral("root"));
     auto* child = new CStateFactory(QStringLiteral("child"), root);
@@ -243,7 +208,9 @@ void TstState::factoryChaining()
     root->addFactory(child);
     child->addFactory(grandchild);
     root->registerState(QStringLiteral("rootType"), &taggedCreator<1>);
+    grandchild->registerState(QStringLiteral("deepType"), &taggedCreator<2>);
     grandchild->registerState(QStringLiteral("deepType"), &taggedCreator<3>);
+    child->registerState(QStringLiteral("setupFSM"), &taggedCreator<2>);
     child->registerState(QStringLiteral("childType"), &taggedCreator<2>);
 
     CFsm fsm;
@@ -253,45 +220,24 @@ void TstState::factoryChaining()
     QCOMPARE(createdBy, 3);
     QCOMPARE(s->type(), QStringLiteral("deepType"));
     QCOMPARE(s->objectName(), QStringLiteral("d"));
-
-    createdBy = 0;
     QVERIFY(grandchild->create(QStringLiteral("rootType"), QDomNode(), &fsm, QStringLiteral("r")));
     QCOMPARE(createdBy, 1); // asked up the parent chain
-
     QVERIFY(!grandchild->create(QStringLiteral("nobody"), QDomNode(), &fsm, QStringLiteral("n")));
-    QCOMPARE(root->factoryNames(), QStringList({"root", "child", "grand"}));
-    QCOMPARE(root->stateTypes(QStringLiteral("child"), true, true), QStringList({"childType"}));
-    QVERIFY(root->stateTypes(QStringLiteral("grand"), true, true).isEmpty()); // direct children only
-    delete root; // deletes its children
-}
 
-void TstState::factoryTypeNames()
-{
-    CStateFactory f(QStringLiteral("f"));
-    f.registerState(QStringLiteral("zeta"), &CStateFactory::creator<TestState>);
-    f.registerState(QStringLiteral("alpha"), &CStateFactory::creator<TestState>);
-    f.registerState(QStringLiteral("setupFSM"), &CStateFactory::creator<TestState>);
-    QCOMPARE(f.typeNames(true, true), QStringList({"alpha", "setupFSM", "zeta"}));
-    QCOMPARE(f.typeNames(true, false), QStringList({"alpha", "zeta"}));
-    QCOMPARE(f.typeNames(false, true), QStringList({"setupFSM"}));
-    QVERIFY(f.typeNames(false, false).isEmpty());
+    QCOMPARE(root->factoryNames(), QStringList({"root", "child", "grand"}));
+    QCOMPARE(root->stateTypes(QStringLiteral("child"), true, true), QStringList({"childType", "setupFSM"}));
+    QVERIFY(root->stateTypes(QStringLiteral("grand"), true, true).isEmpty()); // direct children only
+    QCOMPARE(child->typeNames(true, true), QStringList({"childType", "setupFSM"})); // sorted
+    QCOMPARE(child->typeNames(true, false), QStringList({"childType"}));
+    QCOMPARE(child->typeNames(false, true), QStringList({"setupFSM"}));
+    QVERIFY(child->typeNames(false, false).isEmpty());
+    QCOMPARE(root->findFactory(QStringLiteral("root")), root);
+    QVERIFY(!root->findFactory(QString()) && !root->findFactory(QStringLiteral("other")));
+    delete root; // deletes its children
 
     std::unique_ptr<CStateFactory> win(createFactory(nullptr));
     QCOMPARE(win->name(), QStringLiteral("win"));
     QVERIFY(win->typeNames(false, true).isEmpty());
-}
-
-void TstState::factoryLookups()
-{
-    CStateFactory f(QStringLiteral("win"));
-    QCOMPARE(f.findFactory(QStringLiteral("win")), &f);
-    QVERIFY(!f.findFactory(QString()));
-    QVERIFY(!f.findFactory(QStringLiteral("other")));
-    createdBy = 0;
-    f.registerState(QStringLiteral("t"), &taggedCreator<1>);
-    f.registerState(QStringLiteral("t"), &taggedCreator<2>); // the second registration wins
-    std::unique_ptr<CState> s(f.create(QStringLiteral("t"), QDomNode(), nullptr, QStringLiteral("x")));
-    QCOMPARE(createdBy, 2);
 }
 
 // Paths over a small document; results as the list of their "id" attributes.

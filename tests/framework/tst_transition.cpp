@@ -25,10 +25,8 @@ private Q_SLOTS:
     void applyTraces_data();
     void applyTraces();
     void targetsByLocation();
-    void laterMapSeesEarlierResult();
     void invalidMapKeptAndReported();
     void objectsAreCopiedIntoReceiver();
-    void fireMovesMachine();
     void replacedStatesAreFound_data();
     void replacedStatesAreFound();
     void checkPropertyMaps();
@@ -53,33 +51,26 @@ void TstTransition::applyTraces_data()
     QTest::addColumn<QString>("function");
     QTest::addColumn<QStringList>("lines");
 
-    QTest::newRow("state value") << "copy" << "$version"
-        << QStringList{"|\u00afpropertymap", "| - get value from property \"version\" from state \"from\".",
-                       "|   value as string = 1.2", "|_Set property \"copy\" value as string = 1.2"};
-    QTest::newRow("machine value") << "fsm.out" << "$fsm.product"
-        << QStringList{"|\u00afpropertymap", "| - get value from property \"product\" from FSM.",
-                       "|   value as string = Demo", "|_Set property \"out\" value as string = Demo"};
-    QTest::newRow("application value") << "app.out" << "$app.lang"
-        << QStringList{"|\u00afpropertymap", "| - get value from property \"lang\" from application.",
-                       "|   value as string = en", "|_Set property \"out\" value as string = en"};
-    QTest::newRow("missing property") << "x" << "$nothing"
-        << QStringList{"|\u00afpropertymap", "| - get value from property \"nothing\" from state \"from\".",
-                       "|   ! Warning ! Property not found", "|_Set property \"x\" empty string or list"};
+    // A map reading property from where: what the read found, and what was set.
+    const auto row = [](const char* name, const QString& target, const QString& property, const QString& where,
+                        const QString& found, const QString& set) {
+        QTest::newRow(name) << target << "$" + (where == "FSM" ? "fsm." : where == "application" ? "app." : QString()) + property
+                            << QStringList{"|\u00afpropertymap",
+                                           "| - get value from property \"" + property + "\" from " + where + ".",
+                                           "|   " + found, "|_Set property \"" + target.mid(target.indexOf('.') + 1) + "\" " + set};
+    };
+    const QString from = QStringLiteral("state \"from\"");
+    const QString longValue = "value as string = " + QString(200, 'y') + "...";
+    row("state value", "copy", "version", from, "value as string = 1.2", "value as string = 1.2");
+    row("machine value", "fsm.out", "product", "FSM", "value as string = Demo", "value as string = Demo");
+    row("application value", "app.out", "lang", "application", "value as string = en", "value as string = en");
+    row("missing property", "x", "nothing", from, "! Warning ! Property not found", "empty string or list");
+    row("long value cut", "x", "long", from, longValue, longValue);
+    row("empty list", "x", "empty", from, "empty string or list", "empty string or list");
+    row("one text item", "x", "one", from, "list with 1 items", "list with 1 items");
+    row("newlines removed", "x", "multi", from, "value as string = ab", "value as string = ab");
     QTest::newRow("constant") << "x" << "'text'"
-        << QStringList{"|\u00afpropertymap", "|_Set property \"x\" value as string = text"};
-    QTest::newRow("long value cut") << "x" << "$long"
-        << QStringList{"|\u00afpropertymap", "| - get value from property \"long\" from state \"from\".",
-                       "|   value as string = " + QString(200, 'y') + "...",
-                       "|_Set property \"x\" value as string = " + QString(200, 'y') + "..."};
-    QTest::newRow("empty list") << "x" << "$empty"
-        << QStringList{"|\u00afpropertymap", "| - get value from property \"empty\" from state \"from\".",
-                       "|   empty string or list", "|_Set property \"x\" empty string or list"};
-    QTest::newRow("one text item") << "x" << "$one"
-        << QStringList{"|\u00afpropertymap", "| - get value from property \"one\" from state \"from\".",
-                       "|   list with 1 items", "|_Set property \"x\" list with 1 items"};
-    QTest::newRow("newlines removed") << "x" << "$multi"
-        << QStringList{"|\u00afpropertymap", "| - get value from property \"multi\" from state \"from\".",
-                       "|   value as string = ab", "|_Set property \"x\" value as string = ab"};
+                              << QStringList{"|\u00afpropertymap", "|_Set property \"x\" value as string = text"};
 }
 
 void TstTransition::applyTraces()
@@ -105,16 +96,20 @@ void TstTransition::applyTraces()
     QCOMPARE(got, lines);
 }
 
+// Targets by their prefix, each map seeing what the earlier ones set.
 void TstTransition::targetsByLocation()
 {
+    fsm->setProperty("a", QStringLiteral("old"));
     CTransition t(fsm.get(), "t", QStringLiteral("from"), QStringLiteral("to"), QDomNode());
     QVERIFY(t.addPropertyMap(QStringLiteral("fsm.a"), QStringLiteral("'1'")));
+    QVERIFY(t.addPropertyMap(QStringLiteral("seen"), QStringLiteral("$fsm.a")));
     QVERIFY(t.addPropertyMap(QStringLiteral("app.b"), QStringLiteral("'2'")));
     QVERIFY(t.addPropertyMap(QStringLiteral("other.c"), QStringLiteral("'3'")));
     QVERIFY(t.addPropertyMap(QStringLiteral("fsm."), QStringLiteral("'4'")));
     TraceCapture capture;
     t.applyPropertyMaps();
     QCOMPARE(fsm->property("a").toString(), QStringLiteral("1"));
+    QCOMPARE(to->property("seen").toString(), QStringLiteral("1"));
     QCOMPARE(fsm->appProperties.property("b").toString(), QStringLiteral("2"));
     QCOMPARE(to->property("other.c").toString(), QStringLiteral("3"));
     QCOMPARE(to->property("fsm.").toString(), QStringLiteral("4")); // empty rest: a state name
@@ -132,17 +127,6 @@ void TstTransition::targetsByLocation()
     QVERIFY(lines.contains(QStringLiteral("| ! Warning ! No from-state.")));
     QVERIFY(lines.contains(QStringLiteral("|_Property \"y\" will not be set.")));
     QVERIFY(!to->hasProperty(QStringLiteral("x")));
-}
-
-void TstTransition::laterMapSeesEarlierResult()
-{
-    fsm->setProperty("n", QStringLiteral("old"));
-    CTransition t(fsm.get(), "t", QStringLiteral("from"), QStringLiteral("to"), QDomNode());
-    QVERIFY(t.addPropertyMap(QStringLiteral("fsm.n"), QStringLiteral("'new'")));
-    QVERIFY(t.addPropertyMap(QStringLiteral("seen"), QStringLiteral("$fsm.n")));
-    TraceCapture capture;
-    t.applyPropertyMaps();
-    QCOMPARE(to->property("seen").toString(), QStringLiteral("new"));
 }
 
 void TstTransition::invalidMapKeptAndReported()
@@ -183,20 +167,6 @@ void TstTransition::objectsAreCopiedIntoReceiver()
     QVERIFY(capture.lines().contains(QStringLiteral("|_Set object property \"cfg\" object name = config")));
     t.applyPropertyMaps(); // replacing the machine's copy must not touch the source's object
     QCOMPARE(from->objectProperty(QStringLiteral("cfg")), obj);
-}
-
-void TstTransition::fireMovesMachine()
-{
-    CTransition t(fsm.get(), "t", QStringLiteral("from"), QStringLiteral("to"), QDomNode());
-    QVERIFY(t.propertyMaps().isEmpty());
-    TraceCapture capture;
-    t.fire();
-    QCOMPARE(fsm->moves, QStringList(QStringLiteral("to")));
-
-    QPointer<CBackTransition> back = new CBackTransition(fsm.get(), "back");
-    back->fire();
-    QVERIFY(back.isNull());
-    QCOMPARE(fsm->moves.last(), QStringLiteral("<back>"));
 }
 
 // A transition keeps finding its states by name when a state is replaced by a new one.

@@ -7,6 +7,7 @@
 
 #include "expression/carithmeticfunctions.h"
 #include "expression/cfunctionregistry.h"
+#include "expression/cxmlfunctions.h"
 #include "expression/valueconversion.h"
 
 #include <QImage>
@@ -73,7 +74,12 @@ public:
     {
     }
     void execute() override {}
-    QString translate(const char*, const char* text) const override { return QStringLiteral("T:") + QString::fromUtf8(text); }
+    QString translate(const char* context, const char* text) const override
+    {
+        lastContext = QString::fromUtf8(context);
+        return QStringLiteral("T:") + QString::fromUtf8(text);
+    }
+    mutable QString lastContext;
 };
 
 const QString O = QStringLiteral("object:o{a=1,b=x,c=object:c{z=9},d=object:d{}}");
@@ -92,24 +98,13 @@ private Q_SLOTS:
     void init() { m_source = makeSource(); }
     void cleanup() { m_source.reset(); }
 
-    void arithmetic_data();
-    void arithmetic() { run(); }
-    void text_data();
-    void text() { run(); }
-    void stringLists_data();
-    void stringLists() { run(); }
-    void uiValues_data();
-    void uiValues() { run(); }
-    void lists_data();
-    void lists() { run(); }
-    void objects_data();
-    void objects() { run(); }
+    void values_data();
+    void values();
 
     void numericKindPerEvaluation();
     void divisionByZeroTraces();
     void safexmlLatin1Table();
     void translateThroughOwner();
-    void fonts();
     void pixmaps();
     void firstParameterChangedInPlace_data();
     void firstParameterChangedInPlace();
@@ -119,27 +114,16 @@ private Q_SLOTS:
     void ownershipRepeated_data();
     void ownershipRepeated();
     void transitionStoresOwnObjects();
-    void transitionForgetsMissingSources();
     void parameterCounts_data();
     void parameterCounts();
 
-private:
-    void addColumns()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("expected");
-    }
-    void run()
-    {
-        QFETCH(QString, text);
-        QFETCH(QString, expected);
-        QCOMPARE(evaluate(text, m_source.get()), expected);
-    }
 };
 
-void tst_Functions::arithmetic_data()
+void tst_Functions::values_data()
 {
-    addColumns();
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("expected");
+    // Arithmetic: the result's type follows the kinds of the numbers summed.
     QTest::newRow("integers") << "add(1,2)" << "qlonglong:3";
     QTest::newRow("decimal text makes a double") << "add('1.5',2)" << "double:3.5";
     QTest::newRow("integer texts") << "add('1','2')" << "qlonglong:3";
@@ -178,11 +162,8 @@ void tst_Functions::arithmetic_data()
     QTest::newRow("nested as text") << "concat(add(1,2),'-',multiply(2,0.5))" << "QString:3-1";
     QTest::newRow("negate nested") << "negate(multiply(2,0.5))" << "double:-1";
     QTest::newRow("divide nested") << "divide(add(1,2),multiply(2,2))" << "double:0.75";
-}
 
-void tst_Functions::text_data()
-{
-    addColumns();
+    // Text functions.
     QTest::newRow("concat") << "concat('a','b','c')" << "QString:abc";
     QTest::newRow("concat numbers") << "concat(1,2.5,'x')" << "QString:12.5x";
     QTest::newRow("a list has no text") << "concat(split('a b',' '),'x')" << "QString:x";
@@ -224,27 +205,21 @@ void tst_Functions::text_data()
     QTest::newRow("safexml latin-1 and euro")
         << QString::fromUtf8("safexml('é×€\u00a0¡ÿ~')") << QString::fromUtf8("QString:&eacute;&times;&euro;\u00a0&iexcl;&yuml;~");
     QTest::newRow("tr without owner") << "tr('Hello')" << "QString:Hello";
-}
 
-void tst_Functions::stringLists_data()
-{
-    addColumns();
+    // Lists of texts.
     QTest::newRow("split leaves out empty pieces") << "split('a,,b',',')" << "QStringList:[a,b]";
     QTest::newRow("split pattern") << "split('a b  c',' +')" << "QStringList:[a,b,c]";
     QTest::newRow("split empty") << "split('',',')" << "QStringList:[]";
     QTest::newRow("join") << "join(split('a,b',','),'-')" << "QString:a-b";
     QTest::newRow("join without separator") << "join(split('a,b',','))" << "QString:ab";
-    QTest::newRow("a text is no list") << "join('abc','-')" << "QString:";
+    QTest::newRow("join of a text") << "join('abc','-')" << "QString:";
     QTest::newRow("join a list") << "join(makelist(1,'x'),'+')" << "QString:1+x";
     QTest::newRow("grep") << "grep(split('alpha beta gamma',' '),'^[ab]')" << "QStringList:[alpha,beta]";
     QTest::newRow("grep is case-sensitive") << "grep(split('Alpha beta',' '),'a$')" << "QStringList:[Alpha,beta]";
     QTest::newRow("gres") << "gres(split('a1 b2',' '),'[0-9]','#')" << "QStringList:[a#,b#]";
     QTest::newRow("list") << "list('x')" << "QVariantList:[]";
-}
 
-void tst_Functions::uiValues_data()
-{
-    addColumns();
+    // Values for the user interface.
     QTest::newRow("colour by hex") << "color('#ff0000')" << "QColor:#ff0000";
     QTest::newRow("colour by components") << "color(255,0,0)" << "QColor:#ff0000";
     QTest::newRow("colour by name") << "color('red')" << "QColor:#ff0000";
@@ -253,15 +228,20 @@ void tst_Functions::uiValues_data()
     QTest::newRow("point") << "point(1,2)" << "QPoint:1,2";
     QTest::newRow("point of texts") << "point('x',2.7)" << "QPoint:0,2";
     QTest::newRow("size") << "size(3,'4')" << "QSize:3x4";
-}
+    const QFont standard;
+    const QString family = standard.family();
+    QTest::newRow("font of the default family") << "font('default',12)"
+                                                << QStringLiteral("QFont:%1/12/%2/false").arg(family).arg(int(standard.weight()));
+    QTest::newRow("font weight and italic") << "font('Serif',10,75,'true')" << "QFont:Serif/10/700/true";
+    QTest::newRow("font size 0 is the default size") << "font('Serif',0,25,0)"
+                                                     << QStringLiteral("QFont:Serif/%1/300/false").arg(standard.pointSize());
+    QTest::newRow("font of an empty family") << "font()" << QStringLiteral("QFont:/%1/%2/false").arg(standard.pointSize()).arg(int(standard.weight()));
 
-void tst_Functions::lists_data()
-{
-    addColumns();
+    // Lists of values.
     QTest::newRow("count") << "count(split('a b c',' '))" << "qulonglong:3";
     QTest::newRow("count equal") << "count(split('a b a',' '),'a')" << "int:2";
     QTest::newRow("count equal across types") << "count(makelist(1,'1',2),1)" << "int:2";
-    QTest::newRow("a text is no list") << "count('abc')" << "qulonglong:0";
+    QTest::newRow("count of a text") << "count('abc')" << "qulonglong:0";
     QTest::newRow("element") << "element(split('a b c',' '),1)" << "QString:b";
     QTest::newRow("element at count") << "element(split('a b c',' '),3)" << "invalid";
     QTest::newRow("element below 0") << "element(split('a b',' '),-1)" << "invalid";
@@ -275,11 +255,8 @@ void tst_Functions::lists_data()
     QTest::newRow("merge") << "merge(split('a',' '),split('b',' '))" << "QVariantList:[QString:a,QString:b]";
     QTest::newRow("merge with text") << "merge($s,split('b',' '))" << "QVariantList:[QString:b]";
     QTest::newRow("merge invalid") << "merge(divide(1,0),split('b',' '))" << "invalid";
-}
 
-void tst_Functions::objects_data()
-{
-    addColumns();
+    // Objects as lists of their properties.
     QTest::newRow("count objects") << "count($o)" << "int:2";
     QTest::newRow("count matching") << "count($o,'^c')" << "int:1";
     QTest::newRow("element of list") << "element($list,2)" << "object:item10{v=10}";
@@ -311,6 +288,13 @@ void tst_Functions::objects_data()
     QTest::newRow("setproperty deleted while in use") << "setproperty(property($o,'c'),'k',setproperty($o,'c','v'))" << "null";
     QTest::newRow("makelist deleted while in use") << "makelist(property($o,'c'),setproperty($o,'c','v'))"
                                                    << "object:{c=object:c{z=9},o=object:o{a=1,b=x,c=v,d=object:d{}}}";
+}
+
+void tst_Functions::values()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, expected);
+    QCOMPARE(evaluate(text, m_source.get()), expected);
 }
 
 void tst_Functions::numericKindPerEvaluation()
@@ -370,17 +354,9 @@ void tst_Functions::translateThroughOwner()
     TranslatingState state;
     QCOMPARE(evaluate(QStringLiteral("tr('Hello')"), nullptr, &state), QStringLiteral("QString:T:Hello"));
     QCOMPARE(evaluate(QStringLiteral("concat(tr('a'),tr(len('xy')))"), nullptr, &state), QStringLiteral("QString:T:aT:2"));
-}
-
-void tst_Functions::fonts()
-{
-    const QFont standard;
-    QCOMPARE(evaluate(QStringLiteral("font('default',12)")),
-             QStringLiteral("QFont:%1/12/%2/false").arg(standard.family()).arg(int(standard.weight())));
-    QCOMPARE(evaluate(QStringLiteral("font('Serif',10,75,'true')")), QStringLiteral("QFont:Serif/10/700/true"));
-    QCOMPARE(evaluate(QStringLiteral("font('Serif',0,25,0)")),
-             QStringLiteral("QFont:Serif/%1/300/false").arg(standard.pointSize()));
-    QVERIFY(evaluate(QStringLiteral("font()")).startsWith(QLatin1String("QFont:")));
+    QCOMPARE(state.lastContext, state.stateName());
+    QObject notAState;
+    QCOMPARE(evaluate(QStringLiteral("tr('Gr\u00fc\u00dfe')"), nullptr, &notAState), QStringLiteral("QString:Gr\u00fc\u00dfe"));
 }
 
 void tst_Functions::pixmaps()
@@ -510,12 +486,14 @@ void tst_Functions::transitionStoresOwnObjects()
     QString error;
     fsm->setObjectProperty(QStringLiteral("doc"), CXPathNode::parseDocument(Document, QStringLiteral("doc"), &error));
     fsm->setObjectProperty(QStringLiteral("o"), child("o", { { "a", 1 } }));
+    fsm->appProperties.setObjectProperty(QStringLiteral("o"), child("appo"));
 
     CTransition t(fsm.get(), "t", QStringLiteral("from"), QStringLiteral("to"), QDomNode());
     QVERIFY(t.addPropertyMap(QStringLiteral("fsm.found"), QStringLiteral("findnodes($fsm.doc,'//item')")));
     QVERIFY(t.addPropertyMap(QStringLiteral("fsm.kept"), QStringLiteral("makelist($fsm.o)")));
     QVERIFY(t.addPropertyMap(QStringLiteral("fsm.same"), QStringLiteral("$fsm.o")));
     QVERIFY(t.addPropertyMap(QStringLiteral("fsm.objectName"), QStringLiteral("findfirstnode($fsm.doc,'item')")));
+    QVERIFY(t.addPropertyMap(QStringLiteral("fsm.copy"), QStringLiteral("$app.o")));
 
     TraceCapture capture;
     QPointer<CPropertyObject> found;
@@ -533,58 +511,60 @@ void tst_Functions::transitionStoresOwnObjects()
         t.propertyMaps().at(1)->evaluate();
         QCOMPARE(describeObject(kept), QStringLiteral("object:{o=object:o{a=1}}"));
         QCOMPARE(fsm->objectName(), QStringLiteral("fsm"));
+        QCOMPARE(fsm->objectProperty(QStringLiteral("copy"))->objectName(), QStringLiteral("appo"));
     }
     QVERIFY(capture.lines().contains(QStringLiteral("|_Set object property \"found\" object name = nodeList")));
-}
-
-void tst_Functions::transitionForgetsMissingSources()
-{
-    auto fsm = std::make_unique<CFsm>();
-    new TestState(fsm.get(), "to", QDomNode());
-    fsm->appProperties.setObjectProperty(QStringLiteral("o"), child("o"));
-    CTransition t(fsm.get(), "t", QStringLiteral("from"), QStringLiteral("to"), QDomNode());
-    QVERIFY(t.addPropertyMap(QStringLiteral("fsm.copy"), QStringLiteral("$app.o")));
-
-    TraceCapture capture;
-    t.applyPropertyMaps();
-    QVERIFY(fsm->objectProperty(QStringLiteral("copy")));
-    // The object the variable read goes; without application properties the variable is
-    // not set at the next application, rather than pointing at the deleted object.
+    // The object a variable read goes; without application properties the variable is not
+    // set at the next application, rather than pointing at the deleted object.
     fsm->appProperties.removeProperty(QStringLiteral("o"));
     fsm->withApplication = false;
     t.applyPropertyMaps();
     QVERIFY(capture.lines().contains(QStringLiteral("|_Property \"copy\" will not be set.")));
 }
 
-// The functions in the registry's order with the numbers of parameters each accepts;
-// any other number from 1 to 6 gives the count error (an empty list "f()" is one parameter).
+// The functions in the registry's order, each with the numbers of parameters it accepts (of
+// 0 to 6; any other gives the count error; "f()" is one empty parameter, none is only built
+// directly), the rule as the listing shows it, and a description; found by exact name only.
 void tst_Functions::parameterCounts_data()
 {
     QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("accepted"); // of 1 to 6
+    QTest::addColumn<QString>("accepted");
+    QTest::addColumn<QString>("rule");
+    QTest::addColumn<QString>("base"); // the class the function derives from
+    const char* const more2 = "2 or more";
     const struct
     {
         const char* name;
         const char* accepted;
+        const char* rule;
     } table[] = {
-        {"add", "2 3 4 5 6"}, {"multiply", "2 3 4 5 6"}, {"divide", "2"}, {"negate", "1"},
-        {"concat", "2 3 4 5 6"}, {"uppercase", "1"}, {"lowercase", "1"}, {"replace", "3"},
-        {"substr", "2 3"}, {"pos", "2 3"}, {"len", "1"}, {"section", "3 4"}, {"safexml", "1"},
-        {"tr", "1"}, {"split", "2"}, {"join", "1 2"}, {"grep", "2"}, {"gres", "3"}, {"list", "1"},
-        {"color", "1 3"}, {"pixmap", "1"}, {"font", "1 2 3 4"}, {"point", "2"}, {"size", "2"},
-        {"count", "1 2"}, {"element", "2"}, {"find", "2"}, {"objectlist", "1"},
-        {"makelist", "1 2 3 4 5 6"}, {"append", "2 3 4 5 6"}, {"remove", "2"}, {"merge", "2"},
-        {"property", "2"}, {"setproperty", "3"}, {"propertylist", "1"}, {"findfirstnode", "2"},
-        {"findnodes", "2"}, {"setattribute", "3"}, {"appendchild", "2"}, {"removechild", "2"},
-        {"insertbefore", "3"}, {"insertafter", "3"}, {"xmltostring", "1"},
+        {"add", "2 3 4 5 6", more2}, {"multiply", "2 3 4 5 6", more2}, {"divide", "2", "exactly 2"},
+        {"negate", "1", "exactly 1"}, {"concat", "2 3 4 5 6", more2}, {"uppercase", "1", "exactly 1"},
+        {"lowercase", "1", "exactly 1"}, {"replace", "3", "exactly 3"}, {"substr", "2 3", "2 or 3"},
+        {"pos", "2 3", "2 or 3"}, {"len", "1", "exactly 1"}, {"section", "3 4", "3 or 4"},
+        {"safexml", "1", "exactly 1"}, {"tr", "1", "exactly 1"}, {"split", "2", "exactly 2"},
+        {"join", "1 2", "1 or 2"}, {"grep", "2", "exactly 2"}, {"gres", "3", "exactly 3"},
+        {"list", "1", "exactly 1"}, {"color", "1 3", "1 or 3"}, {"pixmap", "1", "exactly 1"},
+        {"font", "0 1 2 3 4", "4 or fewer"}, {"point", "2", "exactly 2"}, {"size", "2", "exactly 2"},
+        {"count", "1 2", "1 or 2"}, {"element", "2", "exactly 2"}, {"find", "2", "exactly 2"},
+        {"objectlist", "1", "exactly 1"}, {"makelist", "1 2 3 4 5 6", "1 or more"},
+        {"append", "2 3 4 5 6", more2}, {"remove", "2", "exactly 2"}, {"merge", "2", "exactly 2"},
+        {"property", "2", "exactly 2"}, {"setproperty", "3", "exactly 3"}, {"propertylist", "1", "exactly 1"},
+        {"findfirstnode", "2", "exactly 2"}, {"findnodes", "2", "exactly 2"}, {"setattribute", "3", "exactly 3"},
+        {"appendchild", "2", "exactly 2"}, {"removechild", "2", "exactly 2"}, {"insertbefore", "3", "exactly 3"},
+        {"insertafter", "3", "exactly 3"}, {"xmltostring", "1", "exactly 1"},
     };
     QStringList names; // in the registry's order
     for (const CFunctionEntry& entry : functionRegistry::entries())
         names << QString::fromLatin1(entry.name);
     QCOMPARE(names.size(), 43);
     for (const auto& row : table) {
-        QCOMPARE(QString::fromLatin1(row.name), names.value(int(&row - table)));
-        QTest::newRow(row.name) << QString::fromLatin1(row.name) << QString::fromLatin1(row.accepted);
+        const int index = int(&row - table);
+        QCOMPARE(QString::fromLatin1(row.name), names.value(index));
+        // The value functions come first, then the list and object functions, then the XML ones.
+        const char* base = index < 24 ? "noObject" : index < 35 ? "func" : "xml";
+        QTest::newRow(row.name) << QString::fromLatin1(row.name) << QString::fromLatin1(row.accepted)
+                                << QString::fromLatin1(row.rule) << QString::fromLatin1(base);
     }
 }
 
@@ -592,13 +572,29 @@ void tst_Functions::parameterCounts()
 {
     QFETCH(QString, name);
     QFETCH(QString, accepted);
+    QFETCH(QString, rule);
+    QFETCH(QString, base);
+    const CFunctionEntry* entry = functionRegistry::find(name);
+    QVERIFY(entry && entry->description && *entry->description);
+    QCOMPARE(entry->parameterCount.text(), rule);
+    for (const QString& wrong : QStringList{name.toUpper(), name.left(1).toUpper() + name.mid(1), name + ' ', ' ' + name})
+        QVERIFY2(!functionRegistry::find(wrong) && !functionRegistry::create(wrong, {}, nullptr), qPrintable(wrong));
+    QVERIFY(!functionRegistry::find(QString()));
+
+    const QString countError = QStringLiteral("'%1' function has invalid number of parameters.\n").arg(name);
     const QStringList counts = accepted.split(QLatin1Char(' '));
+    std::unique_ptr<CFuncExpression> none(functionRegistry::create(name, {}, nullptr));
+    QCOMPARE(none->parameterCount(), 0);
+    QCOMPARE(none->errors(), counts.contains(QStringLiteral("0")) ? QString() : countError);
+    QCOMPARE(dynamic_cast<CFunctionNoObjectParameters*>(none.get()) != nullptr, base == "noObject");
+    QCOMPARE(dynamic_cast<CXmlFunction*>(none.get()) != nullptr, base == "xml");
+    if (auto add = dynamic_cast<CFunctionAdd*>(none.get()))
+        QCOMPARE(add->numericKind(), QMetaType::UnknownType);
+    QCOMPARE(dynamic_cast<CFunctionAdd*>(none.get()) != nullptr, name == "add" || name == "multiply");
     for (int n = 1; n <= 6; ++n) {
         const QString text = name + QLatin1Char('(') + QStringList(n, QStringLiteral("'1'")).join(QLatin1Char(',')) + QLatin1Char(')');
         const CPropertyMap map(nullptr, QStringLiteral("out"), text);
-        const QString expected = counts.contains(QString::number(n))
-                                     ? QString()
-                                     : QStringLiteral("'%1' function has invalid number of parameters.\n").arg(name);
+        const QString expected = counts.contains(QString::number(n)) ? QString() : countError;
         QVERIFY2(map.errors() == expected, qPrintable(text + QLatin1String(": ") + map.errors()));
     }
 }
