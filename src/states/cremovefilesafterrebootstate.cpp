@@ -2,8 +2,6 @@
 
 #include "platform/platform.h"
 
-#include <QDir>
-#include <QFileInfo>
 
 using namespace winsteps;
 
@@ -39,23 +37,23 @@ void CRemoveFilesAfterRebootState::scheduleRemoval(const QString& path)
 void CRemoveFilesAfterRebootState::scheduleTree(const QString& path, int depth)
 {
     platform::Platform& machine = platform::current();
-    // Macros give paths with "\" separators; the file system here wants the local form.
-    const QString local = QString::fromStdString(machine.localFilePath(path.toStdString()));
-    const QFileInfo self(local);
+    std::uint32_t attributes = 0;
+    std::vector<platform::FindData> entries;
     // A link is scheduled as itself: listing it would reach whatever it points to.
-    if (self.isDir() && !self.isSymLink() && depth < maxDepth) {
-        const QFileInfoList entries = QDir(local).entryInfoList(
-            QDir::Dirs | QDir::Files | QDir::Drives | QDir::NoDotAndDotDot, QDir::Name | QDir::IgnoreCase);
-        for (const QFileInfo& entry : entries) {
-            const QString name = entry.fileName();
-            const bool separated = path.endsWith(QLatin1Char('/')) || path.endsWith(QLatin1Char('\\'));
+    if (machine.getFileAttributes(path.toStdString(), &attributes) == platform::ERROR_SUCCESS
+        && (attributes & platform::FILE_ATTRIBUTE_DIRECTORY) && !(attributes & platform::FILE_ATTRIBUTE_REPARSE_POINT)
+        && depth < maxDepth && machine.findFiles(path.toStdString(), &entries) == platform::ERROR_SUCCESS) {
+        const bool separated = path.endsWith(QLatin1Char('/')) || path.endsWith(QLatin1Char('\\'));
+        for (const platform::FindData& entry : entries) {
+            // Hidden entries are not listed.
+            if (entry.attributes & platform::FILE_ATTRIBUTE_HIDDEN)
+                continue;
+            const QString name = QString::fromStdString(entry.name);
             const QString full = path + (separated ? QString() : QStringLiteral("/")) + name;
-            if (entry.isSymLink()) {
-                machine.moveFileEx(full.toStdString(), nullptr, platform::MOVEFILE_DELAY_UNTIL_REBOOT);
-            } else if (entry.isDir()) {
+            if ((entry.attributes & platform::FILE_ATTRIBUTE_DIRECTORY) && !(entry.attributes & platform::FILE_ATTRIBUTE_REPARSE_POINT)) {
                 if (!name.startsWith(QLatin1Char('.')))
                     scheduleTree(full, depth + 1);
-            } else if (entry.isFile()) {
+            } else {
                 machine.moveFileEx(full.toStdString(), nullptr, platform::MOVEFILE_DELAY_UNTIL_REBOOT);
             }
         }

@@ -5,7 +5,11 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 
+#include <cerrno>
+#include <fcntl.h>
 #include <filesystem>
+#include <sys/file.h>
+#include <unistd.h>
 
 namespace winsteps::platform::emulated {
 
@@ -133,6 +137,37 @@ QByteArray multiStringData(const QStringList& list)
     return data;
 }
 
+// An exclusive lock on a file (made when missing) while the object lives; it waits for the
+// holder in any other process or thread.
+class FolderLock {
+public:
+    explicit FolderLock(const QString& file)
+        : m_fd(::open(QFile::encodeName(file).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0644))
+    {
+        if (m_fd < 0)
+            return;
+        int result;
+        do {
+            result = ::flock(m_fd, LOCK_EX);
+        } while (result != 0 && errno == EINTR);
+        if (result != 0) {
+            ::close(m_fd);
+            m_fd = -1;
+        }
+    }
+    ~FolderLock()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd); // releases the lock
+    }
+    FolderLock(const FolderLock&) = delete;
+    FolderLock& operator=(const FolderLock&) = delete;
+    bool held() const { return m_fd >= 0; }
+
+private:
+    int m_fd;
+};
+
 // Commits or rolls back the transaction of one registry call.
 class Transaction {
 public:
@@ -171,15 +206,11 @@ EmulatedMachine::EmulatedMachine(const MachineProfile& profile, const QString& f
     : m_profile(profile)
     , m_folder(QDir::cleanPath(QDir(folder).absolutePath()))
 {
-    // Environment values hold host paths, like every other answer of the machine.
+    // Environment values are Windows text, as on Windows.
     const QMap<QString, QString>& env = m_profile.environment();
     for (auto it = env.begin(); it != env.end(); ++it) {
-        if (it.value().isNull())
-            continue;
-        QStringList parts = it.value().split(QLatin1Char(';'));
-        for (QString& part : parts)
-            part = hostPath(part);
-        m_environment.insert(it.key(), parts.join(QLatin1Char(';')));
+        if (!it.value().isNull())
+            m_environment.insert(it.key(), it.value());
     }
 }
 
@@ -246,6 +277,13 @@ std::unique_ptr<EmulatedMachine> EmulatedMachine::openWith(const MachineProfile*
     }
     if (!QDir().mkpath(dir)) {
         *error = QStringLiteral("cannot create machine folder \"%1\"").arg(dir);
+        return nullptr;
+    }
+    // One opener at a time sets the database up (journal mode, schema, first content):
+    // SQLite's own locking does not cover its switch to WAL on a fresh file.
+    const FolderLock lock(QDir(dir).filePath(lockName()));
+    if (!lock.held()) {
+        *error = QStringLiteral("machine folder \"%1\": cannot lock \"%2\"").arg(dir, lockName());
         return nullptr;
     }
 
@@ -370,20 +408,6 @@ bool EmulatedMachine::makeTree(QString* error) const
     return true;
 }
 
-QString EmulatedMachine::hostPath(const QString& windowsPath) const
-{
-    if (windowsPath.size() < 2 || windowsPath.at(0).toUpper() != QLatin1Char('C')
-        || windowsPath.at(1) != QLatin1Char(':'))
-        return windowsPath;
-    if (windowsPath.size() > 2 && windowsPath.at(2) != QLatin1Char('\\') && windowsPath.at(2) != QLatin1Char('/'))
-        return windowsPath;
-    QString rest = windowsPath.mid(2);
-    rest.replace(QLatin1Char('\\'), QLatin1Char('/'));
-    while (rest.endsWith(QLatin1Char('/')))
-        rest.chop(1);
-    return driveC() + rest;
-}
-
 bool EmulatedMachine::setDebuggerCapture(bool on)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -460,7 +484,7 @@ std::uint32_t EmulatedMachine::getWindowsDirectory(std::string* path)
 {
     if (const std::uint32_t code = m_profile.failure("GetWindowsDirectory"))
         return code;
-    *path = toStd(hostPath(QStringLiteral("C:\\") + m_profile.windowsFolder()));
+    *path = toStd(QStringLiteral("C:\\") + m_profile.windowsFolder());
     return ERROR_SUCCESS;
 }
 
@@ -468,8 +492,7 @@ std::uint32_t EmulatedMachine::getSystemDirectory(std::string* path)
 {
     if (const std::uint32_t code = m_profile.failure("GetSystemDirectory"))
         return code;
-    *path = toStd(hostPath(QStringLiteral("C:\\") + m_profile.windowsFolder() + QLatin1Char('\\')
-                           + m_profile.systemFolder()));
+    *path = toStd(QStringLiteral("C:\\") + m_profile.windowsFolder() + QLatin1Char('\\') + m_profile.systemFolder());
     return ERROR_SUCCESS;
 }
 
@@ -478,7 +501,7 @@ std::uint32_t EmulatedMachine::getSystemDrive(std::string* drive)
     // Derived from the system directory, as on Windows.
     if (const std::uint32_t code = m_profile.failure("GetSystemDirectory"))
         return code;
-    *drive = toStd(driveC());
+    *drive = "C:";
     return ERROR_SUCCESS;
 }
 
@@ -543,12 +566,13 @@ HRESULT EmulatedMachine::getFolderPath(int csidl, std::string* path)
         return E_INVALIDARG;
     if (it.value().isNull())
         return E_FAIL;
+    // Answered as Windows answers it; the folder must exist, or be made when asked for.
     const QString host = hostPath(it.value());
     if (!QFileInfo(host).isDir()) {
-        if (!(csidl & csidl::FLAG_CREATE) || !QDir().mkpath(host))
+        if (!(csidl & csidl::FLAG_CREATE) || !safeToTouch(host) || !QDir().mkpath(host))
             return E_FAIL;
     }
-    *path = toStd(host);
+    *path = toStd(it.value());
     return S_OK;
 }
 
@@ -592,19 +616,6 @@ void EmulatedMachine::outputDebugString(const std::string& text)
         return;
     std::fwrite(text.data(), 1, text.size(), m_capture);
     std::fflush(m_capture);
-}
-
-QString EmulatedMachine::windowsPath(const QString& host) const
-{
-    const QString path = QDir::cleanPath(host);
-    const QString root = driveC();
-    if (path == root)
-        return QStringLiteral("C:\\");
-    if (!path.startsWith(root + QLatin1Char('/')))
-        return QString();
-    QString rest = path.mid(root.size());
-    rest.replace(QLatin1Char('/'), QLatin1Char('\\'));
-    return QStringLiteral("C:") + rest;
 }
 
 // --- registry ----------------------------------------------------------------------------
@@ -1037,29 +1048,6 @@ QList<QPair<QString, QString>> EmulatedMachine::pendingFileOperations()
 
 // --- files -------------------------------------------------------------------------------
 
-std::string EmulatedMachine::localFilePath(const std::string& path)
-{
-    QString text = QString::fromStdString(path);
-    if (text.size() >= 2 && text.at(0).toUpper() == QLatin1Char('C') && text.at(1) == QLatin1Char(':'))
-        return toStd(hostPath(text));
-    text.replace(QLatin1Char('\\'), QLatin1Char('/'));
-    return toStd(text);
-}
-
-bool EmulatedMachine::safeToTouch(const QString& host) const
-{
-    // Inside drive C: by its name, and by the real directory that holds it: a symbolic link
-    // on the way must not lead out of the machine.
-    const QString root = QDir::cleanPath(driveC());
-    const QString path = QDir::cleanPath(host);
-    if (!path.startsWith(root + QLatin1Char('/')))
-        return false;
-    const QString realRoot = QFileInfo(root).canonicalFilePath();
-    const QString realParent = QFileInfo(QFileInfo(path).absolutePath()).canonicalFilePath();
-    return !realRoot.isEmpty() && !realParent.isEmpty()
-        && (realParent == realRoot || realParent.startsWith(realRoot + QLatin1Char('/')));
-}
-
 QString EmulatedMachine::hostPathOfPending(const QString& entry, bool* replace) const
 {
     QString path = entry;
@@ -1073,18 +1061,25 @@ QString EmulatedMachine::hostPathOfPending(const QString& entry, bool* replace) 
 
 std::uint32_t EmulatedMachine::moveFileEx(const std::string& existing, const std::string* newName, std::uint32_t flags)
 {
-    const QString source = QDir::cleanPath(QString::fromStdString(localFilePath(existing)));
-    const QString target = newName ? QDir::cleanPath(QString::fromStdString(localFilePath(*newName))) : QString();
+    const bool delayed = flags & MOVEFILE_DELAY_UNTIL_REBOOT;
+    const FileAccess access = delayed ? FileAccess::Read : FileAccess::Write;
+    QString source, target;
+    if (const std::uint32_t code = mapPath(existing, access, &source))
+        return code;
+    if (newName) {
+        if (const std::uint32_t code = mapPath(*newName, access, &target))
+            return code;
+    }
+    if (source == driveC() || (newName && target == driveC()))
+        return ERROR_ACCESS_DENIED; // drive C: itself is neither moved nor removed
     const QString windowsSource = windowsPath(source);
     const QString windowsTarget = newName ? windowsPath(target) : QString();
     if (windowsSource.isEmpty() || (newName && windowsTarget.isEmpty()))
         return ERROR_PATH_NOT_FOUND; // not on this machine's drive C:
 
-    if (!(flags & MOVEFILE_DELAY_UNTIL_REBOOT)) {
+    if (!delayed) {
         if (!newName)
             return ERROR_INVALID_PARAMETER;
-        if (!safeToTouch(source) || !safeToTouch(target))
-            return ERROR_ACCESS_DENIED;
         const QFileInfo from(source);
         if (!from.exists() && !from.isSymLink())
             return ERROR_FILE_NOT_FOUND;
@@ -1092,6 +1087,8 @@ std::uint32_t EmulatedMachine::moveFileEx(const std::string& existing, const std
         if (to.exists() || to.isSymLink()) {
             if (!(flags & MOVEFILE_REPLACE_EXISTING) || to.isDir())
                 return ERROR_ALREADY_EXISTS;
+            if (!to.isSymLink() && !(to.permissions() & QFileDevice::WriteOwner))
+                return ERROR_ACCESS_DENIED; // a read-only file is never replaced
         }
         std::error_code error;
         std::filesystem::rename(QFile::encodeName(source).toStdString(), QFile::encodeName(target).toStdString(), error);

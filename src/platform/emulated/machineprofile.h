@@ -13,8 +13,9 @@ namespace winsteps::platform::emulated {
 
 // The description an emulated machine is made from: a JSON object. Built-in profiles are
 // compiled in; a file on disk may be used instead. A profile may start from another one with
-// "inherits": NAME-OR-FILE, whose objects it overrides key by key. Unknown keys are kept in
-// json() for later subsystems and otherwise ignored.
+// "inherits": NAME-OR-FILE, whose objects it overrides key by key. A top-level key not in
+// knownKeys() is refused; the tables of other subsystems ("credentials", "tools",
+// "systemProcesses", "services", ...) are kept in json() for them to read.
 //
 //   "os": {"platformId", "major", "minor", "build", "servicePack", "servicePackMajor",
 //          "servicePackMinor", "suiteMask", "productType", "extendedRecord"}
@@ -63,6 +64,8 @@ public:
     bool parse(const QByteArray& json, const QString& source, QString* error);
 
     static QStringList builtinNames();
+    // The top-level keys a profile may have.
+    static QStringList knownKeys();
     static bool isBuiltin(const QString& name);
 
     QString name() const { return m_name; }
