@@ -346,6 +346,11 @@ void TstBadInput::regFiles_data()
     QTest::newRow("text ending in an escaped quote") << head + "\"v\"=\"abc\\\"\r\n" << "line 5: a text value must be one quoted string" << "";
     QTest::newRow("empty dword") << head + "\"d\"=dword:\r\n" << "line 5: dword: wants up to 8 hex digits" << "";
     QTest::newRow("negative dword") << head + "\"d\"=dword:-1\r\n" << "line 5: dword: wants up to 8 hex digits" << "";
+    QTest::newRow("dword of 9 digits") << head + "\"d\"=dword:123456789\r\n" << "line 5: dword: wants up to 8 hex digits" << "";
+    QTest::newRow("unclosed section") << head + "[HKEY_CURRENT_USER\\X\r\n" << "line 5: a key section must end with \"]\"" << "";
+    QTest::newRow("unquoted value name") << head + "name=\"x\"\r\n" << "line 5: expected \"name\"=..., @=... or a [key] section" << "";
+    QTest::newRow("value before any section") << QByteArray("Windows Registry Editor Version 5.00\r\n\"v\"=\"x\"\r\n") << "line 2: a value outside of a key section" << "";
+    QTest::newRow("removal of a hive") << head + "[-HKEY_CURRENT_USER]\r\n" << "line 5: a hive cannot be removed" << "";
     QTest::newRow("type beyond 32 bits") << head + "\"t\"=hex(100000000):01\r\n" << "line 5: expected hex: or hex(TYPE):" << "";
     QTest::newRow("hex byte of three digits") << head + "\"h\"=hex:123\r\n" << "line 5: hex data must be bytes such as 01,ff" << "";
     QTest::newRow("unknown data") << head + "\"u\"=frob:1\r\n" << "line 5: unknown value data \"frob:1\"" << "";
