@@ -40,7 +40,6 @@ class TstPlatform : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void builtinProfiles();
     void version_data();
     void version();
     void folders_data();
@@ -60,15 +59,6 @@ private Q_SLOTS:
 private:
     QTemporaryDir m_dir;
 };
-
-void TstPlatform::builtinProfiles()
-{
-    const std::vector<std::string> names = builtinProfileNames();
-    for (const char* name : {"winxp-sp2", "winxp-sp1", "win2000", "win95", "win98", "win98se", "winme",
-                             "win2003", "vista", "vista-x64"})
-        QVERIFY2(std::find(names.begin(), names.end(), name) != names.end(), name);
-    QVERIFY(std::find(names.begin(), names.end(), defaultProfileName()) != names.end());
-}
 
 void TstPlatform::version_data()
 {

@@ -238,10 +238,13 @@ bool EmulatedMachine::safeToTouch(const QString& host) const
 
 std::string EmulatedMachine::localFilePath(const std::string& path)
 {
-    QString host;
-    if (mapPath(path, FileAccess::Read, &host) == ERROR_SUCCESS)
-        return host.toStdString();
+    // A path of this process stays as it is (a bare program name is still looked up in PATH).
     QString text = QString::fromStdString(path);
+    QChar drive;
+    QString host;
+    if ((isDrivePath(text, &drive) || text.startsWith(QLatin1Char('\\')))
+        && mapPath(path, FileAccess::Read, &host) == ERROR_SUCCESS)
+        return host.toStdString();
     text.replace(QLatin1Char('\\'), QLatin1Char('/'));
     return text.toStdString();
 }
