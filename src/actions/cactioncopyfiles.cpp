@@ -3,6 +3,7 @@
 #include "debug/debugoutput.h"
 #include "platform/platform.h"
 
+#include <QCoreApplication>
 #include <QRegExp>
 
 #include <atomic>
@@ -40,21 +41,22 @@ bool isDirectory(const QString& path)
     return attributesOf(path) & platform::FILE_ATTRIBUTE_DIRECTORY;
 }
 
-// Everything before the last separator ("/" or, in a Windows path, "\\").
+// Everything before the last separator ("/" or, in a Windows path, "\").
 QString parentOf(const QString& path)
 {
     const qsizetype slash = qMax(path.lastIndexOf(QLatin1Char('/')), path.lastIndexOf(QLatin1Char('\\')));
     if (slash < 0)
         return QString();
-    // The root keeps its separator: "/" and "C:\\" are directories, "" and "C:" are not.
+    // The root keeps its separator: "/" and "C:\" are directories, "" and "C:" are not.
     return slash == 0 || (slash == 2 && path.at(1) == QLatin1Char(':')) ? path.left(slash + 1) : path.left(slash);
 }
 
-// The name of the temporary file a copy is written to, beside its destination.
+// The name of the temporary file a copy is written to, beside its destination: its own in
+// every process and every copy, so that two copies to one destination never share it.
 QString partialName(const QString& destination)
 {
     static std::atomic<unsigned> counter{0};
-    return destination + QStringLiteral(".~copy%1").arg(++counter);
+    return destination + QStringLiteral(".~copy%1-%2").arg(QCoreApplication::applicationPid()).arg(++counter);
 }
 
 } // namespace

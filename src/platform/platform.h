@@ -242,8 +242,8 @@ public:
     // another drive or a network path gives ERROR_PATH_NOT_FOUND. A missing file gives
     // ERROR_FILE_NOT_FOUND, a missing folder on the way ERROR_PATH_NOT_FOUND.
 
-    // The path under which this process reaches the file that path names (for reading, or
-    // for a program to start).
+    // The path under which this process reaches the file that path names, for reading or
+    // for a program to start; a path of this process comes back as it is ("\" made "/").
     virtual std::string localFilePath(const std::string& path) = 0;
     // GetFileAttributes: FILE_ATTRIBUTE_* of a file or directory.
     virtual std::uint32_t getFileAttributes(const std::string& path, std::uint32_t* attributes) = 0;

@@ -491,6 +491,7 @@ void TstBadInput::removalPaths()
     if (code != ERROR_SUCCESS)
         QVERIFY(done.isEmpty());
     // Outside drive C: nothing changed; the link, when asked for, is removed as a link.
+    QCOMPARE(QFileInfo(m->hostPath(QStringLiteral("C:\\outlink"))).isSymLink(), path != QLatin1String("C:\\outlink"));
     QCOMPARE(readFile(outside + QStringLiteral("/victim.txt")), QByteArray("keep me"));
     QCOMPARE(readFile(base + QStringLiteral("/victim.txt")), QByteArray("keep me"));
     QCOMPARE(snapshot(outside), QStringList{"victim.txt = keep me"});

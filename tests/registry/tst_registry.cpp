@@ -129,7 +129,6 @@ private Q_SLOTS:
     void delayedRemoval_data();
     void delayedRemoval();
     void rebootRemovesInOrderAndRunsOnce();
-    void rebootNeverFollowsLinks();
     void killedWriterLosesNothingReported();
     void processesOpenOneFreshFolderAtOnce_data();
     void processesOpenOneFreshFolderAtOnce();
@@ -546,7 +545,6 @@ void TstRegistry::delayedRemoval_data()
     QTest::newRow("xp file") << "winxp-sp2" << "Program Files\\Demo\\a.txt" << ERROR_SUCCESS;
     QTest::newRow("not an administrator") << "limited" << "Program Files\\Demo\\a.txt" << ERROR_ACCESS_DENIED;
     QTest::newRow("9x has no delayed removal") << "win98" << "Program Files\\Demo\\a.txt" << ERROR_CALL_NOT_IMPLEMENTED;
-    QTest::newRow("outside the machine") << "winxp-sp2" << "/etc/hostname" << ERROR_PATH_NOT_FOUND;
 }
 
 void TstRegistry::delayedRemoval()
@@ -638,32 +636,6 @@ void TstRegistry::rebootRemovesInOrderAndRunsOnce()
     QVERIFY(m->reboot(&done, &error));
     QVERIFY(done.isEmpty());
     QCOMPARE(m->statistics().boots, 2);
-}
-
-void TstRegistry::rebootNeverFollowsLinks()
-{
-    auto m = fresh();
-    QVERIFY(m);
-    QTemporaryDir outside;
-    QVERIFY(outside.isValid());
-    QFile precious(outside.filePath(QStringLiteral("precious.txt")));
-    QVERIFY(precious.open(QIODevice::WriteOnly));
-    precious.close();
-    const QString link = m->hostPath(QStringLiteral("C:\\link"));
-    QVERIFY(QFile::link(outside.path(), link));
-
-    // Through the link: outside the machine. The link itself: removed as a link.
-    QCOMPARE(m->moveFileEx("C:\\link\\precious.txt", nullptr, MOVEFILE_DELAY_UNTIL_REBOOT), ERROR_SUCCESS);
-    QCOMPARE(m->moveFileEx("C:\\link", nullptr, MOVEFILE_DELAY_UNTIL_REBOOT), ERROR_SUCCESS);
-    QList<EmulatedMachine::BootEntry> done;
-    QString error;
-    QVERIFY2(m->reboot(&done, &error), qPrintable(error));
-    QCOMPARE(done.size(), 2);
-    QCOMPARE(done[0].action + QLatin1Char(' ') + done[0].detail,
-             QStringLiteral("not removed C:\\link\\precious.txt: outside drive C:"));
-    QCOMPARE(done[1].action + QLatin1Char(' ') + done[1].detail, QStringLiteral("removed C:\\link"));
-    QVERIFY(precious.exists());
-    QVERIFY(!QFileInfo(link).isSymLink());
 }
 
 void TstRegistry::killedWriterLosesNothingReported()
