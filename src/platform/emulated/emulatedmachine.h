@@ -148,6 +148,39 @@ public:
     std::uint32_t moveFileEx(const std::string& existing, const std::string* newName, std::uint32_t flags) override;
 
 private:
+    // Commits or rolls back the transaction of one registry call.
+    class Transaction {
+    public:
+        Transaction(RegistryStore& store, bool write)
+            : m_store(store)
+            , m_open(store.begin(write))
+        {
+        }
+        ~Transaction()
+        {
+            if (m_open)
+                m_store.rollback();
+        }
+        bool ok() const { return m_open; }
+        // result when it is a failure (the changes are dropped) or when the commit succeeds.
+        std::uint32_t finish(std::uint32_t result)
+        {
+            if (!m_open)
+                return ERROR_REGISTRY_IO_FAILED;
+            m_open = false;
+            if (result != ERROR_SUCCESS) {
+                m_store.rollback();
+                return m_store.failed() ? ERROR_REGISTRY_IO_FAILED : result;
+            }
+            return m_store.commit() ? ERROR_SUCCESS : ERROR_REGISTRY_IO_FAILED;
+        }
+
+    private:
+        RegistryStore& m_store;
+        bool m_open;
+    };
+
+
     enum class OpenMode { CreateOrOpen, MustBeNew, MustExist };
     // A key reached through a handle: its row, the hive it lies in, and the rights held.
     struct KeyRef {
