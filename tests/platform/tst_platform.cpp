@@ -231,6 +231,9 @@ void TstPlatform::profileErrors_data()
                                   << "profile \"%1\": \"user\" must be a plain folder name";
     QTest::newRow("folder escapes") << QByteArray(R"({"inherits": "winxp-sp2", "shellFolders": {"26": "C:\\..\\..\\x"}})")
                                     << "profile \"%1\": \"shellFolders.26\" must be null or a path on drive C: such as \"C:\\\\Data\"";
+    QTest::newRow("negative registry number")
+        << QByteArray(R"({"inherits": "winxp-sp2", "registry": {"HKLM\\X": {"bad": {"type": "REG_DWORD", "value": -1}}}})")
+        << "profile \"%1\": \"registry.HKLM\\X.bad\" \"value\" must be a non-negative integer that fits the type";
     QTest::newRow("misspelt key") << QByteArray(R"({"inherits": "winxp-sp2", "adminstrator": false})")
                                   << "profile \"%1\": unknown key \"adminstrator\" (known keys: "
                                          + MachineProfile::knownKeys().join(", ") + ")";
