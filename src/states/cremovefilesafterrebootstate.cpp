@@ -2,12 +2,18 @@
 
 #include "platform/platform.h"
 
-
 using namespace winsteps;
 
 namespace {
 // Deeper trees than this are not followed (a file system cannot nest much deeper anyway).
 constexpr int maxDepth = 256;
+
+// A directory to descend into: a link to one is scheduled as itself, since listing it would
+// reach whatever it points to.
+bool isTree(std::uint32_t attributes)
+{
+    return (attributes & platform::FILE_ATTRIBUTE_DIRECTORY) && !(attributes & platform::FILE_ATTRIBUTE_REPARSE_POINT);
+}
 } // namespace
 
 CRemoveFilesAfterRebootState::CRemoveFilesAfterRebootState(QObject* parent, const char* name,
@@ -39,9 +45,7 @@ void CRemoveFilesAfterRebootState::scheduleTree(const QString& path, int depth)
     platform::Platform& machine = platform::current();
     std::uint32_t attributes = 0;
     std::vector<platform::FindData> entries;
-    // A link is scheduled as itself: listing it would reach whatever it points to.
-    if (machine.getFileAttributes(path.toStdString(), &attributes) == platform::ERROR_SUCCESS
-        && (attributes & platform::FILE_ATTRIBUTE_DIRECTORY) && !(attributes & platform::FILE_ATTRIBUTE_REPARSE_POINT)
+    if (machine.getFileAttributes(path.toStdString(), &attributes) == platform::ERROR_SUCCESS && isTree(attributes)
         && depth < maxDepth && machine.findFiles(path.toStdString(), &entries) == platform::ERROR_SUCCESS) {
         const bool separated = path.endsWith(QLatin1Char('/')) || path.endsWith(QLatin1Char('\\'));
         for (const platform::FindData& entry : entries) {
@@ -50,7 +54,7 @@ void CRemoveFilesAfterRebootState::scheduleTree(const QString& path, int depth)
                 continue;
             const QString name = QString::fromStdString(entry.name);
             const QString full = path + (separated ? QString() : QStringLiteral("/")) + name;
-            if ((entry.attributes & platform::FILE_ATTRIBUTE_DIRECTORY) && !(entry.attributes & platform::FILE_ATTRIBUTE_REPARSE_POINT)) {
+            if (isTree(entry.attributes)) {
                 if (!name.startsWith(QLatin1Char('.')))
                     scheduleTree(full, depth + 1);
             } else {
