@@ -753,6 +753,16 @@ QString MachineProfile::hiveName(const QString& name)
     return QString();
 }
 
+QStringList MachineProfile::hives() const
+{
+    QStringList names;
+    for (const HiveNames& hive : hiveNames) {
+        if (!isNt() || qstrcmp(hive.full, "HKEY_DYN_DATA") != 0)
+            names << QLatin1String(hive.full);
+    }
+    return names;
+}
+
 bool MachineProfile::readRegistry(const QJsonObject& registry, const QString& source, QString* error)
 {
     Reader r(source, error);

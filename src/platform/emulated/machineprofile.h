@@ -101,6 +101,10 @@ public:
     // the keys and values (a parent before its children).
     const QList<SeedKey>& registrySeed() const { return m_registrySeed; }
 
+    // The full names of the hives a machine of the profile has (HKEY_DYN_DATA belongs to the
+    // 9x family).
+    QStringList hives() const;
+
     // The full name of a hive given in full or short (case-insensitive); null when unknown.
     static QString hiveName(const QString& name);
 
