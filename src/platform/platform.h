@@ -258,8 +258,8 @@ public:
     // DeleteFile: a file (never a directory); a read-only file gives ERROR_ACCESS_DENIED.
     virtual std::uint32_t deleteFile(const std::string& path) = 0;
     // CreateFile(path, access, no sharing rules, disposition): GENERIC_READ with
-    // OPEN_EXISTING, or GENERIC_WRITE with CREATE_ALWAYS (made or emptied). A directory or a
-    // read-only file opened for writing gives ERROR_ACCESS_DENIED.
+    // OPEN_EXISTING, or GENERIC_WRITE with CREATE_ALWAYS (made or emptied). A directory, or
+    // a read-only file opened for writing, gives ERROR_ACCESS_DENIED.
     virtual std::uint32_t createFile(const std::string& path, std::uint32_t access, std::uint32_t disposition,
                                      FileHandlePtr* file) = 0;
     // MoveFileEx. With MOVEFILE_DELAY_UNTIL_REBOOT the rename (newName given) or removal

@@ -180,7 +180,6 @@ private:
         bool m_open;
     };
 
-
     enum class OpenMode { CreateOrOpen, MustBeNew, MustExist };
     // A key reached through a handle: its row, the hive it lies in, and the rights held.
     struct KeyRef {
