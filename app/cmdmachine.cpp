@@ -100,6 +100,10 @@ int initAction(const QStringList& arguments)
         status >= 0)
         return status;
     QString error;
+    // A profile that cannot be used is a wrong command line, as for run and check.
+    MachineProfile checked;
+    if (parser.isSet(profileOption) && !checked.load(parser.value(profileOption), &error))
+        return cli::usageError(QStringLiteral("machine init"), error);
     std::unique_ptr<EmulatedMachine> machine
         = EmulatedMachine::create(parser.value(profileOption), parser.positionalArguments().first(), &error);
     if (!machine)

@@ -1,11 +1,14 @@
 #include "actions/cactioncopyfiles.h"
 
 #include "debug/debugoutput.h"
+#include "platform/platform.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QSaveFile>
+#include <QCoreApplication>
+#include <QRegExp>
+
+#include <atomic>
+
+namespace platform = winsteps::platform;
 
 namespace {
 
@@ -21,11 +24,39 @@ QString joined(const QString& directory, const QString& name)
     return directory + QLatin1Char('/') + name;
 }
 
-// Like the read-only attribute of Windows, a file without the owner's write permission
-// cannot be overwritten, whoever asks.
-bool isWritableFile(const QFileInfo& info)
+std::string local(const QString& path)
 {
-    return info.isFile() && info.isWritable() && (info.permissions() & QFileDevice::WriteOwner);
+    return path.toStdString();
+}
+
+// FILE_ATTRIBUTE_* of path, or 0 when it cannot be found.
+std::uint32_t attributesOf(const QString& path)
+{
+    std::uint32_t attributes = 0;
+    return platform::current().getFileAttributes(local(path), &attributes) == platform::ERROR_SUCCESS ? attributes : 0;
+}
+
+bool isDirectory(const QString& path)
+{
+    return attributesOf(path) & platform::FILE_ATTRIBUTE_DIRECTORY;
+}
+
+// Everything before the last separator ("/" or, in a Windows path, "\").
+QString parentOf(const QString& path)
+{
+    const qsizetype slash = qMax(path.lastIndexOf(QLatin1Char('/')), path.lastIndexOf(QLatin1Char('\\')));
+    if (slash < 0)
+        return QString();
+    // The root keeps its separator: "/" and "C:\" are directories, "" and "C:" are not.
+    return slash == 0 || (slash == 2 && path.at(1) == QLatin1Char(':')) ? path.left(slash + 1) : path.left(slash);
+}
+
+// The name of the temporary file a copy is written to, beside its destination: its own in
+// every process and every copy, so that two copies to one destination never share it.
+QString partialName(const QString& destination)
+{
+    static std::atomic<unsigned> counter{0};
+    return destination + QStringLiteral(".~copy%1-%2").arg(QCoreApplication::applicationPid()).arg(++counter);
 }
 
 } // namespace
@@ -101,18 +132,18 @@ void CActionCopyFiles::addFile(const QString& source, const QString& destination
     }
     const QStringList maskList = masks.split(QLatin1Char('|'), Qt::SkipEmptyParts);
     for (const QString& mask : maskList) {
-        if (!QFileInfo(directory).isDir()) {
+        std::vector<platform::FindData> entries;
+        if (!isDirectory(directory) || platform::current().findFiles(local(directory), &entries) != platform::ERROR_SUCCESS) {
             traceLine(QStringLiteral(" ! Warning ! addFile: Source directory doesn't exist."));
             continue;
         }
         // One mask at a time, never split further: a name with blanks is one name. Masks
-        // match without regard to case, as on Windows.
-        QDir dir(directory);
-        dir.setNameFilters(QStringList(mask));
-        dir.setFilter(QDir::Files | QDir::Hidden);
-        dir.setSorting(QDir::Name | QDir::IgnoreCase);
-        const QStringList names = dir.entryList();
-        for (const QString& name : names) {
+        // match without regard to case, as on Windows; hidden files are files too.
+        const QRegExp matcher(mask, Qt::CaseInsensitive, QRegExp::Wildcard);
+        for (const platform::FindData& entry : entries) {
+            const QString name = QString::fromStdString(entry.name);
+            if ((entry.attributes & platform::FILE_ATTRIBUTE_DIRECTORY) || !matcher.exactMatch(name))
+                continue;
             const QString from = joined(directory, name);
             const QString to = joined(destinationDir, name);
             traceLine(QLatin1String("Add file #") + QString::number(m_nextNumber) + QLatin1String(" to list. From: ")
@@ -136,6 +167,7 @@ int CActionCopyFiles::execute()
         const QString& to = it.value().second;
         const qsizetype slash = to.lastIndexOf(QLatin1Char('/'));
         if (!makePath(slash < 0 ? QString() : to.left(slash))) {
+            traceLine(QLatin1String("  Fatal error: ") + QString::number(MakePathFailed));
             result = MakePathFailed;
             completed = false;
             break;
@@ -164,45 +196,69 @@ int CActionCopyFiles::execute()
 
 bool CActionCopyFiles::makePath(const QString& directory)
 {
-    if (directory.isEmpty() || QFileInfo(directory).isDir())
+    if (directory.isEmpty())
         return true;
-    const qsizetype slash = directory.lastIndexOf(QLatin1Char('/'));
-    makePath(slash <= 0 ? directory.left(slash + 1) : directory.left(slash));
-    return QDir().mkdir(directory);
+    // Asking for the directory, rather than looking for it first, also finds out whether it
+    // may be written: a place outside the machine is refused even when it exists.
+    platform::Platform& machine = platform::current();
+    switch (machine.createDirectory(local(directory))) {
+    case platform::ERROR_SUCCESS:
+        return true;
+    case platform::ERROR_ALREADY_EXISTS:
+        return isDirectory(directory);
+    case platform::ERROR_PATH_NOT_FOUND: {
+        const QString parent = parentOf(directory);
+        return parent != directory && makePath(parent)
+            && machine.createDirectory(local(directory)) == platform::ERROR_SUCCESS;
+    }
+    default:
+        return false;
+    }
 }
 
 int CActionCopyFiles::copyFile(const QString& sourcePath, const QString& destinationPath)
 {
-    if (!QFileInfo::exists(sourcePath))
+    platform::Platform& machine = platform::current();
+    if (!attributesOf(sourcePath))
         return SourceMissing;
-    QFile source(sourcePath);
-    if (!source.open(QIODevice::ReadOnly))
+    platform::FileHandlePtr source;
+    if (machine.createFile(local(sourcePath), platform::GENERIC_READ, platform::OPEN_EXISTING, &source)
+        != platform::ERROR_SUCCESS)
         return SourceUnreadable;
-    const QFileInfo existing(destinationPath);
-    if (existing.exists() && !isWritableFile(existing))
+    const std::uint32_t existing = attributesOf(destinationPath);
+    if (existing & (platform::FILE_ATTRIBUTE_READONLY | platform::FILE_ATTRIBUTE_DIRECTORY))
         return AccessDenied;
-    // Written beside the destination and renamed into place only when complete.
-    QSaveFile destination(destinationPath);
-    destination.setDirectWriteFallback(false);
-    if (!destination.open(QIODevice::WriteOnly))
+    // Written beside the destination and renamed into place only when complete, so that a
+    // failed or stopped copy never leaves a truncated destination behind.
+    const QString partial = partialName(destinationPath);
+    platform::FileHandlePtr destination;
+    if (machine.createFile(local(partial), platform::GENERIC_WRITE, platform::CREATE_ALWAYS, &destination)
+        != platform::ERROR_SUCCESS)
         return AccessDenied;
+    const int code = copyContent(*source, *destination);
+    destination.reset();
+    if (code == Copied) {
+        const std::string target = local(destinationPath);
+        if (machine.moveFileEx(local(partial), &target, platform::MOVEFILE_REPLACE_EXISTING) == platform::ERROR_SUCCESS)
+            return Copied;
+    }
+    machine.deleteFile(local(partial));
+    return code == Copied ? AccessDenied : code;
+}
+
+int CActionCopyFiles::copyContent(platform::FileHandle& source, platform::FileHandle& destination)
+{
     QByteArray buffer(chunkSize, Qt::Uninitialized);
     for (;;) {
-        if (isStopRequested()) {
-            destination.cancelWriting();
+        if (isStopRequested())
             return Stopped;
-        }
-        const qint64 n = source.read(buffer.data(), chunkSize);
-        if (n < 0) {
-            destination.cancelWriting();
+        std::uint32_t read = 0;
+        if (source.read(buffer.data(), std::uint32_t(chunkSize), &read) != platform::ERROR_SUCCESS)
             return SourceUnreadable;
-        }
-        if (n == 0)
-            break;
-        if (destination.write(buffer.constData(), n) != n) {
-            destination.cancelWriting();
+        if (read == 0)
+            return Copied;
+        std::uint32_t written = 0;
+        if (destination.write(buffer.constData(), read, &written) != platform::ERROR_SUCCESS || written != read)
             return AccessDenied;
-        }
     }
-    return destination.commit() ? Copied : AccessDenied;
 }

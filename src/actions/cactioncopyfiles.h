@@ -17,6 +17,10 @@
 // missing number. ("setGidUid" asks for owner and group to be carried over on systems other
 // than Windows; every machine this library runs on, the emulated ones included, is Windows.)
 //
+// Paths are those of the machine (see platform::Platform's file calls): "C:\..." and
+// "C:/..." lie on its drive C:, sources may also be read from the host's installation media,
+// and nothing is written outside the machine (such a copy fails with access denied).
+//
 // Copy codes: 0 copied; 1 the destination cannot be written, a read-only file included
 // (non-fatal); 3 the source does not exist; 6 it cannot be read; 5 (result only) a
 // destination directory cannot be made. A file is copied in chunks into a temporary file
@@ -56,6 +60,9 @@ public:
     const QMap<int, QPair<QString, QString>>& files() const { return m_files; }
 
 private:
+    // Copies what is left of source into destination, chunk by chunk, until a stop.
+    int copyContent(winsteps::platform::FileHandle& source, winsteps::platform::FileHandle& destination);
+
     QMap<int, QPair<QString, QString>> m_files;
     int m_nextNumber = 1;
 };

@@ -4,4 +4,6 @@ namespace winsteps::platform {
 
 Platform::~Platform() = default;
 
+FileHandle::~FileHandle() = default;
+
 } // namespace winsteps::platform

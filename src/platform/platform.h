@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/files.h"
 #include "platform/registry.h"
 #include "winsteps_export.h"
 
@@ -232,13 +233,39 @@ public:
                                        std::vector<std::uint8_t>* data) = 0;
 
     // --- files ----------------------------------------------------------------------------
+    //
+    // Paths are those of the machine: "C:\..." or "C:/..." (drive letter in any case, "\"
+    // and "/" both separate folders, names compare without regard to case, ".." stops at the
+    // drive's root), "\..." for the root of drive C:, or a path of this process (such as
+    // installation media, "/media/cd/setup"), which may be read but written only where it
+    // lies on the machine's drive C:. A write anywhere else fails with ERROR_ACCESS_DENIED;
+    // another drive or a network path gives ERROR_PATH_NOT_FOUND. A missing file gives
+    // ERROR_FILE_NOT_FOUND, a missing folder on the way ERROR_PATH_NOT_FOUND.
 
-    // The path under which this process reaches the file that path names ("C:\..." or a
-    // path of this process, with "\" or "/" separators).
+    // The path under which this process reaches the file that path names, for reading or
+    // for a program to start; a path of this process comes back as it is ("\" made "/").
     virtual std::string localFilePath(const std::string& path) = 0;
+    // GetFileAttributes: FILE_ATTRIBUTE_* of a file or directory.
+    virtual std::uint32_t getFileAttributes(const std::string& path, std::uint32_t* attributes) = 0;
+    // FindFirstFile(directory + "\*") / FindNextFile: the entries of a directory, without
+    // "." and "..", sorted by name without regard to case; a symbolic link is listed with
+    // its target's attributes and FILE_ATTRIBUTE_REPARSE_POINT, and not at all when its
+    // target is gone. ERROR_DIRECTORY for a file.
+    virtual std::uint32_t findFiles(const std::string& directory, std::vector<FindData>* entries) = 0;
+    // CreateDirectory: one directory whose parent exists; ERROR_ALREADY_EXISTS when the
+    // name is taken.
+    virtual std::uint32_t createDirectory(const std::string& path) = 0;
+    // DeleteFile: a file (never a directory); a read-only file gives ERROR_ACCESS_DENIED.
+    virtual std::uint32_t deleteFile(const std::string& path) = 0;
+    // CreateFile(path, access, no sharing rules, disposition): GENERIC_READ with
+    // OPEN_EXISTING, or GENERIC_WRITE with CREATE_ALWAYS (made or emptied). A directory, or
+    // a read-only file opened for writing, gives ERROR_ACCESS_DENIED.
+    virtual std::uint32_t createFile(const std::string& path, std::uint32_t access, std::uint32_t disposition,
+                                     FileHandlePtr* file) = 0;
     // MoveFileEx. With MOVEFILE_DELAY_UNTIL_REBOOT the rename (newName given) or removal
     // (newName null) is recorded in PendingFileRenameOperations for the next restart; that
-    // needs an administrator. Without it the file is renamed at once.
+    // needs an administrator. Without it the file is renamed at once (a read-only or
+    // directory target is never replaced).
     virtual std::uint32_t moveFileEx(const std::string& existing, const std::string* newName,
                                      std::uint32_t flags) = 0;
 };

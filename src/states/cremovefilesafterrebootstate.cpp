@@ -2,14 +2,18 @@
 
 #include "platform/platform.h"
 
-#include <QDir>
-#include <QFileInfo>
-
 using namespace winsteps;
 
 namespace {
 // Deeper trees than this are not followed (a file system cannot nest much deeper anyway).
 constexpr int maxDepth = 256;
+
+// A directory to descend into: a link to one is scheduled as itself, since listing it would
+// reach whatever it points to.
+bool isTree(std::uint32_t attributes)
+{
+    return (attributes & platform::FILE_ATTRIBUTE_DIRECTORY) && !(attributes & platform::FILE_ATTRIBUTE_REPARSE_POINT);
+}
 } // namespace
 
 CRemoveFilesAfterRebootState::CRemoveFilesAfterRebootState(QObject* parent, const char* name,
@@ -39,23 +43,21 @@ void CRemoveFilesAfterRebootState::scheduleRemoval(const QString& path)
 void CRemoveFilesAfterRebootState::scheduleTree(const QString& path, int depth)
 {
     platform::Platform& machine = platform::current();
-    // Macros give paths with "\" separators; the file system here wants the local form.
-    const QString local = QString::fromStdString(machine.localFilePath(path.toStdString()));
-    const QFileInfo self(local);
-    // A link is scheduled as itself: listing it would reach whatever it points to.
-    if (self.isDir() && !self.isSymLink() && depth < maxDepth) {
-        const QFileInfoList entries = QDir(local).entryInfoList(
-            QDir::Dirs | QDir::Files | QDir::Drives | QDir::NoDotAndDotDot, QDir::Name | QDir::IgnoreCase);
-        for (const QFileInfo& entry : entries) {
-            const QString name = entry.fileName();
-            const bool separated = path.endsWith(QLatin1Char('/')) || path.endsWith(QLatin1Char('\\'));
+    std::uint32_t attributes = 0;
+    std::vector<platform::FindData> entries;
+    if (machine.getFileAttributes(path.toStdString(), &attributes) == platform::ERROR_SUCCESS && isTree(attributes)
+        && depth < maxDepth && machine.findFiles(path.toStdString(), &entries) == platform::ERROR_SUCCESS) {
+        const bool separated = path.endsWith(QLatin1Char('/')) || path.endsWith(QLatin1Char('\\'));
+        for (const platform::FindData& entry : entries) {
+            // Hidden entries are not listed.
+            if (entry.attributes & platform::FILE_ATTRIBUTE_HIDDEN)
+                continue;
+            const QString name = QString::fromStdString(entry.name);
             const QString full = path + (separated ? QString() : QStringLiteral("/")) + name;
-            if (entry.isSymLink()) {
-                machine.moveFileEx(full.toStdString(), nullptr, platform::MOVEFILE_DELAY_UNTIL_REBOOT);
-            } else if (entry.isDir()) {
+            if (isTree(entry.attributes)) {
                 if (!name.startsWith(QLatin1Char('.')))
                     scheduleTree(full, depth + 1);
-            } else if (entry.isFile()) {
+            } else {
                 machine.moveFileEx(full.toStdString(), nullptr, platform::MOVEFILE_DELAY_UNTIL_REBOOT);
             }
         }

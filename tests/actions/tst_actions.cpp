@@ -247,7 +247,7 @@ void TstActions::initTestCase()
 void TstActions::init()
 {
     static int count = 0;
-    m_source = m_dir.filePath(QStringLiteral("copy%1").arg(++count));
+    m_source = m_dir.filePath(QStringLiteral("machine/drive_c/copy%1").arg(++count)); // writes stay on the machine
 }
 
 QString TstActions::runState(CActionState& state, int timeout)

@@ -346,6 +346,11 @@ void TstBadInput::regFiles_data()
     QTest::newRow("text ending in an escaped quote") << head + "\"v\"=\"abc\\\"\r\n" << "line 5: a text value must be one quoted string" << "";
     QTest::newRow("empty dword") << head + "\"d\"=dword:\r\n" << "line 5: dword: wants up to 8 hex digits" << "";
     QTest::newRow("negative dword") << head + "\"d\"=dword:-1\r\n" << "line 5: dword: wants up to 8 hex digits" << "";
+    QTest::newRow("dword of 9 digits") << head + "\"d\"=dword:123456789\r\n" << "line 5: dword: wants up to 8 hex digits" << "";
+    QTest::newRow("unclosed section") << head + "[HKEY_CURRENT_USER\\X\r\n" << "line 5: a key section must end with \"]\"" << "";
+    QTest::newRow("unquoted value name") << head + "name=\"x\"\r\n" << "line 5: expected \"name\"=..., @=... or a [key] section" << "";
+    QTest::newRow("value before any section") << QByteArray("Windows Registry Editor Version 5.00\r\n\"v\"=\"x\"\r\n") << "line 2: a value outside of a key section" << "";
+    QTest::newRow("removal of a hive") << head + "[-HKEY_CURRENT_USER]\r\n" << "line 5: a hive cannot be removed" << "";
     QTest::newRow("type beyond 32 bits") << head + "\"t\"=hex(100000000):01\r\n" << "line 5: expected hex: or hex(TYPE):" << "";
     QTest::newRow("hex byte of three digits") << head + "\"h\"=hex:123\r\n" << "line 5: hex data must be bytes such as 01,ff" << "";
     QTest::newRow("unknown data") << head + "\"u\"=frob:1\r\n" << "line 5: unknown value data \"frob:1\"" << "";
@@ -413,10 +418,11 @@ void TstBadInput::copyMasks()
     QFETCH(QString, source);
     QFETCH(QStringList, copied);
 
-    const QString base = m_dir.filePath(QStringLiteral("copy%1").arg(++m_count));
+    // Source and destination on the machine, so that the copy may write; "outside" off it.
+    const QString base = QString::fromStdString(currentMachineFolder()) + QStringLiteral("/drive_c/copy%1").arg(++m_count);
     const QString src = base + QStringLiteral("/src");
     const QString dest = base + QStringLiteral("/dest");
-    const QString outside = base + QStringLiteral("/outside");
+    const QString outside = m_dir.filePath(QStringLiteral("outside%1").arg(m_count));
     QVERIFY(writeFile(src + QStringLiteral("/a.txt"), "a"));
     QVERIFY(writeFile(src + QStringLiteral("/sub/b.txt"), "b"));
     QVERIFY(writeFile(outside + QStringLiteral("/secret.txt"), "secret"));
@@ -447,15 +453,15 @@ void TstBadInput::removalPaths_data()
     QTest::addColumn<QString>("path");   // "%OUT%" stands for the host folder outside the machine
     QTest::addColumn<uint>("code");      // of moveFileEx(path, null, MOVEFILE_DELAY_UNTIL_REBOOT)
 
-    QTest::newRow("parent of drive C:") << "C:\\.." << uint(ERROR_PATH_NOT_FOUND);
-    QTest::newRow("climbing out through a folder") << "C:\\Program Files\\..\\..\\..\\victim.txt" << uint(ERROR_PATH_NOT_FOUND);
-    QTest::newRow("climbing out with slashes") << "C:/Program Files/../../victim.txt" << uint(ERROR_PATH_NOT_FOUND);
-    QTest::newRow("mixed separators") << "C:\\windows/..\\../victim.txt" << uint(ERROR_PATH_NOT_FOUND);
+    // ".." stops at the root of drive C:, as on Windows: the root is refused, the rest stays on C:.
+    QTest::newRow("parent of drive C:") << "C:\\.." << uint(ERROR_ACCESS_DENIED);
+    QTest::newRow("climbing out through a folder") << "C:\\Program Files\\..\\..\\..\\victim.txt" << uint(ERROR_SUCCESS);
+    QTest::newRow("mixed separators") << "C:\\windows/..\\../victim.txt" << uint(ERROR_SUCCESS);
     QTest::newRow("host path outside") << "%OUT%/victim.txt" << uint(ERROR_PATH_NOT_FOUND);
     QTest::newRow("host folder outside") << "%OUT%" << uint(ERROR_PATH_NOT_FOUND);
     QTest::newRow("other drive") << "D:\\victim.txt" << uint(ERROR_PATH_NOT_FOUND);
     QTest::newRow("network path") << "\\\\server\\share\\victim.txt" << uint(ERROR_PATH_NOT_FOUND);
-    QTest::newRow("device path") << "\\\\?\\C:\\..\\..\\victim.txt" << uint(ERROR_PATH_NOT_FOUND);
+    QTest::newRow("device path") << "\\\\?\\C:\\..\\..\\victim.txt" << uint(ERROR_SUCCESS);
     QTest::newRow("relative path") << "..\\victim.txt" << uint(ERROR_PATH_NOT_FOUND);
     QTest::newRow("empty path") << "" << uint(ERROR_PATH_NOT_FOUND);
     QTest::newRow("embedded NUL") << QString("C:\\a") + QChar(0) + "\\..\\..\\..\\victim.txt" << uint(ERROR_PATH_NOT_FOUND);
@@ -485,6 +491,7 @@ void TstBadInput::removalPaths()
     if (code != ERROR_SUCCESS)
         QVERIFY(done.isEmpty());
     // Outside drive C: nothing changed; the link, when asked for, is removed as a link.
+    QCOMPARE(QFileInfo(m->hostPath(QStringLiteral("C:\\outlink"))).isSymLink(), path != QLatin1String("C:\\outlink"));
     QCOMPARE(readFile(outside + QStringLiteral("/victim.txt")), QByteArray("keep me"));
     QCOMPARE(readFile(base + QStringLiteral("/victim.txt")), QByteArray("keep me"));
     QCOMPARE(snapshot(outside), QStringList{"victim.txt = keep me"});
@@ -497,18 +504,17 @@ void TstBadInput::pendingEntries_data()
     QTest::addColumn<QStringList>("entries"); // source, target pairs as stored
     QTest::addColumn<QStringList>("log");     // boot log: action + detail
 
+    // Read as Windows reads them: ".." stops at the root of drive C:.
     QTest::newRow("parent of drive C:") << QStringList{"\\??\\C:\\..\\victim.txt", ""}
-                                        << QStringList{"not removed \\??\\C:\\..\\victim.txt: outside drive C:"};
+                                        << QStringList{"not removed C:\\victim.txt: not found"};
     QTest::newRow("host path") << QStringList{"\\??\\%OUT%/victim.txt", ""}
                                << QStringList{"not removed \\??\\%OUT%/victim.txt: outside drive C:"};
-    QTest::newRow("without the \\??\\ prefix") << QStringList{"C:\\..\\..\\victim.txt", ""}
-                                               << QStringList{"not removed C:\\..\\..\\victim.txt: outside drive C:"};
-    QTest::newRow("rename to outside")
-        << QStringList{"\\??\\C:\\inside.txt", "!\\??\\C:\\..\\..\\victim.txt"}
-        << QStringList{"not renamed C:\\inside.txt -> !\\??\\C:\\..\\..\\victim.txt: outside drive C:"};
+    QTest::newRow("rename to the root")
+        << QStringList{"\\??\\C:\\inside.txt", "!\\??\\C:\\..\\.."}
+        << QStringList{"not renamed C:\\inside.txt -> C:\\: outside drive C:"};
     QTest::newRow("rename from outside")
-        << QStringList{"\\??\\C:\\..\\..\\victim.txt", "!\\??\\C:\\taken.txt"}
-        << QStringList{"not renamed \\??\\C:\\..\\..\\victim.txt -> !\\??\\C:\\taken.txt: outside drive C:"};
+        << QStringList{"\\??\\%OUT%/victim.txt", "!\\??\\C:\\taken.txt"}
+        << QStringList{"not renamed \\??\\%OUT%/victim.txt -> !\\??\\C:\\taken.txt: outside drive C:"};
     QTest::newRow("last entry without its target") << QStringList{"\\??\\C:\\inside.txt"}
                                                    << QStringList{"not removed C:\\inside.txt: no target entry"};
     QTest::newRow("empty source") << QStringList{"", ""} << QStringList{"not removed : outside drive C:"};

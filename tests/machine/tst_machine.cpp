@@ -18,9 +18,10 @@ struct Result
     QString err;
 };
 
-Result winsteps(const QStringList& arguments, const QByteArray& input = QByteArray())
+Result winsteps(const QStringList& arguments, const QByteArray& input = QByteArray(), const QString& workDir = QString())
 {
     QProcess process;
+    process.setWorkingDirectory(workDir);
     process.start(QStringLiteral(WINSTEPS_EXE), arguments);
     if (!input.isNull()) {
         process.write(input);
@@ -70,6 +71,8 @@ private Q_SLOTS:
     void registryWizardEndToEnd_data();
     void registryWizardEndToEnd();
     void exportImportsIdentically();
+    void copyWritesOnlyOnTheMachine_data();
+    void copyWritesOnlyOnTheMachine();
     void runKeepsTheRecordedProfile();
 
 private:
@@ -110,15 +113,23 @@ void TstMachine::initShowAndRefusals()
     QCOMPARE(result.exitCode, 1);
     QVERIFY2(result.err.contains(QStringLiteral("holds no machine")), qPrintable(result.err));
     QVERIFY(!QFileInfo::exists(dir));
-    result = winsteps({"machine", "init", dir, "--profile", "no-such-profile"});
-    QCOMPARE(result.exitCode, 1);
-    QVERIFY2(result.err.contains(QStringLiteral("unknown profile \"no-such-profile\"")), qPrintable(result.err));
-    QVERIFY(!QFileInfo::exists(dir));
+    // A profile that cannot be used is a wrong command line, and leaves no folder.
+    const QString typo = m_dir.filePath(QStringLiteral("typo.json"));
+    QFile profile(typo);
+    QVERIFY(profile.open(QIODevice::WriteOnly));
+    profile.write(R"({"inherits": "winxp-sp2", "adminstrator": false})");
+    profile.close();
+    for (const QString& name : {QStringLiteral("no-such-profile"), typo}) {
+        result = winsteps({"machine", "init", dir, "--profile", name});
+        QCOMPARE(result.exitCode, 2);
+        QVERIFY(!QFileInfo::exists(dir));
+    }
+    QVERIFY2(result.err.contains(QStringLiteral("profile \"%1\": unknown key \"adminstrator\"").arg(typo)), qPrintable(result.err));
 
     result = winsteps({"machine", "init", dir, "--profile", "win98"});
     QCOMPARE(result.exitCode, 0);
     QVERIFY2(result.out.startsWith(QStringLiteral("Created machine \"%1\" from profile \"win98\"").arg(dir)), qPrintable(result.out));
-    QVERIFY(QFileInfo(dir + QStringLiteral("/drive_c/windows/system")).isDir());
+    QVERIFY(QFileInfo(dir + QStringLiteral("/drive_c/WINDOWS/SYSTEM")).isDir());
     result = winsteps({"machine", "init", dir});
     QCOMPARE(result.exitCode, 1);
     QVERIFY2(result.err.contains(QStringLiteral("already holds a machine (profile \"win98\")")), qPrintable(result.err));
@@ -129,14 +140,6 @@ void TstMachine::initShowAndRefusals()
                              "Restarts:  0"})
         QVERIFY2(result.out.contains(QLatin1String(line)), qPrintable(result.out));
 
-    const QString bad = m_dir.filePath(QStringLiteral("bad.reg"));
-    QFile file(bad);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software\\X]\n\"v\"=dword:xyz\n");
-    file.close();
-    result = winsteps({"machine", "import-reg", dir, bad});
-    QCOMPARE(result.exitCode, 1);
-    QVERIFY2(result.err.contains(QStringLiteral("line 4: dword: wants up to 8 hex digits")), qPrintable(result.err));
     result = winsteps({"machine", "export-reg", dir, "HKCU\\Software\\Nothing"});
     QCOMPARE(result.exitCode, 1);
     QVERIFY2(result.err.contains(QStringLiteral("not found")), qPrintable(result.err));
@@ -181,7 +184,10 @@ void TstMachine::registryWizardEndToEnd()
 
     result = winsteps({"machine", "show", dir});
     QCOMPARE(result.exitCode, 0);
-    QVERIFY2(result.out.contains(QStringLiteral("Demo Suite 2.1 [DemoSuite]")), qPrintable(result.out));
+    // Windows paths in the registry, as on Windows.
+    const QString installed = QStringLiteral("C:\\%1\\Demo Suite\\").arg(programFiles).replace('\\', QStringLiteral("\\\\"));
+    QVERIFY2(result.out.contains(QStringLiteral("  Demo Suite 2.1 [DemoSuite]: C:\\%1\\Demo Suite\\uninstall.exe\n").arg(programFiles)),
+             qPrintable(result.out));
     QCOMPARE(result.out.contains(QStringLiteral("  remove C:\\%1\\Demo Suite\\old\n").arg(programFiles)), removal);
 
     result = winsteps({"machine", "reboot", dir});
@@ -199,8 +205,8 @@ void TstMachine::registryWizardEndToEnd()
         "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Example Software\\Demo Suite]\n\"Version\"=\"2.1\"\n"
         "\"InstallDir\"=\"C:\\\\Program Files\\\\Demo Suite\"\n\"Build\"=dword:0000083b\n\n",
         version + "\\RunOnce]\n\n",
-        version + "\\Uninstall\\DemoSuite]\n\"DisplayName\"=\"Demo Suite 2.1\"\n\"UninstallString\"=\"",
-        version + "\\Run]\n\"Demo Suite Tray\"=\"",
+        version + "\\Uninstall\\DemoSuite]\n\"DisplayName\"=\"Demo Suite 2.1\"\n\"UninstallString\"=\"" + installed + "uninstall.exe\"\n",
+        version + "\\Run]\n\"Demo Suite Tray\"=\"" + installed + "tray.exe\"\n",
     };
     for (const QString& text : expected)
         QVERIFY2(reg.contains(text), qPrintable(text + QStringLiteral("\nnot in:\n") + reg));
@@ -223,6 +229,47 @@ void TstMachine::exportImportsIdentically()
     const Result imported = winsteps({"machine", "import-reg", target, "-"}, exported.out.toUtf8());
     QVERIFY2(imported.exitCode == 0, qPrintable(imported.err));
     QCOMPARE(winsteps({"machine", "export-reg", target}).out, exported.out);
+}
+
+void TstMachine::copyWritesOnlyOnTheMachine_data()
+{
+    QTest::addColumn<QString>("destination"); // "%OUT%": a host folder outside the machine
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("lands"); // below drive_c
+
+    QTest::newRow("C:/ path") << "C:/Demo" << 0 << "Demo/a.txt";
+    QTest::newRow("backslashes, .. stops at the root") << "c:\\Demo\\..\\..\\Up" << 0 << "Up/a.txt";
+    QTest::newRow("host folder outside") << "%OUT%" << 1 << "";
+    QTest::newRow("relative path") << "Demo" << 1 << "";
+}
+
+void TstMachine::copyWritesOnlyOnTheMachine()
+{
+    QFETCH(QString, destination);
+    QFETCH(int, exitCode);
+    QFETCH(QString, lands);
+    const QString dir = folder();
+    QTemporaryDir media, work, out;
+    QFile file(media.filePath(QStringLiteral("a.txt")));
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write("from the media") == 14);
+    file.close();
+    const QString wizard = m_dir.filePath(QStringLiteral("copy%1.xml").arg(m_count));
+    QFile xml(wizard);
+    QVERIFY(xml.open(QIODevice::WriteOnly));
+    xml.write(QStringLiteral("<fsm name=\"copy\" start=\"copy\"><state name=\"copy\" type=\"copyFiles\">"
+                             "<property key=\"srcDir\" value=\"%1\"/><property key=\"copyFile1\" value=\"%SRC%/*.txt::%2\"/>"
+                             "</state></fsm>")
+                  .arg(media.path(), QString(destination).replace(QLatin1String("%OUT%"), out.path()))
+                  .toUtf8());
+    xml.close();
+
+    const Result result = winsteps({"run", wizard, "--machine", dir}, QByteArray(), work.path());
+    QVERIFY2(result.exitCode == exitCode, qPrintable(result.err));
+    if (!lands.isEmpty())
+        QCOMPARE(QFile(dir + QStringLiteral("/drive_c/") + lands).size(), 14);
+    // Nothing in the working directory or outside the machine.
+    QCOMPARE(QDir(work.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
+    QCOMPARE(QDir(out.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
 }
 
 void TstMachine::runKeepsTheRecordedProfile()

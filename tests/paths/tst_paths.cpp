@@ -38,7 +38,6 @@ class TstPaths : public QObject
 private Q_SLOTS:
     void osClasses_data();
     void osClasses();
-    void classNamesIgnoreCase();
     void expand_data();
     void expand();
     void standardEntries_data();
@@ -90,21 +89,15 @@ void TstPaths::osClasses()
     auto m = machine(m_dir, profile);
     QVERIFY(m);
     const COsVersion version(*m);
-    for (const QString& name : COsVersion::classNames())
+    // A class name in capitals names the same class.
+    for (const QString& name : COsVersion::classNames()) {
         QVERIFY2(version.isOsClass(name) == classes.contains(name), qPrintable(name));
-    for (const QString& name : classes)
-        QVERIFY2(COsVersion::classNames().contains(name), qPrintable(name));
-}
-
-void TstPaths::classNamesIgnoreCase()
-{
-    auto m = machine(m_dir, QStringLiteral("winxp-sp2"));
-    QVERIFY(m);
-    const COsVersion version(*m);
-    QVERIFY(version.isOsClass(QStringLiteral("WinXP+")));
-    QVERIFY(version.isOsClass(QStringLiteral("WINNT")));
+        QVERIFY2(version.isOsClass(name.toUpper()) == classes.contains(name), qPrintable(name));
+    }
     QVERIFY(!version.isOsClass(QStringLiteral("winxp++")));
     QVERIFY(!version.isOsClass(QString()));
+    for (const QString& name : classes)
+        QVERIFY2(COsVersion::classNames().contains(name), qPrintable(name));
 }
 
 void TstPaths::expand_data()
@@ -142,46 +135,44 @@ void TstPaths::standardEntries_data()
 {
     QTest::addColumn<QString>("profile");
     QTest::addColumn<QString>("macro");
-    QTest::addColumn<QString>("value"); // below the machine folder; null: no entry
+    QTest::addColumn<QString>("value"); // as the profile's Windows answers; null: no entry
 
     const QString none;
     const QString xp = "winxp-sp2";
-    const QString user = "/drive_c/Documents and Settings/User";
-    const QString all = "/drive_c/Documents and Settings/All Users";
-    QTest::newRow("windows") << xp << "%WINDIR%" << "/drive_c/windows";
-    QTest::newRow("system") << xp << "%WINSYSDIR%" << "/drive_c/windows/system32";
-    QTest::newRow("drive") << xp << "%WINDRIVE%" << "/drive_c";
-    QTest::newRow("temp") << xp << "%TEMP%" << user + "/Local Settings/Temp";
-    QTest::newRow("program files") << xp << "%PROGRAM_FILES%" << "/drive_c/Program Files";
-    QTest::newRow("local appdata") << xp << "%LOCAL_APPDATA%" << user + "/Local Settings/Application Data";
-    QTest::newRow("common appdata") << xp << "%COMMON_APPDATA%" << all + "/Application Data";
-    QTest::newRow("desktop") << xp << "%DESKTOP%" << user + "/Desktop";
-    QTest::newRow("all users' desktop") << xp << "%COMMON_DESKTOP%" << all + "/Desktop";
-    QTest::newRow("2000 all users' start-up") << "win2000" << "%COMMON_STARTUP%" << all + "/Start Menu/Programs/Startup";
-    QTest::newRow("WOW64 program files") << "vista-x64" << "%PROGRAM_FILES%" << "/drive_c/Program Files (x86)";
-    QTest::newRow("vista start menu") << "vista" << "%COMMON_STARTMENU%" << "/drive_c/ProgramData/Microsoft/Windows/Start Menu";
+    const QString user = "C:\\Documents and Settings\\User";
+    const QString all = "C:\\Documents and Settings\\All Users";
+    QTest::newRow("windows") << xp << "%WINDIR%" << "C:\\WINDOWS";
+    QTest::newRow("system") << xp << "%WINSYSDIR%" << "C:\\WINDOWS\\system32";
+    QTest::newRow("drive") << xp << "%WINDRIVE%" << "C:";
+    QTest::newRow("temp") << xp << "%TEMP%" << user + "\\Local Settings\\Temp";
+    QTest::newRow("program files") << xp << "%PROGRAM_FILES%" << "C:\\Program Files";
+    QTest::newRow("local appdata") << xp << "%LOCAL_APPDATA%" << user + "\\Local Settings\\Application Data";
+    QTest::newRow("all users' desktop") << xp << "%COMMON_DESKTOP%" << all + "\\Desktop";
+    QTest::newRow("2000 system") << "win2000" << "%WINSYSDIR%" << "C:\\WINNT\\system32";
+    QTest::newRow("2000 all users' start-up") << "win2000" << "%COMMON_STARTUP%" << all + "\\Start Menu\\Programs\\Startup";
+    QTest::newRow("WOW64 program files") << "vista-x64" << "%PROGRAM_FILES%" << "C:\\Program Files (x86)";
+    QTest::newRow("vista start menu") << "vista" << "%COMMON_STARTMENU%" << "C:\\ProgramData\\Microsoft\\Windows\\Start Menu";
     // On 9x the per-user folder stands in for the all-users one, although that exists.
-    QTest::newRow("9x all users fall back") << "win98" << "%COMMON_PROGRAMS%" << "/drive_c/windows/Start Menu/Programs";
-    QTest::newRow("9x system") << "win98" << "%WINSYSDIR%" << "/drive_c/windows/system";
+    QTest::newRow("9x all users fall back") << "win98" << "%COMMON_PROGRAMS%" << "C:\\WINDOWS\\Start Menu\\Programs";
+    QTest::newRow("9x system") << "win98" << "%WINSYSDIR%" << "C:\\WINDOWS\\SYSTEM";
 
     const QString noCommon = R"({"inherits": "winxp-sp2", "shellFolders": {"23": null}})";
-    QTest::newRow("all users missing") << noCommon << "%COMMON_PROGRAMS%" << user + "/Start Menu/Programs";
+    QTest::newRow("all users missing") << noCommon << "%COMMON_PROGRAMS%" << user + "\\Start Menu\\Programs";
     const QString noUser = R"({"inherits": "winxp-sp2", "shellFolders": {"2": null}})";
     QTest::newRow("per-user missing: no user entry") << noUser << "%PROGRAMS%" << none;
     QTest::newRow("per-user missing: no common entry") << noUser << "%COMMON_PROGRAMS%" << none;
-    QTest::newRow("per-user missing: other pairs stay") << noUser << "%STARTUP%" << user + "/Start Menu/Programs/Startup";
+    QTest::newRow("per-user missing: other pairs stay") << noUser << "%STARTUP%" << user + "\\Start Menu\\Programs\\Startup";
     const QString noAppData = R"({"inherits": "winxp-sp2", "shellFolders": {"26": null}})";
     QTest::newRow("single folder missing") << noAppData << "%APPDATA%" << none;
 
     const QString noLibrary = R"({"inherits": "winxp-sp2", "shellFolderLibrary": false})";
     QTest::newRow("no library: no shell folders") << noLibrary << "%PROGRAM_FILES%" << none;
-    QTest::newRow("no library: directories stay") << noLibrary << "%WINDIR%" << "/drive_c/windows";
-    QTest::newRow("no library: temp stays") << noLibrary << "%TEMP%" << user + "/Local Settings/Temp";
+    QTest::newRow("no library: directories and temp stay") << noLibrary << "%TEMP%" << user + "\\Local Settings\\Temp";
 
     const QString noSystem = R"({"inherits": "winxp-sp2", "failures": {"GetSystemDirectory": 5}})";
     QTest::newRow("system query fails") << noSystem << "%WINSYSDIR%" << none;
     QTest::newRow("system query fails: no drive") << noSystem << "%WINDRIVE%" << none;
-    QTest::newRow("system query fails: windows stays") << noSystem << "%WINDIR%" << "/drive_c/windows";
+    QTest::newRow("system query fails: windows stays") << noSystem << "%WINDIR%" << "C:\\WINDOWS";
 }
 
 void TstPaths::standardEntries()
@@ -199,8 +190,7 @@ void TstPaths::standardEntries()
         QVERIFY2(!paths.macros().contains(macro), qPrintable(paths.macros().value(macro)));
         QCOMPARE(paths.expand(macro + QStringLiteral("\\x")), macro + QStringLiteral("\\x"));
     } else {
-        QVERIFY(paths.macros().contains(macro));
-        QCOMPARE(paths.macros().value(macro), m->folder() + value);
+        QCOMPARE(paths.macros().value(macro), value);
     }
 }
 

@@ -34,29 +34,24 @@ std::unique_ptr<EmulatedMachine> machine(const QTemporaryDir& dir, const QString
     return m;
 }
 
-QString relative(const EmulatedMachine& m, const std::string& path)
-{
-    const QString p = QString::fromStdString(path);
-    return p.startsWith(m.folder()) ? p.mid(m.folder().size()) : p;
-}
-
 } // namespace
 
 class TstPlatform : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void builtinProfiles();
     void version_data();
     void version();
-    void basicRecordHasNoServicePackNumbers();
     void folders_data();
     void folders();
     void folderQueryFailures();
     void environment();
     void profileErrors_data();
     void profileErrors();
-    void inheritsAndKeepsUnknownKeys();
+    void inheritsAndKeepsSubsystemTables();
+    void fileCalls_data();
+    void fileCalls();
+    void listingAndAttributes();
     void openMachineKeepsCurrentOnError();
     void com();
     void debuggerCapture();
@@ -64,15 +59,6 @@ private Q_SLOTS:
 private:
     QTemporaryDir m_dir;
 };
-
-void TstPlatform::builtinProfiles()
-{
-    const std::vector<std::string> names = builtinProfileNames();
-    for (const char* name : {"winxp-sp2", "winxp-sp1", "win2000", "win95", "win98", "win98se", "winme",
-                             "win2003", "vista", "vista-x64"})
-        QVERIFY2(std::find(names.begin(), names.end(), name) != names.end(), name);
-    QVERIFY(std::find(names.begin(), names.end(), defaultProfileName()) != names.end());
-}
 
 void TstPlatform::version_data()
 {
@@ -114,9 +100,13 @@ void TstPlatform::version()
     if (servicePackMajor >= 0)
         QCOMPARE(int(info.servicePackMajor), servicePackMajor);
 
-    info = OsVersionInfoEx();
+    // The basic record has no service-pack numbers; other sizes are refused.
+    info.size = 100;
+    QVERIFY(m->getVersionEx(&info) != ERROR_SUCCESS);
     info.size = OSVERSIONINFO_SIZE;
     QCOMPARE(m->getVersionEx(&info), ERROR_SUCCESS);
+    QCOMPARE(info.size, OSVERSIONINFO_SIZE);
+    QCOMPARE(int(info.servicePackMajor) + int(info.suiteMask), 0);
     QCOMPARE(info.platformId, platformId);
     QCOMPARE(info.majorVersion, major);
     QCOMPARE(info.minorVersion, minor);
@@ -124,38 +114,29 @@ void TstPlatform::version()
     QCOMPARE(QString::fromStdString(info.servicePack), servicePack);
 }
 
-void TstPlatform::basicRecordHasNoServicePackNumbers()
-{
-    auto m = machine(m_dir, QStringLiteral("winxp-sp2"));
-    QVERIFY(m);
-    OsVersionInfoEx info;
-    info.size = OSVERSIONINFO_SIZE;
-    info.servicePackMajor = 9;
-    QCOMPARE(m->getVersionEx(&info), ERROR_SUCCESS);
-    QCOMPARE(info.size, OSVERSIONINFO_SIZE);
-    QCOMPARE(int(info.servicePackMajor), 0);
-    QCOMPARE(int(info.suiteMask), 0);
-    info.size = 100;
-    QVERIFY(m->getVersionEx(&info) != ERROR_SUCCESS);
-}
-
 void TstPlatform::folders_data()
 {
     QTest::addColumn<QString>("profile");
-    QTest::addColumn<int>("csidl"); // -1: the TEMP variable
+    QTest::addColumn<int>("csidl"); // -1: the TEMP variable, -2: the Windows directory, -3: the system directory
     QTest::addColumn<QString>("path");
 
-    QTest::newRow("98 temp") << "win98" << -1 << "/drive_c/windows/TEMP";
-    QTest::newRow("vista appdata") << "vista" << csidl::APPDATA << "/drive_c/Users/User/AppData/Roaming";
-    QTest::newRow("vista startup")
-        << "vista" << csidl::STARTUP << "/drive_c/Users/User/AppData/Roaming/Microsoft/Windows/Start Menu/Programs/Startup";
-    QTest::newRow("x64 program files x86") << "vista-x64" << csidl::PROGRAM_FILESX86 << "/drive_c/Program Files (x86)";
+    QTest::newRow("98 windows") << "win98" << -2 << "C:\\WINDOWS";
+    QTest::newRow("98 system") << "win98" << -3 << "C:\\WINDOWS\\SYSTEM";
+    QTest::newRow("98 temp") << "win98" << -1 << "C:\\WINDOWS\\TEMP";
+    QTest::newRow("2000 system") << "win2000" << -3 << "C:\\WINNT\\system32";
+    QTest::newRow("xp system") << "winxp-sp2" << -3 << "C:\\WINDOWS\\system32";
+    QTest::newRow("xp user's desktop") << "winxp-sp2" << csidl::DESKTOPDIRECTORY << "C:\\Documents and Settings\\User\\Desktop";
+    QTest::newRow("vista windows") << "vista" << -2 << "C:\\Windows";
+    QTest::newRow("vista startup") << "vista" << csidl::STARTUP
+                                   << "C:\\Users\\User\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs\\Startup";
+    QTest::newRow("x64 program files x86") << "vista-x64" << csidl::PROGRAM_FILESX86 << "C:\\Program Files (x86)";
     QTest::newRow("profile override") << R"({"inherits": "winxp-sp2", "shellFolders": {"26": "c:\\Data\\"}})"
-                                      << csidl::APPDATA << "/drive_c/Data";
+                                      << csidl::APPDATA << "C:\\Data";
 }
 
 void TstPlatform::folders()
 {
+    // Windows paths, as the profile's Windows answers; the folders exist on drive C:.
     QFETCH(QString, profile);
     QFETCH(int, csidl);
     QFETCH(QString, path);
@@ -165,13 +146,20 @@ void TstPlatform::folders()
     std::string result;
     if (csidl == -1)
         QCOMPARE(m->getEnvironmentVariable("TEMP", &result), ERROR_SUCCESS);
+    else if (csidl == -2)
+        QCOMPARE(m->getWindowsDirectory(&result), ERROR_SUCCESS);
+    else if (csidl == -3)
+        QCOMPARE(m->getSystemDirectory(&result), ERROR_SUCCESS);
     else
         QCOMPARE(m->getFolderPath(csidl, &result), S_OK);
-    QCOMPARE(relative(*m, result), path);
-    QVERIFY2(QFileInfo(QString::fromStdString(result)).isDir(), result.c_str());
+    QCOMPARE(QString::fromStdString(result), path);
+    std::uint32_t attributes = 0;
+    QCOMPARE(m->getFileAttributes(result, &attributes), ERROR_SUCCESS);
+    QVERIFY(attributes & FILE_ATTRIBUTE_DIRECTORY);
+    QVERIFY(QFileInfo(m->hostPath(path)).isDir());
 
     QCOMPARE(m->getSystemDrive(&result), ERROR_SUCCESS);
-    QCOMPARE(relative(*m, result), QStringLiteral("/drive_c"));
+    QCOMPARE(result, std::string("C:"));
 }
 
 void TstPlatform::folderQueryFailures()
@@ -187,10 +175,11 @@ void TstPlatform::folderQueryFailures()
 
     // A folder missing on disk is found only when the caller asks for it to be created.
     QCOMPARE(m->getFolderPath(csidl::APPDATA, &path), S_OK);
-    QVERIFY(QDir(QString::fromStdString(path)).removeRecursively());
+    const QString host = m->hostPath(QString::fromStdString(path));
+    QVERIFY(QDir(host).removeRecursively());
     QCOMPARE(m->getFolderPath(csidl::APPDATA, &path), E_FAIL);
     QCOMPARE(m->getFolderPath(csidl::APPDATA | csidl::FLAG_CREATE, &path), S_OK);
-    QVERIFY(QFileInfo(QString::fromStdString(path)).isDir());
+    QVERIFY(QFileInfo(host).isDir());
 
     auto bare = machine(m_dir, QStringLiteral(R"({"inherits": "winxp-sp2", "shellFolderLibrary": false})"));
     QVERIFY(bare);
@@ -206,7 +195,7 @@ void TstPlatform::environment()
     std::string value;
     QCOMPARE(m->getEnvironmentVariable("TEMP", &value), ERROR_ENVVAR_NOT_FOUND);
     QCOMPARE(m->getEnvironmentVariable("data", &value), ERROR_SUCCESS);
-    QCOMPARE(QString::fromStdString(value), m->driveC() + QStringLiteral("/Data;D:\\x"));
+    QCOMPARE(value, std::string("C:\\Data;D:\\x"));
     QCOMPARE(m->getEnvironmentVariable("Plain", &value), ERROR_SUCCESS);
     QCOMPARE(value, std::string("text"));
 
@@ -242,6 +231,12 @@ void TstPlatform::profileErrors_data()
                                   << "profile \"%1\": \"user\" must be a plain folder name";
     QTest::newRow("folder escapes") << QByteArray(R"({"inherits": "winxp-sp2", "shellFolders": {"26": "C:\\..\\..\\x"}})")
                                     << "profile \"%1\": \"shellFolders.26\" must be null or a path on drive C: such as \"C:\\\\Data\"";
+    QTest::newRow("negative registry number")
+        << QByteArray(R"({"inherits": "winxp-sp2", "registry": {"HKLM\\X": {"bad": {"type": "REG_DWORD", "value": -1}}}})")
+        << "profile \"%1\": \"registry.HKLM\\X.bad\" \"value\" must be a non-negative integer that fits the type";
+    QTest::newRow("misspelt key") << QByteArray(R"({"inherits": "winxp-sp2", "adminstrator": false})")
+                                  << "profile \"%1\": unknown key \"adminstrator\" (known keys: "
+                                         + MachineProfile::knownKeys().join(", ") + ")";
     QTest::newRow("unknown base") << QByteArray(R"({"inherits": "winxp-sp9"})")
                                   << "profile \"%1\": \"inherits\": unknown profile \"winxp-sp9\" (built-in profiles: "
                                      "vista, vista-x64, win2000, win2003, win95, win98, win98se, winme, winxp-sp1, winxp-sp2)";
@@ -262,12 +257,12 @@ void TstPlatform::profileErrors()
     QCOMPARE(QString::fromStdString(message), error.arg(path));
 }
 
-void TstPlatform::inheritsAndKeepsUnknownKeys()
+void TstPlatform::inheritsAndKeepsSubsystemTables()
 {
     const QString base = m_dir.filePath(QStringLiteral("base.json"));
     QFile file(base);
     QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(R"({"inherits": "win2003", "wow64": true, "registry": {"HKLM": {}}})");
+    file.write(R"({"inherits": "win2003", "wow64": true, "systemProcesses": [{"name": "lsass.exe"}], "tools": {}})");
     file.close();
     const QString derived = m_dir.filePath(QStringLiteral("derived.json"));
     QFile file2(derived);
@@ -279,11 +274,17 @@ void TstPlatform::inheritsAndKeepsUnknownKeys()
     QString error;
     QVERIFY2(profile.load(derived, &error), qPrintable(error));
     QCOMPARE(profile.name(), derived);
-    QCOMPARE(profile.version().majorVersion, 5u);
     QCOMPARE(profile.version().minorVersion, 2u);
     QCOMPARE(profile.version().buildNumber, 3791u);
     QVERIFY(profile.wow64());
-    QVERIFY(profile.json().value(QStringLiteral("registry")).isObject());
+    QVERIFY(profile.json().value(QStringLiteral("systemProcesses")).isArray());
+
+    // A misspelt key is refused in the file that holds it, also when inherited.
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(R"({"inherits": "win2003", "servcies": {}})");
+    file.close();
+    QVERIFY(!profile.load(derived, &error));
+    QVERIFY2(error.startsWith(QStringLiteral("profile \"base.json\": unknown key \"servcies\"")), qPrintable(error));
 }
 
 void TstPlatform::openMachineKeepsCurrentOnError()
@@ -293,7 +294,7 @@ void TstPlatform::openMachineKeepsCurrentOnError()
     QVERIFY2(openMachine("win2000", folder.toStdString(), &error), error.c_str());
     QCOMPARE(currentProfileName(), std::string("win2000"));
     QCOMPARE(QString::fromStdString(currentMachineFolder()), QDir(folder).absolutePath());
-    QVERIFY(QFileInfo(folder + QStringLiteral("/drive_c/windows/system32")).isDir());
+    QVERIFY(QFileInfo(folder + QStringLiteral("/drive_c/WINNT/system32")).isDir());
     Platform& before = current();
 
     QVERIFY(!openMachine("no-such-profile", std::string(), &error));
@@ -304,6 +305,121 @@ void TstPlatform::openMachineKeepsCurrentOnError()
     QVERIFY2(error.find("is not a directory") != std::string::npos, error.c_str());
     QCOMPARE(&current(), &before);
     QCOMPARE(currentProfileName(), std::string("win2000"));
+}
+
+void TstPlatform::fileCalls_data()
+{
+    // The machine holds C:\Program Files\Demo\a.txt, a read-only C:\ro.txt and a link
+    // C:\out to a host folder %OUT% that holds media.txt; the test runs in %OUT%.
+    QTest::addColumn<QString>("call"); // write, read, mkdir, delete, list
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<uint>("code");
+    QTest::addColumn<QString>("lands"); // below drive_c, for a write that succeeds
+
+    QTest::newRow("C:/ path") << "write" << "C:/Demo.txt" << 0u << "Demo.txt";
+    QTest::newRow("any case, both separators") << "write" << "c:\\PROGRAM FILES/demo\\new.txt" << 0u << "Program Files/Demo/new.txt";
+    QTest::newRow(".. stops at the root") << "write" << "C:\\Program Files\\..\\..\\..\\up.txt" << 0u << "up.txt";
+    QTest::newRow("root of the current drive") << "mkdir" << "\\Rooted" << 0u << "Rooted";
+    QTest::newRow("host path outside") << "write" << "%OUT%/x.txt" << uint(ERROR_ACCESS_DENIED) << "";
+    QTest::newRow("relative path outside") << "mkdir" << "made" << uint(ERROR_ACCESS_DENIED) << "";
+    QTest::newRow("machine record") << "write" << "%FOLDER%/machine.lock" << uint(ERROR_ACCESS_DENIED) << "";
+    QTest::newRow("through a link out") << "write" << "C:\\out\\x.txt" << uint(ERROR_ACCESS_DENIED) << "";
+    QTest::newRow("other drive") << "write" << "D:\\x.txt" << uint(ERROR_PATH_NOT_FOUND) << "";
+    QTest::newRow("network") << "read" << "\\\\server\\share\\x.txt" << uint(ERROR_PATH_NOT_FOUND) << "";
+    QTest::newRow("host media may be read") << "read" << "%OUT%/media.txt" << 0u << "";
+    QTest::newRow("read through a link") << "read" << "C:\\out\\media.txt" << 0u << "";
+    QTest::newRow("missing file") << "read" << "C:\\Program Files\\nothing.txt" << uint(ERROR_FILE_NOT_FOUND) << "";
+    QTest::newRow("missing folder") << "read" << "C:\\nowhere\\a.txt" << uint(ERROR_PATH_NOT_FOUND) << "";
+    QTest::newRow("directory read as a file") << "read" << "C:\\Program Files" << uint(ERROR_ACCESS_DENIED) << "";
+    QTest::newRow("read-only not overwritten") << "write" << "C:\\ro.txt" << uint(ERROR_ACCESS_DENIED) << "";
+    QTest::newRow("read-only not deleted") << "delete" << "C:\\ro.txt" << uint(ERROR_ACCESS_DENIED) << "";
+    QTest::newRow("directory not deleted") << "delete" << "C:\\Program Files" << uint(ERROR_ACCESS_DENIED) << "";
+    QTest::newRow("existing directory") << "mkdir" << "C:\\program files" << uint(ERROR_ALREADY_EXISTS) << "";
+    QTest::newRow("parent missing") << "mkdir" << "C:\\a\\b" << uint(ERROR_PATH_NOT_FOUND) << "";
+    QTest::newRow("list a file") << "list" << "C:\\ro.txt" << uint(ERROR_DIRECTORY) << "";
+    QTest::newRow("list a missing folder") << "list" << "C:\\nowhere" << uint(ERROR_PATH_NOT_FOUND) << "";
+}
+
+void TstPlatform::fileCalls()
+{
+    QFETCH(QString, call);
+    QFETCH(QString, path);
+    QFETCH(uint, code);
+    QFETCH(QString, lands);
+    auto m = machine(m_dir, QStringLiteral("winxp-sp2"));
+    QVERIFY(m);
+    QTemporaryDir outside;
+    QFile media(outside.filePath(QStringLiteral("media.txt")));
+    QVERIFY(media.open(QIODevice::WriteOnly) && media.write("media") == 5);
+    media.close();
+    QVERIFY(QDir().mkpath(m->hostPath(QStringLiteral("C:\\Program Files\\Demo"))));
+    QFile ro(m->driveC() + QStringLiteral("/ro.txt"));
+    QVERIFY(ro.open(QIODevice::WriteOnly));
+    ro.close();
+    QVERIFY(ro.setPermissions(QFileDevice::ReadOwner));
+    QVERIFY(QFile::link(outside.path(), m->driveC() + QStringLiteral("/out")));
+    const QString before = QDir::currentPath();
+    QDir::setCurrent(outside.path());
+
+    const std::string given = QString(path).replace(QLatin1String("%OUT%"), outside.path())
+                                  .replace(QLatin1String("%FOLDER%"), m->folder()).toStdString();
+    FileHandlePtr file;
+    std::uint32_t result = 0xFFFFFFFFu;
+    std::vector<FindData> entries;
+    if (call == QLatin1String("write") && (result = m->createFile(given, GENERIC_WRITE, CREATE_ALWAYS, &file)) == 0) {
+        std::uint32_t done = 0;
+        QCOMPARE(file->write("data", 4, &done), ERROR_SUCCESS);
+        QCOMPARE(done, 4u);
+    } else if (call == QLatin1String("read") && (result = m->createFile(given, GENERIC_READ, OPEN_EXISTING, &file)) == 0) {
+        char buffer[8];
+        std::uint32_t done = 0;
+        QCOMPARE(file->read(buffer, sizeof buffer, &done), ERROR_SUCCESS);
+        QCOMPARE(QByteArray(buffer, int(done)), QByteArray("media"));
+    } else if (call == QLatin1String("mkdir")) {
+        result = m->createDirectory(given);
+    } else if (call == QLatin1String("delete")) {
+        result = m->deleteFile(given);
+    } else if (call == QLatin1String("list")) {
+        result = m->findFiles(given, &entries);
+    }
+    file.reset();
+    QDir::setCurrent(before);
+    QCOMPARE(result, code);
+    if (!lands.isEmpty())
+        QVERIFY2(QFileInfo::exists(m->driveC() + QLatin1Char('/') + lands), qPrintable(lands));
+    // Nothing was written outside drive C:.
+    QCOMPARE(QDir(outside.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{"media.txt"});
+    for (const QString& name : QDir(m->folder()).entryList(QDir::Files))
+        QVERIFY2(name.startsWith(QLatin1String("machine.")), qPrintable(name));
+    QCOMPARE(QFileInfo(m->folder() + QStringLiteral("/machine.lock")).size(), 0);
+}
+
+void TstPlatform::listingAndAttributes()
+{
+    auto m = machine(m_dir, QStringLiteral("winxp-sp2"));
+    QVERIFY(m);
+    const QString demo = m->hostPath(QStringLiteral("C:\\Demo"));
+    QVERIFY(QDir().mkpath(demo + QStringLiteral("/Sub")));
+    for (const char* name : {"/b.txt", "/A.txt", "/.hidden"}) {
+        QFile file(demo + QLatin1String(name));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("12") == 2);
+    }
+    QVERIFY(QFile::setPermissions(demo + QStringLiteral("/b.txt"), QFileDevice::ReadOwner));
+    QVERIFY(QFile::link(demo + QStringLiteral("/Sub"), demo + QStringLiteral("/link")));
+    std::vector<FindData> entries;
+    QCOMPARE(m->findFiles("c:/demo", &entries), ERROR_SUCCESS);
+    QStringList got;
+    for (const FindData& entry : entries)
+        got << QStringLiteral("%1 %2 %3").arg(QString::fromStdString(entry.name)).arg(entry.attributes, 0, 16).arg(entry.size);
+    // By name without regard to case; a link shows its target's kind and is marked.
+    QCOMPARE(got, (QStringList{".hidden 2 2", "A.txt 80 2", "b.txt 1 2", "link 410 0", "Sub 10 0"}));
+    std::uint32_t attributes = 0;
+    QCOMPARE(m->getFileAttributes("C:\\DEMO\\B.TXT", &attributes), ERROR_SUCCESS);
+    QCOMPARE(attributes, FILE_ATTRIBUTE_READONLY);
+    QCOMPARE(m->getFileAttributes("C:\\Demo\\c.txt", &attributes), ERROR_FILE_NOT_FOUND);
+    QCOMPARE(m->deleteFile("C:\\Demo\\a.txt"), ERROR_SUCCESS);
+    QVERIFY(!QFileInfo::exists(demo + QStringLiteral("/A.txt")));
+    QCOMPARE(m->deleteFile("C:\\Demo\\a.txt"), ERROR_FILE_NOT_FOUND);
 }
 
 void TstPlatform::com()

@@ -1,12 +1,301 @@
 #include "platform/emulated/emulatedmachine.h"
 
+#include <QDateTime>
 #include <QDir>
+#include <QFileInfo>
+#include <QJsonDocument>
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
+#include <sys/file.h>
 #include <unistd.h>
+
+// Opening machine folders (a new one is set up from its profile, an existing one keeps the
+// profile it was made from), and the process-wide choice of machine.
+
+namespace winsteps::platform::emulated {
+
+namespace {
+
+// Writes the profile's initial registry into a new store.
+bool applySeed(RegistryStore& store, const MachineProfile& profile, QString* error)
+{
+    for (const MachineProfile::SeedKey& key : profile.registrySeed()) {
+        qint64 id = store.root(key.hive);
+        if (!id)
+            continue; // a hive this system does not have
+        if (key.remove) {
+            for (const QString& part : key.path) {
+                id = store.child(id, part);
+                if (!id)
+                    break;
+            }
+            if (id)
+                store.removeTree(id);
+            continue;
+        }
+        for (const QString& part : key.path) {
+            qint64 child = store.child(id, part);
+            if (!child)
+                child = store.addChild(id, part, false);
+            id = child;
+            if (!id)
+                break;
+        }
+        if (!id)
+            break;
+        if (key.access >= 0)
+            store.setAccess(id, key.access);
+        for (const MachineProfile::SeedValue& value : key.values) {
+            if (value.remove)
+                store.removeValue(id, value.name);
+            else
+                store.setValue(id, value.name, value.type, value.data);
+        }
+    }
+    if (store.failed()) {
+        *error = QStringLiteral("cannot write the initial registry: ") + store.lastError();
+        return false;
+    }
+    return true;
+}
+
+// Profiles name the same thing when their names are equal or name the same file.
+bool sameProfile(const QString& a, const QString& b)
+{
+    if (a == b)
+        return true;
+    if (MachineProfile::isBuiltin(a) || MachineProfile::isBuiltin(b))
+        return false;
+    return QFileInfo(a).absoluteFilePath() == QFileInfo(b).absoluteFilePath();
+}
+
+// An exclusive lock on a file (made when missing) while the object lives; it waits for the
+// holder in any other process or thread.
+class FolderLock {
+public:
+    explicit FolderLock(const QString& file)
+        : m_fd(::open(QFile::encodeName(file).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0644))
+    {
+        if (m_fd < 0)
+            return;
+        int result;
+        do {
+            result = ::flock(m_fd, LOCK_EX);
+        } while (result != 0 && errno == EINTR);
+        if (result != 0) {
+            ::close(m_fd);
+            m_fd = -1;
+        }
+    }
+    ~FolderLock()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd); // releases the lock
+    }
+    FolderLock(const FolderLock&) = delete;
+    FolderLock& operator=(const FolderLock&) = delete;
+    bool held() const { return m_fd >= 0; }
+
+private:
+    int m_fd;
+};
+
+} // namespace
+
+std::unique_ptr<EmulatedMachine> EmulatedMachine::open(const MachineProfile& profile, const QString& folder,
+                                                       QString* error)
+{
+    return openWith(&profile, QString(), folder, OpenMode::CreateOrOpen, error);
+}
+
+std::unique_ptr<EmulatedMachine> EmulatedMachine::openFolder(const QString& profileName, const QString& folder,
+                                                             QString* error)
+{
+    return openWith(nullptr, profileName, folder, OpenMode::CreateOrOpen, error);
+}
+
+std::unique_ptr<EmulatedMachine> EmulatedMachine::create(const QString& profileName, const QString& folder,
+                                                         QString* error)
+{
+    return openWith(nullptr, profileName, folder, OpenMode::MustBeNew, error);
+}
+
+std::unique_ptr<EmulatedMachine> EmulatedMachine::openExisting(const QString& folder, QString* error)
+{
+    return openWith(nullptr, QString(), folder, OpenMode::MustExist, error);
+}
+
+bool EmulatedMachine::holdsMachine(const QString& folder)
+{
+    return QFileInfo(QDir(folder).filePath(databaseName())).isFile();
+}
+
+std::unique_ptr<EmulatedMachine> EmulatedMachine::openWith(const MachineProfile* given, const QString& profileName,
+                                                           const QString& folder, OpenMode mode, QString* error)
+{
+    if (folder.isEmpty()) {
+        *error = QStringLiteral("no machine folder given");
+        return nullptr;
+    }
+    const QString dir = QDir::cleanPath(QDir(folder).absolutePath());
+    const QFileInfo info(dir);
+    if (info.exists() && !info.isDir()) {
+        *error = QStringLiteral("machine folder \"%1\" is not a directory").arg(dir);
+        return nullptr;
+    }
+    if (mode == OpenMode::MustExist && !holdsMachine(dir)) {
+        *error = QStringLiteral("\"%1\" holds no machine").arg(dir);
+        return nullptr;
+    }
+    // A profile that cannot be used leaves no folder behind.
+    MachineProfile profile;
+    QString message;
+    const QString profileToLoad = profileName.isEmpty() ? QString::fromStdString(defaultProfileName()) : profileName;
+    bool loaded = false;
+    if (!given && mode != OpenMode::MustExist && !holdsMachine(dir)) {
+        if (!profile.load(profileToLoad, error))
+            return nullptr;
+        loaded = true;
+    }
+    if (!QDir().mkpath(dir)) {
+        *error = QStringLiteral("cannot create machine folder \"%1\"").arg(dir);
+        return nullptr;
+    }
+    // One opener at a time sets the database up (journal mode, schema, first content):
+    // SQLite's own locking does not cover its switch to WAL on a fresh file.
+    const FolderLock lock(QDir(dir).filePath(lockName()));
+    if (!lock.held()) {
+        *error = QStringLiteral("machine folder \"%1\": cannot lock \"%2\"").arg(dir, lockName());
+        return nullptr;
+    }
+
+    auto store = std::make_unique<RegistryStore>();
+    if (!store->open(QDir(dir).filePath(databaseName()), &message)) {
+        *error = QStringLiteral("machine folder \"%1\": %2").arg(dir, message);
+        return nullptr;
+    }
+    // One write transaction decides between a new and an existing machine, so that two
+    // processes opening a new folder at once make one machine.
+    if (!store->begin(true)) {
+        *error = QStringLiteral("machine folder \"%1\": %2").arg(dir, store->lastError());
+        return nullptr;
+    }
+    const int version = store->fileVersion();
+    if (version < 0) {
+        *error = QStringLiteral("machine folder \"%1\": %2").arg(dir, store->lastError());
+        store->rollback();
+        return nullptr;
+    }
+    if (version == 0) {
+        if (mode == OpenMode::MustExist) {
+            store->rollback();
+            *error = QStringLiteral("\"%1\" holds no machine").arg(dir);
+            return nullptr;
+        }
+        if (given) {
+            profile = *given;
+        } else if (!loaded && !profile.load(profileToLoad, &message)) {
+            store->rollback();
+            *error = message;
+            return nullptr;
+        }
+        if (!store->prepare(profile.hives(), &message) || !applySeed(*store, profile, &message)) {
+            store->rollback();
+            *error = QStringLiteral("machine folder \"%1\": %2").arg(dir, message);
+            return nullptr;
+        }
+        store->setMeta(QStringLiteral("profile"), profile.name());
+        store->setMeta(QStringLiteral("profileJson"),
+                       QString::fromUtf8(QJsonDocument(profile.json()).toJson(QJsonDocument::Compact)));
+        store->setMeta(QStringLiteral("created"), QDateTime::currentDateTimeUtc().toString(Qt::ISODate));
+        store->setMeta(QStringLiteral("boots"), QStringLiteral("0"));
+    } else {
+        const QString recorded = store->meta(QStringLiteral("profile"));
+        if (mode == OpenMode::MustBeNew) {
+            store->rollback();
+            *error = QStringLiteral("\"%1\" already holds a machine (profile \"%2\")").arg(dir, recorded);
+            return nullptr;
+        }
+        if (!store->prepare(profile.hives(), &message)) {
+            store->rollback();
+            *error = QStringLiteral("machine folder \"%1\" cannot be opened: %2").arg(dir, message);
+            return nullptr;
+        }
+        const QString asked = given ? given->name() : profileName;
+        if (!asked.isEmpty() && !sameProfile(asked, recorded)) {
+            store->rollback();
+            *error = QStringLiteral("machine folder \"%1\" was made from profile \"%2\", not \"%3\"")
+                         .arg(dir, recorded, asked);
+            return nullptr;
+        }
+        if (!profile.parse(store->meta(QStringLiteral("profileJson")).toUtf8(), recorded, &message)) {
+            store->rollback();
+            *error = QStringLiteral("machine folder \"%1\": its recorded profile is damaged: %2").arg(dir, message);
+            return nullptr;
+        }
+    }
+    if (!store->commit()) {
+        *error = QStringLiteral("machine folder \"%1\": %2").arg(dir, store->lastError());
+        return nullptr;
+    }
+
+    std::unique_ptr<EmulatedMachine> machine(new EmulatedMachine(profile, dir));
+    machine->m_store = std::move(store);
+    machine->loadRoots();
+    if (!machine->makeTree(error))
+        return nullptr;
+    return machine;
+}
+
+std::unique_ptr<EmulatedMachine> EmulatedMachine::detached(const MachineProfile& profile, const QString& folder)
+{
+    std::unique_ptr<EmulatedMachine> machine(new EmulatedMachine(profile, folder));
+    auto store = std::make_unique<RegistryStore>();
+    QString error;
+    if (store->open(QStringLiteral(":memory:"), &error) && store->begin(true)) {
+        if (store->prepare(profile.hives(), &error) && applySeed(*store, profile, &error))
+            store->commit();
+        else
+            store->rollback();
+    }
+    machine->m_store = std::move(store);
+    machine->loadRoots();
+    return machine;
+}
+
+bool EmulatedMachine::makeTree(QString* error) const
+{
+    QFileInfo info(m_folder);
+    if (info.exists() && !info.isDir()) {
+        *error = QStringLiteral("machine folder \"%1\" is not a directory").arg(m_folder);
+        return false;
+    }
+    QStringList folders;
+    folders << driveC()
+            << hostPath(QStringLiteral("C:\\") + m_profile.windowsFolder())
+            << hostPath(QStringLiteral("C:\\") + m_profile.windowsFolder() + QLatin1Char('\\') + m_profile.systemFolder())
+            << hostPath(QStringLiteral("C:\\Program Files"))
+            << hostPath(m_profile.tempFolder());
+    const QMap<int, QString>& shell = m_profile.shellFolders();
+    for (const QString& path : shell) {
+        if (!path.isNull())
+            folders << hostPath(path);
+    }
+    for (const QString& path : std::as_const(folders)) {
+        if (!QDir().mkpath(path)) {
+            *error = QStringLiteral("cannot create \"%1\" in machine folder \"%2\"").arg(path, m_folder);
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace winsteps::platform::emulated
 
 // The process-wide choice of machine. Machines are never destroyed: a reference taken from
 // current() must stay valid even after openMachine() replaced the machine, and traces may

@@ -19,9 +19,9 @@
 namespace winsteps::platform::emulated {
 
 // An emulated Windows machine: the answers of a profile, with drive C: as a real directory
-// "<folder>/drive_c" and the registry in "<folder>/machine.db" (see RegistryStore). Paths
-// handed out are real host paths without a trailing slash, so the files behind them can be
-// read and written.
+// "<folder>/drive_c" and the registry in "<folder>/machine.db" (see RegistryStore). It
+// answers Windows paths ("C:\WINDOWS\system32"), as the profile's Windows would; the file
+// calls map them onto drive_c at each access, and never write outside it.
 //
 // A machine folder records the profile it was made from, so it is opened again without
 // naming one. Every registry call that changes something is one transaction: when the call
@@ -30,6 +30,8 @@ class WINSTEPS_EXPORT EmulatedMachine final : public Platform {
 public:
     // The name of the database file in a machine folder.
     static QString databaseName() { return QStringLiteral("machine.db"); }
+    // The file that openers of a machine folder lock while they set it up.
+    static QString lockName() { return QStringLiteral("machine.lock"); }
 
     // The machine of a profile in folder. A new folder (or one without a machine) is made
     // from the profile; an existing machine must have been made from the same profile, and
@@ -55,8 +57,9 @@ public:
     const MachineProfile& profile() const { return m_profile; }
     QString folder() const { return m_folder; }
     QString driveC() const { return m_folder + QStringLiteral("/drive_c"); }
-    // "C:\a\b" (any case of the drive letter, "\" or "/") becomes "<drive_c>/a/b"; any
-    // other text comes back unchanged.
+    // "C:\a\b" (any case of the drive letter, "\" or "/") becomes "<drive_c>/a/b", each name
+    // matched without regard to case against what exists, ".." stopping at drive C:'s root;
+    // any other text comes back unchanged.
     QString hostPath(const QString& windowsPath) const;
     // The reverse: "C:\a\b" for a host path inside drive C:, a null string for any other.
     QString windowsPath(const QString& hostPath) const;
@@ -136,9 +139,47 @@ public:
                                std::vector<std::uint8_t>* data) override;
 
     std::string localFilePath(const std::string& path) override;
+    std::uint32_t getFileAttributes(const std::string& path, std::uint32_t* attributes) override;
+    std::uint32_t findFiles(const std::string& directory, std::vector<FindData>* entries) override;
+    std::uint32_t createDirectory(const std::string& path) override;
+    std::uint32_t deleteFile(const std::string& path) override;
+    std::uint32_t createFile(const std::string& path, std::uint32_t access, std::uint32_t disposition,
+                             FileHandlePtr* file) override;
     std::uint32_t moveFileEx(const std::string& existing, const std::string* newName, std::uint32_t flags) override;
 
 private:
+    // Commits or rolls back the transaction of one registry call.
+    class Transaction {
+    public:
+        Transaction(RegistryStore& store, bool write)
+            : m_store(store)
+            , m_open(store.begin(write))
+        {
+        }
+        ~Transaction()
+        {
+            if (m_open)
+                m_store.rollback();
+        }
+        bool ok() const { return m_open; }
+        // result when it is a failure (the changes are dropped) or when the commit succeeds.
+        std::uint32_t finish(std::uint32_t result)
+        {
+            if (!m_open)
+                return ERROR_REGISTRY_IO_FAILED;
+            m_open = false;
+            if (result != ERROR_SUCCESS) {
+                m_store.rollback();
+                return m_store.failed() ? ERROR_REGISTRY_IO_FAILED : result;
+            }
+            return m_store.commit() ? ERROR_SUCCESS : ERROR_REGISTRY_IO_FAILED;
+        }
+
+    private:
+        RegistryStore& m_store;
+        bool m_open;
+    };
+
     enum class OpenMode { CreateOrOpen, MustBeNew, MustExist };
     // A key reached through a handle: its row, the hive it lies in, and the rights held.
     struct KeyRef {
@@ -162,6 +203,11 @@ private:
     std::uint32_t walk(const KeyRef& start, const QStringList& parts, qint64* id);
     HKEY addHandle(const KeyRef& ref);
     QString hostPathOfPending(const QString& entry, bool* replace) const;
+
+    // Files: what a caller's path names on this machine (see Platform). Write: only inside
+    // drive C:, by name and by the real directories on the way.
+    enum class FileAccess { Read, Write };
+    std::uint32_t mapPath(const std::string& path, FileAccess access, QString* host) const;
     bool safeToTouch(const QString& host) const;
 
     const MachineProfile m_profile;

@@ -116,6 +116,15 @@ bool resolve(const QByteArray& text, const QString& source, const QString& dir, 
         return false;
     }
     QJsonObject json = doc.object();
+    // A misspelt key would otherwise be ignored silently, and the machine be other than meant.
+    const QStringList known = MachineProfile::knownKeys();
+    for (auto it = json.begin(); it != json.end(); ++it) {
+        if (!known.contains(it.key())) {
+            *error = profileError(source, QStringLiteral("unknown key \"%1\" (known keys: %2)")
+                                              .arg(it.key(), known.join(QStringLiteral(", "))));
+            return false;
+        }
+    }
     const QJsonValue inherits = json.value(QStringLiteral("inherits"));
     if (inherits.isUndefined()) {
         *out = json;
@@ -248,6 +257,22 @@ bool isDriveCPath(const QString& path)
 
 } // namespace
 
+QStringList MachineProfile::knownKeys()
+{
+    // The machine's own keys, then those of the tables that the emulated subsystems read.
+    static const QStringList keys = {
+        QStringLiteral("inherits"), QStringLiteral("description"), QStringLiteral("os"), QStringLiteral("wow64"),
+        QStringLiteral("administrator"), QStringLiteral("shellFolderLibrary"), QStringLiteral("user"),
+        QStringLiteral("computerName"), QStringLiteral("layout"), QStringLiteral("environment"),
+        QStringLiteral("shellFolders"), QStringLiteral("functions"), QStringLiteral("failures"),
+        QStringLiteral("registryDefaults"), QStringLiteral("registry"),
+        QStringLiteral("credentials"), QStringLiteral("tools"), QStringLiteral("systemProcesses"),
+        QStringLiteral("services"), QStringLiteral("comClasses"), QStringLiteral("firewall"),
+        QStringLiteral("connections"), QStringLiteral("devices"), QStringLiteral("drives"),
+    };
+    return keys;
+}
+
 QStringList MachineProfile::builtinNames()
 {
     registerProfileResources();
@@ -368,8 +393,11 @@ bool MachineProfile::read(const QJsonObject& json, const QString& source, QStrin
         return false;
 
     m_style = !nt ? ProfileStyle::Win9x : (mj >= 6 ? ProfileStyle::Users : ProfileStyle::DocumentsAndSettings);
-    m_windowsFolder = QStringLiteral("windows");
-    m_systemFolder = nt ? QStringLiteral("system32") : QStringLiteral("system");
+    // The folder names each family's set-up chose, in its spelling.
+    m_windowsFolder = !nt ? QStringLiteral("WINDOWS")
+        : mj == 5 && mn == 0 ? QStringLiteral("WINNT")
+        : mj >= 6 ? QStringLiteral("Windows") : QStringLiteral("WINDOWS");
+    m_systemFolder = nt ? QStringLiteral("system32") : QStringLiteral("SYSTEM");
     m_profilesFolder = m_style == ProfileStyle::Users ? QStringLiteral("Users")
         : m_style == ProfileStyle::DocumentsAndSettings ? QStringLiteral("Documents and Settings") : QString();
     QJsonObject layout;
@@ -409,7 +437,11 @@ bool MachineProfile::read(const QJsonObject& json, const QString& source, QStrin
         }
         if (!it.value().isString() || !isDriveCPath(it.value().toString()))
             return r.fail(path, QStringLiteral("must be null or a path on drive C: such as \"C:\\\\Data\""));
-        m_shellFolders.insert(id, it.value().toString());
+        // As Windows answers: "C:" in capitals, no separator at the end.
+        QString folder = QStringLiteral("C:") + it.value().toString().mid(2);
+        while (folder.size() > 3 && folder.endsWith(QLatin1Char('\\')))
+            folder.chop(1);
+        m_shellFolders.insert(id, folder == QLatin1String("C:") ? QStringLiteral("C:\\") : folder);
     }
 
     QJsonObject environment;
@@ -719,6 +751,16 @@ QString MachineProfile::hiveName(const QString& name)
             return QLatin1String(hive.full);
     }
     return QString();
+}
+
+QStringList MachineProfile::hives() const
+{
+    QStringList names;
+    for (const HiveNames& hive : hiveNames) {
+        if (!isNt() || qstrcmp(hive.full, "HKEY_DYN_DATA") != 0)
+            names << QLatin1String(hive.full);
+    }
+    return names;
 }
 
 bool MachineProfile::readRegistry(const QJsonObject& registry, const QString& source, QString* error)

@@ -13,8 +13,9 @@ namespace winsteps::platform::emulated {
 
 // The description an emulated machine is made from: a JSON object. Built-in profiles are
 // compiled in; a file on disk may be used instead. A profile may start from another one with
-// "inherits": NAME-OR-FILE, whose objects it overrides key by key. Unknown keys are kept in
-// json() for later subsystems and otherwise ignored.
+// "inherits": NAME-OR-FILE, whose objects it overrides key by key. A top-level key not in
+// knownKeys() is refused; the tables of other subsystems ("credentials", "tools",
+// "systemProcesses", "services", ...) are kept in json() for them to read.
 //
 //   "os": {"platformId", "major", "minor", "build", "servicePack", "servicePackMajor",
 //          "servicePackMinor", "suiteMask", "productType", "extendedRecord"}
@@ -63,6 +64,8 @@ public:
     bool parse(const QByteArray& json, const QString& source, QString* error);
 
     static QStringList builtinNames();
+    // The top-level keys a profile may have.
+    static QStringList knownKeys();
     static bool isBuiltin(const QString& name);
 
     QString name() const { return m_name; }
@@ -97,6 +100,10 @@ public:
     // The initial registry, in the order it is to be applied: first the removals, then
     // the keys and values (a parent before its children).
     const QList<SeedKey>& registrySeed() const { return m_registrySeed; }
+
+    // The full names of the hives a machine of the profile has (HKEY_DYN_DATA belongs to the
+    // 9x family).
+    QStringList hives() const;
 
     // The full name of a hive given in full or short (case-insensitive); null when unknown.
     static QString hiveName(const QString& name);

@@ -77,12 +77,24 @@ bool RegistryStore::open(const QString& file, QString* error)
     // whole system may lose the last commits. The log is synced at each checkpoint, which
     // comes every 4,000 pages written (16 MiB) rather than every 1,000: a sync costs
     // milliseconds on a busy disk, and the log is cut back to 16 MiB after a checkpoint.
+    // The switch to WAL needs the file to itself, and SQLite answers "busy" at once (without
+    // its busy handler) while another connection reads or sets the file up: such answers are
+    // waited out like any other writer.
     char* message = nullptr;
-    if (sqlite3_exec(m_db,
-                     "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA wal_autocheckpoint=4000; "
-                     "PRAGMA journal_size_limit=16777216;",
-                     nullptr, nullptr, &message)
-        != SQLITE_OK) {
+    int rc = SQLITE_OK;
+    for (int attempt = 0;; ++attempt) {
+        sqlite3_free(message);
+        message = nullptr;
+        rc = sqlite3_exec(m_db,
+                          "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA wal_autocheckpoint=4000; "
+                          "PRAGMA journal_size_limit=16777216;",
+                          nullptr, nullptr, &message);
+        if ((rc & 0xFF) != SQLITE_BUSY && (rc & 0xFF) != SQLITE_LOCKED)
+            break;
+        if (!waitForOtherWriter(nullptr, attempt))
+            break;
+    }
+    if (rc != SQLITE_OK) {
         *error = QStringLiteral("cannot use \"%1\": %2").arg(file, QString::fromUtf8(message ? message : "error"));
         sqlite3_free(message);
         sqlite3_close(m_db);
