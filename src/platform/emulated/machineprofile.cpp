@@ -266,7 +266,8 @@ QStringList MachineProfile::knownKeys()
         QStringLiteral("computerName"), QStringLiteral("layout"), QStringLiteral("environment"),
         QStringLiteral("shellFolders"), QStringLiteral("functions"), QStringLiteral("failures"),
         QStringLiteral("registryDefaults"), QStringLiteral("registry"),
-        QStringLiteral("credentials"), QStringLiteral("tools"), QStringLiteral("systemProcesses"),
+        QStringLiteral("credentials"), QStringLiteral("accounts"), QStringLiteral("tools"),
+        QStringLiteral("systemProcesses"),
         QStringLiteral("services"), QStringLiteral("comClasses"), QStringLiteral("firewall"),
         QStringLiteral("connections"), QStringLiteral("devices"), QStringLiteral("drives"),
     };
