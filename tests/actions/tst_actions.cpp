@@ -206,7 +206,6 @@ private Q_SLOTS:
 
     void startApp_data();
     void startApp();
-    void startAppWaitsForRunningInstance();
     void startAppUndo_data();
     void startAppUndo();
     void startAppStopDuringWait();
@@ -326,21 +325,28 @@ void TstActions::synchronousAndThreadedFinish()
     QCOMPARE(syncFinished.count(), 1); // before start() returned
     QCOMPARE(syncFinished.at(0).at(0).toInt(), 4);
 
-    // Threaded: the worker's progress and end arrive on the event thread, in order.
+    // Threaded, stopped while it works and started again: the new run waits for the stopped
+    // one, and only its progress and end arrive, on the event thread, in order.
     CWorkAction threaded(nullptr, "threaded");
-    threaded.code = 3;
-    threaded.steps = 3;
+    threaded.untilStopped = true;
     QSignalSpy progress(&threaded, &CAction::actionProgress);
     QThread* emittedOn = nullptr;
     connect(&threaded, &CAction::actionFinished, this, [&emittedOn] { emittedOn = QThread::currentThread(); },
             Qt::DirectConnection);
     QSignalSpy finished(&threaded, &CAction::actionFinished);
     threaded.start();
-    QCOMPARE(finished.count(), 0);
+    QTRY_VERIFY(threaded.working);
+    threaded.stop();
+    threaded.untilStopped = false;
+    threaded.code = 3;
+    threaded.steps = 3;
+    threaded.start();
     while (threaded.isWorkerRunning()) // without running the event loop
         QThread::yieldCurrentThread();
     QCOMPARE(finished.count(), 0); // only once the event loop has delivered the event
     QTRY_COMPARE(finished.count(), 1);
+    QCoreApplication::sendPostedEvents();
+    QCOMPARE(finished.count(), 1);
     QCOMPARE(finished.at(0).at(0).toInt(), 3);
     QCOMPARE(progressOf(progress), (QList<QPair<int, int>>{{1, 5}, {2, 5}, {3, 5}}));
     QCOMPARE(emittedOn, QThread::currentThread());
@@ -448,22 +454,6 @@ void TstActions::startStopCycles()
     }
     QCOMPARE(events, 0);
     QTRY_COMPARE(threadCount(), threads);
-
-    // Started again after a stop: waits for the stopped run, then runs anew, and only that
-    // run finishes.
-    CWorkAction again(nullptr, "again");
-    again.untilStopped = true;
-    QSignalSpy finished(&again, &CAction::actionFinished);
-    again.start();
-    QTRY_VERIFY(again.working);
-    again.stop();
-    again.untilStopped = false;
-    again.code = 8;
-    again.start();
-    QTRY_COMPARE(finished.count(), 1);
-    QCoreApplication::sendPostedEvents();
-    QCOMPARE(finished.count(), 1);
-    QCOMPARE(finished.at(0).at(0).toInt(), 8);
 }
 
 void TstActions::startApp_data()
@@ -475,24 +465,29 @@ void TstActions::startApp_data()
     QTest::addColumn<QVariant>("returnCode");
     QTest::addColumn<QList<int>>("progress");
     QTest::addColumn<QString>("traced");
+    QTest::addColumn<QStringList>("running"); // arguments of an instance of the other program started before
 
     // The task program waits SECONDS, then exits with CODE.
     QTest::newRow("ends within the time-out")
         << task() << QStringList{"3", "2.2"} << "10" << 0 << QVariant(3LL) << QList<int>{1, 2}
-        << "Process finished, return code = 3\n";
+        << "Process finished, return code = 3\n" << QStringList();
     QTest::newRow("time-out") << task() << QStringList{"0", "30"} << "1" << 2 << QVariant() << QList<int>{1}
-                              << "Process timeout\n";
+                              << "Process timeout\n" << QStringList();
     QTest::newRow("no wait") << task() << QStringList{"0", "30"} << "0" << 0 << QVariant() << QList<int>{}
-                             << "startProcess() start success\n";
+                             << "startProcess() start success\n" << QStringList();
     QTest::newRow("below -1: timed out at once")
-        << task() << QStringList{"0", "30"} << "-2" << 2 << QVariant() << QList<int>{} << "Process timeout\n";
+        << task() << QStringList{"0", "30"} << "-2" << 2 << QVariant() << QList<int>{} << "Process timeout\n" << QStringList();
     QTest::newRow("no limit") << task() << QStringList{"7", "0.2"} << "-1" << 0 << QVariant(7LL) << QList<int>{}
-                              << "Process finished, return code = 7\n";
+                              << "Process finished, return code = 7\n" << QStringList();
     QTest::newRow("cannot start") << "/no/such/program" << QStringList() << "5" << 1 << QVariant() << QList<int>{}
-                                  << "startProcess() start failed\n";
+                                  << "startProcess() start failed\n" << QStringList();
     // Ended and let go by the process object's poll before the action asks for its code.
     QTest::newRow("ends at once") << "/bin/sh" << QStringList{"-c", "\"exit 6\""} << "5" << 0 << QVariant(6LL)
-                                  << QList<int>{} << "Process finished, return code = 6\n";
+                                  << QList<int>{} << "Process finished, return code = 6\n" << QStringList();
+    // The state waits for the instance already running, whatever the path and case, and takes its code.
+    QTest::newRow("instance already running")
+        << QStringLiteral("C:\\Tools\\") + other().toUpper() << QStringList{"9"} << "10" << 0 << QVariant(5LL) << QList<int>{}
+        << "startProcess() process already running\n" << QStringList{"5", "1"};
 }
 
 void TstActions::startApp()
@@ -504,7 +499,11 @@ void TstActions::startApp()
     QFETCH(QVariant, returnCode);
     QFETCH(QList<int>, progress);
     QFETCH(QString, traced);
+    QFETCH(QStringList, running);
 
+    CProcess instance;
+    instance.setArguments(running);
+    QVERIFY(running.isEmpty() || instance.start(other()));
     // The row of a program that ends at once: the worker is held up after the start, so
     // the process object's poll has let go of the process before the wait begins.
     TraceCapture trace(QByteArray(QTest::currentDataTag()) == "ends at once" ? "startProcess() start success" : nullptr);
@@ -534,19 +533,6 @@ void TstActions::startApp()
     QCOMPARE(action->property(QStringLiteral("argumentList")).toStringList(), QStringList(command) + arguments);
     // A program left running after a time-out is not ended by the action: end it here.
     platform::emulated::endMachineProcesses(0);
-}
-
-void TstActions::startAppWaitsForRunningInstance()
-{
-    CProcess first;
-    first.setArguments({QStringLiteral("5"), QStringLiteral("1")});
-    QVERIFY(first.start(other()));
-    TraceCapture trace;
-    CTestState state("second");
-    addStartApp(state, QStringLiteral("C:\\Tools\\") + other().toUpper(), {QStringLiteral("9")}, QStringLiteral("10"));
-    QCOMPARE(runState(state), QStringLiteral("success"));
-    QVERIFY(trace.contains(QStringLiteral("startProcess() process already running\n")));
-    QCOMPARE(state.property(QStringLiteral("returnCode")), QVariant(5LL)); // the first instance's
 }
 
 void TstActions::startAppUndo_data()
