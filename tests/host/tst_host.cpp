@@ -150,6 +150,7 @@ private Q_SLOTS:
         // {"machine": {NAME: [TYPE, VALUE] or null for absent}, "application": {...}}
         QTest::addColumn<QString>("expected");
         QTest::addColumn<QStringList>("traced"); // lines of the trace (in the file given by --trace)
+        QTest::addColumn<QStringList>("files"); // in the folder given by --machine; "!" first: absent
 
         const QStringList linearSteps{"welcome:finished", "options:finished", "done:finished"};
         QTest::newRow("linear, trace to a file")
@@ -163,25 +164,37 @@ private Q_SLOTS:
                            "|_Set property \"title\" value as string = Welcome to the Demo Suite setup",
                            "| - get value from property \"product\" from FSM.",
                            "| - get value from property \"lang\" from application.",
-                           "--- State linear: leave state with event = finished"};
+                           "--- State linear: leave state with event = finished"} << QStringList();
         QTest::newRow("linear --set")
             << "linear.xml" << QStringList{"--set", "fsm.product=Other Suite", "--set", "app.lang=de", "--set", "app.extra=a=b"}
             << "winxp-sp2" << linearSteps
             << R"({"machine": {"installDir": ["QString", "Other Suite"], "language": ["QString", "de"]},
-                   "application": {"extra": ["QString", "a=b"]}})" << QStringList();
+                   "application": {"extra": ["QString", "a=b"]}})" << QStringList() << QStringList();
         QTest::newRow("systems winxp-sp2")
             << "systems.xml" << QStringList{"--profile", "winxp-sp2"} << "winxp-sp2" << QStringList{"detect:finished", "done:finished"}
             << R"({"machine": {"family": ["QString", "Windows NT"], "firewall": ["QString", "built in"],
-                   "vendor": ["QString", "Example Software"], "restart": ["QString", "not needed"]}})" << QStringList();
+                   "vendor": ["QString", "Example Software"], "restart": ["QString", "not needed"]}})" << QStringList() << QStringList();
         QTest::newRow("systems win98")
             << "systems.xml" << QStringList{"--profile", "win98"} << "win98" << QStringList{"detect:finished", "done:finished"}
             << R"({"machine": {"family": ["QString", "Windows 9x"], "firewall": null,
-                   "vendor": ["QString", "Example Software"], "restart": ["QString", "required"]}})" << QStringList();
+                   "vendor": ["QString", "Example Software"], "restart": ["QString", "required"]}})" << QStringList() << QStringList();
         QTest::newRow("pageback")
             << "pageback.xml" << QStringList() << "winxp-sp2"
             << QStringList{"chooseFolder:finished", "review:pageBack", "chooseFolder:finished", "review:finished", "install:finished"}
             << R"({"machine": {"reviewEvent": ["QString", "finished"], "folder": ["QString", "C:\\Program Files\\Demo"]}})"
-            << QStringList();
+            << QStringList() << QStringList();
+        // A program run, then files copied by masks into folders made on the way, with progress.
+        QTest::newRow("startapp")
+            << "startapp.xml"
+            << QStringList{"--set", "fsm.sourceDir=" + Example + "startapp", "--machine", m_dir.filePath("sample"),
+                           "--trace", m_dir.filePath("sample.log")}
+            << "winxp-sp2" << QStringList{"ping:success", "copy:success", "done:finished"}
+            << R"({"machine": {"pingCode": ["qlonglong", 0]}})"
+            << QStringList{"]--- State copy: progress 33%\n", "]--- State copy: progress 66%\n", "\n[THREAD] Action = copy.\n",
+                           "]--- State copy: actionFinished - result = 0\n"}
+            << QStringList{"drive_c/Program Files/Demo Suite/docs/readme.txt", "drive_c/Program Files/Demo Suite/docs/notes.md",
+                           "drive_c/Program Files/Demo Suite/config/default/settings.ini",
+                           "!drive_c/Program Files/Demo Suite/docs/unused.log"};
     }
 
     void examples()
@@ -192,6 +205,7 @@ private Q_SLOTS:
         QFETCH(QStringList, steps);
         QFETCH(QString, expected);
         QFETCH(QStringList, traced);
+        QFETCH(QStringList, files);
 
         const Run run = winsteps(QStringList{"run", Example + wizard} + arguments);
         QVERIFY2(run.exitCode == 0, qPrintable(run.err));
@@ -211,9 +225,15 @@ private Q_SLOTS:
         QCOMPARE(report["profile"].toString(), profile);
         QCOMPARE(report["exitStatus"].toInt(), 0);
         QCOMPARE(stepTexts(report["steps"].toArray()), steps);
-        QCOMPARE(report["steps"][0]["type"].toString(), QStringLiteral("noop"));
+        QCOMPARE(report["steps"].toArray().last()["type"].toString(), QStringLiteral("noop"));
         QCOMPARE(report["final"]["state"].toString(), last);
         QCOMPARE(report["final"]["event"].toString(), lastEvent);
+
+        for (const QString& file : files) {
+            const bool absent = file.startsWith(QLatin1Char('!'));
+            const QString path = arguments.at(arguments.indexOf("--machine") + 1) + QLatin1Char('/') + file.mid(absent ? 1 : 0);
+            QVERIFY2(QFileInfo::exists(path) != absent, qPrintable(file));
+        }
 
         const QJsonObject expectations = QJsonDocument::fromJson(expected.toUtf8()).object();
         QVERIFY(!expectations.isEmpty());
