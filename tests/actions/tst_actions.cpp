@@ -510,7 +510,8 @@ void TstActions::startApp()
     for (int step = 1; step < seen.size(); ++step)
         wanted << 100 * step / maximum;
     QCOMPARE(seen, wanted << 100);
-    QVERIFY(seen.size() > steps && (timeout.toInt() < 1 || seen.size() <= timeout.toInt() + 1));
+    QVERIFY2(seen.size() > steps && (timeout.toInt() < 1 || seen.size() <= timeout.toInt() + 1),
+             qPrintable(QStringLiteral("%1 steps").arg(seen.size())));
     QCOMPARE(action->property(QStringLiteral("argumentList")).toStringList(), QStringList(command) + arguments);
     // A program left running after a time-out is not ended by the action: end it here.
     platform::emulated::endMachineProcesses(0);

@@ -405,6 +405,9 @@ private Q_SLOTS:
         };
         faulty("empty file", "", {"1: not well-formed XML"});
         faulty("wrong root", "<?xml version=\"1.0\"?>\n<wizard/>", {"2: the root element is <wizard>, expected <fsm>"});
+        faulty("transition without event",
+               "<fsm name=\"m\" start=\"a\">\n<state name=\"a\" type=\"noop\"/>\n<transition from=\"a\" to=\"a\"/>\n</fsm>",
+               {"3: missing attribute \"event\" on <transition>"});
         faulty("map without target",
                "<fsm name=\"m\" start=\"a\">\n<state name=\"a\" type=\"noop\"/>\n<transition from=\"a\" to=\"a\" "
                "event=\"x\">\n<propertymap function=\"1\"/>\n</transition>\n</fsm>",
