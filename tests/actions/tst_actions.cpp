@@ -1,5 +1,5 @@
 // Actions and action states: progress, finishing, stopping, property fall-back; the
-// start-application and copy-files actions; the sample wizard run end to end.
+// start-application and copy-files actions.
 
 #include "actions/cactioncopyfiles.h"
 #include "actions/cactionstartapp.h"
@@ -10,8 +10,6 @@
 #include "platform/platform.h"
 
 #include <QDomDocument>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QLoggingCategory>
 #include <QProcess>
 #include <QSignalSpy>
@@ -89,13 +87,9 @@ private:
     QString m_stream;
 };
 
-class CTestState : public CActionState
+struct CTestState : CActionState
 {
-public:
-    CTestState(const char* name = "work")
-        : CActionState(nullptr, name, QDomNode())
-    {
-    }
+    explicit CTestState(const char* name = "work") : CActionState(nullptr, name, QDomNode()) {}
 };
 
 // Collects the trace; writing a piece that holds slowOn takes 300 ms (the writer waits).
@@ -156,15 +150,8 @@ int pending(int fd)
 }
 
 // Emulated programs (the exit tool) whose names no other test process uses.
-QString task()
-{
-    return QStringLiteral("task%1.exe").arg(QCoreApplication::applicationPid());
-}
-
-QString other()
-{
-    return QStringLiteral("other%1.exe").arg(QCoreApplication::applicationPid());
-}
+QString task() { return QStringLiteral("task%1.exe").arg(QCoreApplication::applicationPid()); }
+QString other() { return QStringLiteral("other%1.exe").arg(QCoreApplication::applicationPid()); }
 
 // Gives state a start-application action (its owner) set up with command, arguments and timeout.
 CActionStartApp* addStartApp(CActionState& state, const QString& command, const QStringList& arguments,
@@ -206,7 +193,6 @@ private Q_SLOTS:
 
     void startApp_data();
     void startApp();
-    void startAppWaitsForRunningInstance();
     void startAppUndo_data();
     void startAppUndo();
     void startAppStopDuringWait();
@@ -220,7 +206,6 @@ private Q_SLOTS:
     void copyMissingSourceAndBadDestination();
     void copyStopInTheMiddleOfAFile();
 
-    void sampleWizard();
 
 private:
     // Runs a state until it has left; returns its exit event.
@@ -326,21 +311,28 @@ void TstActions::synchronousAndThreadedFinish()
     QCOMPARE(syncFinished.count(), 1); // before start() returned
     QCOMPARE(syncFinished.at(0).at(0).toInt(), 4);
 
-    // Threaded: the worker's progress and end arrive on the event thread, in order.
+    // Threaded, stopped while it works and started again: the new run waits for the stopped
+    // one, and only its progress and end arrive, on the event thread, in order.
     CWorkAction threaded(nullptr, "threaded");
-    threaded.code = 3;
-    threaded.steps = 3;
+    threaded.untilStopped = true;
     QSignalSpy progress(&threaded, &CAction::actionProgress);
     QThread* emittedOn = nullptr;
     connect(&threaded, &CAction::actionFinished, this, [&emittedOn] { emittedOn = QThread::currentThread(); },
             Qt::DirectConnection);
     QSignalSpy finished(&threaded, &CAction::actionFinished);
     threaded.start();
-    QCOMPARE(finished.count(), 0);
+    QTRY_VERIFY(threaded.working);
+    threaded.stop();
+    threaded.untilStopped = false;
+    threaded.code = 3;
+    threaded.steps = 3;
+    threaded.start();
     while (threaded.isWorkerRunning()) // without running the event loop
         QThread::yieldCurrentThread();
     QCOMPARE(finished.count(), 0); // only once the event loop has delivered the event
     QTRY_COMPARE(finished.count(), 1);
+    QCoreApplication::sendPostedEvents();
+    QCOMPARE(finished.count(), 1);
     QCOMPARE(finished.at(0).at(0).toInt(), 3);
     QCOMPARE(progressOf(progress), (QList<QPair<int, int>>{{1, 5}, {2, 5}, {3, 5}}));
     QCOMPARE(emittedOn, QThread::currentThread());
@@ -448,22 +440,6 @@ void TstActions::startStopCycles()
     }
     QCOMPARE(events, 0);
     QTRY_COMPARE(threadCount(), threads);
-
-    // Started again after a stop: waits for the stopped run, then runs anew, and only that
-    // run finishes.
-    CWorkAction again(nullptr, "again");
-    again.untilStopped = true;
-    QSignalSpy finished(&again, &CAction::actionFinished);
-    again.start();
-    QTRY_VERIFY(again.working);
-    again.stop();
-    again.untilStopped = false;
-    again.code = 8;
-    again.start();
-    QTRY_COMPARE(finished.count(), 1);
-    QCoreApplication::sendPostedEvents();
-    QCOMPARE(finished.count(), 1);
-    QCOMPARE(finished.at(0).at(0).toInt(), 8);
 }
 
 void TstActions::startApp_data()
@@ -473,26 +449,30 @@ void TstActions::startApp_data()
     QTest::addColumn<QString>("timeout");
     QTest::addColumn<int>("result");
     QTest::addColumn<QVariant>("returnCode");
-    QTest::addColumn<QList<int>>("progress");
+    QTest::addColumn<int>("steps"); // the least number of progress steps before the 100 of leaving
     QTest::addColumn<QString>("traced");
+    QTest::addColumn<QStringList>("running"); // arguments of an instance of the other program started before
 
     // The task program waits SECONDS, then exits with CODE.
-    QTest::newRow("ends within the time-out")
-        << task() << QStringList{"3", "2.2"} << "10" << 0 << QVariant(3LL) << QList<int>{1, 2}
-        << "Process finished, return code = 3\n";
-    QTest::newRow("time-out") << task() << QStringList{"0", "30"} << "1" << 2 << QVariant() << QList<int>{1}
-                              << "Process timeout\n";
-    QTest::newRow("no wait") << task() << QStringList{"0", "30"} << "0" << 0 << QVariant() << QList<int>{}
-                             << "startProcess() start success\n";
-    QTest::newRow("below -1: timed out at once")
-        << task() << QStringList{"0", "30"} << "-2" << 2 << QVariant() << QList<int>{} << "Process timeout\n";
-    QTest::newRow("no limit") << task() << QStringList{"7", "0.2"} << "-1" << 0 << QVariant(7LL) << QList<int>{}
-                              << "Process finished, return code = 7\n";
-    QTest::newRow("cannot start") << "/no/such/program" << QStringList() << "5" << 1 << QVariant() << QList<int>{}
-                                  << "startProcess() start failed\n";
+    QTest::newRow("ends within the time-out") << task() << QStringList{"3", "2.2"} << "10" << 0 << QVariant(3LL) << 2
+                                              << "Process finished, return code = 3\n" << QStringList();
+    QTest::newRow("time-out") << task() << QStringList{"0", "30"} << "1" << 2 << QVariant() << 1 << "Process timeout\n"
+                              << QStringList();
+    QTest::newRow("no wait") << task() << QStringList{"0", "30"} << "0" << 0 << QVariant() << 0
+                             << "startProcess() start success\n" << QStringList();
+    QTest::newRow("below -1: timed out at once") << task() << QStringList{"0", "30"} << "-2" << 2 << QVariant() << 0
+                                                 << "Process timeout\n" << QStringList();
+    QTest::newRow("no limit") << task() << QStringList{"7", "0.2"} << "-1" << 0 << QVariant(7LL) << 0
+                              << "Process finished, return code = 7\n" << QStringList();
+    QTest::newRow("cannot start") << "/no/such/program" << QStringList() << "5" << 1 << QVariant() << 0
+                                  << "startProcess() start failed\n" << QStringList();
     // Ended and let go by the process object's poll before the action asks for its code.
-    QTest::newRow("ends at once") << "/bin/sh" << QStringList{"-c", "\"exit 6\""} << "5" << 0 << QVariant(6LL)
-                                  << QList<int>{} << "Process finished, return code = 6\n";
+    QTest::newRow("ends at once") << "/bin/sh" << QStringList{"-c", "\"exit 6\""} << "5" << 0 << QVariant(6LL) << 0
+                                  << "Process finished, return code = 6\n" << QStringList();
+    // The state waits for the instance already running, whatever the path and case, and takes its code.
+    QTest::newRow("instance already running") << QStringLiteral("C:\\Tools\\") + other().toUpper() << QStringList{"9"} << "10"
+                                              << 0 << QVariant(5LL) << 0 << "startProcess() process already running\n"
+                                              << QStringList{"5", "1"};
 }
 
 void TstActions::startApp()
@@ -502,9 +482,13 @@ void TstActions::startApp()
     QFETCH(QString, timeout);
     QFETCH(int, result);
     QFETCH(QVariant, returnCode);
-    QFETCH(QList<int>, progress);
+    QFETCH(int, steps);
     QFETCH(QString, traced);
+    QFETCH(QStringList, running);
 
+    CProcess instance;
+    instance.setArguments(running);
+    QVERIFY(running.isEmpty() || instance.start(other()));
     // The row of a program that ends at once: the worker is held up after the start, so
     // the process object's poll has let go of the process before the wait begins.
     TraceCapture trace(QByteArray(QTest::currentDataTag()) == "ends at once" ? "startProcess() start success" : nullptr);
@@ -519,34 +503,18 @@ void TstActions::startApp()
     // The state's percentages: one step of the time-out (or of 5) per second of waiting, then
     // 100 on leaving. The program's own run gives the least number of steps; a slow or loaded
     // machine, slower to start it, may add steps, but never beyond the time-out.
-    QList<int> seen;
-    QByteArray steps;
-    for (const QList<QVariant>& call : spy) {
+    QList<int> seen, wanted;
+    for (const QList<QVariant>& call : spy)
         seen << call.at(0).toInt();
-        steps += QByteArray::number(seen.last()) + ' ';
-    }
     const int maximum = timeout.toInt() >= 1 ? timeout.toInt() : 5;
-    QVERIFY2(!seen.isEmpty() && seen.takeLast() == 100, steps.constData());
-    QVERIFY2(seen.size() >= progress.size(), steps.constData());
-    QVERIFY2(timeout.toInt() < 1 || seen.size() <= timeout.toInt(), steps.constData());
-    for (qsizetype i = 0; i < seen.size(); ++i)
-        QVERIFY2(seen.at(i) == 100 * int(i + 1) / maximum, steps.constData());
+    for (int step = 1; step < seen.size(); ++step)
+        wanted << 100 * step / maximum;
+    QCOMPARE(seen, wanted << 100);
+    QVERIFY2(seen.size() > steps && (timeout.toInt() < 1 || seen.size() <= timeout.toInt() + 1),
+             qPrintable(QStringLiteral("%1 steps").arg(seen.size())));
     QCOMPARE(action->property(QStringLiteral("argumentList")).toStringList(), QStringList(command) + arguments);
     // A program left running after a time-out is not ended by the action: end it here.
     platform::emulated::endMachineProcesses(0);
-}
-
-void TstActions::startAppWaitsForRunningInstance()
-{
-    CProcess first;
-    first.setArguments({QStringLiteral("5"), QStringLiteral("1")});
-    QVERIFY(first.start(other()));
-    TraceCapture trace;
-    CTestState state("second");
-    addStartApp(state, QStringLiteral("C:\\Tools\\") + other().toUpper(), {QStringLiteral("9")}, QStringLiteral("10"));
-    QCOMPARE(runState(state), QStringLiteral("success"));
-    QVERIFY(trace.contains(QStringLiteral("startProcess() process already running\n")));
-    QCOMPARE(state.property(QStringLiteral("returnCode")), QVariant(5LL)); // the first instance's
 }
 
 void TstActions::startAppUndo_data()
@@ -776,40 +744,6 @@ void TstActions::copyStopInTheMiddleOfAFile()
     // No destination, no truncated file, no temporary left behind.
     QCOMPARE(QDir(out).entryList(QDir::Files | QDir::Hidden), QStringList());
     QVERIFY(!QFileInfo::exists(out + QStringLiteral("/later")));
-}
-
-void TstActions::sampleWizard()
-{
-    const QString machine = m_dir.filePath(QStringLiteral("sample"));
-    const QString report = m_dir.filePath(QStringLiteral("sample.json"));
-    const QString traceFile = m_dir.filePath(QStringLiteral("sample.trace"));
-    QProcess run;
-    run.setWorkingDirectory(QStringLiteral(SOURCE_DIR));
-    run.start(QStringLiteral(WINSTEPS_EXE),
-              {QStringLiteral("run"), QStringLiteral("examples/startapp.xml"), QStringLiteral("--machine"), machine,
-               QStringLiteral("--report"), report, QStringLiteral("--trace"), traceFile});
-    QVERIFY(run.waitForFinished(30000));
-    QCOMPARE(run.exitCode(), 0);
-    QCOMPARE(run.readAllStandardOutput(), QByteArray("startapp: ended in state \"done\" with event \"finished\" (exit status 0)\n"));
-
-    const QJsonObject result = QJsonDocument::fromJson(readFile(report)).object();
-    QCOMPARE(result[QLatin1String("machine")][QLatin1String("properties")][QLatin1String("pingCode")][QLatin1String("value")].toInt(-1), 0);
-    const QString demo = machine + QStringLiteral("/drive_c/Program Files/Demo Suite");
-    QCOMPARE(readFile(demo + QStringLiteral("/docs/readme.txt")), readFile(QStringLiteral(SOURCE_DIR "/examples/startapp/docs/readme.txt")));
-    QVERIFY(QFileInfo::exists(demo + QStringLiteral("/docs/notes.md")));
-    QVERIFY(QFileInfo::exists(demo + QStringLiteral("/config/default/settings.ini")));
-    QVERIFY(!QFileInfo::exists(demo + QStringLiteral("/docs/unused.log")));
-
-    const QString trace = QString::fromUtf8(readFile(traceFile));
-    for (const char* line : {"]--- State copy: progress 33%\n", "]--- State copy: progress 66%\n",
-                             "\n[THREAD] Action = copy.\n", "]--- State copy: actionFinished - result = 0\n"})
-        QVERIFY2(trace.contains(QLatin1String(line)), line);
-    // Unless a ping of another run was going on (then the step waits for that one instead).
-    if (!trace.contains(QLatin1String("startProcess() process already running"))) {
-        // One second of a ping that takes two at least (a second step is a race with its end).
-        QVERIFY(trace.contains(QLatin1String("]--- State ping: progress 10%\n")));
-        QVERIFY(readFile(machine + QStringLiteral("/console.log")).contains("Reply from 127.0.0.1"));
-    }
 }
 
 QTEST_GUILESS_MAIN(TstActions)

@@ -16,6 +16,8 @@
 #include <QThread>
 #include <QtTest>
 
+#include "support/commandrun.h"
+
 #include <memory>
 
 #include <fcntl.h>
@@ -35,18 +37,12 @@ QString twin()
 QString openMachine(const QTemporaryDir& dir, const QString& base, const QString& keys = QString())
 {
     static int count = 0;
-    const QString file = dir.filePath(QStringLiteral("profile%1.json").arg(++count));
-    QFile out(file);
-    if (!out.open(QIODevice::WriteOnly))
-        return QString();
-    out.write(QStringLiteral(R"({"inherits": "%1", "computerName": "TESTBOX",
+    const QString profile = writeTestFile(dir, count, QStringLiteral(R"({"inherits": "%1", "computerName": "TESTBOX",
         "tools": {"quick.exe": "exit", "%3": "exit", "LongTask.EXE": "exit"}%2})")
-                  .arg(base, keys.isEmpty() ? QString() : QLatin1String(", ") + keys, twin())
-                  .toUtf8());
-    out.close();
+        .arg(base, keys.isEmpty() ? QString() : QLatin1String(", ") + keys, twin()).toUtf8(), QStringLiteral(".json"));
     const QString folder = dir.filePath(QStringLiteral("m%1").arg(count));
     std::string error;
-    if (!platform::openMachine(file.toStdString(), folder.toStdString(), &error))
+    if (!platform::openMachine(profile.toStdString(), folder.toStdString(), &error))
         qWarning("%s", error.c_str());
     return folder;
 }
@@ -107,115 +103,389 @@ public:
 class TstProcess : public QObject
 {
     Q_OBJECT
-private Q_SLOTS:
-    void initTestCase();
-    void init();
-    void exitCodes_data();
-    void exitCodes();
-    void startFromAWorkerThread();
-    void commandLines_data();
-    void commandLines();
-    void environmentBlock_data();
-    void environmentBlock();
-    void startAsAdmin_data();
-    void startAsAdmin();
-    void secretBufferIsWiped();
-    void parseUserName_data();
-    void parseUserName();
-    void systemProcesses_data();
-    void systemProcesses();
-    void ownProcessesOnly();
-    void recordsOfOtherProcesses();
-    void toolsNeedTheWinstepsExecutable();
-    void noZombiesNoDescriptors();
 
-private:
     QTemporaryDir m_dir;
     QString m_machine;
-};
 
-void TstProcess::initTestCase()
-{
-    QVERIFY(m_dir.isValid());
-    qputenv(platform::emulated::toolHostVariable, WINSTEPS_EXE);
-}
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        qputenv(platform::emulated::toolHostVariable, WINSTEPS_EXE);
+    }
 
-void TstProcess::init()
-{
-    m_machine = openMachine(m_dir, QStringLiteral("winxp-sp2"));
-}
+    void init() { m_machine = openMachine(m_dir, QStringLiteral("winxp-sp2")); }
 
-void TstProcess::exitCodes_data()
-{
-    QTest::addColumn<QString>("program");
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<QString>("ending"); // "kill", "close" or "" (by itself)
-    QTest::addColumn<bool>("starts");
-    QTest::addColumn<quint32>("code");
+    void exitCodes_data()
+    {
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("ending"); // "kill", "close", "" (by itself) or "no tool host" (not started)
+        QTest::addColumn<bool>("starts");
+        QTest::addColumn<quint32>("code");
+        QTest::addColumn<QString>("console"); // what a tool wrote to the machine's console log
 
-    QTest::newRow("exit 7, quoted argument") << "/bin/sh" << QStringList{"-c", "\"exit 7\""} << "" << true << 7u;
-    QTest::newRow("bare name found in PATH") << "true" << QStringList() << "" << true << 0u;
-    // An emulated tool's code keeps all 32 bits, beyond what an exit status holds.
-    QTest::newRow("tool, 3010") << "quick.exe" << QStringList{"3010"} << "" << true << 3010u;
-    QTest::newRow("tool, 0xC0000005") << "C:\\Setup\\QUICK.EXE" << QStringList{"0xC0000005"} << "" << true << 0xC0000005u;
-    // The emulated ping answers for the machine it runs on: the profile's own name.
-    QTest::newRow("ping, own name") << "C:\\WINDOWS\\system32\\ping.exe" << QStringList{"-n 1", "testbox"} << "" << true << 0u;
-    QTest::newRow("ping, unknown host") << "ping.exe" << QStringList{"no.such.host"} << "" << true << 1u;
-    QTest::newRow("missing program") << "/no/such/program" << QStringList() << "" << false << 0u;
-    QTest::newRow("kill") << "longtask.exe" << QStringList{"5", "30"} << "kill" << true << CProcess::killExitCode;
-    QTest::newRow("close request") << "longtask.exe" << QStringList{"5", "30"} << "close" << true << 0u;
-}
+        QTest::newRow("exit 7, quoted argument") << "/bin/sh" << QStringList{"-c", "\"exit 7\""} << "" << true << 7u << "";
+        QTest::newRow("bare name found in PATH") << "true" << QStringList() << "" << true << 0u << "";
+        // An emulated tool's code keeps all 32 bits, beyond what an exit status holds.
+        QTest::newRow("tool, 0xC0000005") << "C:\\Setup\\QUICK.EXE" << QStringList{"0xC0000005"} << "" << true << 0xC0000005u << "";
+        // The emulated ping answers for the machine it runs on: the profile's own name.
+        QTest::newRow("ping, own name") << "C:\\WINDOWS\\system32\\ping.exe" << QStringList{"-n 1", "testbox"} << "" << true
+                                        << 0u << "Reply from 127.0.0.1";
+        QTest::newRow("ping, unknown host") << "ping.exe" << QStringList{"no.such.host"} << "" << true << 1u
+                                            << "could not find host no.such.host";
+        QTest::newRow("tool without the winsteps executable") << "ping.exe" << QStringList{"localhost"} << "no tool host"
+                                                              << false << 0u << "";
+        QTest::newRow("missing program") << "/no/such/program" << QStringList() << "" << false << 0u << "";
+        QTest::newRow("kill") << "longtask.exe" << QStringList{"5", "30"} << "kill" << true << CProcess::killExitCode << "";
+        QTest::newRow("close request") << "longtask.exe" << QStringList{"5", "30"} << "close" << true << 0u << "";
+    }
 
-void TstProcess::exitCodes()
-{
-    QFETCH(QString, program);
-    QFETCH(QStringList, arguments);
-    QFETCH(QString, ending);
-    QFETCH(bool, starts);
-    QFETCH(quint32, code);
+    void exitCodes()
+    {
+        QFETCH(QString, program);
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, ending);
+        QFETCH(bool, starts);
+        QFETCH(quint32, code);
+        QFETCH(QString, console);
 
-    CProcess process;
-    QSignalSpy exited(&process, &CProcess::processExited);
-    process.setArguments(arguments);
-    QCOMPARE(process.start(program), starts);
-    if (ending == QLatin1String("kill"))
-        process.kill();
-    else if (!ending.isEmpty())
-        process.tryTerminate();
-    if (starts)
+        CProcess process;
+        QSignalSpy exited(&process, &CProcess::processExited);
+        process.setArguments(arguments);
+        const QByteArray host = qgetenv(platform::emulated::toolHostVariable);
+        if (ending == QLatin1String("no tool host"))
+            qunsetenv(platform::emulated::toolHostVariable);
+        QCOMPARE(process.start(program), starts);
+        qputenv(platform::emulated::toolHostVariable, host);
+        if (ending == QLatin1String("kill"))
+            process.kill();
+        else if (ending == QLatin1String("close"))
+            process.tryTerminate();
+        if (starts)
+            QTRY_COMPARE_WITH_TIMEOUT(exited.count(), 1, 10000);
+        QCOMPARE(process.isRunning(), false);
+        QCOMPARE(process.exitStatus(), code);
+        QCOMPARE(process.normalExit(), starts && ending != QLatin1String("kill"));
+        QCOMPARE(process.processIdentifier(), 0u);
+        // A tool's output is in the machine's console log, not in ours.
+        QFile log(m_machine + QStringLiteral("/console.log"));
+        QVERIFY(console.isEmpty() || (log.open(QIODevice::ReadOnly) && log.readAll().contains(console.toUtf8())));
+    }
+
+    void startFromAWorkerThread()
+    {
+        // Threaded actions start their programs on a worker; the poll must still run, and
+        // report, on the thread the process object belongs to. The handle taken in the launch
+        // outlives the poll's own, however soon the program ends.
+        CProcess process;
+        QSignalSpy exited(&process, &CProcess::processExited);
+        QThread* reportedOn = nullptr;
+        connect(&process, &CProcess::processExited, &process, [&reportedOn] { reportedOn = QThread::currentThread(); });
+        bool started = false;
+        platform::ProcessHandlePtr handle;
+        process.setArguments({QStringLiteral("12")});
+        std::unique_ptr<QThread> worker(
+            QThread::create([&] { started = process.start(QStringLiteral("quick.exe"), QStringList(), &handle); }));
+        worker->start();
+        QVERIFY(worker->wait(10000));
+        QVERIFY(started && handle);
         QTRY_COMPARE_WITH_TIMEOUT(exited.count(), 1, 10000);
-    QCOMPARE(process.isRunning(), false);
-    QCOMPARE(process.exitStatus(), code);
-    QCOMPARE(process.normalExit(), starts && ending != QLatin1String("kill"));
-    QCOMPARE(process.processIdentifier(), 0u);
-}
+        QCOMPARE(reportedOn, process.thread());
+        QCOMPARE(process.exitStatus(), 12u);
+        QVERIFY(!process.isRunning());
+        std::uint32_t code = 0;
+        QCOMPARE(handle->wait(0), platform::WAIT_OBJECT_0);
+        QCOMPARE(handle->getExitCode(&code), platform::ERROR_SUCCESS);
+        QCOMPARE(code, 12u);
+    }
 
-void TstProcess::startFromAWorkerThread()
-{
-    // Threaded actions start their programs on a worker; the poll must still run, and
-    // report, on the thread the process object belongs to. The handle taken in the launch
-    // outlives the poll's own, however soon the program ends.
-    CProcess process;
-    QSignalSpy exited(&process, &CProcess::processExited);
-    QThread* reportedOn = nullptr;
-    connect(&process, &CProcess::processExited, &process, [&reportedOn] { reportedOn = QThread::currentThread(); });
-    bool started = false;
-    platform::ProcessHandlePtr handle;
-    process.setArguments({QStringLiteral("12")});
-    std::unique_ptr<QThread> worker(
-        QThread::create([&] { started = process.start(QStringLiteral("quick.exe"), QStringList(), &handle); }));
-    worker->start();
-    QVERIFY(worker->wait(10000));
-    QVERIFY(started && handle);
-    QTRY_COMPARE_WITH_TIMEOUT(exited.count(), 1, 10000);
-    QCOMPARE(reportedOn, process.thread());
-    QCOMPARE(process.exitStatus(), 12u);
-    QVERIFY(!process.isRunning());
-    std::uint32_t code = 0;
-    QCOMPARE(handle->wait(0), platform::WAIT_OBJECT_0);
-    QCOMPARE(handle->getExitCode(&code), platform::ERROR_SUCCESS);
-    QCOMPARE(code, 12u);
-}
+    // Defined below the class: moc misreads raw strings with backslashes before quotes.
+    void commandLines_data();
+    void commandLines()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, line);
+        QFETCH(QStringList, argv);
+
+        // A program whose path has blanks: it is quoted, its backslashes left as they are.
+        const QString program = QStringLiteral(R"(C:\Program Files\Demo Suite\show args.exe)");
+        std::vector<std::string> list;
+        for (const QString& argument : arguments)
+            list.push_back(argument.toStdString());
+        const std::string built = platform::buildCommandLine(program.toStdString(), list);
+        QCOMPARE(QString::fromStdString(built), QLatin1Char('"') + program + QLatin1Char('"') + line);
+        QStringList split;
+        for (const std::string& word : platform::commandLineToArgv(built))
+            split << QString::fromStdString(word);
+        QCOMPARE(split, QStringList(program) + argv);
+
+        // The program gets them so, and only the environment it is given.
+        const QString script = m_machine + QStringLiteral("/drive_c/Program Files/Demo Suite/show args.exe");
+        QVERIFY(QDir().mkpath(QFileInfo(script).absolutePath()));
+        QFile file(script);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("#!/bin/sh\nprintf '%s|%s\\n' \"$GREETING\" \"$HOME\" > \"$OUT\"\nprintf '[%s]\\n' \"$@\" >> \"$OUT\"\n");
+        file.close();
+        QVERIFY(file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
+        const QString out = m_dir.filePath(QStringLiteral("arguments.txt"));
+        CProcess process;
+        QVERIFY(runToEnd(process, program, arguments, {QStringLiteral("GREETING=hello there"), QLatin1String("OUT=") + out}));
+        QFile result(out);
+        QVERIFY(result.open(QIODevice::ReadOnly));
+        QStringList expected{QStringLiteral("hello there|")};
+        for (const QString& argument : std::as_const(argv))
+            expected << QLatin1Char('[') + argument + QLatin1Char(']');
+        QCOMPARE(QString::fromUtf8(result.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts), expected);
+    }
+
+    void environmentBlock_data()
+    {
+        QTest::addColumn<QStringList>("list");
+        QTest::addColumn<QStringList>("block");
+
+        QTest::newRow("no PATH entry") << QStringList{"A=1"} << QStringList{"PATH=/opt/x:/bin", "A=1"};
+        QTest::newRow("own PATH entry") << QStringList{"A=1", "PATH=/y"} << QStringList{"A=1", "PATH=/y"};
+        QTest::newRow("XPATH is not PATH") << QStringList{"XPATH=1"} << QStringList{"PATH=/opt/x:/bin", "XPATH=1"};
+    }
+
+    void environmentBlock()
+    {
+        QFETCH(QStringList, list);
+        QFETCH(QStringList, block);
+        const QByteArray path = qgetenv("PATH");
+        qputenv("PATH", "/opt/x:/bin");
+        const QStringList made = CProcess::environmentBlock(list);
+        qputenv("PATH", path);
+        QCOMPARE(made, block);
+    }
+
+    void startAsAdmin_data()
+    {
+        QTest::addColumn<QString>("profile");
+        QTest::addColumn<QString>("keys");
+        QTest::addColumn<bool>("launched");
+
+        const QString user = QStringLiteral(R"("administrator": false, )");
+        const QString account = QStringLiteral(R"("accounts": {"testbox\\admin": "UniquePassword42"}, )");
+        const QString typed = QStringLiteral(R"("credentials": {"user": "TESTBOX\\Admin", "password": "UniquePassword42"})");
+        QTest::newRow("administrator: no prompt needed") << "winxp-sp2" << QString() << true;
+        QTest::newRow("XP user, credentials typed in") << "winxp-sp2" << user + account + typed << true;
+        QTest::newRow("XP user, wrong password")
+            << "winxp-sp2" << user + account + R"("credentials": {"user": "TESTBOX\\Admin", "password": "guess"})" << false;
+        QTest::newRow("XP user, account unknown to the machine") << "winxp-sp2" << user + typed << false;
+        QTest::newRow("XP user, built-in administrator, empty password")
+            << "winxp-sp2" << user + R"("credentials": {"user": "TESTBOX\\Administrator", "password": ""})" << true;
+        QTest::newRow("XP user, prompt cancelled") << "winxp-sp2" << user + account.chopped(2) << false;
+        QTest::newRow("XP user, name without domain")
+            << "winxp-sp2" << user + R"("credentials": {"user": "Admin", "password": "x"})" << false;
+        QTest::newRow("Vista user: no prompt") << "vista" << user + account + typed << false;
+        QTest::newRow("2000 user: no prompt") << "win2000" << user + account + typed << false;
+        QTest::newRow("98: no log-on") << "win98" << user.chopped(2) << true;
+    }
+
+    void startAsAdmin()
+    {
+        QFETCH(QString, profile);
+        QFETCH(QString, keys);
+        QFETCH(bool, launched);
+
+        openMachine(m_dir, profile, keys);
+        TraceCapture capture;
+        CProcess process;
+        QSignalSpy exited(&process, &CProcess::processExited);
+        QCOMPARE(process.startAsAdmin(QStringLiteral("true")), launched);
+        if (launched)
+            QTRY_COMPARE(exited.count(), 1);
+        // A failed launch wipes the credentials too: the next one is asked for them anew.
+        QVERIFY(!process.startAsAdmin(QStringLiteral("/no/such/program")));
+        QVERIFY(capture.text.find("UniquePassword42") == std::string::npos);
+    }
+
+    void secretBufferIsWiped()
+    {
+        platform::PasswordBuffer buffer;
+        QVERIFY(buffer.assign("secret"));
+        QCOMPARE(buffer.size(), std::size_t(6));
+        buffer.wipe();
+        for (std::size_t i = 0; i < platform::PasswordBuffer::capacity; ++i)
+            QCOMPARE(buffer.c_str()[i], '\0');
+        // Too long for the buffer: nothing is kept.
+        const std::string tooLong(platform::PasswordBuffer::capacity, 'x');
+        QVERIFY(!buffer.assign(tooLong.c_str()));
+        QVERIFY(buffer.empty());
+    }
+
+    void parseUserName_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("valid");
+        QTest::addColumn<QString>("user");
+        QTest::addColumn<QString>("domain");
+
+        QTest::newRow("domain and user") << "TESTBOX\\Admin" << true << "Admin" << "TESTBOX";
+        QTest::newRow("principal name") << "admin@example.org" << true << "admin@example.org" << "";
+        QTest::newRow("bare name") << "Admin" << false << "" << "";
+        QTest::newRow("no domain") << "\\Admin" << false << "" << "";
+        QTest::newRow("two separators") << "A\\B\\C" << false << "" << "";
+    }
+
+    void parseUserName()
+    {
+        QFETCH(QString, name);
+        QFETCH(bool, valid);
+        QFETCH(QString, user);
+        QFETCH(QString, domain);
+
+        platform::UserNameBuffer userPart;
+        platform::DomainBuffer domainPart;
+        const std::uint32_t result = platform::processes().parseUserName(name.toUtf8().constData(), &userPart, &domainPart);
+        QCOMPARE(result, valid ? platform::ERROR_SUCCESS : platform::ERROR_INVALID_ACCOUNT_NAME);
+        QCOMPARE(QString::fromUtf8(userPart.c_str()), user);
+        QCOMPARE(QString::fromUtf8(domainPart.c_str()), domain);
+    }
+
+    void systemProcesses_data()
+    {
+        QTest::addColumn<QString>("profile");
+        QTest::addColumn<QString>("keys");
+        QTest::addColumn<QStringList>("names");
+
+        QTest::newRow("XP") << "winxp-sp2" << QString()
+                            << QStringList{"System", "smss.exe", "csrss.exe", "winlogon.exe", "services.exe",
+                                           "lsass.exe", "svchost.exe", "explorer.exe"};
+        QTest::newRow("98") << "win98" << QString()
+                            << QStringList{"KERNEL32.DLL", "MSGSRV32.EXE", "MPREXE.EXE", "MSTASK.EXE", "EXPLORER.EXE"};
+        QTest::newRow("declared by the profile") << "winxp-sp2" << R"("systemProcesses": ["System", "TrayTool.exe"])"
+                                                 << QStringList{"System", "TrayTool.exe"};
+    }
+
+    void systemProcesses()
+    {
+        QFETCH(QString, profile);
+        QFETCH(QString, keys);
+        QFETCH(QStringList, names);
+
+        openMachine(m_dir, profile, keys);
+        QCOMPARE(listedNames(), names);
+        // Found, waited for in vain, never ended.
+        const QString name = names.last();
+        TraceCapture capture;
+        QVERIFY(!CProcess::openProcess(name, true));
+        QVERIFY(capture.text.find("Unable to open process, GetLastError = 5\n") != std::string::npos);
+        const platform::ProcessHandlePtr handle = CProcess::openProcess(name.toLower(), false);
+        QVERIFY(handle);
+        QCOMPARE(handle->wait(10), platform::WAIT_TIMEOUT);
+        std::uint32_t code = 0;
+        QCOMPARE(handle->getExitCode(&code), platform::ERROR_SUCCESS);
+        QCOMPARE(code, platform::STILL_ACTIVE);
+        QCOMPARE(platform::processes().postCloseToWindows(handle->processId()), platform::ERROR_ACCESS_DENIED);
+    }
+
+    void ownProcessesOnly()
+    {
+        // A process of the host with the very name a wizard uses is none of the machine's: not
+        // listed, not opened, not closed, and still running at the end.
+        const QString decoyPath = m_dir.filePath(twin());
+        QVERIFY(QFile::copy(QStringLiteral("/bin/sleep"), decoyPath));
+        QProcess decoy;
+        decoy.start(decoyPath, {QStringLiteral("30")});
+        QVERIFY(decoy.waitForStarted());
+        const auto decoyId = std::uint32_t(decoy.processId());
+        QCOMPARE(CProcess::findProcess(twin()), 0u);
+        QVERIFY(!CProcess::openProcess(twin(), false));
+        platform::ProcessHandlePtr handle;
+        QCOMPARE(platform::processes().openProcess(platform::PROCESS_TERMINATE, decoyId, &handle), platform::ERROR_INVALID_PARAMETER);
+        QCOMPARE(platform::processes().postCloseToWindows(decoyId), platform::ERROR_INVALID_PARAMETER);
+
+        CProcess first, second;
+        first.setArguments({QStringLiteral("0"), QStringLiteral("30")});
+        second.setArguments({QStringLiteral("0"), QStringLiteral("30")});
+        QVERIFY(first.start(twin()));
+        QVERIFY(second.start(QString(QStringLiteral("C:\\Tools\\") + twin())));
+        // Listed in the order they started, after the system's; names compare without regard to case.
+        QCOMPARE(CProcess::findProcess(twin().toUpper()), first.processIdentifier());
+        QCOMPARE(listedNames().mid(listedNames().size() - 2), (QStringList{twin(), twin()}));
+
+        // A handle without the terminate right cannot end the process; one with it can.
+        platform::ProcessHandlePtr waitOnly = CProcess::openProcess(twin(), false);
+        QVERIFY(waitOnly);
+        QCOMPARE(waitOnly->terminate(0), platform::ERROR_ACCESS_DENIED);
+        handle = CProcess::openProcess(twin(), true);
+        QVERIFY(handle);
+        QCOMPARE(handle->terminate(9), platform::ERROR_SUCCESS);
+        QCOMPARE(waitOnly->wait(5000), platform::WAIT_OBJECT_0);
+        std::uint32_t code = 0;
+        QCOMPARE(waitOnly->getExitCode(&code), platform::ERROR_SUCCESS);
+        QCOMPARE(code, 9u);
+        QCOMPARE(CProcess::findProcess(twin()), second.processIdentifier());
+        second.kill();
+        QTRY_VERIFY(!first.isRunning() && !second.isRunning());
+        QCOMPARE(CProcess::findProcess(twin()), 0u);
+        QVERIFY(!decoy.waitForFinished(100));
+        decoy.kill();
+        QVERIFY(decoy.waitForFinished());
+    }
+
+    void recordsOfOtherProcesses()
+    {
+        // Another winsteps process on the same machine leaves a program running there: this
+        // process sees it, waits for it and ends it, but cannot know its exit code.
+        int files = 0;
+        const QString wizard = writeTestFile(m_dir, files, R"(<fsm name="leave" start="a"><state name="a" type="startApp">
+            <property key="command" value="LongTask.exe"/><property key="argument1" value="0 30"/>
+            <property key="timeout" value="0"/></state></fsm>)", QStringLiteral(".xml"));
+        const CommandRun run = runWinsteps({QStringLiteral("run"), wizard, QStringLiteral("--machine"), m_machine});
+        QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+
+        const quint32 pid = CProcess::findProcess(QStringLiteral("longtask.exe"));
+        QVERIFY(pid != 0);
+        platform::ProcessHandlePtr handle = CProcess::openProcess(QStringLiteral("LONGTASK.EXE"), true);
+        QVERIFY(handle);
+        QCOMPARE(handle->wait(0), platform::WAIT_TIMEOUT);
+        QCOMPARE(handle->terminate(0), platform::ERROR_SUCCESS);
+        QCOMPARE(handle->wait(5000), platform::WAIT_OBJECT_0);
+        std::uint32_t code = 0;
+        QCOMPARE(handle->getExitCode(&code), platform::ERROR_ACCESS_DENIED);
+        QCOMPARE(CProcess::findProcess(QStringLiteral("longtask.exe")), 0u);
+
+        // A record whose start time is not that of the process under its identifier (the
+        // identifier was used again) stands for nothing, and goes.
+        const std::string folder = m_machine.toStdString();
+        QVERIFY(platform::emulated::recordProcess(folder, {std::uint32_t(getpid()), 1, "reused.exe"}));
+        QCOMPARE(CProcess::findProcess(QStringLiteral("reused.exe")), 0u);
+        QVERIFY(QDir(m_machine + QStringLiteral("/processes")).entryList(QDir::Files).isEmpty());
+    }
+
+    void noZombiesNoDescriptors()
+    {
+        // Warm up: the first child starts the process-wide reaper.
+        CProcess warmUp;
+        QVERIFY(runToEnd(warmUp, QStringLiteral("true"), {}));
+        const int descriptors = openDescriptors();
+
+        // A descriptor without close-on-exec must not reach the child either.
+        const int stray = ::open("/dev/null", O_RDONLY);
+        QVERIFY(stray > 2);
+        CProcess check;
+        QVERIFY(runToEnd(check, QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QStringLiteral("\"[ ! -e /proc/$$/fd/%1 ]\"").arg(stray)}));
+        QCOMPARE(check.exitStatus(), 0u);
+        ::close(stray);
+
+        for (int i = 0; i < 20; ++i) {
+            CProcess process;
+            process.setArguments({QStringLiteral("%1").arg(i)});
+            QVERIFY(process.start(i % 2 ? QStringLiteral("quick.exe") : QStringLiteral("true")));
+            // Half of them are let go while they still run: nobody waits for those.
+        }
+        QVERIFY(childProcesses(false) > 0);
+        // Every child is reaped as it ends: none is left, as a zombie or otherwise, nor its record.
+        QTRY_COMPARE_WITH_TIMEOUT(childProcesses(false), 0, 10000);
+        QCOMPARE(childProcesses(true), 0);
+        QTRY_COMPARE(openDescriptors(), descriptors);
+        QVERIFY(QDir(m_machine + QStringLiteral("/processes")).entryList(QDir::Files).isEmpty());
+    }
+};
 
 void TstProcess::commandLines_data()
 {
@@ -239,312 +509,6 @@ void TstProcess::commandLines_data()
                                                    << QStringList{"", "one", "two"};
     QTest::newRow("shell characters stay as they are") << QStringList{"$HOME;*", "'q'"} << " $HOME;* 'q'"
                                                        << QStringList{"$HOME;*", "'q'"};
-}
-
-void TstProcess::commandLines()
-{
-    QFETCH(QStringList, arguments);
-    QFETCH(QString, line);
-    QFETCH(QStringList, argv);
-
-    // A program whose path has blanks: it is quoted, its backslashes left as they are.
-    const QString program = QStringLiteral(R"(C:\Program Files\Demo Suite\show args.exe)");
-    std::vector<std::string> list;
-    for (const QString& argument : arguments)
-        list.push_back(argument.toStdString());
-    const std::string built = platform::buildCommandLine(program.toStdString(), list);
-    QCOMPARE(QString::fromStdString(built), QLatin1Char('"') + program + QLatin1Char('"') + line);
-    QStringList split;
-    for (const std::string& word : platform::commandLineToArgv(built))
-        split << QString::fromStdString(word);
-    QCOMPARE(split, QStringList(program) + argv);
-
-    // The program gets them so, and only the environment it is given.
-    const QString script = m_machine + QStringLiteral("/drive_c/Program Files/Demo Suite/show args.exe");
-    QVERIFY(QDir().mkpath(QFileInfo(script).absolutePath()));
-    QFile file(script);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("#!/bin/sh\nprintf '%s|%s\\n' \"$GREETING\" \"$HOME\" > \"$OUT\"\nprintf '[%s]\\n' \"$@\" >> \"$OUT\"\n");
-    file.close();
-    QVERIFY(file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
-    const QString out = m_dir.filePath(QStringLiteral("arguments.txt"));
-    CProcess process;
-    QVERIFY(runToEnd(process, program, arguments, {QStringLiteral("GREETING=hello there"), QLatin1String("OUT=") + out}));
-    QFile result(out);
-    QVERIFY(result.open(QIODevice::ReadOnly));
-    QStringList expected{QStringLiteral("hello there|")};
-    for (const QString& argument : std::as_const(argv))
-        expected << QLatin1Char('[') + argument + QLatin1Char(']');
-    QCOMPARE(QString::fromUtf8(result.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts), expected);
-}
-
-void TstProcess::environmentBlock_data()
-{
-    QTest::addColumn<QStringList>("list");
-    QTest::addColumn<QStringList>("block");
-
-    QTest::newRow("no PATH entry") << QStringList{"A=1"} << QStringList{"PATH=/opt/x:/bin", "A=1"};
-    QTest::newRow("own PATH entry") << QStringList{"A=1", "PATH=/y"} << QStringList{"A=1", "PATH=/y"};
-    QTest::newRow("XPATH is not PATH") << QStringList{"XPATH=1"} << QStringList{"PATH=/opt/x:/bin", "XPATH=1"};
-}
-
-void TstProcess::environmentBlock()
-{
-    QFETCH(QStringList, list);
-    QFETCH(QStringList, block);
-    const QByteArray path = qgetenv("PATH");
-    qputenv("PATH", "/opt/x:/bin");
-    const QStringList made = CProcess::environmentBlock(list);
-    qputenv("PATH", path);
-    QCOMPARE(made, block);
-}
-
-void TstProcess::startAsAdmin_data()
-{
-    QTest::addColumn<QString>("profile");
-    QTest::addColumn<QString>("keys");
-    QTest::addColumn<bool>("launched");
-
-    const QString user = QStringLiteral(R"("administrator": false, )");
-    const QString account = QStringLiteral(R"("accounts": {"testbox\\admin": "UniquePassword42"}, )");
-    const QString typed = QStringLiteral(R"("credentials": {"user": "TESTBOX\\Admin", "password": "UniquePassword42"})");
-    QTest::newRow("administrator: no prompt needed") << "winxp-sp2" << QString() << true;
-    QTest::newRow("XP user, credentials typed in") << "winxp-sp2" << user + account + typed << true;
-    QTest::newRow("XP user, wrong password")
-        << "winxp-sp2" << user + account + R"("credentials": {"user": "TESTBOX\\Admin", "password": "guess"})" << false;
-    QTest::newRow("XP user, account unknown to the machine") << "winxp-sp2" << user + typed << false;
-    QTest::newRow("XP user, built-in administrator, empty password")
-        << "winxp-sp2" << user + R"("credentials": {"user": "TESTBOX\\Administrator", "password": ""})" << true;
-    QTest::newRow("XP user, prompt cancelled") << "winxp-sp2" << user + account.chopped(2) << false;
-    QTest::newRow("XP user, name without domain")
-        << "winxp-sp2" << user + R"("credentials": {"user": "Admin", "password": "x"})" << false;
-    QTest::newRow("Vista user: no prompt") << "vista" << user + account + typed << false;
-    QTest::newRow("2000 user: no prompt") << "win2000" << user + account + typed << false;
-    QTest::newRow("98: no log-on") << "win98" << user.chopped(2) << true;
-}
-
-void TstProcess::startAsAdmin()
-{
-    QFETCH(QString, profile);
-    QFETCH(QString, keys);
-    QFETCH(bool, launched);
-
-    openMachine(m_dir, profile, keys);
-    TraceCapture capture;
-    CProcess process;
-    QSignalSpy exited(&process, &CProcess::processExited);
-    QCOMPARE(process.startAsAdmin(QStringLiteral("true")), launched);
-    if (launched)
-        QTRY_COMPARE(exited.count(), 1);
-    // A failed launch wipes the credentials too: the next one is asked for them anew.
-    QVERIFY(!process.startAsAdmin(QStringLiteral("/no/such/program")));
-    QVERIFY(capture.text.find("UniquePassword42") == std::string::npos);
-}
-
-void TstProcess::secretBufferIsWiped()
-{
-    platform::PasswordBuffer buffer;
-    QVERIFY(buffer.assign("secret"));
-    QCOMPARE(buffer.size(), std::size_t(6));
-    buffer.wipe();
-    for (std::size_t i = 0; i < platform::PasswordBuffer::capacity; ++i)
-        QCOMPARE(buffer.c_str()[i], '\0');
-    // Too long for the buffer: nothing is kept.
-    const std::string tooLong(platform::PasswordBuffer::capacity, 'x');
-    QVERIFY(!buffer.assign(tooLong.c_str()));
-    QVERIFY(buffer.empty());
-}
-
-void TstProcess::parseUserName_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<bool>("valid");
-    QTest::addColumn<QString>("user");
-    QTest::addColumn<QString>("domain");
-
-    QTest::newRow("domain and user") << "TESTBOX\\Admin" << true << "Admin" << "TESTBOX";
-    QTest::newRow("principal name") << "admin@example.org" << true << "admin@example.org" << "";
-    QTest::newRow("bare name") << "Admin" << false << "" << "";
-    QTest::newRow("no domain") << "\\Admin" << false << "" << "";
-    QTest::newRow("two separators") << "A\\B\\C" << false << "" << "";
-}
-
-void TstProcess::parseUserName()
-{
-    QFETCH(QString, name);
-    QFETCH(bool, valid);
-    QFETCH(QString, user);
-    QFETCH(QString, domain);
-
-    platform::UserNameBuffer userPart;
-    platform::DomainBuffer domainPart;
-    const std::uint32_t result = platform::processes().parseUserName(name.toUtf8().constData(), &userPart, &domainPart);
-    QCOMPARE(result, valid ? platform::ERROR_SUCCESS : platform::ERROR_INVALID_ACCOUNT_NAME);
-    QCOMPARE(QString::fromUtf8(userPart.c_str()), user);
-    QCOMPARE(QString::fromUtf8(domainPart.c_str()), domain);
-}
-
-void TstProcess::systemProcesses_data()
-{
-    QTest::addColumn<QString>("profile");
-    QTest::addColumn<QString>("keys");
-    QTest::addColumn<QStringList>("names");
-
-    QTest::newRow("XP") << "winxp-sp2" << QString()
-                        << QStringList{"System", "smss.exe", "csrss.exe", "winlogon.exe", "services.exe",
-                                       "lsass.exe", "svchost.exe", "explorer.exe"};
-    QTest::newRow("Vista") << "vista" << QString()
-                           << QStringList{"System", "smss.exe", "csrss.exe", "wininit.exe", "winlogon.exe",
-                                          "services.exe", "lsass.exe", "svchost.exe", "explorer.exe"};
-    QTest::newRow("98") << "win98" << QString()
-                        << QStringList{"KERNEL32.DLL", "MSGSRV32.EXE", "MPREXE.EXE", "MSTASK.EXE", "EXPLORER.EXE"};
-    QTest::newRow("declared by the profile") << "winxp-sp2" << R"("systemProcesses": ["System", "TrayTool.exe"])"
-                                             << QStringList{"System", "TrayTool.exe"};
-}
-
-void TstProcess::systemProcesses()
-{
-    QFETCH(QString, profile);
-    QFETCH(QString, keys);
-    QFETCH(QStringList, names);
-
-    openMachine(m_dir, profile, keys);
-    QCOMPARE(listedNames(), names);
-    // Found, waited for in vain, never ended.
-    const QString name = names.last();
-    TraceCapture capture;
-    QVERIFY(!CProcess::openProcess(name, true));
-    QVERIFY(capture.text.find("Unable to open process, GetLastError = 5\n") != std::string::npos);
-    const platform::ProcessHandlePtr handle = CProcess::openProcess(name.toLower(), false);
-    QVERIFY(handle);
-    QCOMPARE(handle->wait(10), platform::WAIT_TIMEOUT);
-    std::uint32_t code = 0;
-    QCOMPARE(handle->getExitCode(&code), platform::ERROR_SUCCESS);
-    QCOMPARE(code, platform::STILL_ACTIVE);
-    QCOMPARE(platform::processes().postCloseToWindows(handle->processId()), platform::ERROR_ACCESS_DENIED);
-}
-
-void TstProcess::ownProcessesOnly()
-{
-    // A process of the host with the very name a wizard uses is none of the machine's: not
-    // listed, not opened, not closed, and still running at the end.
-    const QString decoyPath = m_dir.filePath(twin());
-    QVERIFY(QFile::copy(QStringLiteral("/bin/sleep"), decoyPath));
-    QProcess decoy;
-    decoy.start(decoyPath, {QStringLiteral("30")});
-    QVERIFY(decoy.waitForStarted());
-    const auto decoyId = std::uint32_t(decoy.processId());
-    QCOMPARE(CProcess::findProcess(twin()), 0u);
-    QVERIFY(!CProcess::openProcess(twin(), false));
-    platform::ProcessHandlePtr handle;
-    QCOMPARE(platform::processes().openProcess(platform::PROCESS_TERMINATE, decoyId, &handle), platform::ERROR_INVALID_PARAMETER);
-    QCOMPARE(platform::processes().postCloseToWindows(decoyId), platform::ERROR_INVALID_PARAMETER);
-
-    CProcess first, second;
-    first.setArguments({QStringLiteral("0"), QStringLiteral("30")});
-    second.setArguments({QStringLiteral("0"), QStringLiteral("30")});
-    QVERIFY(first.start(twin()));
-    QVERIFY(second.start(QString(QStringLiteral("C:\\Tools\\") + twin())));
-    // Listed in the order they started, after the system's; names compare without regard to case.
-    QCOMPARE(CProcess::findProcess(twin().toUpper()), first.processIdentifier());
-    QCOMPARE(listedNames().mid(listedNames().size() - 2), (QStringList{twin(), twin()}));
-
-    // A handle without the terminate right cannot end the process; one with it can.
-    platform::ProcessHandlePtr waitOnly = CProcess::openProcess(twin(), false);
-    QVERIFY(waitOnly);
-    QCOMPARE(waitOnly->terminate(0), platform::ERROR_ACCESS_DENIED);
-    handle = CProcess::openProcess(twin(), true);
-    QVERIFY(handle);
-    QCOMPARE(handle->terminate(9), platform::ERROR_SUCCESS);
-    QCOMPARE(waitOnly->wait(5000), platform::WAIT_OBJECT_0);
-    std::uint32_t code = 0;
-    QCOMPARE(waitOnly->getExitCode(&code), platform::ERROR_SUCCESS);
-    QCOMPARE(code, 9u);
-    QCOMPARE(CProcess::findProcess(twin()), second.processIdentifier());
-    second.kill();
-    QTRY_VERIFY(!first.isRunning() && !second.isRunning());
-    QCOMPARE(CProcess::findProcess(twin()), 0u);
-    QVERIFY(!decoy.waitForFinished(100));
-    decoy.kill();
-    QVERIFY(decoy.waitForFinished());
-}
-
-void TstProcess::recordsOfOtherProcesses()
-{
-    // Another winsteps process on the same machine leaves a program running there: this
-    // process sees it, waits for it and ends it, but cannot know its exit code.
-    QFile wizard(m_dir.filePath(QStringLiteral("leave.xml")));
-    QVERIFY(wizard.open(QIODevice::WriteOnly));
-    wizard.write(R"(<fsm name="leave" start="a"><state name="a" type="startApp">
-        <property key="command" value="LongTask.exe"/><property key="argument1" value="0 30"/>
-        <property key="timeout" value="0"/></state></fsm>)");
-    wizard.close();
-    QProcess run;
-    run.start(QStringLiteral(WINSTEPS_EXE), {QStringLiteral("run"), wizard.fileName(), QStringLiteral("--machine"), m_machine});
-    QVERIFY(run.waitForFinished(30000));
-    QCOMPARE(run.exitCode(), 0);
-
-    const quint32 pid = CProcess::findProcess(QStringLiteral("longtask.exe"));
-    QVERIFY(pid != 0);
-    platform::ProcessHandlePtr handle = CProcess::openProcess(QStringLiteral("LONGTASK.EXE"), true);
-    QVERIFY(handle);
-    QCOMPARE(handle->wait(0), platform::WAIT_TIMEOUT);
-    QCOMPARE(handle->terminate(0), platform::ERROR_SUCCESS);
-    QCOMPARE(handle->wait(5000), platform::WAIT_OBJECT_0);
-    std::uint32_t code = 0;
-    QCOMPARE(handle->getExitCode(&code), platform::ERROR_ACCESS_DENIED);
-    QCOMPARE(CProcess::findProcess(QStringLiteral("longtask.exe")), 0u);
-
-    // A record whose start time is not that of the process under its identifier (the
-    // identifier was used again) stands for nothing, and goes.
-    const std::string folder = m_machine.toStdString();
-    QVERIFY(platform::emulated::recordProcess(folder, {std::uint32_t(getpid()), 1, "reused.exe"}));
-    QCOMPARE(CProcess::findProcess(QStringLiteral("reused.exe")), 0u);
-    QVERIFY(QDir(m_machine + QStringLiteral("/processes")).entryList(QDir::Files).isEmpty());
-}
-
-void TstProcess::toolsNeedTheWinstepsExecutable()
-{
-    // A tool's output is in the machine's console log, not in ours.
-    CProcess process;
-    QVERIFY(runToEnd(process, QStringLiteral("ping.exe"), {QStringLiteral("-n 1 localhost")}));
-    QFile console(m_machine + QStringLiteral("/console.log"));
-    QVERIFY(console.open(QIODevice::ReadOnly));
-    QVERIFY(console.readAll().contains("Reply from 127.0.0.1"));
-    // Without the winsteps executable there is nothing to run the tool with.
-    const QByteArray host = qgetenv(platform::emulated::toolHostVariable);
-    qunsetenv(platform::emulated::toolHostVariable);
-    QVERIFY(!process.start(QStringLiteral("ping.exe")));
-    qputenv(platform::emulated::toolHostVariable, host);
-}
-
-void TstProcess::noZombiesNoDescriptors()
-{
-    // Warm up: the first child starts the process-wide reaper.
-    CProcess warmUp;
-    QVERIFY(runToEnd(warmUp, QStringLiteral("true"), {}));
-    const int descriptors = openDescriptors();
-
-    // A descriptor without close-on-exec must not reach the child either.
-    const int stray = ::open("/dev/null", O_RDONLY);
-    QVERIFY(stray > 2);
-    CProcess check;
-    QVERIFY(runToEnd(check, QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QStringLiteral("\"[ ! -e /proc/$$/fd/%1 ]\"").arg(stray)}));
-    QCOMPARE(check.exitStatus(), 0u);
-    ::close(stray);
-
-    for (int i = 0; i < 20; ++i) {
-        CProcess process;
-        process.setArguments({QStringLiteral("%1").arg(i)});
-        QVERIFY(process.start(i % 2 ? QStringLiteral("quick.exe") : QStringLiteral("true")));
-        // Half of them are let go while they still run: nobody waits for those.
-    }
-    QVERIFY(childProcesses(false) > 0);
-    // Every child is reaped as it ends: none is left, as a zombie or otherwise, nor its record.
-    QTRY_COMPARE_WITH_TIMEOUT(childProcesses(false), 0, 10000);
-    QCOMPARE(childProcesses(true), 0);
-    QTRY_COMPARE(openDescriptors(), descriptors);
-    QVERIFY(QDir(m_machine + QStringLiteral("/processes")).entryList(QDir::Files).isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TstProcess)
