@@ -426,9 +426,12 @@ private:
             *error = QStringLiteral("line %1: hex data must be bytes such as 01,ff").arg(lineNumber);
             return false;
         }
+        // Text data travel as UTF-16 in the editor's files; in an 8-bit file they are bytes
+        // of the file's own text, read as the quoted texts beside them are (what is no UTF-8
+        // becomes U+FFFD), so that the registry holds UTF-8 text either way.
         const bool textType = type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
         op->type = type;
-        op->data = textType && m_utf16 ? utf8FromUtf16(bytes) : bytes;
+        op->data = !textType ? bytes : m_utf16 ? utf8FromUtf16(bytes) : QString::fromUtf8(bytes).toUtf8();
         return true;
     }
 
