@@ -31,6 +31,19 @@ const HiveEntry hiveTable[] = {
     {HKEY_CURRENT_CONFIG, "HKEY_CURRENT_CONFIG", "HKCC"}, {HKEY_DYN_DATA, "HKEY_DYN_DATA", "HKDD"},
 };
 
+// Names and texts of the registry as QString. QString::fromUtf8 would drop a leading U+FEFF
+// as a byte-order mark, and with it the first character of a name that begins with one.
+QString fromUtf8(QByteArrayView utf8)
+{
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
+    return decoder.decode(utf8);
+}
+
+QString fromUtf8(const std::string& utf8)
+{
+    return fromUtf8(QByteArrayView(utf8.data(), qsizetype(utf8.size())));
+}
+
 QString errorText(std::uint32_t code)
 {
     switch (code) {
@@ -64,7 +77,7 @@ bool plainString(const QByteArray& data, QString* text)
 {
     if (data.isEmpty() || !data.endsWith('\0') || data.indexOf('\0') != data.size() - 1)
         return false;
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
     const QString decoded = decoder.decode(QByteArrayView(data).chopped(1));
     if (decoder.hasError() || decoded.contains(QLatin1Char('\r')) || decoded.contains(QLatin1Char('\n')))
         return false;
@@ -74,7 +87,7 @@ bool plainString(const QByteArray& data, QString* text)
 
 QByteArray utf16Bytes(const QByteArray& utf8)
 {
-    const QString text = QString::fromUtf8(utf8);
+    const QString text = fromUtf8(utf8);
     QByteArray bytes;
     bytes.reserve(text.size() * 2);
     for (const QChar c : text) {
@@ -103,7 +116,7 @@ QString hexLines(const QString& prefix, const QByteArray& data)
 
 QString valueLine(const std::string& name, std::uint32_t type, const std::vector<std::uint8_t>& bytes)
 {
-    const QString label = name.empty() ? QStringLiteral("@") : quoted(QString::fromStdString(name));
+    const QString label = name.empty() ? QStringLiteral("@") : quoted(fromUtf8(name));
     const QByteArray data(reinterpret_cast<const char*>(bytes.data()), qsizetype(bytes.size()));
     QString text;
     if (type == REG_SZ && plainString(data, &text))
@@ -135,13 +148,13 @@ struct Exporter {
             out += valueLine(name, type, data);
         out += Eol;
 
-        QStringList children;
+        std::vector<std::string> children;
         for (std::uint32_t i = 0; platform.regEnumKeyEx(handle, i, &name) == ERROR_SUCCESS; ++i)
-            children << QString::fromStdString(name);
-        for (const QString& child : std::as_const(children)) {
-            const QString childPath = path + QLatin1Char('\\') + child;
+            children.push_back(name);
+        for (const std::string& child : children) {
+            const QString childPath = path + QLatin1Char('\\') + fromUtf8(child);
             HKEY sub = HKEY_NULL;
-            if (depth >= maxDepth || platform.regOpenKeyEx(handle, child.toStdString(), readView, &sub) != ERROR_SUCCESS) {
+            if (depth >= maxDepth || platform.regOpenKeyEx(handle, child, readView, &sub) != ERROR_SUCCESS) {
                 if (skipped)
                     skipped->push_back(childPath.toStdString());
                 continue;
@@ -162,8 +175,8 @@ QString storedPath(Platform& platform, HKEY root, const QStringList& parts)
         QString found = parts.at(i);
         std::string name;
         for (std::uint32_t n = 0; platform.regEnumKeyEx(current, n, &name) == ERROR_SUCCESS; ++n) {
-            if (QString::fromStdString(name).compare(parts.at(i), Qt::CaseInsensitive) == 0) {
-                found = QString::fromStdString(name);
+            if (fromUtf8(name).compare(parts.at(i), Qt::CaseInsensitive) == 0) {
+                found = fromUtf8(name);
                 break;
             }
         }
@@ -315,7 +328,7 @@ public:
                 }
                 // The registry refuses a key path with an empty key name in it; found here,
                 // the mistake stops the import before anything is written.
-                if (!op.path.empty() && QString::fromStdString(op.path).split(QLatin1Char('\\')).contains(QString())) {
+                if (!op.path.empty() && fromUtf8(op.path).split(QLatin1Char('\\')).contains(QString())) {
                     *error = QStringLiteral("line %1: \"%2\" has an empty key name").arg(lineNumber).arg(path);
                     return false;
                 }
@@ -431,7 +444,7 @@ private:
         // becomes U+FFFD), so that the registry holds UTF-8 text either way.
         const bool textType = type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
         op->type = type;
-        op->data = !textType ? bytes : m_utf16 ? utf8FromUtf16(bytes) : QString::fromUtf8(bytes).toUtf8();
+        op->data = !textType ? bytes : m_utf16 ? utf8FromUtf16(bytes) : fromUtf8(bytes).toUtf8();
         return true;
     }
 
@@ -467,7 +480,7 @@ QString keyText(const Operation& op)
 {
     QString text = QString::fromLatin1(hiveName(op.root));
     if (!op.path.empty())
-        text += QLatin1Char('\\') + QString::fromStdString(op.path);
+        text += QLatin1Char('\\') + fromUtf8(op.path);
     return text;
 }
 
@@ -484,7 +497,7 @@ const char* hiveName(HKEY root)
 
 HKEY hiveByName(const std::string& name)
 {
-    const QString text = QString::fromStdString(name);
+    const QString text = fromUtf8(name);
     for (const HiveEntry& hive : hiveTable) {
         if (text.compare(QLatin1String(hive.name), Qt::CaseInsensitive) == 0
             || text.compare(QLatin1String(hive.shortName), Qt::CaseInsensitive) == 0)
@@ -533,7 +546,7 @@ bool exportRegistry(Platform& platform, const std::string& keyPath, std::string*
         }
         QString path = QLatin1String(hiveName(root));
         if (!subKey.empty())
-            path += QLatin1Char('\\') + storedPath(platform, root, QString::fromStdString(subKey).split(QLatin1Char('\\')));
+            path += QLatin1Char('\\') + storedPath(platform, root, fromUtf8(subKey).split(QLatin1Char('\\')));
         exporter.key(key, path, 0);
         platform.regCloseKey(key);
     }
@@ -577,13 +590,13 @@ bool importRegistry(Platform& platform, const std::vector<std::uint8_t>& bytes, 
             code = platform.regSetValueEx(current, op.name, op.type,
                                           reinterpret_cast<const std::uint8_t*>(op.data.constData()),
                                           std::uint32_t(op.data.size()));
-            what = QStringLiteral("cannot set \"%1\"").arg(QString::fromStdString(op.name));
+            what = QStringLiteral("cannot set \"%1\"").arg(fromUtf8(op.name));
             break;
         case Operation::DeleteValue:
             code = platform.regDeleteValue(current, op.name);
             if (code == ERROR_FILE_NOT_FOUND)
                 code = ERROR_SUCCESS;
-            what = QStringLiteral("cannot remove \"%1\"").arg(QString::fromStdString(op.name));
+            what = QStringLiteral("cannot remove \"%1\"").arg(fromUtf8(op.name));
             break;
         }
         if (code != ERROR_SUCCESS) {
