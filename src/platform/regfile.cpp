@@ -15,7 +15,8 @@ const QString Header4 = QStringLiteral("REGEDIT4");
 const QString Eol = QStringLiteral("\r\n");
 // The editor keeps hex lines within 80 columns, continuing them with a backslash.
 constexpr int lineWidth = 80;
-// Keys reach at most this deep; a deeper tree is not followed.
+// Keys reach at most this many levels below their hive; a deeper tree is not followed, and
+// a file that names a deeper key is refused.
 constexpr int maxDepth = 512;
 constexpr REGSAM readView = KEY_READ | KEY_WOW64_64KEY;
 
@@ -326,10 +327,17 @@ public:
                     *error = QStringLiteral("line %1: a hive cannot be removed").arg(lineNumber);
                     return false;
                 }
-                // The registry refuses a key path with an empty key name in it; found here,
-                // the mistake stops the import before anything is written.
-                if (!op.path.empty() && fromUtf8(op.path).split(QLatin1Char('\\')).contains(QString())) {
+                // The registry refuses a key path with an empty key name in it, or one deeper
+                // than its levels; found here, the mistake stops the import before anything is
+                // written.
+                const QStringList keys = op.path.empty() ? QStringList() : fromUtf8(op.path).split(QLatin1Char('\\'));
+                if (keys.contains(QString())) {
                     *error = QStringLiteral("line %1: \"%2\" has an empty key name").arg(lineNumber).arg(path);
+                    return false;
+                }
+                if (keys.size() > maxDepth) {
+                    *error = QStringLiteral("line %1: \"%2\" is more than %3 keys deep")
+                                 .arg(QString::number(lineNumber), path, QString::number(maxDepth));
                     return false;
                 }
                 operations->append(op);
@@ -545,9 +553,15 @@ bool exportRegistry(Platform& platform, const std::string& keyPath, std::string*
             return false;
         }
         QString path = QLatin1String(hiveName(root));
-        if (!subKey.empty())
-            path += QLatin1Char('\\') + storedPath(platform, root, fromUtf8(subKey).split(QLatin1Char('\\')));
-        exporter.key(key, path, 0);
+        int depth = 0;
+        if (!subKey.empty()) {
+            const QStringList parts = fromUtf8(subKey).split(QLatin1Char('\\'));
+            path += QLatin1Char('\\') + storedPath(platform, root, parts);
+            depth = int(parts.size());
+        }
+        // Depth counts from the hive, so that a key shows in the export of a sub-tree
+        // exactly when it shows in the export of the whole.
+        exporter.key(key, path, depth);
         platform.regCloseKey(key);
     }
     *text = exporter.out.toStdString();
