@@ -33,7 +33,8 @@ for t in $selected; do
 done
 
 # Longest input the fuzzer makes, per target: enough to pass every length limit of the
-# parsers (1,024-byte values, deep nesting) without spending the time on huge inputs.
+# parsers (1,024-byte values, deep nesting, registry keys 512 levels deep) without spending
+# the time on huge inputs.
 max_len() {
     case $1 in
     document|wizard) echo 16384 ;;
