@@ -1,9 +1,11 @@
 // Registry-editor files: the input is imported as `winsteps machine import-reg` imports it
 // (system access, any encoding the reader takes) into an in-memory machine of the default
-// profile. A refused file must name the line at fault. An accepted file is exported; that
-// export must import without complaint into a machine with empty hives and export to the
-// same text, so the writer and the reader agree on everything the reader can store. A
-// sub-tree exported on its own, named in another case, must be a piece of the whole.
+// system that holds a few keys and values of its own (a small registry keeps the executions
+// quick; files may change or remove them). A refused file must name the line at fault. An
+// accepted file is exported; that export must import without complaint into a machine with
+// empty hives and export to the same text, so the writer and the reader agree on everything
+// the reader can store. A sub-tree exported on its own, named in another case, must be a
+// piece of the whole.
 
 #include "fuzzsupport.h"
 
@@ -23,14 +25,18 @@ using winsteps::platform::emulated::MachineProfile;
 
 struct Fixed
 {
-    MachineProfile profile; // the default profile, with the keys of a fresh system
+    MachineProfile profile; // the default system with a few keys
     MachineProfile empty;   // the same system with empty hives
     QString folder = QDir::tempPath() + QStringLiteral("/winsteps-fuzz-regfile-detached");
 
     Fixed()
     {
         QString error;
-        if (!profile.load(QStringLiteral("winxp-sp2"), &error)
+        if (!profile.parse(R"({"inherits": "winxp-sp2", "registryDefaults": false, "registry": {
+                                   "HKCU\\Software\\Demo": {"@": "default", "v": "1", "d": 42},
+                                   "HKCU\\Software\\Demo\\Sub": {"list": ["a", "b"]},
+                                   "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run": {}}})",
+                           QStringLiteral("winxp-sp2"), &error)
             || !empty.parse(R"({"inherits": "winxp-sp2", "registryDefaults": false})", QStringLiteral("winxp-sp2"),
                             &error))
             qFatal("no profile: %s", qPrintable(error));
