@@ -14,7 +14,7 @@ set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 build=${FUZZ_BUILD:-$here/../build-fuzz}
 parallel=${FUZZ_PARALLEL:-1}
-targets="config expression path document wizard"
+targets="config expression path document wizard regfile profile"
 
 which=${1:-all}
 seconds=${2:-60}
@@ -33,10 +33,12 @@ for t in $selected; do
 done
 
 # Longest input the fuzzer makes, per target: enough to pass every length limit of the
-# parsers (1,024-byte values, deep nesting) without spending the time on huge inputs.
+# parsers (1,024-byte values, deep nesting, registry keys 512 levels deep) without spending
+# the time on huge inputs.
 max_len() {
     case $1 in
     document|wizard) echo 16384 ;;
+    regfile) echo 8192 ;;
     *) echo 4096 ;;
     esac
 }

@@ -15,7 +15,8 @@ const QString Header4 = QStringLiteral("REGEDIT4");
 const QString Eol = QStringLiteral("\r\n");
 // The editor keeps hex lines within 80 columns, continuing them with a backslash.
 constexpr int lineWidth = 80;
-// Keys reach at most this deep; a deeper tree is not followed.
+// Keys reach at most this many levels below their hive; a deeper tree is not followed, and
+// a file that names a deeper key is refused.
 constexpr int maxDepth = 512;
 constexpr REGSAM readView = KEY_READ | KEY_WOW64_64KEY;
 
@@ -30,6 +31,19 @@ const HiveEntry hiveTable[] = {
     {HKEY_CLASSES_ROOT, "HKEY_CLASSES_ROOT", "HKCR"},   {HKEY_USERS, "HKEY_USERS", "HKU"},
     {HKEY_CURRENT_CONFIG, "HKEY_CURRENT_CONFIG", "HKCC"}, {HKEY_DYN_DATA, "HKEY_DYN_DATA", "HKDD"},
 };
+
+// Names and texts of the registry as QString. QString::fromUtf8 would drop a leading U+FEFF
+// as a byte-order mark, and with it the first character of a name that begins with one.
+QString fromUtf8(QByteArrayView utf8)
+{
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
+    return decoder.decode(utf8);
+}
+
+QString fromUtf8(const std::string& utf8)
+{
+    return fromUtf8(QByteArrayView(utf8.data(), qsizetype(utf8.size())));
+}
 
 QString errorText(std::uint32_t code)
 {
@@ -64,7 +78,7 @@ bool plainString(const QByteArray& data, QString* text)
 {
     if (data.isEmpty() || !data.endsWith('\0') || data.indexOf('\0') != data.size() - 1)
         return false;
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
     const QString decoded = decoder.decode(QByteArrayView(data).chopped(1));
     if (decoder.hasError() || decoded.contains(QLatin1Char('\r')) || decoded.contains(QLatin1Char('\n')))
         return false;
@@ -74,7 +88,7 @@ bool plainString(const QByteArray& data, QString* text)
 
 QByteArray utf16Bytes(const QByteArray& utf8)
 {
-    const QString text = QString::fromUtf8(utf8);
+    const QString text = fromUtf8(utf8);
     QByteArray bytes;
     bytes.reserve(text.size() * 2);
     for (const QChar c : text) {
@@ -103,7 +117,7 @@ QString hexLines(const QString& prefix, const QByteArray& data)
 
 QString valueLine(const std::string& name, std::uint32_t type, const std::vector<std::uint8_t>& bytes)
 {
-    const QString label = name.empty() ? QStringLiteral("@") : quoted(QString::fromStdString(name));
+    const QString label = name.empty() ? QStringLiteral("@") : quoted(fromUtf8(name));
     const QByteArray data(reinterpret_cast<const char*>(bytes.data()), qsizetype(bytes.size()));
     QString text;
     if (type == REG_SZ && plainString(data, &text))
@@ -135,13 +149,13 @@ struct Exporter {
             out += valueLine(name, type, data);
         out += Eol;
 
-        QStringList children;
+        std::vector<std::string> children;
         for (std::uint32_t i = 0; platform.regEnumKeyEx(handle, i, &name) == ERROR_SUCCESS; ++i)
-            children << QString::fromStdString(name);
-        for (const QString& child : std::as_const(children)) {
-            const QString childPath = path + QLatin1Char('\\') + child;
+            children.push_back(name);
+        for (const std::string& child : children) {
+            const QString childPath = path + QLatin1Char('\\') + fromUtf8(child);
             HKEY sub = HKEY_NULL;
-            if (depth >= maxDepth || platform.regOpenKeyEx(handle, child.toStdString(), readView, &sub) != ERROR_SUCCESS) {
+            if (depth >= maxDepth || platform.regOpenKeyEx(handle, child, readView, &sub) != ERROR_SUCCESS) {
                 if (skipped)
                     skipped->push_back(childPath.toStdString());
                 continue;
@@ -162,8 +176,8 @@ QString storedPath(Platform& platform, HKEY root, const QStringList& parts)
         QString found = parts.at(i);
         std::string name;
         for (std::uint32_t n = 0; platform.regEnumKeyEx(current, n, &name) == ERROR_SUCCESS; ++n) {
-            if (QString::fromStdString(name).compare(parts.at(i), Qt::CaseInsensitive) == 0) {
-                found = QString::fromStdString(name);
+            if (fromUtf8(name).compare(parts.at(i), Qt::CaseInsensitive) == 0) {
+                found = fromUtf8(name);
                 break;
             }
         }
@@ -313,10 +327,17 @@ public:
                     *error = QStringLiteral("line %1: a hive cannot be removed").arg(lineNumber);
                     return false;
                 }
-                // The registry refuses a key path with an empty key name in it; found here,
-                // the mistake stops the import before anything is written.
-                if (!op.path.empty() && QString::fromStdString(op.path).split(QLatin1Char('\\')).contains(QString())) {
+                // The registry refuses a key path with an empty key name in it, or one deeper
+                // than its levels; found here, the mistake stops the import before anything is
+                // written.
+                const QStringList keys = op.path.empty() ? QStringList() : fromUtf8(op.path).split(QLatin1Char('\\'));
+                if (keys.contains(QString())) {
                     *error = QStringLiteral("line %1: \"%2\" has an empty key name").arg(lineNumber).arg(path);
+                    return false;
+                }
+                if (keys.size() > maxDepth) {
+                    *error = QStringLiteral("line %1: \"%2\" is more than %3 keys deep")
+                                 .arg(QString::number(lineNumber), path, QString::number(maxDepth));
                     return false;
                 }
                 operations->append(op);
@@ -426,9 +447,12 @@ private:
             *error = QStringLiteral("line %1: hex data must be bytes such as 01,ff").arg(lineNumber);
             return false;
         }
+        // Text data travel as UTF-16 in the editor's files; in an 8-bit file they are bytes
+        // of the file's own text, read as the quoted texts beside them are (what is no UTF-8
+        // becomes U+FFFD), so that the registry holds UTF-8 text either way.
         const bool textType = type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
         op->type = type;
-        op->data = textType && m_utf16 ? utf8FromUtf16(bytes) : bytes;
+        op->data = !textType ? bytes : m_utf16 ? utf8FromUtf16(bytes) : fromUtf8(bytes).toUtf8();
         return true;
     }
 
@@ -464,7 +488,7 @@ QString keyText(const Operation& op)
 {
     QString text = QString::fromLatin1(hiveName(op.root));
     if (!op.path.empty())
-        text += QLatin1Char('\\') + QString::fromStdString(op.path);
+        text += QLatin1Char('\\') + fromUtf8(op.path);
     return text;
 }
 
@@ -481,7 +505,7 @@ const char* hiveName(HKEY root)
 
 HKEY hiveByName(const std::string& name)
 {
-    const QString text = QString::fromStdString(name);
+    const QString text = fromUtf8(name);
     for (const HiveEntry& hive : hiveTable) {
         if (text.compare(QLatin1String(hive.name), Qt::CaseInsensitive) == 0
             || text.compare(QLatin1String(hive.shortName), Qt::CaseInsensitive) == 0)
@@ -529,9 +553,15 @@ bool exportRegistry(Platform& platform, const std::string& keyPath, std::string*
             return false;
         }
         QString path = QLatin1String(hiveName(root));
-        if (!subKey.empty())
-            path += QLatin1Char('\\') + storedPath(platform, root, QString::fromStdString(subKey).split(QLatin1Char('\\')));
-        exporter.key(key, path, 0);
+        int depth = 0;
+        if (!subKey.empty()) {
+            const QStringList parts = fromUtf8(subKey).split(QLatin1Char('\\'));
+            path += QLatin1Char('\\') + storedPath(platform, root, parts);
+            depth = int(parts.size());
+        }
+        // Depth counts from the hive, so that a key shows in the export of a sub-tree
+        // exactly when it shows in the export of the whole.
+        exporter.key(key, path, depth);
         platform.regCloseKey(key);
     }
     *text = exporter.out.toStdString();
@@ -574,13 +604,13 @@ bool importRegistry(Platform& platform, const std::vector<std::uint8_t>& bytes, 
             code = platform.regSetValueEx(current, op.name, op.type,
                                           reinterpret_cast<const std::uint8_t*>(op.data.constData()),
                                           std::uint32_t(op.data.size()));
-            what = QStringLiteral("cannot set \"%1\"").arg(QString::fromStdString(op.name));
+            what = QStringLiteral("cannot set \"%1\"").arg(fromUtf8(op.name));
             break;
         case Operation::DeleteValue:
             code = platform.regDeleteValue(current, op.name);
             if (code == ERROR_FILE_NOT_FOUND)
                 code = ERROR_SUCCESS;
-            what = QStringLiteral("cannot remove \"%1\"").arg(QString::fromStdString(op.name));
+            what = QStringLiteral("cannot remove \"%1\"").arg(fromUtf8(op.name));
             break;
         }
         if (code != ERROR_SUCCESS) {

@@ -3,14 +3,13 @@
 // fuzz/pending (faults not fixed yet) are not replayed.
 
 #include <QDir>
-#include <QFile>
 #include <QtTest>
 
 #include <cstddef>
-#include <iterator>
 #include <cstdint>
+#include <iterator>
 
-#define FUZZ_TARGETS(X) X(config) X(expression) X(path) X(document) X(wizard)
+#define FUZZ_TARGETS(X) X(config) X(expression) X(path) X(document) X(wizard) X(regfile) X(profile)
 
 #define DECLARE_TARGET(name) extern "C" int fuzzReplay_##name(const std::uint8_t* data, std::size_t size);
 FUZZ_TARGETS(DECLARE_TARGET)
@@ -18,12 +17,10 @@ FUZZ_TARGETS(DECLARE_TARGET)
 
 namespace {
 
-using Entry = int (*)(const std::uint8_t*, std::size_t);
-
 struct Target
 {
     const char* name;
-    Entry entry;
+    int (*entry)(const std::uint8_t*, std::size_t);
 };
 
 #define TARGET_ROW(name) Target{#name, fuzzReplay_##name},
@@ -33,13 +30,10 @@ const Target Targets[] = {FUZZ_TARGETS(TARGET_ROW)};
 // Each seed corpus holds at least this many inputs.
 constexpr int MinimumCorpus = 50;
 
-QStringList filesIn(const QString& folder)
+QFileInfoList filesIn(const char* kind, const Target& target)
 {
-    QStringList files;
-    const QDir dir(folder);
-    for (const QString& name : dir.entryList(QDir::Files | QDir::Hidden, QDir::Name))
-        files << dir.filePath(name);
-    return files;
+    return QDir(QStringLiteral(FUZZ_DIR "/%1/%2").arg(QLatin1String(kind), QLatin1String(target.name)))
+        .entryInfoList(QDir::Files | QDir::Hidden, QDir::Name);
 }
 
 } // namespace
@@ -49,38 +43,20 @@ class tst_FuzzReplay : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void corpusIsLargeEnough_data();
-    void corpusIsLargeEnough();
     void replay_data();
     void replay();
 };
 
-void tst_FuzzReplay::corpusIsLargeEnough_data()
-{
-    QTest::addColumn<QString>("folder");
-    for (const Target& target : Targets)
-        QTest::newRow(target.name) << QStringLiteral(FUZZ_DIR "/corpus/") + QLatin1String(target.name);
-}
-
-void tst_FuzzReplay::corpusIsLargeEnough()
-{
-    QFETCH(QString, folder);
-    QVERIFY2(filesIn(folder).size() >= MinimumCorpus, qPrintable(folder));
-}
-
+// One row per input; a corpus that is too small fails while the rows are made.
 void tst_FuzzReplay::replay_data()
 {
     QTest::addColumn<int>("target");
     QTest::addColumn<QString>("file");
     for (int i = 0; i < int(std::size(Targets)); ++i) {
+        QVERIFY2(filesIn("corpus", Targets[i]).size() >= MinimumCorpus, Targets[i].name);
         for (const char* kind : {"corpus", "crashes"}) {
-            const QString folder = QStringLiteral(FUZZ_DIR "/") + QLatin1String(kind) + QLatin1Char('/')
-                                   + QLatin1String(Targets[i].name);
-            for (const QString& file : filesIn(folder)) {
-                const QString row = QLatin1String(Targets[i].name) + QLatin1Char('/') + QLatin1String(kind)
-                                    + QLatin1Char('/') + QFileInfo(file).fileName();
-                QTest::newRow(qPrintable(row)) << i << file;
-            }
+            for (const QFileInfo& file : filesIn(kind, Targets[i]))
+                QTest::addRow("%s/%s/%s", Targets[i].name, kind, qPrintable(file.fileName())) << i << file.filePath();
         }
     }
 }

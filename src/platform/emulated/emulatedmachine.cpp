@@ -344,10 +344,26 @@ std::uint32_t EmulatedMachine::resolve(HKEY key, KeyRef* out)
     return ERROR_SUCCESS;
 }
 
+namespace {
+
+// Key and value names as the registry calls take them (UTF-8). QString::fromStdString takes
+// a leading U+FEFF for a byte-order mark and drops it: it is a character of the name here.
+QString registryName(const std::string& name)
+{
+    const std::string mark = "\xEF\xBB\xBF";
+    std::size_t marks = 0;
+    while (name.compare(marks * mark.size(), mark.size(), mark) == 0)
+        ++marks;
+    const std::size_t rest = marks * mark.size();
+    return QString(qsizetype(marks), QChar(0xFEFF)) + QString::fromUtf8(name.data() + rest, qsizetype(name.size() - rest));
+}
+
+} // namespace
+
 std::uint32_t EmulatedMachine::splitPath(const KeyRef& start, const std::string& subKey, REGSAM sam,
                                          QStringList* parts)
 {
-    QString path = QString::fromStdString(subKey);
+    QString path = registryName(subKey);
     if (path.startsWith(QLatin1Char('\\')))
         return ERROR_BAD_PATHNAME;
     if (path.endsWith(QLatin1Char('\\')))
@@ -511,7 +527,7 @@ std::uint32_t EmulatedMachine::regQueryValueEx(HKEY key, const std::string& name
     std::uint32_t code = transaction.ok() ? resolve(key, &ref) : ERROR_REGISTRY_IO_FAILED;
     if (code == ERROR_SUCCESS && !(ref.rights & KEY_QUERY_VALUE))
         code = ERROR_ACCESS_DENIED;
-    if (code == ERROR_SUCCESS && !m_store->value(ref.id, QString::fromStdString(name), &value))
+    if (code == ERROR_SUCCESS && !m_store->value(ref.id, registryName(name), &value))
         code = m_store->failed() ? ERROR_REGISTRY_IO_FAILED : ERROR_FILE_NOT_FOUND;
     code = transaction.finish(code);
     if (code != ERROR_SUCCESS)
@@ -545,7 +561,7 @@ std::uint32_t EmulatedMachine::regSetValueEx(HKEY key, const std::string& name, 
     if (code == ERROR_SUCCESS && !(ref.rights & KEY_SET_VALUE))
         code = ERROR_ACCESS_DENIED;
     if (code == ERROR_SUCCESS)
-        m_store->setValue(ref.id, QString::fromStdString(name), type,
+        m_store->setValue(ref.id, registryName(name), type,
                           QByteArray(reinterpret_cast<const char*>(data), qsizetype(size)));
     return transaction.finish(code);
 }
@@ -558,7 +574,7 @@ std::uint32_t EmulatedMachine::regDeleteValue(HKEY key, const std::string& name)
     std::uint32_t code = transaction.ok() ? resolve(key, &ref) : ERROR_REGISTRY_IO_FAILED;
     if (code == ERROR_SUCCESS && !(ref.rights & KEY_SET_VALUE))
         code = ERROR_ACCESS_DENIED;
-    if (code == ERROR_SUCCESS && !m_store->removeValue(ref.id, QString::fromStdString(name)))
+    if (code == ERROR_SUCCESS && !m_store->removeValue(ref.id, registryName(name)))
         code = ERROR_FILE_NOT_FOUND;
     return transaction.finish(code);
 }

@@ -1,6 +1,7 @@
 #include "platform/emulated/registrystore.h"
 
 #include <QFile>
+#include <QStringDecoder>
 
 #include <sqlite3.h>
 
@@ -24,10 +25,13 @@ const char* const schema1[] = {
     "detail TEXT NOT NULL)",
 };
 
+// The text as it was stored: QString::fromUtf8 would drop a leading U+FEFF as a byte-order
+// mark, and with it the first character of a key or value name that begins with one.
 QString text(sqlite3_stmt* stmt, int column)
 {
     const auto* bytes = reinterpret_cast<const char*>(sqlite3_column_text(stmt, column));
-    return QString::fromUtf8(bytes, sqlite3_column_bytes(stmt, column));
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
+    return decoder.decode(QByteArrayView(bytes, sqlite3_column_bytes(stmt, column)));
 }
 
 void bindText(sqlite3_stmt* stmt, int index, const QString& value)
