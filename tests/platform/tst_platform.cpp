@@ -240,6 +240,14 @@ void TstPlatform::profileErrors_data()
     QTest::newRow("unknown base") << QByteArray(R"({"inherits": "winxp-sp9"})")
                                   << "profile \"%1\": \"inherits\": unknown profile \"winxp-sp9\" (built-in profiles: "
                                      "vista, vista-x64, win2000, win2003, win95, win98, win98se, winme, winxp-sp1, winxp-sp2)";
+    // Read without end before: a device is no profile.
+    QTest::newRow("inherits a device") << QByteArray(R"({"inherits": "/dev/zero"})")
+                                       << "profile \"%1\": \"inherits\": profile file \"/dev/zero\" cannot be read: "
+                                          "not a regular file";
+    // Before, the key was made under a name that no call could find again.
+    QTest::newRow("unpaired surrogate")
+        << QByteArray(R"({"inherits": "winxp-sp2", "registry": {"HKLM\\SOFTWARE\\X": {"a\ud800b": "v"}}})")
+        << "profile \"%1\": \"a\\ud800b\" is not valid Unicode (an unpaired surrogate)";
 }
 
 void TstPlatform::profileErrors()

@@ -24,6 +24,8 @@ namespace {
 
 const QString resourceDir = QStringLiteral(":/winsteps/profiles");
 constexpr int maxInheritDepth = 8;
+// Profiles are small; a larger file is not one (and a device would never end).
+constexpr qint64 maxProfileBytes = 16 * 1024 * 1024;
 
 QString quoted(const QString& text)
 {
@@ -89,15 +91,65 @@ bool readText(const QString& nameOrFile, const QString& relativeTo, QByteArray* 
         return false;
     }
     QFile file(path);
-    if (info.isDir() || !file.open(QIODevice::ReadOnly)) {
-        *error = QStringLiteral("profile file %1 cannot be read: %2")
-                     .arg(quoted(nameOrFile), info.isDir() ? QStringLiteral("it is a directory")
-                                                           : file.errorString());
+    const auto refuse = [&](const QString& why) {
+        *error = QStringLiteral("profile file %1 cannot be read: %2").arg(quoted(nameOrFile), why);
         return false;
-    }
-    *text = file.readAll();
+    };
+    if (info.isDir())
+        return refuse(QStringLiteral("it is a directory"));
+    if (info.exists() && !info.isFile())
+        return refuse(QStringLiteral("not a regular file"));
+    if (!file.open(QIODevice::ReadOnly))
+        return refuse(file.errorString());
+    // One byte more than the limit tells a file that grew since it was looked at.
+    *text = file.read(maxProfileBytes + 1);
+    if (text->size() > maxProfileBytes)
+        return refuse(QStringLiteral("larger than %1 MiB").arg(maxProfileBytes / (1024 * 1024)));
     *name = nameOrFile;
     return true;
+}
+
+// The text with each unpaired surrogate written as the JSON text writes it (\ud800).
+QString withSurrogatesEscaped(const QString& text)
+{
+    QString out;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        const bool paired = c.isHighSurrogate() ? i + 1 < text.size() && text.at(i + 1).isLowSurrogate()
+                                                : !c.isLowSurrogate() || (i > 0 && text.at(i - 1).isHighSurrogate());
+        if (paired)
+            out += c;
+        else
+            out += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
+    }
+    return out;
+}
+
+// The first key or text of value that is not valid Unicode (an unpaired surrogate written as
+// "\ud800" in the JSON text), or a null string. Such a name would make registry keys and
+// values that can never be found again.
+QString firstInvalidText(const QJsonValue& value)
+{
+    if (value.isString())
+        return value.toString().isValidUtf16() ? QString() : value.toString();
+    if (value.isArray()) {
+        for (const QJsonValue& item : value.toArray()) {
+            const QString bad = firstInvalidText(item);
+            if (!bad.isNull())
+                return bad;
+        }
+    }
+    if (value.isObject()) {
+        const QJsonObject object = value.toObject();
+        for (auto it = object.begin(); it != object.end(); ++it) {
+            if (!it.key().isValidUtf16())
+                return it.key();
+            const QString bad = firstInvalidText(it.value());
+            if (!bad.isNull())
+                return bad;
+        }
+    }
+    return QString();
 }
 
 // The JSON object of a profile with its "inherits" chain resolved.
@@ -116,6 +168,12 @@ bool resolve(const QByteArray& text, const QString& source, const QString& dir, 
         return false;
     }
     QJsonObject json = doc.object();
+    const QString invalid = firstInvalidText(json);
+    if (!invalid.isNull()) {
+        *error = profileError(source, QStringLiteral("%1 is not valid Unicode (an unpaired surrogate)")
+                                          .arg(quoted(withSurrogatesEscaped(invalid))));
+        return false;
+    }
     // A misspelt key would otherwise be ignored silently, and the machine be other than meant.
     const QStringList known = MachineProfile::knownKeys();
     for (auto it = json.begin(); it != json.end(); ++it) {
