@@ -33,17 +33,6 @@ QStringList multiStringsWithEmpty(const QByteArray& data)
     return list;
 }
 
-QByteArray multiStringData(const QStringList& list)
-{
-    QByteArray data;
-    for (const QString& item : list) {
-        data.append(item.toUtf8());
-        data.append('\0');
-    }
-    data.append('\0');
-    return data;
-}
-
 // The row of HKLM\<Session Manager>, made when missing; 0 on failure.
 qint64 sessionManager(RegistryStore& store, qint64 hklm, bool create)
 {

@@ -1,5 +1,7 @@
 #include "platform/emulated/machineprofile.h"
 
+#include "platform/emulated/registrystore.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -661,17 +663,6 @@ const HiveNames hiveNames[] = {
 QByteArray stringData(const QString& text)
 {
     QByteArray data = text.toUtf8();
-    data.append('\0');
-    return data;
-}
-
-QByteArray multiStringData(const QStringList& list)
-{
-    QByteArray data;
-    for (const QString& item : list) {
-        data.append(item.toUtf8());
-        data.append('\0');
-    }
     data.append('\0');
     return data;
 }

@@ -10,6 +10,18 @@
 
 namespace winsteps::platform::emulated {
 
+QByteArray multiStringData(const QStringList& list)
+{
+    QByteArray data;
+    for (const QString& item : list) {
+        data.append(item.toUtf8());
+        data.append('\0');
+    }
+    data.append('\0');
+    return data;
+}
+
+
 namespace {
 
 // Schema 1. Keys: a tree by parent id (0 for the hive roots); ids are never reused, so that a

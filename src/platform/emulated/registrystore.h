@@ -13,6 +13,9 @@ struct sqlite3_stmt;
 
 namespace winsteps::platform::emulated {
 
+// REG_MULTI_SZ data of a list: each text in UTF-8 with its NUL, and one more NUL at the end.
+QByteArray multiStringData(const QStringList& list);
+
 // The persistent part of an emulated machine: "machine.db", an SQLite database in WAL mode
 // holding the registry (keys with their case as created and a case-folded twin for look-up,
 // typed values in the order they were first set), the machine's record (profile, boots) and
