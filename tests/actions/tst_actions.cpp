@@ -11,7 +11,7 @@
 
 #include <QDomDocument>
 #include <QLoggingCategory>
-#include <QProcess>
+#include "support/hostprocess.h"
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QThread>
@@ -539,9 +539,8 @@ void TstActions::startAppUndo()
     // A process of the host under the same name is none of the machine's: never touched.
     const QString decoyPath = m_dir.filePath(task());
     QVERIFY(QFileInfo::exists(decoyPath) || QFile::copy(QStringLiteral("/bin/sleep"), decoyPath));
-    QProcess decoy;
-    decoy.start(decoyPath, {QStringLiteral("30")});
-    QVERIFY(decoy.waitForStarted());
+    HostProcess decoy(decoyPath, {QStringLiteral("30")});
+    QVERIFY(decoy.started());
     CProcess instance;
     instance.setArguments({QStringLiteral("4"), QStringLiteral("30")});
     if (running)
@@ -554,9 +553,7 @@ void TstActions::startAppUndo()
     QCOMPARE(state.property(QStringLiteral("returnCode")), QVariant(0LL));
     QVERIFY2(trace.contains(traced), trace.text.c_str());
     QTRY_VERIFY(!instance.isRunning());
-    QVERIFY(!decoy.waitForFinished(200));
-    decoy.kill();
-    QVERIFY(decoy.waitForFinished());
+    QVERIFY(decoy.running());
 }
 
 void TstActions::startAppStopDuringWait()

@@ -10,13 +10,13 @@
 
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QtTest>
 
 #include "support/commandrun.h"
+#include "support/hostprocess.h"
 
 #include <memory>
 
@@ -388,10 +388,9 @@ private Q_SLOTS:
         // listed, not opened, not closed, and still running at the end.
         const QString decoyPath = m_dir.filePath(twin());
         QVERIFY(QFile::copy(QStringLiteral("/bin/sleep"), decoyPath));
-        QProcess decoy;
-        decoy.start(decoyPath, {QStringLiteral("30")});
-        QVERIFY(decoy.waitForStarted());
-        const auto decoyId = std::uint32_t(decoy.processId());
+        HostProcess decoy(decoyPath, {QStringLiteral("30")});
+        QVERIFY(decoy.started());
+        const auto decoyId = std::uint32_t(decoy.pid());
         QCOMPARE(CProcess::findProcess(twin()), 0u);
         QVERIFY(!CProcess::openProcess(twin(), false));
         platform::ProcessHandlePtr handle;
@@ -422,9 +421,7 @@ private Q_SLOTS:
         second.kill();
         QTRY_VERIFY(!first.isRunning() && !second.isRunning());
         QCOMPARE(CProcess::findProcess(twin()), 0u);
-        QVERIFY(!decoy.waitForFinished(100));
-        decoy.kill();
-        QVERIFY(decoy.waitForFinished());
+        QVERIFY(decoy.running());
     }
 
     void recordsOfOtherProcesses()
