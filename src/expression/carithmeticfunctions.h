@@ -9,7 +9,6 @@ class CFunctionAdd : public CFunctionNoObjectParameters
 public:
     static constexpr CParameterCount parameterRule = CParameterCount::atLeast(2);
     using CFunctionNoObjectParameters::CFunctionNoObjectParameters;
-    bool checkParameterCount() const override { return parameterRule.accepts(parameterCount()); }
     QVariant value() const override;
     void numericValue(CNumericValue& out) const override;
 
@@ -31,7 +30,6 @@ class CFunctionMultiply : public CFunctionAdd
 public:
     static constexpr CParameterCount parameterRule = CParameterCount::atLeast(2);
     using CFunctionAdd::CFunctionAdd;
-    bool checkParameterCount() const override { return parameterRule.accepts(parameterCount()); }
     void numericValue(CNumericValue& out) const override;
 };
 
@@ -40,7 +38,6 @@ class CFunctionDivide : public CFunctionNoObjectParameters
 public:
     static constexpr CParameterCount parameterRule = CParameterCount::exactly(2);
     using CFunctionNoObjectParameters::CFunctionNoObjectParameters;
-    bool checkParameterCount() const override { return parameterRule.accepts(parameterCount()); }
     QVariant value() const override;
 };
 
@@ -49,6 +46,5 @@ class CFunctionNegate : public CFunctionNoObjectParameters
 public:
     static constexpr CParameterCount parameterRule = CParameterCount::exactly(1);
     using CFunctionNoObjectParameters::CFunctionNoObjectParameters;
-    bool checkParameterCount() const override { return parameterRule.accepts(parameterCount()); }
     QVariant value() const override;
 };

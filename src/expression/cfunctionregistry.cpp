@@ -10,13 +10,28 @@
 
 namespace {
 
+// The class the registry builds for Function: the count check follows the rule the function
+// class states, so the count is written once, beside the function.
+template<typename Function>
+class Registered final : public Function
+{
+public:
+    using Function::Function;
+    bool checkParameterCount() const override { return Function::parameterRule.accepts(this->parameterCount()); }
+};
+
 template<typename Function>
 CFuncExpression* make(const QList<CExpression*>& parameters, CPropertyMap* owner)
 {
-    return new Function(parameters, owner);
+    return new Registered<Function>(parameters, owner);
 }
 
-using C = CParameterCount;
+// A row of the table: the name, the function class's parameter rule, the description.
+template<typename Function>
+CFunctionEntry row(const char* name, const char* description)
+{
+    return { name, Function::parameterRule, description, make<Function> };
+}
 
 } // namespace
 
@@ -24,55 +39,55 @@ const QList<CFunctionEntry>& functionRegistry::entries()
 {
     static const QList<CFunctionEntry> table = {
         // Arithmetic
-        { "add", C::atLeast(2), "Sum of the values, as 64-bit integers or doubles", make<CFunctionAdd> },
-        { "multiply", C::atLeast(2), "Product of the values, as 64-bit integers or doubles", make<CFunctionMultiply> },
-        { "divide", C::exactly(2), "First value divided by the second, as a double", make<CFunctionDivide> },
-        { "negate", C::exactly(1), "The value negated", make<CFunctionNegate> },
+        row<CFunctionAdd>("add", "Sum of the values, as 64-bit integers or doubles"),
+        row<CFunctionMultiply>("multiply", "Product of the values, as 64-bit integers or doubles"),
+        row<CFunctionDivide>("divide", "First value divided by the second, as a double"),
+        row<CFunctionNegate>("negate", "The value negated"),
         // Text
-        { "concat", C::atLeast(2), "The texts joined in order", make<CFunctionConcat> },
-        { "uppercase", C::exactly(1), "The text in upper case", make<CFunctionUppercase> },
-        { "lowercase", C::exactly(1), "The text in lower case", make<CFunctionLowercase> },
-        { "replace", C::exactly(3), "Every match of a pattern in a text replaced", make<CFunctionReplace> },
-        { "substr", C::between(2, 3), "Part of a text from a start index, optionally of a length", make<CFunctionSubstr> },
-        { "pos", C::between(2, 3), "Index of a match of a pattern in a text, or -1", make<CFunctionPos> },
-        { "len", C::exactly(1), "Number of characters of a text", make<CFunctionLen> },
-        { "section", C::between(3, 4), "Fields of a text cut at a separator pattern", make<CFunctionSection> },
-        { "safexml", C::exactly(1), "The text with XML escapes", make<CFunctionSafeXML> },
-        { "tr", C::exactly(1), "The text translated", make<CFunctionTr> },
+        row<CFunctionConcat>("concat", "The texts joined in order"),
+        row<CFunctionUppercase>("uppercase", "The text in upper case"),
+        row<CFunctionLowercase>("lowercase", "The text in lower case"),
+        row<CFunctionReplace>("replace", "Every match of a pattern in a text replaced"),
+        row<CFunctionSubstr>("substr", "Part of a text from a start index, optionally of a length"),
+        row<CFunctionPos>("pos", "Index of a match of a pattern in a text, or -1"),
+        row<CFunctionLen>("len", "Number of characters of a text"),
+        row<CFunctionSection>("section", "Fields of a text cut at a separator pattern"),
+        row<CFunctionSafeXML>("safexml", "The text with XML escapes"),
+        row<CFunctionTr>("tr", "The text translated"),
         // String lists
-        { "split", C::exactly(2), "A text cut at every match of a pattern, empty pieces left out", make<CFunctionSplit> },
-        { "join", C::between(1, 2), "The strings of a list joined with a separator", make<CFunctionJoin> },
-        { "grep", C::exactly(2), "The strings of a list that match a pattern", make<CFunctionGrep> },
-        { "gres", C::exactly(3), "Every match of a pattern replaced in every string of a list", make<CFunctionGres> },
-        { "list", C::exactly(1), "An empty list", make<CFunctionList> },
+        row<CFunctionSplit>("split", "A text cut at every match of a pattern, empty pieces left out"),
+        row<CFunctionJoin>("join", "The strings of a list joined with a separator"),
+        row<CFunctionGrep>("grep", "The strings of a list that match a pattern"),
+        row<CFunctionGres>("gres", "Every match of a pattern replaced in every string of a list"),
+        row<CFunctionList>("list", "An empty list"),
         // User-interface values
-        { "color", C::either(1, 3), "A colour from a name or from red, green and blue", make<CFunctionColor> },
-        { "pixmap", C::exactly(1), "A pixmap loaded from a file", make<CFunctionPixmap> },
-        { "font", C::atMost(4), "A font from family, point size, weight and italic", make<CFunctionFont> },
-        { "point", C::exactly(2), "A point from x and y", make<CFunctionPoint> },
-        { "size", C::exactly(2), "A size from width and height", make<CFunctionSize> },
+        row<CFunctionColor>("color", "A colour from a name or from red, green and blue"),
+        row<CFunctionPixmap>("pixmap", "A pixmap loaded from a file"),
+        row<CFunctionFont>("font", "A font from family, point size, weight and italic"),
+        row<CFunctionPoint>("point", "A point from x and y"),
+        row<CFunctionSize>("size", "A size from width and height"),
         // Lists and objects
-        { "count", C::between(1, 2), "Number of elements or object properties, optionally matching", make<CFunctionCount> },
-        { "element", C::exactly(2), "The element or object property at an index", make<CFunctionElement> },
-        { "find", C::exactly(2), "The first element or object-property name that matches a pattern", make<CFunctionFind> },
-        { "objectlist", C::exactly(1), "A new, empty list object", make<CFunctionObjectList> },
-        { "makelist", C::atLeast(1), "A list of the values, or a list object of the objects", make<CFunctionMakeList> },
-        { "append", C::atLeast(2), "A list or list object with further values or objects appended", make<CFunctionAppend> },
-        { "remove", C::exactly(2), "A list or list object without the entries that match a pattern", make<CFunctionRemove> },
-        { "merge", C::exactly(2), "Two lists or list objects merged", make<CFunctionMerge> },
+        row<CFunctionCount>("count", "Number of elements or object properties, optionally matching"),
+        row<CFunctionElement>("element", "The element or object property at an index"),
+        row<CFunctionFind>("find", "The first element or object-property name that matches a pattern"),
+        row<CFunctionObjectList>("objectlist", "A new, empty list object"),
+        row<CFunctionMakeList>("makelist", "A list of the values, or a list object of the objects"),
+        row<CFunctionAppend>("append", "A list or list object with further values or objects appended"),
+        row<CFunctionRemove>("remove", "A list or list object without the entries that match a pattern"),
+        row<CFunctionMerge>("merge", "Two lists or list objects merged"),
         // Properties of objects
-        { "property", C::exactly(2), "A named property of an object", make<CFunctionGetproperty> },
-        { "setproperty", C::exactly(3), "An object after setting one of its properties", make<CFunctionSetproperty> },
-        { "propertylist", C::exactly(1), "The property names of an object", make<CFunctionPropertyList> },
+        row<CFunctionGetproperty>("property", "A named property of an object"),
+        row<CFunctionSetproperty>("setproperty", "An object after setting one of its properties"),
+        row<CFunctionPropertyList>("propertylist", "The property names of an object"),
         // XML documents
-        { "findfirstnode", C::exactly(2), "The first node found by a path", make<CFunctionFindFirstNode> },
-        { "findnodes", C::exactly(2), "A list object of the nodes found by a path", make<CFunctionFindNodes> },
-        { "setattribute", C::exactly(3), "A node after setting one of its attributes", make<CFunctionSetAttribute> },
-        { "appendchild", C::exactly(2), "A node after appending a child node or new element", make<CFunctionAppendChild> },
-        { "removechild", C::exactly(2), "A node after removing a child node", make<CFunctionRemoveChild> },
-        { "insertbefore", C::exactly(3), "A node after inserting a child before another", make<CFunctionInsertBefore> },
-        { "insertafter", C::exactly(3), "A node after inserting a child after another", make<CFunctionInsertAfter> },
-        { "xmltostring", C::exactly(1), "The text of the whole document of a node", make<CFunctionXmlToString> },
+        row<CFunctionFindFirstNode>("findfirstnode", "The first node found by a path"),
+        row<CFunctionFindNodes>("findnodes", "A list object of the nodes found by a path"),
+        row<CFunctionSetAttribute>("setattribute", "A node after setting one of its attributes"),
+        row<CFunctionAppendChild>("appendchild", "A node after appending a child node or new element"),
+        row<CFunctionRemoveChild>("removechild", "A node after removing a child node"),
+        row<CFunctionInsertBefore>("insertbefore", "A node after inserting a child before another"),
+        row<CFunctionInsertAfter>("insertafter", "A node after inserting a child after another"),
+        row<CFunctionXmlToString>("xmltostring", "The text of the whole document of a node"),
     };
     return table;
 }

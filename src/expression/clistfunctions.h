@@ -19,7 +19,6 @@ class CFunctionCount : public CFuncExpression
 public:
     static constexpr CParameterCount parameterRule = CParameterCount::between(1, 2);
     using CFuncExpression::CFuncExpression;
-    bool checkParameterCount() const override { return parameterRule.accepts(parameterCount()); }
     bool isObject() const override { return false; }
     QVariant value() const override;
 };
@@ -30,7 +29,6 @@ class CFunctionElement : public CFuncExpression
 public:
     static constexpr CParameterCount parameterRule = CParameterCount::exactly(2);
     using CFuncExpression::CFuncExpression;
-    bool checkParameterCount() const override { return parameterRule.accepts(parameterCount()); }
     bool isObject() const override;
     QVariant value() const override;
     CPropertyObject* object() const override;
@@ -42,7 +40,6 @@ class CFunctionFind : public CFuncExpression
 public:
     static constexpr CParameterCount parameterRule = CParameterCount::exactly(2);
     using CFuncExpression::CFuncExpression;
-    bool checkParameterCount() const override { return parameterRule.accepts(parameterCount()); }
     bool isObject() const override { return false; }
     QVariant value() const override;
 };
@@ -54,7 +51,6 @@ public:
     static constexpr CParameterCount parameterRule = CParameterCount::exactly(1);
     using CFuncExpression::CFuncExpression;
     ~CFunctionObjectList() override;
-    bool checkParameterCount() const override { return parameterRule.accepts(parameterCount()); }
     bool isObject() const override { return true; }
     CPropertyObject* object() const override;
 
@@ -69,7 +65,6 @@ public:
     static constexpr CParameterCount parameterRule = CParameterCount::atLeast(1);
     using CFuncExpression::CFuncExpression;
     ~CFunctionMakeList() override;
-    bool checkParameterCount() const override { return parameterRule.accepts(parameterCount()); }
     bool isObject() const override;
     QVariant value() const override;
     CPropertyObject* object() const override;
@@ -84,7 +79,6 @@ class CFunctionAppend : public CFuncExpression
 public:
     static constexpr CParameterCount parameterRule = CParameterCount::atLeast(2);
     using CFuncExpression::CFuncExpression;
-    bool checkParameterCount() const override { return parameterRule.accepts(parameterCount()); }
     bool isObject() const override;
     QVariant value() const override;
     CPropertyObject* object() const override;
@@ -97,7 +91,6 @@ class CFunctionRemove : public CFuncExpression
 public:
     static constexpr CParameterCount parameterRule = CParameterCount::exactly(2);
     using CFuncExpression::CFuncExpression;
-    bool checkParameterCount() const override { return parameterRule.accepts(parameterCount()); }
     bool isObject() const override;
     QVariant value() const override;
     CPropertyObject* object() const override;
@@ -110,7 +103,6 @@ class CFunctionMerge : public CFuncExpression
 public:
     static constexpr CParameterCount parameterRule = CParameterCount::exactly(2);
     using CFuncExpression::CFuncExpression;
-    bool checkParameterCount() const override { return parameterRule.accepts(parameterCount()); }
     bool isObject() const override;
     QVariant value() const override;
     CPropertyObject* object() const override;

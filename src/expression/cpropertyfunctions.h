@@ -13,7 +13,6 @@ class CFunctionGetproperty : public CFuncExpression
 public:
     static constexpr CParameterCount parameterRule = CParameterCount::exactly(2);
     using CFuncExpression::CFuncExpression;
-    bool checkParameterCount() const override { return parameterRule.accepts(parameterCount()); }
     bool isObject() const override;
     QVariant value() const override;
     CPropertyObject* object() const override;
@@ -26,7 +25,6 @@ class CFunctionSetproperty : public CFuncExpression
 public:
     static constexpr CParameterCount parameterRule = CParameterCount::exactly(3);
     using CFuncExpression::CFuncExpression;
-    bool checkParameterCount() const override { return parameterRule.accepts(parameterCount()); }
     bool isObject() const override { return true; }
     CPropertyObject* object() const override;
     bool handsOverObject() const override { return parameterHandsOverObject(0); }
@@ -37,7 +35,6 @@ class CFunctionPropertyList : public CFuncExpression
 public:
     static constexpr CParameterCount parameterRule = CParameterCount::exactly(1);
     using CFuncExpression::CFuncExpression;
-    bool checkParameterCount() const override { return parameterRule.accepts(parameterCount()); }
     bool isObject() const override { return false; }
     QVariant value() const override;
 };

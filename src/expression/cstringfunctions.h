@@ -10,7 +10,6 @@ class CFunctionConcat : public CFunctionNoObjectParameters
 public:
     static constexpr CParameterCount parameterRule = CParameterCount::atLeast(2);
     using CFunctionNoObjectParameters::CFunctionNoObjectParameters;
-    bool checkParameterCount() const override { return parameterRule.accepts(parameterCount()); }
     QVariant value() const override;
 };
 
@@ -19,7 +18,6 @@ class CFunctionUppercase : public CFunctionNoObjectParameters
 public:
     static constexpr CParameterCount parameterRule = CParameterCount::exactly(1);
     using CFunctionNoObjectParameters::CFunctionNoObjectParameters;
-    bool checkParameterCount() const override { return parameterRule.accepts(parameterCount()); }
     QVariant value() const override;
 };
 
@@ -28,7 +26,6 @@ class CFunctionLowercase : public CFunctionNoObjectParameters
 public:
     static constexpr CParameterCount parameterRule = CParameterCount::exactly(1);
     using CFunctionNoObjectParameters::CFunctionNoObjectParameters;
-    bool checkParameterCount() const override { return parameterRule.accepts(parameterCount()); }
     QVariant value() const override;
 };
 
@@ -37,7 +34,6 @@ class CFunctionReplace : public CFunctionNoObjectParameters
 public:
     static constexpr CParameterCount parameterRule = CParameterCount::exactly(3);
     using CFunctionNoObjectParameters::CFunctionNoObjectParameters;
-    bool checkParameterCount() const override { return parameterRule.accepts(parameterCount()); }
     QVariant value() const override;
 };
 
@@ -46,7 +42,6 @@ class CFunctionSubstr : public CFunctionNoObjectParameters
 public:
     static constexpr CParameterCount parameterRule = CParameterCount::between(2, 3);
     using CFunctionNoObjectParameters::CFunctionNoObjectParameters;
-    bool checkParameterCount() const override { return parameterRule.accepts(parameterCount()); }
     QVariant value() const override;
 };
 
@@ -55,7 +50,6 @@ class CFunctionPos : public CFunctionNoObjectParameters
 public:
     static constexpr CParameterCount parameterRule = CParameterCount::between(2, 3);
     using CFunctionNoObjectParameters::CFunctionNoObjectParameters;
-    bool checkParameterCount() const override { return parameterRule.accepts(parameterCount()); }
     QVariant value() const override;
 };
 
@@ -64,7 +58,6 @@ class CFunctionLen : public CFunctionNoObjectParameters
 public:
     static constexpr CParameterCount parameterRule = CParameterCount::exactly(1);
     using CFunctionNoObjectParameters::CFunctionNoObjectParameters;
-    bool checkParameterCount() const override { return parameterRule.accepts(parameterCount()); }
     QVariant value() const override;
 };
 
@@ -73,7 +66,6 @@ class CFunctionSection : public CFunctionNoObjectParameters
 public:
     static constexpr CParameterCount parameterRule = CParameterCount::between(3, 4);
     using CFunctionNoObjectParameters::CFunctionNoObjectParameters;
-    bool checkParameterCount() const override { return parameterRule.accepts(parameterCount()); }
     QVariant value() const override;
 };
 
@@ -82,7 +74,6 @@ class CFunctionSafeXML : public CFunctionNoObjectParameters
 public:
     static constexpr CParameterCount parameterRule = CParameterCount::exactly(1);
     using CFunctionNoObjectParameters::CFunctionNoObjectParameters;
-    bool checkParameterCount() const override { return parameterRule.accepts(parameterCount()); }
     QVariant value() const override;
 };
 
@@ -91,6 +82,5 @@ class CFunctionTr : public CFunctionNoObjectParameters
 public:
     static constexpr CParameterCount parameterRule = CParameterCount::exactly(1);
     using CFunctionNoObjectParameters::CFunctionNoObjectParameters;
-    bool checkParameterCount() const override { return parameterRule.accepts(parameterCount()); }
     QVariant value() const override;
 };

@@ -9,7 +9,6 @@ class CFunctionSplit : public CFunctionNoObjectParameters
 public:
     static constexpr CParameterCount parameterRule = CParameterCount::exactly(2);
     using CFunctionNoObjectParameters::CFunctionNoObjectParameters;
-    bool checkParameterCount() const override { return parameterRule.accepts(parameterCount()); }
     QVariant value() const override;
 };
 
@@ -18,7 +17,6 @@ class CFunctionJoin : public CFunctionNoObjectParameters
 public:
     static constexpr CParameterCount parameterRule = CParameterCount::between(1, 2);
     using CFunctionNoObjectParameters::CFunctionNoObjectParameters;
-    bool checkParameterCount() const override { return parameterRule.accepts(parameterCount()); }
     QVariant value() const override;
 };
 
@@ -27,7 +25,6 @@ class CFunctionGrep : public CFunctionNoObjectParameters
 public:
     static constexpr CParameterCount parameterRule = CParameterCount::exactly(2);
     using CFunctionNoObjectParameters::CFunctionNoObjectParameters;
-    bool checkParameterCount() const override { return parameterRule.accepts(parameterCount()); }
     QVariant value() const override;
 };
 
@@ -36,7 +33,6 @@ class CFunctionGres : public CFunctionNoObjectParameters
 public:
     static constexpr CParameterCount parameterRule = CParameterCount::exactly(3);
     using CFunctionNoObjectParameters::CFunctionNoObjectParameters;
-    bool checkParameterCount() const override { return parameterRule.accepts(parameterCount()); }
     QVariant value() const override;
 };
 
@@ -45,6 +41,5 @@ class CFunctionList : public CFunctionNoObjectParameters
 public:
     static constexpr CParameterCount parameterRule = CParameterCount::exactly(1);
     using CFunctionNoObjectParameters::CFunctionNoObjectParameters;
-    bool checkParameterCount() const override { return parameterRule.accepts(parameterCount()); }
     QVariant value() const override;
 };

@@ -9,7 +9,6 @@ class CFunctionColor : public CFunctionNoObjectParameters
 public:
     static constexpr CParameterCount parameterRule = CParameterCount::either(1, 3);
     using CFunctionNoObjectParameters::CFunctionNoObjectParameters;
-    bool checkParameterCount() const override { return parameterRule.accepts(parameterCount()); }
     QVariant value() const override;
 };
 
@@ -18,7 +17,6 @@ class CFunctionPixmap : public CFunctionNoObjectParameters
 public:
     static constexpr CParameterCount parameterRule = CParameterCount::exactly(1);
     using CFunctionNoObjectParameters::CFunctionNoObjectParameters;
-    bool checkParameterCount() const override { return parameterRule.accepts(parameterCount()); }
     QVariant value() const override;
 };
 
@@ -27,7 +25,6 @@ class CFunctionFont : public CFunctionNoObjectParameters
 public:
     static constexpr CParameterCount parameterRule = CParameterCount::atMost(4);
     using CFunctionNoObjectParameters::CFunctionNoObjectParameters;
-    bool checkParameterCount() const override { return parameterRule.accepts(parameterCount()); }
     QVariant value() const override;
 };
 
@@ -36,7 +33,6 @@ class CFunctionPoint : public CFunctionNoObjectParameters
 public:
     static constexpr CParameterCount parameterRule = CParameterCount::exactly(2);
     using CFunctionNoObjectParameters::CFunctionNoObjectParameters;
-    bool checkParameterCount() const override { return parameterRule.accepts(parameterCount()); }
     QVariant value() const override;
 };
 
@@ -45,6 +41,5 @@ class CFunctionSize : public CFunctionNoObjectParameters
 public:
     static constexpr CParameterCount parameterRule = CParameterCount::exactly(2);
     using CFunctionNoObjectParameters::CFunctionNoObjectParameters;
-    bool checkParameterCount() const override { return parameterRule.accepts(parameterCount()); }
     QVariant value() const override;
 };

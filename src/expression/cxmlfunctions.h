@@ -42,7 +42,6 @@ class CFunctionFindFirstNode : public CXmlFunction
 public:
     static constexpr CParameterCount parameterRule = CParameterCount::exactly(2);
     using CXmlFunction::CXmlFunction;
-    bool checkParameterCount() const override { return parameterRule.accepts(parameterCount()); }
     bool isObject() const override { return true; }
     CPropertyObject* object() const override;
     bool handsOverObject() const override { return true; }
@@ -54,7 +53,6 @@ class CFunctionFindNodes : public CXmlFunction
 public:
     static constexpr CParameterCount parameterRule = CParameterCount::exactly(2);
     using CXmlFunction::CXmlFunction;
-    bool checkParameterCount() const override { return parameterRule.accepts(parameterCount()); }
     bool isObject() const override { return true; }
     CPropertyObject* object() const override;
     bool handsOverObject() const override { return true; }
@@ -65,7 +63,6 @@ class CFunctionSetAttribute : public CXmlFunction
 public:
     static constexpr CParameterCount parameterRule = CParameterCount::exactly(3);
     using CXmlFunction::CXmlFunction;
-    bool checkParameterCount() const override { return parameterRule.accepts(parameterCount()); }
     bool isObject() const override { return true; }
     CPropertyObject* object() const override;
     bool handsOverObject() const override { return parameterHandsOverObject(0); }
@@ -76,7 +73,6 @@ class CFunctionAppendChild : public CXmlFunction
 public:
     static constexpr CParameterCount parameterRule = CParameterCount::exactly(2);
     using CXmlFunction::CXmlFunction;
-    bool checkParameterCount() const override { return parameterRule.accepts(parameterCount()); }
     bool isObject() const override { return true; }
     CPropertyObject* object() const override;
     bool handsOverObject() const override { return parameterHandsOverObject(0); }
@@ -87,7 +83,6 @@ class CFunctionRemoveChild : public CXmlFunction
 public:
     static constexpr CParameterCount parameterRule = CParameterCount::exactly(2);
     using CXmlFunction::CXmlFunction;
-    bool checkParameterCount() const override { return parameterRule.accepts(parameterCount()); }
     bool isObject() const override { return true; }
     CPropertyObject* object() const override;
     bool handsOverObject() const override { return parameterHandsOverObject(0); }
@@ -98,7 +93,6 @@ class CFunctionInsertBefore : public CXmlFunction
 public:
     static constexpr CParameterCount parameterRule = CParameterCount::exactly(3);
     using CXmlFunction::CXmlFunction;
-    bool checkParameterCount() const override { return parameterRule.accepts(parameterCount()); }
     bool isObject() const override { return true; }
     CPropertyObject* object() const override;
     bool handsOverObject() const override { return parameterHandsOverObject(0); }
@@ -109,7 +103,6 @@ class CFunctionInsertAfter : public CXmlFunction
 public:
     static constexpr CParameterCount parameterRule = CParameterCount::exactly(3);
     using CXmlFunction::CXmlFunction;
-    bool checkParameterCount() const override { return parameterRule.accepts(parameterCount()); }
     bool isObject() const override { return true; }
     CPropertyObject* object() const override;
     bool handsOverObject() const override { return parameterHandsOverObject(0); }
@@ -121,7 +114,6 @@ class CFunctionXmlToString : public CXmlFunction
 public:
     static constexpr CParameterCount parameterRule = CParameterCount::exactly(1);
     using CXmlFunction::CXmlFunction;
-    bool checkParameterCount() const override { return parameterRule.accepts(parameterCount()); }
     bool isObject() const override { return false; }
     QVariant value() const override;
 };
