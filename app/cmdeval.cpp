@@ -164,6 +164,88 @@ bool splitAssignment(const QString& text, QString* name, QString* value)
     return true;
 }
 
+// Where variables are read, by their location: the state, the machine ("fsm."), the
+// application ("app.").
+struct Variables
+{
+    CPropertyObject state{nullptr, "state"};
+    CPropertyObject machine{nullptr, "fsm"};
+    CPropertyObject application{nullptr, "application"};
+
+    CPropertyObject* sourceOf(int location)
+    {
+        switch (location) {
+        case CProperty::Machine: return &machine;
+        case CProperty::Application: return &application;
+        default: return &state;
+        }
+    }
+
+    // Gives the variables of --var and --xml their values. Returns -1 when the command goes
+    // on, else its exit status (the usage error is printed).
+    int give(const QCommandLineParser& parser, const QCommandLineOption& varOption, const QCommandLineOption& xmlOption)
+    {
+        for (const QString& text : parser.values(varOption)) {
+            QString name;
+            QString value;
+            if (!splitAssignment(text, &name, &value))
+                return cli::usageError(Command, QLatin1String("--var wants NAME=VALUE, not \"") + text + QLatin1Char('"'));
+            const CProperty where(name);
+            if (!sourceOf(where.location())->setProperty(where.name(), QVariant(value)))
+                return cli::usageError(Command, QLatin1String("cannot set the variable ") + name);
+        }
+        for (const QString& text : parser.values(xmlOption)) {
+            QString name;
+            QString file;
+            if (!splitAssignment(text, &name, &file) || file.isEmpty())
+                return cli::usageError(Command, QLatin1String("--xml wants NAME=FILE, not \"") + text + QLatin1Char('"'));
+            QString error;
+            std::unique_ptr<CXPathNode> node(CXPathNode::loadDocument(file, &error));
+            if (!node)
+                return cli::usageError(Command, error);
+            const CProperty where(name);
+            if (!sourceOf(where.location())->setObjectProperty(where.name(), node.get()))
+                return cli::usageError(Command, QLatin1String("cannot set the variable ") + name);
+            node.release();
+        }
+        return -1;
+    }
+
+    // Fills the map's variables as a transition does; a missing one reads as the empty text.
+    void fill(CPropertyMap& map)
+    {
+        for (CProperty* variable : map.variables()) {
+            const CPropertyObject* source = sourceOf(variable->location());
+            if (CPropertyObject* object = source->objectProperty(variable->name())) {
+                variable->setObject(object);
+                continue;
+            }
+            const QVariant value = source->property(variable->name());
+            if (!value.isValid())
+                cli::err(QLatin1String("winsteps eval: $") + (variable->location() == CProperty::Machine ? QLatin1String("fsm.")
+                                                              : variable->location() == CProperty::Application ? QLatin1String("app.")
+                                                                                                               : QLatin1String(""))
+                         + variable->name() + QLatin1String(" is not given; it reads as the empty text\n"));
+            variable->setValue(value.isValid() ? value : QVariant(QString(QLatin1String(""))));
+        }
+    }
+};
+
+// Prints an evaluated map's result: "null", an object with its properties, or a value.
+void printResult(CPropertyMap& map)
+{
+    if (map.resultIsObject() && !map.target().object()) {
+        cli::out(QStringLiteral("null\n"));
+    } else if (map.target().object()) {
+        const std::unique_ptr<CPropertyObject> object(map.takeTargetObject());
+        QString text;
+        describeObject(object.get(), 0, text);
+        cli::out(text);
+    } else {
+        cli::out(describeValue(map.target().value()) + QLatin1Char('\n'));
+    }
+}
+
 } // namespace
 
 int evalCommand(const QStringList& arguments)
@@ -197,79 +279,21 @@ int evalCommand(const QStringList& arguments)
         return cli::usageError(Command, positional.isEmpty() ? QStringLiteral("no expression given")
                                                              : QStringLiteral("one expression only (quote it)"));
 
-    // Where variables are read, by their location: the state, the machine ("fsm."), the
-    // application ("app.").
-    CPropertyObject state(nullptr, "state");
-    CPropertyObject machine(nullptr, "fsm");
-    CPropertyObject application(nullptr, "application");
-    const auto sourceOf = [&](int location) -> CPropertyObject* {
-        switch (location) {
-        case CProperty::Machine: return &machine;
-        case CProperty::Application: return &application;
-        default: return &state;
-        }
-    };
-
-    for (const QString& text : parser.values(varOption)) {
-        QString name;
-        QString value;
-        if (!splitAssignment(text, &name, &value))
-            return cli::usageError(Command, QLatin1String("--var wants NAME=VALUE, not \"") + text + QLatin1Char('"'));
-        const CProperty where(name);
-        if (!sourceOf(where.location())->setProperty(where.name(), QVariant(value)))
-            return cli::usageError(Command, QLatin1String("cannot set the variable ") + name);
-    }
-    for (const QString& text : parser.values(xmlOption)) {
-        QString name;
-        QString file;
-        if (!splitAssignment(text, &name, &file) || file.isEmpty())
-            return cli::usageError(Command, QLatin1String("--xml wants NAME=FILE, not \"") + text + QLatin1Char('"'));
-        QString error;
-        std::unique_ptr<CXPathNode> node(CXPathNode::loadDocument(file, &error));
-        if (!node)
-            return cli::usageError(Command, error);
-        const CProperty where(name);
-        if (!sourceOf(where.location())->setObjectProperty(where.name(), node.get()))
-            return cli::usageError(Command, QLatin1String("cannot set the variable ") + name);
-        node.release();
-    }
+    Variables variables;
+    if (const int status = variables.give(parser, varOption, xmlOption); status >= 0)
+        return status;
 
     CPropertyMap map(nullptr, QStringLiteral("result"), positional.first());
     if (!map.isValid()) {
         cli::err(map.errors());
         return ExitFailed;
     }
-
-    // Fill the variables as a transition does; a missing one reads as the empty text.
-    for (CProperty* variable : map.variables()) {
-        const CPropertyObject* source = sourceOf(variable->location());
-        if (CPropertyObject* object = source->objectProperty(variable->name())) {
-            variable->setObject(object);
-            continue;
-        }
-        const QVariant value = source->property(variable->name());
-        if (!value.isValid())
-            cli::err(QLatin1String("winsteps eval: $") + (variable->location() == CProperty::Machine ? QLatin1String("fsm.")
-                                                          : variable->location() == CProperty::Application ? QLatin1String("app.")
-                                                                                                           : QLatin1String(""))
-                     + variable->name() + QLatin1String(" is not given; it reads as the empty text\n"));
-        variable->setValue(value.isValid() ? value : QVariant(QString(QLatin1String(""))));
-    }
-
+    variables.fill(map);
     if (!map.evaluate()) {
         cli::err(QStringLiteral("winsteps eval: the expression gave no result\n"));
         return ExitFailed;
     }
-    if (map.resultIsObject() && !map.target().object()) {
-        cli::out(QStringLiteral("null\n"));
-    } else if (map.target().object()) {
-        const std::unique_ptr<CPropertyObject> object(map.takeTargetObject());
-        QString text;
-        describeObject(object.get(), 0, text);
-        cli::out(text);
-    } else {
-        cli::out(describeValue(map.target().value()) + QLatin1Char('\n'));
-    }
+    printResult(map);
     return ExitOk;
 }
 

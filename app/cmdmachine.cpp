@@ -83,19 +83,13 @@ std::unique_ptr<EmulatedMachine> openExisting(const QString& action, const QStri
 int initAction(const QStringList& arguments)
 {
     QCommandLineParser parser;
-    const QCommandLineOption profileOption(
-        QStringLiteral("profile"),
-        QStringLiteral("The emulated system: a built-in profile name or a JSON profile file."),
-        QStringLiteral("NAME|FILE"));
+    const QCommandLineOption profileOption
+        = cli::profileOption(QStringLiteral("The emulated system: a built-in profile name or a JSON profile file."));
     parser.addOption(profileOption);
-    QStringList names;
-    for (const std::string& name : platform::builtinProfileNames())
-        names << QString::fromStdString(name);
     if (const int status = parseAction(parser, QStringLiteral("init"), QStringLiteral("DIR [--profile NAME|FILE]"),
                                        QStringLiteral("Creates the machine folder DIR from a profile (default %1).\n"
                                                       "Built-in profiles: %2.")
-                                           .arg(QString::fromStdString(platform::defaultProfileName()),
-                                                names.join(QLatin1String(", "))),
+                                           .arg(cli::defaultProfile(), cli::builtinProfiles()),
                                        arguments, 1, 1);
         status >= 0)
         return status;

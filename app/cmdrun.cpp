@@ -54,15 +54,113 @@ bool parseAssignment(const QString& text, Assignment* out)
     return !out->name.isEmpty();
 }
 
-// Restores the default trace sink when the run's own sinks go away.
-struct SinkGuard
+// What the command line asks of a run, read and checked before anything runs.
+struct RunOptions
 {
-    ~SinkGuard() { winsteps::setTraceSink(nullptr); }
+    QString wizardPath;
+    QList<Assignment> assignments;
+    std::vector<std::pair<QString, std::unique_ptr<CXPathNode>>> documents; // --xml, loaded
+    int timeoutMs = 0;                                                       // 0: none
+    bool report = false;
+    QString reportPath;
+    bool trace = false;
+    QString tracePath;
+    std::string profile; // empty: the machine folder's own, or the default for a new one
+    std::string folder;  // empty: a temporary machine
 };
 
-} // namespace
+// The trace sinks of a run: to a file when asked; on a terminal, with a progress line that
+// stays intact.
+struct RunTraces
+{
+    std::unique_ptr<CFileTraceSink> fileSink;
+    std::unique_ptr<CTerminalProgressSink> terminal;
+    bool installed = false;
 
-int runCommand(const QStringList& arguments)
+    // Restores the default trace sink before the run's own sinks go.
+    ~RunTraces()
+    {
+        if (installed)
+            winsteps::setTraceSink(nullptr);
+    }
+
+    // False, with error, when the trace file cannot be written.
+    bool install(const RunOptions& options, QString* error)
+    {
+        if (options.trace) {
+            fileSink = std::make_unique<CFileTraceSink>();
+            if (!fileSink->open(options.tracePath, error))
+                return false;
+        }
+        if (::isatty(STDERR_FILENO))
+            terminal = std::make_unique<CTerminalProgressSink>(STDERR_FILENO, fileSink.get());
+        installed = true;
+        if (terminal)
+            winsteps::setTraceSink(terminal.get());
+        else if (fileSink)
+            winsteps::setTraceSink(fileSink.get());
+        return true;
+    }
+};
+
+QCommandLineOption runProfileOption()
+{
+    return cli::profileOption(QStringLiteral("The emulated system: a built-in profile name (default %1) or a JSON profile "
+                                             "file. Built-in: %2.")
+                                  .arg(cli::defaultProfile(), cli::builtinProfiles()));
+}
+
+int readAssignments(const QStringList& texts, RunOptions& options)
+{
+    for (const QString& text : texts) {
+        Assignment assignment;
+        if (!parseAssignment(text, &assignment))
+            return cli::usageError(Command, QLatin1String("--set wants fsm.NAME=VALUE or app.NAME=VALUE, not \"")
+                                                + text + QLatin1Char('"'));
+        options.assignments << assignment;
+    }
+    return -1;
+}
+
+int loadDocuments(const QStringList& texts, RunOptions& options)
+{
+    for (const QString& text : texts) {
+        const qsizetype equals = text.indexOf(QLatin1Char('='));
+        if (equals <= 0 || equals == text.size() - 1)
+            return cli::usageError(Command, QLatin1String("--xml wants NAME=FILE, not \"") + text + QLatin1Char('"'));
+        QString error;
+        std::unique_ptr<CXPathNode> node(CXPathNode::loadDocument(text.mid(equals + 1), &error));
+        if (!node)
+            return cli::usageError(Command, error);
+        options.documents.emplace_back(text.left(equals), std::move(node));
+    }
+    return -1;
+}
+
+int readTimeout(const QString& text, RunOptions& options)
+{
+    bool ok = false;
+    const double seconds = text.toDouble(&ok);
+    if (!ok || !(seconds > 0) || !std::isfinite(seconds))
+        return cli::usageError(Command, QLatin1String("--timeout wants a number of seconds above 0, not \"") + text
+                                            + QLatin1Char('"'));
+    options.timeoutMs = int(std::min(std::ceil(seconds * 1000.0), double(std::numeric_limits<int>::max())));
+    return -1;
+}
+
+// Refuse before running rather than lose the report of a run that happened.
+int checkReportPath(const QString& path)
+{
+    const QFileInfo info(path);
+    const QFileInfo dir(info.absolutePath());
+    if (path.isEmpty() || info.isDir() || !dir.isDir() || !dir.isWritable())
+        return cli::usageError(Command, QLatin1String("cannot write the report to \"") + path + QLatin1Char('"'));
+    return -1;
+}
+
+// Reads the command line into options. Returns -1 when the run goes on, else the exit status
+// (after --help or a usage error, which is printed).
+int readOptions(const QStringList& arguments, RunOptions& options)
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
@@ -75,18 +173,7 @@ int runCommand(const QStringList& arguments)
         "or the command line is wrong, 3 the run timed out."));
     parser.addOption(cli::helpOption());
     parser.addPositionalArgument(QStringLiteral("WIZARD.xml"), QStringLiteral("The wizard file to run."));
-    const QCommandLineOption profileOption(
-        QStringLiteral("profile"),
-        QStringLiteral("The emulated system: a built-in profile name (default %1) or a JSON profile "
-                       "file. Built-in: %2.")
-            .arg(QString::fromStdString(platform::defaultProfileName()),
-                 [] {
-                     QStringList names;
-                     for (const std::string& name : platform::builtinProfileNames())
-                         names << QString::fromStdString(name);
-                     return names.join(QLatin1String(", "));
-                 }()),
-        QStringLiteral("NAME|FILE"));
+    const QCommandLineOption profile = runProfileOption();
     const QCommandLineOption machineOption(
         QStringLiteral("machine"),
         QStringLiteral("The machine folder to run on (created from the profile when new). Default: "
@@ -116,7 +203,7 @@ int runCommand(const QStringList& arguments)
         QStringLiteral("Loads the XML file FILE and gives its root element to the machine as the object "
                        "property NAME (over a <document> of the wizard of that name). Repeatable."),
         QStringLiteral("NAME=FILE"));
-    parser.addOptions({profileOption, machineOption, setOption, reportOption, traceOption, timeoutOption, xmlOption});
+    parser.addOptions({profile, machineOption, setOption, reportOption, traceOption, timeoutOption, xmlOption});
 
     if (const int status = cli::parse(parser, Command, QStringLiteral("WIZARD.xml [options]"), arguments); status >= 0)
         return status;
@@ -125,76 +212,92 @@ int runCommand(const QStringList& arguments)
     if (positional.size() != 1)
         return cli::usageError(Command, positional.isEmpty() ? QStringLiteral("no wizard file given")
                                                              : QStringLiteral("one wizard file only"));
-    const QString wizardPath = positional.first();
-
-    QList<Assignment> assignments;
-    for (const QString& text : parser.values(setOption)) {
-        Assignment assignment;
-        if (!parseAssignment(text, &assignment))
-            return cli::usageError(Command, QLatin1String("--set wants fsm.NAME=VALUE or app.NAME=VALUE, not \"")
-                                                + text + QLatin1Char('"'));
-        assignments << assignment;
-    }
-
-    std::vector<std::pair<QString, std::unique_ptr<CXPathNode>>> documents;
-    for (const QString& text : parser.values(xmlOption)) {
-        const qsizetype equals = text.indexOf(QLatin1Char('='));
-        if (equals <= 0 || equals == text.size() - 1)
-            return cli::usageError(Command, QLatin1String("--xml wants NAME=FILE, not \"") + text + QLatin1Char('"'));
-        QString error;
-        std::unique_ptr<CXPathNode> node(CXPathNode::loadDocument(text.mid(equals + 1), &error));
-        if (!node)
-            return cli::usageError(Command, error);
-        documents.emplace_back(text.left(equals), std::move(node));
-    }
-
-    int timeoutMs = 0;
+    options.wizardPath = positional.first();
+    if (const int status = readAssignments(parser.values(setOption), options); status >= 0)
+        return status;
+    if (const int status = loadDocuments(parser.values(xmlOption), options); status >= 0)
+        return status;
     if (parser.isSet(timeoutOption)) {
-        bool ok = false;
-        const double seconds = parser.value(timeoutOption).toDouble(&ok);
-        if (!ok || !(seconds > 0) || !std::isfinite(seconds))
-            return cli::usageError(Command, QLatin1String("--timeout wants a number of seconds above 0, not \"")
-                                                + parser.value(timeoutOption) + QLatin1Char('"'));
-        timeoutMs = int(std::min(std::ceil(seconds * 1000.0), double(std::numeric_limits<int>::max())));
+        if (const int status = readTimeout(parser.value(timeoutOption), options); status >= 0)
+            return status;
     }
-
-    const QString reportPath = parser.value(reportOption);
-    if (parser.isSet(reportOption)) {
-        // Refuse before running rather than lose the report of a run that happened.
-        const QFileInfo info(reportPath);
-        const QFileInfo dir(info.absolutePath());
-        if (reportPath.isEmpty() || info.isDir() || !dir.isDir() || !dir.isWritable())
-            return cli::usageError(Command, QLatin1String("cannot write the report to \"") + reportPath + QLatin1Char('"'));
+    options.report = parser.isSet(reportOption);
+    options.reportPath = parser.value(reportOption);
+    if (options.report) {
+        if (const int status = checkReportPath(options.reportPath); status >= 0)
+            return status;
     }
-
-    // Traces: to a file when asked; on a terminal, with a progress line that stays intact.
-    std::unique_ptr<CFileTraceSink> fileSink;
-    if (parser.isSet(traceOption)) {
-        fileSink = std::make_unique<CFileTraceSink>();
-        QString error;
-        if (!fileSink->open(parser.value(traceOption), &error))
-            return cli::usageError(Command, QLatin1String("cannot write the trace: ") + error);
-    }
-    std::unique_ptr<CTerminalProgressSink> terminal;
-    if (::isatty(STDERR_FILENO))
-        terminal = std::make_unique<CTerminalProgressSink>(STDERR_FILENO, fileSink.get());
-    const SinkGuard sinkGuard; // declared after the sinks: uninstalls them before they go
-    if (terminal)
-        winsteps::setTraceSink(terminal.get());
-    else if (fileSink)
-        winsteps::setTraceSink(fileSink.get());
-
+    options.trace = parser.isSet(traceOption);
+    options.tracePath = parser.value(traceOption);
     // No --profile: an existing machine folder keeps the profile it was made from, a new
     // one gets the default.
-    const std::string profile = parser.isSet(profileOption) ? parser.value(profileOption).toStdString()
-                                                            : std::string();
-    std::string folder = parser.value(machineOption).toStdString();
-    if (!parser.isSet(machineOption))
-        folder = qEnvironmentVariable("WINSTEPS_MACHINE").toStdString();
+    if (parser.isSet(profile))
+        options.profile = parser.value(profile).toStdString();
+    options.folder = parser.isSet(machineOption) ? parser.value(machineOption).toStdString()
+                                                 : qEnvironmentVariable("WINSTEPS_MACHINE").toStdString();
+    return -1;
+}
+
+// Gives the machine the documents and the machine and application properties of the command
+// line. Returns -1, or the exit status of a usage error.
+int applyOptions(RunOptions& options, CFsm* fsm, CApplication& application)
+{
+    for (auto& [name, node] : options.documents) {
+        if (!fsm->setObjectProperty(name, node.get()))
+            return cli::usageError(Command, QLatin1String("--xml cannot set the machine's property ") + name);
+        node.release();
+    }
+    for (const Assignment& assignment : std::as_const(options.assignments)) {
+        CPropertyObject* target = assignment.toMachine ? static_cast<CPropertyObject*>(fsm) : &application;
+        if (!target->setProperty(assignment.name, QVariant(assignment.value)))
+            return cli::usageError(Command, QLatin1String("cannot set ") + (assignment.toMachine ? QLatin1String("fsm.") : QLatin1String("app."))
+                                                + assignment.name);
+    }
+    return -1;
+}
+
+// Writes the JSON report of a finished run; the exit status, turned into a usage error when
+// the report of a successful run cannot be written.
+int writeReport(const RunOptions& options, const CWizardRunner& runner, int status, CFsm* fsm,
+                CApplication& application)
+{
+    RunReport report;
+    report.wizard = options.wizardPath;
+    report.profile = QString::fromStdString(platform::currentProfileName());
+    report.exitStatus = status;
+    report.steps = runner.steps();
+    report.finalState = runner.finalState();
+    report.finalEvent = runner.finalEvent();
+    report.timedOut = runner.timedOut();
+    report.machine = fsm;
+    report.application = &application;
+    for (const platform::ProcessEntry& process : platform::emulated::startedProcesses())
+        report.processes.append({process.processId, QString::fromStdString(process.exeFile)});
+    QString error;
+    if (!writeJsonFile(options.reportPath, buildReport(report), &error)) {
+        cli::err(QLatin1String("winsteps run: cannot write the report: ") + error + QLatin1Char('\n'));
+        if (status == ExitOk)
+            return ExitUsage;
+    }
+    return status;
+}
+
+} // namespace
+
+int runCommand(const QStringList& arguments)
+{
+    RunOptions options;
+    if (const int status = readOptions(arguments, options); status >= 0)
+        return status;
+
+    RunTraces traces;
+    if (QString error; !traces.install(options, &error))
+        return cli::usageError(Command, QLatin1String("cannot write the trace: ") + error);
+
     // A temporary machine goes at exit, and the programs the run started on it with it.
-    const bool temporaryMachine = folder.empty();
+    const bool temporaryMachine = options.folder.empty();
     std::string machineError;
-    if (!platform::openMachine(profile, folder, &machineError)) {
+    if (!platform::openMachine(options.profile, options.folder, &machineError)) {
         cli::err(QLatin1String("winsteps run: ") + QString::fromStdString(machineError) + QLatin1Char('\n'));
         return ExitUsage;
     }
@@ -210,60 +313,30 @@ int runCommand(const QStringList& arguments)
 
     CApplication application;
     CWizardLoader loader(factory.get());
-    std::unique_ptr<CFsm> fsm(loader.load(wizardPath, &application));
+    std::unique_ptr<CFsm> fsm(loader.load(options.wizardPath, &application));
     if (!fsm) {
         for (const QString& error : loader.errors())
             cli::err(error + QLatin1Char('\n'));
         return ExitUsage;
     }
-    for (auto& [name, node] : documents) {
-        if (!fsm->setObjectProperty(name, node.get()))
-            return cli::usageError(Command, QLatin1String("--xml cannot set the machine's property ") + name);
-        node.release();
-    }
-    for (const Assignment& assignment : std::as_const(assignments)) {
-        CPropertyObject* target = assignment.toMachine ? static_cast<CPropertyObject*>(fsm.get()) : &application;
-        if (!target->setProperty(assignment.name, QVariant(assignment.value)))
-            return cli::usageError(Command, QLatin1String("cannot set ") + (assignment.toMachine ? QLatin1String("fsm.") : QLatin1String("app."))
-                                                + assignment.name);
-    }
+    if (const int status = applyOptions(options, fsm.get(), application); status >= 0)
+        return status;
 
     CWizardRunner runner(fsm.get());
-    runner.setTimeout(timeoutMs);
-    if (terminal) {
+    runner.setTimeout(options.timeoutMs);
+    if (CTerminalProgressSink* terminal = traces.terminal.get()) {
         QObject::connect(&runner, &CWizardRunner::progressChanged, &runner,
-                         [&terminal](const QString& state, const QString& type, int percent) {
+                         [terminal](const QString& state, const QString& type, int percent) {
                              terminal->setProgress(QStringLiteral("> %1 (%2) %3%").arg(state, type).arg(percent));
                          });
     }
     const int status = runner.run();
-    if (terminal)
-        terminal->clear();
+    if (traces.terminal)
+        traces.terminal->clear();
     if (temporaryMachine)
         platform::emulated::endMachineProcesses(closeGraceMilliseconds);
 
-    int exitStatus = status;
-    if (parser.isSet(reportOption)) {
-        RunReport report;
-        report.wizard = wizardPath;
-        report.profile = QString::fromStdString(platform::currentProfileName());
-        report.exitStatus = status;
-        report.steps = runner.steps();
-        report.finalState = runner.finalState();
-        report.finalEvent = runner.finalEvent();
-        report.timedOut = runner.timedOut();
-        report.machine = fsm.get();
-        report.application = &application;
-        for (const platform::ProcessEntry& process : platform::emulated::startedProcesses())
-            report.processes.append({process.processId, QString::fromStdString(process.exeFile)});
-        QString error;
-        if (!writeJsonFile(reportPath, buildReport(report), &error)) {
-            cli::err(QLatin1String("winsteps run: cannot write the report: ") + error + QLatin1Char('\n'));
-            if (exitStatus == ExitOk)
-                exitStatus = ExitUsage;
-        }
-    }
-
+    const int exitStatus = options.report ? writeReport(options, runner, status, fsm.get(), application) : status;
     const QString how = runner.timedOut() ? QStringLiteral("timed out in state \"%1\"").arg(runner.finalState())
                                           : QStringLiteral("ended in state \"%1\" with event \"%2\"")
                                                 .arg(runner.finalState(), runner.finalEvent());

@@ -43,14 +43,6 @@ QString documentFileProblem(const QString& path)
     return QString();
 }
 
-struct DeclaredTransition
-{
-    QDomElement element;
-    QString from;
-    QString to;
-    QString event;
-};
-
 } // namespace
 
 CWizardLoader::CWizardLoader(CStateFactory* factory)
@@ -75,6 +67,28 @@ CFsm* CWizardLoader::load(const QString& path, CApplication* application)
     return loadData(file.readAll(), path, application);
 }
 
+// What a wizard declares, gathered before anything is built.
+struct CWizardLoader::Declarations
+{
+    struct Transition
+    {
+        QDomElement element;
+        QString from;
+        QString to;
+        QString event;
+    };
+
+    QDomElement root;
+    QString fsmName;
+    QString start;
+    QList<QDomElement> stateElements;
+    QList<QDomElement> ownProperties; // <property> and <system> of the machine itself
+    QList<QDomElement> applicationElements;
+    QList<Transition> transitions;
+    QHash<QString, int> stateLines; // name -> line of its declaration
+    std::vector<std::pair<QString, std::unique_ptr<CXPathNode>>> documents; // <document> elements, loaded
+};
+
 CFsm* CWizardLoader::loadData(const QByteArray& data, const QString& fileName, CApplication* application)
 {
     m_fileName = fileName;
@@ -83,106 +97,140 @@ CFsm* CWizardLoader::loadData(const QByteArray& data, const QString& fileName, C
     m_startLine = 0;
     m_transitionSources.clear();
 
+    QDomDocument document;
+    Declarations declared;
+    declared.root = parseWizard(data, document);
+    if (declared.root.isNull())
+        return nullptr;
+    readDeclarations(declared);
+    checkTransitions(declared);
+    if (!m_errors.isEmpty() && !m_keepGoing)
+        return nullptr;
+
+    std::unique_ptr<CFsm> fsm = createMachine(declared, application);
+    createStates(fsm.get(), declared);
+    if (!m_errors.isEmpty() && !m_keepGoing)
+        return nullptr;
+    createTransitions(fsm.get(), declared);
+    return fsm.release();
+}
+
+QDomElement CWizardLoader::parseWizard(const QByteArray& data, QDomDocument& document)
+{
     // The toolkit's document code recurses over the nesting: refuse a deep one before it
     // is built.
     if (const qint64 deepLine = CXPathNode::lineNestedTooDeep(data)) {
         addError(int(deepLine), QStringLiteral("elements nested deeper than %1 levels").arg(CXPathNode::MaxDocumentDepth));
-        return nullptr;
+        return QDomElement();
     }
-
-    QDomDocument document;
     QString message;
     int line = 0;
     int column = 0;
     if (!document.setContent(data, &message, &line, &column)) {
         addError(line, QLatin1String("not well-formed XML: ") + message + QLatin1String(" (column ")
                            + QString::number(column) + QLatin1Char(')'));
-        return nullptr;
+        return QDomElement();
     }
     const QDomElement root = document.documentElement();
     if (root.tagName() != QLatin1String("fsm")) {
         addError(root.lineNumber(), QLatin1String("the root element is <") + root.tagName()
                                         + QLatin1String(">, expected <fsm>"));
-        return nullptr;
+        return QDomElement();
     }
+    return root;
+}
 
-    // Reports a missing or empty attribute; returns its value.
-    auto required = [this](const QDomElement& element, const QString& name, bool emptyAllowed = false) {
-        if (!element.hasAttribute(name) || (!emptyAllowed && element.attribute(name).isEmpty()))
-            addError(element.lineNumber(), QLatin1String("missing attribute ") + quoted(name)
-                                               + QLatin1String(" on <") + element.tagName() + QLatin1Char('>'));
-        return element.attribute(name);
-    };
+QString CWizardLoader::requiredAttribute(const QDomElement& element, const QString& name, bool emptyAllowed)
+{
+    if (!element.hasAttribute(name) || (!emptyAllowed && element.attribute(name).isEmpty()))
+        addError(element.lineNumber(), QLatin1String("missing attribute ") + quoted(name)
+                                           + QLatin1String(" on <") + element.tagName() + QLatin1Char('>'));
+    return element.attribute(name);
+}
 
-    const QString fsmName = required(root, QStringLiteral("name"));
-    const QString start = required(root, QStringLiteral("start"));
-
-    QList<QDomElement> stateElements;
-    QList<QDomElement> ownProperties; // <property> and <system> of the machine itself
-    QList<QDomElement> applicationElements;
-    QList<DeclaredTransition> transitions;
-    QHash<QString, int> stateLines; // name -> line of its declaration
-    std::vector<std::pair<QString, std::unique_ptr<CXPathNode>>> documents; // <document> elements, loaded
+void CWizardLoader::readDeclarations(Declarations& declared)
+{
+    const QDomElement& root = declared.root;
+    declared.fsmName = requiredAttribute(root, QStringLiteral("name"));
+    declared.start = requiredAttribute(root, QStringLiteral("start"));
 
     for (QDomElement child = root.firstChildElement(); !child.isNull(); child = child.nextSiblingElement()) {
         const QString tag = child.tagName();
-        if (tag == QLatin1String("property") || tag.toLower() == QLatin1String("system")) {
-            ownProperties << child;
-        } else if (tag == QLatin1String("application")) {
-            applicationElements << child;
-        } else if (tag == QLatin1String("state")) {
-            const QString name = required(child, QStringLiteral("name"));
-            const QString type = required(child, QStringLiteral("type"));
-            if (!type.isEmpty() && !m_factory->hasType(type))
-                addError(child.lineNumber(), QLatin1String("unknown state type ") + quoted(type)
-                                                 + QLatin1String(" of state ") + quoted(name));
-            if (!name.isEmpty()) {
-                if (stateLines.contains(name))
-                    addError(child.lineNumber(), QLatin1String("duplicate state name ") + quoted(name)
-                                                     + QLatin1String(" (first declared on line ")
-                                                     + QString::number(stateLines.value(name)) + QLatin1Char(')'));
-                else
-                    stateLines.insert(name, child.lineNumber());
-            }
-            stateElements << child;
-        } else if (tag == QLatin1String("transition")) {
-            DeclaredTransition declared{child, required(child, QStringLiteral("from")),
-                                required(child, QStringLiteral("to")), required(child, QStringLiteral("event"))};
-            for (QDomElement map = child.firstChildElement(QStringLiteral("propertymap")); !map.isNull();
-                 map = map.nextSiblingElement(QStringLiteral("propertymap"))) {
-                required(map, QStringLiteral("target"));
-                required(map, QStringLiteral("function"), true);
-            }
-            transitions << declared;
-        } else if (tag == QLatin1String("document")) {
-            const QString name = required(child, QStringLiteral("name"));
-            const QString file = required(child, QStringLiteral("file"));
-            if (!name.isEmpty() && !file.isEmpty()) {
-                const QString path = QDir(QFileInfo(m_fileName).absolutePath()).filePath(file);
-                QString error = documentFileProblem(path);
-                std::unique_ptr<CXPathNode> node(error.isEmpty() ? CXPathNode::loadDocument(path, &error) : nullptr);
-                if (node)
-                    documents.emplace_back(name, std::move(node));
-                else
-                    addError(child.lineNumber(), QLatin1String("cannot load the document ") + quoted(name)
-                                                     + QLatin1String(": ") + error);
-            }
-        } else {
+        if (tag == QLatin1String("property") || tag.toLower() == QLatin1String("system"))
+            declared.ownProperties << child;
+        else if (tag == QLatin1String("application"))
+            declared.applicationElements << child;
+        else if (tag == QLatin1String("state"))
+            readState(child, declared);
+        else if (tag == QLatin1String("transition"))
+            readTransition(child, declared);
+        else if (tag == QLatin1String("document"))
+            readDocument(child, declared);
+        else
             addError(child.lineNumber(), QLatin1String("unknown element <") + tag + QLatin1String("> in <fsm>"));
-        }
     }
 
-    if (!start.isEmpty() && !stateLines.contains(start))
-        addError(root.lineNumber(), QLatin1String("unknown start state ") + quoted(start));
-    m_stateLines = stateLines;
+    if (!declared.start.isEmpty() && !declared.stateLines.contains(declared.start))
+        addError(root.lineNumber(), QLatin1String("unknown start state ") + quoted(declared.start));
+    m_stateLines = declared.stateLines;
     m_startLine = root.lineNumber();
+}
 
+void CWizardLoader::readState(const QDomElement& element, Declarations& declared)
+{
+    const QString name = requiredAttribute(element, QStringLiteral("name"));
+    const QString type = requiredAttribute(element, QStringLiteral("type"));
+    if (!type.isEmpty() && !m_factory->hasType(type))
+        addError(element.lineNumber(), QLatin1String("unknown state type ") + quoted(type)
+                                           + QLatin1String(" of state ") + quoted(name));
+    if (!name.isEmpty()) {
+        if (declared.stateLines.contains(name))
+            addError(element.lineNumber(), QLatin1String("duplicate state name ") + quoted(name)
+                                               + QLatin1String(" (first declared on line ")
+                                               + QString::number(declared.stateLines.value(name)) + QLatin1Char(')'));
+        else
+            declared.stateLines.insert(name, element.lineNumber());
+    }
+    declared.stateElements << element;
+}
+
+void CWizardLoader::readTransition(const QDomElement& element, Declarations& declared)
+{
+    Declarations::Transition transition{element, requiredAttribute(element, QStringLiteral("from")),
+                                        requiredAttribute(element, QStringLiteral("to")),
+                                        requiredAttribute(element, QStringLiteral("event"))};
+    for (QDomElement map = element.firstChildElement(QStringLiteral("propertymap")); !map.isNull();
+         map = map.nextSiblingElement(QStringLiteral("propertymap"))) {
+        requiredAttribute(map, QStringLiteral("target"));
+        requiredAttribute(map, QStringLiteral("function"), true);
+    }
+    declared.transitions << transition;
+}
+
+void CWizardLoader::readDocument(const QDomElement& element, Declarations& declared)
+{
+    const QString name = requiredAttribute(element, QStringLiteral("name"));
+    const QString file = requiredAttribute(element, QStringLiteral("file"));
+    if (name.isEmpty() || file.isEmpty())
+        return;
+    const QString path = QDir(QFileInfo(m_fileName).absolutePath()).filePath(file);
+    QString error = documentFileProblem(path);
+    std::unique_ptr<CXPathNode> node(error.isEmpty() ? CXPathNode::loadDocument(path, &error) : nullptr);
+    if (node)
+        declared.documents.emplace_back(name, std::move(node));
+    else
+        addError(element.lineNumber(), QLatin1String("cannot load the document ") + quoted(name)
+                                           + QLatin1String(": ") + error);
+}
+
+void CWizardLoader::checkTransitions(const Declarations& declared)
+{
     QHash<QString, int> eventLines; // "state\nevent" -> line of the transition that takes it
-    for (const DeclaredTransition& t : std::as_const(transitions)) {
+    for (const Declarations::Transition& t : declared.transitions) {
         const int at = t.element.lineNumber();
-        if (!t.from.isEmpty() && !stateLines.contains(t.from))
+        if (!t.from.isEmpty() && !declared.stateLines.contains(t.from))
             addError(at, QLatin1String("transition from unknown state ") + quoted(t.from));
-        if (!t.to.isEmpty() && !stateLines.contains(t.to))
+        if (!t.to.isEmpty() && !declared.stateLines.contains(t.to))
             addError(at, QLatin1String("transition to unknown state ") + quoted(t.to));
         if (t.event.isEmpty())
             continue;
@@ -200,35 +248,40 @@ CFsm* CWizardLoader::loadData(const QByteArray& data, const QString& fileName, C
                 eventLines.insert(key, at);
         }
     }
-    if (!m_errors.isEmpty() && !m_keepGoing)
-        return nullptr;
+}
 
+std::unique_ptr<CFsm> CWizardLoader::createMachine(Declarations& declared, CApplication* application)
+{
     // The machine declares its properties from a description holding only its own
     // <property> and <system> children, so that the elements of states and of the
     // application are not mistaken for its own.
     QDomDocument own;
     QDomElement ownRoot = own.createElement(QStringLiteral("fsm"));
     own.appendChild(ownRoot);
-    for (const QDomElement& element : std::as_const(ownProperties))
+    for (const QDomElement& element : std::as_const(declared.ownProperties))
         ownRoot.appendChild(own.importNode(element, true));
 
-    const QByteArray fsmObjectName = fsmName.toUtf8();
-    auto* fsm = new CFsm(nullptr, fsmObjectName.constData(), ownRoot);
-    fsm->setStartState(start);
+    const QByteArray fsmObjectName = declared.fsmName.toUtf8();
+    auto fsm = std::make_unique<CFsm>(nullptr, fsmObjectName.constData(), ownRoot);
+    fsm->setStartState(declared.start);
     if (application) {
-        for (const QDomElement& element : std::as_const(applicationElements))
+        for (const QDomElement& element : std::as_const(declared.applicationElements))
             application->declareProperties(element);
         fsm->setApplicationProperties(application);
     }
-    for (auto& [name, node] : documents) {
+    for (auto& [name, node] : declared.documents) {
         if (fsm->setObjectProperty(name, node.get()))
             node.release();
         else
-            addError(root.lineNumber(), QLatin1String("the document name ") + quoted(name)
-                                            + QLatin1String(" is a property of the machine itself"));
+            addError(declared.root.lineNumber(), QLatin1String("the document name ") + quoted(name)
+                                                     + QLatin1String(" is a property of the machine itself"));
     }
+    return fsm;
+}
 
-    for (const QDomElement& element : std::as_const(stateElements)) {
+void CWizardLoader::createStates(CFsm* fsm, const Declarations& declared)
+{
+    for (const QDomElement& element : declared.stateElements) {
         const QString name = element.attribute(QStringLiteral("name"));
         const QString type = element.attribute(QStringLiteral("type"));
         if (m_keepGoing && (name.isEmpty() || !m_factory->hasType(type) || fsm->findState(name)))
@@ -244,13 +297,12 @@ CFsm* CWizardLoader::loadData(const QByteArray& data, const QString& fileName, C
             delete state;
         }
     }
-    if (!m_errors.isEmpty() && !m_keepGoing) {
-        delete fsm;
-        return nullptr;
-    }
+}
 
+void CWizardLoader::createTransitions(CFsm* fsm, const Declarations& declared)
+{
     QList<CTransition*> built;
-    for (const DeclaredTransition& t : std::as_const(transitions)) {
+    for (const Declarations::Transition& t : declared.transitions) {
         TransitionSource source{t.from, t.to, t.event, t.element.lineNumber(), {}, nullptr};
         for (QDomElement map = t.element.firstChildElement(QStringLiteral("propertymap")); !map.isNull();
              map = map.nextSiblingElement(QStringLiteral("propertymap")))
@@ -276,5 +328,4 @@ CFsm* CWizardLoader::loadData(const QByteArray& data, const QString& fileName, C
     // Tell the receiving states and the machine which properties the maps will set.
     for (CTransition* transition : std::as_const(built))
         transition->checkPropertyMaps();
-    return fsm;
 }

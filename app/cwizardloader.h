@@ -1,15 +1,19 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDomElement>
 #include <QHash>
 #include <QList>
 #include <QString>
 #include <QStringList>
 
+#include <memory>
+
 class CApplication;
 class CFsm;
 class CStateFactory;
 class CTransition;
+class QDomDocument;
 
 // Reads a wizard file and builds its machine:
 //
@@ -59,7 +63,25 @@ public:
     const QList<TransitionSource>& transitionSources() const { return m_transitionSources; }
 
 private:
+    struct Declarations;
+
     void addError(int line, const QString& message);
+    // The value of element's attribute name; reports it when missing (or empty, unless
+    // emptyAllowed).
+    QString requiredAttribute(const QDomElement& element, const QString& name, bool emptyAllowed = false);
+
+    // The phases of loadData(): read the text into document (its <fsm> root, or null after
+    // an error), gather and check what it declares, then build the machine, its states and
+    // its transitions.
+    QDomElement parseWizard(const QByteArray& data, QDomDocument& document);
+    void readDeclarations(Declarations& declared);
+    void readState(const QDomElement& element, Declarations& declared);
+    void readTransition(const QDomElement& element, Declarations& declared);
+    void readDocument(const QDomElement& element, Declarations& declared);
+    void checkTransitions(const Declarations& declared);
+    std::unique_ptr<CFsm> createMachine(Declarations& declared, CApplication* application);
+    void createStates(CFsm* fsm, const Declarations& declared);
+    void createTransitions(CFsm* fsm, const Declarations& declared);
 
     CStateFactory* m_factory;
     QString m_fileName;

@@ -1,6 +1,7 @@
 // The winsteps command: runs and inspects wizards headless on an emulated Windows machine.
 
 #include "cwizardrunner.h"
+#include "platform/platform.h"
 #include "subcommand.h"
 
 #include <QGuiApplication>
@@ -41,6 +42,24 @@ void err(const QString& text)
     const QByteArray bytes = text.toUtf8();
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
     std::fflush(stderr);
+}
+
+QCommandLineOption profileOption(const QString& help)
+{
+    return QCommandLineOption(QStringLiteral("profile"), help, QStringLiteral("NAME|FILE"));
+}
+
+QString defaultProfile()
+{
+    return QString::fromStdString(platform::defaultProfileName());
+}
+
+QString builtinProfiles()
+{
+    QStringList names;
+    for (const std::string& name : platform::builtinProfileNames())
+        names << QString::fromStdString(name);
+    return names.join(QLatin1String(", "));
 }
 
 int usageError(const QString& command, const QString& message)

@@ -38,6 +38,12 @@ QCommandLineOption helpOption();
 int parse(QCommandLineParser& parser, const QString& command, const QString& usage,
           const QStringList& arguments);
 
+// --profile NAME|FILE, the emulated system a command works on, with its help text.
+QCommandLineOption profileOption(const QString& help);
+// The default profile's name, and the built-in profiles' names joined by ", ", for help texts.
+QString defaultProfile();
+QString builtinProfiles();
+
 // "winsteps COMMAND: message" and a hint to --help on stderr; returns 2.
 int usageError(const QString& command, const QString& message);
 

@@ -10,9 +10,7 @@ namespace winsteps::host {
 WizardInspection::WizardInspection(const QString& command, const QString& description, const QString& wizardHelp,
                                    const QString& profileHelp)
     : m_command(command)
-    , m_profileOption(QStringLiteral("profile"),
-                      profileHelp.arg(QString::fromStdString(platform::defaultProfileName())),
-                      QStringLiteral("NAME|FILE"))
+    , m_profileOption(cli::profileOption(profileHelp.arg(cli::defaultProfile())))
 {
     m_parser.setApplicationDescription(description);
     m_parser.addOption(cli::helpOption());
