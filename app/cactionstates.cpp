@@ -2,13 +2,14 @@
 
 #include "actions/cactioncopyfiles.h"
 #include "actions/cactionstartapp.h"
+#include "framework/eventnames.h"
 
 namespace {
 
 void addResultEvents(CState* state)
 {
-    state->addEvent(QStringLiteral("success"));
-    state->addEvent(QStringLiteral("failed"));
+    state->addEvent(winsteps::event::success);
+    state->addEvent(winsteps::event::failed);
 }
 
 } // namespace

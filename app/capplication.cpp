@@ -1,6 +1,6 @@
 #include "capplication.h"
 
-#include "actions/cosversion.h"
+#include "framework/cdomnode.h"
 
 CApplication::CApplication(QObject* parent, const char* name)
     : CPropertyObject(parent, name)
@@ -9,24 +9,6 @@ CApplication::CApplication(QObject* parent, const char* name)
 
 void CApplication::declareProperties(const QDomElement& element)
 {
-    if (element.isNull())
-        return;
-    const COsVersion os;
-    auto declare = [this](const QDomElement& property) {
-        setProperty(property.attribute(QStringLiteral("key")),
-                    QVariant(property.attribute(QStringLiteral("value"))));
-    };
-    for (QDomElement child = element.firstChildElement(); !child.isNull();
-         child = child.nextSiblingElement()) {
-        if (child.tagName() == QLatin1String("property")) {
-            declare(child);
-        } else if (child.tagName().toLower() == QLatin1String("system")) {
-            const QString filter = child.attribute(QStringLiteral("type"));
-            if (filter != QLatin1String("common") && !os.isOsClass(filter))
-                continue;
-            for (QDomElement p = child.firstChildElement(QStringLiteral("property")); !p.isNull();
-                 p = p.nextSiblingElement(QStringLiteral("property")))
-                declare(p);
-        }
-    }
+    for (const QDomElement& property : CDomNode(element).applicableProperties())
+        setProperty(property.attribute(QStringLiteral("key")), QVariant(property.attribute(QStringLiteral("value"))));
 }

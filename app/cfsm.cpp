@@ -2,6 +2,7 @@
 
 #include "debug/debugoutput.h"
 #include "framework/ctransition.h"
+#include "framework/eventnames.h"
 
 #include <QCoreApplication>
 #include <QEvent>
@@ -97,7 +98,7 @@ void CFsm::moveToState(const QString& name)
                                  + QLatin1String(": ! Error ! No state named \"") + name
                                  + QLatin1String("\".\n"));
         if (m_running)
-            endRun(QStringLiteral("failed"));
+            endRun(winsteps::event::failed);
         return;
     }
     if (m_current)
@@ -111,13 +112,13 @@ void CFsm::pageBack()
         trace(module::state, QLatin1String("--- State ") + objectName()
                                  + QLatin1String(": ! Warning ! No page to go back to.\n"));
         if (m_running)
-            endRun(QStringLiteral("pageBack"));
+            endRun(winsteps::event::pageBack);
         return;
     }
     CState* previous = findState(m_history.takeLast());
     if (!previous) { // states are never removed during a run, but be safe
         if (m_running)
-            endRun(QStringLiteral("failed"));
+            endRun(winsteps::event::failed);
         return;
     }
     enter(previous);
@@ -139,7 +140,7 @@ void CFsm::enter(CState* state)
 
 bool CFsm::eventFilter(QObject* watched, QEvent* event)
 {
-    if (event->type() != static_cast<QEvent::Type>(CState::LeaveEventType) || watched->parent() != this)
+    if (event->type() != CState::LeaveEventType || watched->parent() != this)
         return CState::eventFilter(watched, event);
     // The state handles its own leave event here (progress, finished, and through
     // onStateFinished the transition); the next state then runs in this same pass of the

@@ -1,23 +1,24 @@
 #include "cnoopstate.h"
 
+#include "framework/eventnames.h"
+
 namespace {
-const QString Finished = QStringLiteral("finished");
 const QString EventKey = QStringLiteral("event");
 } // namespace
 
 CNoopState::CNoopState(QObject* parent, const char* name, const QDomNode& description)
     : CState(parent, name, description)
 {
-    addEvent(Finished);
+    addEvent(winsteps::event::finished);
     const QString declared = chosenEvent();
-    if (declared != Finished)
+    if (declared != winsteps::event::finished)
         addEvent(declared);
 }
 
 QString CNoopState::chosenEvent() const
 {
     const QString event = property(EventKey).toString();
-    return event.isEmpty() ? Finished : event;
+    return event.isEmpty() ? winsteps::event::finished : event;
 }
 
 void CNoopState::execute()

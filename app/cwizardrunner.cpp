@@ -4,6 +4,7 @@
 #include "cfsm.h"
 #include "debug/debugoutput.h"
 #include "framework/ctransition.h"
+#include "framework/eventnames.h"
 
 #include <QEventLoop>
 #include <QTimer>
@@ -117,7 +118,7 @@ int CWizardRunner::run()
     if (m_timedOut)
         return ExitTimeout;
     // The machine left with the last state's event (or "failed" when it could not go on).
-    return m_fsm->exitEvent() == QLatin1String("failed") ? ExitFailed : ExitOk;
+    return m_fsm->exitEvent() == event::failed ? ExitFailed : ExitOk;
 }
 
 } // namespace winsteps::host

@@ -1,6 +1,5 @@
 #include "actions/caction.h"
 
-#include "actions/cosversion.h"
 #include "debug/debugoutput.h"
 #include "framework/cdomnode.h"
 
@@ -131,19 +130,8 @@ void CAction::readProperties(const QDomNode& element)
 {
     if (element.isNull())
         return;
-    const COsVersion os;
-    const QList<CDomNode> nodes = CDomNode(element).elementsByPath(QStringLiteral("property"));
-    for (const CDomNode& node : nodes) {
-        const QDomNode parentNode = node.parentNode();
-        bool applies = parentNode == element;
-        if (!applies && parentNode.isElement() && parentNode.parentNode() == element
-            && parentNode.toElement().tagName().compare(QLatin1String("system"), Qt::CaseInsensitive) == 0) {
-            const QString type = parentNode.toElement().attribute(QStringLiteral("type"));
-            applies = type == QLatin1String("common") || os.isOsClass(type);
-        }
-        if (!applies)
-            continue;
-        const QDomElement property = node.toElement();
+    const QList<QDomElement> properties = CDomNode(element).applicableProperties();
+    for (const QDomElement& property : properties) {
         const QString key = property.attribute(QStringLiteral("key"));
         const QString value = property.attribute(QStringLiteral("value"));
         trace(module::action, QLatin1String("Set property for action \"") + objectName() + QLatin1String("\": key = \"")

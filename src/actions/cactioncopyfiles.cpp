@@ -1,6 +1,7 @@
 #include "actions/cactioncopyfiles.h"
 
 #include "debug/debugoutput.h"
+#include "framework/eventnames.h"
 #include "platform/platform.h"
 
 #include <QCoreApplication>
@@ -190,7 +191,7 @@ int CActionCopyFiles::execute()
             break;
         }
     }
-    setResultEvent(completed ? QStringLiteral("success") : QStringLiteral("failed"));
+    setResultEvent(completed ? winsteps::event::success : winsteps::event::failed);
     return result;
 }
 

@@ -3,6 +3,7 @@
 #include "actions/actionvalues.h"
 #include "actions/cprocess.h"
 #include "debug/debugoutput.h"
+#include "framework/eventnames.h"
 
 namespace platform = winsteps::platform;
 
@@ -88,7 +89,7 @@ int CActionStartApp::execute()
                 setResultProperty(ReturnCode, qlonglong(exitCode));
         }
     }
-    setResultEvent(result == Success ? QStringLiteral("success") : QStringLiteral("failed"));
+    setResultEvent(result == Success ? winsteps::event::success : winsteps::event::failed);
     return result;
 }
 

@@ -15,8 +15,8 @@ Q_LOGGING_CATEGORY(threadLog, CThreadedAction::threadLogCategory)
 class ActionEvent : public QEvent
 {
 public:
-    ActionEvent(int type, int run, int progress = 0)
-        : QEvent(static_cast<QEvent::Type>(type))
+    ActionEvent(QEvent::Type type, int run, int progress = 0)
+        : QEvent(type)
         , run(run)
         , progress(progress)
     {
@@ -160,7 +160,7 @@ bool CThreadedAction::event(QEvent* e)
         // Pairs with the lock under which the worker made and posted its events.
         std::lock_guard<std::mutex> lock(m_pauseMutex);
     }
-    const int type = int(e->type());
+    const QEvent::Type type = e->type();
     if (type != FinishedEventType && type != ProgressEventType)
         return CAsyncAction::event(e);
     const auto* actionEvent = dynamic_cast<ActionEvent*>(e);

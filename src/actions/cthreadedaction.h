@@ -3,6 +3,7 @@
 #include "actions/caction.h"
 #include "winsteps_export.h"
 
+#include <QEvent>
 #include <QList>
 #include <QPair>
 #include <QVariant>
@@ -14,8 +15,8 @@
 class QThread;
 
 // An action whose execute() runs on a worker thread of its own. The outcome comes back to
-// the event thread only through events posted to the action: type 1001 (finished: the
-// worker is joined, then actionFinished is emitted) and type 1002 (progress set by the
+// the event thread only through events posted to the action: FinishedEventType (the worker
+// is joined, then actionFinished is emitted) and ProgressEventType (progress set by the
 // worker: actionProgress is emitted).
 //
 // stop() never kills the worker: it asks it to end (isStopRequested() turns true and pause()
@@ -26,8 +27,8 @@ class WINSTEPS_EXPORT CThreadedAction : public CAsyncAction
 {
     Q_OBJECT
 public:
-    static constexpr int FinishedEventType = 1001;
-    static constexpr int ProgressEventType = 1002;
+    static constexpr QEvent::Type FinishedEventType = QEvent::Type(QEvent::User + 1);
+    static constexpr QEvent::Type ProgressEventType = QEvent::Type(QEvent::User + 2);
     // The logging category of the two lines that each worker writes through the toolkit's
     // debug message function when it starts.
     static constexpr const char* threadLogCategory = "winsteps.thread";
@@ -41,7 +42,7 @@ public:
     void start() override;
     void stop() override;
     // Progress set on the event thread is published at once; progress set by the worker
-    // travels as a 1002 event.
+    // travels as a ProgressEventType event.
     void setProgress(int value) override;
     bool isStopRequested() const override;
 

@@ -1,5 +1,7 @@
 #include "framework/cdomnode.h"
 
+#include "actions/cosversion.h"
+
 #include <QDomElement>
 #include <QRegularExpression>
 
@@ -136,5 +138,26 @@ QList<CDomNode> CDomNode::elementsByPath(const QString& path) const
         node = next;
     }
     collect(node, parseLastStep(steps.last()), deep, result);
+    return result;
+}
+
+QList<QDomElement> CDomNode::applicableProperties() const
+{
+    QList<QDomElement> result;
+    const QString property = QStringLiteral("property");
+    const COsVersion os;
+    for (QDomElement child = firstChildElement(); !child.isNull(); child = child.nextSiblingElement()) {
+        if (child.tagName() == property) {
+            result.append(child);
+            continue;
+        }
+        if (child.tagName().toLower() != QLatin1String("system"))
+            continue;
+        const QString type = child.attribute(QStringLiteral("type"));
+        if (type != QLatin1String("common") && !os.isOsClass(type))
+            continue;
+        for (QDomElement p = child.firstChildElement(property); !p.isNull(); p = p.nextSiblingElement(property))
+            result.append(p);
+    }
     return result;
 }

@@ -2,6 +2,7 @@
 
 #include "winsteps_export.h"
 
+#include <QDomElement>
 #include <QDomNode>
 #include <QList>
 
@@ -17,4 +18,9 @@ public:
     // from the parent, "///" flat from here, "//" deep from the document, "/" flat from the
     // document, none: deep from here. The last step may carry [@a='v'] tests or be "@attr".
     QList<CDomNode> elementsByPath(const QString& path) const;
+
+    // The "property" elements that apply to this node on the running system, in document
+    // order: its own "property" children, and those of its "system" children (tag in any
+    // case) whose "type" is "common" or a class of the running system.
+    QList<QDomElement> applicableProperties() const;
 };

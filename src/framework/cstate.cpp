@@ -1,14 +1,18 @@
 #include "framework/cstate.h"
 
-#include "actions/cosversion.h"
 #include "debug/debugoutput.h"
 #include "framework/cdomnode.h"
 #include "framework/ctransition.h"
+#include "framework/eventnames.h"
 
 #include <QCoreApplication>
 #include <QDomElement>
 #include <QEvent>
 #include <QSet>
+
+#include <algorithm>
+
+namespace event = winsteps::event;
 
 CState::CState(QObject* parent, const char* objectName, const QDomNode& description)
     : CPropertyObject(parent, objectName)
@@ -89,17 +93,32 @@ void CState::addEvent(const QString& name)
     m_events.append(name);
 }
 
+namespace {
+
+// The names of an "a|b" text, empty parts dropped.
+QStringList splitEventNames(const QString& names)
+{
+    return names.split(QLatin1Char('|'), Qt::SkipEmptyParts);
+}
+
+// The event names a transition given under names stands under. A text without any name
+// stands for itself, so that a transition given under it is still owned.
+QStringList eventNames(const QString& names)
+{
+    QStringList parts = splitEventNames(names);
+    if (parts.isEmpty())
+        parts << names;
+    return parts;
+}
+
+} // namespace
+
 bool CState::hasEvent(const QString& names) const
 {
-    static const QString back = QStringLiteral("pageBack");
-    if (!names.contains(QLatin1Char('|')))
-        return m_events.contains(names) || names == back;
-    const QStringList parts = names.split(QLatin1Char('|'), Qt::SkipEmptyParts);
-    for (const QString& part : parts) {
-        if (!m_events.contains(part) && part != back)
-            return false;
-    }
-    return true;
+    // A single name is taken whole, also when empty; "a|b" wants each of its names.
+    const QStringList parts = names.contains(QLatin1Char('|')) ? splitEventNames(names) : QStringList{names};
+    return std::all_of(parts.begin(), parts.end(),
+                       [this](const QString& part) { return m_events.contains(part) || part == event::pageBack; });
 }
 
 QString CState::exitEvent() const
@@ -112,42 +131,29 @@ QStringList CState::events() const
     return m_events;
 }
 
-namespace {
-
-// The event names of a "a|b" text, empty parts dropped (as hasEvent() reads them). A text
-// without any name stands for itself, so that a transition given under it is still owned.
-QStringList eventNames(const QString& names)
-{
-    QStringList parts = names.split(QLatin1Char('|'), Qt::SkipEmptyParts);
-    if (parts.isEmpty())
-        parts << names;
-    return parts;
-}
-
-} // namespace
-
 void CState::addTransition(CTransition* transition, const QString& names)
 {
     const QStringList parts = eventNames(names);
     for (const QString& part : parts) {
         CTransition* previous = m_transitions.value(part);
         m_transitions.insert(part, transition);
-        // A replaced transition that no longer stands under any name would leak.
-        if (previous && previous != transition) {
-            bool stillUsed = false;
-            for (CTransition* t : std::as_const(m_transitions))
-                stillUsed = stillUsed || t == previous;
-            if (!stillUsed)
-                delete previous;
-        }
+        if (previous != transition)
+            deleteIfUnnamed(previous);
     }
+}
+
+void CState::deleteIfUnnamed(CTransition* transition)
+{
+    // One transition may stand under several names; it goes with the last of them.
+    if (transition && !std::as_const(m_transitions).values().contains(transition))
+        delete transition;
 }
 
 CTransition* CState::transition(const QString& name)
 {
     CTransition* t = m_transitions.value(name);
-    if (!t && name == QLatin1String("pageBack"))
-        return new CBackTransition(parent(), "pageBack");
+    if (!t && name == event::pageBack)
+        return new CBackTransition(parent(), event::pageBack.latin1());
     return t;
 }
 
@@ -158,14 +164,10 @@ QMap<QString, CTransition*>& CState::transitions()
 
 bool CState::hasTransition(const QString& names)
 {
-    if (!names.contains(QLatin1Char('|')))
-        return m_transitions.value(names) != nullptr || names == QLatin1String("pageBack");
     const QStringList parts = eventNames(names);
-    for (const QString& part : parts) {
-        if (m_transitions.value(part) != nullptr || part == QLatin1String("pageBack"))
-            return true;
-    }
-    return false;
+    return std::any_of(parts.begin(), parts.end(), [this](const QString& part) {
+        return m_transitions.value(part) != nullptr || part == event::pageBack;
+    });
 }
 
 bool CState::removeTransition(const QString& name)
@@ -174,11 +176,7 @@ bool CState::removeTransition(const QString& name)
     if (!t)
         return false;
     m_transitions.remove(name);
-    bool stillUsed = false;
-    for (CTransition* other : std::as_const(m_transitions))
-        stillUsed = stillUsed || other == t;
-    if (!stillUsed)
-        delete t;
+    deleteIfUnnamed(t);
     return true;
 }
 
@@ -186,23 +184,8 @@ void CState::declareProperties(const QDomNode& description, const QString& conte
 {
     if (description.isNull())
         return;
-    const COsVersion os;
-    const QList<CDomNode> elements = CDomNode(description).elementsByPath(QStringLiteral("property"));
-    for (const CDomNode& node : elements) {
-        const QDomElement element = node.toElement();
-        const QDomNode parentNode = element.parentNode();
-        QString filter;
-        if (parentNode.isElement() && parentNode.toElement().tagName().toLower() == QLatin1String("system"))
-            filter = parentNode.toElement().attribute(QStringLiteral("type"));
-
-        bool accepted = false;
-        if (parentNode.parentNode() == description && !parentNode.isNull())
-            accepted = filter == QLatin1String("common") || os.isOsClass(filter);
-        if (!accepted)
-            accepted = parentNode == description;
-        if (!accepted)
-            continue;
-
+    const QList<QDomElement> elements = CDomNode(description).applicableProperties();
+    for (const QDomElement& element : elements) {
         const QString key = element.attribute(QStringLiteral("key"));
         QString value = element.attribute(QStringLiteral("value"));
         const bool required = element.attribute(QStringLiteral("required")).toLower() == QLatin1String("yes");
@@ -313,12 +296,12 @@ void CState::leaveState()
                                                  + QLatin1String(": leave state with event = ")
                                                  + m_exitEvent + QLatin1Char('\n'));
     onLeave();
-    QCoreApplication::postEvent(this, new QEvent(static_cast<QEvent::Type>(LeaveEventType)));
+    QCoreApplication::postEvent(this, new QEvent(LeaveEventType));
 }
 
 bool CState::event(QEvent* e)
 {
-    if (e->type() != static_cast<QEvent::Type>(LeaveEventType))
+    if (e->type() != LeaveEventType)
         return CPropertyObject::event(e);
     m_progress = 100.0;
     Q_EMIT progress(100);

@@ -5,6 +5,7 @@
 #include "winsteps_export.h"
 
 #include <QDomNode>
+#include <QEvent>
 #include <QMap>
 #include <QStringList>
 
@@ -18,7 +19,7 @@ class WINSTEPS_EXPORT CState : public CPropertyObject
     Q_OBJECT
 public:
     // Event type posted by leaveState() and delivered from the event loop.
-    static constexpr int LeaveEventType = 1001;
+    static constexpr QEvent::Type LeaveEventType = QEvent::Type(QEvent::User + 1);
 
     CState(QObject* parent, const char* objectName, const QDomNode& description);
     ~CState() override;
@@ -76,6 +77,9 @@ protected:
     CState* parentState() const;
 
 private:
+    // Deletes transition (may be null) when no event name holds it any more.
+    void deleteIfUnnamed(CTransition* transition);
+
     QString m_type;
     QString m_exitEvent;
     QStringList m_events;

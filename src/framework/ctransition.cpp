@@ -175,96 +175,113 @@ void CTransition::applyPropertyMaps()
 
     for (CPropertyMap* map : std::as_const(m_maps)) {
         trace(module::transition, mapLine);
-        // Variables are filled afresh: one whose source is missing now stays not set
-        // instead of keeping an object from an earlier application.
-        map->resetVariables();
-        for (CProperty* variable : map->variables()) {
-            const CPropertyObject* source = nullptr;
-            switch (variable->location()) {
-            case CProperty::State:
-                traceTransition(QLatin1String("| - get value from property ") + Q + variable->name() + Q
-                                + QLatin1String(" from state ") + Q + m_fromState + Q + QLatin1Char('.'));
-                source = boundState(m, m_from, m_fromState);
-                if (!source) {
-                    traceTransition(QStringLiteral("| ! Warning ! No from-state."));
-                    continue;
-                }
-                break;
-            case CProperty::Machine:
-                traceTransition(QLatin1String("| - get value from property ") + Q + variable->name() + Q
-                                + QLatin1String(" from FSM."));
-                source = fsm;
-                break;
-            case CProperty::Application:
-                source = fsm ? fsm->applicationProperties() : nullptr;
-                if (!source) {
-                    traceTransition(QStringLiteral("| ! Warning ! No application properties available."));
-                    continue;
-                }
-                traceTransition(QLatin1String("| - get value from property ") + Q + variable->name() + Q
-                                + QLatin1String(" from application."));
-                break;
-            default:
-                traceTransition(QStringLiteral("| ! Warning ! Unsupported input property location."));
-                continue;
-            }
-            if (!source)
-                continue;
-            const QVariant value = source->property(variable->name());
-            CPropertyObject* object = source->objectProperty(variable->name());
-            if (!value.isValid() && !object) {
-                traceTransition(QStringLiteral("|   ! Warning ! Property not found"));
-                variable->setValue(QString(QLatin1String("")));
-            } else if (object) {
-                variable->setObject(object);
-                traceTransition(QLatin1String("|   object name = ") + object->objectName());
-            } else {
-                variable->setValue(value);
-                traceTransition(QLatin1String("|   ") + describeValue(value));
-            }
-        }
+        fillVariables(map, m, fsm);
+        setTarget(map, m, fsm);
+    }
+}
 
-        if (!map->evaluate()) { // the target is left as it was
-            traceTransition(QLatin1String("|_Property ") + Q + map->target().name() + Q
-                            + QLatin1String(" will not be set."));
-            continue;
+const CPropertyObject* CTransition::variableSource(const CProperty& variable, IStateMachine* m, CState* fsm)
+{
+    const CPropertyObject* source = nullptr;
+    switch (variable.location()) {
+    case CProperty::State:
+        traceTransition(QLatin1String("| - get value from property ") + Q + variable.name() + Q
+                        + QLatin1String(" from state ") + Q + m_fromState + Q + QLatin1Char('.'));
+        source = boundState(m, m_from, m_fromState);
+        if (!source)
+            traceTransition(QStringLiteral("| ! Warning ! No from-state."));
+        return source;
+    case CProperty::Machine:
+        traceTransition(QLatin1String("| - get value from property ") + Q + variable.name() + Q
+                        + QLatin1String(" from FSM."));
+        return fsm;
+    case CProperty::Application:
+        source = fsm ? fsm->applicationProperties() : nullptr;
+        if (!source) {
+            traceTransition(QStringLiteral("| ! Warning ! No application properties available."));
+            return nullptr;
         }
-        const CProperty target = map->target();
-        if (target.object())
-            traceTransition(QLatin1String("|_Set object property ") + Q + target.name() + Q
-                            + QLatin1String(" object name = ") + target.object()->objectName());
-        else
-            traceTransition(QLatin1String("|_Set property ") + Q + target.name() + Q + QLatin1Char(' ')
-                            + describeValue(target.value()));
+        traceTransition(QLatin1String("| - get value from property ") + Q + variable.name() + Q
+                        + QLatin1String(" from application."));
+        return source;
+    default:
+        traceTransition(QStringLiteral("| ! Warning ! Unsupported input property location."));
+        return nullptr;
+    }
+}
 
-        CPropertyObject* receiver = nullptr;
-        switch (target.location()) {
-        case CProperty::State:
-            receiver = boundState(m, m_to, m_toState);
-            break;
-        case CProperty::Machine:
-            receiver = fsm;
-            break;
-        case CProperty::Application:
-            receiver = fsm ? fsm->applicationProperties() : nullptr;
-            break;
-        default:
-            traceTransition(QStringLiteral("    ! Warning ! Unsupported target property location."));
+void CTransition::fillVariables(CPropertyMap* map, IStateMachine* m, CState* fsm)
+{
+    // Variables are filled afresh: one whose source is missing now stays not set instead of
+    // keeping an object from an earlier application.
+    map->resetVariables();
+    for (CProperty* variable : map->variables()) {
+        const CPropertyObject* source = variableSource(*variable, m, fsm);
+        if (!source)
             continue;
-        }
-        if (!receiver) {
-            traceTransition(QStringLiteral("    ! Warning ! No target to set property in."));
-            continue;
-        }
-        if (target.object()) {
-            // The receiver owns what it is given: the object the expression made for this
-            // map, or a copy of one that the expression or a source keeps.
-            CPropertyObject* object = map->takeTargetObject();
-            if (!receiver->setObjectProperty(target.name(), object))
-                delete object; // refused (a declared property of that name)
+        const QVariant value = source->property(variable->name());
+        CPropertyObject* object = source->objectProperty(variable->name());
+        if (!value.isValid() && !object) {
+            traceTransition(QStringLiteral("|   ! Warning ! Property not found"));
+            variable->setValue(QString(QLatin1String("")));
+        } else if (object) {
+            variable->setObject(object);
+            traceTransition(QLatin1String("|   object name = ") + object->objectName());
         } else {
-            receiver->setProperty(target.name(), target.value());
+            variable->setValue(value);
+            traceTransition(QLatin1String("|   ") + describeValue(value));
         }
+    }
+}
+
+CPropertyObject* CTransition::targetReceiver(const CProperty& target, IStateMachine* m, CState* fsm)
+{
+    CPropertyObject* receiver = nullptr;
+    switch (target.location()) {
+    case CProperty::State:
+        receiver = boundState(m, m_to, m_toState);
+        break;
+    case CProperty::Machine:
+        receiver = fsm;
+        break;
+    case CProperty::Application:
+        receiver = fsm ? fsm->applicationProperties() : nullptr;
+        break;
+    default:
+        traceTransition(QStringLiteral("    ! Warning ! Unsupported target property location."));
+        return nullptr;
+    }
+    if (!receiver)
+        traceTransition(QStringLiteral("    ! Warning ! No target to set property in."));
+    return receiver;
+}
+
+void CTransition::setTarget(CPropertyMap* map, IStateMachine* m, CState* fsm)
+{
+    if (!map->evaluate()) { // the target is left as it was
+        traceTransition(QLatin1String("|_Property ") + Q + map->target().name() + Q
+                        + QLatin1String(" will not be set."));
+        return;
+    }
+    const CProperty target = map->target();
+    if (target.object())
+        traceTransition(QLatin1String("|_Set object property ") + Q + target.name() + Q
+                        + QLatin1String(" object name = ") + target.object()->objectName());
+    else
+        traceTransition(QLatin1String("|_Set property ") + Q + target.name() + Q + QLatin1Char(' ')
+                        + describeValue(target.value()));
+
+    CPropertyObject* receiver = targetReceiver(target, m, fsm);
+    if (!receiver)
+        return;
+    if (target.object()) {
+        // The receiver owns what it is given: the object the expression made for this map,
+        // or a copy of one that the expression or a source keeps.
+        CPropertyObject* object = map->takeTargetObject();
+        if (!receiver->setObjectProperty(target.name(), object))
+            delete object; // refused (a declared property of that name)
+    } else {
+        receiver->setProperty(target.name(), target.value());
     }
 }
 

@@ -7,6 +7,7 @@
 #include <QList>
 #include <QPointer>
 
+class CProperty;
 class CPropertyMap;
 class CState;
 class IStateMachine;
@@ -38,6 +39,13 @@ protected:
 
 private:
     CState* boundState(IStateMachine* m, QPointer<CState>& bound, const QString& name) const;
+    // The phases of applyPropertyMaps() for one map: fill its variables from their sources,
+    // then evaluate it and give the result to its target. A missing source or receiver is
+    // traced and yields null.
+    void fillVariables(CPropertyMap* map, IStateMachine* m, CState* fsm);
+    const CPropertyObject* variableSource(const CProperty& variable, IStateMachine* m, CState* fsm);
+    void setTarget(CPropertyMap* map, IStateMachine* m, CState* fsm);
+    CPropertyObject* targetReceiver(const CProperty& target, IStateMachine* m, CState* fsm);
 
     QString m_fromState;
     QString m_toState;

@@ -1,5 +1,6 @@
 #include "states/ccreateregkeystate.h"
 
+#include "framework/eventnames.h"
 #include "states/registrykey.h"
 
 using namespace winsteps;
@@ -7,22 +8,22 @@ using namespace winsteps;
 CCreateRegKeyState::CCreateRegKeyState(QObject* parent, const char* name, const QDomNode& description)
     : CState(parent, name, description)
 {
-    addEvent(QStringLiteral("success"));
-    addEvent(QStringLiteral("failed"));
+    addEvent(event::success);
+    addEvent(event::failed);
     addRequiredProperty(QStringLiteral("path"));
 }
 
 void CCreateRegKeyState::execute()
 {
-    setExitEvent(QStringLiteral("failed"));
+    setExitEvent(event::failed);
     const std::uint32_t hive = registry::hiveOfScope(property("scope").toString());
     const QString path = property("path").toString();
     if (registry::regKeyExists(hive, path)) {
-        setExitEvent(QStringLiteral("success"));
+        setExitEvent(event::success);
     } else {
         // The handle is released at once: only the key's existence matters.
         if (registry::createRegKey(hive, path, registry::FullAccess).isOpen())
-            setExitEvent(QStringLiteral("success"));
+            setExitEvent(event::success);
     }
     leaveState();
 }

@@ -1,5 +1,6 @@
 #include "states/cdetectproxysettings.h"
 
+#include "framework/eventnames.h"
 #include "states/registrykey.h"
 
 using namespace winsteps;
@@ -38,7 +39,7 @@ const Protocol* findProtocol(const QString& text, QString* rest)
 CDetectProxySettings::CDetectProxySettings(QObject* parent, const char* name, const QDomNode& description)
     : CState(parent, name, description)
 {
-    addEvent(QStringLiteral("finished"));
+    addEvent(event::finished);
     for (const Protocol& protocol : protocols)
         addResultProperty(QLatin1String(protocol.property));
 }
@@ -50,7 +51,7 @@ void CDetectProxySettings::execute()
     if (registry::readRegFlag(key, QStringLiteral("ProxyEnable"), false))
         text = registry::readRegString(key, QStringLiteral("ProxyServer"), QString());
     applyProxyText(text);
-    setExitEvent(QStringLiteral("finished"));
+    setExitEvent(event::finished);
     leaveState();
 }
 

@@ -1,6 +1,7 @@
 #include "states/cemailsettingsstate.h"
 
 #include "actions/cosversion.h"
+#include "framework/eventnames.h"
 #include "states/registrykey.h"
 
 using namespace winsteps;
@@ -13,7 +14,7 @@ const QString AccountsKey = AccountManagerKey + QStringLiteral("\\Accounts\\");
 CEmailSettingsState::CEmailSettingsState(QObject* parent, const char* name, const QDomNode& description)
     : CState(parent, name, description)
 {
-    addEvent(QStringLiteral("finished"));
+    addEvent(event::finished);
     for (const char* required : {"displayName", "pop3Server", "smtpServer", "emailAddress", "login", "accountName"})
         addRequiredProperty(QString::fromLatin1(required));
 }
@@ -42,6 +43,6 @@ void CEmailSettingsState::execute()
             = registry::openRegKey(registry::UserHive, AccountManagerKey, registry::FullAccess);
         registry::writeRegString(manager, QStringLiteral("Default Mail Account"), property("accountName").toString());
     }
-    setExitEvent(QStringLiteral("finished"));
+    setExitEvent(event::finished);
     leaveState();
 }

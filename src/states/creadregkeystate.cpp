@@ -1,5 +1,6 @@
 #include "states/creadregkeystate.h"
 
+#include "framework/eventnames.h"
 #include "states/registrykey.h"
 #include "states/statevalues.h"
 
@@ -8,7 +9,7 @@ using namespace winsteps;
 CReadRegKeyState::CReadRegKeyState(QObject* parent, const char* name, const QDomNode& description)
     : CState(parent, name, description)
 {
-    addEvent(QStringLiteral("finished"));
+    addEvent(event::finished);
     addRequiredProperty(QStringLiteral("path"));
     addRequiredProperty(QStringLiteral("key"));
     addResultProperty(QStringLiteral("value"));
@@ -31,6 +32,6 @@ void CReadRegKeyState::execute()
         result = registry::readRegString(hive, path, key, defaultValue.toString());
 
     setProperty("value", result);
-    setExitEvent(QStringLiteral("finished"));
+    setExitEvent(event::finished);
     leaveState();
 }

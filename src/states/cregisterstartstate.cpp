@@ -1,6 +1,7 @@
 #include "states/cregisterstartstate.h"
 
 #include "actions/cosversion.h"
+#include "framework/eventnames.h"
 #include "states/registrykey.h"
 #include "states/statevalues.h"
 
@@ -14,7 +15,7 @@ const QString RunOnceKey = QStringLiteral("SOFTWARE\\Microsoft\\Windows\\Current
 CRegisterStartState::CRegisterStartState(QObject* parent, const char* name, const QDomNode& description)
     : CState(parent, name, description)
 {
-    addEvent(QStringLiteral("finished"));
+    addEvent(event::finished);
     addRequiredProperty(QStringLiteral("description"));
     init();
 }
@@ -38,6 +39,6 @@ void CRegisterStartState::execute()
         registry::writeRegString(key, valueName, command);
     }
 
-    setExitEvent(QStringLiteral("finished"));
+    setExitEvent(event::finished);
     leaveState();
 }

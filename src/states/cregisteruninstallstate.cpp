@@ -1,6 +1,7 @@
 #include "states/cregisteruninstallstate.h"
 
 #include "debug/debugoutput.h"
+#include "framework/eventnames.h"
 #include "states/registrykey.h"
 #include "states/statevalues.h"
 
@@ -13,7 +14,7 @@ const QString UninstallKey = QStringLiteral("Software\\Microsoft\\Windows\\Curre
 CRegisterUninstallState::CRegisterUninstallState(QObject* parent, const char* name, const QDomNode& description)
     : CState(parent, name, description)
 {
-    addEvent(QStringLiteral("finished"));
+    addEvent(event::finished);
     addRequiredProperty(QStringLiteral("applicationName"));
     init();
 }
@@ -41,6 +42,6 @@ void CRegisterUninstallState::execute()
         registry::deleteRegKey(registry::GlobalHive, path);
     }
 
-    setExitEvent(QStringLiteral("finished"));
+    setExitEvent(event::finished);
     leaveState();
 }

@@ -1,5 +1,6 @@
 #include "states/cremovefilesafterrebootstate.h"
 
+#include "framework/eventnames.h"
 #include "platform/platform.h"
 
 using namespace winsteps;
@@ -20,7 +21,7 @@ CRemoveFilesAfterRebootState::CRemoveFilesAfterRebootState(QObject* parent, cons
                                                            const QDomNode& description)
     : CState(parent, name, description)
 {
-    addEvent(QStringLiteral("finished"));
+    addEvent(event::finished);
     addRequiredProperty(QStringLiteral("path"));
     init();
 }
@@ -31,7 +32,7 @@ void CRemoveFilesAfterRebootState::execute()
     // An empty path would list the current directory and schedule all of it.
     if (!path.trimmed().isEmpty())
         scheduleRemoval(path);
-    setExitEvent(QStringLiteral("finished"));
+    setExitEvent(event::finished);
     leaveState();
 }
 

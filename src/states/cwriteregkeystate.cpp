@@ -1,6 +1,7 @@
 #include "states/cwriteregkeystate.h"
 
 #include "expression/valueconversion.h"
+#include "framework/eventnames.h"
 #include "states/registrykey.h"
 #include "states/statevalues.h"
 
@@ -9,8 +10,8 @@ using namespace winsteps;
 CWriteRegKeyState::CWriteRegKeyState(QObject* parent, const char* name, const QDomNode& description)
     : CState(parent, name, description)
 {
-    addEvent(QStringLiteral("success"));
-    addEvent(QStringLiteral("failed"));
+    addEvent(event::success);
+    addEvent(event::failed);
     addRequiredProperty(QStringLiteral("path"));
     addRequiredProperty(QStringLiteral("key"));
     addRequiredProperty(QStringLiteral("value"));
@@ -18,7 +19,7 @@ CWriteRegKeyState::CWriteRegKeyState(QObject* parent, const char* name, const QD
 
 void CWriteRegKeyState::execute()
 {
-    setExitEvent(QStringLiteral("failed"));
+    setExitEvent(event::failed);
     const std::uint32_t hive = registry::hiveOfScope(property("scope").toString());
     const QString path = property("path").toString();
     const QString key = property("key").toString();
@@ -34,6 +35,6 @@ void CWriteRegKeyState::execute()
         written = registry::writeRegString(hive, path, key, valueconversion::toText(value)); // a list has no text
 
     if (written)
-        setExitEvent(QStringLiteral("success"));
+        setExitEvent(event::success);
     leaveState();
 }
