@@ -196,13 +196,9 @@ struct Variables
         }
         for (const QString& text : parser.values(xmlOption)) {
             QString name;
-            QString file;
-            if (!splitAssignment(text, &name, &file) || file.isEmpty())
-                return cli::usageError(Command, QLatin1String("--xml wants NAME=FILE, not \"") + text + QLatin1Char('"'));
-            QString error;
-            std::unique_ptr<CXPathNode> node(CXPathNode::loadDocument(file, &error));
-            if (!node)
-                return cli::usageError(Command, error);
+            std::unique_ptr<CXPathNode> node;
+            if (const int status = cli::loadXmlOption(Command, text, &name, &node); status >= 0)
+                return status;
             const CProperty where(name);
             if (!sourceOf(where.location())->setObjectProperty(where.name(), node.get()))
                 return cli::usageError(Command, QLatin1String("cannot set the variable ") + name);
@@ -274,16 +270,17 @@ int evalCommand(const QStringList& arguments)
     if (const int status = cli::parse(parser, Command, QStringLiteral("EXPRESSION [options]"), arguments); status >= 0)
         return status;
 
-    const QStringList positional = parser.positionalArguments();
-    if (positional.size() != 1)
-        return cli::usageError(Command, positional.isEmpty() ? QStringLiteral("no expression given")
-                                                             : QStringLiteral("one expression only (quote it)"));
+    QString expression;
+    if (const int status = cli::onePositional(parser, Command, QStringLiteral("no expression given"),
+                                              QStringLiteral("one expression only (quote it)"), &expression);
+        status >= 0)
+        return status;
 
     Variables variables;
     if (const int status = variables.give(parser, varOption, xmlOption); status >= 0)
         return status;
 
-    CPropertyMap map(nullptr, QStringLiteral("result"), positional.first());
+    CPropertyMap map(nullptr, QStringLiteral("result"), expression);
     if (!map.isValid()) {
         cli::err(map.errors());
         return ExitFailed;

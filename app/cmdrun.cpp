@@ -125,14 +125,11 @@ int readAssignments(const QStringList& texts, RunOptions& options)
 int loadDocuments(const QStringList& texts, RunOptions& options)
 {
     for (const QString& text : texts) {
-        const qsizetype equals = text.indexOf(QLatin1Char('='));
-        if (equals <= 0 || equals == text.size() - 1)
-            return cli::usageError(Command, QLatin1String("--xml wants NAME=FILE, not \"") + text + QLatin1Char('"'));
-        QString error;
-        std::unique_ptr<CXPathNode> node(CXPathNode::loadDocument(text.mid(equals + 1), &error));
-        if (!node)
-            return cli::usageError(Command, error);
-        options.documents.emplace_back(text.left(equals), std::move(node));
+        QString name;
+        std::unique_ptr<CXPathNode> node;
+        if (const int status = cli::loadXmlOption(Command, text, &name, &node); status >= 0)
+            return status;
+        options.documents.emplace_back(name, std::move(node));
     }
     return -1;
 }
@@ -208,11 +205,10 @@ int readOptions(const QStringList& arguments, RunOptions& options)
     if (const int status = cli::parse(parser, Command, QStringLiteral("WIZARD.xml [options]"), arguments); status >= 0)
         return status;
 
-    const QStringList positional = parser.positionalArguments();
-    if (positional.size() != 1)
-        return cli::usageError(Command, positional.isEmpty() ? QStringLiteral("no wizard file given")
-                                                             : QStringLiteral("one wizard file only"));
-    options.wizardPath = positional.first();
+    if (const int status = cli::onePositional(parser, Command, QStringLiteral("no wizard file given"),
+                                              QStringLiteral("one wizard file only"), &options.wizardPath);
+        status >= 0)
+        return status;
     if (const int status = readAssignments(parser.values(setOption), options); status >= 0)
         return status;
     if (const int status = loadDocuments(parser.values(xmlOption), options); status >= 0)

@@ -1,6 +1,7 @@
 // The winsteps command: runs and inspects wizards headless on an emulated Windows machine.
 
 #include "cwizardrunner.h"
+#include "expression/cxpathnode.h"
 #include "platform/platform.h"
 #include "subcommand.h"
 
@@ -42,6 +43,29 @@ void err(const QString& text)
     const QByteArray bytes = text.toUtf8();
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
     std::fflush(stderr);
+}
+
+int onePositional(const QCommandLineParser& parser, const QString& command, const QString& noneMessage,
+                  const QString& manyMessage, QString* value)
+{
+    const QStringList positional = parser.positionalArguments();
+    if (positional.size() != 1)
+        return usageError(command, positional.isEmpty() ? noneMessage : manyMessage);
+    *value = positional.first();
+    return -1;
+}
+
+int loadXmlOption(const QString& command, const QString& text, QString* name, std::unique_ptr<CXPathNode>* document)
+{
+    const qsizetype equals = text.indexOf(QLatin1Char('='));
+    if (equals <= 0 || equals == text.size() - 1)
+        return usageError(command, QLatin1String("--xml wants NAME=FILE, not \"") + text + QLatin1Char('"'));
+    QString error;
+    document->reset(CXPathNode::loadDocument(text.mid(equals + 1), &error));
+    if (!*document)
+        return usageError(command, error);
+    *name = text.left(equals);
+    return -1;
 }
 
 QCommandLineOption profileOption(const QString& help)

@@ -4,6 +4,10 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
+
+class CXPathNode;
+
 namespace winsteps::host {
 
 // One subcommand of the winsteps command. run() gets the subcommand's own arguments
@@ -37,6 +41,16 @@ QCommandLineOption helpOption();
 // 2 after a usage error, which is printed).
 int parse(QCommandLineParser& parser, const QString& command, const QString& usage,
           const QStringList& arguments);
+
+// The one positional argument of a parsed command line, into *value. Returns -1 when there is
+// exactly one; otherwise prints the usage error (none: noneMessage, more: manyMessage) and
+// returns its exit status.
+int onePositional(const QCommandLineParser& parser, const QString& command, const QString& noneMessage,
+                  const QString& manyMessage, QString* value);
+
+// Reads the text of an --xml NAME=FILE option: the name and the file's loaded document.
+// Returns -1, or the exit status of the usage error it printed.
+int loadXmlOption(const QString& command, const QString& text, QString* name, std::unique_ptr<CXPathNode>* document);
 
 // --profile NAME|FILE, the emulated system a command works on, with its help text.
 QCommandLineOption profileOption(const QString& help);

@@ -26,11 +26,10 @@ int WizardInspection::prepare(const QStringList& arguments)
         status >= 0)
         return status;
 
-    const QStringList positional = m_parser.positionalArguments();
-    if (positional.size() != 1)
-        return cli::usageError(m_command, positional.isEmpty() ? QStringLiteral("no wizard file given")
-                                                               : QStringLiteral("one wizard file only"));
-    m_wizardPath = positional.first();
+    if (const int status = cli::onePositional(m_parser, m_command, QStringLiteral("no wizard file given"),
+                                              QStringLiteral("one wizard file only"), &m_wizardPath);
+        status >= 0)
+        return status;
 
     const std::string profile = m_parser.isSet(m_profileOption) ? m_parser.value(m_profileOption).toStdString()
                                                                 : platform::defaultProfileName();
