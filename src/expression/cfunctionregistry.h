@@ -18,7 +18,11 @@ struct WINSTEPS_EXPORT CFunctionEntry
     Factory create;
 };
 
-// The function registry: one fixed table binding function names to function classes.
+// The function registry: one fixed table binding function names to function classes. Each
+// function class states the numbers of parameters it accepts once, as its
+// `static constexpr CParameterCount parameterRule`; the table's rows and the count check of
+// the functions the registry builds read that rule. A function class is abstract on its own:
+// only the registry makes functions.
 namespace functionRegistry {
 
 // Every function, in lookup order.

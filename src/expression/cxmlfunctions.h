@@ -37,6 +37,15 @@ protected:
     static QList<CXPathNode*> nodesOf(const CPropertyObject* list);
 };
 
+// Base of the editing functions: always an object, their first parameter's node object.
+class WINSTEPS_EXPORT CXmlEditFunction : public CXmlFunction
+{
+public:
+    using CXmlFunction::CXmlFunction;
+    bool isObject() const override { return true; }
+    bool handsOverObject() const override { return parameterHandsOverObject(0); }
+};
+
 class CFunctionFindFirstNode : public CXmlFunction
 {
 public:
@@ -58,54 +67,44 @@ public:
     bool handsOverObject() const override { return true; }
 };
 
-class CFunctionSetAttribute : public CXmlFunction
+class CFunctionSetAttribute : public CXmlEditFunction
 {
 public:
     static constexpr CParameterCount parameterRule = CParameterCount::exactly(3);
-    using CXmlFunction::CXmlFunction;
-    bool isObject() const override { return true; }
+    using CXmlEditFunction::CXmlEditFunction;
     CPropertyObject* object() const override;
-    bool handsOverObject() const override { return parameterHandsOverObject(0); }
 };
 
-class CFunctionAppendChild : public CXmlFunction
+class CFunctionAppendChild : public CXmlEditFunction
 {
 public:
     static constexpr CParameterCount parameterRule = CParameterCount::exactly(2);
-    using CXmlFunction::CXmlFunction;
-    bool isObject() const override { return true; }
+    using CXmlEditFunction::CXmlEditFunction;
     CPropertyObject* object() const override;
-    bool handsOverObject() const override { return parameterHandsOverObject(0); }
 };
 
-class CFunctionRemoveChild : public CXmlFunction
+class CFunctionRemoveChild : public CXmlEditFunction
 {
 public:
     static constexpr CParameterCount parameterRule = CParameterCount::exactly(2);
-    using CXmlFunction::CXmlFunction;
-    bool isObject() const override { return true; }
+    using CXmlEditFunction::CXmlEditFunction;
     CPropertyObject* object() const override;
-    bool handsOverObject() const override { return parameterHandsOverObject(0); }
 };
 
-class CFunctionInsertBefore : public CXmlFunction
+class CFunctionInsertBefore : public CXmlEditFunction
 {
 public:
     static constexpr CParameterCount parameterRule = CParameterCount::exactly(3);
-    using CXmlFunction::CXmlFunction;
-    bool isObject() const override { return true; }
+    using CXmlEditFunction::CXmlEditFunction;
     CPropertyObject* object() const override;
-    bool handsOverObject() const override { return parameterHandsOverObject(0); }
 };
 
-class CFunctionInsertAfter : public CXmlFunction
+class CFunctionInsertAfter : public CXmlEditFunction
 {
 public:
     static constexpr CParameterCount parameterRule = CParameterCount::exactly(3);
-    using CXmlFunction::CXmlFunction;
-    bool isObject() const override { return true; }
+    using CXmlEditFunction::CXmlEditFunction;
     CPropertyObject* object() const override;
-    bool handsOverObject() const override { return parameterHandsOverObject(0); }
 };
 
 // A value: the text of the whole document.
