@@ -13,6 +13,19 @@ namespace winsteps::platform::emulated {
 
 namespace {
 
+// The path of a pending-rename entry without its prefixes: "!" (the target may be replaced,
+// said in *replace) and then the "\??\" of a native path.
+QString pendingPath(const QString& entry, bool* replace)
+{
+    QString path = entry;
+    *replace = path.startsWith(QLatin1Char('!'));
+    if (*replace)
+        path.remove(0, 1);
+    if (path.startsWith(QLatin1String("\\??\\")))
+        path.remove(0, 4);
+    return path;
+}
+
 // The strings of REG_MULTI_SZ data that may hold empty strings (as the pending-rename list
 // does): each string ends with a NUL, and one more NUL closes the list.
 QStringList multiStringsWithEmpty(const QByteArray& data)
@@ -69,12 +82,9 @@ QList<QPair<QString, QString>> EmulatedMachine::pendingFileOperations()
         return result;
     const QStringList list = pendingList(*m_store, sessionManager(*m_store, hklm->second, false));
     transaction.finish(ERROR_SUCCESS);
-    auto strip = [](QString path) {
-        const bool replace = path.startsWith(QLatin1Char('!'));
-        if (replace)
-            path.remove(0, 1);
-        if (path.startsWith(QLatin1String("\\??\\")))
-            path.remove(0, 4);
+    auto strip = [](const QString& entry) {
+        bool replace = false;
+        const QString path = pendingPath(entry, &replace);
         return replace ? QLatin1Char('!') + path : path;
     };
     for (int i = 0; i + 1 < list.size(); i += 2)
@@ -86,13 +96,7 @@ QList<QPair<QString, QString>> EmulatedMachine::pendingFileOperations()
 
 QString EmulatedMachine::hostPathOfPending(const QString& entry, bool* replace) const
 {
-    QString path = entry;
-    *replace = path.startsWith(QLatin1Char('!'));
-    if (*replace)
-        path.remove(0, 1);
-    if (path.startsWith(QLatin1String("\\??\\")))
-        path.remove(0, 4);
-    return hostPath(path);
+    return hostPath(pendingPath(entry, replace));
 }
 
 std::uint32_t EmulatedMachine::moveFileEx(const std::string& existing, const std::string* newName, std::uint32_t flags)
