@@ -147,6 +147,120 @@ QStringList subKeys(platform::Platform& machine, platform::HKEY root, const QStr
     return result;
 }
 
+// The parts of `machine show`, each a block of lines.
+
+QString systemSummary(EmulatedMachine& machine, const EmulatedMachine::Statistics& stats)
+{
+    const MachineProfile& profile = machine.profile();
+    const platform::OsVersionInfoEx& version = profile.version();
+    QString text;
+    text += QStringLiteral("Machine:   %1\n").arg(machine.folder());
+    text += QStringLiteral("Profile:   %1%2\n")
+                .arg(profile.name(), profile.description().isEmpty() ? QString() : QStringLiteral(" (%1)").arg(profile.description()));
+    text += QStringLiteral("System:    %1 %2.%3.%4%5, %6; user \"%7\"%8\n")
+                .arg(profile.isNt() ? QStringLiteral("NT") : QStringLiteral("9x"))
+                .arg(version.majorVersion)
+                .arg(version.minorVersion)
+                .arg(version.buildNumber)
+                .arg(QString::fromStdString(version.servicePack).trimmed().isEmpty()
+                         ? QString()
+                         : QLatin1Char(' ') + QString::fromStdString(version.servicePack).trimmed(),
+                     profile.wow64() ? QStringLiteral("64-bit (the process runs under WOW64)") : QStringLiteral("32-bit"),
+                     profile.user(),
+                     profile.administrator() ? QStringLiteral(", administrator") : QString());
+    text += QStringLiteral("Drive C:   %1\n").arg(machine.driveC());
+    text += QStringLiteral("Registry:  %1 keys, %2 values (machine.db schema %3, created %4)\n")
+                .arg(stats.keys)
+                .arg(stats.values)
+                .arg(stats.schema)
+                .arg(stats.created);
+    text += QStringLiteral("Restarts:  %1\n").arg(stats.boots);
+    return text;
+}
+
+// "TITLE:" with the lines below it, or "TITLE: none" when there are none.
+QString section(const QString& title, const QStringList& lines, const QString& none)
+{
+    QString text = title + QLatin1Char(':') + (lines.isEmpty() ? QLatin1Char(' ') + none : QString()) + QLatin1Char('\n');
+    for (const QString& line : lines)
+        text += line + QLatin1Char('\n');
+    return text;
+}
+
+const QString Software = QStringLiteral("SOFTWARE\\");
+const QString CurrentVersion = QStringLiteral("Microsoft\\Windows\\CurrentVersion\\");
+
+// The machine-wide software keys: the native one and, on a 64-bit system, the 32-bit view.
+QStringList softwareViews(const EmulatedMachine& machine)
+{
+    QStringList views = {Software};
+    if (machine.profile().wow64())
+        views << QStringLiteral("SOFTWARE\\Wow6432Node\\");
+    return views;
+}
+
+QStringList startupEntries(EmulatedMachine& machine)
+{
+    QStringList lines;
+    for (const QString& kind : {QStringLiteral("Run"), QStringLiteral("RunOnce")}) {
+        QList<QPair<platform::HKEY, QString>> places;
+        for (const QString& view : softwareViews(machine))
+            places.append({platform::HKEY_LOCAL_MACHINE, view + CurrentVersion + kind});
+        places.append({platform::HKEY_CURRENT_USER, Software + CurrentVersion + kind});
+        for (const auto& place : std::as_const(places)) {
+            for (const auto& value : textValues(machine, place.first, place.second))
+                lines << QStringLiteral("  %1\\%2: \"%3\" = %4")
+                             .arg(QLatin1String(platform::hiveName(place.first)), place.second, value.first, value.second);
+        }
+    }
+    return lines;
+}
+
+QStringList installedPrograms(EmulatedMachine& machine)
+{
+    QStringList lines;
+    for (const QString& view : softwareViews(machine)) {
+        const QString uninstall = view + CurrentVersion + QStringLiteral("Uninstall");
+        for (const QString& name : subKeys(machine, platform::HKEY_LOCAL_MACHINE, uninstall)) {
+            QString display = name;
+            QString command;
+            for (const auto& value : textValues(machine, platform::HKEY_LOCAL_MACHINE, uninstall + QLatin1Char('\\') + name)) {
+                if (value.first.compare(QLatin1String("DisplayName"), Qt::CaseInsensitive) == 0)
+                    display = value.second;
+                else if (value.first.compare(QLatin1String("UninstallString"), Qt::CaseInsensitive) == 0)
+                    command = value.second;
+            }
+            lines << QStringLiteral("  %1 [%2]: %3").arg(display, name, command);
+        }
+    }
+    return lines;
+}
+
+QStringList pendingOperations(EmulatedMachine& machine)
+{
+    QStringList lines;
+    for (const auto& operation : machine.pendingFileOperations()) {
+        if (operation.second.isEmpty())
+            lines << QStringLiteral("  remove %1").arg(operation.first);
+        else
+            lines << QStringLiteral("  rename %1 -> %2").arg(operation.first, operation.second);
+    }
+    return lines;
+}
+
+QString lastRestart(EmulatedMachine& machine, qint64 boots)
+{
+    if (boots <= 0)
+        return QString();
+    QString text = QStringLiteral("Last restart (%1):\n").arg(boots);
+    const QList<EmulatedMachine::BootEntry> log = machine.bootLog(boots);
+    if (log.isEmpty())
+        text += QStringLiteral("  nothing to do\n");
+    for (const EmulatedMachine::BootEntry& entry : log)
+        text += QStringLiteral("  %1 %2\n").arg(entry.action, entry.detail);
+    return text;
+}
+
 int showAction(const QStringList& arguments)
 {
     QCommandLineParser parser;
@@ -161,91 +275,12 @@ int showAction(const QStringList& arguments)
     std::unique_ptr<EmulatedMachine> machine = openExisting(QStringLiteral("show"), parser.positionalArguments().first(), &status);
     if (!machine)
         return status;
-    const MachineProfile& profile = machine->profile();
-    const platform::OsVersionInfoEx& version = profile.version();
     const EmulatedMachine::Statistics stats = machine->statistics();
-
-    QString text;
-    text += QStringLiteral("Machine:   %1\n").arg(machine->folder());
-    text += QStringLiteral("Profile:   %1%2\n")
-                .arg(profile.name(), profile.description().isEmpty() ? QString() : QStringLiteral(" (%1)").arg(profile.description()));
-    text += QStringLiteral("System:    %1 %2.%3.%4%5, %6; user \"%7\"%8\n")
-                .arg(profile.isNt() ? QStringLiteral("NT") : QStringLiteral("9x"))
-                .arg(version.majorVersion)
-                .arg(version.minorVersion)
-                .arg(version.buildNumber)
-                .arg(QString::fromStdString(version.servicePack).trimmed().isEmpty()
-                         ? QString()
-                         : QLatin1Char(' ') + QString::fromStdString(version.servicePack).trimmed(),
-                     profile.wow64() ? QStringLiteral("64-bit (the process runs under WOW64)") : QStringLiteral("32-bit"),
-                     profile.user(),
-                     profile.administrator() ? QStringLiteral(", administrator") : QString());
-    text += QStringLiteral("Drive C:   %1\n").arg(machine->driveC());
-    text += QStringLiteral("Registry:  %1 keys, %2 values (machine.db schema %3, created %4)\n")
-                .arg(stats.keys)
-                .arg(stats.values)
-                .arg(stats.schema)
-                .arg(stats.created);
-    text += QStringLiteral("Restarts:  %1\n").arg(stats.boots);
-
-    const QString software = QStringLiteral("SOFTWARE\\");
-    QStringList views = {software};
-    if (profile.wow64())
-        views << QStringLiteral("SOFTWARE\\Wow6432Node\\");
-    const QString currentVersion = QStringLiteral("Microsoft\\Windows\\CurrentVersion\\");
-
-    QStringList startLines;
-    for (const QString& kind : {QStringLiteral("Run"), QStringLiteral("RunOnce")}) {
-        QList<QPair<platform::HKEY, QString>> places;
-        for (const QString& view : std::as_const(views))
-            places.append({platform::HKEY_LOCAL_MACHINE, view + currentVersion + kind});
-        places.append({platform::HKEY_CURRENT_USER, software + currentVersion + kind});
-        for (const auto& place : std::as_const(places)) {
-            for (const auto& value : textValues(*machine, place.first, place.second))
-                startLines << QStringLiteral("  %1\\%2: \"%3\" = %4")
-                                  .arg(QLatin1String(platform::hiveName(place.first)), place.second, value.first, value.second);
-        }
-    }
-    text += QStringLiteral("Start-up entries:%1\n").arg(startLines.isEmpty() ? QStringLiteral(" none") : QString());
-    for (const QString& line : std::as_const(startLines))
-        text += line + QLatin1Char('\n');
-
-    QStringList programLines;
-    for (const QString& view : std::as_const(views)) {
-        const QString uninstall = view + currentVersion + QStringLiteral("Uninstall");
-        for (const QString& name : subKeys(*machine, platform::HKEY_LOCAL_MACHINE, uninstall)) {
-            QString display = name;
-            QString command;
-            for (const auto& value : textValues(*machine, platform::HKEY_LOCAL_MACHINE, uninstall + QLatin1Char('\\') + name)) {
-                if (value.first.compare(QLatin1String("DisplayName"), Qt::CaseInsensitive) == 0)
-                    display = value.second;
-                else if (value.first.compare(QLatin1String("UninstallString"), Qt::CaseInsensitive) == 0)
-                    command = value.second;
-            }
-            programLines << QStringLiteral("  %1 [%2]: %3").arg(display, name, command);
-        }
-    }
-    text += QStringLiteral("Installed programs:%1\n").arg(programLines.isEmpty() ? QStringLiteral(" none") : QString());
-    for (const QString& line : std::as_const(programLines))
-        text += line + QLatin1Char('\n');
-
-    const QList<QPair<QString, QString>> pending = machine->pendingFileOperations();
-    text += QStringLiteral("At the next restart:%1\n").arg(pending.isEmpty() ? QStringLiteral(" nothing") : QString());
-    for (const auto& operation : pending) {
-        if (operation.second.isEmpty())
-            text += QStringLiteral("  remove %1\n").arg(operation.first);
-        else
-            text += QStringLiteral("  rename %1 -> %2\n").arg(operation.first, operation.second);
-    }
-    if (stats.boots > 0) {
-        text += QStringLiteral("Last restart (%1):\n").arg(stats.boots);
-        const QList<EmulatedMachine::BootEntry> log = machine->bootLog(stats.boots);
-        if (log.isEmpty())
-            text += QStringLiteral("  nothing to do\n");
-        for (const EmulatedMachine::BootEntry& entry : log)
-            text += QStringLiteral("  %1 %2\n").arg(entry.action, entry.detail);
-    }
-    cli::out(text);
+    cli::out(systemSummary(*machine, stats)
+             + section(QStringLiteral("Start-up entries"), startupEntries(*machine), QStringLiteral("none"))
+             + section(QStringLiteral("Installed programs"), installedPrograms(*machine), QStringLiteral("none"))
+             + section(QStringLiteral("At the next restart"), pendingOperations(*machine), QStringLiteral("nothing"))
+             + lastRestart(*machine, stats.boots));
     return ExitOk;
 }
 
