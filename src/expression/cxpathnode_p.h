@@ -1,5 +1,4 @@
-// What the parts of the node search share: DOM helpers, the "xpath" trace, and predicates
-// as read from their text.
+// What the parts of the node search share: DOM helpers, the "xpath" trace, read predicates.
 
 #pragma once
 

@@ -1,5 +1,4 @@
-// What the registry-editor text writer and reader share: the header line, the hive names,
-// the depth limit, the view keys are read in, and the texts of registry errors.
+// What the registry-editor text writer and reader share: header, hives, limits, error texts.
 
 #pragma once
 

@@ -1,5 +1,4 @@
-// Reading registry-editor text: the parser that checks a whole file first, and the import
-// that applies it.
+// Reading registry-editor text: a parser that checks the whole file, then the import.
 
 #include "platform/regfile.h"
 #include "platform/regfile_p.h"

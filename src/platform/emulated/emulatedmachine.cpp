@@ -1,5 +1,4 @@
-// The emulated machine's system queries: version, folders, environment, COM and the debugger
-// channel.
+// The emulated machine's system queries: version, folders, environment, COM, debugger channel.
 
 #include "platform/emulated/emulatedmachine.h"
 

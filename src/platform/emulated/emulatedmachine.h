@@ -214,6 +214,14 @@ private:
     HKEY addHandle(const KeyRef& ref);
     QString hostPathOfPending(const QString& entry, bool* replace) const;
 
+    // The phases of reboot(); the caller holds m_registryMutex and a write transaction.
+    // record notes one thing the restart did.
+    using BootRecord = std::function<void(const QString& action, const QString& detail)>;
+    void carryOutPendingFiles(qint64 hklm, const BootRecord& record);
+    void carryOutPendingFile(const QString& sourceEntry, const QString& targetEntry, const BootRecord& record) const;
+    void runOnceEntries(const BootRecord& record);
+    void runOnceKey(qint64 id, const BootRecord& record);
+
     // Files: what a caller's path names on this machine (see Platform). Write: only inside
     // drive C:, by name and by the real directories on the way.
     enum class FileAccess { Read, Write };

@@ -1,5 +1,4 @@
-// The built-in tables of a profile's family: its shell folders, environment and the registry
-// keys that a fresh system of the family has.
+// The built-in tables of a profile's family: shell folders, environment, fresh registry keys.
 
 #include "platform/emulated/machineprofile.h"
 

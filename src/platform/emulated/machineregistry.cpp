@@ -1,5 +1,4 @@
-// The emulated machine's registry calls: handles, views, rights and one store transaction per
-// call.
+// The emulated machine's registry calls: handles, views, rights, one transaction per call.
 
 #include "platform/emulated/emulatedmachine.h"
 
