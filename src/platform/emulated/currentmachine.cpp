@@ -105,6 +105,109 @@ private:
     int m_fd;
 };
 
+// The clean absolute path of a machine folder that may be used; mustHoldMachine: it must
+// hold a machine already.
+bool checkFolder(const QString& folder, bool mustHoldMachine, QString* dir, QString* error)
+{
+    if (folder.isEmpty()) {
+        *error = QStringLiteral("no machine folder given");
+        return false;
+    }
+    *dir = QDir::cleanPath(QDir(folder).absolutePath());
+    const QFileInfo info(*dir);
+    if (info.exists() && !info.isDir()) {
+        *error = QStringLiteral("machine folder \"%1\" is not a directory").arg(*dir);
+        return false;
+    }
+    if (mustHoldMachine && !EmulatedMachine::holdsMachine(*dir)) {
+        *error = QStringLiteral("\"%1\" holds no machine").arg(*dir);
+        return false;
+    }
+    return true;
+}
+
+// The store of the machine in dir with a write transaction begun; *version is its file
+// version (0: nothing set up yet). Null + error text on failure.
+std::unique_ptr<RegistryStore> beginStore(const QString& dir, int* version, QString* error)
+{
+    auto store = std::make_unique<RegistryStore>();
+    QString message;
+    if (!store->open(QDir(dir).filePath(EmulatedMachine::databaseName()), &message)) {
+        *error = QStringLiteral("machine folder \"%1\": %2").arg(dir, message);
+        return nullptr;
+    }
+    if (!store->begin(true)) {
+        *error = QStringLiteral("machine folder \"%1\": %2").arg(dir, store->lastError());
+        return nullptr;
+    }
+    *version = store->fileVersion();
+    if (*version < 0) {
+        *error = QStringLiteral("machine folder \"%1\": %2").arg(dir, store->lastError());
+        store->rollback();
+        return nullptr;
+    }
+    return store;
+}
+
+// The profile of a new machine: the one given, the one loaded before the folder was made,
+// or else profileName loaded now.
+bool newProfile(const MachineProfile* given, bool loaded, const QString& profileName, MachineProfile* profile,
+                QString* error)
+{
+    QString message;
+    if (given) {
+        *profile = *given;
+    } else if (!loaded && !profile->load(profileName, &message)) {
+        *error = message;
+        return false;
+    }
+    return true;
+}
+
+// Sets a new machine up in store: the profile's hives and initial registry, and the record of
+// the profile it was made from.
+bool setUpNew(RegistryStore& store, const MachineProfile& profile, const QString& dir, QString* error)
+{
+    QString message;
+    if (!store.prepare(profile.hives(), &message) || !applySeed(store, profile, &message)) {
+        *error = QStringLiteral("machine folder \"%1\": %2").arg(dir, message);
+        return false;
+    }
+    store.setMeta(QStringLiteral("profile"), profile.name());
+    store.setMeta(QStringLiteral("profileJson"),
+                  QString::fromUtf8(QJsonDocument(profile.json()).toJson(QJsonDocument::Compact)));
+    store.setMeta(QStringLiteral("created"), QDateTime::currentDateTimeUtc().toString(Qt::ISODate));
+    store.setMeta(QStringLiteral("boots"), QStringLiteral("0"));
+    return true;
+}
+
+// Checks the machine already in store against the profile asked for (none: any), and reads
+// the profile it was made from into *profile.
+bool readExisting(RegistryStore& store, const QString& asked, bool mustBeNew, const QString& dir,
+                  MachineProfile* profile, QString* error)
+{
+    const QString recorded = store.meta(QStringLiteral("profile"));
+    if (mustBeNew) {
+        *error = QStringLiteral("\"%1\" already holds a machine (profile \"%2\")").arg(dir, recorded);
+        return false;
+    }
+    QString message;
+    if (!store.prepare(profile->hives(), &message)) {
+        *error = QStringLiteral("machine folder \"%1\" cannot be opened: %2").arg(dir, message);
+        return false;
+    }
+    if (!asked.isEmpty() && !sameProfile(asked, recorded)) {
+        *error = QStringLiteral("machine folder \"%1\" was made from profile \"%2\", not \"%3\"")
+                     .arg(dir, recorded, asked);
+        return false;
+    }
+    if (!profile->parse(store.meta(QStringLiteral("profileJson")).toUtf8(), recorded, &message)) {
+        *error = QStringLiteral("machine folder \"%1\": its recorded profile is damaged: %2").arg(dir, message);
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 std::unique_ptr<EmulatedMachine> EmulatedMachine::open(const MachineProfile& profile, const QString& folder,
@@ -138,23 +241,11 @@ bool EmulatedMachine::holdsMachine(const QString& folder)
 std::unique_ptr<EmulatedMachine> EmulatedMachine::openWith(const MachineProfile* given, const QString& profileName,
                                                            const QString& folder, OpenMode mode, QString* error)
 {
-    if (folder.isEmpty()) {
-        *error = QStringLiteral("no machine folder given");
+    QString dir;
+    if (!checkFolder(folder, mode == OpenMode::MustExist, &dir, error))
         return nullptr;
-    }
-    const QString dir = QDir::cleanPath(QDir(folder).absolutePath());
-    const QFileInfo info(dir);
-    if (info.exists() && !info.isDir()) {
-        *error = QStringLiteral("machine folder \"%1\" is not a directory").arg(dir);
-        return nullptr;
-    }
-    if (mode == OpenMode::MustExist && !holdsMachine(dir)) {
-        *error = QStringLiteral("\"%1\" holds no machine").arg(dir);
-        return nullptr;
-    }
     // A profile that cannot be used leaves no folder behind.
     MachineProfile profile;
-    QString message;
     const QString profileToLoad = profileName.isEmpty() ? QString::fromStdString(defaultProfileName()) : profileName;
     bool loaded = false;
     if (!given && mode != OpenMode::MustExist && !holdsMachine(dir)) {
@@ -174,70 +265,24 @@ std::unique_ptr<EmulatedMachine> EmulatedMachine::openWith(const MachineProfile*
         return nullptr;
     }
 
-    auto store = std::make_unique<RegistryStore>();
-    if (!store->open(QDir(dir).filePath(databaseName()), &message)) {
-        *error = QStringLiteral("machine folder \"%1\": %2").arg(dir, message);
-        return nullptr;
-    }
     // One write transaction decides between a new and an existing machine, so that two
     // processes opening a new folder at once make one machine.
-    if (!store->begin(true)) {
-        *error = QStringLiteral("machine folder \"%1\": %2").arg(dir, store->lastError());
+    int version = 0;
+    std::unique_ptr<RegistryStore> store = beginStore(dir, &version, error);
+    if (!store)
         return nullptr;
+    bool ready = false;
+    if (version != 0) {
+        ready = readExisting(*store, given ? given->name() : profileName, mode == OpenMode::MustBeNew, dir,
+                             &profile, error);
+    } else if (mode == OpenMode::MustExist) {
+        *error = QStringLiteral("\"%1\" holds no machine").arg(dir);
+    } else {
+        ready = newProfile(given, loaded, profileToLoad, &profile, error) && setUpNew(*store, profile, dir, error);
     }
-    const int version = store->fileVersion();
-    if (version < 0) {
-        *error = QStringLiteral("machine folder \"%1\": %2").arg(dir, store->lastError());
+    if (!ready) {
         store->rollback();
         return nullptr;
-    }
-    if (version == 0) {
-        if (mode == OpenMode::MustExist) {
-            store->rollback();
-            *error = QStringLiteral("\"%1\" holds no machine").arg(dir);
-            return nullptr;
-        }
-        if (given) {
-            profile = *given;
-        } else if (!loaded && !profile.load(profileToLoad, &message)) {
-            store->rollback();
-            *error = message;
-            return nullptr;
-        }
-        if (!store->prepare(profile.hives(), &message) || !applySeed(*store, profile, &message)) {
-            store->rollback();
-            *error = QStringLiteral("machine folder \"%1\": %2").arg(dir, message);
-            return nullptr;
-        }
-        store->setMeta(QStringLiteral("profile"), profile.name());
-        store->setMeta(QStringLiteral("profileJson"),
-                       QString::fromUtf8(QJsonDocument(profile.json()).toJson(QJsonDocument::Compact)));
-        store->setMeta(QStringLiteral("created"), QDateTime::currentDateTimeUtc().toString(Qt::ISODate));
-        store->setMeta(QStringLiteral("boots"), QStringLiteral("0"));
-    } else {
-        const QString recorded = store->meta(QStringLiteral("profile"));
-        if (mode == OpenMode::MustBeNew) {
-            store->rollback();
-            *error = QStringLiteral("\"%1\" already holds a machine (profile \"%2\")").arg(dir, recorded);
-            return nullptr;
-        }
-        if (!store->prepare(profile.hives(), &message)) {
-            store->rollback();
-            *error = QStringLiteral("machine folder \"%1\" cannot be opened: %2").arg(dir, message);
-            return nullptr;
-        }
-        const QString asked = given ? given->name() : profileName;
-        if (!asked.isEmpty() && !sameProfile(asked, recorded)) {
-            store->rollback();
-            *error = QStringLiteral("machine folder \"%1\" was made from profile \"%2\", not \"%3\"")
-                         .arg(dir, recorded, asked);
-            return nullptr;
-        }
-        if (!profile.parse(store->meta(QStringLiteral("profileJson")).toUtf8(), recorded, &message)) {
-            store->rollback();
-            *error = QStringLiteral("machine folder \"%1\": its recorded profile is damaged: %2").arg(dir, message);
-            return nullptr;
-        }
     }
     if (!store->commit()) {
         *error = QStringLiteral("machine folder \"%1\": %2").arg(dir, store->lastError());

@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -195,14 +196,31 @@ private:
     // The environment key naming the variable (case-insensitive), or a null string.
     QString findVariable(const QString& name) const;
 
+    // Runs body on the key a handle names, under m_registryMutex and in one store transaction
+    // (a writing one when write is true), once the handle resolves and holds the rights
+    // needed. The transaction commits when body returns ERROR_SUCCESS and rolls back on any
+    // other code; committed then runs, still under the lock, to hand out what body found.
+    std::uint32_t withKey(HKEY key, bool write, REGSAM needed, const std::function<std::uint32_t(const KeyRef&)>& body,
+                          const std::function<void()>& committed = {});
+
     // Registry helpers; the caller holds m_registryMutex and a transaction.
     void loadRoots();
     std::uint32_t resolve(HKEY key, KeyRef* out);
     std::uint32_t splitPath(const KeyRef& start, const std::string& subKey, REGSAM sam, QStringList* parts);
     REGSAM allowedRights(int access, HKEY hive) const;
     std::uint32_t walk(const KeyRef& start, const QStringList& parts, qint64* id);
+    // splitPath, then walk: the existing key subKey names below start.
+    std::uint32_t findSubKey(const KeyRef& start, const std::string& subKey, REGSAM sam, qint64* id);
     HKEY addHandle(const KeyRef& ref);
     QString hostPathOfPending(const QString& entry, bool* replace) const;
+
+    // The phases of reboot(); the caller holds m_registryMutex and a write transaction.
+    // record notes one thing the restart did.
+    using BootRecord = std::function<void(const QString& action, const QString& detail)>;
+    void carryOutPendingFiles(qint64 hklm, const BootRecord& record);
+    void carryOutPendingFile(const QString& sourceEntry, const QString& targetEntry, const BootRecord& record) const;
+    void runOnceEntries(const BootRecord& record);
+    void runOnceKey(qint64 id, const BootRecord& record);
 
     // Files: what a caller's path names on this machine (see Platform). Write: only inside
     // drive C:, by name and by the real directories on the way.

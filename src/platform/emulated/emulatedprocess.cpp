@@ -1,27 +1,26 @@
+// Processes of the emulated machine: starting them, the machine's process list, the calls.
+
 #include "platform/emulated/emulatedprocess.h"
 
 #include "platform/emulated/emulatedmachine.h"
+#include "platform/emulated/processchildren.h"
 #include "platform/emulated/processrecords.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <climits>
-#include <condition_variable>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <mutex>
-#include <thread>
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/eventfd.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 extern char** environ;
@@ -41,233 +40,6 @@ namespace {
 
 constexpr std::uint32_t allAccess = PROCESS_TERMINATE | PROCESS_VM_READ | PROCESS_QUERY_INFORMATION
                                     | PROCESS_SYNCHRONIZE;
-
-// --- children ------------------------------------------------------------------------
-
-// A child process this process started. Guarded by its mutex; the pid stays ours (and cannot
-// be reused) until reaped is set, which happens under the same mutex.
-struct Child
-{
-    pid_t pid = 0;
-    std::string folder;    // of the machine it runs on
-    MachineProcess record; // its entry in the machine's process list
-    int pidfd = -1;        // used by the reaper only
-    int exitCodePipe = -1; // read end of an emulated tool's exit-code report
-    std::mutex mutex;
-    std::condition_variable ended;
-    bool reaped = false;
-    std::uint32_t exitCode = 0;
-    bool terminated = false;
-    std::uint32_t terminateCode = 0;
-    bool closeRequested = false;
-};
-
-// The child has ended but is not reaped yet. Caller holds child.mutex.
-bool isZombie(const Child& child)
-{
-    siginfo_t info{};
-    return ::waitid(P_PID, id_t(child.pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == child.pid;
-}
-
-// The code a tool reported on its pipe, when it reported a whole one.
-bool readReportedCode(int fd, std::uint32_t* code)
-{
-    if (fd < 0)
-        return false;
-    char text[32] = {};
-    ssize_t n;
-    do {
-        n = ::read(fd, text, sizeof text - 1);
-    } while (n < 0 && errno == EINTR);
-    if (n <= 1 || text[n - 1] != '\n')
-        return false;
-    text[n - 1] = '\0';
-    char* end = nullptr;
-    errno = 0;
-    const unsigned long value = std::strtoul(text, &end, 10);
-    if (errno != 0 || end == text || *end != '\0' || value > 0xFFFFFFFFul)
-        return false;
-    *code = std::uint32_t(value);
-    return true;
-}
-
-// Reaps every child as soon as it ends, so that none is left a zombie, whether or not a
-// handle to it is still open. One thread for the whole process, started with the first
-// child; it sleeps in poll() on the children's pidfds and a wake-up descriptor.
-class Reaper
-{
-public:
-    static Reaper& instance()
-    {
-        static auto* reaper = new Reaper; // never destroyed: its thread outlives main()
-        return *reaper;
-    }
-
-    void add(const std::shared_ptr<Child>& child)
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_children.push_back(child);
-        if (!m_started) {
-            m_started = true;
-            std::thread([this] { loop(); }).detach();
-        }
-        wake();
-    }
-
-    std::shared_ptr<Child> find(pid_t pid)
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        for (const std::shared_ptr<Child>& child : m_children) {
-            if (child->pid == pid)
-                return child;
-        }
-        return nullptr;
-    }
-
-    // The children not reaped yet, in the order they were started.
-    std::vector<std::shared_ptr<Child>> children()
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_children;
-    }
-
-private:
-    Reaper() : m_wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
-
-    void wake()
-    {
-        if (m_wake >= 0) {
-            const std::uint64_t one = 1;
-            [[maybe_unused]] const ssize_t n = ::write(m_wake, &one, sizeof one);
-        }
-    }
-
-    void loop()
-    {
-        std::vector<std::shared_ptr<Child>> children;
-        std::vector<pollfd> fds;
-        for (;;) {
-            {
-                std::lock_guard<std::mutex> lock(m_mutex);
-                children = m_children;
-            }
-            fds.clear();
-            if (m_wake >= 0)
-                fds.push_back({m_wake, POLLIN, 0});
-            bool withoutPidfd = m_wake < 0;
-            for (const std::shared_ptr<Child>& child : children) {
-                if (child->pidfd >= 0)
-                    fds.push_back({child->pidfd, POLLIN, 0});
-                else
-                    withoutPidfd = true;
-            }
-            // Children without a pidfd are looked at every 20 ms.
-            const int n = ::poll(fds.data(), nfds_t(fds.size()), withoutPidfd ? 20 : -1);
-            if (n < 0 && errno != EINTR && errno != EAGAIN)
-                std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            if (m_wake >= 0) {
-                std::uint64_t count;
-                [[maybe_unused]] const ssize_t r = ::read(m_wake, &count, sizeof count);
-            }
-            for (const std::shared_ptr<Child>& child : children) {
-                if (reap(*child)) {
-                    std::lock_guard<std::mutex> lock(m_mutex);
-                    m_children.erase(std::remove(m_children.begin(), m_children.end(), child), m_children.end());
-                }
-            }
-            children.clear();
-        }
-    }
-
-    // True once the child is reaped.
-    static bool reap(Child& child)
-    {
-        std::lock_guard<std::mutex> lock(child.mutex);
-        if (child.reaped)
-            return true;
-        int status = 0;
-        const pid_t r = ::waitpid(child.pid, &status, WNOHANG);
-        if (r == 0 || (r < 0 && errno == EINTR))
-            return false;
-        // r < 0 otherwise: somebody else reaped it; the child is gone either way.
-        std::uint32_t reported = 0;
-        const bool hasReport = readReportedCode(child.exitCodePipe, &reported);
-        if (child.terminated)
-            child.exitCode = child.terminateCode;
-        else if (hasReport)
-            child.exitCode = reported;
-        else if (r > 0 && WIFEXITED(status))
-            child.exitCode = std::uint32_t(WEXITSTATUS(status));
-        else if (r > 0 && WIFSIGNALED(status))
-            child.exitCode = child.closeRequested && WTERMSIG(status) == SIGTERM ? 0 : 128u + std::uint32_t(WTERMSIG(status));
-        closeFd(child.exitCodePipe);
-        closeFd(child.pidfd);
-        forgetProcess(child.folder, child.record);
-        child.reaped = true;
-        child.ended.notify_all();
-        return true;
-    }
-
-    std::mutex m_mutex;
-    std::vector<std::shared_ptr<Child>> m_children; // not yet reaped
-    const int m_wake;
-    bool m_started = false;
-};
-
-class ChildHandle final : public ProcessHandle
-{
-public:
-    ChildHandle(std::shared_ptr<Child> child, std::uint32_t access)
-        : m_child(std::move(child))
-        , m_access(access)
-    {
-    }
-
-    std::uint32_t processId() const override { return std::uint32_t(m_child->pid); }
-
-    std::uint32_t wait(std::uint32_t milliseconds) override
-    {
-        if (!(m_access & PROCESS_SYNCHRONIZE))
-            return WAIT_FAILED;
-        std::unique_lock<std::mutex> lock(m_child->mutex);
-        const auto done = [this] { return m_child->reaped; };
-        if (milliseconds == INFINITE)
-            m_child->ended.wait(lock, done);
-        else
-            m_child->ended.wait_for(lock, std::chrono::milliseconds(milliseconds), done);
-        return m_child->reaped ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
-    }
-
-    std::uint32_t getExitCode(std::uint32_t* code) override
-    {
-        if (!(m_access & PROCESS_QUERY_INFORMATION))
-            return ERROR_ACCESS_DENIED;
-        std::lock_guard<std::mutex> lock(m_child->mutex);
-        *code = m_child->reaped ? m_child->exitCode : STILL_ACTIVE;
-        return ERROR_SUCCESS;
-    }
-
-    std::uint32_t terminate(std::uint32_t exitCode) override
-    {
-        if (!(m_access & PROCESS_TERMINATE))
-            return ERROR_ACCESS_DENIED;
-        std::lock_guard<std::mutex> lock(m_child->mutex);
-        // Windows refuses to terminate a process that has already ended.
-        if (m_child->reaped || isZombie(*m_child))
-            return ERROR_ACCESS_DENIED;
-        if (::kill(m_child->pid, SIGKILL) != 0)
-            return ERROR_ACCESS_DENIED;
-        m_child->terminated = true;
-        m_child->terminateCode = exitCode;
-        return ERROR_SUCCESS;
-    }
-
-    ProcessHandlePtr duplicate() const override { return std::make_unique<ChildHandle>(m_child, m_access); }
-
-private:
-    std::shared_ptr<Child> m_child;
-    std::uint32_t m_access;
-};
 
 // --- starting ------------------------------------------------------------------------
 
@@ -448,8 +220,8 @@ std::uint32_t spawn(const std::string& commandLine, const std::vector<std::strin
     child->exitCodePipe = reportPipe[0];
     if (child->record.startTime != 0) // else it has ended already
         recordProcess(folder, child->record);
-    Reaper::instance().add(child);
-    *process = std::make_unique<ChildHandle>(child, allAccess);
+    reapWhenEnded(child);
+    *process = childHandle(child, allAccess);
     return ERROR_SUCCESS;
 }
 
@@ -461,7 +233,7 @@ std::vector<ProcessEntry> startedProcesses()
 {
     const std::string folder = currentMachine().folder().toStdString();
     std::vector<ProcessEntry> list;
-    for (const std::shared_ptr<Child>& child : Reaper::instance().children()) {
+    for (const std::shared_ptr<Child>& child : startedChildren()) {
         std::lock_guard<std::mutex> lock(child->mutex);
         if (child->folder == folder && !child->reaped && !isZombie(*child))
             list.push_back({std::uint32_t(child->pid), child->record.name});
@@ -522,8 +294,8 @@ std::uint32_t EmulatedProcesses::openProcess(std::uint32_t access, std::uint32_t
     }
     if (processId == 0 || processId >= systemProcessIdBase)
         return ERROR_INVALID_PARAMETER;
-    if (std::shared_ptr<Child> child = Reaper::instance().find(pid_t(processId))) {
-        *process = std::make_unique<ChildHandle>(child, access);
+    if (std::shared_ptr<Child> child = startedChild(pid_t(processId))) {
+        *process = childHandle(child, access);
         return ERROR_SUCCESS;
     }
     // Started on this machine by another process.
@@ -542,7 +314,7 @@ std::uint32_t EmulatedProcesses::postCloseToWindows(std::uint32_t processId)
         return ERROR_ACCESS_DENIED;
     if (processId == 0 || processId >= systemProcessIdBase)
         return ERROR_INVALID_PARAMETER;
-    if (std::shared_ptr<Child> child = Reaper::instance().find(pid_t(processId))) {
+    if (std::shared_ptr<Child> child = startedChild(pid_t(processId))) {
         std::lock_guard<std::mutex> lock(child->mutex);
         if (child->reaped || isZombie(*child))
             return ERROR_INVALID_PARAMETER;

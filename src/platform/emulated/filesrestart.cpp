@@ -172,73 +172,95 @@ bool EmulatedMachine::reboot(QList<BootEntry>* done, QString* error)
     }
     const qint64 boot = m_store->meta(QStringLiteral("boots")).toLongLong() + 1;
     QList<BootEntry> entries;
-    auto record = [&](const QString& action, const QString& detail) {
+    const BootRecord record = [&](const QString& action, const QString& detail) {
         entries.append({action, detail});
         m_store->addBootEntry(boot, action, detail);
     };
+    carryOutPendingFiles(hklm->second, record);
+    // Volatile keys do not survive a restart.
+    m_store->removeVolatileKeys();
+    runOnceEntries(record);
 
-    // 1. The renames and removals, in the order they were asked for. Each touches only the
-    //    entry itself: a symbolic link is removed as a link, never followed.
-    const qint64 manager = sessionManager(*m_store, hklm->second, false);
+    m_store->setMeta(QStringLiteral("boots"), QString::number(boot));
+    if (transaction.finish(ERROR_SUCCESS) != ERROR_SUCCESS) {
+        *error = QStringLiteral("the registry cannot be written: ") + m_store->lastError();
+        return false;
+    }
+    *done = entries;
+    return true;
+}
+
+// The renames and removals, in the order they were asked for; then the list is cleared.
+void EmulatedMachine::carryOutPendingFiles(qint64 hklm, const BootRecord& record)
+{
+    const qint64 manager = sessionManager(*m_store, hklm, false);
     const QStringList pending = pendingList(*m_store, manager);
     for (int i = 0; i < pending.size(); i += 2) {
-        bool ignored = false;
-        bool replace = false;
-        const QString source = hostPathOfPending(pending.at(i), &ignored);
-        const QString shown = windowsPath(source).isEmpty() ? pending.at(i) : windowsPath(source);
         // The list holds pairs; a last entry without its target is reported, never guessed at.
         if (i + 1 >= pending.size()) {
+            bool ignored = false;
+            const QString source = hostPathOfPending(pending.at(i), &ignored);
+            const QString shown = windowsPath(source).isEmpty() ? pending.at(i) : windowsPath(source);
             record(QStringLiteral("not removed"), shown + QStringLiteral(": no target entry"));
             break;
         }
-        const bool removal = pending.at(i + 1).isEmpty();
-        const QFileInfo info(source);
-        if (!safeToTouch(source)) {
-            record(removal ? QStringLiteral("not removed") : QStringLiteral("not renamed"),
-                   shown + (removal ? QString() : QStringLiteral(" -> ") + pending.at(i + 1))
-                       + QStringLiteral(": outside drive C:"));
-            continue;
-        }
-        if (!info.exists() && !info.isSymLink()) {
-            record(pending.at(i + 1).isEmpty() ? QStringLiteral("not removed") : QStringLiteral("not renamed"),
-                   shown + QStringLiteral(": not found"));
-            continue;
-        }
-        if (pending.at(i + 1).isEmpty()) {
-            const bool removed = info.isDir() && !info.isSymLink() ? QDir().rmdir(source) : QFile::remove(source);
-            if (removed)
-                record(QStringLiteral("removed"), shown);
-            else
-                record(QStringLiteral("not removed"),
-                       shown + (info.isDir() && !info.isSymLink() ? QStringLiteral(": directory not empty")
-                                                                 : QStringLiteral(": cannot be removed")));
-            continue;
-        }
-        const QString target = hostPathOfPending(pending.at(i + 1), &replace);
-        const QString targetShown = windowsPath(target).isEmpty() ? pending.at(i + 1) : windowsPath(target);
-        const QFileInfo to(target);
-        if (!safeToTouch(target)) {
-            record(QStringLiteral("not renamed"), shown + QStringLiteral(" -> ") + targetShown + QStringLiteral(": outside drive C:"));
-            continue;
-        }
-        if ((to.exists() || to.isSymLink()) && (!replace || to.isDir())) {
-            record(QStringLiteral("not renamed"), shown + QStringLiteral(" -> ") + targetShown + QStringLiteral(": target exists"));
-            continue;
-        }
-        std::error_code failure;
-        std::filesystem::rename(QFile::encodeName(source).toStdString(), QFile::encodeName(target).toStdString(), failure);
-        record(failure ? QStringLiteral("not renamed") : QStringLiteral("renamed"),
-               shown + QStringLiteral(" -> ") + targetShown
-                   + (failure ? QStringLiteral(": ") + QString::fromStdString(failure.message()) : QString()));
+        carryOutPendingFile(pending.at(i), pending.at(i + 1), record);
     }
     if (manager)
         m_store->removeValue(manager, QLatin1String(PENDING_FILE_RENAME_OPERATIONS));
+}
 
-    // 2. Volatile keys do not survive a restart.
-    m_store->removeVolatileKeys();
+// One rename (or removal, when targetEntry is empty). It touches only the entry itself: a
+// symbolic link is removed or renamed as a link, never followed.
+void EmulatedMachine::carryOutPendingFile(const QString& sourceEntry, const QString& targetEntry,
+                                          const BootRecord& record) const
+{
+    bool ignored = false;
+    bool replace = false;
+    const QString source = hostPathOfPending(sourceEntry, &ignored);
+    const QString shown = windowsPath(source).isEmpty() ? sourceEntry : windowsPath(source);
+    const bool removal = targetEntry.isEmpty();
+    const QFileInfo info(source);
+    if (!safeToTouch(source)) {
+        record(removal ? QStringLiteral("not removed") : QStringLiteral("not renamed"),
+               shown + (removal ? QString() : QStringLiteral(" -> ") + targetEntry) + QStringLiteral(": outside drive C:"));
+        return;
+    }
+    if (!info.exists() && !info.isSymLink()) {
+        record(removal ? QStringLiteral("not removed") : QStringLiteral("not renamed"), shown + QStringLiteral(": not found"));
+        return;
+    }
+    if (removal) {
+        const bool removed = info.isDir() && !info.isSymLink() ? QDir().rmdir(source) : QFile::remove(source);
+        if (removed)
+            record(QStringLiteral("removed"), shown);
+        else
+            record(QStringLiteral("not removed"),
+                   shown + (info.isDir() && !info.isSymLink() ? QStringLiteral(": directory not empty")
+                                                             : QStringLiteral(": cannot be removed")));
+        return;
+    }
+    const QString target = hostPathOfPending(targetEntry, &replace);
+    const QString targetShown = windowsPath(target).isEmpty() ? targetEntry : windowsPath(target);
+    const QFileInfo to(target);
+    if (!safeToTouch(target)) {
+        record(QStringLiteral("not renamed"), shown + QStringLiteral(" -> ") + targetShown + QStringLiteral(": outside drive C:"));
+        return;
+    }
+    if ((to.exists() || to.isSymLink()) && (!replace || to.isDir())) {
+        record(QStringLiteral("not renamed"), shown + QStringLiteral(" -> ") + targetShown + QStringLiteral(": target exists"));
+        return;
+    }
+    std::error_code failure;
+    std::filesystem::rename(QFile::encodeName(source).toStdString(), QFile::encodeName(target).toStdString(), failure);
+    record(failure ? QStringLiteral("not renamed") : QStringLiteral("renamed"),
+           shown + QStringLiteral(" -> ") + targetShown
+               + (failure ? QStringLiteral(": ") + QString::fromStdString(failure.message()) : QString()));
+}
 
-    // 3. RunOnce: each entry runs once, then goes. Only text entries are commands.
-    QList<QPair<qint64, QStringList>> runOnce;
+// RunOnce: each entry runs once, then goes. Only text entries are commands.
+void EmulatedMachine::runOnceEntries(const BootRecord& record)
+{
     QList<QStringList> paths = {{QStringLiteral("SOFTWARE"), QStringLiteral("Microsoft"), QStringLiteral("Windows"),
                                  QStringLiteral("CurrentVersion"), QStringLiteral("RunOnce")}};
     if (m_profile.wow64())
@@ -255,35 +277,31 @@ bool EmulatedMachine::reboot(QList<BootEntry>* done, QString* error)
                 if (id)
                     id = m_store->child(id, part);
             }
-            if (!id)
-                continue;
-            const QString keyPath = m_store->path(id);
-            QStringList names;
-            RegistryStore::Value value;
-            for (qint64 index = 0; m_store->valueAt(id, index, &value); ++index) {
-                if (value.type != REG_SZ && value.type != REG_EXPAND_SZ)
-                    continue;
-                QByteArray command = value.data;
-                const qsizetype nul = command.indexOf('\0');
-                if (nul >= 0)
-                    command.truncate(nul);
-                record(QStringLiteral("ran"), keyPath + QStringLiteral(": ")
-                                                  + (value.name.isEmpty() ? QStringLiteral("@") : value.name)
-                                                  + QStringLiteral(" = ") + QString::fromUtf8(command));
-                names << value.name;
-            }
-            for (const QString& name : std::as_const(names))
-                m_store->removeValue(id, name);
+            if (id)
+                runOnceKey(id, record);
         }
     }
+}
 
-    m_store->setMeta(QStringLiteral("boots"), QString::number(boot));
-    if (transaction.finish(ERROR_SUCCESS) != ERROR_SUCCESS) {
-        *error = QStringLiteral("the registry cannot be written: ") + m_store->lastError();
-        return false;
+// Runs and removes the text entries of one RunOnce key.
+void EmulatedMachine::runOnceKey(qint64 id, const BootRecord& record)
+{
+    const QString keyPath = m_store->path(id);
+    QStringList names;
+    RegistryStore::Value value;
+    for (qint64 index = 0; m_store->valueAt(id, index, &value); ++index) {
+        if (value.type != REG_SZ && value.type != REG_EXPAND_SZ)
+            continue;
+        QByteArray command = value.data;
+        const qsizetype nul = command.indexOf('\0');
+        if (nul >= 0)
+            command.truncate(nul);
+        record(QStringLiteral("ran"), keyPath + QStringLiteral(": ") + (value.name.isEmpty() ? QStringLiteral("@") : value.name)
+                                          + QStringLiteral(" = ") + QString::fromUtf8(command));
+        names << value.name;
     }
-    *done = entries;
-    return true;
+    for (const QString& name : std::as_const(names))
+        m_store->removeValue(id, name);
 }
 
 QList<EmulatedMachine::BootEntry> EmulatedMachine::bootLog(qint64 boot)

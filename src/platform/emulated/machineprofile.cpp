@@ -1,6 +1,8 @@
+// Profiles: finding and reading one, its "inherits" chain resolved, into the machine's answers.
+
 #include "platform/emulated/machineprofile.h"
 
-#include "platform/emulated/registrystore.h"
+#include "platform/emulated/profilereader.h"
 
 #include <QDir>
 #include <QFile>
@@ -28,16 +30,6 @@ const QString resourceDir = QStringLiteral(":/winsteps/profiles");
 constexpr int maxInheritDepth = 8;
 // Profiles are small; a larger file is not one (and a device would never end).
 constexpr qint64 maxProfileBytes = 16 * 1024 * 1024;
-
-QString quoted(const QString& text)
-{
-    return QLatin1Char('"') + text + QLatin1Char('"');
-}
-
-QString profileError(const QString& source, const QString& what)
-{
-    return QStringLiteral("profile %1: %2").arg(quoted(source), what);
-}
 
 // "line L, column C" of a byte offset in the JSON text.
 QString position(const QByteArray& json, int offset)
@@ -215,89 +207,6 @@ bool resolve(const QByteArray& text, const QString& source, const QString& dir, 
     return true;
 }
 
-// Reads profile values with uniform error texts naming the key's path.
-class Reader {
-public:
-    Reader(const QString& source, QString* error) : m_source(source), m_error(error) {}
-
-    bool fail(const QString& key, const QString& what)
-    {
-        *m_error = profileError(m_source, quoted(key) + QLatin1Char(' ') + what);
-        return false;
-    }
-
-    bool object(const QJsonObject& parent, const QString& key, const QString& path,
-                QJsonObject* out, bool required = false)
-    {
-        const QJsonValue v = parent.value(key);
-        if (v.isUndefined() && !required)
-            return true;
-        if (!v.isObject())
-            return fail(path, required && v.isUndefined() ? QStringLiteral("is missing (an object)")
-                                                          : QStringLiteral("must be an object"));
-        *out = v.toObject();
-        return true;
-    }
-
-    bool integer(const QJsonObject& parent, const QString& key, const QString& path,
-                 double minimum, double maximum, double* out, bool required = false)
-    {
-        const QJsonValue v = parent.value(key);
-        if (v.isUndefined()) {
-            if (required)
-                return fail(path, QStringLiteral("is missing"));
-            return true;
-        }
-        const double d = v.toDouble(std::nan(""));
-        if (!v.isDouble() || std::floor(d) != d || d < minimum || d > maximum)
-            return fail(path, QStringLiteral("must be an integer from %1 to %2")
-                                  .arg(qint64(minimum)).arg(qint64(maximum)));
-        *out = d;
-        return true;
-    }
-
-    bool boolean(const QJsonObject& parent, const QString& key, bool* out)
-    {
-        const QJsonValue v = parent.value(key);
-        if (v.isUndefined())
-            return true;
-        if (!v.isBool())
-            return fail(key, QStringLiteral("must be true or false"));
-        *out = v.toBool();
-        return true;
-    }
-
-    bool string(const QJsonObject& parent, const QString& key, const QString& path, QString* out)
-    {
-        const QJsonValue v = parent.value(key);
-        if (v.isUndefined())
-            return true;
-        if (!v.isString())
-            return fail(path, QStringLiteral("must be a string"));
-        *out = v.toString();
-        return true;
-    }
-
-    // A single folder name: no separators, not "." or "..".
-    bool folderName(const QJsonObject& parent, const QString& key, const QString& path,
-                    QString* out, bool allowEmpty = false)
-    {
-        QString value = *out;
-        if (!string(parent, key, path, &value))
-            return false;
-        if ((value.isEmpty() && !allowEmpty) || value == QLatin1String(".") || value == QLatin1String("..")
-            || value.contains(QLatin1Char('/')) || value.contains(QLatin1Char('\\'))
-            || value.contains(QLatin1Char(':')))
-            return fail(path, QStringLiteral("must be a plain folder name"));
-        *out = value;
-        return true;
-    }
-
-private:
-    QString m_source;
-    QString* m_error;
-};
-
 // "C:\a\b" with no "." or ".." parts (so that it stays inside drive C:).
 bool isDriveCPath(const QString& path)
 {
@@ -383,12 +292,18 @@ std::uint32_t MachineProfile::failure(const char* function) const
 
 bool MachineProfile::read(const QJsonObject& json, const QString& source, QString* error)
 {
-    Reader r(source, error);
+    ProfileReader r(source, error);
     m_json = json;
-
-    if (!r.string(json, QStringLiteral("description"), QStringLiteral("description"), &m_description))
+    if (!r.string(json, QStringLiteral("description"), QStringLiteral("description"), &m_description)
+        || !readVersion(json, r) || !readAccount(json, r) || !readLayout(json, r) || !readFailures(json, r))
         return false;
+    fillDefaults();
+    return readShellFolders(json, r) && readEnvironment(json, r) && readRegistrySeed(json, source, error);
+}
 
+// "os": the version record, and what the version implies for the calls that came later.
+bool MachineProfile::readVersion(const QJsonObject& json, ProfileReader& r)
+{
     QJsonObject os;
     if (!r.object(json, QStringLiteral("os"), QStringLiteral("os"), &os, true))
         return false;
@@ -427,7 +342,13 @@ bool MachineProfile::read(const QJsonObject& json, const QString& source, QStrin
     // IsWow64Process came with XP SP2 and Server 2003 SP1.
     m_hasIsWow64Process = nt && (mj > 5 || (mj == 5 && mn > 2) || (mj == 5 && mn == 1 && sp >= 2)
                                  || (mj == 5 && mn == 2 && sp >= 1));
+    return true;
+}
 
+// The process and its user: "wow64", "administrator", "shellFolderLibrary", "functions",
+// "user" and "computerName".
+bool MachineProfile::readAccount(const QJsonObject& json, ProfileReader& r)
+{
     m_wow64 = false;
     m_administrator = true;
     m_shellFolderLibrary = true;
@@ -450,9 +371,14 @@ bool MachineProfile::read(const QJsonObject& json, const QString& source, QStrin
     if (!r.folderName(json, QStringLiteral("user"), QStringLiteral("user"), &m_user))
         return false;
     m_computerName = QStringLiteral("WINSTEPS");
-    if (!r.string(json, QStringLiteral("computerName"), QStringLiteral("computerName"), &m_computerName))
-        return false;
+    return r.string(json, QStringLiteral("computerName"), QStringLiteral("computerName"), &m_computerName);
+}
 
+// "layout": the folder names below drive C:, by default those of the family.
+bool MachineProfile::readLayout(const QJsonObject& json, ProfileReader& r)
+{
+    const bool nt = isNt();
+    const int mj = int(m_version.majorVersion), mn = int(m_version.minorVersion);
     m_style = !nt ? ProfileStyle::Win9x : (mj >= 6 ? ProfileStyle::Users : ProfileStyle::DocumentsAndSettings);
     // The folder names each family's set-up chose, in its spelling.
     m_windowsFolder = !nt ? QStringLiteral("WINDOWS")
@@ -466,10 +392,13 @@ bool MachineProfile::read(const QJsonObject& json, const QString& source, QStrin
         || !r.folderName(layout, QStringLiteral("windows"), QStringLiteral("layout.windows"), &m_windowsFolder)
         || !r.folderName(layout, QStringLiteral("system"), QStringLiteral("layout.system"), &m_systemFolder))
         return false;
-    if (m_style != ProfileStyle::Win9x
-        && !r.folderName(layout, QStringLiteral("profiles"), QStringLiteral("layout.profiles"), &m_profilesFolder))
-        return false;
+    return m_style == ProfileStyle::Win9x
+        || r.folderName(layout, QStringLiteral("profiles"), QStringLiteral("layout.profiles"), &m_profilesFolder);
+}
 
+// "failures": the calls that fail, with their error codes.
+bool MachineProfile::readFailures(const QJsonObject& json, ProfileReader& r)
+{
     QJsonObject failures;
     if (!r.object(json, QStringLiteral("failures"), QStringLiteral("failures"), &failures))
         return false;
@@ -480,9 +409,12 @@ bool MachineProfile::read(const QJsonObject& json, const QString& source, QStrin
             return false;
         m_failures.insert(it.key(), std::uint32_t(qint64(code)));
     }
+    return true;
+}
 
-    fillDefaults();
-
+// "shellFolders": replaces or takes away the family's folders.
+bool MachineProfile::readShellFolders(const QJsonObject& json, ProfileReader& r)
+{
     QJsonObject folders;
     if (!r.object(json, QStringLiteral("shellFolders"), QStringLiteral("shellFolders"), &folders))
         return false;
@@ -504,7 +436,12 @@ bool MachineProfile::read(const QJsonObject& json, const QString& source, QStrin
             folder.chop(1);
         m_shellFolders.insert(id, folder == QLatin1String("C:") ? QStringLiteral("C:\\") : folder);
     }
+    return true;
+}
 
+// "environment": replaces or takes away the family's variables.
+bool MachineProfile::readEnvironment(const QJsonObject& json, ProfileReader& r)
+{
     QJsonObject environment;
     if (!r.object(json, QStringLiteral("environment"), QStringLiteral("environment"), &environment))
         return false;
@@ -525,7 +462,13 @@ bool MachineProfile::read(const QJsonObject& json, const QString& source, QStrin
             return r.fail(QStringLiteral("environment.") + it.key(), QStringLiteral("must be a string or null"));
         }
     }
+    return true;
+}
 
+// "registryDefaults" and "registry": the family's keys unless refused, then the profile's.
+bool MachineProfile::readRegistrySeed(const QJsonObject& json, const QString& source, QString* error)
+{
+    ProfileReader r(source, error);
     bool registryDefaults = true;
     if (!r.boolean(json, QStringLiteral("registryDefaults"), &registryDefaults))
         return false;
@@ -536,392 +479,6 @@ bool MachineProfile::read(const QJsonObject& json, const QString& source, QStrin
     if (registryDefaults && !readRegistry(defaultRegistry(), QStringLiteral("built-in defaults"), error))
         return false;
     return readRegistry(registry, source, error);
-}
-
-// The folders and variables of a freshly installed system of the profile's family.
-void MachineProfile::fillDefaults()
-{
-    const QString win = QStringLiteral("C:\\") + m_windowsFolder;
-    const QString sys = win + QLatin1Char('\\') + m_systemFolder;
-    QString programFiles = QStringLiteral("C:\\Program Files");
-    QMap<int, QString> f;
-    QString user, allUsers, roaming, local, startMenu, commonStartMenu;
-
-    switch (m_style) {
-    case ProfileStyle::Win9x:
-        // No user profiles: everything lives below the Windows folder.
-        user = win;
-        allUsers = win + QStringLiteral("\\All Users");
-        roaming = win + QStringLiteral("\\Application Data");
-        local = win + QStringLiteral("\\Local Settings\\Application Data");
-        startMenu = win + QStringLiteral("\\Start Menu");
-        commonStartMenu = allUsers + QStringLiteral("\\Start Menu");
-        f.insert(csidl::PERSONAL, QStringLiteral("C:\\My Documents"));
-        f.insert(csidl::DESKTOPDIRECTORY, win + QStringLiteral("\\Desktop"));
-        f.insert(csidl::COMMON_DESKTOPDIRECTORY, allUsers + QStringLiteral("\\Desktop"));
-        f.insert(csidl::COMMON_APPDATA, allUsers + QStringLiteral("\\Application Data"));
-        f.insert(csidl::COMMON_DOCUMENTS, allUsers + QStringLiteral("\\Documents"));
-        m_tempFolder = win + QStringLiteral("\\TEMP");
-        break;
-    case ProfileStyle::DocumentsAndSettings: {
-        const QString root = QStringLiteral("C:\\") + m_profilesFolder;
-        user = root + QLatin1Char('\\') + m_user;
-        allUsers = root + QStringLiteral("\\All Users");
-        roaming = user + QStringLiteral("\\Application Data");
-        local = user + QStringLiteral("\\Local Settings\\Application Data");
-        startMenu = user + QStringLiteral("\\Start Menu");
-        commonStartMenu = allUsers + QStringLiteral("\\Start Menu");
-        f.insert(csidl::PERSONAL, user + QStringLiteral("\\My Documents"));
-        f.insert(csidl::DESKTOPDIRECTORY, user + QStringLiteral("\\Desktop"));
-        f.insert(csidl::COMMON_DESKTOPDIRECTORY, allUsers + QStringLiteral("\\Desktop"));
-        f.insert(csidl::COMMON_APPDATA, allUsers + QStringLiteral("\\Application Data"));
-        f.insert(csidl::COMMON_DOCUMENTS, allUsers + QStringLiteral("\\Documents"));
-        f.insert(csidl::PROFILE, user);
-        m_tempFolder = user + QStringLiteral("\\Local Settings\\Temp");
-        break;
-    }
-    case ProfileStyle::Users: {
-        const QString root = QStringLiteral("C:\\") + m_profilesFolder;
-        const QString programData = QStringLiteral("C:\\ProgramData");
-        user = root + QLatin1Char('\\') + m_user;
-        allUsers = programData;
-        roaming = user + QStringLiteral("\\AppData\\Roaming");
-        local = user + QStringLiteral("\\AppData\\Local");
-        startMenu = roaming + QStringLiteral("\\Microsoft\\Windows\\Start Menu");
-        commonStartMenu = programData + QStringLiteral("\\Microsoft\\Windows\\Start Menu");
-        f.insert(csidl::PERSONAL, user + QStringLiteral("\\Documents"));
-        f.insert(csidl::DESKTOPDIRECTORY, user + QStringLiteral("\\Desktop"));
-        f.insert(csidl::COMMON_DESKTOPDIRECTORY, root + QStringLiteral("\\Public\\Desktop"));
-        f.insert(csidl::COMMON_APPDATA, programData);
-        f.insert(csidl::COMMON_DOCUMENTS, root + QStringLiteral("\\Public\\Documents"));
-        f.insert(csidl::PROFILE, user);
-        f.insert(csidl::PROGRAM_FILESX86, programFiles);
-        m_tempFolder = local + QStringLiteral("\\Temp");
-        break;
-    }
-    }
-
-    // A 32-bit process on a 64-bit system is shown the 32-bit program folders.
-    if (m_wow64) {
-        programFiles = QStringLiteral("C:\\Program Files (x86)");
-        f.insert(csidl::PROGRAM_FILESX86, programFiles);
-        f.insert(41, win + QStringLiteral("\\SysWOW64"));
-    } else if (m_style != ProfileStyle::Win9x) {
-        f.insert(41, sys);
-    }
-    f.insert(csidl::PROGRAMS, startMenu + QStringLiteral("\\Programs"));
-    f.insert(csidl::STARTUP, startMenu + QStringLiteral("\\Programs\\Startup"));
-    f.insert(csidl::STARTMENU, startMenu);
-    f.insert(csidl::COMMON_STARTMENU, commonStartMenu);
-    f.insert(csidl::COMMON_PROGRAMS, commonStartMenu + QStringLiteral("\\Programs"));
-    f.insert(csidl::COMMON_STARTUP, commonStartMenu + QStringLiteral("\\Programs\\Startup"));
-    f.insert(csidl::APPDATA, roaming);
-    f.insert(csidl::LOCAL_APPDATA, local);
-    f.insert(csidl::FONTS, win + QStringLiteral("\\Fonts"));
-    f.insert(csidl::WINDOWS, win);
-    f.insert(csidl::SYSTEM, sys);
-    f.insert(csidl::PROGRAM_FILES, programFiles);
-    f.insert(csidl::PROGRAM_FILES_COMMON, programFiles + QStringLiteral("\\Common Files"));
-    m_shellFolders = f;
-
-    QMap<QString, QString> env;
-    env.insert(QStringLiteral("TEMP"), m_tempFolder);
-    env.insert(QStringLiteral("TMP"), m_tempFolder);
-    env.insert(QStringLiteral("windir"), win);
-    env.insert(QStringLiteral("PATH"), sys + QLatin1Char(';') + win);
-    if (m_style == ProfileStyle::Win9x) {
-        env.insert(QStringLiteral("winbootdir"), win);
-    } else {
-        env.insert(QStringLiteral("OS"), QStringLiteral("Windows_NT"));
-        env.insert(QStringLiteral("SystemDrive"), QStringLiteral("C:"));
-        env.insert(QStringLiteral("SystemRoot"), win);
-        env.insert(QStringLiteral("COMPUTERNAME"), m_computerName);
-        env.insert(QStringLiteral("USERNAME"), m_user);
-        env.insert(QStringLiteral("USERPROFILE"), user);
-        env.insert(QStringLiteral("ALLUSERSPROFILE"), allUsers);
-        env.insert(QStringLiteral("APPDATA"), roaming);
-        env.insert(QStringLiteral("ProgramFiles"), programFiles);
-        env.insert(QStringLiteral("CommonProgramFiles"), programFiles + QStringLiteral("\\Common Files"));
-        if (m_style == ProfileStyle::Users)
-            env.insert(QStringLiteral("LOCALAPPDATA"), local);
-    }
-    m_environment = env;
-}
-
-namespace {
-
-struct HiveNames {
-    const char* full;
-    const char* shortName;
-};
-
-const HiveNames hiveNames[] = {
-    {"HKEY_CLASSES_ROOT", "HKCR"},  {"HKEY_CURRENT_USER", "HKCU"},   {"HKEY_LOCAL_MACHINE", "HKLM"},
-    {"HKEY_USERS", "HKU"},          {"HKEY_CURRENT_CONFIG", "HKCC"}, {"HKEY_DYN_DATA", "HKDD"},
-};
-
-QByteArray stringData(const QString& text)
-{
-    QByteArray data = text.toUtf8();
-    data.append('\0');
-    return data;
-}
-
-QByteArray littleEndian(quint64 value, int size)
-{
-    QByteArray data;
-    for (int i = 0; i < size; ++i)
-        data.append(char((value >> (8 * i)) & 0xFF));
-    return data;
-}
-
-// "01,ff,20" (commas, blanks or nothing between the pairs).
-bool hexBytes(QString text, QByteArray* out)
-{
-    text.remove(QLatin1Char(',')).remove(QLatin1Char(' '));
-    if (text.size() % 2 != 0)
-        return false;
-    QByteArray data;
-    for (int i = 0; i < text.size(); i += 2) {
-        bool ok = false;
-        const uint byte = text.mid(i, 2).toUInt(&ok, 16);
-        if (!ok)
-            return false;
-        data.append(char(byte));
-    }
-    *out = data;
-    return true;
-}
-
-bool stringList(const QJsonValue& value, QStringList* out)
-{
-    if (!value.isArray())
-        return false;
-    QStringList list;
-    for (const QJsonValue& item : value.toArray()) {
-        if (!item.isString())
-            return false;
-        list << item.toString();
-    }
-    *out = list;
-    return true;
-}
-
-bool integerIn(const QJsonValue& value, double maximum, quint64* out)
-{
-    const double d = value.toDouble(-1);
-    if (!value.isDouble() || d < 0 || d > maximum || std::floor(d) != d)
-        return false;
-    *out = quint64(d);
-    return true;
-}
-
-// One value of a "registry" key object.
-bool seedValue(const QJsonValue& json, MachineProfile::SeedValue* out, QString* what)
-{
-    QStringList list;
-    quint64 number = 0;
-    if (json.isNull()) {
-        out->remove = true;
-        return true;
-    }
-    if (json.isString()) {
-        out->type = REG_SZ;
-        out->data = stringData(json.toString());
-        return true;
-    }
-    if (json.isDouble()) {
-        if (!integerIn(json, 4294967295.0, &number)) {
-            *what = QStringLiteral("must be an integer from 0 to 4294967295 (a REG_DWORD)");
-            return false;
-        }
-        out->type = REG_DWORD;
-        out->data = littleEndian(number, 4);
-        return true;
-    }
-    if (json.isArray()) {
-        if (!stringList(json, &list)) {
-            *what = QStringLiteral("must be a list of strings (a REG_MULTI_SZ)");
-            return false;
-        }
-        out->type = REG_MULTI_SZ;
-        out->data = multiStringData(list);
-        return true;
-    }
-    if (!json.isObject()) {
-        *what = QStringLiteral("must be a string, an integer, a list of strings, an object or null");
-        return false;
-    }
-    const QJsonObject object = json.toObject();
-    const QString type = object.value(QStringLiteral("type")).toString().toUpper();
-    const QJsonValue value = object.value(QStringLiteral("value"));
-    if (type == QLatin1String("REG_SZ") || type == QLatin1String("REG_EXPAND_SZ")) {
-        if (!value.isString()) {
-            *what = QStringLiteral("\"value\" must be a string");
-            return false;
-        }
-        out->type = type == QLatin1String("REG_SZ") ? REG_SZ : REG_EXPAND_SZ;
-        out->data = stringData(value.toString());
-    } else if (type == QLatin1String("REG_MULTI_SZ")) {
-        if (!stringList(value, &list)) {
-            *what = QStringLiteral("\"value\" must be a list of strings");
-            return false;
-        }
-        out->type = REG_MULTI_SZ;
-        out->data = multiStringData(list);
-    } else if (type == QLatin1String("REG_DWORD") || type == QLatin1String("REG_QWORD")) {
-        const bool dword = type == QLatin1String("REG_DWORD");
-        if (!integerIn(value, dword ? 4294967295.0 : 9007199254740992.0, &number)) {
-            *what = QStringLiteral("\"value\" must be a non-negative integer that fits the type");
-            return false;
-        }
-        out->type = dword ? REG_DWORD : REG_QWORD;
-        out->data = littleEndian(number, dword ? 4 : 8);
-    } else if (type == QLatin1String("REG_BINARY") || type == QLatin1String("REG_NONE")) {
-        if (!value.isString() || !hexBytes(value.toString(), &out->data)) {
-            *what = QStringLiteral("\"value\" must be hex bytes such as \"01,ff\"");
-            return false;
-        }
-        out->type = type == QLatin1String("REG_BINARY") ? REG_BINARY : REG_NONE;
-    } else {
-        *what = QStringLiteral("\"type\" must be one of REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ, REG_DWORD, "
-                               "REG_QWORD, REG_BINARY, REG_NONE");
-        return false;
-    }
-    return true;
-}
-
-} // namespace
-
-QString MachineProfile::hiveName(const QString& name)
-{
-    for (const HiveNames& hive : hiveNames) {
-        if (name.compare(QLatin1String(hive.full), Qt::CaseInsensitive) == 0
-            || name.compare(QLatin1String(hive.shortName), Qt::CaseInsensitive) == 0)
-            return QLatin1String(hive.full);
-    }
-    return QString();
-}
-
-QStringList MachineProfile::hives() const
-{
-    QStringList names;
-    for (const HiveNames& hive : hiveNames) {
-        if (!isNt() || qstrcmp(hive.full, "HKEY_DYN_DATA") != 0)
-            names << QLatin1String(hive.full);
-    }
-    return names;
-}
-
-bool MachineProfile::readRegistry(const QJsonObject& registry, const QString& source, QString* error)
-{
-    Reader r(source, error);
-    QList<SeedKey> removals;
-    QList<SeedKey> keys;
-    // QJsonObject iterates its keys sorted, so a parent comes before its children.
-    for (auto it = registry.begin(); it != registry.end(); ++it) {
-        const QString where = QStringLiteral("registry.") + it.key();
-        QStringList parts = it.key().split(QLatin1Char('\\'));
-        SeedKey key;
-        key.hive = hiveName(parts.takeFirst());
-        if (key.hive.isEmpty())
-            return r.fail(where, QStringLiteral("must begin with a hive such as HKEY_LOCAL_MACHINE or HKLM"));
-        for (const QString& part : std::as_const(parts)) {
-            if (part.isEmpty())
-                return r.fail(where, QStringLiteral("has an empty key name"));
-        }
-        key.path = parts;
-        if (it.value().isNull()) {
-            if (parts.isEmpty())
-                return r.fail(where, QStringLiteral("is a hive, which cannot be removed"));
-            key.remove = true;
-            removals << key;
-            continue;
-        }
-        if (!it.value().isObject())
-            return r.fail(where, QStringLiteral("must be an object of values or null"));
-        const QJsonObject values = it.value().toObject();
-        for (auto v = values.begin(); v != values.end(); ++v) {
-            if (v.key() == QLatin1String("@access")) {
-                const QString access = v.value().toString();
-                if (access == QLatin1String("full"))
-                    key.access = 0;
-                else if (access == QLatin1String("read"))
-                    key.access = 1;
-                else if (access == QLatin1String("denied"))
-                    key.access = 2;
-                else
-                    return r.fail(where + QStringLiteral(".@access"), QStringLiteral("must be \"full\", \"read\" or \"denied\""));
-                continue;
-            }
-            SeedValue value;
-            value.name = v.key() == QLatin1String("@") ? QString() : v.key();
-            QString what;
-            if (!seedValue(v.value(), &value, &what))
-                return r.fail(where + QLatin1Char('.') + v.key(), what);
-            key.values << value;
-        }
-        keys << key;
-    }
-    m_registrySeed << removals << keys;
-    return true;
-}
-
-// The keys and values that the steps rely on and that a fresh Windows of the profile's
-// family already has.
-QJsonObject MachineProfile::defaultRegistry() const
-{
-    const bool nt = isNt();
-    const QString win = QStringLiteral("C:\\") + m_windowsFolder;
-    const QString programFiles = QStringLiteral("C:\\Program Files");
-    const QString version = QStringLiteral("%1.%2").arg(m_version.majorVersion).arg(m_version.minorVersion);
-    QJsonObject r;
-
-    // Per machine, in each view a 32-bit program can see.
-    QStringList software = {QStringLiteral("HKEY_LOCAL_MACHINE\\SOFTWARE")};
-    if (m_wow64)
-        software << QStringLiteral("HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node");
-    for (const QString& root : std::as_const(software)) {
-        const bool x86 = root.endsWith(QLatin1String("Wow6432Node"));
-        const QString dir = x86 ? QStringLiteral("C:\\Program Files (x86)") : programFiles;
-        QJsonObject cv{{QStringLiteral("ProgramFilesDir"), dir},
-                       {QStringLiteral("CommonFilesDir"), QString(dir + QStringLiteral("\\Common Files"))}};
-        if (!nt) {
-            cv.insert(QStringLiteral("VersionNumber"), QStringLiteral("%1.%2").arg(version).arg(m_version.buildNumber));
-            cv.insert(QStringLiteral("SubVersionNumber"), QString::fromStdString(m_version.servicePack));
-        }
-        const QString base = root + QStringLiteral("\\Microsoft\\Windows\\CurrentVersion");
-        r.insert(base, cv);
-        r.insert(base + QStringLiteral("\\Run"), QJsonObject());
-        r.insert(base + QStringLiteral("\\RunOnce"), QJsonObject());
-        r.insert(base + QStringLiteral("\\Uninstall"), QJsonObject());
-        if (nt) {
-            r.insert(root + QStringLiteral("\\Microsoft\\Windows NT\\CurrentVersion"),
-                     QJsonObject{{QStringLiteral("CurrentVersion"), version},
-                                 {QStringLiteral("CurrentBuildNumber"), QString::number(m_version.buildNumber)},
-                                 {QStringLiteral("CSDVersion"), QString::fromStdString(m_version.servicePack)},
-                                 {QStringLiteral("SystemRoot"), win}});
-        }
-    }
-    if (nt) {
-        r.insert(QStringLiteral("HKEY_LOCAL_MACHINE\\") + QLatin1String(SESSION_MANAGER_KEY), QJsonObject());
-        r.insert(QStringLiteral("HKEY_USERS\\.DEFAULT"), QJsonObject());
-    } else {
-        r.insert(QStringLiteral("HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control"), QJsonObject());
-    }
-
-    // Per user.
-    const QString user = QStringLiteral("HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion");
-    r.insert(user + QStringLiteral("\\Run"), QJsonObject());
-    r.insert(user + QStringLiteral("\\RunOnce"), QJsonObject());
-    r.insert(user + QStringLiteral("\\Internet Settings"), QJsonObject{{QStringLiteral("ProxyEnable"), 0}});
-    // The mail client's account store, up to the generation before Vista.
-    if (m_version.majorVersion < 6)
-        r.insert(QStringLiteral("HKEY_CURRENT_USER\\Software\\Microsoft\\Internet Account Manager\\Accounts"), QJsonObject());
-    r.insert(QStringLiteral("HKEY_CURRENT_USER\\Environment"),
-             QJsonObject{{QStringLiteral("TEMP"), m_tempFolder}, {QStringLiteral("TMP"), m_tempFolder}});
-    r.insert(QStringLiteral("HKEY_CLASSES_ROOT\\.txt"), QJsonObject{{QStringLiteral("@"), QStringLiteral("txtfile")}});
-    return r;
 }
 
 } // namespace winsteps::platform::emulated

@@ -11,6 +11,8 @@
 
 namespace winsteps::platform::emulated {
 
+class ProfileReader;
+
 // The description an emulated machine is made from: a JSON object. Built-in profiles are
 // compiled in; a file on disk may be used instead. A profile may start from another one with
 // "inherits": NAME-OR-FILE, whose objects it overrides key by key. A top-level key not in
@@ -110,6 +112,14 @@ public:
 
 private:
     bool read(const QJsonObject& json, const QString& source, QString* error);
+    // The parts of read(), in its order; each stops at the first mistake.
+    bool readVersion(const QJsonObject& json, ProfileReader& r);
+    bool readAccount(const QJsonObject& json, ProfileReader& r);
+    bool readLayout(const QJsonObject& json, ProfileReader& r);
+    bool readFailures(const QJsonObject& json, ProfileReader& r);
+    bool readShellFolders(const QJsonObject& json, ProfileReader& r);
+    bool readEnvironment(const QJsonObject& json, ProfileReader& r);
+    bool readRegistrySeed(const QJsonObject& json, const QString& source, QString* error);
     void fillDefaults();
     QJsonObject defaultRegistry() const;
     bool readRegistry(const QJsonObject& registry, const QString& source, QString* error);
