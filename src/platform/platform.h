@@ -225,7 +225,7 @@ public:
     // RegDeleteValue.
     virtual std::uint32_t regDeleteValue(HKEY key, const std::string& name) = 0;
     // RegEnumKeyEx: the name of the index-th sub-key (sorted without regard to case);
-    // ERROR_NO_MORE_ITEMS past the last.
+    // ERROR_NO_MORE_ITEMS past the last, ERROR_INVALID_PARAMETER without a name buffer.
     virtual std::uint32_t regEnumKeyEx(HKEY key, std::uint32_t index, std::string* name) = 0;
     // RegEnumValue: the index-th value (in the order the values were first set) with its
     // type and all its data; ERROR_NO_MORE_ITEMS past the last.

@@ -237,6 +237,7 @@ void TstRegistry::errors_data()
     QTest::newRow("bad handle") << "badhandle" << ERROR_INVALID_HANDLE;
     QTest::newRow("deleted key") << "deletedkey" << ERROR_KEY_DELETED;
     QTest::newRow("9x hive on NT") << "dyndata" << ERROR_INVALID_HANDLE;
+    QTest::newRow("enumerate without a name buffer") << "enumnull" << ERROR_INVALID_PARAMETER;
 }
 
 void TstRegistry::errors()
@@ -270,6 +271,8 @@ void TstRegistry::errors()
         code = m->regSetValueEx(key, "v", REG_SZ, bytes(data), std::uint32_t(data.size()));
     } else if (words[0] == QLatin1String("dyndata")) {
         code = m->regOpenKeyEx(HKEY_DYN_DATA, std::string(), KEY_READ, &key);
+    } else if (words[0] == QLatin1String("enumnull")) {
+        code = m->regEnumKeyEx(HKEY_CURRENT_USER, 0, nullptr);
     }
     QCOMPARE(code, expected);
     if (key != HKEY_NULL)

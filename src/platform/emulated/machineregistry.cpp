@@ -343,6 +343,8 @@ std::uint32_t EmulatedMachine::regDeleteValue(HKEY key, const std::string& name)
 
 std::uint32_t EmulatedMachine::regEnumKeyEx(HKEY key, std::uint32_t index, std::string* name)
 {
+    if (!name) // the name buffer is not optional
+        return ERROR_INVALID_PARAMETER;
     RegistryStore::Key child;
     const std::uint32_t code = withKey(key, false, KEY_ENUMERATE_SUB_KEYS, [&](const KeyRef& ref) {
         return m_store->childAt(ref.id, index, &child) ? ERROR_SUCCESS : ERROR_NO_MORE_ITEMS;
