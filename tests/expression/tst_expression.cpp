@@ -55,7 +55,7 @@ const QString objectError = QStringLiteral("function does not take object parame
 
 } // namespace
 
-class tst_Expression : public QObject
+class TstExpression : public QObject
 {
     Q_OBJECT
 
@@ -80,7 +80,7 @@ private Q_SLOTS:
     void hugeInputs();
 };
 
-void tst_Expression::parse_data()
+void TstExpression::parse_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("expected");
@@ -134,7 +134,7 @@ void tst_Expression::parse_data()
                                            << "Invalid character(s) in variable name: $a b\n";
 }
 
-void tst_Expression::parse()
+void TstExpression::parse()
 {
     QFETCH(QString, text);
     QFETCH(QString, expected);
@@ -150,7 +150,7 @@ void tst_Expression::parse()
     }
 }
 
-void tst_Expression::splitParameters_data()
+void TstExpression::splitParameters_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QStringList>("expected");
@@ -172,7 +172,7 @@ void tst_Expression::splitParameters_data()
                                           << "Invalid character(s) in variable name: $a b\n";
 }
 
-void tst_Expression::splitParameters()
+void TstExpression::splitParameters()
 {
     QFETCH(QString, text);
     QFETCH(QStringList, expected);
@@ -185,7 +185,7 @@ void tst_Expression::splitParameters()
     qDeleteAll(parameters);
 }
 
-void tst_Expression::countOutsideQuotes_data()
+void TstExpression::countOutsideQuotes_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("sub");
@@ -206,7 +206,7 @@ void tst_Expression::countOutsideQuotes_data()
     QTest::newRow("escaped then plain apostrophe") << "x\\''(" << "(" << 0;
 }
 
-void tst_Expression::countOutsideQuotes()
+void TstExpression::countOutsideQuotes()
 {
     QFETCH(QString, text);
     QFETCH(QString, sub);
@@ -214,7 +214,7 @@ void tst_Expression::countOutsideQuotes()
     QCOMPARE(CPropertyMap::countOutsideQuotes(text, sub), expected);
 }
 
-void tst_Expression::objectParameterErrorOnce_data()
+void TstExpression::objectParameterErrorOnce_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("errors");
@@ -233,7 +233,7 @@ void tst_Expression::objectParameterErrorOnce_data()
                                             << "Invalid character(s) in variable name: $a b\n";
 }
 
-void tst_Expression::objectParameterErrorOnce()
+void TstExpression::objectParameterErrorOnce()
 {
     QFETCH(QString, text);
     QFETCH(QString, errors);
@@ -242,7 +242,7 @@ void tst_Expression::objectParameterErrorOnce()
     QCOMPARE(map.errors(), errors);
 }
 
-void tst_Expression::objectParameterFromVariable()
+void TstExpression::objectParameterFromVariable()
 {
     CPropertyMap map(nullptr, QStringLiteral("out"), QString());
     CPropertyObject object;
@@ -255,7 +255,7 @@ void tst_Expression::objectParameterFromVariable()
     QCOMPARE(map.variables().size(), 2);
 }
 
-void tst_Expression::property_data()
+void TstExpression::property_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("name");
@@ -273,7 +273,7 @@ void tst_Expression::property_data()
     QTest::newRow("empty") << "" << "" << int(CProperty::State);
 }
 
-void tst_Expression::property()
+void TstExpression::property()
 {
     QFETCH(QString, text);
     QFETCH(QString, name);
@@ -285,7 +285,7 @@ void tst_Expression::property()
     QVERIFY(!p.isSet());
 }
 
-void tst_Expression::mapEvaluate()
+void TstExpression::mapEvaluate()
 {
     CPropertyMap constant(nullptr, QStringLiteral("fsm.out"), QStringLiteral("'abc'"));
     QVERIFY(constant.isValid());
@@ -323,7 +323,7 @@ void tst_Expression::mapEvaluate()
 
 // Nesting is bounded (so no input exhausts the stack) and long inputs parse in linear
 // time: finishing is the test, the time is shown for whoever looks.
-void tst_Expression::hugeInputs_data()
+void TstExpression::hugeInputs_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("expected"); // the root described; "" for any
@@ -348,7 +348,7 @@ void tst_Expression::hugeInputs_data()
     QTest::newRow("many variables") << "concat(" + QString("$v,").repeated(20000) + "$v)" << "func:concat/20001" << false;
 }
 
-void tst_Expression::hugeInputs()
+void TstExpression::hugeInputs()
 {
     QFETCH(QString, text);
     QFETCH(QString, expected);
@@ -363,5 +363,5 @@ void tst_Expression::hugeInputs()
         QCOMPARE(describe(map.root()), expected);
 }
 
-QTEST_GUILESS_MAIN(tst_Expression)
+QTEST_GUILESS_MAIN(TstExpression)
 #include "tst_expression.moc"
