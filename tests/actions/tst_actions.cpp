@@ -11,11 +11,13 @@
 
 #include <QDomDocument>
 #include <QLoggingCategory>
-#include "support/hostprocess.h"
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QtTest>
+
+#include "support/freshmachine.h"
+#include "support/hostprocess.h"
 
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -211,6 +213,7 @@ private:
     // Runs a state until it has left; returns its exit event.
     QString runState(CActionState& state, int timeout = 15000);
     QTemporaryDir m_dir;
+    QString m_machine;
     QString m_source;
 };
 
@@ -218,13 +221,10 @@ void TstActions::initTestCase()
 {
     QVERIFY(m_dir.isValid());
     qputenv(platform::emulated::toolHostVariable, WINSTEPS_EXE);
-    const QString profile = m_dir.filePath(QStringLiteral("profile.json"));
-    writeFile(profile, QStringLiteral(R"({"inherits": "winxp-sp2", "tools": {"%1": "exit", "%2": "exit"}})")
-                           .arg(task(), other())
-                           .toUtf8());
     std::string error;
-    QVERIFY2(platform::openMachine(profile.toStdString(), m_dir.filePath(QStringLiteral("machine")).toStdString(), &error),
-             error.c_str());
+    m_machine = testsupport::openFreshMachine(m_dir, QStringLiteral(R"({"inherits": "winxp-sp2", "tools": {"%1": "exit", "%2": "exit"}})")
+                                                         .arg(task(), other()), &error);
+    QVERIFY2(!m_machine.isEmpty(), error.c_str());
     // The workers' two start lines would fill the test log.
     QLoggingCategory::setFilterRules(QStringLiteral("winsteps.thread.debug=false"));
 }
@@ -232,7 +232,7 @@ void TstActions::initTestCase()
 void TstActions::init()
 {
     static int count = 0;
-    m_source = m_dir.filePath(QStringLiteral("machine/drive_c/copy%1").arg(++count)); // writes stay on the machine
+    m_source = m_machine + QStringLiteral("/drive_c/copy%1").arg(++count); // writes stay on the machine
 }
 
 QString TstActions::runState(CActionState& state, int timeout)

@@ -30,11 +30,7 @@ using namespace winsteps::host;
 
 namespace {
 
-struct Run : CommandRun
-{
-    QJsonObject report; // empty when no report was written
-    bool reportWritten = false;
-};
+using Run = ReportRun;
 
 // A state that leaves twice from one execute().
 class CTwiceState : public CState
@@ -106,7 +102,7 @@ const QString Example = QStringLiteral(EXAMPLES_DIR "/");
 
 } // namespace
 
-class tst_Host : public QObject
+class TstHost : public QObject
 {
     Q_OBJECT
 
@@ -121,18 +117,12 @@ private:
 
     // Runs the winsteps command; with a report path added unless the arguments are a
     // command line of their own (report = false).
-    Run winsteps(QStringList arguments, bool report = true)
+    Run winsteps(const QStringList& arguments, bool report = true)
     {
-        const QString reportPath = m_dir.filePath(QStringLiteral("report%1.json").arg(++m_files));
         if (report)
-            arguments << QStringLiteral("--report") << reportPath;
+            return runWinstepsWithReport(m_dir, m_files, arguments);
         Run run;
         static_cast<CommandRun&>(run) = runWinsteps(arguments);
-        QFile file(reportPath);
-        if (report && file.open(QIODevice::ReadOnly)) {
-            run.reportWritten = true;
-            run.report = QJsonDocument::fromJson(file.readAll()).object();
-        }
         return run;
     }
 
@@ -576,5 +566,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_MAIN(tst_Host)
+QTEST_MAIN(TstHost)
 #include "tst_host.moc"

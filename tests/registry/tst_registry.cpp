@@ -12,6 +12,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "support/freshmachine.h"
+
 #include <sqlite3.h>
 
 using namespace winsteps::platform;
@@ -136,16 +138,11 @@ private Q_SLOTS:
 private:
     std::unique_ptr<EmulatedMachine> fresh(const QString& profile = QStringLiteral("winxp-sp2"))
     {
-        QString error;
-        auto m = EmulatedMachine::openFolder(profile, m_dir.filePath(QStringLiteral("m%1").arg(++m_count)), &error);
-        if (!m)
-            qWarning("%s", qPrintable(error));
-        return m;
+        return testsupport::freshMachine(m_dir, profile);
     }
-    QString newFolder() { return m_dir.filePath(QStringLiteral("m%1").arg(++m_count)); }
+    QString newFolder() { return testsupport::freshFolder(m_dir); }
 
     QTemporaryDir m_dir;
-    int m_count = 0;
 };
 
 void TstRegistry::namesKeepCaseAndCompareWithout()
