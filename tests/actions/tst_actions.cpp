@@ -18,13 +18,13 @@
 
 #include "support/freshmachine.h"
 #include "support/hostprocess.h"
+#include "support/tracecapture.h"
 
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 
 #include <atomic>
 #include <fcntl.h>
-#include <mutex>
 #include <unistd.h>
 
 namespace platform = winsteps::platform;
@@ -92,33 +92,6 @@ private:
 struct CTestState : CActionState
 {
     explicit CTestState(const char* name = "work") : CActionState(nullptr, name, QDomNode()) {}
-};
-
-// Collects the trace; writing a piece that holds slowOn takes 300 ms (the writer waits).
-class TraceCapture : public winsteps::TraceSink
-{
-public:
-    explicit TraceCapture(const char* slowOn = nullptr)
-        : slowOn(slowOn)
-    {
-        winsteps::setTraceSink(this);
-    }
-    ~TraceCapture() override { winsteps::setTraceSink(nullptr); }
-    void write(const std::string& piece) override
-    {
-        if (slowOn && piece.find(slowOn) != std::string::npos)
-            QThread::msleep(300);
-        std::lock_guard<std::mutex> lock(mutex);
-        text += piece;
-    }
-    const char* slowOn;
-    bool contains(const QString& line)
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        return QString::fromStdString(text).contains(line);
-    }
-    std::mutex mutex;
-    std::string text;
 };
 
 QList<QPair<int, int>> progressOf(const QSignalSpy& spy)

@@ -18,6 +18,7 @@
 #include "support/commandrun.h"
 #include "support/freshmachine.h"
 #include "support/hostprocess.h"
+#include "support/tracecapture.h"
 
 #include <memory>
 
@@ -83,15 +84,6 @@ QStringList listedNames()
         names << entry.fileName;
     return names;
 }
-
-class TraceCapture : public winsteps::TraceSink
-{
-public:
-    TraceCapture() { winsteps::setTraceSink(this); }
-    ~TraceCapture() override { winsteps::setTraceSink(nullptr); }
-    void write(const std::string& piece) override { text += piece; }
-    std::string text;
-};
 
 } // namespace
 
