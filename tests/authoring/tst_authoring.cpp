@@ -3,8 +3,6 @@
 // wizard that edits an XML configuration file, run end to end.
 
 #include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -77,7 +75,6 @@ private Q_SLOTS:
 
     void checkFindsEveryKindOfMistake_data();
     void checkFindsEveryKindOfMistake();
-    void typesListRequiredProperties();
 
     void graph();
 
@@ -210,23 +207,6 @@ void TstAuthoring::checkFindsEveryKindOfMistake()
     const Run run = winsteps({ "check", wizard });
     QCOMPARE(run.out, expected);
     QCOMPARE(run.exitCode, 1);
-}
-
-// Required properties ("path" and "key" of readRegkey) as the types listing gives them; the
-// states made to list the types trace nothing.
-void TstAuthoring::typesListRequiredProperties()
-{
-    const Run types = winsteps({ "types", "--json" });
-    QCOMPARE(types.exitCode, 0);
-    QCOMPARE(types.err, QString());
-    QStringList required;
-    for (const QJsonValue& factory : QJsonDocument::fromJson(types.out.toUtf8())[QLatin1String("factories")].toArray()) {
-        for (const QJsonValue& t : factory[QLatin1String("types")].toArray()) {
-            if (t[QLatin1String("type")] == QLatin1String("readRegkey"))
-                required = t[QLatin1String("required")].toVariant().toStringList();
-        }
-    }
-    QCOMPARE(required, QStringList({"path", "key"}));
 }
 
 void TstAuthoring::graph()

@@ -384,32 +384,16 @@ private Q_SLOTS:
         refused("unknown profile", {"run", wizard, "--profile", "os-nine"}, "os-nine");
         refused("types with argument", {"types", "extra"}, "no arguments expected");
 
-        // Faults of the wizard: every one on standard error with its line, and no report.
-        const QString report = m_dir.filePath("refused.json");
-        const auto faulty = [&](const char* name, const QString& body, const QStringList& faults) {
-            const QString path = writeFile(body);
+        // Faults of the wizard NAME.xml in data/refused: each line of NAME.errors on standard
+        // error after the wizard's path, and no report.
+        const QDir refusedWizards(QStringLiteral(DATA_DIR "/refused"));
+        for (const QString& name : refusedWizards.entryList({"*.xml"}, QDir::Files)) {
+            const QString path = refusedWizards.filePath(name);
             QStringList texts;
-            for (const QString& fault : faults)
+            for (const QString& fault : readText(QString(path).replace(".xml", ".errors")).split('\n', Qt::SkipEmptyParts))
                 texts << path + QLatin1Char(':') + fault;
-            QTest::newRow(name) << QStringList{"run", path, "--report", report} << 2 << texts;
-        };
-        faulty("empty file", "", {"1: not well-formed XML"});
-        faulty("wrong root", "<?xml version=\"1.0\"?>\n<wizard/>", {"2: the root element is <wizard>, expected <fsm>"});
-        faulty("transition without event",
-               "<fsm name=\"m\" start=\"a\">\n<state name=\"a\" type=\"noop\"/>\n<transition from=\"a\" to=\"a\"/>\n</fsm>",
-               {"3: missing attribute \"event\" on <transition>"});
-        faulty("map without target",
-               "<fsm name=\"m\" start=\"a\">\n<state name=\"a\" type=\"noop\"/>\n<transition from=\"a\" to=\"a\" "
-               "event=\"x\">\n<propertymap function=\"1\"/>\n</transition>\n</fsm>",
-               {"4: missing attribute \"target\" on <propertymap>"});
-        faulty("second transition for an event",
-               "<fsm name=\"m\" start=\"a\">\n<state name=\"a\" type=\"noop\"/>\n<transition from=\"a\" to=\"a\" "
-               "event=\"x|finished\"/>\n<transition from=\"a\" to=\"a\" event=\"finished\"/>\n</fsm>",
-               {"4: state \"a\" already has a transition for event \"finished\" (line 3)"});
-        faulty("every fault",
-               "<fsm name=\"m\" start=\"a\">\n<state name=\"a\" type=\"frobnicate\"/>\n"
-               "<transition from=\"a\" to=\"b\" event=\"finished\"/>\n</fsm>\n",
-               {"2: unknown state type \"frobnicate\"", "3: transition to unknown state \"b\""});
+            QTest::newRow(qPrintable(name)) << QStringList{"run", path, "--report", m_dir.filePath("refused.json")} << 2 << texts;
+        }
 
         QTest::newRow("help") << QStringList{"--help"} << 0 << QStringList{"run", "types", "Exit status"};
         QTest::newRow("run --help") << QStringList{"run", "--help"} << 0
@@ -443,6 +427,7 @@ private Q_SLOTS:
 
         const Run json = winsteps({"types", "--json"}, false);
         QCOMPARE(json.exitCode, 0);
+        QCOMPARE(json.err, QString()); // the states made to list the types trace nothing
         const QJsonArray factories = QJsonDocument::fromJson(json.out.toUtf8())["factories"].toArray();
         QCOMPARE(factories.size(), 2);
         QCOMPARE(factories[0]["name"].toString(), QStringLiteral("host"));
@@ -453,9 +438,15 @@ private Q_SLOTS:
         const QJsonValue noop = *found;
         QCOMPARE(noop["events"].toArray(), QJsonArray{"finished"});
         QCOMPARE(noop["required"].toArray(), QJsonArray());
-        // Every type of the plug-in can be made without a description.
-        for (const QJsonValue& type : factories[1]["types"].toArray())
+        // Every type of the plug-in can be made without a description, and lists the
+        // properties it requires.
+        QJsonValue required;
+        for (const QJsonValue& type : factories[1]["types"].toArray()) {
             QVERIFY2(!type["class"].toString().isEmpty(), qPrintable(type["type"].toString()));
+            if (type["type"] == "readRegkey")
+                required = type["required"];
+        }
+        QCOMPARE(required.toArray(), (QJsonArray{"path", "key"}));
     }
 
     // ---- the machine in-process --------------------------------------------------------
