@@ -297,19 +297,7 @@ private Q_SLOTS:
     void actionStatesReadTheirOwnProperties()
     {
         const QString tracePath = m_dir.filePath("action.log");
-        const Run run = winsteps({"run", writeFile(R"(<fsm name="m" start="p">
-              <state name="p" type="startApp">
-                <property key="command" value="/bin/sh"/>
-                <property key="argument1" value="-c"/>
-                <property key="argument2" value='"exit 3"'/>
-                <system type="winxp+"><property key="timeout" value="6"/></system>
-                <system type="win9x"><property key="timeout" value="9"/></system>
-              </state>
-              <transition from="p" to="done" event="success">
-                <propertymap target="fsm.list" function="$argumentList"/>
-                <propertymap target="fsm.code" function="$returnCode"/>
-              </transition>
-              <state name="done" type="noop"/></fsm>)"), "--trace", tracePath});
+        const Run run = winsteps({"run", QStringLiteral(DATA_DIR "/actionproperties.xml"), "--trace", tracePath});
         QVERIFY2(run.exitCode == 0, qPrintable(run.err));
         const QString trace = readText(tracePath);
         QVERIFY2(trace.contains("Set property for action \"p\": key = \"timeout\" value = \"6\"\n"), qPrintable(trace));

@@ -8,6 +8,7 @@
 #include "support/tracecapture.h"
 
 #include <QDomDocument>
+#include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -18,21 +19,13 @@ using exprtesting::evaluate;
 
 namespace {
 
-const char* const Document = R"(<?xml version="1.0"?>
-<config version="2">
-  <group name="g1">
-    <item id="a" color="red"><name>x</name><brand>acme</brand></item>
-    <item id="b" color="blue"><name>y</name></item>
-  </group>
-  <group name="g2" dir="a/b">
-    <item id="c" t="it&apos;s"><name>x</name></item>
-    <entry/>
-  </group>
-  <item id="d" a="1" b="2" c="3"/>
-  <item id="e" a="0" b="2" c="0"/>
-  <!-- a comment -->
-</config>
-)";
+// The document most tests search, read once.
+const QByteArray Document = [] {
+    QFile file(QStringLiteral(DATA_DIR "/config.xml"));
+    if (!file.open(QIODevice::ReadOnly))
+        qFatal("cannot read %s", qPrintable(file.fileName()));
+    return file.readAll();
+}();
 
 std::unique_ptr<CXPathNode> load(const QByteArray& text = Document)
 {
