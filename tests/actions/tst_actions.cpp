@@ -16,6 +16,7 @@
 #include <QThread>
 #include <QtTest>
 
+#include "support/files.h"
 #include "support/freshmachine.h"
 #include "support/hostprocess.h"
 #include "support/tracecapture.h"
@@ -28,6 +29,8 @@
 #include <unistd.h>
 
 namespace platform = winsteps::platform;
+using testsupport::readFile;
+using testsupport::writeFile;
 
 namespace {
 
@@ -109,14 +112,6 @@ QDomElement parse(const QString& xml)
     return document.documentElement();
 }
 
-void writeFile(const QString& path, const QByteArray& content)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(content);
-}
-
 // Bytes waiting in a pipe.
 int pending(int fd)
 {
@@ -139,12 +134,6 @@ CActionStartApp* addStartApp(CActionState& state, const QString& command, const 
         state.setProperty(QStringLiteral("argumentList"), arguments);
     state.setProperty(QStringLiteral("timeout"), timeout);
     return action;
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
 }
 
 } // namespace
@@ -585,7 +574,7 @@ void TstActions::copyMasks()
     QFETCH(QStringList, copied);
 
     for (const char* name : {"a.txt", "B.TXT", "c.md", "d.log", "with blank.txt"})
-        writeFile(m_source + QLatin1Char('/') + QLatin1String(name), name);
+        QVERIFY(writeFile(m_source + QLatin1Char('/') + QLatin1String(name), name));
     TraceCapture trace;
     CTestState state("masks");
     state.setAction(new CActionCopyFiles(&state, "masks"));
@@ -605,7 +594,7 @@ void TstActions::copyMasks()
 
 void TstActions::copyOrders()
 {
-    writeFile(m_source + QStringLiteral("/one.txt"), "1");
+    QVERIFY(writeFile(m_source + QStringLiteral("/one.txt"), "1"));
     CTestState state("orders");
     auto* action = new CActionCopyFiles(&state, "orders");
     state.setAction(action);
@@ -626,8 +615,8 @@ void TstActions::copyCreatesDirectoriesInChunks()
     QByteArray big(3 * CActionCopyFiles::chunkSize + 123, Qt::Uninitialized);
     for (qsizetype i = 0; i < big.size(); ++i)
         big[i] = char(i * 7 % 251);
-    writeFile(m_source + QStringLiteral("/big.bin"), big);
-    writeFile(m_source + QStringLiteral("/small.bin"), "small");
+    QVERIFY(writeFile(m_source + QStringLiteral("/big.bin"), big));
+    QVERIFY(writeFile(m_source + QStringLiteral("/small.bin"), "small"));
     CTestState state("deep");
     state.setAction(new CActionCopyFiles(&state, "deep"));
     QSignalSpy progress(&state, &CState::progress);
@@ -643,10 +632,10 @@ void TstActions::copyCreatesDirectoriesInChunks()
 
 void TstActions::copyReadOnlyDestination()
 {
-    writeFile(m_source + QStringLiteral("/locked.txt"), "new");
-    writeFile(m_source + QStringLiteral("/free.txt"), "new");
+    QVERIFY(writeFile(m_source + QStringLiteral("/locked.txt"), "new"));
+    QVERIFY(writeFile(m_source + QStringLiteral("/free.txt"), "new"));
     const QString out = m_source + QStringLiteral("/out");
-    writeFile(out + QStringLiteral("/locked.txt"), "old");
+    QVERIFY(writeFile(out + QStringLiteral("/locked.txt"), "old"));
     QVERIFY(QFile::setPermissions(out + QStringLiteral("/locked.txt"), QFileDevice::ReadOwner | QFileDevice::ReadGroup));
     TraceCapture trace;
     CTestState state("locked");
@@ -671,8 +660,8 @@ void TstActions::copyMissingSourceAndBadDestination()
     QCOMPARE(action.files().size(), 0);
 
     // Called directly, as a component installation does: synchronous, on this thread.
-    writeFile(m_source + QStringLiteral("/a.txt"), "a");
-    writeFile(m_source + QStringLiteral("/blocker"), "a file where a directory should be");
+    QVERIFY(writeFile(m_source + QStringLiteral("/a.txt"), "a"));
+    QVERIFY(writeFile(m_source + QStringLiteral("/blocker"), "a file where a directory should be"));
     action.addFile(m_source + QStringLiteral("/a.txt"), m_source + QStringLiteral("/blocker/sub"));
     QCOMPARE(action.execute(), int(CActionCopyFiles::MakePathFailed));
     QCOMPARE(action.resultEvent(), QStringLiteral("failed"));
@@ -691,7 +680,7 @@ void TstActions::copyStopInTheMiddleOfAFile()
     const QByteArray chunk(CActionCopyFiles::chunkSize, 'x'); // fills the pipe
     QCOMPARE(::write(writer, chunk.constData(), size_t(chunk.size())), ssize_t(chunk.size()));
 
-    writeFile(m_source + QStringLiteral("/listed.dat"), "stands for the stream");
+    QVERIFY(writeFile(m_source + QStringLiteral("/listed.dat"), "stands for the stream"));
 
     CTestState state("stream");
     auto* action = new CStreamCopy(&state, fifo);

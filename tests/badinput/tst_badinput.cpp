@@ -9,6 +9,7 @@
 #include "functions/exprtesting.h"
 #include "platform/emulated/emulatedmachine.h"
 #include "platform/regfile.h"
+#include "support/files.h"
 
 #include <QDir>
 #include <QFile>
@@ -20,6 +21,7 @@
 
 using namespace winsteps::platform;
 using emulated::EmulatedMachine;
+using namespace testsupport;
 
 namespace {
 
@@ -30,32 +32,12 @@ QString utf8(const char* bytes, int size = -1) { return QString::fromUtf8(bytes,
 
 const QString replacement(QChar(0xFFFD));
 
-// The whole literal, NUL bytes included.
-template <std::size_t N>
-QByteArray bytes(const char (&text)[N])
-{
-    return QByteArray(text, N - 1);
-}
-
 // config() without the object name every object has.
 QStringList fields(const CPropertyObject& object)
 {
     QStringList list = object.config();
     list.removeIf([](const QString& entry) { return entry.startsWith(QLatin1String("objectName=")); });
     return list;
-}
-
-bool writeFile(const QString& path, const QByteArray& data)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(data) == data.size();
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
 }
 
 // Every file and link below dir with its content (or link target), so a test can tell that
@@ -90,16 +72,6 @@ QString exported(Platform& m)
     if (!exportRegistry(m, std::string(), &text, nullptr, &error))
         return QStringLiteral("export failed: ") + QString::fromStdString(error);
     return QString::fromStdString(text);
-}
-
-QByteArray utf16(const QString& text)
-{
-    QByteArray data("\xFF\xFE", 2);
-    for (const QChar c : text) {
-        data.append(char(c.unicode() & 0xFF));
-        data.append(char(c.unicode() >> 8));
-    }
-    return data;
 }
 
 const char* const regHead = "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\Bad]\r\n\"ok\"=\"1\"\r\n";

@@ -12,6 +12,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "support/files.h"
 #include "support/freshmachine.h"
 
 #include <sqlite3.h>
@@ -95,16 +96,6 @@ QString exported(Platform& m, const std::string& key = std::string())
 bool import(Platform& m, const QByteArray& text, std::string* error)
 {
     return importRegistry(m, std::vector<std::uint8_t>(text.begin(), text.end()), error);
-}
-
-QByteArray utf16File(const QString& text)
-{
-    QByteArray data("\xFF\xFE", 2);
-    for (const QChar c : text) {
-        data.append(char(c.unicode() & 0xFF));
-        data.append(char(c.unicode() >> 8));
-    }
-    return data;
 }
 
 } // namespace
@@ -516,7 +507,7 @@ void TstRegistry::importEditorUtf16File()
         "[HKEY_CURRENT_USER\\Software\\Keep]\r\n"
         "\"gone\"=-\r\n");
     std::string error;
-    QVERIFY2(import(*m, utf16File(text), &error), error.c_str());
+    QVERIFY2(import(*m, testsupport::utf16(text), &error), error.c_str());
     std::uint32_t type = 0;
     QCOMPARE(value(*m, HKEY_CURRENT_USER, "Software\\Imported", "Path", &type), sz(QStringLiteral("%TEMP%\\é")));
     QCOMPARE(type, REG_EXPAND_SZ);
