@@ -10,6 +10,7 @@
 #include "platform/emulated/emulatedmachine.h"
 #include "platform/regfile.h"
 #include "support/files.h"
+#include "support/freshmachine.h"
 
 #include <QDir>
 #include <QFile>
@@ -350,9 +351,8 @@ void TstBadInput::regFiles()
     QFETCH(QByteArray, file);
     QFETCH(QString, error);
     QFETCH(QString, written);
-    QString message;
-    auto m = EmulatedMachine::openFolder(QStringLiteral("winxp-sp2"), m_dir.filePath(QStringLiteral("reg%1").arg(++m_count)), &message);
-    QVERIFY2(m, qPrintable(message));
+    auto m = testsupport::freshMachine(m_dir, QStringLiteral("winxp-sp2"));
+    QVERIFY(m);
     const QString before = exported(*m);
     std::string got;
     const bool imported = importRegistry(*m, std::vector<std::uint8_t>(file.begin(), file.end()), &got);
