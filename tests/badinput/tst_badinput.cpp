@@ -22,6 +22,7 @@
 
 using namespace winsteps::platform;
 using emulated::EmulatedMachine;
+using testsupport::exported;
 using namespace testsupport;
 
 namespace {
@@ -64,15 +65,6 @@ QStringList snapshot(const QString& dir)
         }
     }
     return entries;
-}
-
-QString exported(Platform& m)
-{
-    std::string text;
-    std::string error;
-    if (!exportRegistry(m, std::string(), &text, nullptr, &error))
-        return QStringLiteral("export failed: ") + QString::fromStdString(error);
-    return QString::fromStdString(text);
 }
 
 const char* const regHead = "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\Bad]\r\n\"ok\"=\"1\"\r\n";

@@ -19,6 +19,7 @@
 
 using namespace winsteps::platform;
 using emulated::EmulatedMachine;
+using testsupport::exported;
 using emulated::RegistryStore;
 
 namespace {
@@ -82,15 +83,6 @@ bool keyExists(Platform& m, HKEY root, const std::string& path, REGSAM sam = KEY
         return false;
     m.regCloseKey(key);
     return true;
-}
-
-QString exported(Platform& m, const std::string& key = std::string())
-{
-    std::string text;
-    std::string error;
-    if (!exportRegistry(m, key, &text, nullptr, &error))
-        return QStringLiteral("export failed: ") + QString::fromStdString(error);
-    return QString::fromStdString(text);
 }
 
 bool import(Platform& m, const QByteArray& text, std::string* error)

@@ -3,9 +3,11 @@
 // Fresh emulated machines for tests: each call makes its machine in a folder below the
 // test's temporary directory that no earlier call used. A source is a built-in profile name,
 // a profile file, or inline JSON (starting with "{", which may inherit a built-in profile).
+// And a machine's registry as its export text, to compare before and after.
 
 #include "platform/emulated/emulatedmachine.h"
 #include "platform/machine.h"
+#include "platform/regfile.h"
 
 #include <QFile>
 #include <QString>
@@ -59,6 +61,16 @@ inline QString openFreshMachine(const QTemporaryDir& dir, const QString& source,
     else if (!ok)
         qWarning("%s", message.c_str());
     return ok ? folder : QString();
+}
+
+// The registry (or the tree below key) in registry-editor format.
+inline QString exported(winsteps::platform::Platform& m, const std::string& key = std::string())
+{
+    std::string text;
+    std::string error;
+    if (!winsteps::platform::exportRegistry(m, key, &text, nullptr, &error))
+        return QStringLiteral("export failed: ") + QString::fromStdString(error);
+    return QString::fromStdString(text);
 }
 
 } // namespace testsupport
