@@ -6,7 +6,7 @@
 #include "expression/cxpathnode.h"
 #include "framework/cpropertymap.h"
 #include "framework/cpropertyobject.h"
-#include "functions/exprtesting.h"
+#include "support/exprtesting.h"
 #include "platform/emulated/emulatedmachine.h"
 #include "platform/regfile.h"
 #include "support/files.h"

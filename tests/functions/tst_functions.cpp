@@ -2,8 +2,8 @@
 // and described results, the conversions the functions share, and who owns the objects
 // that functions make (every object deleted once, none used after; run under ASan).
 
-#include "exprtesting.h"
-#include "../framework/testmachine.h"
+#include "support/exprtesting.h"
+#include "support/testmachine.h"
 
 #include "expression/carithmeticfunctions.h"
 #include "expression/cfunctionregistry.h"

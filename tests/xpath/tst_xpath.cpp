@@ -1,7 +1,7 @@
 // Node objects: their meta properties, every path and predicate form of the search on one
 // shared document with the traces of a predicate walk, and the XML document functions.
 
-#include "../functions/exprtesting.h"
+#include "support/exprtesting.h"
 
 #include "expression/cxpathnode.h"
 #include "support/clogrecorder.h"
