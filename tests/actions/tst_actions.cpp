@@ -11,21 +11,26 @@
 
 #include <QDomDocument>
 #include <QLoggingCategory>
-#include "support/hostprocess.h"
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QtTest>
+
+#include "support/files.h"
+#include "support/freshmachine.h"
+#include "support/hostprocess.h"
+#include "support/tracecapture.h"
 
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 
 #include <atomic>
 #include <fcntl.h>
-#include <mutex>
 #include <unistd.h>
 
 namespace platform = winsteps::platform;
+using testsupport::readFile;
+using testsupport::writeFile;
 
 namespace {
 
@@ -92,33 +97,6 @@ struct CTestState : CActionState
     explicit CTestState(const char* name = "work") : CActionState(nullptr, name, QDomNode()) {}
 };
 
-// Collects the trace; writing a piece that holds slowOn takes 300 ms (the writer waits).
-class TraceCapture : public winsteps::TraceSink
-{
-public:
-    explicit TraceCapture(const char* slowOn = nullptr)
-        : slowOn(slowOn)
-    {
-        winsteps::setTraceSink(this);
-    }
-    ~TraceCapture() override { winsteps::setTraceSink(nullptr); }
-    void write(const std::string& piece) override
-    {
-        if (slowOn && piece.find(slowOn) != std::string::npos)
-            QThread::msleep(300);
-        std::lock_guard<std::mutex> lock(mutex);
-        text += piece;
-    }
-    const char* slowOn;
-    bool contains(const QString& line)
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        return QString::fromStdString(text).contains(line);
-    }
-    std::mutex mutex;
-    std::string text;
-};
-
 QList<QPair<int, int>> progressOf(const QSignalSpy& spy)
 {
     QList<QPair<int, int>> list;
@@ -132,14 +110,6 @@ QDomElement parse(const QString& xml)
     static QDomDocument document; // kept alive for the elements handed out
     document.setContent(xml);
     return document.documentElement();
-}
-
-void writeFile(const QString& path, const QByteArray& content)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(content);
 }
 
 // Bytes waiting in a pipe.
@@ -164,12 +134,6 @@ CActionStartApp* addStartApp(CActionState& state, const QString& command, const 
         state.setProperty(QStringLiteral("argumentList"), arguments);
     state.setProperty(QStringLiteral("timeout"), timeout);
     return action;
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
 }
 
 } // namespace
@@ -211,6 +175,7 @@ private:
     // Runs a state until it has left; returns its exit event.
     QString runState(CActionState& state, int timeout = 15000);
     QTemporaryDir m_dir;
+    QString m_machine;
     QString m_source;
 };
 
@@ -218,13 +183,10 @@ void TstActions::initTestCase()
 {
     QVERIFY(m_dir.isValid());
     qputenv(platform::emulated::toolHostVariable, WINSTEPS_EXE);
-    const QString profile = m_dir.filePath(QStringLiteral("profile.json"));
-    writeFile(profile, QStringLiteral(R"({"inherits": "winxp-sp2", "tools": {"%1": "exit", "%2": "exit"}})")
-                           .arg(task(), other())
-                           .toUtf8());
     std::string error;
-    QVERIFY2(platform::openMachine(profile.toStdString(), m_dir.filePath(QStringLiteral("machine")).toStdString(), &error),
-             error.c_str());
+    m_machine = testsupport::openFreshMachine(m_dir, QStringLiteral(R"({"inherits": "winxp-sp2", "tools": {"%1": "exit", "%2": "exit"}})")
+                                                         .arg(task(), other()), &error);
+    QVERIFY2(!m_machine.isEmpty(), error.c_str());
     // The workers' two start lines would fill the test log.
     QLoggingCategory::setFilterRules(QStringLiteral("winsteps.thread.debug=false"));
 }
@@ -232,7 +194,7 @@ void TstActions::initTestCase()
 void TstActions::init()
 {
     static int count = 0;
-    m_source = m_dir.filePath(QStringLiteral("machine/drive_c/copy%1").arg(++count)); // writes stay on the machine
+    m_source = m_machine + QStringLiteral("/drive_c/copy%1").arg(++count); // writes stay on the machine
 }
 
 QString TstActions::runState(CActionState& state, int timeout)
@@ -612,7 +574,7 @@ void TstActions::copyMasks()
     QFETCH(QStringList, copied);
 
     for (const char* name : {"a.txt", "B.TXT", "c.md", "d.log", "with blank.txt"})
-        writeFile(m_source + QLatin1Char('/') + QLatin1String(name), name);
+        QVERIFY(writeFile(m_source + QLatin1Char('/') + QLatin1String(name), name));
     TraceCapture trace;
     CTestState state("masks");
     state.setAction(new CActionCopyFiles(&state, "masks"));
@@ -632,7 +594,7 @@ void TstActions::copyMasks()
 
 void TstActions::copyOrders()
 {
-    writeFile(m_source + QStringLiteral("/one.txt"), "1");
+    QVERIFY(writeFile(m_source + QStringLiteral("/one.txt"), "1"));
     CTestState state("orders");
     auto* action = new CActionCopyFiles(&state, "orders");
     state.setAction(action);
@@ -653,8 +615,8 @@ void TstActions::copyCreatesDirectoriesInChunks()
     QByteArray big(3 * CActionCopyFiles::chunkSize + 123, Qt::Uninitialized);
     for (qsizetype i = 0; i < big.size(); ++i)
         big[i] = char(i * 7 % 251);
-    writeFile(m_source + QStringLiteral("/big.bin"), big);
-    writeFile(m_source + QStringLiteral("/small.bin"), "small");
+    QVERIFY(writeFile(m_source + QStringLiteral("/big.bin"), big));
+    QVERIFY(writeFile(m_source + QStringLiteral("/small.bin"), "small"));
     CTestState state("deep");
     state.setAction(new CActionCopyFiles(&state, "deep"));
     QSignalSpy progress(&state, &CState::progress);
@@ -670,10 +632,10 @@ void TstActions::copyCreatesDirectoriesInChunks()
 
 void TstActions::copyReadOnlyDestination()
 {
-    writeFile(m_source + QStringLiteral("/locked.txt"), "new");
-    writeFile(m_source + QStringLiteral("/free.txt"), "new");
+    QVERIFY(writeFile(m_source + QStringLiteral("/locked.txt"), "new"));
+    QVERIFY(writeFile(m_source + QStringLiteral("/free.txt"), "new"));
     const QString out = m_source + QStringLiteral("/out");
-    writeFile(out + QStringLiteral("/locked.txt"), "old");
+    QVERIFY(writeFile(out + QStringLiteral("/locked.txt"), "old"));
     QVERIFY(QFile::setPermissions(out + QStringLiteral("/locked.txt"), QFileDevice::ReadOwner | QFileDevice::ReadGroup));
     TraceCapture trace;
     CTestState state("locked");
@@ -698,8 +660,8 @@ void TstActions::copyMissingSourceAndBadDestination()
     QCOMPARE(action.files().size(), 0);
 
     // Called directly, as a component installation does: synchronous, on this thread.
-    writeFile(m_source + QStringLiteral("/a.txt"), "a");
-    writeFile(m_source + QStringLiteral("/blocker"), "a file where a directory should be");
+    QVERIFY(writeFile(m_source + QStringLiteral("/a.txt"), "a"));
+    QVERIFY(writeFile(m_source + QStringLiteral("/blocker"), "a file where a directory should be"));
     action.addFile(m_source + QStringLiteral("/a.txt"), m_source + QStringLiteral("/blocker/sub"));
     QCOMPARE(action.execute(), int(CActionCopyFiles::MakePathFailed));
     QCOMPARE(action.resultEvent(), QStringLiteral("failed"));
@@ -718,7 +680,7 @@ void TstActions::copyStopInTheMiddleOfAFile()
     const QByteArray chunk(CActionCopyFiles::chunkSize, 'x'); // fills the pipe
     QCOMPARE(::write(writer, chunk.constData(), size_t(chunk.size())), ssize_t(chunk.size()));
 
-    writeFile(m_source + QStringLiteral("/listed.dat"), "stands for the stream");
+    QVERIFY(writeFile(m_source + QStringLiteral("/listed.dat"), "stands for the stream"));
 
     CTestState state("stream");
     auto* action = new CStreamCopy(&state, fifo);

@@ -3,8 +3,6 @@
 // wizard that edits an XML configuration file, run end to end.
 
 #include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -16,6 +14,15 @@ namespace {
 using Run = CommandRun;
 
 const QString Example = QStringLiteral(EXAMPLES_DIR "/");
+const QString Data = QStringLiteral(DATA_DIR "/");
+
+QString readData(const QString& name)
+{
+    QFile file(Data + name);
+    if (!file.open(QIODevice::ReadOnly))
+        qFatal("cannot read %s", qPrintable(file.fileName()));
+    return QString::fromUtf8(file.readAll());
+}
 
 const char* const Document = R"xml(<r>
   <item id="a">one</item>
@@ -26,7 +33,7 @@ const char* const Document = R"xml(<r>
 
 } // namespace
 
-class tst_Authoring : public QObject
+class TstAuthoring : public QObject
 {
     Q_OBJECT
 
@@ -44,10 +51,8 @@ private:
     // Runs a wizard with --report and reads the report.
     Run runWithReport(const QStringList& arguments, QJsonObject* report)
     {
-        const QString path = m_dir.filePath(QStringLiteral("report%1.json").arg(++m_files));
-        const Run run = winsteps(QStringList{"run"} + arguments + QStringList{"--report", path});
-        QFile file(path);
-        *report = file.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(file.readAll()).object() : QJsonObject();
+        const ReportRun run = runWinstepsWithReport(m_dir, m_files, QStringList{"run"} + arguments);
+        *report = run.report;
         return run;
     }
 
@@ -68,8 +73,8 @@ private Q_SLOTS:
     void commands_data();
     void commands();
 
+    void checkFindsEveryKindOfMistake_data();
     void checkFindsEveryKindOfMistake();
-    void checkRequiredProperties();
 
     void graph();
 
@@ -78,7 +83,7 @@ private Q_SLOTS:
     void runRenamedStates();
 };
 
-void tst_Authoring::evalTable_data()
+void TstAuthoring::evalTable_data()
 {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QString>("expected");
@@ -129,7 +134,7 @@ void tst_Authoring::evalTable_data()
             + node.arg("    ", "two"));
 }
 
-void tst_Authoring::evalTable()
+void TstAuthoring::evalTable()
 {
     QFETCH(QStringList, arguments);
     QFETCH(QString, expected);
@@ -140,7 +145,7 @@ void tst_Authoring::evalTable()
 
 // Commands checked by their exit code and the start of what they print (out "" for nothing,
 // err "" for anything): the sample wizards pass the check, wrong uses are refused.
-void tst_Authoring::commands_data()
+void TstAuthoring::commands_data()
 {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<int>("exitCode");
@@ -171,7 +176,7 @@ void tst_Authoring::commands_data()
                                  << "winsteps run: --xml wants NAME=FILE";
 }
 
-void tst_Authoring::commands()
+void TstAuthoring::commands()
 {
     QFETCH(QStringList, arguments);
     QFETCH(int, exitCode);
@@ -183,105 +188,35 @@ void tst_Authoring::commands()
     QVERIFY2(err.isEmpty() || run.err.startsWith(err), qPrintable(run.err));
 }
 
-void tst_Authoring::checkFindsEveryKindOfMistake()
+// Each wizard NAME.xml in data/ with its NAME.errors: check reports exactly those mistakes,
+// each line prefixed by the wizard's path ("%DIR%" stands for its folder).
+void TstAuthoring::checkFindsEveryKindOfMistake_data()
 {
-    const QString wizard = writeFile(
-        "<fsm name=\"faulty\" start=\"first\">\n"
-        "  <state name=\"first\" type=\"noop\"/>\n"
-        "  <state name=\"odd\" type=\"nosuchtype\"/>\n"
-        "  <transition from=\"first\" to=\"second\" event=\"finished|weird\">\n"
-        "    <propertymap target=\"fsm.x\" function=\"add(1)\"/>\n"
-        "    <propertymap target=\"fsm.y\" function=\"'it's'\"/>\n"
-        "    <propertymap target=\"fsm.z\" function=\"concat('a', 'b')\"/>\n"
-        "  </transition>\n"
-        "  <state name=\"second\" type=\"noop\"/>\n"
-        "  <transition from=\"second\" to=\"nowhere\" event=\"finished\"/>\n"
-        "  <transition from=\"ghost\" to=\"first\" event=\"finished\"/>\n"
-        "  <state name=\"island\" type=\"noop\"/>\n"
-        "  <transition from=\"island\" to=\"island2\" event=\"finished\"/>\n"
-        "  <state name=\"island2\" type=\"noop\"/>\n"
-        "  <document name=\"data\" file=\"no-such-file.xml\"/>\n"
-        "  <state name=\"named\" type=\"noop\"><property key=\"objectName\" value=\"other\"/></state>\n"
-        "  <transition from=\"island2\" to=\"named\" event=\"finished\">\n"
-        "    <propertymap target=\"objectName\" function=\"'x'\"/>\n"
-        "  </transition>\n"
-        "</fsm>\n");
-    const Run run = winsteps({ "check", wizard });
-    QCOMPARE(run.exitCode, 1);
-    const QString f = wizard + QLatin1Char(':');
-    QCOMPARE(run.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts),
-             (QStringList{
-                 f + "3: unknown state type \"nosuchtype\" of state \"odd\"",
-                 f + "4: state \"first\" (type noop) does not declare the event \"weird\"; its events: finished",
-                 f + "5: invalid property map for \"fsm.x\": 'add' function has invalid number of parameters.",
-                 f + "6: invalid property map for \"fsm.y\": Invalid character(s) in constant expression: 'it's'",
-                 f + "10: transition to unknown state \"nowhere\"",
-                 f + "11: transition from unknown state \"ghost\"",
-                 f + "12: state \"island\" cannot be reached from the start state \"first\"",
-                 f + "14: state \"island2\" cannot be reached from the start state \"first\"",
-                 f + "15: cannot load the document \"data\": " + m_dir.filePath("no-such-file.xml")
-                     + ": cannot open the XML document: No such file or directory",
-                 f + "16: state \"named\" declares the property \"objectName\" \"other\"; the machine keeps the name the wizard gives it",
-                 f + "16: state \"named\" cannot be reached from the start state \"first\"",
-                 f + "18: property map into \"objectName\" renames state \"named\" at run time; states keep the names the wizard gives them",
-             }));
+    QTest::addColumn<QString>("name");
+    QTest::newRow("a fault of every kind") << "faulty";
+    QTest::newRow("required property neither declared nor mapped") << "needs";
 }
 
-// Required properties ("path" and "key" of readRegkey) declared by the wizard, set by maps
-// into the state, or missing; the states made to list the types trace nothing.
-void tst_Authoring::checkRequiredProperties()
+void TstAuthoring::checkFindsEveryKindOfMistake()
 {
-    const Run types = winsteps({ "types", "--json" });
-    QCOMPARE(types.exitCode, 0);
-    QCOMPARE(types.err, QString());
-    QStringList required;
-    for (const QJsonValue& factory : QJsonDocument::fromJson(types.out.toUtf8())[QLatin1String("factories")].toArray()) {
-        for (const QJsonValue& t : factory[QLatin1String("types")].toArray()) {
-            if (t[QLatin1String("type")] == QLatin1String("readRegkey"))
-                required = t[QLatin1String("required")].toVariant().toStringList();
-        }
-    }
-    QCOMPARE(required, QStringList({"path", "key"}));
-    const QString wizard = writeFile(R"xml(<fsm name="needs" start="start">
-  <state name="start" type="noop"/>
-  <transition from="start" to="mapped" event="finished"><propertymap target="path" function="p"/><propertymap target="key" function="k"/></transition>
-  <state name="mapped" type="readRegkey"/>
-  <state name="declared" type="readRegkey"><property key="path" value="p"/><property key="key" value="k"/></state>
-  <state name="missing" type="readRegkey"><property key="path" value="p"/></state>
-  <transition from="start" to="declared" event="pageBack"/>
-  <transition from="declared" to="missing" event="pageBack"/>
-</fsm>
-)xml");
+    QFETCH(QString, name);
+    const QString wizard = Data + name + QStringLiteral(".xml");
+    QString expected;
+    for (const QString& line : readData(name + QStringLiteral(".errors")).split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+        expected += wizard + QLatin1Char(':') + QString(line).replace(QLatin1String("%DIR%"), QStringLiteral(DATA_DIR)) + QLatin1Char('\n');
     const Run run = winsteps({ "check", wizard });
-    QCOMPARE(run.out, wizard + ":6: required property \"key\" of state \"missing\" is neither declared nor set by a property map into it\n");
+    QCOMPARE(run.out, expected);
     QCOMPARE(run.exitCode, 1);
 }
 
-void tst_Authoring::graph()
+void TstAuthoring::graph()
 {
-    const QString wizard = writeFile(R"xml(<fsm name="flow" start="a">
-  <state name="a" type="noop"/>
-  <transition from="a" to="b &quot;quoted&quot;" event="finished|failed">
-    <propertymap target="fsm.x" function="1"/>
-    <propertymap target="app.y" function="2"/>
-    <propertymap target="z" function="3"/>
-  </transition>
-  <state name="b &quot;quoted&quot;" type="noop"/>
-  <transition from="b &quot;quoted&quot;" to="a" event="finished"/>
-</fsm>
-)xml");
-    const Run run = winsteps({ "graph", wizard });
+    const Run run = winsteps({ "graph", Data + "flow.xml" });
     QCOMPARE(run.exitCode, 0);
-    QCOMPARE(run.out, QStringLiteral("digraph \"flow\" {\n"
-                                     "  node [shape=box];\n"
-                                     "  \"a\" [label=\"a\\n(noop)\", peripheries=2];\n"
-                                     "  \"b \\\"quoted\\\"\" [label=\"b \\\"quoted\\\"\\n(noop)\"];\n"
-                                     "  \"a\" -> \"b \\\"quoted\\\"\" [label=\"finished|failed\\n-> fsm.x\\n-> app.y\\n-> z\"];\n"
-                                     "  \"b \\\"quoted\\\"\" -> \"a\" [label=\"finished\"];\n"
-                                     "}\n"));
+    QCOMPARE(run.out, readData("flow.dot"));
 }
 
-void tst_Authoring::xmlConfigExample()
+void TstAuthoring::xmlConfigExample()
 {
     const QString settings = Example + QStringLiteral("data/xmlconfig-settings.xml");
     QFile file(settings);
@@ -329,7 +264,7 @@ void tst_Authoring::xmlConfigExample()
     QCOMPARE(file.readAll(), before);
 }
 
-void tst_Authoring::runWithXmlOption()
+void TstAuthoring::runWithXmlOption()
 {
     const QString other = writeFile(R"xml(<settings><product>Other</product><servers>
       <server role="main" host="h" port="1"/></servers><options/></settings>)xml");
@@ -342,22 +277,10 @@ void tst_Authoring::runWithXmlOption()
 
 // States keep the names the wizard gives them: one declaring another "objectName", and one
 // renamed by a map that the run later goes back to, run to the end with warnings.
-void tst_Authoring::runRenamedStates()
+void TstAuthoring::runRenamedStates()
 {
-    const QString wizard = writeFile(R"xml(<fsm name="r" start="a">
-  <property key="n" value="0"/>
-  <state name="a" type="noop"><property key="objectName" value="b"/></state>
-  <transition from="a" to="c" event="finished"><propertymap target="objectName" function="'renamed'"/></transition>
-  <state name="c" type="noop"/>
-  <transition from="c" to="d" event="finished">
-    <propertymap target="fsm.n" function="add($fsm.n,1)"/>
-    <propertymap target="event" function="element(makelist('x','pageBack','finished'),$fsm.n)"/>
-  </transition>
-  <state name="d" type="noop"/>
-</fsm>
-)xml");
     QJsonObject report;
-    const Run run = runWithReport({ wizard }, &report);
+    const Run run = runWithReport({ Data + "renamed.xml" }, &report);
     QVERIFY2(run.exitCode == 0, qPrintable(run.err.right(2000)));
     QVERIFY(run.err.contains(QLatin1String("--- State a: ! Warning ! Object name changed to \"b\"")));
     QVERIFY(run.err.contains(QLatin1String("--- State c: ! Warning ! Object name changed to \"renamed\"")));
@@ -371,5 +294,5 @@ void tst_Authoring::runRenamedStates()
     QCOMPARE(states, QStringList({"a", "c", "d", "c", "d"}));
 }
 
-QTEST_GUILESS_MAIN(tst_Authoring)
+QTEST_GUILESS_MAIN(TstAuthoring)
 #include "tst_authoring.moc"

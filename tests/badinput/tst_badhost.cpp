@@ -12,11 +12,14 @@
 #include <QtTest>
 
 #include "support/commandrun.h"
+#include "support/files.h"
 
 #include <algorithm>
 #include <memory>
 
 using namespace winsteps::host;
+using testsupport::bytes;
+using testsupport::utf16;
 
 class TstBadHost : public QObject
 {
@@ -34,23 +37,6 @@ private:
 };
 
 namespace {
-
-// The whole literal, NUL bytes included.
-template <std::size_t N>
-QByteArray bytes(const char (&text)[N])
-{
-    return QByteArray(text, N - 1);
-}
-
-QByteArray utf16(const QString& text)
-{
-    QByteArray data("\xFF\xFE", 2);
-    for (const QChar c : text) {
-        data.append(char(c.unicode() & 0xFF));
-        data.append(char(c.unicode() >> 8));
-    }
-    return data;
-}
 
 const QByteArray fsmHead = "<fsm name=\"m\" start=\"a\">\n";
 const QByteArray noopA = "<state name=\"a\" type=\"noop\"/>\n";

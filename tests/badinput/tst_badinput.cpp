@@ -6,9 +6,11 @@
 #include "expression/cxpathnode.h"
 #include "framework/cpropertymap.h"
 #include "framework/cpropertyobject.h"
-#include "functions/exprtesting.h"
+#include "support/exprtesting.h"
 #include "platform/emulated/emulatedmachine.h"
 #include "platform/regfile.h"
+#include "support/files.h"
+#include "support/freshmachine.h"
 
 #include <QDir>
 #include <QFile>
@@ -20,6 +22,8 @@
 
 using namespace winsteps::platform;
 using emulated::EmulatedMachine;
+using testsupport::exported;
+using namespace testsupport;
 
 namespace {
 
@@ -30,32 +34,12 @@ QString utf8(const char* bytes, int size = -1) { return QString::fromUtf8(bytes,
 
 const QString replacement(QChar(0xFFFD));
 
-// The whole literal, NUL bytes included.
-template <std::size_t N>
-QByteArray bytes(const char (&text)[N])
-{
-    return QByteArray(text, N - 1);
-}
-
 // config() without the object name every object has.
 QStringList fields(const CPropertyObject& object)
 {
     QStringList list = object.config();
     list.removeIf([](const QString& entry) { return entry.startsWith(QLatin1String("objectName=")); });
     return list;
-}
-
-bool writeFile(const QString& path, const QByteArray& data)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(data) == data.size();
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
 }
 
 // Every file and link below dir with its content (or link target), so a test can tell that
@@ -81,25 +65,6 @@ QStringList snapshot(const QString& dir)
         }
     }
     return entries;
-}
-
-QString exported(Platform& m)
-{
-    std::string text;
-    std::string error;
-    if (!exportRegistry(m, std::string(), &text, nullptr, &error))
-        return QStringLiteral("export failed: ") + QString::fromStdString(error);
-    return QString::fromStdString(text);
-}
-
-QByteArray utf16(const QString& text)
-{
-    QByteArray data("\xFF\xFE", 2);
-    for (const QChar c : text) {
-        data.append(char(c.unicode() & 0xFF));
-        data.append(char(c.unicode() >> 8));
-    }
-    return data;
 }
 
 const char* const regHead = "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\Bad]\r\n\"ok\"=\"1\"\r\n";
@@ -378,9 +343,8 @@ void TstBadInput::regFiles()
     QFETCH(QByteArray, file);
     QFETCH(QString, error);
     QFETCH(QString, written);
-    QString message;
-    auto m = EmulatedMachine::openFolder(QStringLiteral("winxp-sp2"), m_dir.filePath(QStringLiteral("reg%1").arg(++m_count)), &message);
-    QVERIFY2(m, qPrintable(message));
+    auto m = testsupport::freshMachine(m_dir, QStringLiteral("winxp-sp2"));
+    QVERIFY(m);
     const QString before = exported(*m);
     std::string got;
     const bool imported = importRegistry(*m, std::vector<std::uint8_t>(file.begin(), file.end()), &got);

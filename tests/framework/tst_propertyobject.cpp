@@ -54,15 +54,7 @@ void TstPropertyObject::tags_data()
     QTest::newRow("empty value") << "a= b=1" << "a=b=1";
     QTest::newRow("trailing blanks") << "a=1   " << "a=1";
     QTest::newRow("utf8 survives") << QString::fromUtf8("n=\"Größe €\"") << QString::fromUtf8("n=Größe €*");
-    // Unquoted values keep up to 1,024 bytes, quoted ones up to 1,023; a multi-byte character
-    // is never cut in half.
-    const QString x1023(1023, 'x'), x1024(1024, 'x');
-    QTest::newRow("unquoted 1023") << "a=" + x1023 << "a=" + x1023;
-    QTest::newRow("unquoted 1024") << "a=" + x1024 << "a=" + x1024;
-    QTest::newRow("unquoted 1025") << "a=" + x1024 + "y" << "a=" + x1024;
-    QTest::newRow("quoted 1023") << "a=\"" + x1023 + "\"" << "a=" + x1023 + "*";
-    QTest::newRow("quoted 1024") << "a=\"" + x1024 + "\"" << "a=" + x1023 + "*";
-    QTest::newRow("two-byte chars") << "a=" + QString(600, QChar(0xe9)) << "a=" + QString(512, QChar(0xe9));
+    // The length limits of values are rows of the configuration-string table in the bad-input catalogue.
 }
 
 void TstPropertyObject::tags()

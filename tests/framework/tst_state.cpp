@@ -2,7 +2,7 @@
 #include "framework/cstatefactory.h"
 #include "framework/ctransition.h"
 #include "platform/machine.h"
-#include "testmachine.h"
+#include "support/testmachine.h"
 
 #include <QDomDocument>
 #include <QPointer>

@@ -1,6 +1,6 @@
 #include "framework/cpropertymap.h"
 #include "framework/ctransition.h"
-#include "testmachine.h"
+#include "support/testmachine.h"
 
 #include <QDomDocument>
 #include <QPointer>

@@ -2,8 +2,8 @@
 // and described results, the conversions the functions share, and who owns the objects
 // that functions make (every object deleted once, none used after; run under ASan).
 
-#include "exprtesting.h"
-#include "../framework/testmachine.h"
+#include "support/exprtesting.h"
+#include "support/testmachine.h"
 
 #include "expression/carithmeticfunctions.h"
 #include "expression/cfunctionregistry.h"
@@ -87,7 +87,7 @@ const QString List = QStringLiteral("object:list{item1=object:item1{v=1},item2=o
 
 } // namespace
 
-class tst_Functions : public QObject
+class TstFunctions : public QObject
 {
     Q_OBJECT
 
@@ -119,7 +119,7 @@ private Q_SLOTS:
 
 };
 
-void tst_Functions::values_data()
+void TstFunctions::values_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("expected");
@@ -290,14 +290,14 @@ void tst_Functions::values_data()
                                                    << "object:{c=object:c{z=9},o=object:o{a=1,b=x,c=v,d=object:d{}}}";
 }
 
-void tst_Functions::values()
+void TstFunctions::values()
 {
     QFETCH(QString, text);
     QFETCH(QString, expected);
     QCOMPARE(evaluate(text, m_source.get()), expected);
 }
 
-void tst_Functions::numericKindPerEvaluation()
+void TstFunctions::numericKindPerEvaluation()
 {
     // The result type of an evaluation depends on that evaluation's values only.
     CPropertyMap map(nullptr, QStringLiteral("out"), QStringLiteral("add($a,$b)"));
@@ -324,7 +324,7 @@ void tst_Functions::numericKindPerEvaluation()
     }
 }
 
-void tst_Functions::divisionByZeroTraces()
+void TstFunctions::divisionByZeroTraces()
 {
     TraceCapture capture;
     QCOMPARE(evaluate(QStringLiteral("divide(1,0)")), QStringLiteral("invalid"));
@@ -332,7 +332,7 @@ void tst_Functions::divisionByZeroTraces()
     QCOMPARE(QString::fromStdString(capture.text), QStringLiteral("[propertymapfunctions] ! Division by zero !\n"));
 }
 
-void tst_Functions::safexmlLatin1Table()
+void TstFunctions::safexmlLatin1Table()
 {
     // One entity per character from U+00A1 to U+00FF, all different; U+00A0 and below stay.
     static const QRegularExpression entity(QStringLiteral("^&[A-Za-z][A-Za-z0-9]*;$"));
@@ -349,7 +349,7 @@ void tst_Functions::safexmlLatin1Table()
     QCOMPARE(evaluate(QStringLiteral("safexml('\u00bd\u00c6\u00de')")), QStringLiteral("QString:&frac12;&AElig;&THORN;"));
 }
 
-void tst_Functions::translateThroughOwner()
+void TstFunctions::translateThroughOwner()
 {
     TranslatingState state;
     QCOMPARE(evaluate(QStringLiteral("tr('Hello')"), nullptr, &state), QStringLiteral("QString:T:Hello"));
@@ -359,7 +359,7 @@ void tst_Functions::translateThroughOwner()
     QCOMPARE(evaluate(QStringLiteral("tr('Gr\u00fc\u00dfe')"), nullptr, &notAState), QStringLiteral("QString:Gr\u00fc\u00dfe"));
 }
 
-void tst_Functions::pixmaps()
+void TstFunctions::pixmaps()
 {
     QTemporaryDir dir;
     const QString file = dir.filePath(QStringLiteral("p.png"));
@@ -370,7 +370,7 @@ void tst_Functions::pixmaps()
     QCOMPARE(evaluate(QStringLiteral("pixmap('%1')").arg(dir.filePath(QStringLiteral("none.png")))), QStringLiteral("QPixmap:null"));
 }
 
-void tst_Functions::firstParameterChangedInPlace_data()
+void TstFunctions::firstParameterChangedInPlace_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("sourceAfter"); // $o afterwards
@@ -382,7 +382,7 @@ void tst_Functions::firstParameterChangedInPlace_data()
     QTest::newRow("element copies nothing") << "element($o,0)" << O;
 }
 
-void tst_Functions::firstParameterChangedInPlace()
+void TstFunctions::firstParameterChangedInPlace()
 {
     QFETCH(QString, text);
     QFETCH(QString, sourceAfter);
@@ -390,7 +390,7 @@ void tst_Functions::firstParameterChangedInPlace()
     QCOMPARE(describeObject(m_source->objectProperty(QStringLiteral("o"))), sourceAfter);
 }
 
-void tst_Functions::naturalOrder_data()
+void TstFunctions::naturalOrder_data()
 {
     QTest::addColumn<QStringList>("names");
     QTest::addColumn<QStringList>("sorted");
@@ -400,7 +400,7 @@ void tst_Functions::naturalOrder_data()
     QTest::newRow("long runs") << QStringList{ "n123456789012345678901", "n99" } << QStringList{ "n99", "n123456789012345678901" };
 }
 
-void tst_Functions::naturalOrder()
+void TstFunctions::naturalOrder()
 {
     QFETCH(QStringList, names);
     QFETCH(QStringList, sorted);
@@ -410,7 +410,7 @@ void tst_Functions::naturalOrder()
     QCOMPARE(valueconversion::objectPropertyNames(&list), sorted);
 }
 
-void tst_Functions::ownershipRepeated_data()
+void TstFunctions::ownershipRepeated_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("expected");
@@ -447,7 +447,7 @@ void tst_Functions::ownershipRepeated_data()
     QTest::newRow("variable") << "$o" << O;
 }
 
-void tst_Functions::ownershipRepeated()
+void TstFunctions::ownershipRepeated()
 {
     QFETCH(QString, text);
     QFETCH(QString, expected);
@@ -478,7 +478,7 @@ void tst_Functions::ownershipRepeated()
         QCOMPARE(first, expected);
 }
 
-void tst_Functions::transitionStoresOwnObjects()
+void TstFunctions::transitionStoresOwnObjects()
 {
     auto fsm = std::make_unique<CFsm>();
     new TestState(fsm.get(), "from", QDomNode());
@@ -525,7 +525,7 @@ void tst_Functions::transitionStoresOwnObjects()
 // The functions in the registry's order, each with the numbers of parameters it accepts (of
 // 0 to 6; any other gives the count error; "f()" is one empty parameter, none is only built
 // directly), the rule as the listing shows it, and a description; found by exact name only.
-void tst_Functions::parameterCounts_data()
+void TstFunctions::parameterCounts_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("accepted");
@@ -568,7 +568,7 @@ void tst_Functions::parameterCounts_data()
     }
 }
 
-void tst_Functions::parameterCounts()
+void TstFunctions::parameterCounts()
 {
     QFETCH(QString, name);
     QFETCH(QString, accepted);
@@ -599,5 +599,5 @@ void tst_Functions::parameterCounts()
     }
 }
 
-QTEST_MAIN(tst_Functions)
+QTEST_MAIN(TstFunctions)
 #include "tst_functions.moc"

@@ -38,7 +38,7 @@ QFileInfoList filesIn(const char* kind, const Target& target)
 
 } // namespace
 
-class tst_FuzzReplay : public QObject
+class TstFuzzReplay : public QObject
 {
     Q_OBJECT
 
@@ -48,7 +48,7 @@ private Q_SLOTS:
 };
 
 // One row per input; a corpus that is too small fails while the rows are made.
-void tst_FuzzReplay::replay_data()
+void TstFuzzReplay::replay_data()
 {
     QTest::addColumn<int>("target");
     QTest::addColumn<QString>("file");
@@ -61,7 +61,7 @@ void tst_FuzzReplay::replay_data()
     }
 }
 
-void tst_FuzzReplay::replay()
+void TstFuzzReplay::replay()
 {
     QFETCH(int, target);
     QFETCH(QString, file);
@@ -73,5 +73,5 @@ void tst_FuzzReplay::replay()
     QVERIFY2(result == 0 || result == -1, qPrintable(file));
 }
 
-QTEST_MAIN(tst_FuzzReplay)
+QTEST_MAIN(TstFuzzReplay)
 #include "tst_fuzzreplay.moc"

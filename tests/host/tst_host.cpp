@@ -30,11 +30,7 @@ using namespace winsteps::host;
 
 namespace {
 
-struct Run : CommandRun
-{
-    QJsonObject report; // empty when no report was written
-    bool reportWritten = false;
-};
+using Run = ReportRun;
 
 // A state that leaves twice from one execute().
 class CTwiceState : public CState
@@ -106,7 +102,7 @@ const QString Example = QStringLiteral(EXAMPLES_DIR "/");
 
 } // namespace
 
-class tst_Host : public QObject
+class TstHost : public QObject
 {
     Q_OBJECT
 
@@ -121,18 +117,12 @@ private:
 
     // Runs the winsteps command; with a report path added unless the arguments are a
     // command line of their own (report = false).
-    Run winsteps(QStringList arguments, bool report = true)
+    Run winsteps(const QStringList& arguments, bool report = true)
     {
-        const QString reportPath = m_dir.filePath(QStringLiteral("report%1.json").arg(++m_files));
         if (report)
-            arguments << QStringLiteral("--report") << reportPath;
+            return runWinstepsWithReport(m_dir, m_files, arguments);
         Run run;
         static_cast<CommandRun&>(run) = runWinsteps(arguments);
-        QFile file(reportPath);
-        if (report && file.open(QIODevice::ReadOnly)) {
-            run.reportWritten = true;
-            run.report = QJsonDocument::fromJson(file.readAll()).object();
-        }
         return run;
     }
 
@@ -307,19 +297,7 @@ private Q_SLOTS:
     void actionStatesReadTheirOwnProperties()
     {
         const QString tracePath = m_dir.filePath("action.log");
-        const Run run = winsteps({"run", writeFile(R"(<fsm name="m" start="p">
-              <state name="p" type="startApp">
-                <property key="command" value="/bin/sh"/>
-                <property key="argument1" value="-c"/>
-                <property key="argument2" value='"exit 3"'/>
-                <system type="winxp+"><property key="timeout" value="6"/></system>
-                <system type="win9x"><property key="timeout" value="9"/></system>
-              </state>
-              <transition from="p" to="done" event="success">
-                <propertymap target="fsm.list" function="$argumentList"/>
-                <propertymap target="fsm.code" function="$returnCode"/>
-              </transition>
-              <state name="done" type="noop"/></fsm>)"), "--trace", tracePath});
+        const Run run = winsteps({"run", QStringLiteral(DATA_DIR "/actionproperties.xml"), "--trace", tracePath});
         QVERIFY2(run.exitCode == 0, qPrintable(run.err));
         const QString trace = readText(tracePath);
         QVERIFY2(trace.contains("Set property for action \"p\": key = \"timeout\" value = \"6\"\n"), qPrintable(trace));
@@ -394,32 +372,16 @@ private Q_SLOTS:
         refused("unknown profile", {"run", wizard, "--profile", "os-nine"}, "os-nine");
         refused("types with argument", {"types", "extra"}, "no arguments expected");
 
-        // Faults of the wizard: every one on standard error with its line, and no report.
-        const QString report = m_dir.filePath("refused.json");
-        const auto faulty = [&](const char* name, const QString& body, const QStringList& faults) {
-            const QString path = writeFile(body);
+        // Faults of the wizard NAME.xml in data/refused: each line of NAME.errors on standard
+        // error after the wizard's path, and no report.
+        const QDir refusedWizards(QStringLiteral(DATA_DIR "/refused"));
+        for (const QString& name : refusedWizards.entryList({"*.xml"}, QDir::Files)) {
+            const QString path = refusedWizards.filePath(name);
             QStringList texts;
-            for (const QString& fault : faults)
+            for (const QString& fault : readText(QString(path).replace(".xml", ".errors")).split('\n', Qt::SkipEmptyParts))
                 texts << path + QLatin1Char(':') + fault;
-            QTest::newRow(name) << QStringList{"run", path, "--report", report} << 2 << texts;
-        };
-        faulty("empty file", "", {"1: not well-formed XML"});
-        faulty("wrong root", "<?xml version=\"1.0\"?>\n<wizard/>", {"2: the root element is <wizard>, expected <fsm>"});
-        faulty("transition without event",
-               "<fsm name=\"m\" start=\"a\">\n<state name=\"a\" type=\"noop\"/>\n<transition from=\"a\" to=\"a\"/>\n</fsm>",
-               {"3: missing attribute \"event\" on <transition>"});
-        faulty("map without target",
-               "<fsm name=\"m\" start=\"a\">\n<state name=\"a\" type=\"noop\"/>\n<transition from=\"a\" to=\"a\" "
-               "event=\"x\">\n<propertymap function=\"1\"/>\n</transition>\n</fsm>",
-               {"4: missing attribute \"target\" on <propertymap>"});
-        faulty("second transition for an event",
-               "<fsm name=\"m\" start=\"a\">\n<state name=\"a\" type=\"noop\"/>\n<transition from=\"a\" to=\"a\" "
-               "event=\"x|finished\"/>\n<transition from=\"a\" to=\"a\" event=\"finished\"/>\n</fsm>",
-               {"4: state \"a\" already has a transition for event \"finished\" (line 3)"});
-        faulty("every fault",
-               "<fsm name=\"m\" start=\"a\">\n<state name=\"a\" type=\"frobnicate\"/>\n"
-               "<transition from=\"a\" to=\"b\" event=\"finished\"/>\n</fsm>\n",
-               {"2: unknown state type \"frobnicate\"", "3: transition to unknown state \"b\""});
+            QTest::newRow(qPrintable(name)) << QStringList{"run", path, "--report", m_dir.filePath("refused.json")} << 2 << texts;
+        }
 
         QTest::newRow("help") << QStringList{"--help"} << 0 << QStringList{"run", "types", "Exit status"};
         QTest::newRow("run --help") << QStringList{"run", "--help"} << 0
@@ -453,6 +415,7 @@ private Q_SLOTS:
 
         const Run json = winsteps({"types", "--json"}, false);
         QCOMPARE(json.exitCode, 0);
+        QCOMPARE(json.err, QString()); // the states made to list the types trace nothing
         const QJsonArray factories = QJsonDocument::fromJson(json.out.toUtf8())["factories"].toArray();
         QCOMPARE(factories.size(), 2);
         QCOMPARE(factories[0]["name"].toString(), QStringLiteral("host"));
@@ -463,9 +426,15 @@ private Q_SLOTS:
         const QJsonValue noop = *found;
         QCOMPARE(noop["events"].toArray(), QJsonArray{"finished"});
         QCOMPARE(noop["required"].toArray(), QJsonArray());
-        // Every type of the plug-in can be made without a description.
-        for (const QJsonValue& type : factories[1]["types"].toArray())
+        // Every type of the plug-in can be made without a description, and lists the
+        // properties it requires.
+        QJsonValue required;
+        for (const QJsonValue& type : factories[1]["types"].toArray()) {
             QVERIFY2(!type["class"].toString().isEmpty(), qPrintable(type["type"].toString()));
+            if (type["type"] == "readRegkey")
+                required = type["required"];
+        }
+        QCOMPARE(required.toArray(), (QJsonArray{"path", "key"}));
     }
 
     // ---- the machine in-process --------------------------------------------------------
@@ -576,5 +545,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_MAIN(tst_Host)
+QTEST_MAIN(TstHost)
 #include "tst_host.moc"

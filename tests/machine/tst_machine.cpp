@@ -5,39 +5,12 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "support/commandrun.h"
+
 namespace {
-
-struct Result
-{
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
-
-Result winsteps(const QStringList& arguments, const QByteArray& input = QByteArray(), const QString& workDir = QString())
-{
-    QProcess process;
-    process.setWorkingDirectory(workDir);
-    process.start(QStringLiteral(WINSTEPS_EXE), arguments);
-    if (!input.isNull()) {
-        process.write(input);
-        process.closeWriteChannel();
-    }
-    Result result;
-    if (!process.waitForFinished(60000)) {
-        process.kill();
-        process.waitForFinished();
-        return result;
-    }
-    result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    result.out = QString::fromUtf8(process.readAllStandardOutput());
-    result.err = QString::fromUtf8(process.readAllStandardError());
-    return result;
-}
 
 // export-reg text with plain line ends.
 QString exportReg(const QString& folder, const QString& key = QString())
@@ -45,7 +18,7 @@ QString exportReg(const QString& folder, const QString& key = QString())
     QStringList arguments = {"machine", "export-reg", folder};
     if (!key.isEmpty())
         arguments << key;
-    const Result result = winsteps(arguments);
+    const CommandRun result = runWinsteps(arguments);
     if (result.exitCode != 0)
         return QStringLiteral("export failed: ") + result.err;
     return QString(result.out).remove(QLatin1Char('\r'));
@@ -101,7 +74,7 @@ void TstMachine::commandLine()
     QFETCH(QStringList, arguments);
     QFETCH(int, exitCode);
     QFETCH(QString, text);
-    const Result result = winsteps(arguments);
+    const CommandRun result = runWinsteps(arguments);
     QCOMPARE(result.exitCode, exitCode);
     QVERIFY2(QString(result.out + result.err).contains(text), qPrintable(result.out + result.err));
 }
@@ -109,7 +82,7 @@ void TstMachine::commandLine()
 void TstMachine::initShowAndRefusals()
 {
     const QString dir = folder();
-    Result result = winsteps({"machine", "show", dir});
+    CommandRun result = runWinsteps({"machine", "show", dir});
     QCOMPARE(result.exitCode, 1);
     QVERIFY2(result.err.contains(QStringLiteral("holds no machine")), qPrintable(result.err));
     QVERIFY(!QFileInfo::exists(dir));
@@ -120,27 +93,27 @@ void TstMachine::initShowAndRefusals()
     profile.write(R"({"inherits": "winxp-sp2", "adminstrator": false})");
     profile.close();
     for (const QString& name : {QStringLiteral("no-such-profile"), typo}) {
-        result = winsteps({"machine", "init", dir, "--profile", name});
+        result = runWinsteps({"machine", "init", dir, "--profile", name});
         QCOMPARE(result.exitCode, 2);
         QVERIFY(!QFileInfo::exists(dir));
     }
     QVERIFY2(result.err.contains(QStringLiteral("profile \"%1\": unknown key \"adminstrator\"").arg(typo)), qPrintable(result.err));
 
-    result = winsteps({"machine", "init", dir, "--profile", "win98"});
+    result = runWinsteps({"machine", "init", dir, "--profile", "win98"});
     QCOMPARE(result.exitCode, 0);
     QVERIFY2(result.out.startsWith(QStringLiteral("Created machine \"%1\" from profile \"win98\"").arg(dir)), qPrintable(result.out));
     QVERIFY(QFileInfo(dir + QStringLiteral("/drive_c/WINDOWS/SYSTEM")).isDir());
-    result = winsteps({"machine", "init", dir});
+    result = runWinsteps({"machine", "init", dir});
     QCOMPARE(result.exitCode, 1);
     QVERIFY2(result.err.contains(QStringLiteral("already holds a machine (profile \"win98\")")), qPrintable(result.err));
 
-    result = winsteps({"machine", "show", dir});
+    result = runWinsteps({"machine", "show", dir});
     QCOMPARE(result.exitCode, 0);
     for (const char* line : {"Profile:   win98 (", "System:    9x 4.10.", "Start-up entries: none", "At the next restart: nothing",
                              "Restarts:  0"})
         QVERIFY2(result.out.contains(QLatin1String(line)), qPrintable(result.out));
 
-    result = winsteps({"machine", "export-reg", dir, "HKCU\\Software\\Nothing"});
+    result = runWinsteps({"machine", "export-reg", dir, "HKCU\\Software\\Nothing"});
     QCOMPARE(result.exitCode, 1);
     QVERIFY2(result.err.contains(QStringLiteral("not found")), qPrintable(result.err));
 }
@@ -167,14 +140,14 @@ void TstMachine::registryWizardEndToEnd()
     QFETCH(QString, proxy);
     QFETCH(QString, programFiles);
     const QString dir = folder();
-    QCOMPARE(winsteps({"machine", "init", dir, "--profile", profile}).exitCode, 0);
+    QCOMPARE(runWinsteps({"machine", "init", dir, "--profile", profile}).exitCode, 0);
     const QString product = dir + QStringLiteral("/drive_c/") + programFiles + QStringLiteral("/Demo Suite");
     touch(product + QStringLiteral("/old/readme.txt"));
     touch(product + QStringLiteral("/old/data/store.db"));
     touch(product + QStringLiteral("/tray.exe"));
 
     const QString report = m_dir.filePath(QStringLiteral("report-%1.json").arg(profile));
-    Result result = winsteps({"run", QStringLiteral(EXAMPLES_DIR "/registry.xml"), "--machine", dir, "--report", report});
+    CommandRun result = runWinsteps({"run", QStringLiteral(EXAMPLES_DIR "/registry.xml"), "--machine", dir, "--report", report});
     QVERIFY2(result.exitCode == 0, qPrintable(result.out + result.err));
     QFile file(report);
     QVERIFY(file.open(QIODevice::ReadOnly));
@@ -182,7 +155,7 @@ void TstMachine::registryWizardEndToEnd()
     QCOMPARE(properties["installedVersion"]["value"].toString(), QStringLiteral("2.1"));
     QCOMPARE(properties["httpProxy"]["value"].toString(), proxy);
 
-    result = winsteps({"machine", "show", dir});
+    result = runWinsteps({"machine", "show", dir});
     QCOMPARE(result.exitCode, 0);
     // Windows paths in the registry, as on Windows.
     const QString installed = QStringLiteral("C:\\%1\\Demo Suite\\").arg(programFiles).replace('\\', QStringLiteral("\\\\"));
@@ -190,7 +163,7 @@ void TstMachine::registryWizardEndToEnd()
              qPrintable(result.out));
     QCOMPARE(result.out.contains(QStringLiteral("  remove C:\\%1\\Demo Suite\\old\n").arg(programFiles)), removal);
 
-    result = winsteps({"machine", "reboot", dir});
+    result = runWinsteps({"machine", "reboot", dir});
     QCOMPARE(result.exitCode, 0);
     QVERIFY2(result.out.contains(QStringLiteral("ran HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce: "
                                                 "Demo Suite Setup = ")),
@@ -218,17 +191,17 @@ void TstMachine::registryWizardEndToEnd()
 void TstMachine::exportImportsIdentically()
 {
     const QString source = folder();
-    QCOMPARE(winsteps({"machine", "init", source, "--profile", "vista-x64"}).exitCode, 0);
-    QCOMPARE(winsteps({"run", QStringLiteral(EXAMPLES_DIR "/registry.xml"), "--machine", source}).exitCode, 0);
-    const Result exported = winsteps({"machine", "export-reg", source});
+    QCOMPARE(runWinsteps({"machine", "init", source, "--profile", "vista-x64"}).exitCode, 0);
+    QCOMPARE(runWinsteps({"run", QStringLiteral(EXAMPLES_DIR "/registry.xml"), "--machine", source}).exitCode, 0);
+    const CommandRun exported = runWinsteps({"machine", "export-reg", source});
     QCOMPARE(exported.exitCode, 0);
     QVERIFY(exported.out.startsWith(QStringLiteral("Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE]\r\n")));
 
     const QString target = folder();
-    QCOMPARE(winsteps({"machine", "init", target, "--profile", "vista-x64"}).exitCode, 0);
-    const Result imported = winsteps({"machine", "import-reg", target, "-"}, exported.out.toUtf8());
+    QCOMPARE(runWinsteps({"machine", "init", target, "--profile", "vista-x64"}).exitCode, 0);
+    const CommandRun imported = runWinsteps({"machine", "import-reg", target, "-"}, exported.out.toUtf8());
     QVERIFY2(imported.exitCode == 0, qPrintable(imported.err));
-    QCOMPARE(winsteps({"machine", "export-reg", target}).out, exported.out);
+    QCOMPARE(runWinsteps({"machine", "export-reg", target}).out, exported.out);
 }
 
 void TstMachine::copyWritesOnlyOnTheMachine_data()
@@ -263,7 +236,7 @@ void TstMachine::copyWritesOnlyOnTheMachine()
                   .toUtf8());
     xml.close();
 
-    const Result result = winsteps({"run", wizard, "--machine", dir}, QByteArray(), work.path());
+    const CommandRun result = runWinsteps({"run", wizard, "--machine", dir}, QByteArray(), work.path());
     QVERIFY2(result.exitCode == exitCode, qPrintable(result.err));
     if (!lands.isEmpty())
         QCOMPARE(QFile(dir + QStringLiteral("/drive_c/") + lands).size(), 14);
@@ -275,15 +248,15 @@ void TstMachine::copyWritesOnlyOnTheMachine()
 void TstMachine::runKeepsTheRecordedProfile()
 {
     const QString dir = folder();
-    QCOMPARE(winsteps({"machine", "init", dir, "--profile", "vista"}).exitCode, 0);
+    QCOMPARE(runWinsteps({"machine", "init", dir, "--profile", "vista"}).exitCode, 0);
     const QString report = m_dir.filePath(QStringLiteral("recorded.json"));
-    Result result = winsteps({"run", QStringLiteral(EXAMPLES_DIR "/linear.xml"), "--machine", dir, "--report", report});
+    CommandRun result = runWinsteps({"run", QStringLiteral(EXAMPLES_DIR "/linear.xml"), "--machine", dir, "--report", report});
     QCOMPARE(result.exitCode, 0);
     QFile file(report);
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(QJsonDocument::fromJson(file.readAll())["profile"].toString(), QStringLiteral("vista"));
 
-    result = winsteps({"run", QStringLiteral(EXAMPLES_DIR "/linear.xml"), "--machine", dir, "--profile", "win98"});
+    result = runWinsteps({"run", QStringLiteral(EXAMPLES_DIR "/linear.xml"), "--machine", dir, "--profile", "win98"});
     QCOMPARE(result.exitCode, 2);
     QVERIFY2(result.err.contains(QStringLiteral("was made from profile \"vista\", not \"win98\"")), qPrintable(result.err));
 }

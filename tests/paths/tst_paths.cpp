@@ -7,26 +7,16 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "support/freshmachine.h"
+
 #include <thread>
 
 using namespace winsteps::platform;
 using emulated::EmulatedMachine;
 using emulated::MachineProfile;
+using testsupport::freshMachine;
 
 namespace {
-
-// A machine from a built-in name or from inline JSON (which may inherit a built-in one).
-std::unique_ptr<EmulatedMachine> machine(const QTemporaryDir& dir, const QString& source)
-{
-    QString error;
-    MachineProfile profile;
-    const bool ok = source.startsWith(QLatin1Char('{')) ? profile.parse(source.toUtf8(), QStringLiteral("inline"), &error)
-                                                       : profile.load(source, &error);
-    if (!ok)
-        qWarning("%s", qPrintable(error));
-    static int count = 0;
-    return ok ? EmulatedMachine::open(profile, dir.filePath(QString::number(++count)), &error) : nullptr;
-}
 
 class Paths : public IStandardPaths {};
 
@@ -86,7 +76,7 @@ void TstPaths::osClasses()
 {
     QFETCH(QString, profile);
     QFETCH(QStringList, classes);
-    auto m = machine(m_dir, profile);
+    auto m = freshMachine(m_dir, profile);
     QVERIFY(m);
     const COsVersion version(*m);
     // A class name in capitals names the same class.
@@ -180,7 +170,7 @@ void TstPaths::standardEntries()
     QFETCH(QString, profile);
     QFETCH(QString, macro);
     QFETCH(QString, value);
-    auto m = machine(m_dir, profile);
+    auto m = freshMachine(m_dir, profile);
     QVERIFY(m);
     Paths paths;
     paths.setMacro(QStringLiteral("%OLD%"), QStringLiteral("gone after init"));
@@ -196,7 +186,7 @@ void TstPaths::standardEntries()
 
 void TstPaths::applicationDirectory()
 {
-    auto m = machine(m_dir, QStringLiteral(R"({"inherits": "winxp-sp2", "environment": {"TEMP": null}})"));
+    auto m = freshMachine(m_dir, QStringLiteral(R"({"inherits": "winxp-sp2", "environment": {"TEMP": null}})"));
     QVERIFY(m);
     Paths paths;
     paths.init(*m);
@@ -230,7 +220,7 @@ void TstPaths::comGuard()
     QFETCH(bool, alreadyInitialised);
     QFETCH(bool, ok);
     QFETCH(bool, initialized);
-    auto m = machine(m_dir, profile);
+    auto m = freshMachine(m_dir, profile);
     QVERIFY(m);
     if (alreadyInitialised)
         QCOMPARE(m->coInitialize(), S_OK);
@@ -254,7 +244,7 @@ void TstPaths::comGuard()
 void TstPaths::comGuardOnLaterThreads()
 {
     // The process-wide security is set by the first guard; later ones find it in force.
-    auto m = machine(m_dir, QStringLiteral("winxp-sp2"));
+    auto m = freshMachine(m_dir, QStringLiteral("winxp-sp2"));
     QVERIFY(m);
     bool results[2] = {false, false};
     for (bool& result : results)

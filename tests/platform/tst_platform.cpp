@@ -7,34 +7,14 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "support/freshmachine.h"
+
 #include <thread>
 
 using namespace winsteps::platform;
 using emulated::EmulatedMachine;
 using emulated::MachineProfile;
-
-namespace {
-
-// A machine from a built-in name or from inline JSON, in its own folder below dir.
-std::unique_ptr<EmulatedMachine> machine(const QTemporaryDir& dir, const QString& source, QString* error = nullptr)
-{
-    QString message;
-    MachineProfile profile;
-    const bool ok = source.startsWith(QLatin1Char('{')) ? profile.parse(source.toUtf8(), QStringLiteral("inline"), &message)
-                                                       : profile.load(source, &message);
-    if (!ok) {
-        if (error)
-            *error = message;
-        return nullptr;
-    }
-    static int count = 0;
-    auto m = EmulatedMachine::open(profile, dir.filePath(QString::number(++count)), &message);
-    if (error)
-        *error = message;
-    return m;
-}
-
-} // namespace
+using testsupport::freshMachine;
 
 class TstPlatform : public QObject
 {
@@ -90,7 +70,7 @@ void TstPlatform::version()
     QFETCH(QString, servicePack);
     QFETCH(int, servicePackMajor);
     QString error;
-    auto m = machine(m_dir, profile, &error);
+    auto m = freshMachine(m_dir, profile, &error);
     QVERIFY2(m, qPrintable(error));
 
     OsVersionInfoEx info;
@@ -141,7 +121,7 @@ void TstPlatform::folders()
     QFETCH(int, csidl);
     QFETCH(QString, path);
     QString error;
-    auto m = machine(m_dir, profile, &error);
+    auto m = freshMachine(m_dir, profile, &error);
     QVERIFY2(m, qPrintable(error));
     std::string result;
     if (csidl == -1)
@@ -164,7 +144,7 @@ void TstPlatform::folders()
 
 void TstPlatform::folderQueryFailures()
 {
-    auto m = machine(m_dir, QStringLiteral(R"({"inherits": "winxp-sp2", "shellFolders": {"23": null},
+    auto m = freshMachine(m_dir, QStringLiteral(R"({"inherits": "winxp-sp2", "shellFolders": {"23": null},
                                               "failures": {"GetSystemDirectory": 8}})"));
     QVERIFY(m);
     std::string path;
@@ -181,7 +161,7 @@ void TstPlatform::folderQueryFailures()
     QCOMPARE(m->getFolderPath(csidl::APPDATA | csidl::FLAG_CREATE, &path), S_OK);
     QVERIFY(QFileInfo(host).isDir());
 
-    auto bare = machine(m_dir, QStringLiteral(R"({"inherits": "winxp-sp2", "shellFolderLibrary": false})"));
+    auto bare = freshMachine(m_dir, QStringLiteral(R"({"inherits": "winxp-sp2", "shellFolderLibrary": false})"));
     QVERIFY(bare);
     QVERIFY(!bare->shellFolderApiAvailable());
     QCOMPARE(bare->getFolderPath(csidl::APPDATA, &path), HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND));
@@ -189,7 +169,7 @@ void TstPlatform::folderQueryFailures()
 
 void TstPlatform::environment()
 {
-    auto m = machine(m_dir, QStringLiteral(R"({"inherits": "winxp-sp2",
+    auto m = freshMachine(m_dir, QStringLiteral(R"({"inherits": "winxp-sp2",
         "environment": {"temp": null, "DATA": "C:\\Data;D:\\x", "PLAIN": "text"}})"));
     QVERIFY(m);
     std::string value;
@@ -354,7 +334,7 @@ void TstPlatform::fileCalls()
     QFETCH(QString, path);
     QFETCH(uint, code);
     QFETCH(QString, lands);
-    auto m = machine(m_dir, QStringLiteral("winxp-sp2"));
+    auto m = freshMachine(m_dir, QStringLiteral("winxp-sp2"));
     QVERIFY(m);
     QTemporaryDir outside;
     QFile media(outside.filePath(QStringLiteral("media.txt")));
@@ -404,7 +384,7 @@ void TstPlatform::fileCalls()
 
 void TstPlatform::listingAndAttributes()
 {
-    auto m = machine(m_dir, QStringLiteral("winxp-sp2"));
+    auto m = freshMachine(m_dir, QStringLiteral("winxp-sp2"));
     QVERIFY(m);
     const QString demo = m->hostPath(QStringLiteral("C:\\Demo"));
     QVERIFY(QDir().mkpath(demo + QStringLiteral("/Sub")));
@@ -432,7 +412,7 @@ void TstPlatform::listingAndAttributes()
 
 void TstPlatform::com()
 {
-    auto m = machine(m_dir, QStringLiteral("winxp-sp2"));
+    auto m = freshMachine(m_dir, QStringLiteral("winxp-sp2"));
     QVERIFY(m);
     QCOMPARE(m->coInitializeSecurity(RPC_C_AUTHN_DEFAULT, RPC_C_AUTHN_LEVEL_PKT, RPC_C_IMP_LEVEL_IMPERSONATE, EOAC_NONE),
              CO_E_NOTINITIALIZED);
@@ -460,7 +440,7 @@ void TstPlatform::com()
 
 void TstPlatform::debuggerCapture()
 {
-    auto m = machine(m_dir, QStringLiteral("winxp-sp2"));
+    auto m = freshMachine(m_dir, QStringLiteral("winxp-sp2"));
     QVERIFY(m);
     m->outputDebugString("before\n");
     QVERIFY(m->setDebuggerCapture(true));

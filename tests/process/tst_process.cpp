@@ -16,7 +16,9 @@
 #include <QtTest>
 
 #include "support/commandrun.h"
+#include "support/freshmachine.h"
 #include "support/hostprocess.h"
+#include "support/tracecapture.h"
 
 #include <memory>
 
@@ -36,15 +38,9 @@ QString twin()
 // A machine of a profile that inherits base and adds keys; a fresh folder each time.
 QString openMachine(const QTemporaryDir& dir, const QString& base, const QString& keys = QString())
 {
-    static int count = 0;
-    const QString profile = writeTestFile(dir, count, QStringLiteral(R"({"inherits": "%1", "computerName": "TESTBOX",
+    return testsupport::openFreshMachine(dir, QStringLiteral(R"({"inherits": "%1", "computerName": "TESTBOX",
         "tools": {"quick.exe": "exit", "%3": "exit", "LongTask.EXE": "exit"}%2})")
-        .arg(base, keys.isEmpty() ? QString() : QLatin1String(", ") + keys, twin()).toUtf8(), QStringLiteral(".json"));
-    const QString folder = dir.filePath(QStringLiteral("m%1").arg(count));
-    std::string error;
-    if (!platform::openMachine(profile.toStdString(), folder.toStdString(), &error))
-        qWarning("%s", error.c_str());
-    return folder;
+        .arg(base, keys.isEmpty() ? QString() : QLatin1String(", ") + keys, twin()));
 }
 
 // Starts program and waits for processExited().
@@ -88,15 +84,6 @@ QStringList listedNames()
         names << entry.fileName;
     return names;
 }
-
-class TraceCapture : public winsteps::TraceSink
-{
-public:
-    TraceCapture() { winsteps::setTraceSink(this); }
-    ~TraceCapture() override { winsteps::setTraceSink(nullptr); }
-    void write(const std::string& piece) override { text += piece; }
-    std::string text;
-};
 
 } // namespace
 

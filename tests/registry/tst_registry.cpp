@@ -12,10 +12,14 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "support/files.h"
+#include "support/freshmachine.h"
+
 #include <sqlite3.h>
 
 using namespace winsteps::platform;
 using emulated::EmulatedMachine;
+using testsupport::exported;
 using emulated::RegistryStore;
 
 namespace {
@@ -81,28 +85,9 @@ bool keyExists(Platform& m, HKEY root, const std::string& path, REGSAM sam = KEY
     return true;
 }
 
-QString exported(Platform& m, const std::string& key = std::string())
-{
-    std::string text;
-    std::string error;
-    if (!exportRegistry(m, key, &text, nullptr, &error))
-        return QStringLiteral("export failed: ") + QString::fromStdString(error);
-    return QString::fromStdString(text);
-}
-
 bool import(Platform& m, const QByteArray& text, std::string* error)
 {
     return importRegistry(m, std::vector<std::uint8_t>(text.begin(), text.end()), error);
-}
-
-QByteArray utf16File(const QString& text)
-{
-    QByteArray data("\xFF\xFE", 2);
-    for (const QChar c : text) {
-        data.append(char(c.unicode() & 0xFF));
-        data.append(char(c.unicode() >> 8));
-    }
-    return data;
 }
 
 } // namespace
@@ -136,16 +121,11 @@ private Q_SLOTS:
 private:
     std::unique_ptr<EmulatedMachine> fresh(const QString& profile = QStringLiteral("winxp-sp2"))
     {
-        QString error;
-        auto m = EmulatedMachine::openFolder(profile, m_dir.filePath(QStringLiteral("m%1").arg(++m_count)), &error);
-        if (!m)
-            qWarning("%s", qPrintable(error));
-        return m;
+        return testsupport::freshMachine(m_dir, profile);
     }
-    QString newFolder() { return m_dir.filePath(QStringLiteral("m%1").arg(++m_count)); }
+    QString newFolder() { return testsupport::freshFolder(m_dir); }
 
     QTemporaryDir m_dir;
-    int m_count = 0;
 };
 
 void TstRegistry::namesKeepCaseAndCompareWithout()
@@ -522,7 +502,7 @@ void TstRegistry::importEditorUtf16File()
         "[HKEY_CURRENT_USER\\Software\\Keep]\r\n"
         "\"gone\"=-\r\n");
     std::string error;
-    QVERIFY2(import(*m, utf16File(text), &error), error.c_str());
+    QVERIFY2(import(*m, testsupport::utf16(text), &error), error.c_str());
     std::uint32_t type = 0;
     QCOMPARE(value(*m, HKEY_CURRENT_USER, "Software\\Imported", "Path", &type), sz(QStringLiteral("%TEMP%\\é")));
     QCOMPARE(type, REG_EXPAND_SZ);

@@ -14,6 +14,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "support/freshmachine.h"
+
 #include <memory>
 
 using namespace winsteps;
@@ -128,8 +130,7 @@ private:
     EmulatedMachine& machine(const QString& profile)
     {
         std::string error;
-        const QString folder = m_dir.filePath(QStringLiteral("m%1").arg(++m_count));
-        if (!openMachine(profile.toStdString(), folder.toStdString(), &error))
+        if (testsupport::openFreshMachine(m_dir, profile, &error).isEmpty())
             qFatal("%s", error.c_str());
         return emulated::currentMachine();
     }
@@ -167,7 +168,6 @@ private:
     }
 
     QTemporaryDir m_dir;
-    int m_count = 0;
     CStateFactory* m_factory = nullptr;
 };
 

@@ -1,10 +1,12 @@
 #pragma once
 
 // Shared by the tests that run the winsteps command as a child process (the test's
-// CMakeLists defines WINSTEPS_EXE): run it and collect its exit status and output, and
-// write the files it is given.
+// CMakeLists defines WINSTEPS_EXE): run it and collect its exit status, output and report,
+// and write the files it is given.
 
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -17,11 +19,18 @@ struct CommandRun
     QString err;
 };
 
-inline CommandRun runWinsteps(const QStringList& arguments)
+// input, when not null, is written to the command's stdin, which is then closed.
+inline CommandRun runWinsteps(const QStringList& arguments, const QByteArray& input = QByteArray(),
+                              const QString& workDir = QString())
 {
     CommandRun run;
     QProcess process;
+    process.setWorkingDirectory(workDir);
     process.start(QStringLiteral(WINSTEPS_EXE), arguments);
+    if (!input.isNull()) {
+        process.write(input);
+        process.closeWriteChannel();
+    }
     if (!process.waitForFinished(60000)) {
         process.kill();
         process.waitForFinished();
@@ -29,6 +38,27 @@ inline CommandRun runWinsteps(const QStringList& arguments)
     run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     run.out = QString::fromUtf8(process.readAllStandardOutput());
     run.err = QString::fromUtf8(process.readAllStandardError());
+    return run;
+}
+
+struct ReportRun : CommandRun
+{
+    QJsonObject report; // empty when no report was written
+    bool reportWritten = false;
+};
+
+// Runs the command with "--report FILE" added (FILE new in dir, N counting up in counter) and
+// reads the report it wrote.
+inline ReportRun runWinstepsWithReport(const QTemporaryDir& dir, int& counter, QStringList arguments)
+{
+    const QString path = dir.filePath(QStringLiteral("report%1.json").arg(++counter));
+    ReportRun run;
+    static_cast<CommandRun&>(run) = runWinsteps(arguments << QStringLiteral("--report") << path);
+    QFile file(path);
+    if (file.open(QIODevice::ReadOnly)) {
+        run.reportWritten = true;
+        run.report = QJsonDocument::fromJson(file.readAll()).object();
+    }
     return run;
 }
 

@@ -1,13 +1,14 @@
 // Node objects: their meta properties, every path and predicate form of the search on one
 // shared document with the traces of a predicate walk, and the XML document functions.
 
-#include "../functions/exprtesting.h"
+#include "support/exprtesting.h"
 
 #include "expression/cxpathnode.h"
 #include "support/clogrecorder.h"
 #include "support/tracecapture.h"
 
 #include <QDomDocument>
+#include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -18,21 +19,13 @@ using exprtesting::evaluate;
 
 namespace {
 
-const char* const Document = R"(<?xml version="1.0"?>
-<config version="2">
-  <group name="g1">
-    <item id="a" color="red"><name>x</name><brand>acme</brand></item>
-    <item id="b" color="blue"><name>y</name></item>
-  </group>
-  <group name="g2" dir="a/b">
-    <item id="c" t="it&apos;s"><name>x</name></item>
-    <entry/>
-  </group>
-  <item id="d" a="1" b="2" c="3"/>
-  <item id="e" a="0" b="2" c="0"/>
-  <!-- a comment -->
-</config>
-)";
+// The document most tests search, read once.
+const QByteArray Document = [] {
+    QFile file(QStringLiteral(DATA_DIR "/config.xml"));
+    if (!file.open(QIODevice::ReadOnly))
+        qFatal("cannot read %s", qPrintable(file.fileName()));
+    return file.readAll();
+}();
 
 std::unique_ptr<CXPathNode> load(const QByteArray& text = Document)
 {
@@ -53,7 +46,7 @@ QStringList describeAll(const CXPathNodeList& nodes)
 
 } // namespace
 
-class tst_XPath : public QObject
+class TstXPath : public QObject
 {
     Q_OBJECT
 
@@ -88,7 +81,7 @@ private Q_SLOTS:
 
 // Each node as "objectName|fullName|nodeName|nodeValue|text|nodeType", read through its
 // meta properties.
-void tst_XPath::metaProperties()
+void TstXPath::metaProperties()
 {
     const auto show = [](const CXPathNode& node) -> QString {
         QStringList out{node.objectName()};
@@ -115,7 +108,7 @@ void tst_XPath::metaProperties()
     QVERIFY(null.findNodes(QStringLiteral("//item")).empty());
 }
 
-void tst_XPath::writableProperties()
+void TstXPath::writableProperties()
 {
     const auto root = load();
     const CXPathNodeList names = root->findNodes(QStringLiteral("//name"));
@@ -129,7 +122,7 @@ void tst_XPath::writableProperties()
     QCOMPARE(root->findNodes(QStringLiteral("item[@id='z']")).size(), size_t(1));
 }
 
-void tst_XPath::documentOutlivesItsLoader()
+void TstXPath::documentOutlivesItsLoader()
 {
     // Nodes hold their document: a found node stays usable after every other node is gone.
     std::unique_ptr<CXPathNode> item;
@@ -144,7 +137,7 @@ void tst_XPath::documentOutlivesItsLoader()
 
 // Only well-formed documents of regular files load: a device never ends and a pipe may never
 // be written.
-void tst_XPath::loadErrors_data()
+void TstXPath::loadErrors_data()
 {
     QTest::addColumn<QByteArray>("text"); // parsed, unless a file is given
     QTest::addColumn<QString>("file");
@@ -165,7 +158,7 @@ void tst_XPath::loadErrors_data()
     QTest::newRow("folder") << QByteArray() << m_dir.path() << m_dir.path() + notRegular;
 }
 
-void tst_XPath::loadErrors()
+void TstXPath::loadErrors()
 {
     QFETCH(QByteArray, text);
     QFETCH(QString, file);
@@ -180,7 +173,7 @@ void tst_XPath::loadErrors()
         QCOMPARE(message, error);
 }
 
-void tst_XPath::findNodes_data()
+void TstXPath::findNodes_data()
 {
     QTest::addColumn<QString>("start"); // a path from the root to the start node, or empty
     QTest::addColumn<QString>("path");
@@ -254,7 +247,7 @@ void tst_XPath::findNodes_data()
     QTest::newRow("empty path") << "" << "" << QStringList();
 }
 
-void tst_XPath::findNodes()
+void TstXPath::findNodes()
 {
     QFETCH(QString, start);
     QFETCH(QString, path);
@@ -270,7 +263,7 @@ void tst_XPath::findNodes()
     QCOMPARE(describeAll((from ? from.get() : root.get())->findNodes(path)), expected);
 }
 
-void tst_XPath::searchTraces()
+void TstXPath::searchTraces()
 {
     const auto root = load();
     TraceCapture traces;
@@ -283,7 +276,7 @@ void tst_XPath::searchTraces()
                              }));
 }
 
-void tst_XPath::predicateWalkTraces()
+void TstXPath::predicateWalkTraces()
 {
     const auto root = load();
     const CXPathNodeList items = root->findNodes(QStringLiteral("//item[@id='a']"));
@@ -315,7 +308,7 @@ void tst_XPath::predicateWalkTraces()
                              }));
 }
 
-void tst_XPath::deepPaths_data()
+void TstXPath::deepPaths_data()
 {
     QTest::addColumn<int>("nesting");
     QTest::addColumn<QString>("path");
@@ -333,7 +326,7 @@ void tst_XPath::deepPaths_data()
     QTest::newRow("many parents") << 3 << QStringLiteral("../").repeated(50000) << 0;
 }
 
-void tst_XPath::deepPaths()
+void TstXPath::deepPaths()
 {
     QFETCH(int, nesting);
     QFETCH(QString, path);
@@ -351,7 +344,7 @@ void tst_XPath::deepPaths()
     QCOMPARE(int(nodes.size()), found);
 }
 
-void tst_XPath::linearSearch()
+void TstXPath::linearSearch()
 {
     // 100,000 items: a document-wide search visits each node once (no quadratic walk), so
     // it ends within the test's time-out.
@@ -365,7 +358,7 @@ void tst_XPath::linearSearch()
     QCOMPARE(evaluate(QStringLiteral("element(findnodes($doc,'item'),99999)"), &source), QStringLiteral("node:/list/item"));
 }
 
-void tst_XPath::documentEditedBetweenSearches()
+void TstXPath::documentEditedBetweenSearches()
 {
     // Searches keep nothing of the document between them: each one sees the latest edits.
     const auto root = load();
@@ -381,7 +374,7 @@ void tst_XPath::documentEditedBetweenSearches()
     QCOMPARE(describeAll(root->findNodes(QStringLiteral("item[last]"))), QStringList{ "/config/item#e" });
 }
 
-void tst_XPath::batchedTracesSameBytes()
+void TstXPath::batchedTracesSameBytes()
 {
     // With the default sink a search gathers its traces and writes them in one call: the
     // bytes are those an installed sink gets piece by piece.
@@ -397,7 +390,7 @@ void tst_XPath::batchedTracesSameBytes()
     QCOMPARE(clog.calls.front(), installed);
 }
 
-void tst_XPath::xmlFunctions_data()
+void TstXPath::xmlFunctions_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("result");
@@ -458,7 +451,7 @@ void tst_XPath::xmlFunctions_data()
         << QString(original).replace("<item id=\"a\"/>", "<item id=\"a\"/><x>1</x>");
 }
 
-void tst_XPath::xmlFunctions()
+void TstXPath::xmlFunctions()
 {
     QFETCH(QString, text);
     QFETCH(QString, result);
@@ -482,7 +475,7 @@ void tst_XPath::xmlFunctions()
              document.contains(QLatin1String("<x>")) ? QStringLiteral("<o/>") : QStringLiteral("<o><x>1</x></o>"));
 }
 
-void tst_XPath::documentTextIsStable()
+void TstXPath::documentTextIsStable()
 {
     // Attributes in name order, whatever order the toolkit keeps them in; everything else as
     // the toolkit writes it.
@@ -499,7 +492,7 @@ void tst_XPath::documentTextIsStable()
                                   "</r>\n"));
 }
 
-void tst_XPath::editsSeenByEveryNode()
+void TstXPath::editsSeenByEveryNode()
 {
     CPropertyObject source;
     source.setObjectProperty(QStringLiteral("doc"), load("<r><a/></r>").release());
@@ -520,7 +513,7 @@ void tst_XPath::editsSeenByEveryNode()
     QCOMPARE(exprtesting::evaluateOnce(twice, &source), QStringLiteral("QString:<r k=\"v\">\n <a c=\"1\"/>\n <e/>\n <e/>\n</r>\n"));
 }
 
-void tst_XPath::movedNodeObjectsFollow()
+void TstXPath::movedNodeObjectsFollow()
 {
     // Node objects of a node that moves into another document edit it there, and keep that
     // document alive after every other node of it is gone.
@@ -540,5 +533,5 @@ void tst_XPath::movedNodeObjectsFollow()
     QCOMPARE(x->fullName(), QStringLiteral("/r/x"));
 }
 
-QTEST_MAIN(tst_XPath)
+QTEST_MAIN(TstXPath)
 #include "tst_xpath.moc"
