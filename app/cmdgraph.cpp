@@ -8,7 +8,6 @@
 #include "framework/cpropertymap.h"
 #include "framework/cstatefactory.h"
 #include "framework/ctransition.h"
-#include "platform/platform.h"
 #include "pluginloader.h"
 #include "subcommand.h"
 #include "wizardinspection.h"

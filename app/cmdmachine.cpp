@@ -2,6 +2,7 @@
 
 #include "cwizardrunner.h"
 #include "platform/emulated/emulatedmachine.h"
+#include "platform/emulated/machinefolder.h"
 #include "platform/regfile.h"
 #include "subcommand.h"
 
@@ -40,7 +41,7 @@ QString actionsHelp()
         "\n"
         "'winsteps machine ACTION --help' explains an action.\n"
         "Exit status: 0 success, 1 the action failed, 2 a wrong command line.\n")
-        .arg(QString::fromStdString(platform::defaultProfileName()));
+        .arg(QString::fromStdString(platform::emulated::defaultProfileName()));
 }
 
 // Parses the arguments of one action: exactly `count` positional arguments (optional ones
@@ -110,7 +111,7 @@ int initAction(const QStringList& arguments)
 }
 
 // The values of a key (64-bit view) as (name, text) for text values.
-QList<QPair<QString, QString>> textValues(platform::Platform& machine, platform::HKEY root, const QString& path)
+QList<QPair<QString, QString>> textValues(platform::Registry& machine, platform::HKEY root, const QString& path)
 {
     QList<QPair<QString, QString>> result;
     platform::HKEY key = platform::HKEY_NULL;
@@ -133,7 +134,7 @@ QList<QPair<QString, QString>> textValues(platform::Platform& machine, platform:
     return result;
 }
 
-QStringList subKeys(platform::Platform& machine, platform::HKEY root, const QString& path)
+QStringList subKeys(platform::Registry& machine, platform::HKEY root, const QString& path)
 {
     QStringList result;
     platform::HKEY key = platform::HKEY_NULL;

@@ -8,7 +8,7 @@
 #include "framework/cstatefactory.h"
 #include "jsonreport.h"
 #include "platform/emulated/emulatedprocess.h"
-#include "platform/platform.h"
+#include "platform/emulated/machinefolder.h"
 #include "pluginloader.h"
 #include "subcommand.h"
 #include "tracesinks.h"
@@ -259,7 +259,7 @@ int writeReport(const RunOptions& options, const CWizardRunner& runner, int stat
 {
     RunReport report;
     report.wizard = options.wizardPath;
-    report.profile = QString::fromStdString(platform::currentProfileName());
+    report.profile = QString::fromStdString(platform::emulated::currentProfileName());
     report.exitStatus = status;
     report.steps = runner.steps();
     report.finalState = runner.finalState();
@@ -293,12 +293,12 @@ int runCommand(const QStringList& arguments)
     // A temporary machine goes at exit, and the programs the run started on it with it.
     const bool temporaryMachine = options.folder.empty();
     std::string machineError;
-    if (!platform::openMachine(options.profile, options.folder, &machineError)) {
+    if (!platform::emulated::openMachine(options.profile, options.folder, &machineError)) {
         cli::err(QLatin1String("winsteps run: ") + QString::fromStdString(machineError) + QLatin1Char('\n'));
         return ExitUsage;
     }
     // Programs that the run starts act on the same machine.
-    qputenv("WINSTEPS_MACHINE", QFile::encodeName(QString::fromStdString(platform::currentMachineFolder())));
+    qputenv("WINSTEPS_MACHINE", QFile::encodeName(QString::fromStdString(platform::emulated::currentMachineFolder())));
 
     QString pluginError;
     std::unique_ptr<CStateFactory> factory(createFactories(&pluginError));

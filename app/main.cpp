@@ -2,7 +2,7 @@
 
 #include "cwizardrunner.h"
 #include "expression/cxpathnode.h"
-#include "platform/platform.h"
+#include "platform/emulated/machinefolder.h"
 #include "subcommand.h"
 
 #include <QGuiApplication>
@@ -75,13 +75,13 @@ QCommandLineOption profileOption(const QString& help)
 
 QString defaultProfile()
 {
-    return QString::fromStdString(platform::defaultProfileName());
+    return QString::fromStdString(platform::emulated::defaultProfileName());
 }
 
 QString builtinProfiles()
 {
     QStringList names;
-    for (const std::string& name : platform::builtinProfileNames())
+    for (const std::string& name : platform::emulated::builtinProfileNames())
         names << QString::fromStdString(name);
     return names.join(QLatin1String(", "));
 }

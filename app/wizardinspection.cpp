@@ -1,7 +1,7 @@
 #include "wizardinspection.h"
 
 #include "cwizardrunner.h"
-#include "platform/platform.h"
+#include "platform/emulated/machinefolder.h"
 #include "pluginloader.h"
 #include "subcommand.h"
 
@@ -32,9 +32,9 @@ int WizardInspection::prepare(const QStringList& arguments)
         return status;
 
     const std::string profile = m_parser.isSet(m_profileOption) ? m_parser.value(m_profileOption).toStdString()
-                                                                : platform::defaultProfileName();
+                                                                : platform::emulated::defaultProfileName();
     std::string machineError;
-    if (!platform::openMachine(profile, std::string(), &machineError))
+    if (!platform::emulated::openMachine(profile, std::string(), &machineError))
         return cli::usageError(m_command, QString::fromStdString(machineError));
 
     QString pluginError;

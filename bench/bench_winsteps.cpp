@@ -17,8 +17,8 @@
 #include "debug/debugoutput.h"
 #include "expression/cxpathnode.h"
 #include "framework/cpropertymap.h"
-#include "platform/machine.h"
-#include "platform/platform.h"
+#include "platform/emulated/machinefolder.h"
+#include "platform/registry.h"
 
 #include <benchmark/benchmark.h>
 
@@ -448,7 +448,7 @@ namespace wp = winsteps::platform;
 
 void BM_Registry_Write(benchmark::State& state)
 {
-    wp::Platform& machine = wp::current();
+    wp::Registry& machine = wp::registry();
     wp::HKEY key = 0;
     if (machine.regCreateKeyEx(wp::HKEY_LOCAL_MACHINE, "SOFTWARE\\Bench", wp::REG_OPTION_NON_VOLATILE,
                                wp::KEY_ALL_ACCESS, &key, nullptr) != wp::ERROR_SUCCESS) {
@@ -471,7 +471,7 @@ void BM_Registry_Write(benchmark::State& state)
 
 void BM_Registry_Read(benchmark::State& state)
 {
-    wp::Platform& machine = wp::current();
+    wp::Registry& machine = wp::registry();
     wp::HKEY key = 0;
     machine.regCreateKeyEx(wp::HKEY_LOCAL_MACHINE, "SOFTWARE\\Bench", wp::REG_OPTION_NON_VOLATILE,
                            wp::KEY_ALL_ACCESS, &key, nullptr);
@@ -495,7 +495,7 @@ void BM_Registry_Read(benchmark::State& state)
 void BM_Registry_FourWriters(benchmark::State& state)
 {
     const int perWriter = 500;
-    const QString folder = QString::fromStdString(wp::currentMachineFolder());
+    const QString folder = QString::fromStdString(wp::emulated::currentMachineFolder());
     int failures = 0;
     for (auto _ : state) {
         std::vector<std::unique_ptr<QProcess>> writers;
@@ -519,7 +519,7 @@ void BM_Registry_FourWriters(benchmark::State& state)
 // be found afterwards. Reports the writes confirmed and the ones lost (0 when durable).
 void BM_Registry_KillNine(benchmark::State& state)
 {
-    const QString folder = QString::fromStdString(wp::currentMachineFolder());
+    const QString folder = QString::fromStdString(wp::emulated::currentMachineFolder());
     std::uint32_t confirmed = 0, stored = 0;
     for (auto _ : state) {
         QProcess writer;
@@ -534,7 +534,7 @@ void BM_Registry_KillNine(benchmark::State& state)
         for (const QByteArray& line : lines)
             if (!line.isEmpty())
                 confirmed = std::max(confirmed, std::uint32_t(line.toUInt()));
-        wp::Platform& machine = wp::current();
+        wp::Registry& machine = wp::registry();
         wp::HKEY key = 0;
         std::uint32_t type = 0, size = 4;
         stored = 0;
@@ -589,7 +589,7 @@ int main(int argc, char** argv)
     helperProgram = QCoreApplication::applicationDirPath() + QStringLiteral("/bench_registry_writer");
 
     std::string error;
-    if (!wp::openMachine(wp::defaultProfileName(), dir.filePath(QStringLiteral("machine")).toStdString(), &error)) {
+    if (!wp::emulated::openMachine(wp::emulated::defaultProfileName(), dir.filePath(QStringLiteral("machine")).toStdString(), &error)) {
         std::cout << "cannot open the emulated machine: " << error << '\n';
         return 1;
     }

@@ -7,8 +7,8 @@
 // COUNT 0: writes the value "counter" with 1, 2, 3, ... until it is killed, printing each
 // number on stdout once its write has returned success.
 
-#include "platform/machine.h"
-#include "platform/platform.h"
+#include "platform/emulated/machinefolder.h"
+#include "platform/registry.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -23,11 +23,11 @@ int main(int argc, char** argv)
         return 100;
     }
     std::string error;
-    if (!wp::openMachine(wp::defaultProfileName(), argv[1], &error)) {
+    if (!wp::emulated::openMachine(wp::emulated::defaultProfileName(), argv[1], &error)) {
         std::fprintf(stderr, "cannot open the machine: %s\n", error.c_str());
         return 101;
     }
-    wp::Platform& machine = wp::current();
+    wp::Registry& machine = wp::registry();
     const std::string subKey = std::string("SOFTWARE\\Bench\\Writer") + argv[2];
     wp::HKEY key = 0;
     if (machine.regCreateKeyEx(wp::HKEY_LOCAL_MACHINE, subKey, wp::REG_OPTION_NON_VOLATILE, wp::KEY_ALL_ACCESS,

@@ -10,7 +10,7 @@
 #include "capplication.h"
 #include "cfsm.h"
 #include "cwizardloader.h"
-#include "platform/machine.h"
+#include "platform/emulated/machinefolder.h"
 #include "pluginloader.h"
 #include "wizardinspection.h"
 
@@ -31,7 +31,7 @@ struct Fixed
     Fixed()
     {
         std::string machineError;
-        if (!winsteps::platform::openMachine(winsteps::platform::defaultProfileName(), std::string(), &machineError))
+        if (!winsteps::platform::emulated::openMachine(winsteps::platform::emulated::defaultProfileName(), std::string(), &machineError))
             qFatal("no machine: %s", machineError.c_str());
         if (!folder.isValid())
             qFatal("no temporary folder");

@@ -2,7 +2,7 @@
 
 #include "debug/debugoutput.h"
 #include "framework/eventnames.h"
-#include "platform/platform.h"
+#include "platform/files.h"
 
 #include <QCoreApplication>
 #include <QRegExp>
@@ -34,7 +34,7 @@ std::string local(const QString& path)
 std::uint32_t attributesOf(const QString& path)
 {
     std::uint32_t attributes = 0;
-    return platform::current().getFileAttributes(local(path), &attributes) == platform::ERROR_SUCCESS ? attributes : 0;
+    return platform::files().getFileAttributes(local(path), &attributes) == platform::ERROR_SUCCESS ? attributes : 0;
 }
 
 bool isDirectory(const QString& path)
@@ -134,7 +134,7 @@ void CActionCopyFiles::addFile(const QString& source, const QString& destination
     const QStringList maskList = masks.split(QLatin1Char('|'), Qt::SkipEmptyParts);
     for (const QString& mask : maskList) {
         std::vector<platform::FindData> entries;
-        if (!isDirectory(directory) || platform::current().findFiles(local(directory), &entries) != platform::ERROR_SUCCESS) {
+        if (!isDirectory(directory) || platform::files().findFiles(local(directory), &entries) != platform::ERROR_SUCCESS) {
             traceLine(QStringLiteral(" ! Warning ! addFile: Source directory doesn't exist."));
             continue;
         }
@@ -201,7 +201,7 @@ bool CActionCopyFiles::makePath(const QString& directory)
         return true;
     // Asking for the directory, rather than looking for it first, also finds out whether it
     // may be written: a place outside the machine is refused even when it exists.
-    platform::Platform& machine = platform::current();
+    platform::Files& machine = platform::files();
     switch (machine.createDirectory(local(directory))) {
     case platform::ERROR_SUCCESS:
         return true;
@@ -219,7 +219,7 @@ bool CActionCopyFiles::makePath(const QString& directory)
 
 int CActionCopyFiles::copyFile(const QString& sourcePath, const QString& destinationPath)
 {
-    platform::Platform& machine = platform::current();
+    platform::Files& machine = platform::files();
     if (!attributesOf(sourcePath))
         return SourceMissing;
     platform::FileHandlePtr source;

@@ -2,6 +2,7 @@
 
 #include "actions/cthreadedaction.h"
 #include "actions/istandardpaths.h"
+#include "platform/files.h"
 #include "winsteps_export.h"
 
 #include <QMap>
@@ -17,7 +18,7 @@
 // missing number. ("setGidUid" asks for owner and group to be carried over on systems other
 // than Windows; every machine this library runs on, the emulated ones included, is Windows.)
 //
-// Paths are those of the machine (see platform::Platform's file calls): "C:\..." and
+// Paths are those of the machine (see platform::Files): "C:\..." and
 // "C:/..." lie on its drive C:, sources may also be read from the host's installation media,
 // and nothing is written outside the machine (such a copy fails with access denied).
 //

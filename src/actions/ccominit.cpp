@@ -5,11 +5,11 @@
 namespace platform = winsteps::platform;
 
 CComInit::CComInit()
-    : CComInit(platform::current())
+    : CComInit(platform::system())
 {
 }
 
-CComInit::CComInit(platform::Platform& machine)
+CComInit::CComInit(platform::System& machine)
     : m_platform(machine)
 {
     if (COsVersion(machine).record().platformId == platform::VER_PLATFORM_WIN32_WINDOWS) {

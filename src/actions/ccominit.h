@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/platform.h"
+#include "platform/system.h"
 #include "winsteps_export.h"
 
 // Initialises COM for the calling thread for the guard's lifetime. On the 9x family nothing is
@@ -11,7 +11,7 @@ class WINSTEPS_EXPORT CComInit
 {
 public:
     CComInit();                                             // the current machine
-    explicit CComInit(winsteps::platform::Platform& platform);
+    explicit CComInit(winsteps::platform::System& platform);
     virtual ~CComInit();
 
     CComInit(const CComInit&) = delete;
@@ -25,7 +25,7 @@ public:
     bool initialized() const { return m_initialized; }
 
 private:
-    winsteps::platform::Platform& m_platform;
+    winsteps::platform::System& m_platform;
     bool m_initialized = false;
     bool m_ok = false;
 };

@@ -35,17 +35,17 @@ const OsClass osClasses[] = {
 
 COsVersion::COsVersion()
 {
-    query(platform::current());
+    query(platform::system());
 }
 
-COsVersion::COsVersion(platform::Platform& machine)
+COsVersion::COsVersion(platform::System& machine)
 {
     query(machine);
 }
 
 COsVersion::~COsVersion() = default;
 
-void COsVersion::query(platform::Platform& machine)
+void COsVersion::query(platform::System& machine)
 {
     m_record = platform::OsVersionInfoEx();
     m_record.size = platform::OSVERSIONINFOEX_SIZE;
@@ -65,7 +65,7 @@ void COsVersion::query(platform::Platform& machine)
     m_wow64 = runsUnderWow64(machine);
 }
 
-bool COsVersion::runsUnderWow64(platform::Platform& machine)
+bool COsVersion::runsUnderWow64(platform::System& machine)
 {
     bool wow64 = false;
     return machine.isWow64Process(&wow64) == platform::ERROR_SUCCESS && wow64;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/platform.h"
+#include "platform/system.h"
 #include "winsteps_export.h"
 
 #include <QString>
@@ -14,7 +14,7 @@ class WINSTEPS_EXPORT COsVersion
 {
 public:
     COsVersion();                                            // the current machine
-    explicit COsVersion(winsteps::platform::Platform& platform);
+    explicit COsVersion(winsteps::platform::System& platform);
     virtual ~COsVersion();
 
     // Case-insensitive class name; an unknown name is false.
@@ -49,10 +49,10 @@ public:
     QString servicePack() const;
 
     // The WOW64 test: false when IsWow64Process does not exist or fails.
-    static bool runsUnderWow64(winsteps::platform::Platform& platform);
+    static bool runsUnderWow64(winsteps::platform::System& platform);
 
 private:
-    void query(winsteps::platform::Platform& platform);
+    void query(winsteps::platform::System& platform);
     bool is9x() const;
     bool isNt() const;
     bool isVersion(unsigned major, unsigned minor) const;

@@ -22,7 +22,7 @@ QString directoryOf(const QString& file)
     return slash < 0 ? QString() : withoutTrailingSeparator(file.left(slash + 1));
 }
 
-QString applicationDirectory(platform::Platform& machine)
+QString applicationDirectory(platform::System& machine)
 {
     if (QCoreApplication::instance())
         return QCoreApplication::applicationDirPath();
@@ -32,7 +32,7 @@ QString applicationDirectory(platform::Platform& machine)
     return directoryOf(QString::fromStdString(file));
 }
 
-bool folderPath(platform::Platform& machine, int csidl, QString* path)
+bool folderPath(platform::System& machine, int csidl, QString* path)
 {
     std::string result;
     if (!platform::SUCCEEDED(machine.getFolderPath(csidl, &result)))
@@ -74,10 +74,10 @@ IStandardPaths::~IStandardPaths() = default;
 
 void IStandardPaths::init()
 {
-    init(platform::current());
+    init(platform::system());
 }
 
-void IStandardPaths::init(platform::Platform& machine)
+void IStandardPaths::init(platform::System& machine)
 {
     m_macros.clear();
     m_macros.insert(QStringLiteral("%APP%"), applicationDirectory(machine));
@@ -97,7 +97,7 @@ void IStandardPaths::init(platform::Platform& machine)
         addShellFolders(machine);
 }
 
-void IStandardPaths::addShellFolders(platform::Platform& machine)
+void IStandardPaths::addShellFolders(platform::System& machine)
 {
     const COsVersion version(machine);
     QString path;

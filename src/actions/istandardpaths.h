@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/platform.h"
+#include "platform/system.h"
 #include "winsteps_export.h"
 
 #include <QMap>
@@ -23,7 +23,7 @@ public:
     // standard entries of the current machine (or of the given one). A query that fails
     // leaves its macro out, so texts keep it unexpanded.
     void init();
-    void init(winsteps::platform::Platform& platform);
+    void init(winsteps::platform::System& platform);
 
     // Adds or replaces one entry; macro includes both percent signs.
     void setMacro(const QString& macro, const QString& value);
@@ -36,7 +36,7 @@ public:
     const QMap<QString, QString>& macros() const { return m_macros; }
 
 private:
-    void addShellFolders(winsteps::platform::Platform& platform);
+    void addShellFolders(winsteps::platform::System& platform);
 
     QMap<QString, QString> m_macros;
 };

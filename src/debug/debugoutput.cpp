@@ -1,6 +1,6 @@
 #include "debug/debugoutput.h"
 
-#include "platform/platform.h"
+#include "platform/system.h"
 
 #include <QRegExp>
 #include <QSettings>
@@ -115,12 +115,12 @@ bool passes(Filters& f, const QString& name)
 
 // The debugger channel of the trace being written: looked up once per trace() instead of
 // once per piece. Null outside trace(). Guarded by debugMutex.
-platform::Platform* traceChannel = nullptr;
+platform::System* traceChannel = nullptr;
 
 // One piece to the sink (in one call) and to the debugger channel.
 void writePiece(const std::string& piece)
 {
-    platform::Platform& channel = traceChannel ? *traceChannel : platform::current();
+    platform::System& channel = traceChannel ? *traceChannel : platform::system();
     if (!piece.empty()) {
         if (installedSink)
             installedSink->write(piece);
@@ -285,7 +285,7 @@ void trace(const char* moduleName, const QString& message)
         line->clear();
     if (!installedSink)
         composedLine = line;
-    traceChannel = &platform::current();
+    traceChannel = &platform::system();
     debugModule(moduleName);
     static std::string* text = new std::string; // the message in UTF-8; keeps its capacity
     assignUtf8(*text, message);

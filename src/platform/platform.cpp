@@ -1,8 +1,14 @@
-#include "platform/platform.h"
+#include "platform/files.h"
+#include "platform/registry.h"
+#include "platform/system.h"
 
 namespace winsteps::platform {
 
-Platform::~Platform() = default;
+System::~System() = default;
+
+Registry::~Registry() = default;
+
+Files::~Files() = default;
 
 FileHandle::~FileHandle() = default;
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/platform.h"
+#include "platform/common.h"
 #include "winsteps_export.h"
 
 #include <cstddef>
@@ -11,7 +11,7 @@
 
 // Processes of the Windows system interface: creation (also under other credentials),
 // waiting, exit codes, termination, the process list, the administrator test and the
-// credential prompt. Plain C++ only, like platform.h; text is UTF-8.
+// credential prompt. Plain C++ only, like every interface header (see common.h); text is UTF-8.
 //
 // A process is created from one Windows command line, as CreateProcess does when it is given
 // no application name: the program is the first token of the line, and the program itself
@@ -19,7 +19,7 @@
 
 namespace winsteps::platform {
 
-// Win32 error codes of the process calls (the common ones are in platform.h).
+// Win32 error codes of the process calls (the common ones are in common.h).
 inline constexpr std::uint32_t ERROR_BAD_EXE_FORMAT = 193;
 inline constexpr std::uint32_t ERROR_CANCELLED = 1223;
 inline constexpr std::uint32_t ERROR_INVALID_ACCOUNT_NAME = 1315;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/platform.h"
+#include "platform/registry.h"
 #include "winsteps_export.h"
 
 #include <cstdint>
@@ -8,7 +8,7 @@
 #include <vector>
 
 // The text format of the Windows registry editor ("Windows Registry Editor Version 5.00"),
-// written and read through the registry calls of a Platform, so that it works on any
+// written and read through the registry calls of a Registry, so that it works on any
 // backend. Keys are read and written in the 64-bit view (KEY_WOW64_64KEY): an export of a
 // 64-bit Windows shows Wow6432Node where it really is.
 //
@@ -30,7 +30,7 @@ WINSTEPS_EXPORT bool splitRegistryPath(const std::string& path, HKEY* root, std:
 // The registry, or the key path and everything below it, as registry-editor text (UTF-8,
 // CRLF line ends). Keys that cannot be read are left out and listed in *skipped (may be
 // null). False + error when the key path names no existing key.
-WINSTEPS_EXPORT bool exportRegistry(Platform& platform, const std::string& keyPath, std::string* text,
+WINSTEPS_EXPORT bool exportRegistry(Registry& platform, const std::string& keyPath, std::string* text,
                                     std::vector<std::string>* skipped, std::string* error);
 
 // Reads registry-editor text (UTF-8, with or without a byte-order mark, or the editor's
@@ -38,6 +38,6 @@ WINSTEPS_EXPORT bool exportRegistry(Platform& platform, const std::string& keyPa
 // removes it with everything below, "name"=- removes a value. The whole text is checked
 // before anything is written; false + "line N: ..." for the first mistake, or for the
 // first change the registry refuses.
-WINSTEPS_EXPORT bool importRegistry(Platform& platform, const std::vector<std::uint8_t>& bytes, std::string* error);
+WINSTEPS_EXPORT bool importRegistry(Registry& platform, const std::vector<std::uint8_t>& bytes, std::string* error);
 
 } // namespace winsteps::platform

@@ -2,7 +2,7 @@
 
 #pragma once
 
-#include "platform/platform.h"
+#include "platform/registry.h"
 
 #include <QByteArrayView>
 #include <QString>

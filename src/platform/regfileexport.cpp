@@ -88,7 +88,7 @@ QString valueLine(const std::string& name, std::uint32_t type, const std::vector
 }
 
 struct Exporter {
-    Platform& platform;
+    Registry& platform;
     QString out;
     std::vector<std::string>* skipped;
 
@@ -121,7 +121,7 @@ struct Exporter {
 
 // The stored spelling of a key path below root, found by enumerating each parent; the
 // rest of the path as given where a key cannot be opened.
-QString storedPath(Platform& platform, HKEY root, const QStringList& parts)
+QString storedPath(Registry& platform, HKEY root, const QStringList& parts)
 {
     QStringList spelled;
     HKEY current = root;
@@ -153,7 +153,7 @@ QString storedPath(Platform& platform, HKEY root, const QStringList& parts)
 
 } // namespace
 
-bool exportRegistry(Platform& platform, const std::string& keyPath, std::string* text,
+bool exportRegistry(Registry& platform, const std::string& keyPath, std::string* text,
                     std::vector<std::string>* skipped, std::string* error)
 {
     Exporter exporter{platform, Header5 + Eol + Eol, skipped};

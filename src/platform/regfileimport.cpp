@@ -277,7 +277,7 @@ private:
 };
 
 // Removes path below root with everything below it; a missing key is no failure.
-std::uint32_t deleteTree(Platform& platform, HKEY root, const std::string& path, int depth)
+std::uint32_t deleteTree(Registry& platform, HKEY root, const std::string& path, int depth)
 {
     HKEY key = HKEY_NULL;
     std::uint32_t code = platform.regOpenKeyEx(root, path, readView, &key);
@@ -311,7 +311,7 @@ QString keyText(const Operation& op)
 
 } // namespace
 
-bool importRegistry(Platform& platform, const std::vector<std::uint8_t>& bytes, std::string* error)
+bool importRegistry(Registry& platform, const std::vector<std::uint8_t>& bytes, std::string* error)
 {
     QList<Operation> operations;
     QString message;

@@ -1,9 +1,15 @@
 #pragma once
 
-#include <cstdint>
+#include "platform/common.h"
+#include "winsteps_export.h"
 
-// Types and constants of the Windows registry and of the file calls that the platform
-// interface (platform.h) offers, with the values Windows gives them. Plain C++ only.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// The registry subsystem of the Windows system interface: its types and constants, with the
+// values Windows gives them, and its calls. Plain C++ only, like every interface header (see
+// common.h).
 
 namespace winsteps::platform {
 
@@ -21,11 +27,7 @@ inline constexpr HKEY HKEY_PERFORMANCE_DATA = 0x80000004u;
 inline constexpr HKEY HKEY_CURRENT_CONFIG = 0x80000005u;
 inline constexpr HKEY HKEY_DYN_DATA = 0x80000006u; // the 9x family only
 
-// Further Win32 error codes of the registry and file calls.
-inline constexpr std::uint32_t ERROR_CALL_NOT_IMPLEMENTED = 120;
-inline constexpr std::uint32_t ERROR_BAD_PATHNAME = 161;
-inline constexpr std::uint32_t ERROR_ALREADY_EXISTS = 183;
-inline constexpr std::uint32_t ERROR_NO_MORE_ITEMS = 259;
+// Win32 error codes of the registry calls (the common ones are in common.h).
 inline constexpr std::uint32_t ERROR_REGISTRY_IO_FAILED = 1016;
 inline constexpr std::uint32_t ERROR_KEY_DELETED = 1018;
 
@@ -67,15 +69,54 @@ inline constexpr std::uint32_t REG_OPTION_VOLATILE = 1;
 inline constexpr std::uint32_t REG_CREATED_NEW_KEY = 1;
 inline constexpr std::uint32_t REG_OPENED_EXISTING_KEY = 2;
 
-// Flags of MoveFileEx.
-inline constexpr std::uint32_t MOVEFILE_REPLACE_EXISTING = 0x1;
-inline constexpr std::uint32_t MOVEFILE_COPY_ALLOWED = 0x2;
-inline constexpr std::uint32_t MOVEFILE_DELAY_UNTIL_REBOOT = 0x4;
+// The registry calls of one Windows machine as seen from the running process. Every method
+// may be called from any thread.
+class WINSTEPS_EXPORT Registry {
+public:
+    virtual ~Registry();
 
-// Where Windows keeps the renames and removals that wait for the next restart: pairs of
-// "\??\C:\..." source and target (empty: remove; "!" in front: replace an existing target)
-// in a REG_MULTI_SZ value below HKEY_LOCAL_MACHINE.
-inline constexpr const char* SESSION_MANAGER_KEY = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
-inline constexpr const char* PENDING_FILE_RENAME_OPERATIONS = "PendingFileRenameOperations";
+    // The registry calls of Windows with their rights, error codes and the 32-bit view of a
+    // process under WOW64. Key and value names are UTF-8. String data (REG_SZ,
+    // REG_EXPAND_SZ, REG_MULTI_SZ) is passed as its UTF-8 bytes with the closing NUL(s), and
+    // sizes count those bytes, as the ANSI calls of Windows count the bytes of their code
+    // page. The empty value name is the key's default value. A sub-key path separates its
+    // keys by "\" and must not begin with one (ERROR_BAD_PATHNAME).
+
+    // RegOpenKeyEx: the existing key subKey below key (subKey empty: key itself), with the
+    // rights sam. ERROR_FILE_NOT_FOUND when missing, ERROR_ACCESS_DENIED when the key does
+    // not grant every right asked for.
+    virtual std::uint32_t regOpenKeyEx(HKEY key, const std::string& subKey, REGSAM sam, HKEY* result) = 0;
+    // RegCreateKeyEx: opens subKey, creating it and any missing keys on the way;
+    // *disposition (may be null) tells REG_CREATED_NEW_KEY or REG_OPENED_EXISTING_KEY.
+    virtual std::uint32_t regCreateKeyEx(HKEY key, const std::string& subKey, std::uint32_t options,
+                                         REGSAM sam, HKEY* result, std::uint32_t* disposition) = 0;
+    // RegCloseKey. Closing a predefined root key succeeds and does nothing.
+    virtual std::uint32_t regCloseKey(HKEY key) = 0;
+    // RegDeleteKeyEx (RegDeleteKey when sam is 0): removes subKey, which needs the DELETE
+    // right, in the registry view that sam names (KEY_WOW64_64KEY or KEY_WOW64_32KEY). On NT
+    // a key with sub-keys is refused (ERROR_ACCESS_DENIED); the 9x family removes the whole
+    // tree.
+    virtual std::uint32_t regDeleteKeyEx(HKEY key, const std::string& subKey, REGSAM sam) = 0;
+    // RegQueryValueEx: *type (may be null) and the data. data null: only *size is set to
+    // the size needed. *size on entry is the buffer's size; when it is too small the call
+    // answers ERROR_MORE_DATA with the size needed in *size and the buffer untouched.
+    virtual std::uint32_t regQueryValueEx(HKEY key, const std::string& name, std::uint32_t* type,
+                                          std::uint8_t* data, std::uint32_t* size) = 0;
+    // RegSetValueEx: stores size bytes of data as the value name of type type.
+    virtual std::uint32_t regSetValueEx(HKEY key, const std::string& name, std::uint32_t type,
+                                        const std::uint8_t* data, std::uint32_t size) = 0;
+    // RegDeleteValue.
+    virtual std::uint32_t regDeleteValue(HKEY key, const std::string& name) = 0;
+    // RegEnumKeyEx: the name of the index-th sub-key (sorted without regard to case);
+    // ERROR_NO_MORE_ITEMS past the last, ERROR_INVALID_PARAMETER without a name buffer.
+    virtual std::uint32_t regEnumKeyEx(HKEY key, std::uint32_t index, std::string* name) = 0;
+    // RegEnumValue: the index-th value (in the order the values were first set) with its
+    // type and all its data; ERROR_NO_MORE_ITEMS past the last.
+    virtual std::uint32_t regEnumValue(HKEY key, std::uint32_t index, std::string* name, std::uint32_t* type,
+                                       std::vector<std::uint8_t>* data) = 0;
+};
+
+// The registry of this process's machine.
+WINSTEPS_EXPORT Registry& registry();
 
 } // namespace winsteps::platform

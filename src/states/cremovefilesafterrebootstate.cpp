@@ -1,7 +1,7 @@
 #include "states/cremovefilesafterrebootstate.h"
 
 #include "framework/eventnames.h"
-#include "platform/platform.h"
+#include "platform/files.h"
 
 using namespace winsteps;
 
@@ -43,7 +43,7 @@ void CRemoveFilesAfterRebootState::scheduleRemoval(const QString& path)
 
 void CRemoveFilesAfterRebootState::scheduleTree(const QString& path, int depth)
 {
-    platform::Platform& machine = platform::current();
+    platform::Files& machine = platform::files();
     std::uint32_t attributes = 0;
     std::vector<platform::FindData> entries;
     if (machine.getFileAttributes(path.toStdString(), &attributes) == platform::ERROR_SUCCESS && isTree(attributes)

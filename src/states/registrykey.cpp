@@ -10,7 +10,7 @@
 namespace winsteps::registry {
 
 struct RegistryKey::Record {
-    platform::Platform* machine = nullptr;
+    platform::Registry* machine = nullptr;
     platform::HKEY handle = platform::HKEY_NULL;
     QString path;
     platform::REGSAM rights = 0;
@@ -30,9 +30,9 @@ qsizetype characterCount(const QByteArray& data)
     return QString::fromUtf8(data).size();
 }
 
-bool wow64(platform::Platform& machine)
+bool wow64()
 {
-    return COsVersion::runsUnderWow64(machine);
+    return COsVersion::runsUnderWow64(platform::system());
 }
 
 // The data of a value whose UTF-8 text, NULs included, is at most bufferSize characters
@@ -44,7 +44,7 @@ bool readValue(const RegistryKey& key, const QString& name, std::initializer_lis
 {
     if (!key.isOpen())
         return false;
-    platform::Platform& machine = *key.machine();
+    platform::Registry& machine = *key.machine();
     const std::string valueName = name.toStdString();
     std::uint32_t type = platform::REG_NONE;
     std::uint32_t size = 0;
@@ -107,14 +107,14 @@ platform::REGSAM accessRights(int mode)
     platform::REGSAM rights = mode == ReadAccess ? platform::KEY_READ
         : mode == WriteAccess                    ? platform::KEY_WRITE
                                                  : platform::KEY_ALL_ACCESS;
-    if (wow64(platform::current()))
+    if (wow64())
         rights |= platform::KEY_WOW64_64KEY;
     return rights;
 }
 
 // --- RegistryKey -------------------------------------------------------------------------
 
-RegistryKey::RegistryKey(platform::Platform* machine, platform::HKEY handle, const QString& path,
+RegistryKey::RegistryKey(platform::Registry* machine, platform::HKEY handle, const QString& path,
                          platform::REGSAM rights)
     : d(new Record)
 {
@@ -175,7 +175,7 @@ platform::REGSAM RegistryKey::rights() const
     return d ? d->rights : 0;
 }
 
-platform::Platform* RegistryKey::machine() const
+platform::Registry* RegistryKey::machine() const
 {
     return d ? d->machine : nullptr;
 }
@@ -189,7 +189,7 @@ int RegistryKey::useCount() const
 
 RegistryKey openRegKey(std::uint32_t hive, const QString& path, int mode)
 {
-    platform::Platform& machine = platform::current();
+    platform::Registry& machine = platform::registry();
     const platform::REGSAM rights = accessRights(mode);
     platform::HKEY handle = platform::HKEY_NULL;
     if (machine.regOpenKeyEx(hiveKey(hive), path.toStdString(), rights, &handle) != platform::ERROR_SUCCESS)
@@ -199,7 +199,7 @@ RegistryKey openRegKey(std::uint32_t hive, const QString& path, int mode)
 
 RegistryKey createRegKey(std::uint32_t hive, const QString& path, int mode)
 {
-    platform::Platform& machine = platform::current();
+    platform::Registry& machine = platform::registry();
     const platform::REGSAM rights = accessRights(mode);
     const QString subKey = withoutLeadingBackslash(path);
     platform::HKEY handle = platform::HKEY_NULL;
@@ -212,7 +212,7 @@ RegistryKey createRegKey(std::uint32_t hive, const QString& path, int mode)
 
 bool regKeyExists(std::uint32_t hive, const QString& path)
 {
-    platform::Platform& machine = platform::current();
+    platform::Registry& machine = platform::registry();
     platform::HKEY handle = platform::HKEY_NULL;
     if (machine.regOpenKeyEx(hiveKey(hive), withoutLeadingBackslash(path).toStdString(), accessRights(ReadAccess),
                              &handle)
@@ -228,8 +228,8 @@ bool deleteRegKey(std::uint32_t hive, const QString& path)
         return true;
     // The view the key was found in: a 32-bit build under WOW64 would otherwise delete in
     // the other view and leave the key it saw.
-    platform::Platform& machine = platform::current();
-    const platform::REGSAM view = wow64(machine) ? platform::KEY_WOW64_64KEY : 0;
+    platform::Registry& machine = platform::registry();
+    const platform::REGSAM view = wow64() ? platform::KEY_WOW64_64KEY : 0;
     return machine.regDeleteKeyEx(hiveKey(hive), withoutLeadingBackslash(path).toStdString(), view)
         == platform::ERROR_SUCCESS;
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/platform.h"
+#include "platform/registry.h"
 #include "winsteps_export.h"
 
 #include <QString>
@@ -54,7 +54,7 @@ public:
     // The rights the key was asked with.
     platform::REGSAM rights() const;
     // The machine the key was opened on (null for a default-constructed key).
-    platform::Platform* machine() const;
+    platform::Registry* machine() const;
     // How many RegistryKey objects share the record (0 for a default-constructed key).
     int useCount() const;
 
@@ -62,7 +62,7 @@ private:
     struct Record;
     friend RegistryKey openRegKey(std::uint32_t, const QString&, int);
     friend RegistryKey createRegKey(std::uint32_t, const QString&, int);
-    RegistryKey(platform::Platform* machine, platform::HKEY handle, const QString& path, platform::REGSAM rights);
+    RegistryKey(platform::Registry* machine, platform::HKEY handle, const QString& path, platform::REGSAM rights);
     void release();
 
     Record* d = nullptr;

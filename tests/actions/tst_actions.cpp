@@ -7,7 +7,7 @@
 #include "actions/cprocess.h"
 #include "debug/debugoutput.h"
 #include "platform/emulated/emulatedprocess.h"
-#include "platform/platform.h"
+#include "platform/system.h"
 
 #include <QDomDocument>
 #include <QLoggingCategory>
@@ -545,8 +545,8 @@ void TstActions::startAppRunsTwiceWithTheSameArguments()
     CActionStartApp* action = addStartApp(state, QStringLiteral("%WINSYSDIR%\\") + task(), {QStringLiteral("%WINDRIVE%")},
                                           QStringLiteral("5"));
     std::string system, drive;
-    platform::current().getSystemDirectory(&system);
-    platform::current().getSystemDrive(&drive);
+    platform::system().getSystemDirectory(&system);
+    platform::system().getSystemDrive(&drive);
     const QStringList expanded{QString::fromStdString(system) + QLatin1Char('\\') + task(), QString::fromStdString(drive)};
     for (int run = 0; run < 2; ++run) {
         QCOMPARE(runState(state), QStringLiteral("success"));

@@ -383,7 +383,7 @@ void TstBadInput::copyMasks()
     QFETCH(QStringList, copied);
 
     // Source and destination on the machine, so that the copy may write; "outside" off it.
-    const QString base = QString::fromStdString(currentMachineFolder()) + QStringLiteral("/drive_c/copy%1").arg(++m_count);
+    const QString base = QString::fromStdString(emulated::currentMachineFolder()) + QStringLiteral("/drive_c/copy%1").arg(++m_count);
     const QString src = base + QStringLiteral("/src");
     const QString dest = base + QStringLiteral("/dest");
     const QString outside = m_dir.filePath(QStringLiteral("outside%1").arg(m_count));

@@ -1,5 +1,5 @@
 #include "debug/debugoutput.h"
-#include "platform/machine.h"
+#include "platform/emulated/machinefolder.h"
 #include "support/clogrecorder.h"
 #include "support/tracecapture.h"
 
@@ -77,7 +77,7 @@ void TstDebug::initTestCase()
     QVERIFY2(probe.fileName().startsWith(m_config.path()), qPrintable(probe.fileName()));
 
     std::string error;
-    QVERIFY2(winsteps::platform::openMachine("winxp-sp2", std::string(), &error), error.c_str());
+    QVERIFY2(winsteps::platform::emulated::openMachine("winxp-sp2", std::string(), &error), error.c_str());
 }
 
 void TstDebug::init()
@@ -275,11 +275,11 @@ void TstDebug::timeStampsOn()
 
 void TstDebug::debuggerChannel()
 {
-    const QString log = QString::fromStdString(winsteps::platform::currentMachineFolder()) + QStringLiteral("/debugview.log");
+    const QString log = QString::fromStdString(winsteps::platform::emulated::currentMachineFolder()) + QStringLiteral("/debugview.log");
     QFile::remove(log);
-    winsteps::platform::setDebuggerCapture(true);
+    winsteps::platform::emulated::setDebuggerCapture(true);
     winsteps::trace("CFirewall", QStringLiteral("one\ntwo \u00AF\n"));
-    winsteps::platform::setDebuggerCapture(false);
+    winsteps::platform::emulated::setDebuggerCapture(false);
     winsteps::trace("CFirewall", QStringLiteral("not captured\n"));
 
     QFile file(log);

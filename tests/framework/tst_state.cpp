@@ -1,7 +1,7 @@
 #include "framework/cdomnode.h"
 #include "framework/cstatefactory.h"
 #include "framework/ctransition.h"
-#include "platform/machine.h"
+#include "platform/emulated/machinefolder.h"
 #include "support/testmachine.h"
 
 #include <QDomDocument>
@@ -158,7 +158,7 @@ void TstState::describedState()
     QFETCH(bool, named);
     QFETCH(QString, expected);
     std::string error;
-    QVERIFY2(winsteps::platform::openMachine(profile.toStdString(), std::string(), &error), error.c_str());
+    QVERIFY2(winsteps::platform::emulated::openMachine(profile.toStdString(), std::string(), &error), error.c_str());
     const QDomDocument doc = parse(xml);
     TestState s(nullptr, named ? "s" : nullptr, doc.documentElement());
     QStringList got;

@@ -1,5 +1,5 @@
 #include "platform/emulated/emulatedmachine.h"
-#include "platform/platform.h"
+#include "platform/emulated/machinefolder.h"
 
 #include <QDir>
 #include <QFile>
@@ -12,8 +12,11 @@
 #include <thread>
 
 using namespace winsteps::platform;
+using emulated::currentMachineFolder;
+using emulated::currentProfileName;
 using emulated::EmulatedMachine;
 using emulated::MachineProfile;
+using emulated::openMachine;
 using testsupport::freshMachine;
 
 class TstPlatform : public QObject
@@ -283,7 +286,7 @@ void TstPlatform::openMachineKeepsCurrentOnError()
     QCOMPARE(currentProfileName(), std::string("win2000"));
     QCOMPARE(QString::fromStdString(currentMachineFolder()), QDir(folder).absolutePath());
     QVERIFY(QFileInfo(folder + QStringLiteral("/drive_c/WINNT/system32")).isDir());
-    Platform& before = current();
+    System& before = system();
 
     QVERIFY(!openMachine("no-such-profile", std::string(), &error));
     QFile plain(m_dir.filePath(QStringLiteral("plain-file")));
@@ -291,7 +294,7 @@ void TstPlatform::openMachineKeepsCurrentOnError()
     plain.close();
     QVERIFY(!openMachine("winxp-sp2", plain.fileName().toStdString(), &error));
     QVERIFY2(error.find("is not a directory") != std::string::npos, error.c_str());
-    QCOMPARE(&current(), &before);
+    QCOMPARE(&system(), &before);
     QCOMPARE(currentProfileName(), std::string("win2000"));
 }
 

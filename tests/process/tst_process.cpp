@@ -6,7 +6,6 @@
 #include "debug/debugoutput.h"
 #include "platform/emulated/emulatedprocess.h"
 #include "platform/emulated/processrecords.h"
-#include "platform/platform.h"
 
 #include <QDir>
 #include <QFile>

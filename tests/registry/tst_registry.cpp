@@ -44,7 +44,7 @@ const std::uint8_t* bytes(const QByteArray& data)
     return reinterpret_cast<const std::uint8_t*>(data.constData());
 }
 
-std::uint32_t setValue(Platform& m, HKEY root, const std::string& path, const std::string& name, std::uint32_t type,
+std::uint32_t setValue(Registry& m, HKEY root, const std::string& path, const std::string& name, std::uint32_t type,
                        const QByteArray& data, REGSAM sam = KEY_ALL_ACCESS)
 {
     HKEY key = HKEY_NULL;
@@ -57,7 +57,7 @@ std::uint32_t setValue(Platform& m, HKEY root, const std::string& path, const st
 }
 
 // The value's data, or a null array when it cannot be read.
-QByteArray value(Platform& m, HKEY root, const std::string& path, const std::string& name, std::uint32_t* type = nullptr,
+QByteArray value(Registry& m, HKEY root, const std::string& path, const std::string& name, std::uint32_t* type = nullptr,
                  REGSAM sam = KEY_READ)
 {
     HKEY key = HKEY_NULL;
@@ -76,7 +76,7 @@ QByteArray value(Platform& m, HKEY root, const std::string& path, const std::str
     return data;
 }
 
-bool keyExists(Platform& m, HKEY root, const std::string& path, REGSAM sam = KEY_READ)
+bool keyExists(Registry& m, HKEY root, const std::string& path, REGSAM sam = KEY_READ)
 {
     HKEY key = HKEY_NULL;
     if (m.regOpenKeyEx(root, path, sam, &key) != ERROR_SUCCESS)
@@ -85,7 +85,7 @@ bool keyExists(Platform& m, HKEY root, const std::string& path, REGSAM sam = KEY
     return true;
 }
 
-bool import(Platform& m, const QByteArray& text, std::string* error)
+bool import(Registry& m, const QByteArray& text, std::string* error)
 {
     return importRegistry(m, std::vector<std::uint8_t>(text.begin(), text.end()), error);
 }

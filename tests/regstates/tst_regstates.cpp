@@ -37,7 +37,7 @@ HKEY root(const QString& name)
 // The value as "TYPE:text" (strings, dwords, lists joined by "|"), or "-" when missing.
 QString stored(HKEY hive, const QString& path, const QString& name)
 {
-    Platform& m = current();
+    Registry& m = platform::registry();
     HKEY key = HKEY_NULL;
     if (m.regOpenKeyEx(hive, path.toStdString(), KEY_READ | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS)
         return QStringLiteral("-");
@@ -77,7 +77,7 @@ void put(HKEY hive, const QString& path, const QString& name, const QString& typ
         type = typed.startsWith(QLatin1String("EXPAND:")) ? REG_EXPAND_SZ : REG_SZ;
         data = text.toUtf8() + '\0';
     }
-    Platform& m = current();
+    Registry& m = platform::registry();
     HKEY key = HKEY_NULL;
     QCOMPARE(m.regCreateKeyEx(hive, path.toStdString(), 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY, &key, nullptr), ERROR_SUCCESS);
     QCOMPARE(m.regSetValueEx(key, name.toStdString(), type, reinterpret_cast<const std::uint8_t*>(data.constData()),
@@ -89,9 +89,9 @@ void put(HKEY hive, const QString& path, const QString& name, const QString& typ
 bool exists(HKEY hive, const QString& path)
 {
     HKEY key = HKEY_NULL;
-    if (current().regOpenKeyEx(hive, path.toStdString(), KEY_READ | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS)
+    if (platform::registry().regOpenKeyEx(hive, path.toStdString(), KEY_READ | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS)
         return false;
-    current().regCloseKey(key);
+    platform::registry().regCloseKey(key);
     return true;
 }
 
@@ -245,7 +245,7 @@ void TstRegStates::registryKeyIsShared()
         QCOMPARE(copy.useCount(), 2);
     }
     // The last copy closed the handle.
-    QCOMPARE(current().regCloseKey(handle), ERROR_INVALID_HANDLE);
+    QCOMPARE(platform::registry().regCloseKey(handle), ERROR_INVALID_HANDLE);
     const registry::RegistryKey missing = registry::openRegKey(registry::UserHive, QStringLiteral("Software\\None"), registry::ReadAccess);
     QVERIFY(!missing.isOpen());
     QCOMPARE(registry::readRegDword(missing, QStringLiteral("v"), 7u), 7u);

@@ -6,7 +6,7 @@
 // And a machine's registry as its export text, to compare before and after.
 
 #include "platform/emulated/emulatedmachine.h"
-#include "platform/machine.h"
+#include "platform/emulated/machinefolder.h"
 #include "platform/regfile.h"
 
 #include <QFile>
@@ -55,7 +55,7 @@ inline QString openFreshMachine(const QTemporaryDir& dir, const QString& source,
             qFatal("cannot write %s", qPrintable(profile));
     }
     std::string message;
-    const bool ok = winsteps::platform::openMachine(profile.toStdString(), folder.toStdString(), &message);
+    const bool ok = winsteps::platform::emulated::openMachine(profile.toStdString(), folder.toStdString(), &message);
     if (error)
         *error = message;
     else if (!ok)
@@ -64,7 +64,7 @@ inline QString openFreshMachine(const QTemporaryDir& dir, const QString& source,
 }
 
 // The registry (or the tree below key) in registry-editor format.
-inline QString exported(winsteps::platform::Platform& m, const std::string& key = std::string())
+inline QString exported(winsteps::platform::Registry& m, const std::string& key = std::string())
 {
     std::string text;
     std::string error;

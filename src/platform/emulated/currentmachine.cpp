@@ -1,4 +1,5 @@
 #include "platform/emulated/emulatedmachine.h"
+#include "platform/emulated/machinefolder.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -343,15 +344,29 @@ bool EmulatedMachine::makeTree(QString* error) const
 } // namespace winsteps::platform::emulated
 
 // The process-wide choice of machine. Machines are never destroyed: a reference taken from
-// current() must stay valid even after openMachine() replaced the machine, and traces may
+// a subsystem accessor must stay valid even after openMachine() replaced the machine, and traces may
 // reach the debugger channel during static destruction. Temporary folders go at exit.
 
 namespace winsteps::platform {
 
-namespace {
+System& system()
+{
+    return emulated::currentMachine();
+}
 
-using emulated::EmulatedMachine;
-using emulated::MachineProfile;
+Registry& registry()
+{
+    return emulated::currentMachine();
+}
+
+Files& files()
+{
+    return emulated::currentMachine();
+}
+
+namespace emulated {
+
+namespace {
 
 struct Machines {
     std::mutex mutex;
@@ -456,19 +471,14 @@ bool openMachine(const std::string& profile, const std::string& folder, std::str
     return false;
 }
 
-Platform& current()
-{
-    return emulated::currentMachine();
-}
-
 std::string currentProfileName()
 {
-    return emulated::currentMachine().profile().name().toStdString();
+    return currentMachine().profile().name().toStdString();
 }
 
 std::string currentMachineFolder()
 {
-    return emulated::currentMachine().folder().toStdString();
+    return currentMachine().folder().toStdString();
 }
 
 std::vector<std::string> builtinProfileNames()
@@ -493,8 +503,6 @@ void setDebuggerCapture(bool on)
     if (m.current)
         m.current->setDebuggerCapture(on);
 }
-
-namespace emulated {
 
 EmulatedMachine& currentMachine()
 {

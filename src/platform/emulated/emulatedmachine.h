@@ -2,7 +2,9 @@
 
 #include "platform/emulated/machineprofile.h"
 #include "platform/emulated/registrystore.h"
-#include "platform/platform.h"
+#include "platform/files.h"
+#include "platform/registry.h"
+#include "platform/system.h"
 
 #include <QList>
 #include <QMap>
@@ -27,7 +29,11 @@ namespace winsteps::platform::emulated {
 // A machine folder records the profile it was made from, so it is opened again without
 // naming one. Every registry call that changes something is one transaction: when the call
 // returns, the change is on disk; several processes may use one folder at once.
-class WINSTEPS_EXPORT EmulatedMachine final : public Platform {
+//
+// Each subsystem has its own interface and its own files: the system calls in
+// emulatedmachine.cpp, the registry in machineregistry.cpp, the files in files.cpp and
+// filesrestart.cpp (the processes are a class of their own, EmulatedProcesses).
+class WINSTEPS_EXPORT EmulatedMachine final : public System, public Registry, public Files {
 public:
     // The name of the database file in a machine folder.
     static QString databaseName() { return QStringLiteral("machine.db"); }
@@ -104,7 +110,7 @@ public:
     // What the restart of the given number (1 for the first) did.
     QList<BootEntry> bootLog(qint64 boot);
 
-    // --- Platform -----------------------------------------------------------------------
+    // --- System -------------------------------------------------------------------------
 
     std::uint32_t getVersionEx(OsVersionInfoEx* info) override;
     std::uint32_t isWow64Process(bool* wow64) override;
@@ -125,6 +131,8 @@ public:
     void coUninitialize() override;
     void outputDebugString(const std::string& text) override;
 
+    // --- Registry -----------------------------------------------------------------------
+
     std::uint32_t regOpenKeyEx(HKEY key, const std::string& subKey, REGSAM sam, HKEY* result) override;
     std::uint32_t regCreateKeyEx(HKEY key, const std::string& subKey, std::uint32_t options, REGSAM sam,
                                  HKEY* result, std::uint32_t* disposition) override;
@@ -138,6 +146,8 @@ public:
     std::uint32_t regEnumKeyEx(HKEY key, std::uint32_t index, std::string* name) override;
     std::uint32_t regEnumValue(HKEY key, std::uint32_t index, std::string* name, std::uint32_t* type,
                                std::vector<std::uint8_t>* data) override;
+
+    // --- Files --------------------------------------------------------------------------
 
     std::string localFilePath(const std::string& path) override;
     std::uint32_t getFileAttributes(const std::string& path, std::uint32_t* attributes) override;
@@ -222,7 +232,7 @@ private:
     void runOnceEntries(const BootRecord& record);
     void runOnceKey(qint64 id, const BootRecord& record);
 
-    // Files: what a caller's path names on this machine (see Platform). Write: only inside
+    // Files: what a caller's path names on this machine (see Files). Write: only inside
     // drive C:, by name and by the real directories on the way.
     enum class FileAccess { Read, Write };
     std::uint32_t mapPath(const std::string& path, FileAccess access, QString* host) const;
@@ -246,7 +256,7 @@ private:
     std::atomic<bool> m_systemAccess{false};
 };
 
-// The process's current machine (see platform::current()).
+// The process's current machine (see machinefolder.h).
 WINSTEPS_EXPORT EmulatedMachine& currentMachine();
 
 } // namespace winsteps::platform::emulated

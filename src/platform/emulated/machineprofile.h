@@ -1,6 +1,7 @@
 #pragma once
 
-#include "platform/platform.h"
+#include "platform/registry.h"
+#include "platform/system.h"
 
 #include <QByteArray>
 #include <QJsonObject>

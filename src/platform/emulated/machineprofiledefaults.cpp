@@ -1,6 +1,7 @@
 // The built-in tables of a profile's family: shell folders, environment, fresh registry keys.
 
 #include "platform/emulated/machineprofile.h"
+#include "platform/files.h"
 
 #include <QStringList>
 

@@ -4,6 +4,7 @@
 #include "platform/emulated/emulatedprocess.h"
 
 #include "platform/emulated/emulatedmachine.h"
+#include "platform/emulated/machinefolder.h"
 
 #include <QJsonObject>
 #include <QJsonValue>
