@@ -36,6 +36,7 @@ private Q_SLOTS:
     void fileCalls();
     void listingAndAttributes();
     void openMachineKeepsCurrentOnError();
+    void subsystemsFollowTheOpenedMachine();
     void com();
     void debuggerCapture();
 
@@ -296,6 +297,28 @@ void TstPlatform::openMachineKeepsCurrentOnError()
     QVERIFY2(error.find("is not a directory") != std::string::npos, error.c_str());
     QCOMPARE(&system(), &before);
     QCOMPARE(currentProfileName(), std::string("win2000"));
+}
+
+void TstPlatform::subsystemsFollowTheOpenedMachine()
+{
+    // Every subsystem answers from the machine opened last, never from the one it replaced.
+    const QStringList profiles{QStringLiteral("win2000"), QStringLiteral("winxp-sp2")};
+    const QStringList windows{QStringLiteral("WINNT"), QStringLiteral("WINDOWS")};
+    for (int i = 0; i < profiles.size(); ++i) {
+        const QString folder = m_dir.filePath(QStringLiteral("follow%1").arg(i));
+        std::string error;
+        QVERIFY2(openMachine(profiles[i].toStdString(), folder.toStdString(), &error), error.c_str());
+        std::string path;
+        QCOMPARE(system().getWindowsDirectory(&path), ERROR_SUCCESS);
+        QCOMPARE(QString::fromStdString(path), QStringLiteral("C:\\") + windows[i]);
+        QCOMPARE(QString::fromStdString(files().localFilePath(path)),
+                 QDir(folder).absolutePath() + QStringLiteral("/drive_c/") + windows[i]);
+        HKEY key = HKEY_NULL;
+        QCOMPARE(registry().regOpenKeyEx(HKEY_CURRENT_USER, "Software\\Follow", KEY_READ, &key), ERROR_FILE_NOT_FOUND);
+        QCOMPARE(registry().regCreateKeyEx(HKEY_CURRENT_USER, "Software\\Follow", 0, KEY_ALL_ACCESS, &key, nullptr),
+                 ERROR_SUCCESS);
+        QCOMPARE(registry().regCloseKey(key), ERROR_SUCCESS);
+    }
 }
 
 void TstPlatform::fileCalls_data()
