@@ -2,7 +2,7 @@
 
 #include "actions/cactioncopyfiles.h"
 #include "actions/cactionstartapp.h"
-#include "framework/eventnames.h"
+#include "fsm/eventnames.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include "capplication.h"
 
-#include "framework/cdomnode.h"
+#include "objects/cdomnode.h"
 
 CApplication::CApplication(QObject* parent, const char* name)
     : CPropertyObject(parent, name)

@@ -1,8 +1,8 @@
 #include "cfsm.h"
 
 #include "debug/debugoutput.h"
-#include "framework/ctransition.h"
-#include "framework/eventnames.h"
+#include "fsm/ctransition.h"
+#include "fsm/eventnames.h"
 
 #include <QCoreApplication>
 #include <QEvent>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "framework/cstate.h"
-#include "framework/istatemachine.h"
+#include "fsm/cstate.h"
+#include "fsm/istatemachine.h"
 
 #include <QHash>
 #include <QList>

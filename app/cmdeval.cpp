@@ -3,10 +3,10 @@
 #include "cwizardrunner.h"
 #include "expression/cexpression.h"
 #include "expression/cxpathnode.h"
-#include "expression/valueconversion.h"
-#include "framework/cproperty.h"
-#include "framework/cpropertymap.h"
-#include "framework/cpropertyobject.h"
+#include "objects/valueconversion.h"
+#include "expression/cproperty.h"
+#include "expression/cpropertymap.h"
+#include "objects/cpropertyobject.h"
 #include "subcommand.h"
 
 #include <QColor>

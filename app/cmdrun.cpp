@@ -5,7 +5,7 @@
 #include "cwizardloader.h"
 #include "cwizardrunner.h"
 #include "expression/cxpathnode.h"
-#include "framework/cstatefactory.h"
+#include "fsm/cstatefactory.h"
 #include "jsonreport.h"
 #include "platform/emulated/emulatedprocess.h"
 #include "platform/emulated/machinefolder.h"

@@ -1,7 +1,7 @@
 // winsteps types: the state types of the loaded factories with their events and properties.
 
 #include "cfsm.h"
-#include "framework/cstatefactory.h"
+#include "fsm/cstatefactory.h"
 #include "pluginloader.h"
 #include "subcommand.h"
 #include "cwizardrunner.h"

@@ -1,6 +1,6 @@
 #include "cnoopstate.h"
 
-#include "framework/eventnames.h"
+#include "fsm/eventnames.h"
 
 namespace {
 const QString EventKey = QStringLiteral("event");

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "framework/cstate.h"
+#include "fsm/cstate.h"
 
 // Does nothing and leaves at once: by "finished", or by the event named in its property
 // "event". Lets a wizard compute with property maps without touching the system.

@@ -3,8 +3,8 @@
 #include "capplication.h"
 #include "cfsm.h"
 #include "expression/cxpathnode.h"
-#include "framework/cstatefactory.h"
-#include "framework/ctransition.h"
+#include "fsm/cstatefactory.h"
+#include "fsm/ctransition.h"
 
 #include <QDir>
 #include <QDomDocument>

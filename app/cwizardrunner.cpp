@@ -3,8 +3,8 @@
 #include "actions/cthreadedaction.h"
 #include "cfsm.h"
 #include "debug/debugoutput.h"
-#include "framework/ctransition.h"
-#include "framework/eventnames.h"
+#include "fsm/ctransition.h"
+#include "fsm/eventnames.h"
 
 #include <QEventLoop>
 #include <QTimer>

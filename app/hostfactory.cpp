@@ -2,7 +2,7 @@
 
 #include "cactionstates.h"
 #include "cnoopstate.h"
-#include "framework/cstatefactory.h"
+#include "fsm/cstatefactory.h"
 
 namespace winsteps::host {
 

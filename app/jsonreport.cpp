@@ -1,6 +1,6 @@
 #include "jsonreport.h"
 
-#include "framework/cpropertyobject.h"
+#include "objects/cpropertyobject.h"
 
 #include <QColor>
 #include <QFont>

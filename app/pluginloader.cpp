@@ -1,6 +1,6 @@
 #include "pluginloader.h"
 
-#include "framework/cstatefactory.h"
+#include "fsm/cstatefactory.h"
 #include "hostfactory.h"
 
 #include <QLibrary>

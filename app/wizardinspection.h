@@ -3,9 +3,9 @@
 #include "cfsm.h"
 #include "cwizardloader.h"
 #include "debug/debugoutput.h"
-#include "framework/cpropertymap.h"
-#include "framework/cstatefactory.h"
-#include "framework/ctransition.h"
+#include "expression/cpropertymap.h"
+#include "fsm/cstatefactory.h"
+#include "fsm/ctransition.h"
 #include "tracesinks.h"
 
 #include <QCommandLineOption>

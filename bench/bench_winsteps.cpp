@@ -10,13 +10,13 @@
 #include "capplication.h"
 #include "cfsm.h"
 #include "cwizardloader.h"
-#include "framework/cstatefactory.h"
+#include "fsm/cstatefactory.h"
 #include "hostfactory.h"
 #include "tracesinks.h"
 
 #include "debug/debugoutput.h"
 #include "expression/cxpathnode.h"
-#include "framework/cpropertymap.h"
+#include "expression/cpropertymap.h"
 #include "platform/emulated/machinefolder.h"
 #include "platform/registry.h"
 

@@ -5,39 +5,47 @@
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
-# The installed headers, relative to src/, in one list. Every header here may include only
-# headers of this list (plus Qt and the standard library); the test winsteps_installed_headers
-# checks that, so a host never meets an include it cannot resolve.
+# The installed headers, relative to src/, in one list, and the generated export header.
+# Every header here may include only headers of this list (plus Qt and the standard library);
+# the test winsteps_installed_headers checks that, so a host never meets an include it cannot
+# resolve.
 set(WINSTEPS_PUBLIC_HEADERS
-  winsteps_export.h
   debug/debugoutput.h
-  framework/cdomnode.h
-  framework/cobject.h
-  framework/cproperty.h
-  framework/cpropertymap.h
-  framework/cpropertyobject.h
-  framework/cstate.h
-  framework/cstatefactory.h
-  framework/ctag.h
-  framework/ctransition.h
-  framework/eventnames.h
-  framework/istatemachine.h
+  objects/cdomnode.h
+  objects/cobject.h
+  objects/cpropertyobject.h
+  objects/ctag.h
+  objects/valueconversion.h
   expression/cexpression.h
   expression/cfunctionregistry.h
+  expression/cproperty.h
+  expression/cpropertymap.h
   expression/cxpathnode.h
-  expression/valueconversion.h
+  expression/itranslator.h
+  fsm/cstate.h
+  fsm/cstatefactory.h
+  fsm/ctransition.h
+  fsm/eventnames.h
+  fsm/istatemachine.h
   actions/caction.h
   actions/cactionstate.h
   actions/cthreadedaction.h
 )
+set(WINSTEPS_GENERATED_HEADERS winsteps_export.h)
 set(winsteps_include_dir ${CMAKE_INSTALL_INCLUDEDIR}/winsteps)
 foreach(header IN LISTS WINSTEPS_PUBLIC_HEADERS)
   get_filename_component(folder ${header} DIRECTORY)
   install(FILES ${PROJECT_SOURCE_DIR}/src/${header} DESTINATION ${winsteps_include_dir}/${folder})
 endforeach()
+foreach(header IN LISTS WINSTEPS_GENERATED_HEADERS)
+  install(FILES ${WINSTEPS_GENERATED_INCLUDE_DIR}/${header} DESTINATION ${winsteps_include_dir})
+endforeach()
 
 set(winsteps_package_dir ${CMAKE_INSTALL_LIBDIR}/cmake/winsteps)
-install(TARGETS winsteps EXPORT winstepsTargets
+# libwinsteps.so finds the platform library beside it ($ORIGIN); hosts may link it as
+# winsteps::platform.
+set_target_properties(winsteps_platform PROPERTIES EXPORT_NAME platform VERSION ${PROJECT_VERSION} SOVERSION 0)
+install(TARGETS winsteps winsteps_platform EXPORT winstepsTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
@@ -55,5 +63,6 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/winstepsConfig.cmake ${CMAKE_CURRENT_B
 if(BUILD_TESTING)
   add_test(NAME winsteps_installed_headers
     COMMAND ${CMAKE_COMMAND} -DSOURCE_DIR=${PROJECT_SOURCE_DIR}/src "-DHEADERS=${WINSTEPS_PUBLIC_HEADERS}"
+            "-DGENERATED=${WINSTEPS_GENERATED_HEADERS}"
             -P ${CMAKE_CURRENT_LIST_DIR}/checkheaders.cmake)
 endif()

@@ -5,8 +5,8 @@
 
 #include "fuzzsupport.h"
 
-#include "framework/cpropertyobject.h"
-#include "framework/ctag.h"
+#include "objects/cpropertyobject.h"
+#include "objects/ctag.h"
 
 #include <memory>
 

@@ -5,7 +5,7 @@
 #include "fuzzsupport.h"
 
 #include "expression/cxpathnode.h"
-#include "framework/cdomnode.h"
+#include "objects/cdomnode.h"
 
 #include <QDomDocument>
 

@@ -7,9 +7,9 @@
 #include "fuzzsupport.h"
 
 #include "expression/cxpathnode.h"
-#include "framework/cproperty.h"
-#include "framework/cpropertymap.h"
-#include "framework/cpropertyobject.h"
+#include "expression/cproperty.h"
+#include "expression/cpropertymap.h"
+#include "objects/cpropertyobject.h"
 
 #include <memory>
 

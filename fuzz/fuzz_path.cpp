@@ -7,7 +7,7 @@
 #include "fuzzsupport.h"
 
 #include "expression/cxpathnode.h"
-#include "framework/cdomnode.h"
+#include "objects/cdomnode.h"
 
 #include <memory>
 

@@ -5,10 +5,10 @@
 //
 // The plug-in is linked, so its entry point createFactory is called directly; a host that
 // picks its plug-ins at run time opens libwinsteps.so with QLibrary and resolves the same name.
-#include <framework/cstate.h>
-#include <framework/cstatefactory.h>
-#include <framework/ctransition.h>
-#include <framework/istatemachine.h>
+#include <fsm/cstate.h>
+#include <fsm/cstatefactory.h>
+#include <fsm/ctransition.h>
+#include <fsm/istatemachine.h>
 
 #include <QCoreApplication>
 #include <QDomDocument>

@@ -1,7 +1,7 @@
 #include "actions/caction.h"
 
 #include "debug/debugoutput.h"
-#include "framework/cdomnode.h"
+#include "objects/cdomnode.h"
 
 #include <QDomElement>
 #include <QThread>

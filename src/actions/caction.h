@@ -1,6 +1,6 @@
 #pragma once
 
-#include "framework/cpropertyobject.h"
+#include "objects/cpropertyobject.h"
 #include "winsteps_export.h"
 
 #include <QDomNode>

@@ -1,7 +1,7 @@
 #include "actions/cactioncopyfiles.h"
 
 #include "debug/debugoutput.h"
-#include "framework/eventnames.h"
+#include "fsm/eventnames.h"
 #include "platform/files.h"
 
 #include <QCoreApplication>

@@ -3,7 +3,7 @@
 #include "actions/actionvalues.h"
 #include "actions/cprocess.h"
 #include "debug/debugoutput.h"
-#include "framework/eventnames.h"
+#include "fsm/eventnames.h"
 
 namespace platform = winsteps::platform;
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "actions/cthreadedaction.h"
-#include "actions/istandardpaths.h"
+#include "system/istandardpaths.h"
 #include "platform/process.h"
 #include "winsteps_export.h"
 

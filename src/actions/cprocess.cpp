@@ -1,7 +1,7 @@
 #include "actions/cprocess.h"
 
 #include "actions/cenumprocess.h"
-#include "actions/cosversion.h"
+#include "system/cosversion.h"
 #include "debug/debugoutput.h"
 
 #include <QRegExp>

@@ -1,7 +1,7 @@
 #include "expression/carithmeticfunctions.h"
 
 #include "debug/debugoutput.h"
-#include "expression/valueconversion.h"
+#include "objects/valueconversion.h"
 
 using namespace valueconversion;
 

@@ -1,7 +1,7 @@
 #include "expression/cexpression.h"
 
-#include "framework/cproperty.h"
-#include "framework/cpropertymap.h"
+#include "expression/cproperty.h"
+#include "expression/cpropertymap.h"
 
 #include <QRegExp>
 #include <QStringList>

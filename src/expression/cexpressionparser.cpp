@@ -3,7 +3,7 @@
 // fixed sequence of tests on the whole text. Errors go, one line each, to the map's
 // error text; parsing goes on after an error wherever it can.
 
-#include "framework/cpropertymap.h"
+#include "expression/cpropertymap.h"
 
 #include "expression/cexpression.h"
 #include "expression/cfunctionregistry.h"

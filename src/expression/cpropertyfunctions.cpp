@@ -1,7 +1,7 @@
 #include "expression/cpropertyfunctions.h"
 
-#include "expression/valueconversion.h"
-#include "framework/cpropertyobject.h"
+#include "objects/valueconversion.h"
+#include "objects/cpropertyobject.h"
 
 using namespace valueconversion;
 

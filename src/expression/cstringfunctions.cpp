@@ -1,7 +1,7 @@
 #include "expression/cstringfunctions.h"
 
-#include "expression/valueconversion.h"
-#include "framework/cpropertymap.h"
+#include "objects/valueconversion.h"
+#include "expression/cpropertymap.h"
 
 #include <QVarLengthArray>
 

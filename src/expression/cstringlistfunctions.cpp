@@ -1,6 +1,6 @@
 #include "expression/cstringlistfunctions.h"
 
-#include "expression/valueconversion.h"
+#include "objects/valueconversion.h"
 
 using namespace valueconversion;
 

@@ -1,6 +1,6 @@
 #include "expression/cuivaluefunctions.h"
 
-#include "expression/valueconversion.h"
+#include "objects/valueconversion.h"
 
 #include <QColor>
 #include <QFont>

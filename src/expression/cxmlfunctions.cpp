@@ -1,6 +1,6 @@
 #include "expression/cxmlfunctions.h"
 
-#include "expression/valueconversion.h"
+#include "objects/valueconversion.h"
 
 #include <QDomDocument>
 #include <QDomElement>

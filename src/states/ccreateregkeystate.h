@@ -1,6 +1,6 @@
 #pragma once
 
-#include "framework/cstate.h"
+#include "fsm/cstate.h"
 #include "winsteps_export.h"
 
 // "createRegkey": makes sure the registry key "path" exists (creating it and the keys on the

@@ -1,6 +1,6 @@
 #include "states/cdetectproxysettings.h"
 
-#include "framework/eventnames.h"
+#include "fsm/eventnames.h"
 #include "states/registrykey.h"
 
 using namespace winsteps;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "framework/cstate.h"
+#include "fsm/cstate.h"
 #include "winsteps_export.h"
 
 // "detectProxy": reads the current user's Internet proxy settings and publishes the proxy of

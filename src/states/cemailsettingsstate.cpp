@@ -1,7 +1,7 @@
 #include "states/cemailsettingsstate.h"
 
-#include "actions/cosversion.h"
-#include "framework/eventnames.h"
+#include "system/cosversion.h"
+#include "fsm/eventnames.h"
 #include "states/registrykey.h"
 
 using namespace winsteps;

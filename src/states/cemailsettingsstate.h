@@ -1,6 +1,6 @@
 #pragma once
 
-#include "framework/cstate.h"
+#include "fsm/cstate.h"
 #include "winsteps_export.h"
 
 // "setEmailAccount": on Windows XP, writes a POP3/SMTP account for the system's mail client

@@ -1,6 +1,6 @@
 #include "states/creadregkeystate.h"
 
-#include "framework/eventnames.h"
+#include "fsm/eventnames.h"
 #include "states/registrykey.h"
 #include "states/statevalues.h"
 

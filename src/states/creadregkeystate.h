@@ -1,6 +1,6 @@
 #pragma once
 
-#include "framework/cstate.h"
+#include "fsm/cstate.h"
 #include "winsteps_export.h"
 
 // "readRegkey": reads the registry value "key" below "path" into the result property

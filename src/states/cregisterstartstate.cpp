@@ -1,7 +1,7 @@
 #include "states/cregisterstartstate.h"
 
-#include "actions/cosversion.h"
-#include "framework/eventnames.h"
+#include "system/cosversion.h"
+#include "fsm/eventnames.h"
 #include "states/registrykey.h"
 #include "states/statevalues.h"
 

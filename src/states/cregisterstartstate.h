@@ -1,7 +1,7 @@
 #pragma once
 
-#include "actions/istandardpaths.h"
-#include "framework/cstate.h"
+#include "system/istandardpaths.h"
+#include "fsm/cstate.h"
 #include "winsteps_export.h"
 
 // "registerStart": enters the program "command" (path macros expanded) under the value name

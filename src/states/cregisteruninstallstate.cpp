@@ -1,7 +1,7 @@
 #include "states/cregisteruninstallstate.h"
 
 #include "debug/debugoutput.h"
-#include "framework/eventnames.h"
+#include "fsm/eventnames.h"
 #include "states/registrykey.h"
 #include "states/statevalues.h"
 

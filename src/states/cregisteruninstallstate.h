@@ -1,7 +1,7 @@
 #pragma once
 
-#include "actions/istandardpaths.h"
-#include "framework/cstate.h"
+#include "system/istandardpaths.h"
+#include "fsm/cstate.h"
 #include "winsteps_export.h"
 
 // "registerUninstall": enters the application in the list of installed programs (the key

@@ -1,6 +1,6 @@
 #include "states/cremovefilesafterrebootstate.h"
 
-#include "framework/eventnames.h"
+#include "fsm/eventnames.h"
 #include "platform/files.h"
 
 using namespace winsteps;

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "actions/istandardpaths.h"
-#include "framework/cstate.h"
+#include "system/istandardpaths.h"
+#include "fsm/cstate.h"
 #include "winsteps_export.h"
 
 // "removeFilesAfterReboot": asks the system to remove the file or directory tree "path"

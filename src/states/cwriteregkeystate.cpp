@@ -1,7 +1,7 @@
 #include "states/cwriteregkeystate.h"
 
-#include "expression/valueconversion.h"
-#include "framework/eventnames.h"
+#include "objects/valueconversion.h"
+#include "fsm/eventnames.h"
 #include "states/registrykey.h"
 #include "states/statevalues.h"
 

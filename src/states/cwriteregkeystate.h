@@ -1,6 +1,6 @@
 #pragma once
 
-#include "framework/cstate.h"
+#include "fsm/cstate.h"
 #include "winsteps_export.h"
 
 // "writeRegkey": writes the property "value" as the registry value "key" below the existing

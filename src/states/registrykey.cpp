@@ -1,6 +1,6 @@
 #include "states/registrykey.h"
 
-#include "actions/cosversion.h"
+#include "system/cosversion.h"
 
 #include <QByteArray>
 

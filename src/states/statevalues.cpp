@@ -1,6 +1,6 @@
 #include "states/statevalues.h"
 
-#include "expression/valueconversion.h"
+#include "objects/valueconversion.h"
 
 #include <QString>
 

@@ -5,7 +5,7 @@
 #include "capplication.h"
 #include "cfsm.h"
 #include "cwizardloader.h"
-#include "framework/cstatefactory.h"
+#include "fsm/cstatefactory.h"
 #include "hostfactory.h"
 
 #include <QTemporaryDir>

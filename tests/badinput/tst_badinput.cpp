@@ -4,8 +4,8 @@
 
 #include "actions/cactioncopyfiles.h"
 #include "expression/cxpathnode.h"
-#include "framework/cpropertymap.h"
-#include "framework/cpropertyobject.h"
+#include "expression/cpropertymap.h"
+#include "objects/cpropertyobject.h"
 #include "support/exprtesting.h"
 #include "platform/emulated/emulatedmachine.h"
 #include "platform/regfile.h"

@@ -1,8 +1,8 @@
 #include "expression/cexpression.h"
 #include "expression/cfunctionregistry.h"
-#include "framework/cproperty.h"
-#include "framework/cpropertymap.h"
-#include "framework/cpropertyobject.h"
+#include "expression/cproperty.h"
+#include "expression/cpropertymap.h"
+#include "objects/cpropertyobject.h"
 
 #include <QElapsedTimer>
 #include <QTest>

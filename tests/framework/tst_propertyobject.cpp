@@ -1,5 +1,5 @@
-#include "framework/cpropertyobject.h"
-#include "framework/ctag.h"
+#include "objects/cpropertyobject.h"
+#include "objects/ctag.h"
 
 #include <QPointer>
 #include <QTest>

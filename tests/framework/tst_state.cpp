@@ -1,6 +1,6 @@
-#include "framework/cdomnode.h"
-#include "framework/cstatefactory.h"
-#include "framework/ctransition.h"
+#include "objects/cdomnode.h"
+#include "fsm/cstatefactory.h"
+#include "fsm/ctransition.h"
 #include "platform/emulated/machinefolder.h"
 #include "support/testmachine.h"
 

@@ -1,5 +1,5 @@
-#include "framework/cpropertymap.h"
-#include "framework/ctransition.h"
+#include "expression/cpropertymap.h"
+#include "fsm/ctransition.h"
 #include "support/testmachine.h"
 
 #include <QDomDocument>

@@ -8,7 +8,7 @@
 #include "expression/carithmeticfunctions.h"
 #include "expression/cfunctionregistry.h"
 #include "expression/cxmlfunctions.h"
-#include "expression/valueconversion.h"
+#include "objects/valueconversion.h"
 
 #include <QImage>
 #include <QPointer>

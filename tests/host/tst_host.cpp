@@ -5,7 +5,7 @@
 #include "cfsm.h"
 #include "cwizardloader.h"
 #include "cwizardrunner.h"
-#include "framework/cstatefactory.h"
+#include "fsm/cstatefactory.h"
 #include "hostfactory.h"
 #include "jsonreport.h"
 

@@ -1,6 +1,6 @@
-#include "actions/ccominit.h"
-#include "actions/cosversion.h"
-#include "actions/istandardpaths.h"
+#include "system/ccominit.h"
+#include "system/cosversion.h"
+#include "system/istandardpaths.h"
 #include "platform/emulated/emulatedmachine.h"
 
 #include <QCoreApplication>

@@ -1,7 +1,7 @@
 // The registry access layer and the registry-based states, each on fresh emulated machines
 // from the built-in profiles.
 
-#include "framework/cstatefactory.h"
+#include "fsm/cstatefactory.h"
 #include "platform/emulated/emulatedmachine.h"
 #include "states/cdetectproxysettings.h"
 #include "states/cemailsettingsstate.h"

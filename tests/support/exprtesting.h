@@ -4,10 +4,10 @@
 // for the tables of the function and XML tests.
 
 #include "expression/cxpathnode.h"
-#include "framework/cproperty.h"
-#include "framework/cpropertymap.h"
-#include "framework/cpropertyobject.h"
-#include "expression/valueconversion.h"
+#include "expression/cproperty.h"
+#include "expression/cpropertymap.h"
+#include "objects/cpropertyobject.h"
+#include "objects/valueconversion.h"
 
 #include <QColor>
 #include <QDomElement>

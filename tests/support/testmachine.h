@@ -3,9 +3,9 @@
 // A minimal machine and state for framework tests: the machine is a CState named by class
 // "CFsm" that keeps its states by name and records where transitions sent it.
 
-#include "framework/cpropertyobject.h"
-#include "framework/cstate.h"
-#include "framework/istatemachine.h"
+#include "objects/cpropertyobject.h"
+#include "fsm/cstate.h"
+#include "fsm/istatemachine.h"
 #include "support/tracecapture.h"
 
 #include <QStringList>

@@ -4,7 +4,7 @@
 
 #include "cfsm.h"
 #include "cwizardloader.h"
-#include "framework/cstatefactory.h"
+#include "fsm/cstatefactory.h"
 #include "hostfactory.h"
 
 #include "debug/debugoutput.h"

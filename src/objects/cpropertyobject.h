@@ -1,6 +1,6 @@
 #pragma once
 
-#include "framework/cobject.h"
+#include "objects/cobject.h"
 #include "winsteps_export.h"
 
 #include <QMap>

@@ -1,6 +1,6 @@
-#include "expression/valueconversion.h"
+#include "objects/valueconversion.h"
 
-#include "framework/cpropertyobject.h"
+#include "objects/cpropertyobject.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "framework/cobject.h"
+#include "objects/cobject.h"
 
 CObject::CObject(QObject* parent, const char* name)
     : QObject(parent)

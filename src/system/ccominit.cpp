@@ -1,6 +1,6 @@
-#include "actions/ccominit.h"
+#include "system/ccominit.h"
 
-#include "actions/cosversion.h"
+#include "system/cosversion.h"
 
 namespace platform = winsteps::platform;
 

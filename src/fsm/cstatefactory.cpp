@@ -1,6 +1,6 @@
-#include "framework/cstatefactory.h"
+#include "fsm/cstatefactory.h"
 
-#include "framework/cstate.h"
+#include "fsm/cstate.h"
 
 CStateFactory::CStateFactory(const QString& name, CStateFactory* parent)
     : m_name(name)

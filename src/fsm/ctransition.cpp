@@ -1,11 +1,11 @@
-#include "framework/ctransition.h"
+#include "fsm/ctransition.h"
 
 #include "debug/debugoutput.h"
-#include "expression/valueconversion.h"
-#include "framework/cdomnode.h"
-#include "framework/cpropertymap.h"
-#include "framework/cstate.h"
-#include "framework/istatemachine.h"
+#include "objects/valueconversion.h"
+#include "objects/cdomnode.h"
+#include "expression/cpropertymap.h"
+#include "fsm/cstate.h"
+#include "fsm/istatemachine.h"
 
 #include <QDomElement>
 

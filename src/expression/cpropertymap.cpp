@@ -1,8 +1,8 @@
-#include "framework/cpropertymap.h"
+#include "expression/cpropertymap.h"
 
 #include "expression/cexpression.h"
-#include "framework/cpropertyobject.h"
-#include "framework/cstate.h"
+#include "objects/cpropertyobject.h"
+#include "expression/itranslator.h"
 
 CPropertyMap::CPropertyMap(QObject* context, const QString& target, const QString& function)
     : m_target(target)
@@ -85,10 +85,8 @@ QString CPropertyMap::errors() const
 
 QString CPropertyMap::translate(const QString& text) const
 {
-    const CState* state = qobject_cast<const CState*>(m_context);
-    if (!state)
-        return text;
-    return state->translate(state->stateName().toUtf8().constData(), text.toUtf8().constData());
+    const ITranslator* translator = qobject_cast<ITranslator*>(m_context);
+    return translator ? translator->translateText(text) : text;
 }
 
 void CPropertyMap::addError(const QString& text)

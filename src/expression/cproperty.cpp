@@ -1,4 +1,4 @@
-#include "framework/cproperty.h"
+#include "expression/cproperty.h"
 
 CProperty::CProperty(const QString& text)
     : m_name(text)

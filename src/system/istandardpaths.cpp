@@ -1,6 +1,6 @@
-#include "actions/istandardpaths.h"
+#include "system/istandardpaths.h"
 
-#include "actions/cosversion.h"
+#include "system/cosversion.h"
 
 #include <QCoreApplication>
 #include <QRegExp>

@@ -1,4 +1,4 @@
-#include "actions/cosversion.h"
+#include "system/cosversion.h"
 
 namespace platform = winsteps::platform;
 

@@ -1,7 +1,7 @@
-#include "framework/cpropertyobject.h"
+#include "objects/cpropertyobject.h"
 
-#include "expression/valueconversion.h"
-#include "framework/ctag.h"
+#include "objects/valueconversion.h"
+#include "objects/ctag.h"
 
 #include <QMetaProperty>
 #include <QVarLengthArray>

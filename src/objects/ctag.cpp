@@ -1,4 +1,4 @@
-#include "framework/ctag.h"
+#include "objects/ctag.h"
 
 #include <algorithm>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "framework/cproperty.h"
+#include "expression/cproperty.h"
 #include "winsteps_export.h"
 
 #include <QList>

@@ -1,9 +1,9 @@
-#include "framework/cstate.h"
+#include "fsm/cstate.h"
 
 #include "debug/debugoutput.h"
-#include "framework/cdomnode.h"
-#include "framework/ctransition.h"
-#include "framework/eventnames.h"
+#include "objects/cdomnode.h"
+#include "fsm/ctransition.h"
+#include "fsm/eventnames.h"
 
 #include <QCoreApplication>
 #include <QDomElement>
@@ -227,6 +227,11 @@ QString CState::translate(const char* context, const char* text) const
     if (application())
         return QCoreApplication::translate(context, text);
     return QString::fromUtf8(text);
+}
+
+QString CState::translateText(const QString& text) const
+{
+    return translate(stateName().toUtf8().constData(), text.toUtf8().constData());
 }
 
 QString& CState::messages()

@@ -1,7 +1,8 @@
 #pragma once
 
-#include "framework/cpropertyobject.h"
-#include "framework/ctransition.h"
+#include "expression/itranslator.h"
+#include "objects/cpropertyobject.h"
+#include "fsm/ctransition.h"
 #include "winsteps_export.h"
 
 #include <QDomNode>
@@ -14,9 +15,10 @@ class QCoreApplication;
 // Base of every state. A state declares its events and properties from its XML
 // description, does its work in execute(), then names an exit event and calls
 // leaveState(); finished(state, transition) is emitted later from the event loop.
-class WINSTEPS_EXPORT CState : public CPropertyObject
+class WINSTEPS_EXPORT CState : public CPropertyObject, public ITranslator
 {
     Q_OBJECT
+    Q_INTERFACES(ITranslator)
 public:
     // Event type posted by leaveState() and delivered from the event loop.
     static constexpr QEvent::Type LeaveEventType = QEvent::Type(QEvent::User + 1);
@@ -50,6 +52,8 @@ public:
     // The application's translation of text in context; text unchanged without an application.
     // (Named translate: Q_OBJECT already declares a static tr.)
     virtual QString translate(const char* context, const char* text) const;
+    // tr() in this state's expressions: translate() with the state's name as context.
+    QString translateText(const QString& text) const override;
     virtual QString& messages();
     virtual int weight() const;
     virtual void setWeight(int weight);

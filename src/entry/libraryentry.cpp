@@ -1,4 +1,4 @@
-#include "framework/cstatefactory.h"
+#include "fsm/cstatefactory.h"
 #include "states/ccreateregkeystate.h"
 #include "states/cdetectproxysettings.h"
 #include "states/cemailsettingsstate.h"

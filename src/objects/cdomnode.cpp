@@ -1,6 +1,6 @@
-#include "framework/cdomnode.h"
+#include "objects/cdomnode.h"
 
-#include "actions/cosversion.h"
+#include "system/cosversion.h"
 
 #include <QDomElement>
 #include <QRegularExpression>
