@@ -70,7 +70,7 @@ std::string hostProgramPath(const std::string& program)
     // A bare name is looked up in PATH when it is started.
     if (program.find_first_of("/\\:") == std::string::npos)
         return program;
-    return currentMachine().localFilePath(program);
+    return currentMachine().files().localFilePath(program);
 }
 
 // Environment entries without those naming one of the variables.

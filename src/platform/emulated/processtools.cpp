@@ -177,7 +177,7 @@ bool logonAccepted(const char* user, const char* domain, const char* password)
 
 bool EmulatedProcesses::isAdmin()
 {
-    return currentMachine().isUserAnAdmin();
+    return currentMachine().system().isUserAnAdmin();
 }
 
 std::uint32_t EmulatedProcesses::promptForCredentials(const std::string&, const std::string&, std::uint32_t,
