@@ -31,6 +31,11 @@ Files& files()
     return emulated::currentMachine().files();
 }
 
+Processes& processes()
+{
+    return emulated::currentMachine().processes();
+}
+
 namespace emulated {
 
 namespace {

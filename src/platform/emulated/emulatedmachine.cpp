@@ -229,6 +229,7 @@ EmulatedMachine::EmulatedMachine(const MachineProfile& profile, const QString& f
     , m_system(*this)
     , m_registry(*this)
     , m_files(*this)
+    , m_processes(*this)
 {
 }
 

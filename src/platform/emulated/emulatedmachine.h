@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/emulated/emulatedfiles.h"
+#include "platform/emulated/emulatedprocess.h"
 #include "platform/emulated/emulatedregistry.h"
 #include "platform/emulated/emulatedsystem.h"
 #include "platform/emulated/machineprofile.h"
@@ -29,9 +30,9 @@ namespace winsteps::platform::emulated {
 // returns, the change is on disk; several processes may use one folder at once.
 //
 // The machine holds what its subsystems share (profile, folder, store) and owns one
-// implementation of each subsystem: system(), registry() and files() (the processes, which
-// are this process's children, are EmulatedProcesses). Itself it does what the owner of a
-// machine folder does: open it, restart the machine, read its statistics and restart log.
+// implementation of each subsystem: system(), registry(), files() and processes(). Itself
+// it does what the owner of a machine folder does: open it, restart the machine, read its
+// statistics and restart log.
 class WINSTEPS_PLATFORM_EXPORT EmulatedMachine final {
 public:
     // The name of the database file in a machine folder.
@@ -67,6 +68,7 @@ public:
     EmulatedSystem& system() { return m_system; }
     EmulatedRegistry& registry() { return m_registry; }
     EmulatedFiles& files() { return m_files; }
+    EmulatedProcesses& processes() { return m_processes; }
 
     // --- folder and paths ---------------------------------------------------------------
 
@@ -163,6 +165,7 @@ private:
     EmulatedSystem m_system;
     EmulatedRegistry m_registry;
     EmulatedFiles m_files;
+    EmulatedProcesses m_processes;
 };
 
 // The process's current machine (see machinefolder.h).

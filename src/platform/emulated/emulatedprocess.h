@@ -83,12 +83,23 @@ WINSTEPS_PLATFORM_EXPORT std::vector<ProcessEntry> startedProcesses();
 // System processes are left alone. For a machine that is about to go away.
 WINSTEPS_PLATFORM_EXPORT void endMachineProcesses(std::uint32_t graceMilliseconds);
 
-// Whether a log-on with these credentials is accepted by the current machine.
-bool logonAccepted(const char* user, const char* domain, const char* password);
+class EmulatedMachine;
+class MachineProfile;
 
+// The tool that a machine of that profile runs for program (by its file name), or "".
+std::string toolForProgram(const MachineProfile& profile, const std::string& program);
+
+// Whether a log-on with these credentials is accepted by a machine of that profile.
+bool logonAccepted(const MachineProfile& profile, const char* user, const char* domain, const char* password);
+
+// The process calls of one emulated machine (see above).
 class WINSTEPS_PLATFORM_EXPORT EmulatedProcesses final : public Processes
 {
 public:
+    explicit EmulatedProcesses(EmulatedMachine& machine);
+    EmulatedProcesses(const EmulatedProcesses&) = delete;
+    EmulatedProcesses& operator=(const EmulatedProcesses&) = delete;
+
     std::uint32_t createProcess(const std::string& commandLine, const std::vector<std::string>* environment,
                                 ProcessHandlePtr* process) override;
     std::uint32_t createProcessWithLogon(const char* user, const char* domain, const char* password,
@@ -101,6 +112,9 @@ public:
     std::uint32_t promptForCredentials(const std::string& message, const std::string& caption, std::uint32_t flags,
                                        UserNameBuffer* userName, PasswordBuffer* password) override;
     std::uint32_t parseUserName(const char* userName, UserNameBuffer* user, DomainBuffer* domain) override;
+
+private:
+    EmulatedMachine& m_machine;
 };
 
 } // namespace winsteps::platform::emulated

@@ -54,8 +54,8 @@ inline std::uint32_t systemProcessId(std::size_t index)
     return systemProcessIdBase + 4 * std::uint32_t(index + 1);
 }
 
-// Whether the identifier is one of the current machine's system processes.
-bool isSystemProcess(std::uint32_t processId);
+// Whether the identifier is one of the system processes of a machine of that profile.
+bool isSystemProcess(const MachineProfile& profile, std::uint32_t processId);
 // A handle to a system process: it never ends (waits time out), and it cannot be ended.
 ProcessHandlePtr openSystemProcess(std::uint32_t processId, std::uint32_t access);
 
