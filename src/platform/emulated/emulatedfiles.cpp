@@ -323,5 +323,4 @@ std::uint32_t EmulatedFiles::delayUntilReboot(const QString& windowsSource, cons
     return transaction.finish(ERROR_SUCCESS);
 }
 
-
 } // namespace winsteps::platform::emulated

@@ -406,6 +406,5 @@ QString EmulatedMachine::integrityCheck()
     return m_store->integrityCheck();
 }
 
-
 } // namespace winsteps::platform::emulated
 

@@ -12,7 +12,6 @@
 
 namespace winsteps::platform::emulated {
 
-
 QList<QPair<QString, QString>> EmulatedMachine::pendingFileOperations()
 {
     std::lock_guard<std::mutex> lock(m_storeMutex);

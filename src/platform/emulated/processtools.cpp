@@ -27,7 +27,6 @@ std::string lower(std::string text)
     return text;
 }
 
-
 // "DOMAIN\user" into its parts; a user principal name stays whole.
 std::uint32_t splitUserName(const std::string& name, std::string* user, std::string* domain)
 {

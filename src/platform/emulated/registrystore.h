@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/registry.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QMap>
@@ -7,8 +9,6 @@
 #include <QStringList>
 
 #include <cstdint>
-
-#include "platform/registry.h"
 
 struct sqlite3;
 struct sqlite3_stmt;
