@@ -1,5 +1,6 @@
 #include "platform/emulated/emulatedmachine.h"
 #include "platform/emulated/machinefolder.h"
+#include "platform/process.h"
 
 #include <QDir>
 #include <QFile>
@@ -318,6 +319,13 @@ void TstPlatform::subsystemsFollowTheOpenedMachine()
         QCOMPARE(registry().regCreateKeyEx(HKEY_CURRENT_USER, "Software\\Follow", 0, KEY_ALL_ACCESS, &key, nullptr),
                  ERROR_SUCCESS);
         QCOMPARE(registry().regCloseKey(key), ERROR_SUCCESS);
+        // A program started now writes to this machine's console log.
+        ProcessHandlePtr child;
+        QCOMPARE(processes().createProcess("/bin/echo follow" + std::to_string(i), nullptr, &child), ERROR_SUCCESS);
+        QCOMPARE(child->wait(INFINITE), WAIT_OBJECT_0);
+        QFile console(folder + QStringLiteral("/console.log"));
+        QVERIFY(console.open(QIODevice::ReadOnly));
+        QCOMPARE(console.readAll(), QByteArray("follow") + QByteArray::number(i) + '\n');
     }
 }
 
