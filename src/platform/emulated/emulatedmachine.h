@@ -128,7 +128,10 @@ public:
     // What the restart of the given number (1 for the first) did.
     QList<BootEntry> bootLog(qint64 boot);
 
-    // --- shared by the subsystems -------------------------------------------------------
+private:
+    // The subsystems that keep their state in the store.
+    friend class EmulatedRegistry;
+    friend class EmulatedFiles;
 
     // The registry database; every use holds storeMutex() and runs in a StoreTransaction.
     RegistryStore& store() { return *m_store; }
@@ -136,7 +139,6 @@ public:
     // The row of a predefined root key in the store; 0 when this machine lacks the hive.
     qint64 rootRow(HKEY root) const;
 
-private:
     enum class OpenMode { CreateOrOpen, MustBeNew, MustExist };
 
     EmulatedMachine(const MachineProfile& profile, const QString& folder);
