@@ -209,7 +209,7 @@ QStringList startupEntries(EmulatedMachine& machine)
             places.append({platform::HKEY_LOCAL_MACHINE, view + CurrentVersion + kind});
         places.append({platform::HKEY_CURRENT_USER, Software + CurrentVersion + kind});
         for (const auto& place : std::as_const(places)) {
-            for (const auto& value : textValues(machine, place.first, place.second))
+            for (const auto& value : textValues(machine.registry(), place.first, place.second))
                 lines << QStringLiteral("  %1\\%2: \"%3\" = %4")
                              .arg(QLatin1String(platform::hiveName(place.first)), place.second, value.first, value.second);
         }
@@ -222,10 +222,10 @@ QStringList installedPrograms(EmulatedMachine& machine)
     QStringList lines;
     for (const QString& view : softwareViews(machine)) {
         const QString uninstall = view + CurrentVersion + QStringLiteral("Uninstall");
-        for (const QString& name : subKeys(machine, platform::HKEY_LOCAL_MACHINE, uninstall)) {
+        for (const QString& name : subKeys(machine.registry(), platform::HKEY_LOCAL_MACHINE, uninstall)) {
             QString display = name;
             QString command;
-            for (const auto& value : textValues(machine, platform::HKEY_LOCAL_MACHINE, uninstall + QLatin1Char('\\') + name)) {
+            for (const auto& value : textValues(machine.registry(), platform::HKEY_LOCAL_MACHINE, uninstall + QLatin1Char('\\') + name)) {
                 if (value.first.compare(QLatin1String("DisplayName"), Qt::CaseInsensitive) == 0)
                     display = value.second;
                 else if (value.first.compare(QLatin1String("UninstallString"), Qt::CaseInsensitive) == 0)
@@ -304,7 +304,7 @@ int exportAction(const QStringList& arguments)
     std::string text;
     std::string error;
     std::vector<std::string> skipped;
-    if (!platform::exportRegistry(*machine, positional.size() > 1 ? positional.at(1).toStdString() : std::string(), &text,
+    if (!platform::exportRegistry(machine->registry(), positional.size() > 1 ? positional.at(1).toStdString() : std::string(), &text,
                                   &skipped, &error))
         return failure(QStringLiteral("export-reg"), QString::fromStdString(error));
     std::fwrite(text.data(), 1, text.size(), stdout);
@@ -337,7 +337,7 @@ int importAction(const QStringList& arguments)
     if (!machine)
         return status;
     std::string error;
-    if (!platform::importRegistry(*machine, std::vector<std::uint8_t>(bytes.begin(), bytes.end()), &error))
+    if (!platform::importRegistry(machine->registry(), std::vector<std::uint8_t>(bytes.begin(), bytes.end()), &error))
         return failure(QStringLiteral("import-reg"), QStringLiteral("%1: %2").arg(fileName, QString::fromStdString(error)));
     cli::out(QStringLiteral("Imported \"%1\" into \"%2\".\n").arg(fileName, machine->folder()));
     return ExitOk;

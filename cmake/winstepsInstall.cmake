@@ -44,7 +44,7 @@ endforeach()
 set(winsteps_package_dir ${CMAKE_INSTALL_LIBDIR}/cmake/winsteps)
 # libwinsteps.so finds the platform library beside it ($ORIGIN); hosts may link it as
 # winsteps::platform.
-set_target_properties(winsteps_platform PROPERTIES EXPORT_NAME platform VERSION ${PROJECT_VERSION} SOVERSION 0)
+set_target_properties(winsteps_platform PROPERTIES EXPORT_NAME platform)
 install(TARGETS winsteps winsteps_platform EXPORT winstepsTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}

@@ -90,7 +90,7 @@ void checkValue(EmulatedMachine& machine, HKEY key, const std::string& where, co
     std::uint32_t type = 0;
     std::uint32_t size = 0;
     const std::string valueName = expected ? expected->name.toStdString() : name.toStdString();
-    std::uint32_t code = machine.regQueryValueEx(key, valueName, &type, nullptr, &size);
+    std::uint32_t code = machine.registry().regQueryValueEx(key, valueName, &type, nullptr, &size);
     if (!expected) {
         if (code != winsteps::platform::ERROR_FILE_NOT_FOUND)
             qFatal("a removed value is there: [%s] \"%s\"", where.c_str(), valueName.c_str());
@@ -98,7 +98,7 @@ void checkValue(EmulatedMachine& machine, HKEY key, const std::string& where, co
     }
     std::vector<std::uint8_t> data(size);
     if (code == winsteps::platform::ERROR_SUCCESS)
-        code = machine.regQueryValueEx(key, valueName, &type, data.data(), &size);
+        code = machine.registry().regQueryValueEx(key, valueName, &type, data.data(), &size);
     const QByteArray got(reinterpret_cast<const char*>(data.data()), qsizetype(size));
     if (code != winsteps::platform::ERROR_SUCCESS || type != expected->type || got != expected->data)
         qFatal("a value is not as the profile gives it: [%s] \"%s\" (error %u)", where.c_str(), valueName.c_str(), code);
@@ -110,16 +110,16 @@ void checkRegistry(EmulatedMachine& machine, const MachineProfile& profile)
     for (auto it = keys.begin(); it != keys.end(); ++it) {
         const ExpectedKey& expected = it.value();
         HKEY root = winsteps::platform::HKEY_NULL;
-        if (machine.regOpenKeyEx(expected.hive, std::string(), ReadView, &root) != winsteps::platform::ERROR_SUCCESS)
+        if (machine.registry().regOpenKeyEx(expected.hive, std::string(), ReadView, &root) != winsteps::platform::ERROR_SUCCESS)
             continue; // a hive this system does not have
-        machine.regCloseKey(root);
+        machine.registry().regCloseKey(root);
         HKEY key = winsteps::platform::HKEY_NULL;
         const std::string where = it.key().toStdString();
-        if (machine.regOpenKeyEx(expected.hive, expected.path, ReadView, &key) != winsteps::platform::ERROR_SUCCESS)
+        if (machine.registry().regOpenKeyEx(expected.hive, expected.path, ReadView, &key) != winsteps::platform::ERROR_SUCCESS)
             qFatal("a key of the profile is missing: [%s]", where.c_str());
         for (auto value = expected.values.begin(); value != expected.values.end(); ++value)
             checkValue(machine, key, where, value.key(), value.value());
-        machine.regCloseKey(key);
+        machine.registry().regCloseKey(key);
     }
 }
 
@@ -127,21 +127,21 @@ void checkRegistry(EmulatedMachine& machine, const MachineProfile& profile)
 void readAnswers(EmulatedMachine& machine, const MachineProfile& profile)
 {
     winsteps::platform::OsVersionInfoEx version;
-    fuzzsupport::keep(std::size_t(machine.getVersionEx(&version)) + version.buildNumber);
+    fuzzsupport::keep(std::size_t(machine.system().getVersionEx(&version)) + version.buildNumber);
     bool wow64 = false;
-    fuzzsupport::keep(std::size_t(machine.isWow64Process(&wow64)));
-    fuzzsupport::keep(machine.isUserAnAdmin());
+    fuzzsupport::keep(std::size_t(machine.system().isWow64Process(&wow64)));
+    fuzzsupport::keep(machine.system().isUserAnAdmin());
     std::string text;
-    fuzzsupport::keep(std::size_t(machine.getWindowsDirectory(&text)) + text.size());
-    fuzzsupport::keep(std::size_t(machine.getSystemDirectory(&text)) + text.size());
-    fuzzsupport::keep(std::size_t(machine.getUserName(&text)) + text.size());
+    fuzzsupport::keep(std::size_t(machine.system().getWindowsDirectory(&text)) + text.size());
+    fuzzsupport::keep(std::size_t(machine.system().getSystemDirectory(&text)) + text.size());
+    fuzzsupport::keep(std::size_t(machine.system().getUserName(&text)) + text.size());
     for (auto it = profile.environment().begin(); it != profile.environment().end(); ++it)
-        fuzzsupport::keep(std::size_t(machine.getEnvironmentVariable(it.key().toStdString(), &text)) + text.size());
-    fuzzsupport::keep(machine.environmentStrings().size());
+        fuzzsupport::keep(std::size_t(machine.system().getEnvironmentVariable(it.key().toStdString(), &text)) + text.size());
+    fuzzsupport::keep(machine.system().environmentStrings().size());
     for (auto it = profile.shellFolders().begin(); it != profile.shellFolders().end(); ++it)
-        fuzzsupport::keep(std::size_t(machine.getFolderPath(it.key(), &text)));
-    fuzzsupport::keep(std::size_t(machine.coInitialize()));
-    machine.coUninitialize();
+        fuzzsupport::keep(std::size_t(machine.system().getFolderPath(it.key(), &text)));
+    fuzzsupport::keep(std::size_t(machine.system().coInitialize()));
+    machine.system().coUninitialize();
 }
 
 } // namespace

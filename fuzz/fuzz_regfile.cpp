@@ -55,7 +55,7 @@ std::string exported(EmulatedMachine& machine, const std::string& key)
     std::string text;
     std::string error;
     std::vector<std::string> skipped;
-    if (!winsteps::platform::exportRegistry(machine, key, &text, &skipped, &error)) {
+    if (!winsteps::platform::exportRegistry(machine.registry(), key, &text, &skipped, &error)) {
         if (key.empty())
             qFatal("the whole registry cannot be exported: %s", error.c_str());
         return std::string();
@@ -76,7 +76,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::vector<std::uint8_t> file(data, data + size);
     std::unique_ptr<EmulatedMachine> machine = machineOf(fixed.profile, fixed.folder);
     std::string error;
-    if (!winsteps::platform::importRegistry(*machine, file, &error)) {
+    if (!winsteps::platform::importRegistry(machine->registry(), file, &error)) {
         if (error.rfind("line ", 0) != 0)
             qFatal("a file was refused without naming a line: %s", error.c_str());
         fuzzsupport::keep(error.size());
@@ -85,7 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const std::string first = exported(*machine, std::string());
     std::unique_ptr<EmulatedMachine> copy = machineOf(fixed.empty, fixed.folder);
-    if (!winsteps::platform::importRegistry(*copy, std::vector<std::uint8_t>(first.begin(), first.end()), &error))
+    if (!winsteps::platform::importRegistry(copy->registry(), std::vector<std::uint8_t>(first.begin(), first.end()), &error))
         qFatal("an export does not import again: %s\n%s", error.c_str(), first.c_str());
     const std::string second = exported(*copy, std::string());
     if (second != first)

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/common.h"
-#include "winsteps_export.h"
+#include "winsteps_platform_export.h"
 
 #include <cstdint>
 #include <memory>
@@ -38,7 +38,7 @@ struct FindData {
 };
 
 // An open file (CreateFile); closed by the destructor (CloseHandle).
-class WINSTEPS_EXPORT FileHandle {
+class WINSTEPS_PLATFORM_EXPORT FileHandle {
 public:
     virtual ~FileHandle();
     // ReadFile: up to size bytes from the current position; *done 0 at the end of the file.
@@ -62,7 +62,7 @@ inline constexpr const char* PENDING_FILE_RENAME_OPERATIONS = "PendingFileRename
 
 // The file calls of one Windows machine as seen from the running process. Every method may be
 // called from any thread.
-class WINSTEPS_EXPORT Files {
+class WINSTEPS_PLATFORM_EXPORT Files {
 public:
     virtual ~Files();
 
@@ -103,6 +103,6 @@ public:
 };
 
 // The files of this process's machine.
-WINSTEPS_EXPORT Files& files();
+WINSTEPS_PLATFORM_EXPORT Files& files();
 
 } // namespace winsteps::platform

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/common.h"
-#include "winsteps_export.h"
+#include "winsteps_platform_export.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -52,7 +52,7 @@ inline constexpr std::uint32_t CREDUI_FLAGS_USERNAME_TARGET_CREDENTIALS = 0x8000
 
 // Overwrites size bytes with zeros in a way the compiler cannot leave out, even when the
 // memory is not read again.
-WINSTEPS_EXPORT void secureWipe(void* data, std::size_t size);
+WINSTEPS_PLATFORM_EXPORT void secureWipe(void* data, std::size_t size);
 
 // A fixed buffer for secret text (user names, domains, passwords): it never reallocates, so
 // no copy of the text is left behind in freed memory, and it is wiped when destroyed.
@@ -110,7 +110,7 @@ using PasswordBuffer = SecretBuffer<CREDUI_MAX_PASSWORD_LENGTH>;
 // One open process handle; the destructor closes it (CloseHandle). Several handles may stand
 // for one process; the process object lives on while any of them is open. Every method may be
 // called from any thread.
-class WINSTEPS_EXPORT ProcessHandle
+class WINSTEPS_PLATFORM_EXPORT ProcessHandle
 {
 public:
     virtual ~ProcessHandle();
@@ -144,7 +144,7 @@ struct ProcessEntry
 // program, then for each argument one blank and the argument unchanged (an argument that
 // needs quotes carries its own). Only a program path with a blank or tab and no quotes of
 // its own is put in quotes, so "C:\Program Files\x.exe" can never start "C:\Program.exe".
-WINSTEPS_EXPORT std::string buildCommandLine(const std::string& program, const std::vector<std::string>& arguments);
+WINSTEPS_PLATFORM_EXPORT std::string buildCommandLine(const std::string& program, const std::vector<std::string>& arguments);
 
 // The arguments a Windows program gets from its command line (CommandLineToArgvW):
 // - the first token is the program: up to the next quote when it starts with one, else up
@@ -156,9 +156,9 @@ WINSTEPS_EXPORT std::string buildCommandLine(const std::string& program, const s
 //   gives a"b, and a closing quote after it opens them again); a tripled quote gives a
 //   literal quote and stays inside.
 // An empty or blank line gives no arguments at all.
-WINSTEPS_EXPORT std::vector<std::string> commandLineToArgv(const std::string& commandLine);
+WINSTEPS_PLATFORM_EXPORT std::vector<std::string> commandLineToArgv(const std::string& commandLine);
 
-class WINSTEPS_EXPORT Processes
+class WINSTEPS_PLATFORM_EXPORT Processes
 {
 public:
     virtual ~Processes();
@@ -208,6 +208,6 @@ public:
 };
 
 // The processes of this process's machine.
-WINSTEPS_EXPORT Processes& processes();
+WINSTEPS_PLATFORM_EXPORT Processes& processes();
 
 } // namespace winsteps::platform

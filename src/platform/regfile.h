@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/registry.h"
-#include "winsteps_export.h"
+#include "winsteps_platform_export.h"
 
 #include <cstdint>
 #include <string>
@@ -19,18 +19,18 @@
 namespace winsteps::platform {
 
 // "HKEY_LOCAL_MACHINE" for HKEY_LOCAL_MACHINE, ...; nullptr for a key that is no root.
-WINSTEPS_EXPORT const char* hiveName(HKEY root);
+WINSTEPS_PLATFORM_EXPORT const char* hiveName(HKEY root);
 // The root key named in full or short ("HKLM", "HKCU", "HKCR", "HKU", "HKCC", "HKDD"),
 // without regard to case; HKEY_NULL for any other name.
-WINSTEPS_EXPORT HKEY hiveByName(const std::string& name);
+WINSTEPS_PLATFORM_EXPORT HKEY hiveByName(const std::string& name);
 // Splits "HKEY_LOCAL_MACHINE\\SOFTWARE\\Demo" into its root key and sub-key path; false
 // when the text does not begin with a hive.
-WINSTEPS_EXPORT bool splitRegistryPath(const std::string& path, HKEY* root, std::string* subKey);
+WINSTEPS_PLATFORM_EXPORT bool splitRegistryPath(const std::string& path, HKEY* root, std::string* subKey);
 
 // The registry, or the key path and everything below it, as registry-editor text (UTF-8,
 // CRLF line ends). Keys that cannot be read are left out and listed in *skipped (may be
 // null). False + error when the key path names no existing key.
-WINSTEPS_EXPORT bool exportRegistry(Registry& platform, const std::string& keyPath, std::string* text,
+WINSTEPS_PLATFORM_EXPORT bool exportRegistry(Registry& platform, const std::string& keyPath, std::string* text,
                                     std::vector<std::string>* skipped, std::string* error);
 
 // Reads registry-editor text (UTF-8, with or without a byte-order mark, or the editor's
@@ -38,6 +38,6 @@ WINSTEPS_EXPORT bool exportRegistry(Registry& platform, const std::string& keyPa
 // removes it with everything below, "name"=- removes a value. The whole text is checked
 // before anything is written; false + "line N: ..." for the first mistake, or for the
 // first change the registry refuses.
-WINSTEPS_EXPORT bool importRegistry(Registry& platform, const std::vector<std::uint8_t>& bytes, std::string* error);
+WINSTEPS_PLATFORM_EXPORT bool importRegistry(Registry& platform, const std::vector<std::uint8_t>& bytes, std::string* error);
 
 } // namespace winsteps::platform

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/common.h"
-#include "winsteps_export.h"
+#include "winsteps_platform_export.h"
 
 #include <cstdint>
 #include <string>
@@ -71,7 +71,7 @@ inline constexpr std::uint32_t REG_OPENED_EXISTING_KEY = 2;
 
 // The registry calls of one Windows machine as seen from the running process. Every method
 // may be called from any thread.
-class WINSTEPS_EXPORT Registry {
+class WINSTEPS_PLATFORM_EXPORT Registry {
 public:
     virtual ~Registry();
 
@@ -117,6 +117,6 @@ public:
 };
 
 // The registry of this process's machine.
-WINSTEPS_EXPORT Registry& registry();
+WINSTEPS_PLATFORM_EXPORT Registry& registry();
 
 } // namespace winsteps::platform

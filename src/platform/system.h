@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/common.h"
-#include "winsteps_export.h"
+#include "winsteps_platform_export.h"
 
 #include <cstdint>
 #include <string>
@@ -88,7 +88,7 @@ inline constexpr std::uint32_t EOAC_NONE = 0;
 
 // The system calls of one Windows machine as seen from the running process. Every method may
 // be called from any thread.
-class WINSTEPS_EXPORT System {
+class WINSTEPS_PLATFORM_EXPORT System {
 public:
     virtual ~System();
 
@@ -157,6 +157,6 @@ public:
 };
 
 // The system calls of this process's machine.
-WINSTEPS_EXPORT System& system();
+WINSTEPS_PLATFORM_EXPORT System& system();
 
 } // namespace winsteps::platform

@@ -345,18 +345,18 @@ void TstBadInput::regFiles()
     QFETCH(QString, written);
     auto m = testsupport::freshMachine(m_dir, QStringLiteral("winxp-sp2"));
     QVERIFY(m);
-    const QString before = exported(*m);
+    const QString before = exported(m->registry());
     std::string got;
-    const bool imported = importRegistry(*m, std::vector<std::uint8_t>(file.begin(), file.end()), &got);
+    const bool imported = importRegistry(m->registry(), std::vector<std::uint8_t>(file.begin(), file.end()), &got);
     if (error.isEmpty()) {
         QVERIFY2(imported, got.c_str());
-        const QString after = exported(*m);
+        const QString after = exported(m->registry());
         QVERIFY2(after.contains(written), qPrintable(after.right(400)));
         return;
     }
     QVERIFY(!imported);
     QCOMPARE(QString::fromStdString(got), error);
-    QCOMPARE(exported(*m), before);
+    QCOMPARE(exported(m->registry()), before);
 }
 
 // ---- copy masks: only the files the mask names, nothing written outside the destination ---
@@ -449,7 +449,7 @@ void TstBadInput::removalPaths()
     const QStringList before = snapshot(base);
 
     const QString given = QString(path).replace(QLatin1String("%OUT%"), outside);
-    QCOMPARE(uint(m->moveFileEx(given.toStdString(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)), code);
+    QCOMPARE(uint(m->files().moveFileEx(given.toStdString(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)), code);
     QList<EmulatedMachine::BootEntry> done;
     QVERIFY2(m->reboot(&done, &error), qPrintable(error));
     if (code != ERROR_SUCCESS)
@@ -504,12 +504,12 @@ void TstBadInput::pendingEntries()
     data += '\0';
     m->setSystemAccess(true);
     HKEY key = HKEY_NULL;
-    QCOMPARE(m->regCreateKeyEx(HKEY_LOCAL_MACHINE, SESSION_MANAGER_KEY, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, &key, nullptr),
+    QCOMPARE(m->registry().regCreateKeyEx(HKEY_LOCAL_MACHINE, SESSION_MANAGER_KEY, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, &key, nullptr),
              uint(ERROR_SUCCESS));
-    QCOMPARE(m->regSetValueEx(key, PENDING_FILE_RENAME_OPERATIONS, REG_MULTI_SZ,
+    QCOMPARE(m->registry().regSetValueEx(key, PENDING_FILE_RENAME_OPERATIONS, REG_MULTI_SZ,
                               reinterpret_cast<const std::uint8_t*>(data.constData()), std::uint32_t(data.size())),
              uint(ERROR_SUCCESS));
-    m->regCloseKey(key);
+    m->registry().regCloseKey(key);
     m->setSystemAccess(false);
 
     QList<EmulatedMachine::BootEntry> done;

@@ -29,7 +29,7 @@ int main(int argc, char* argv[])
     const std::string prefix = argv[2];
     const int count = std::atoi(argv[3]);
     HKEY key = HKEY_NULL;
-    std::uint32_t code = machine->regCreateKeyEx(HKEY_CURRENT_USER, "Software\\Crash\\" + prefix,
+    std::uint32_t code = machine->registry().regCreateKeyEx(HKEY_CURRENT_USER, "Software\\Crash\\" + prefix,
                                                  REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, &key, nullptr);
     if (code != ERROR_SUCCESS) {
         std::fprintf(stderr, "regwriter: cannot create the key: %u\n", code);
@@ -37,7 +37,7 @@ int main(int argc, char* argv[])
     }
     for (int i = 0; i < count; ++i) {
         const std::string data = prefix + "-" + std::to_string(i);
-        code = machine->regSetValueEx(key, "v" + std::to_string(i), REG_SZ,
+        code = machine->registry().regSetValueEx(key, "v" + std::to_string(i), REG_SZ,
                                       reinterpret_cast<const std::uint8_t*>(data.c_str()), std::uint32_t(data.size() + 1));
         if (code != ERROR_SUCCESS) {
             std::fprintf(stderr, "regwriter: value %d: error %u\n", i, code);
@@ -46,6 +46,6 @@ int main(int argc, char* argv[])
         std::printf("%d\n", i);
         std::fflush(stdout);
     }
-    machine->regCloseKey(key);
+    machine->registry().regCloseKey(key);
     return 0;
 }

@@ -1,5 +1,6 @@
 #include "platform/emulated/emulatedmachine.h"
 #include "platform/emulated/machinefolder.h"
+#include "platform/process.h"
 
 #include <QDir>
 #include <QFile>
@@ -79,16 +80,16 @@ void TstPlatform::version()
 
     OsVersionInfoEx info;
     info.size = OSVERSIONINFOEX_SIZE;
-    const std::uint32_t extended = m->getVersionEx(&info);
+    const std::uint32_t extended = m->system().getVersionEx(&info);
     QCOMPARE(extended == ERROR_SUCCESS, servicePackMajor >= 0);
     if (servicePackMajor >= 0)
         QCOMPARE(int(info.servicePackMajor), servicePackMajor);
 
     // The basic record has no service-pack numbers; other sizes are refused.
     info.size = 100;
-    QVERIFY(m->getVersionEx(&info) != ERROR_SUCCESS);
+    QVERIFY(m->system().getVersionEx(&info) != ERROR_SUCCESS);
     info.size = OSVERSIONINFO_SIZE;
-    QCOMPARE(m->getVersionEx(&info), ERROR_SUCCESS);
+    QCOMPARE(m->system().getVersionEx(&info), ERROR_SUCCESS);
     QCOMPARE(info.size, OSVERSIONINFO_SIZE);
     QCOMPARE(int(info.servicePackMajor) + int(info.suiteMask), 0);
     QCOMPARE(info.platformId, platformId);
@@ -129,20 +130,20 @@ void TstPlatform::folders()
     QVERIFY2(m, qPrintable(error));
     std::string result;
     if (csidl == -1)
-        QCOMPARE(m->getEnvironmentVariable("TEMP", &result), ERROR_SUCCESS);
+        QCOMPARE(m->system().getEnvironmentVariable("TEMP", &result), ERROR_SUCCESS);
     else if (csidl == -2)
-        QCOMPARE(m->getWindowsDirectory(&result), ERROR_SUCCESS);
+        QCOMPARE(m->system().getWindowsDirectory(&result), ERROR_SUCCESS);
     else if (csidl == -3)
-        QCOMPARE(m->getSystemDirectory(&result), ERROR_SUCCESS);
+        QCOMPARE(m->system().getSystemDirectory(&result), ERROR_SUCCESS);
     else
-        QCOMPARE(m->getFolderPath(csidl, &result), S_OK);
+        QCOMPARE(m->system().getFolderPath(csidl, &result), S_OK);
     QCOMPARE(QString::fromStdString(result), path);
     std::uint32_t attributes = 0;
-    QCOMPARE(m->getFileAttributes(result, &attributes), ERROR_SUCCESS);
+    QCOMPARE(m->files().getFileAttributes(result, &attributes), ERROR_SUCCESS);
     QVERIFY(attributes & FILE_ATTRIBUTE_DIRECTORY);
     QVERIFY(QFileInfo(m->hostPath(path)).isDir());
 
-    QCOMPARE(m->getSystemDrive(&result), ERROR_SUCCESS);
+    QCOMPARE(m->system().getSystemDrive(&result), ERROR_SUCCESS);
     QCOMPARE(result, std::string("C:"));
 }
 
@@ -152,23 +153,23 @@ void TstPlatform::folderQueryFailures()
                                               "failures": {"GetSystemDirectory": 8}})"));
     QVERIFY(m);
     std::string path;
-    QCOMPARE(m->getFolderPath(99, &path), E_INVALIDARG);
-    QCOMPARE(m->getFolderPath(csidl::COMMON_PROGRAMS, &path), E_FAIL);
-    QCOMPARE(m->getSystemDirectory(&path), ERROR_NOT_ENOUGH_MEMORY);
-    QCOMPARE(m->getSystemDrive(&path), ERROR_NOT_ENOUGH_MEMORY);
+    QCOMPARE(m->system().getFolderPath(99, &path), E_INVALIDARG);
+    QCOMPARE(m->system().getFolderPath(csidl::COMMON_PROGRAMS, &path), E_FAIL);
+    QCOMPARE(m->system().getSystemDirectory(&path), ERROR_NOT_ENOUGH_MEMORY);
+    QCOMPARE(m->system().getSystemDrive(&path), ERROR_NOT_ENOUGH_MEMORY);
 
     // A folder missing on disk is found only when the caller asks for it to be created.
-    QCOMPARE(m->getFolderPath(csidl::APPDATA, &path), S_OK);
+    QCOMPARE(m->system().getFolderPath(csidl::APPDATA, &path), S_OK);
     const QString host = m->hostPath(QString::fromStdString(path));
     QVERIFY(QDir(host).removeRecursively());
-    QCOMPARE(m->getFolderPath(csidl::APPDATA, &path), E_FAIL);
-    QCOMPARE(m->getFolderPath(csidl::APPDATA | csidl::FLAG_CREATE, &path), S_OK);
+    QCOMPARE(m->system().getFolderPath(csidl::APPDATA, &path), E_FAIL);
+    QCOMPARE(m->system().getFolderPath(csidl::APPDATA | csidl::FLAG_CREATE, &path), S_OK);
     QVERIFY(QFileInfo(host).isDir());
 
     auto bare = freshMachine(m_dir, QStringLiteral(R"({"inherits": "winxp-sp2", "shellFolderLibrary": false})"));
     QVERIFY(bare);
-    QVERIFY(!bare->shellFolderApiAvailable());
-    QCOMPARE(bare->getFolderPath(csidl::APPDATA, &path), HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND));
+    QVERIFY(!bare->system().shellFolderApiAvailable());
+    QCOMPARE(bare->system().getFolderPath(csidl::APPDATA, &path), HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND));
 }
 
 void TstPlatform::environment()
@@ -177,19 +178,19 @@ void TstPlatform::environment()
         "environment": {"temp": null, "DATA": "C:\\Data;D:\\x", "PLAIN": "text"}})"));
     QVERIFY(m);
     std::string value;
-    QCOMPARE(m->getEnvironmentVariable("TEMP", &value), ERROR_ENVVAR_NOT_FOUND);
-    QCOMPARE(m->getEnvironmentVariable("data", &value), ERROR_SUCCESS);
+    QCOMPARE(m->system().getEnvironmentVariable("TEMP", &value), ERROR_ENVVAR_NOT_FOUND);
+    QCOMPARE(m->system().getEnvironmentVariable("data", &value), ERROR_SUCCESS);
     QCOMPARE(value, std::string("C:\\Data;D:\\x"));
-    QCOMPARE(m->getEnvironmentVariable("Plain", &value), ERROR_SUCCESS);
+    QCOMPARE(m->system().getEnvironmentVariable("Plain", &value), ERROR_SUCCESS);
     QCOMPARE(value, std::string("text"));
 
     const std::string v = "new";
-    QCOMPARE(m->setEnvironmentVariable("plain", &v), ERROR_SUCCESS);
-    QCOMPARE(m->getEnvironmentVariable("PLAIN", &value), ERROR_SUCCESS);
+    QCOMPARE(m->system().setEnvironmentVariable("plain", &v), ERROR_SUCCESS);
+    QCOMPARE(m->system().getEnvironmentVariable("PLAIN", &value), ERROR_SUCCESS);
     QCOMPARE(value, v);
-    QCOMPARE(m->setEnvironmentVariable("PLAIN", nullptr), ERROR_SUCCESS);
-    QCOMPARE(m->getEnvironmentVariable("PLAIN", &value), ERROR_ENVVAR_NOT_FOUND);
-    QCOMPARE(m->setEnvironmentVariable("A=B", &v), ERROR_INVALID_PARAMETER);
+    QCOMPARE(m->system().setEnvironmentVariable("PLAIN", nullptr), ERROR_SUCCESS);
+    QCOMPARE(m->system().getEnvironmentVariable("PLAIN", &value), ERROR_ENVVAR_NOT_FOUND);
+    QCOMPARE(m->system().setEnvironmentVariable("A=B", &v), ERROR_INVALID_PARAMETER);
 }
 
 void TstPlatform::profileErrors_data()
@@ -318,6 +319,13 @@ void TstPlatform::subsystemsFollowTheOpenedMachine()
         QCOMPARE(registry().regCreateKeyEx(HKEY_CURRENT_USER, "Software\\Follow", 0, KEY_ALL_ACCESS, &key, nullptr),
                  ERROR_SUCCESS);
         QCOMPARE(registry().regCloseKey(key), ERROR_SUCCESS);
+        // A program started now writes to this machine's console log.
+        ProcessHandlePtr child;
+        QCOMPARE(processes().createProcess("/bin/echo follow" + std::to_string(i), nullptr, &child), ERROR_SUCCESS);
+        QCOMPARE(child->wait(INFINITE), WAIT_OBJECT_0);
+        QFile console(folder + QStringLiteral("/console.log"));
+        QVERIFY(console.open(QIODevice::ReadOnly));
+        QCOMPARE(console.readAll(), QByteArray("follow") + QByteArray::number(i) + '\n');
     }
 }
 
@@ -380,21 +388,21 @@ void TstPlatform::fileCalls()
     FileHandlePtr file;
     std::uint32_t result = 0xFFFFFFFFu;
     std::vector<FindData> entries;
-    if (call == QLatin1String("write") && (result = m->createFile(given, GENERIC_WRITE, CREATE_ALWAYS, &file)) == 0) {
+    if (call == QLatin1String("write") && (result = m->files().createFile(given, GENERIC_WRITE, CREATE_ALWAYS, &file)) == 0) {
         std::uint32_t done = 0;
         QCOMPARE(file->write("data", 4, &done), ERROR_SUCCESS);
         QCOMPARE(done, 4u);
-    } else if (call == QLatin1String("read") && (result = m->createFile(given, GENERIC_READ, OPEN_EXISTING, &file)) == 0) {
+    } else if (call == QLatin1String("read") && (result = m->files().createFile(given, GENERIC_READ, OPEN_EXISTING, &file)) == 0) {
         char buffer[8];
         std::uint32_t done = 0;
         QCOMPARE(file->read(buffer, sizeof buffer, &done), ERROR_SUCCESS);
         QCOMPARE(QByteArray(buffer, int(done)), QByteArray("media"));
     } else if (call == QLatin1String("mkdir")) {
-        result = m->createDirectory(given);
+        result = m->files().createDirectory(given);
     } else if (call == QLatin1String("delete")) {
-        result = m->deleteFile(given);
+        result = m->files().deleteFile(given);
     } else if (call == QLatin1String("list")) {
-        result = m->findFiles(given, &entries);
+        result = m->files().findFiles(given, &entries);
     }
     file.reset();
     QDir::setCurrent(before);
@@ -421,59 +429,59 @@ void TstPlatform::listingAndAttributes()
     QVERIFY(QFile::setPermissions(demo + QStringLiteral("/b.txt"), QFileDevice::ReadOwner));
     QVERIFY(QFile::link(demo + QStringLiteral("/Sub"), demo + QStringLiteral("/link")));
     std::vector<FindData> entries;
-    QCOMPARE(m->findFiles("c:/demo", &entries), ERROR_SUCCESS);
+    QCOMPARE(m->files().findFiles("c:/demo", &entries), ERROR_SUCCESS);
     QStringList got;
     for (const FindData& entry : entries)
         got << QStringLiteral("%1 %2 %3").arg(QString::fromStdString(entry.name)).arg(entry.attributes, 0, 16).arg(entry.size);
     // By name without regard to case; a link shows its target's kind and is marked.
     QCOMPARE(got, (QStringList{".hidden 2 2", "A.txt 80 2", "b.txt 1 2", "link 410 0", "Sub 10 0"}));
     std::uint32_t attributes = 0;
-    QCOMPARE(m->getFileAttributes("C:\\DEMO\\B.TXT", &attributes), ERROR_SUCCESS);
+    QCOMPARE(m->files().getFileAttributes("C:\\DEMO\\B.TXT", &attributes), ERROR_SUCCESS);
     QCOMPARE(attributes, FILE_ATTRIBUTE_READONLY);
-    QCOMPARE(m->getFileAttributes("C:\\Demo\\c.txt", &attributes), ERROR_FILE_NOT_FOUND);
-    QCOMPARE(m->deleteFile("C:\\Demo\\a.txt"), ERROR_SUCCESS);
+    QCOMPARE(m->files().getFileAttributes("C:\\Demo\\c.txt", &attributes), ERROR_FILE_NOT_FOUND);
+    QCOMPARE(m->files().deleteFile("C:\\Demo\\a.txt"), ERROR_SUCCESS);
     QVERIFY(!QFileInfo::exists(demo + QStringLiteral("/A.txt")));
-    QCOMPARE(m->deleteFile("C:\\Demo\\a.txt"), ERROR_FILE_NOT_FOUND);
+    QCOMPARE(m->files().deleteFile("C:\\Demo\\a.txt"), ERROR_FILE_NOT_FOUND);
 }
 
 void TstPlatform::com()
 {
     auto m = freshMachine(m_dir, QStringLiteral("winxp-sp2"));
     QVERIFY(m);
-    QCOMPARE(m->coInitializeSecurity(RPC_C_AUTHN_DEFAULT, RPC_C_AUTHN_LEVEL_PKT, RPC_C_IMP_LEVEL_IMPERSONATE, EOAC_NONE),
+    QCOMPARE(m->system().coInitializeSecurity(RPC_C_AUTHN_DEFAULT, RPC_C_AUTHN_LEVEL_PKT, RPC_C_IMP_LEVEL_IMPERSONATE, EOAC_NONE),
              CO_E_NOTINITIALIZED);
-    QCOMPARE(m->coInitialize(), S_OK);
-    QCOMPARE(m->coInitialize(), S_FALSE);
-    QCOMPARE(m->coInitializeSecurity(RPC_C_AUTHN_DEFAULT, RPC_C_AUTHN_LEVEL_PKT, RPC_C_IMP_LEVEL_IMPERSONATE, EOAC_NONE), S_OK);
+    QCOMPARE(m->system().coInitialize(), S_OK);
+    QCOMPARE(m->system().coInitialize(), S_FALSE);
+    QCOMPARE(m->system().coInitializeSecurity(RPC_C_AUTHN_DEFAULT, RPC_C_AUTHN_LEVEL_PKT, RPC_C_IMP_LEVEL_IMPERSONATE, EOAC_NONE), S_OK);
 
     // Each thread has its own count; the security is process-wide.
     HRESULT other = E_UNEXPECTED, otherSecurity = E_UNEXPECTED;
     std::thread([&] {
-        other = m->coInitialize();
-        otherSecurity = m->coInitializeSecurity(RPC_C_AUTHN_DEFAULT, RPC_C_AUTHN_LEVEL_PKT, RPC_C_IMP_LEVEL_IMPERSONATE, EOAC_NONE);
-        m->coUninitialize();
+        other = m->system().coInitialize();
+        otherSecurity = m->system().coInitializeSecurity(RPC_C_AUTHN_DEFAULT, RPC_C_AUTHN_LEVEL_PKT, RPC_C_IMP_LEVEL_IMPERSONATE, EOAC_NONE);
+        m->system().coUninitialize();
     }).join();
     QCOMPARE(other, S_OK);
     QCOMPARE(otherSecurity, RPC_E_TOO_LATE);
 
-    m->coUninitialize();
-    QCOMPARE(m->coInitialize(), S_FALSE); // still one left
-    m->coUninitialize();
-    m->coUninitialize();
-    QCOMPARE(m->coInitialize(), S_OK);
-    m->coUninitialize();
+    m->system().coUninitialize();
+    QCOMPARE(m->system().coInitialize(), S_FALSE); // still one left
+    m->system().coUninitialize();
+    m->system().coUninitialize();
+    QCOMPARE(m->system().coInitialize(), S_OK);
+    m->system().coUninitialize();
 }
 
 void TstPlatform::debuggerCapture()
 {
     auto m = freshMachine(m_dir, QStringLiteral("winxp-sp2"));
     QVERIFY(m);
-    m->outputDebugString("before\n");
+    m->system().outputDebugString("before\n");
     QVERIFY(m->setDebuggerCapture(true));
-    m->outputDebugString("[state               ]");
-    m->outputDebugString("caf\xc3\xa9\n");
+    m->system().outputDebugString("[state               ]");
+    m->system().outputDebugString("caf\xc3\xa9\n");
     QVERIFY(m->setDebuggerCapture(false));
-    m->outputDebugString("after\n");
+    m->system().outputDebugString("after\n");
     QFile log(m->debuggerLogPath());
     QVERIFY(log.open(QIODevice::ReadOnly));
     QCOMPARE(log.readAll(), QByteArray("[state               ]caf\xc3\xa9\n"));

@@ -132,27 +132,27 @@ void TstRegistry::namesKeepCaseAndCompareWithout()
 {
     auto m = fresh();
     QVERIFY(m);
-    QCOMPARE(setValue(*m, HKEY_CURRENT_USER, "Software\\Demo Ärger", "Version", REG_SZ, sz("1")), ERROR_SUCCESS);
-    QCOMPARE(setValue(*m, HKEY_CURRENT_USER, "SOFTWARE\\demo ärger", "VERSION", REG_SZ, sz("2")), ERROR_SUCCESS);
-    QCOMPARE(value(*m, HKEY_CURRENT_USER, "software\\DEMO ÄRGER", "version"), sz("2"));
+    QCOMPARE(setValue(m->registry(), HKEY_CURRENT_USER, "Software\\Demo Ärger", "Version", REG_SZ, sz("1")), ERROR_SUCCESS);
+    QCOMPARE(setValue(m->registry(), HKEY_CURRENT_USER, "SOFTWARE\\demo ärger", "VERSION", REG_SZ, sz("2")), ERROR_SUCCESS);
+    QCOMPARE(value(m->registry(), HKEY_CURRENT_USER, "software\\DEMO ÄRGER", "version"), sz("2"));
 
     // One key and one value, spelled as first created.
     HKEY key = HKEY_NULL;
-    QCOMPARE(m->regOpenKeyEx(HKEY_CURRENT_USER, "software", KEY_READ, &key), ERROR_SUCCESS);
+    QCOMPARE(m->registry().regOpenKeyEx(HKEY_CURRENT_USER, "software", KEY_READ, &key), ERROR_SUCCESS);
     QStringList children;
     std::string name;
-    for (std::uint32_t i = 0; m->regEnumKeyEx(key, i, &name) == ERROR_SUCCESS; ++i)
+    for (std::uint32_t i = 0; m->registry().regEnumKeyEx(key, i, &name) == ERROR_SUCCESS; ++i)
         children << QString::fromStdString(name);
     QVERIFY2(children.contains(QStringLiteral("Demo Ärger")), qPrintable(children.join(',')));
     QCOMPARE(children.count(QStringLiteral("Demo Ärger")) + children.count(QStringLiteral("demo ärger")), 1);
-    m->regCloseKey(key);
-    QCOMPARE(m->regOpenKeyEx(HKEY_CURRENT_USER, "Software\\Demo Ärger", KEY_READ, &key), ERROR_SUCCESS);
+    m->registry().regCloseKey(key);
+    QCOMPARE(m->registry().regOpenKeyEx(HKEY_CURRENT_USER, "Software\\Demo Ärger", KEY_READ, &key), ERROR_SUCCESS);
     std::uint32_t type = 0;
     std::vector<std::uint8_t> data;
-    QCOMPARE(m->regEnumValue(key, 0, &name, &type, &data), ERROR_SUCCESS);
+    QCOMPARE(m->registry().regEnumValue(key, 0, &name, &type, &data), ERROR_SUCCESS);
     QCOMPARE(name, std::string("Version"));
-    QCOMPARE(m->regEnumValue(key, 1, &name, &type, &data), ERROR_NO_MORE_ITEMS);
-    m->regCloseKey(key);
+    QCOMPARE(m->registry().regEnumValue(key, 1, &name, &type, &data), ERROR_NO_MORE_ITEMS);
+    m->registry().regCloseKey(key);
 }
 
 void TstRegistry::queryBuffers_data()
@@ -178,26 +178,26 @@ void TstRegistry::queryBuffers()
     QFETCH(uint, expected);
     auto m = fresh();
     QVERIFY(m);
-    QCOMPARE(setValue(*m, HKEY_CURRENT_USER, "Software\\Buffers", "v", type, data), ERROR_SUCCESS);
+    QCOMPARE(setValue(m->registry(), HKEY_CURRENT_USER, "Software\\Buffers", "v", type, data), ERROR_SUCCESS);
     HKEY key = HKEY_NULL;
-    QCOMPARE(m->regOpenKeyEx(HKEY_CURRENT_USER, "Software\\Buffers", KEY_QUERY_VALUE, &key), ERROR_SUCCESS);
+    QCOMPARE(m->registry().regOpenKeyEx(HKEY_CURRENT_USER, "Software\\Buffers", KEY_QUERY_VALUE, &key), ERROR_SUCCESS);
 
     // Without a buffer: the size needed.
     std::uint32_t size = 0;
     std::uint32_t gotType = 99;
-    QCOMPARE(m->regQueryValueEx(key, "v", &gotType, nullptr, &size), ERROR_SUCCESS);
+    QCOMPARE(m->registry().regQueryValueEx(key, "v", &gotType, nullptr, &size), ERROR_SUCCESS);
     QCOMPARE(size, uint(data.size()));
     QCOMPARE(gotType, type);
 
     QByteArray out(qsizetype(buffer) + 1, '\x7f');
     size = buffer;
-    QCOMPARE(m->regQueryValueEx(key, "v", &gotType, reinterpret_cast<std::uint8_t*>(out.data()), &size), expected);
+    QCOMPARE(m->registry().regQueryValueEx(key, "v", &gotType, reinterpret_cast<std::uint8_t*>(out.data()), &size), expected);
     QCOMPARE(size, uint(data.size())); // copied, or needed
     if (expected == ERROR_SUCCESS)
         QCOMPARE(out.left(data.size()), data);
     else
         QCOMPARE(out, QByteArray(qsizetype(buffer) + 1, '\x7f')); // untouched
-    m->regCloseKey(key);
+    m->registry().regCloseKey(key);
 }
 
 void TstRegistry::errors_data()
@@ -231,32 +231,32 @@ void TstRegistry::errors()
     HKEY key = HKEY_NULL;
     std::uint32_t code = 0;
     if (words[0] == QLatin1String("open")) {
-        code = m->regOpenKeyEx(HKEY_CURRENT_USER, path, KEY_READ, &key);
+        code = m->registry().regOpenKeyEx(HKEY_CURRENT_USER, path, KEY_READ, &key);
     } else if (words[0] == QLatin1String("create")) {
-        code = m->regCreateKeyEx(HKEY_CURRENT_USER, path, 0, KEY_ALL_ACCESS, &key, nullptr);
+        code = m->registry().regCreateKeyEx(HKEY_CURRENT_USER, path, 0, KEY_ALL_ACCESS, &key, nullptr);
     } else if (words[0] == QLatin1String("query") || words[0] == QLatin1String("deletevalue")) {
-        QCOMPARE(m->regOpenKeyEx(HKEY_CURRENT_USER, path, KEY_ALL_ACCESS, &key), ERROR_SUCCESS);
-        code = words[0] == QLatin1String("query") ? m->regQueryValueEx(key, words[2].toStdString(), nullptr, nullptr, nullptr)
-                                                  : m->regDeleteValue(key, words[2].toStdString());
+        QCOMPARE(m->registry().regOpenKeyEx(HKEY_CURRENT_USER, path, KEY_ALL_ACCESS, &key), ERROR_SUCCESS);
+        code = words[0] == QLatin1String("query") ? m->registry().regQueryValueEx(key, words[2].toStdString(), nullptr, nullptr, nullptr)
+                                                  : m->registry().regDeleteValue(key, words[2].toStdString());
     } else if (words[0] == QLatin1String("deletekey")) {
-        code = m->regDeleteKeyEx(HKEY_CURRENT_USER, path, 0);
-        QVERIFY(keyExists(*m, HKEY_CURRENT_USER, "Software"));
+        code = m->registry().regDeleteKeyEx(HKEY_CURRENT_USER, path, 0);
+        QVERIFY(keyExists(m->registry(), HKEY_CURRENT_USER, "Software"));
     } else if (words[0] == QLatin1String("badhandle")) {
         std::uint32_t size = 0;
-        code = m->regQueryValueEx(0x4711, "x", nullptr, nullptr, &size);
+        code = m->registry().regQueryValueEx(0x4711, "x", nullptr, nullptr, &size);
     } else if (words[0] == QLatin1String("deletedkey")) {
-        QCOMPARE(m->regCreateKeyEx(HKEY_CURRENT_USER, "Software\\Gone", 0, KEY_ALL_ACCESS, &key, nullptr), ERROR_SUCCESS);
-        QCOMPARE(m->regDeleteKeyEx(HKEY_CURRENT_USER, "Software\\Gone", 0), ERROR_SUCCESS);
+        QCOMPARE(m->registry().regCreateKeyEx(HKEY_CURRENT_USER, "Software\\Gone", 0, KEY_ALL_ACCESS, &key, nullptr), ERROR_SUCCESS);
+        QCOMPARE(m->registry().regDeleteKeyEx(HKEY_CURRENT_USER, "Software\\Gone", 0), ERROR_SUCCESS);
         const QByteArray data = sz("x");
-        code = m->regSetValueEx(key, "v", REG_SZ, bytes(data), std::uint32_t(data.size()));
+        code = m->registry().regSetValueEx(key, "v", REG_SZ, bytes(data), std::uint32_t(data.size()));
     } else if (words[0] == QLatin1String("dyndata")) {
-        code = m->regOpenKeyEx(HKEY_DYN_DATA, std::string(), KEY_READ, &key);
+        code = m->registry().regOpenKeyEx(HKEY_DYN_DATA, std::string(), KEY_READ, &key);
     } else if (words[0] == QLatin1String("enumnull")) {
-        code = m->regEnumKeyEx(HKEY_CURRENT_USER, 0, nullptr);
+        code = m->registry().regEnumKeyEx(HKEY_CURRENT_USER, 0, nullptr);
     }
     QCOMPARE(code, expected);
     if (key != HKEY_NULL)
-        m->regCloseKey(key);
+        m->registry().regCloseKey(key);
 }
 
 void TstRegistry::deleteKeyFollowsTheFamily_data()
@@ -274,10 +274,10 @@ void TstRegistry::deleteKeyFollowsTheFamily()
     QFETCH(uint, expected);
     auto m = fresh(profile);
     QVERIFY(m);
-    QCOMPARE(setValue(*m, HKEY_LOCAL_MACHINE, "SOFTWARE\\Tree\\Leaf", "v", REG_SZ, sz("x")), ERROR_SUCCESS);
-    QCOMPARE(m->regDeleteKeyEx(HKEY_LOCAL_MACHINE, "SOFTWARE\\Tree", 0), expected);
-    QCOMPARE(keyExists(*m, HKEY_LOCAL_MACHINE, "SOFTWARE\\Tree\\Leaf"), expected != ERROR_SUCCESS);
-    QCOMPARE(m->regDeleteKeyEx(HKEY_LOCAL_MACHINE, "SOFTWARE\\Tree\\Leaf", 0),
+    QCOMPARE(setValue(m->registry(), HKEY_LOCAL_MACHINE, "SOFTWARE\\Tree\\Leaf", "v", REG_SZ, sz("x")), ERROR_SUCCESS);
+    QCOMPARE(m->registry().regDeleteKeyEx(HKEY_LOCAL_MACHINE, "SOFTWARE\\Tree", 0), expected);
+    QCOMPARE(keyExists(m->registry(), HKEY_LOCAL_MACHINE, "SOFTWARE\\Tree\\Leaf"), expected != ERROR_SUCCESS);
+    QCOMPARE(m->registry().regDeleteKeyEx(HKEY_LOCAL_MACHINE, "SOFTWARE\\Tree\\Leaf", 0),
              expected == ERROR_SUCCESS ? ERROR_FILE_NOT_FOUND : ERROR_SUCCESS);
 }
 
@@ -313,32 +313,32 @@ void TstRegistry::rights()
     auto m = fresh(profile);
     QVERIFY(m);
     const HKEY root = hive;
-    QCOMPARE(setValue(*m, root, "Software\\Guarded", "v", REG_SZ, sz("x")), ERROR_SUCCESS);
+    QCOMPARE(setValue(m->registry(), root, "Software\\Guarded", "v", REG_SZ, sz("x")), ERROR_SUCCESS);
     if (access >= 0)
         QCOMPARE(m->setKeyAccess(root, "Software\\Guarded", access), ERROR_SUCCESS);
 
     HKEY key = HKEY_NULL;
-    QCOMPARE(m->regOpenKeyEx(root, "Software\\Guarded", KEY_READ, &key), openRead);
+    QCOMPARE(m->registry().regOpenKeyEx(root, "Software\\Guarded", KEY_READ, &key), openRead);
     if (openRead == ERROR_SUCCESS) {
         // A handle holds only the rights it was opened with.
         const QByteArray data = sz("y");
-        QCOMPARE(m->regSetValueEx(key, "v", REG_SZ, bytes(data), std::uint32_t(data.size())), ERROR_ACCESS_DENIED);
-        QCOMPARE(value(*m, root, "Software\\Guarded", "v"), sz("x"));
-        m->regCloseKey(key);
+        QCOMPARE(m->registry().regSetValueEx(key, "v", REG_SZ, bytes(data), std::uint32_t(data.size())), ERROR_ACCESS_DENIED);
+        QCOMPARE(value(m->registry(), root, "Software\\Guarded", "v"), sz("x"));
+        m->registry().regCloseKey(key);
     }
-    QCOMPARE(m->regOpenKeyEx(root, "Software\\Guarded", KEY_ALL_ACCESS, &key), openAll);
+    QCOMPARE(m->registry().regOpenKeyEx(root, "Software\\Guarded", KEY_ALL_ACCESS, &key), openAll);
     if (openAll == ERROR_SUCCESS)
-        m->regCloseKey(key);
-    QCOMPARE(m->regCreateKeyEx(root, "Software\\Guarded\\Child", 0, KEY_READ, &key, nullptr), createBelow);
+        m->registry().regCloseKey(key);
+    QCOMPARE(m->registry().regCreateKeyEx(root, "Software\\Guarded\\Child", 0, KEY_READ, &key, nullptr), createBelow);
     if (createBelow == ERROR_SUCCESS) {
-        m->regCloseKey(key);
-        QCOMPARE(m->regDeleteKeyEx(root, "Software\\Guarded\\Child", 0), ERROR_SUCCESS);
+        m->registry().regCloseKey(key);
+        QCOMPARE(m->registry().regDeleteKeyEx(root, "Software\\Guarded\\Child", 0), ERROR_SUCCESS);
     }
-    QCOMPARE(m->regDeleteKeyEx(root, "Software\\Guarded", 0), deleteKey);
+    QCOMPARE(m->registry().regDeleteKeyEx(root, "Software\\Guarded", 0), deleteKey);
 
     // The machine's own tools are not bound by the marks.
     m->setSystemAccess(true);
-    QVERIFY(keyExists(*m, root, "Software\\Guarded", KEY_ALL_ACCESS) || deleteKey == ERROR_SUCCESS);
+    QVERIFY(keyExists(m->registry(), root, "Software\\Guarded", KEY_ALL_ACCESS) || deleteKey == ERROR_SUCCESS);
 }
 
 void TstRegistry::wow64View()
@@ -346,21 +346,21 @@ void TstRegistry::wow64View()
     auto x64 = fresh(QStringLiteral("vista-x64"));
     QVERIFY(x64);
     // A 32-bit caller lands in Wow6432Node unless it asks for the 64-bit view.
-    QCOMPARE(setValue(*x64, HKEY_LOCAL_MACHINE, "SOFTWARE\\Demo", "view", REG_SZ, sz("32")), ERROR_SUCCESS);
-    QCOMPARE(setValue(*x64, HKEY_LOCAL_MACHINE, "SOFTWARE\\Demo", "view", REG_SZ, sz("64"), KEY_ALL_ACCESS | KEY_WOW64_64KEY),
+    QCOMPARE(setValue(x64->registry(), HKEY_LOCAL_MACHINE, "SOFTWARE\\Demo", "view", REG_SZ, sz("32")), ERROR_SUCCESS);
+    QCOMPARE(setValue(x64->registry(), HKEY_LOCAL_MACHINE, "SOFTWARE\\Demo", "view", REG_SZ, sz("64"), KEY_ALL_ACCESS | KEY_WOW64_64KEY),
              ERROR_SUCCESS);
-    QCOMPARE(value(*x64, HKEY_LOCAL_MACHINE, "SOFTWARE\\Wow6432Node\\Demo", "view", nullptr, KEY_READ | KEY_WOW64_64KEY), sz("32"));
-    QCOMPARE(value(*x64, HKEY_LOCAL_MACHINE, "SOFTWARE\\Demo", "view"), sz("32"));
-    QCOMPARE(value(*x64, HKEY_LOCAL_MACHINE, "software\\Demo", "view", nullptr, KEY_READ | KEY_WOW64_64KEY), sz("64"));
+    QCOMPARE(value(x64->registry(), HKEY_LOCAL_MACHINE, "SOFTWARE\\Wow6432Node\\Demo", "view", nullptr, KEY_READ | KEY_WOW64_64KEY), sz("32"));
+    QCOMPARE(value(x64->registry(), HKEY_LOCAL_MACHINE, "SOFTWARE\\Demo", "view"), sz("32"));
+    QCOMPARE(value(x64->registry(), HKEY_LOCAL_MACHINE, "software\\Demo", "view", nullptr, KEY_READ | KEY_WOW64_64KEY), sz("64"));
     // Only the machine's SOFTWARE is redirected.
-    QCOMPARE(setValue(*x64, HKEY_CURRENT_USER, "SOFTWARE\\Demo", "view", REG_SZ, sz("user")), ERROR_SUCCESS);
-    QVERIFY(!keyExists(*x64, HKEY_CURRENT_USER, "SOFTWARE\\Wow6432Node\\Demo"));
+    QCOMPARE(setValue(x64->registry(), HKEY_CURRENT_USER, "SOFTWARE\\Demo", "view", REG_SZ, sz("user")), ERROR_SUCCESS);
+    QVERIFY(!keyExists(x64->registry(), HKEY_CURRENT_USER, "SOFTWARE\\Wow6432Node\\Demo"));
 
     auto x86 = fresh(QStringLiteral("winxp-sp2"));
     QVERIFY(x86);
-    QCOMPARE(setValue(*x86, HKEY_LOCAL_MACHINE, "SOFTWARE\\Demo", "view", REG_SZ, sz("32")), ERROR_SUCCESS);
-    QCOMPARE(value(*x86, HKEY_LOCAL_MACHINE, "SOFTWARE\\Demo", "view", nullptr, KEY_READ | KEY_WOW64_64KEY), sz("32"));
-    QVERIFY(!keyExists(*x86, HKEY_LOCAL_MACHINE, "SOFTWARE\\Wow6432Node"));
+    QCOMPARE(setValue(x86->registry(), HKEY_LOCAL_MACHINE, "SOFTWARE\\Demo", "view", REG_SZ, sz("32")), ERROR_SUCCESS);
+    QCOMPARE(value(x86->registry(), HKEY_LOCAL_MACHINE, "SOFTWARE\\Demo", "view", nullptr, KEY_READ | KEY_WOW64_64KEY), sz("32"));
+    QVERIFY(!keyExists(x86->registry(), HKEY_LOCAL_MACHINE, "SOFTWARE\\Wow6432Node"));
 }
 
 void TstRegistry::folderKeepsMachineAndProfile()
@@ -378,8 +378,8 @@ void TstRegistry::folderKeepsMachineAndProfile()
     {
         auto m = EmulatedMachine::create(QStringLiteral("win2000"), folder, &error);
         QVERIFY2(m, qPrintable(error));
-        QCOMPARE(setValue(*m, HKEY_CURRENT_USER, "Software\\Kept", "v", REG_DWORD, dword(7)), ERROR_SUCCESS);
-        QCOMPARE(setValue(*m, HKEY_CURRENT_USER, utf8Key, text.toStdString(), REG_SZ, sz(text)), ERROR_SUCCESS);
+        QCOMPARE(setValue(m->registry(), HKEY_CURRENT_USER, "Software\\Kept", "v", REG_DWORD, dword(7)), ERROR_SUCCESS);
+        QCOMPARE(setValue(m->registry(), HKEY_CURRENT_USER, utf8Key, text.toStdString(), REG_SZ, sz(text)), ERROR_SUCCESS);
     }
     QVERIFY(!EmulatedMachine::create(QStringLiteral("win2000"), folder, &error));
     QVERIFY2(error.contains(QStringLiteral("already holds a machine (profile \"win2000\")")), qPrintable(error));
@@ -390,10 +390,10 @@ void TstRegistry::folderKeepsMachineAndProfile()
     QVERIFY2(m, qPrintable(error));
     QCOMPARE(m->profile().name(), QStringLiteral("win2000"));
     QCOMPARE(m->profile().version().minorVersion, 0u);
-    QCOMPARE(value(*m, HKEY_CURRENT_USER, "Software\\Kept", "v"), dword(7));
+    QCOMPARE(value(m->registry(), HKEY_CURRENT_USER, "Software\\Kept", "v"), dword(7));
     // Text is UTF-8 all the way: stored, read back after reopening, exported.
-    QCOMPARE(value(*m, HKEY_CURRENT_USER, utf8Key, text.toStdString()), sz(text));
-    const QString reg = exported(*m, "HKCU\\Software");
+    QCOMPARE(value(m->registry(), HKEY_CURRENT_USER, utf8Key, text.toStdString()), sz(text));
+    const QString reg = exported(m->registry(), "HKCU\\Software");
     QVERIFY2(reg.contains(QStringLiteral("[HKEY_CURRENT_USER\\Software\\%1]\r\n\"%1\"=\"%1\"\r\n").arg(text)), qPrintable(reg));
     m.reset();
 
@@ -421,22 +421,22 @@ void TstRegistry::profileSeedsTheRegistry()
     auto m = EmulatedMachine::openFolder(file, newFolder(), &error);
     QVERIFY2(m, qPrintable(error));
     std::uint32_t type = 0;
-    QCOMPARE(value(*m, HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings", "ProxyEnable", &type),
+    QCOMPARE(value(m->registry(), HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings", "ProxyEnable", &type),
              dword(1));
     QCOMPARE(type, REG_DWORD);
-    QVERIFY(!keyExists(*m, HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run"));
-    QVERIFY(keyExists(*m, HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce"));
+    QVERIFY(!keyExists(m->registry(), HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run"));
+    QVERIFY(keyExists(m->registry(), HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce"));
     // A user without administrator rights reads the machine's keys but cannot change them.
     HKEY key = HKEY_NULL;
-    QCOMPARE(m->regOpenKeyEx(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft", KEY_ALL_ACCESS, &key), ERROR_ACCESS_DENIED);
-    QCOMPARE(m->regOpenKeyEx(HKEY_LOCAL_MACHINE, "SOFTWARE\\Seeded", KEY_READ, &key), ERROR_ACCESS_DENIED);
+    QCOMPARE(m->registry().regOpenKeyEx(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft", KEY_ALL_ACCESS, &key), ERROR_ACCESS_DENIED);
+    QCOMPARE(m->registry().regOpenKeyEx(HKEY_LOCAL_MACHINE, "SOFTWARE\\Seeded", KEY_READ, &key), ERROR_ACCESS_DENIED);
     m->setSystemAccess(true);
-    QCOMPARE(value(*m, HKEY_LOCAL_MACHINE, "SOFTWARE\\Seeded", "list", &type), QByteArray("a\0b\0\0", 5));
+    QCOMPARE(value(m->registry(), HKEY_LOCAL_MACHINE, "SOFTWARE\\Seeded", "list", &type), QByteArray("a\0b\0\0", 5));
     QCOMPARE(type, REG_MULTI_SZ);
-    QCOMPARE(value(*m, HKEY_LOCAL_MACHINE, "SOFTWARE\\Seeded", "", &type), sz("default"));
-    QCOMPARE(value(*m, HKEY_LOCAL_MACHINE, "SOFTWARE\\Seeded", "path", &type), sz("%TEMP%"));
+    QCOMPARE(value(m->registry(), HKEY_LOCAL_MACHINE, "SOFTWARE\\Seeded", "", &type), sz("default"));
+    QCOMPARE(value(m->registry(), HKEY_LOCAL_MACHINE, "SOFTWARE\\Seeded", "path", &type), sz("%TEMP%"));
     QCOMPARE(type, REG_EXPAND_SZ);
-    QCOMPARE(value(*m, HKEY_LOCAL_MACHINE, "SOFTWARE\\Seeded", "blob", &type), QByteArray("\x01\xff", 2));
+    QCOMPARE(value(m->registry(), HKEY_LOCAL_MACHINE, "SOFTWARE\\Seeded", "blob", &type), QByteArray("\x01\xff", 2));
 
 }
 
@@ -447,23 +447,23 @@ void TstRegistry::exportImportRoundTrip()
     const std::string demo = "SOFTWARE\\Demo \"Quoted\" [x]";
     const REGSAM sam = KEY_ALL_ACCESS | KEY_WOW64_64KEY;
     const QByteArray longBinary(300, '\xab');
-    QCOMPARE(setValue(*source, HKEY_LOCAL_MACHINE, demo, "", REG_SZ, sz("default \"value\" with \\ backslash"), sam), ERROR_SUCCESS);
-    QCOMPARE(setValue(*source, HKEY_LOCAL_MACHINE, demo, "na\"me\\", REG_SZ, sz("x"), sam), ERROR_SUCCESS);
-    QCOMPARE(setValue(*source, HKEY_LOCAL_MACHINE, demo, "expand", REG_EXPAND_SZ, sz("%SystemRoot%\\ß"), sam), ERROR_SUCCESS);
-    QCOMPARE(setValue(*source, HKEY_LOCAL_MACHINE, demo, "multi", REG_MULTI_SZ, QByteArray("eins\0zwei\0\xe2\x82\xac\0\0", 15), sam),
+    QCOMPARE(setValue(source->registry(), HKEY_LOCAL_MACHINE, demo, "", REG_SZ, sz("default \"value\" with \\ backslash"), sam), ERROR_SUCCESS);
+    QCOMPARE(setValue(source->registry(), HKEY_LOCAL_MACHINE, demo, "na\"me\\", REG_SZ, sz("x"), sam), ERROR_SUCCESS);
+    QCOMPARE(setValue(source->registry(), HKEY_LOCAL_MACHINE, demo, "expand", REG_EXPAND_SZ, sz("%SystemRoot%\\ß"), sam), ERROR_SUCCESS);
+    QCOMPARE(setValue(source->registry(), HKEY_LOCAL_MACHINE, demo, "multi", REG_MULTI_SZ, QByteArray("eins\0zwei\0\xe2\x82\xac\0\0", 15), sam),
              ERROR_SUCCESS);
-    QCOMPARE(setValue(*source, HKEY_LOCAL_MACHINE, demo, "answer", REG_DWORD, dword(42), sam), ERROR_SUCCESS);
-    QCOMPARE(setValue(*source, HKEY_LOCAL_MACHINE, demo, "odd dword", REG_DWORD, QByteArray("\x01\x02", 2), sam), ERROR_SUCCESS);
-    QCOMPARE(setValue(*source, HKEY_LOCAL_MACHINE, demo, "qword", REG_QWORD, QByteArray("\x01\0\0\0\0\0\0\x80", 8), sam),
+    QCOMPARE(setValue(source->registry(), HKEY_LOCAL_MACHINE, demo, "answer", REG_DWORD, dword(42), sam), ERROR_SUCCESS);
+    QCOMPARE(setValue(source->registry(), HKEY_LOCAL_MACHINE, demo, "odd dword", REG_DWORD, QByteArray("\x01\x02", 2), sam), ERROR_SUCCESS);
+    QCOMPARE(setValue(source->registry(), HKEY_LOCAL_MACHINE, demo, "qword", REG_QWORD, QByteArray("\x01\0\0\0\0\0\0\x80", 8), sam),
              ERROR_SUCCESS);
-    QCOMPARE(setValue(*source, HKEY_LOCAL_MACHINE, demo, "binary", REG_BINARY, longBinary, sam), ERROR_SUCCESS);
-    QCOMPARE(setValue(*source, HKEY_LOCAL_MACHINE, demo, "none", REG_NONE, QByteArray(), sam), ERROR_SUCCESS);
-    QCOMPARE(setValue(*source, HKEY_LOCAL_MACHINE, demo, "two lines", REG_SZ, sz("a\r\nb"), sam), ERROR_SUCCESS);
-    QCOMPARE(setValue(*source, HKEY_LOCAL_MACHINE, demo, "no nul", REG_SZ, QByteArray("raw"), sam), ERROR_SUCCESS);
-    QCOMPARE(setValue(*source, HKEY_LOCAL_MACHINE, demo + "\\Empty\\Deeper", "", REG_SZ, sz("d"), sam), ERROR_SUCCESS);
-    QCOMPARE(setValue(*source, HKEY_LOCAL_MACHINE, "SOFTWARE\\Demo32", "v", REG_SZ, sz("32-bit view")), ERROR_SUCCESS);
+    QCOMPARE(setValue(source->registry(), HKEY_LOCAL_MACHINE, demo, "binary", REG_BINARY, longBinary, sam), ERROR_SUCCESS);
+    QCOMPARE(setValue(source->registry(), HKEY_LOCAL_MACHINE, demo, "none", REG_NONE, QByteArray(), sam), ERROR_SUCCESS);
+    QCOMPARE(setValue(source->registry(), HKEY_LOCAL_MACHINE, demo, "two lines", REG_SZ, sz("a\r\nb"), sam), ERROR_SUCCESS);
+    QCOMPARE(setValue(source->registry(), HKEY_LOCAL_MACHINE, demo, "no nul", REG_SZ, QByteArray("raw"), sam), ERROR_SUCCESS);
+    QCOMPARE(setValue(source->registry(), HKEY_LOCAL_MACHINE, demo + "\\Empty\\Deeper", "", REG_SZ, sz("d"), sam), ERROR_SUCCESS);
+    QCOMPARE(setValue(source->registry(), HKEY_LOCAL_MACHINE, "SOFTWARE\\Demo32", "v", REG_SZ, sz("32-bit view")), ERROR_SUCCESS);
 
-    const QString text = exported(*source);
+    const QString text = exported(source->registry());
     QVERIFY(text.startsWith(QStringLiteral("Windows Registry Editor Version 5.00\r\n\r\n")));
     for (const char* line : {"@=\"default \\\"value\\\" with \\\\ backslash\"", "\"na\\\"me\\\\\"=\"x\"", "\"answer\"=dword:0000002a",
                              "\"odd dword\"=hex(4):01,02", "\"qword\"=hex(b):01,00,00,00,00,00,00,80", "\"none\"=hex(0):",
@@ -477,18 +477,18 @@ void TstRegistry::exportImportRoundTrip()
     auto target = fresh(QStringLiteral("vista-x64"));
     QVERIFY(target);
     std::string error;
-    QVERIFY2(import(*target, text.toUtf8(), &error), error.c_str());
-    QCOMPARE(exported(*target), text);
-    QCOMPARE(value(*target, HKEY_LOCAL_MACHINE, demo, "binary", nullptr, KEY_READ | KEY_WOW64_64KEY), longBinary);
-    QCOMPARE(value(*target, HKEY_LOCAL_MACHINE, "SOFTWARE\\Demo32", "v"), sz("32-bit view"));
+    QVERIFY2(import(target->registry(), text.toUtf8(), &error), error.c_str());
+    QCOMPARE(exported(target->registry()), text);
+    QCOMPARE(value(target->registry(), HKEY_LOCAL_MACHINE, demo, "binary", nullptr, KEY_READ | KEY_WOW64_64KEY), longBinary);
+    QCOMPARE(value(target->registry(), HKEY_LOCAL_MACHINE, "SOFTWARE\\Demo32", "v"), sz("32-bit view"));
 }
 
 void TstRegistry::importEditorUtf16File()
 {
     auto m = fresh();
     QVERIFY(m);
-    QCOMPARE(setValue(*m, HKEY_CURRENT_USER, "Software\\Old\\Sub", "v", REG_SZ, sz("x")), ERROR_SUCCESS);
-    QCOMPARE(setValue(*m, HKEY_CURRENT_USER, "Software\\Keep", "gone", REG_SZ, sz("x")), ERROR_SUCCESS);
+    QCOMPARE(setValue(m->registry(), HKEY_CURRENT_USER, "Software\\Old\\Sub", "v", REG_SZ, sz("x")), ERROR_SUCCESS);
+    QCOMPARE(setValue(m->registry(), HKEY_CURRENT_USER, "Software\\Keep", "gone", REG_SZ, sz("x")), ERROR_SUCCESS);
     const QString text = QStringLiteral(
         "Windows Registry Editor Version 5.00\r\n\r\n"
         "; exported by hand\r\n"
@@ -502,16 +502,16 @@ void TstRegistry::importEditorUtf16File()
         "[HKEY_CURRENT_USER\\Software\\Keep]\r\n"
         "\"gone\"=-\r\n");
     std::string error;
-    QVERIFY2(import(*m, testsupport::utf16(text), &error), error.c_str());
+    QVERIFY2(import(m->registry(), testsupport::utf16(text), &error), error.c_str());
     std::uint32_t type = 0;
-    QCOMPARE(value(*m, HKEY_CURRENT_USER, "Software\\Imported", "Path", &type), sz(QStringLiteral("%TEMP%\\é")));
+    QCOMPARE(value(m->registry(), HKEY_CURRENT_USER, "Software\\Imported", "Path", &type), sz(QStringLiteral("%TEMP%\\é")));
     QCOMPARE(type, REG_EXPAND_SZ);
-    QCOMPARE(value(*m, HKEY_CURRENT_USER, "Software\\Imported", "List", &type), QByteArray("a\0b\0\0", 5));
-    QCOMPARE(value(*m, HKEY_CURRENT_USER, "Software\\Imported", "Count"), dword(16));
-    QCOMPARE(value(*m, HKEY_CURRENT_USER, "Software\\Imported", ""), sz("Standard"));
-    QVERIFY(!keyExists(*m, HKEY_CURRENT_USER, "Software\\Old"));
-    QVERIFY(keyExists(*m, HKEY_CURRENT_USER, "Software\\Keep"));
-    QVERIFY(value(*m, HKEY_CURRENT_USER, "Software\\Keep", "gone").isNull());
+    QCOMPARE(value(m->registry(), HKEY_CURRENT_USER, "Software\\Imported", "List", &type), QByteArray("a\0b\0\0", 5));
+    QCOMPARE(value(m->registry(), HKEY_CURRENT_USER, "Software\\Imported", "Count"), dword(16));
+    QCOMPARE(value(m->registry(), HKEY_CURRENT_USER, "Software\\Imported", ""), sz("Standard"));
+    QVERIFY(!keyExists(m->registry(), HKEY_CURRENT_USER, "Software\\Old"));
+    QVERIFY(keyExists(m->registry(), HKEY_CURRENT_USER, "Software\\Keep"));
+    QVERIFY(value(m->registry(), HKEY_CURRENT_USER, "Software\\Keep", "gone").isNull());
 }
 
 void TstRegistry::delayedRemoval_data()
@@ -541,15 +541,15 @@ void TstRegistry::delayedRemoval()
     QVERIFY(m);
     const std::string given = path.startsWith(QLatin1Char('/')) ? path.toStdString()
                                                                 : QString(QStringLiteral("C:\\") + path).toStdString();
-    QCOMPARE(m->moveFileEx(given, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT), expected);
+    QCOMPARE(m->files().moveFileEx(given, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT), expected);
     if (expected != ERROR_SUCCESS) {
         QVERIFY(m->pendingFileOperations().isEmpty());
         return;
     }
     // As Windows keeps it: "\??\" paths, each followed by its target (empty: remove).
-    const std::string host = m->localFilePath("C:\\Program Files\\Demo\\b.txt");
+    const std::string host = m->files().localFilePath("C:\\Program Files\\Demo\\b.txt");
     const std::string target = "C:\\Program Files\\Demo\\c.txt";
-    QCOMPARE(m->moveFileEx(host, &target, MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING), ERROR_SUCCESS);
+    QCOMPARE(m->files().moveFileEx(host, &target, MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING), ERROR_SUCCESS);
     std::uint32_t type = 0;
     m->setSystemAccess(true);
     QByteArray expectedList;
@@ -557,7 +557,7 @@ void TstRegistry::delayedRemoval()
                              "!\\??\\C:\\Program Files\\Demo\\c.txt"})
         expectedList += QByteArray(item) + '\0';
     expectedList += '\0';
-    QCOMPARE(value(*m, HKEY_LOCAL_MACHINE, SESSION_MANAGER_KEY, PENDING_FILE_RENAME_OPERATIONS, &type), expectedList);
+    QCOMPARE(value(m->registry(), HKEY_LOCAL_MACHINE, SESSION_MANAGER_KEY, PENDING_FILE_RENAME_OPERATIONS, &type), expectedList);
     QCOMPARE(type, REG_MULTI_SZ);
 }
 
@@ -573,18 +573,18 @@ void TstRegistry::rebootRemovesInOrderAndRunsOnce()
     }
     for (const char* path : {"C:\\Program Files\\Demo\\sub\\b.txt", "C:\\Program Files\\Demo\\sub", "C:\\Program Files\\Demo\\a.txt",
                              "C:\\Program Files\\Demo", "C:\\Program Files\\Demo\\missing.txt"})
-        QCOMPARE(m->moveFileEx(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT), ERROR_SUCCESS);
-    QCOMPARE(setValue(*m, HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce", "finish", REG_SZ,
+        QCOMPARE(m->files().moveFileEx(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT), ERROR_SUCCESS);
+    QCOMPARE(setValue(m->registry(), HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce", "finish", REG_SZ,
                       sz("C:\\finish.exe /quiet")),
              ERROR_SUCCESS);
-    QCOMPARE(setValue(*m, HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce", "welcome", REG_SZ,
+    QCOMPARE(setValue(m->registry(), HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce", "welcome", REG_SZ,
                       sz("welcome.exe")),
              ERROR_SUCCESS);
-    QCOMPARE(setValue(*m, HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\Run", "tray", REG_SZ, sz("tray.exe")),
+    QCOMPARE(setValue(m->registry(), HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\Run", "tray", REG_SZ, sz("tray.exe")),
              ERROR_SUCCESS);
     HKEY key = HKEY_NULL;
-    QCOMPARE(m->regCreateKeyEx(HKEY_CURRENT_USER, "Volatile", REG_OPTION_VOLATILE, KEY_ALL_ACCESS, &key, nullptr), ERROR_SUCCESS);
-    m->regCloseKey(key);
+    QCOMPARE(m->registry().regCreateKeyEx(HKEY_CURRENT_USER, "Volatile", REG_OPTION_VOLATILE, KEY_ALL_ACCESS, &key, nullptr), ERROR_SUCCESS);
+    m->registry().regCloseKey(key);
 
     QList<EmulatedMachine::BootEntry> done;
     QString error;
@@ -605,9 +605,9 @@ void TstRegistry::rebootRemovesInOrderAndRunsOnce()
     QVERIFY(QFileInfo::exists(demo + QStringLiteral("/keep.txt")));
     QVERIFY(!QFileInfo::exists(demo + QStringLiteral("/sub")));
     QVERIFY(m->pendingFileOperations().isEmpty());
-    QVERIFY(value(*m, HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce", "welcome").isNull());
-    QCOMPARE(value(*m, HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\Run", "tray"), sz("tray.exe"));
-    QVERIFY(!keyExists(*m, HKEY_CURRENT_USER, "Volatile"));
+    QVERIFY(value(m->registry(), HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce", "welcome").isNull());
+    QCOMPARE(value(m->registry(), HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\Run", "tray"), sz("tray.exe"));
+    QVERIFY(!keyExists(m->registry(), HKEY_CURRENT_USER, "Volatile"));
     QCOMPARE(m->statistics().boots, 1);
     QCOMPARE(m->bootLog(1).size(), expected.size());
 
@@ -669,7 +669,7 @@ void TstRegistry::killedWriterLosesNothingReported()
     QCOMPARE(m->integrityCheck(), QStringLiteral("ok"));
     for (const auto& [prefix, last] : std::as_const(reported)) {
         for (int i = 0; i <= last; ++i) {
-            const QByteArray data = value(*m, HKEY_CURRENT_USER, QString("Software\\Crash\\" + prefix).toStdString(),
+            const QByteArray data = value(m->registry(), HKEY_CURRENT_USER, QString("Software\\Crash\\" + prefix).toStdString(),
                                           "v" + std::to_string(i));
             QVERIFY2(data == sz(QStringLiteral("%1-%2").arg(prefix).arg(i)),
                      qPrintable(QStringLiteral("seed %1, round %2: v%3 of %4 reported values lost")
@@ -718,7 +718,7 @@ void TstRegistry::processesOpenOneFreshFolderAtOnce()
     for (int w = 0; w < processes; ++w) {
         for (int i = 0; i < count; ++i) {
             const QString prefix = QStringLiteral("w%1").arg(w);
-            const QByteArray data = value(*m, HKEY_CURRENT_USER, "Software\\Crash\\" + prefix.toStdString(), "v" + std::to_string(i));
+            const QByteArray data = value(m->registry(), HKEY_CURRENT_USER, "Software\\Crash\\" + prefix.toStdString(), "v" + std::to_string(i));
             QVERIFY2(data == sz(QStringLiteral("%1-%2").arg(prefix).arg(i)), qPrintable(prefix + QString::number(i)));
         }
     }

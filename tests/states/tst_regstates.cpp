@@ -414,7 +414,7 @@ void TstRegStates::registerStart()
     EmulatedMachine& m = machine(profile);
     auto keyOf = [](const QString& name) { return name == QLatin1String("Run") ? RunKey : RunOnceKey; };
     if (before == QLatin1String("HKCU|-")) {
-        QCOMPARE(m.regDeleteKeyEx(HKEY_CURRENT_USER, RunKey.toStdString(), 0), ERROR_SUCCESS);
+        QCOMPARE(m.registry().regDeleteKeyEx(HKEY_CURRENT_USER, RunKey.toStdString(), 0), ERROR_SUCCESS);
     } else if (!before.isEmpty()) {
         put(root(before.section('|', 0, 0)), keyOf(before.section('|', 1, 1)), QStringLiteral("Demo Tray"), before.section('|', 2));
     }
@@ -548,14 +548,14 @@ void TstRegStates::setEmailAccount()
         return;
     // The values in the order they are written.
     HKEY key = HKEY_NULL;
-    QCOMPARE(m.regOpenKeyEx(HKEY_CURRENT_USER, account.toStdString(), KEY_READ, &key), ERROR_SUCCESS);
+    QCOMPARE(m.registry().regOpenKeyEx(HKEY_CURRENT_USER, account.toStdString(), KEY_READ, &key), ERROR_SUCCESS);
     QStringList values;
     std::string name;
     std::uint32_t type = 0;
     std::vector<std::uint8_t> data;
-    for (std::uint32_t i = 0; m.regEnumValue(key, i, &name, &type, &data) == ERROR_SUCCESS; ++i)
+    for (std::uint32_t i = 0; m.registry().regEnumValue(key, i, &name, &type, &data) == ERROR_SUCCESS; ++i)
         values << QString::fromStdString(name) + QLatin1Char('=') + stored(HKEY_CURRENT_USER, account, QString::fromStdString(name));
-    m.regCloseKey(key);
+    m.registry().regCloseKey(key);
     QCOMPARE(values, QStringList({"Account Name=SZ:Work Mail", "ConnectionFlags=DWORD:0", "Connection Type=DWORD:3",
                                   "POP3 Skip Account=DWORD:0", "POP3 User Name=SZ:jdoe", "POP3 Prompt for Password=DWORD:1",
                                   "POP3 Server=SZ:pop.example.net", "SMTP Display Name=SZ:Jo Doe", "SMTP Organization Name=SZ:",
@@ -589,9 +589,9 @@ void TstRegStates::detectProxy()
     QFETCH(QStringList, expected);
     EmulatedMachine& m = machine(QStringLiteral("winxp-sp2"));
     HKEY key = HKEY_NULL;
-    QCOMPARE(m.regOpenKeyEx(HKEY_CURRENT_USER, ProxyKey.toStdString(), KEY_ALL_ACCESS, &key), ERROR_SUCCESS);
-    QCOMPARE(m.regDeleteValue(key, "ProxyEnable"), ERROR_SUCCESS);
-    m.regCloseKey(key);
+    QCOMPARE(m.registry().regOpenKeyEx(HKEY_CURRENT_USER, ProxyKey.toStdString(), KEY_ALL_ACCESS, &key), ERROR_SUCCESS);
+    QCOMPARE(m.registry().regDeleteValue(key, "ProxyEnable"), ERROR_SUCCESS);
+    m.registry().regCloseKey(key);
     if (!enable.isEmpty())
         put(HKEY_CURRENT_USER, ProxyKey, QStringLiteral("ProxyEnable"), enable);
     put(HKEY_CURRENT_USER, ProxyKey, QStringLiteral("ProxyServer"), QStringLiteral("SZ:") + server);

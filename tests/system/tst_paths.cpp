@@ -78,7 +78,7 @@ void TstPaths::osClasses()
     QFETCH(QStringList, classes);
     auto m = freshMachine(m_dir, profile);
     QVERIFY(m);
-    const COsVersion version(*m);
+    const COsVersion version(m->system());
     // A class name in capitals names the same class.
     for (const QString& name : COsVersion::classNames()) {
         QVERIFY2(version.isOsClass(name) == classes.contains(name), qPrintable(name));
@@ -174,7 +174,7 @@ void TstPaths::standardEntries()
     QVERIFY(m);
     Paths paths;
     paths.setMacro(QStringLiteral("%OLD%"), QStringLiteral("gone after init"));
-    paths.init(*m);
+    paths.init(m->system());
     QVERIFY(!paths.macros().contains(QStringLiteral("%OLD%")));
     if (value.isNull()) {
         QVERIFY2(!paths.macros().contains(macro), qPrintable(paths.macros().value(macro)));
@@ -189,7 +189,7 @@ void TstPaths::applicationDirectory()
     auto m = freshMachine(m_dir, QStringLiteral(R"({"inherits": "winxp-sp2", "environment": {"TEMP": null}})"));
     QVERIFY(m);
     Paths paths;
-    paths.init(*m);
+    paths.init(m->system());
     QCOMPARE(paths.macros().value(QStringLiteral("%APP%")), QCoreApplication::applicationDirPath());
     // An unset TEMP still has its entry, and expands to nothing.
     QVERIFY(paths.macros().contains(QStringLiteral("%TEMP%")));
@@ -223,21 +223,21 @@ void TstPaths::comGuard()
     auto m = freshMachine(m_dir, profile);
     QVERIFY(m);
     if (alreadyInitialised)
-        QCOMPARE(m->coInitialize(), S_OK);
+        QCOMPARE(m->system().coInitialize(), S_OK);
     {
-        const CComInit guard(*m);
+        const CComInit guard(m->system());
         QCOMPARE(guard.ok(), ok);
         QCOMPARE(guard.initialized(), initialized);
     }
     // The guard leaves the thread as it found it.
     if (alreadyInitialised) {
-        QCOMPARE(m->coInitialize(), S_FALSE);
-        m->coUninitialize();
-        m->coUninitialize();
+        QCOMPARE(m->system().coInitialize(), S_FALSE);
+        m->system().coUninitialize();
+        m->system().coUninitialize();
     }
     if (!profile.contains(QLatin1String("CoInitialize\""))) {
-        QCOMPARE(m->coInitialize(), S_OK);
-        m->coUninitialize();
+        QCOMPARE(m->system().coInitialize(), S_OK);
+        m->system().coUninitialize();
     }
 }
 
@@ -248,7 +248,7 @@ void TstPaths::comGuardOnLaterThreads()
     QVERIFY(m);
     bool results[2] = {false, false};
     for (bool& result : results)
-        std::thread([&] { result = CComInit(*m).ok(); }).join();
+        std::thread([&] { result = CComInit(m->system()).ok(); }).join();
     QVERIFY(results[0]);
     QVERIFY(results[1]);
 }

@@ -1,249 +1,410 @@
-// The emulated machine's system queries: version, folders, environment, COM, debugger channel.
+// The emulated machine itself: opening machine folders (a new one is set up from its
+// profile, an existing one keeps the profile it was made from), its subsystems, and what it
+// tells about itself.
 
 #include "platform/emulated/emulatedmachine.h"
+#include "platform/emulated/machinefolder.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
+#include <QJsonDocument>
 
-#include <filesystem>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 namespace winsteps::platform::emulated {
 
 namespace {
 
-std::string toStd(const QString& text)
+// Writes the profile's initial registry into a new store.
+bool applySeed(RegistryStore& store, const MachineProfile& profile, QString* error)
 {
-    return text.toStdString();
+    for (const MachineProfile::SeedKey& key : profile.registrySeed()) {
+        qint64 id = store.root(key.hive);
+        if (!id)
+            continue; // a hive this system does not have
+        if (key.remove) {
+            for (const QString& part : key.path) {
+                id = store.child(id, part);
+                if (!id)
+                    break;
+            }
+            if (id)
+                store.removeTree(id);
+            continue;
+        }
+        for (const QString& part : key.path) {
+            qint64 child = store.child(id, part);
+            if (!child)
+                child = store.addChild(id, part, false);
+            id = child;
+            if (!id)
+                break;
+        }
+        if (!id)
+            break;
+        if (key.access >= 0)
+            store.setAccess(id, key.access);
+        for (const MachineProfile::SeedValue& value : key.values) {
+            if (value.remove)
+                store.removeValue(id, value.name);
+            else
+                store.setValue(id, value.name, value.type, value.data);
+        }
+    }
+    if (store.failed()) {
+        *error = QStringLiteral("cannot write the initial registry: ") + store.lastError();
+        return false;
+    }
+    return true;
 }
+
+// Profiles name the same thing when their names are equal or name the same file.
+bool sameProfile(const QString& a, const QString& b)
+{
+    if (a == b)
+        return true;
+    if (MachineProfile::isBuiltin(a) || MachineProfile::isBuiltin(b))
+        return false;
+    return QFileInfo(a).absoluteFilePath() == QFileInfo(b).absoluteFilePath();
+}
+
+// An exclusive lock on a file (made when missing) while the object lives; it waits for the
+// holder in any other process or thread.
+class FolderLock {
+public:
+    explicit FolderLock(const QString& file)
+        : m_fd(::open(QFile::encodeName(file).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0644))
+    {
+        if (m_fd < 0)
+            return;
+        int result;
+        do {
+            result = ::flock(m_fd, LOCK_EX);
+        } while (result != 0 && errno == EINTR);
+        if (result != 0) {
+            ::close(m_fd);
+            m_fd = -1;
+        }
+    }
+    ~FolderLock()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd); // releases the lock
+    }
+    FolderLock(const FolderLock&) = delete;
+    FolderLock& operator=(const FolderLock&) = delete;
+    bool held() const { return m_fd >= 0; }
+
+private:
+    int m_fd;
+};
+
+// The clean absolute path of a machine folder that may be used; mustHoldMachine: it must
+// hold a machine already.
+bool checkFolder(const QString& folder, bool mustHoldMachine, QString* dir, QString* error)
+{
+    if (folder.isEmpty()) {
+        *error = QStringLiteral("no machine folder given");
+        return false;
+    }
+    *dir = QDir::cleanPath(QDir(folder).absolutePath());
+    const QFileInfo info(*dir);
+    if (info.exists() && !info.isDir()) {
+        *error = QStringLiteral("machine folder \"%1\" is not a directory").arg(*dir);
+        return false;
+    }
+    if (mustHoldMachine && !EmulatedMachine::holdsMachine(*dir)) {
+        *error = QStringLiteral("\"%1\" holds no machine").arg(*dir);
+        return false;
+    }
+    return true;
+}
+
+// The store of the machine in dir with a write transaction begun; *version is its file
+// version (0: nothing set up yet). Null + error text on failure.
+std::unique_ptr<RegistryStore> beginStore(const QString& dir, int* version, QString* error)
+{
+    auto store = std::make_unique<RegistryStore>();
+    QString message;
+    if (!store->open(QDir(dir).filePath(EmulatedMachine::databaseName()), &message)) {
+        *error = QStringLiteral("machine folder \"%1\": %2").arg(dir, message);
+        return nullptr;
+    }
+    if (!store->begin(true)) {
+        *error = QStringLiteral("machine folder \"%1\": %2").arg(dir, store->lastError());
+        return nullptr;
+    }
+    *version = store->fileVersion();
+    if (*version < 0) {
+        *error = QStringLiteral("machine folder \"%1\": %2").arg(dir, store->lastError());
+        store->rollback();
+        return nullptr;
+    }
+    return store;
+}
+
+// The profile of a new machine: the one given, the one loaded before the folder was made,
+// or else profileName loaded now.
+bool newProfile(const MachineProfile* given, bool loaded, const QString& profileName, MachineProfile* profile,
+                QString* error)
+{
+    QString message;
+    if (given) {
+        *profile = *given;
+    } else if (!loaded && !profile->load(profileName, &message)) {
+        *error = message;
+        return false;
+    }
+    return true;
+}
+
+// Sets a new machine up in store: the profile's hives and initial registry, and the record of
+// the profile it was made from.
+bool setUpNew(RegistryStore& store, const MachineProfile& profile, const QString& dir, QString* error)
+{
+    QString message;
+    if (!store.prepare(profile.hives(), &message) || !applySeed(store, profile, &message)) {
+        *error = QStringLiteral("machine folder \"%1\": %2").arg(dir, message);
+        return false;
+    }
+    store.setMeta(QStringLiteral("profile"), profile.name());
+    store.setMeta(QStringLiteral("profileJson"),
+                  QString::fromUtf8(QJsonDocument(profile.json()).toJson(QJsonDocument::Compact)));
+    store.setMeta(QStringLiteral("created"), QDateTime::currentDateTimeUtc().toString(Qt::ISODate));
+    store.setMeta(QStringLiteral("boots"), QStringLiteral("0"));
+    return true;
+}
+
+// Checks the machine already in store against the profile asked for (none: any), and reads
+// the profile it was made from into *profile.
+bool readExisting(RegistryStore& store, const QString& asked, bool mustBeNew, const QString& dir,
+                  MachineProfile* profile, QString* error)
+{
+    const QString recorded = store.meta(QStringLiteral("profile"));
+    if (mustBeNew) {
+        *error = QStringLiteral("\"%1\" already holds a machine (profile \"%2\")").arg(dir, recorded);
+        return false;
+    }
+    QString message;
+    if (!store.prepare(profile->hives(), &message)) {
+        *error = QStringLiteral("machine folder \"%1\" cannot be opened: %2").arg(dir, message);
+        return false;
+    }
+    if (!asked.isEmpty() && !sameProfile(asked, recorded)) {
+        *error = QStringLiteral("machine folder \"%1\" was made from profile \"%2\", not \"%3\"")
+                     .arg(dir, recorded, asked);
+        return false;
+    }
+    if (!profile->parse(store.meta(QStringLiteral("profileJson")).toUtf8(), recorded, &message)) {
+        *error = QStringLiteral("machine folder \"%1\": its recorded profile is damaged: %2").arg(dir, message);
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+namespace {
+
+struct Hive {
+    HKEY key;
+    const char* name;
+};
+
+const Hive hives[] = {
+    {HKEY_CLASSES_ROOT, "HKEY_CLASSES_ROOT"},   {HKEY_CURRENT_USER, "HKEY_CURRENT_USER"},
+    {HKEY_LOCAL_MACHINE, "HKEY_LOCAL_MACHINE"}, {HKEY_USERS, "HKEY_USERS"},
+    {HKEY_CURRENT_CONFIG, "HKEY_CURRENT_CONFIG"}, {HKEY_DYN_DATA, "HKEY_DYN_DATA"},
+};
 
 } // namespace
 
 EmulatedMachine::EmulatedMachine(const MachineProfile& profile, const QString& folder)
     : m_profile(profile)
     , m_folder(QDir::cleanPath(QDir(folder).absolutePath()))
+    , m_system(*this)
+    , m_registry(*this)
+    , m_files(*this)
+    , m_processes(*this)
 {
-    // Environment values are Windows text, as on Windows.
-    const QMap<QString, QString>& env = m_profile.environment();
-    for (auto it = env.begin(); it != env.end(); ++it) {
-        if (!it.value().isNull())
-            m_environment.insert(it.key(), it.value());
+}
+
+EmulatedMachine::~EmulatedMachine() = default;
+
+// Takes the store and reads the rows of the root keys this machine has.
+void EmulatedMachine::adoptStore(std::unique_ptr<RegistryStore> store)
+{
+    std::lock_guard<std::mutex> lock(m_storeMutex);
+    m_store = std::move(store);
+    m_roots.clear();
+    if (!m_store->begin(false))
+        return;
+    for (const Hive& hive : hives) {
+        if (const qint64 id = m_store->root(QLatin1String(hive.name)))
+            m_roots[hive.key] = id;
     }
+    m_store->commit();
 }
 
-EmulatedMachine::~EmulatedMachine()
+qint64 EmulatedMachine::rootRow(HKEY root) const
 {
-    if (m_capture)
-        std::fclose(m_capture);
+    const auto it = m_roots.find(root);
+    return it == m_roots.end() ? 0 : it->second;
 }
 
-bool EmulatedMachine::setDebuggerCapture(bool on)
+std::unique_ptr<EmulatedMachine> EmulatedMachine::open(const MachineProfile& profile, const QString& folder,
+                                                       QString* error)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (!on) {
-        if (m_capture)
-            std::fclose(m_capture);
-        m_capture = nullptr;
-        m_capturing.store(false, std::memory_order_release);
-        return true;
+    return openWith(&profile, QString(), folder, OpenMode::CreateOrOpen, error);
+}
+
+std::unique_ptr<EmulatedMachine> EmulatedMachine::openFolder(const QString& profileName, const QString& folder,
+                                                             QString* error)
+{
+    return openWith(nullptr, profileName, folder, OpenMode::CreateOrOpen, error);
+}
+
+std::unique_ptr<EmulatedMachine> EmulatedMachine::create(const QString& profileName, const QString& folder,
+                                                         QString* error)
+{
+    return openWith(nullptr, profileName, folder, OpenMode::MustBeNew, error);
+}
+
+std::unique_ptr<EmulatedMachine> EmulatedMachine::openExisting(const QString& folder, QString* error)
+{
+    return openWith(nullptr, QString(), folder, OpenMode::MustExist, error);
+}
+
+bool EmulatedMachine::holdsMachine(const QString& folder)
+{
+    return QFileInfo(QDir(folder).filePath(databaseName())).isFile();
+}
+
+std::unique_ptr<EmulatedMachine> EmulatedMachine::openWith(const MachineProfile* given, const QString& profileName,
+                                                           const QString& folder, OpenMode mode, QString* error)
+{
+    QString dir;
+    if (!checkFolder(folder, mode == OpenMode::MustExist, &dir, error))
+        return nullptr;
+    // A profile that cannot be used leaves no folder behind.
+    MachineProfile profile;
+    const QString profileToLoad = profileName.isEmpty() ? QString::fromStdString(defaultProfileName()) : profileName;
+    bool loaded = false;
+    if (!given && mode != OpenMode::MustExist && !holdsMachine(dir)) {
+        if (!profile.load(profileToLoad, error))
+            return nullptr;
+        loaded = true;
     }
-    if (!m_capture)
-        m_capture = std::fopen(QFile::encodeName(debuggerLogPath()).constData(), "ab");
-    m_capturing.store(m_capture != nullptr, std::memory_order_release);
-    return m_capture != nullptr;
-}
-
-std::uint32_t EmulatedMachine::getVersionEx(OsVersionInfoEx* info)
-{
-    if (const std::uint32_t code = m_profile.failure("GetVersionEx"))
-        return code;
-    const std::uint32_t size = info->size;
-    if (size != OSVERSIONINFO_SIZE && size != OSVERSIONINFOEX_SIZE)
-        return ERROR_INSUFFICIENT_BUFFER;
-    if (size == OSVERSIONINFOEX_SIZE && !m_profile.extendedRecord())
-        return ERROR_INVALID_PARAMETER;
-    *info = m_profile.version();
-    info->size = size;
-    if (!m_profile.isNt()) {
-        // The 9x family repeats major and minor version in the high word of the build.
-        info->buildNumber = (info->majorVersion << 24) | (info->minorVersion << 16) | (info->buildNumber & 0xFFFF);
+    if (!QDir().mkpath(dir)) {
+        *error = QStringLiteral("cannot create machine folder \"%1\"").arg(dir);
+        return nullptr;
     }
-    if (size == OSVERSIONINFO_SIZE) {
-        info->servicePackMajor = 0;
-        info->servicePackMinor = 0;
-        info->suiteMask = 0;
-        info->productType = 0;
-        info->reserved = 0;
+    // One opener at a time sets the database up (journal mode, schema, first content):
+    // SQLite's own locking does not cover its switch to WAL on a fresh file.
+    const FolderLock lock(QDir(dir).filePath(lockName()));
+    if (!lock.held()) {
+        *error = QStringLiteral("machine folder \"%1\": cannot lock \"%2\"").arg(dir, lockName());
+        return nullptr;
     }
-    return ERROR_SUCCESS;
-}
 
-std::uint32_t EmulatedMachine::isWow64Process(bool* wow64)
-{
-    if (!m_profile.hasIsWow64Process())
-        return ERROR_PROC_NOT_FOUND;
-    if (const std::uint32_t code = m_profile.failure("IsWow64Process"))
-        return code;
-    *wow64 = m_profile.wow64();
-    return ERROR_SUCCESS;
-}
-
-bool EmulatedMachine::isUserAnAdmin()
-{
-    return m_profile.administrator();
-}
-
-std::uint32_t EmulatedMachine::getModuleFileName(std::string* path)
-{
-    std::error_code error;
-    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", error);
-    if (error)
-        return ERROR_FILE_NOT_FOUND;
-    *path = exe.string();
-    return ERROR_SUCCESS;
-}
-
-std::uint32_t EmulatedMachine::getUserName(std::string* name)
-{
-    *name = toStd(m_profile.user());
-    return ERROR_SUCCESS;
-}
-
-std::uint32_t EmulatedMachine::getWindowsDirectory(std::string* path)
-{
-    if (const std::uint32_t code = m_profile.failure("GetWindowsDirectory"))
-        return code;
-    *path = toStd(QStringLiteral("C:\\") + m_profile.windowsFolder());
-    return ERROR_SUCCESS;
-}
-
-std::uint32_t EmulatedMachine::getSystemDirectory(std::string* path)
-{
-    if (const std::uint32_t code = m_profile.failure("GetSystemDirectory"))
-        return code;
-    *path = toStd(QStringLiteral("C:\\") + m_profile.windowsFolder() + QLatin1Char('\\') + m_profile.systemFolder());
-    return ERROR_SUCCESS;
-}
-
-std::uint32_t EmulatedMachine::getSystemDrive(std::string* drive)
-{
-    // Derived from the system directory, as on Windows.
-    if (const std::uint32_t code = m_profile.failure("GetSystemDirectory"))
-        return code;
-    *drive = "C:";
-    return ERROR_SUCCESS;
-}
-
-QString EmulatedMachine::findVariable(const QString& name) const
-{
-    for (auto it = m_environment.begin(); it != m_environment.end(); ++it) {
-        if (it.key().compare(name, Qt::CaseInsensitive) == 0)
-            return it.key();
+    // One write transaction decides between a new and an existing machine, so that two
+    // processes opening a new folder at once make one machine.
+    int version = 0;
+    std::unique_ptr<RegistryStore> store = beginStore(dir, &version, error);
+    if (!store)
+        return nullptr;
+    bool ready = false;
+    if (version != 0) {
+        ready = readExisting(*store, given ? given->name() : profileName, mode == OpenMode::MustBeNew, dir,
+                             &profile, error);
+    } else if (mode == OpenMode::MustExist) {
+        *error = QStringLiteral("\"%1\" holds no machine").arg(dir);
+    } else {
+        ready = newProfile(given, loaded, profileToLoad, &profile, error) && setUpNew(*store, profile, dir, error);
     }
-    return QString();
-}
-
-std::uint32_t EmulatedMachine::getEnvironmentVariable(const std::string& name, std::string* value)
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    const QString key = findVariable(QString::fromStdString(name));
-    if (key.isNull())
-        return ERROR_ENVVAR_NOT_FOUND;
-    *value = toStd(m_environment.value(key));
-    return ERROR_SUCCESS;
-}
-
-std::uint32_t EmulatedMachine::setEnvironmentVariable(const std::string& name, const std::string* value)
-{
-    const QString qname = QString::fromStdString(name);
-    if (qname.isEmpty() || qname.contains(QLatin1Char('=')))
-        return ERROR_INVALID_PARAMETER;
-    std::lock_guard<std::mutex> lock(m_mutex);
-    const QString key = findVariable(qname);
-    if (!value) {
-        if (key.isNull())
-            return ERROR_ENVVAR_NOT_FOUND;
-        m_environment.remove(key);
-        return ERROR_SUCCESS;
+    if (!ready) {
+        store->rollback();
+        return nullptr;
     }
-    m_environment.insert(key.isNull() ? qname : key, QString::fromStdString(*value));
-    return ERROR_SUCCESS;
+    if (!store->commit()) {
+        *error = QStringLiteral("machine folder \"%1\": %2").arg(dir, store->lastError());
+        return nullptr;
+    }
+
+    std::unique_ptr<EmulatedMachine> machine(new EmulatedMachine(profile, dir));
+    machine->adoptStore(std::move(store));
+    if (!machine->makeTree(error))
+        return nullptr;
+    return machine;
 }
 
-std::vector<std::pair<std::string, std::string>> EmulatedMachine::environmentStrings()
+std::unique_ptr<EmulatedMachine> EmulatedMachine::detached(const MachineProfile& profile, const QString& folder)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    std::vector<std::pair<std::string, std::string>> result;
-    for (auto it = m_environment.begin(); it != m_environment.end(); ++it)
-        result.emplace_back(toStd(it.key()), toStd(it.value()));
+    std::unique_ptr<EmulatedMachine> machine(new EmulatedMachine(profile, folder));
+    auto store = std::make_unique<RegistryStore>();
+    QString error;
+    if (store->open(QStringLiteral(":memory:"), &error) && store->begin(true)) {
+        if (store->prepare(profile.hives(), &error) && applySeed(*store, profile, &error))
+            store->commit();
+        else
+            store->rollback();
+    }
+    machine->adoptStore(std::move(store));
+    return machine;
+}
+
+bool EmulatedMachine::makeTree(QString* error) const
+{
+    QFileInfo info(m_folder);
+    if (info.exists() && !info.isDir()) {
+        *error = QStringLiteral("machine folder \"%1\" is not a directory").arg(m_folder);
+        return false;
+    }
+    QStringList folders;
+    folders << driveC()
+            << hostPath(QStringLiteral("C:\\") + m_profile.windowsFolder())
+            << hostPath(QStringLiteral("C:\\") + m_profile.windowsFolder() + QLatin1Char('\\') + m_profile.systemFolder())
+            << hostPath(QStringLiteral("C:\\Program Files"))
+            << hostPath(m_profile.tempFolder());
+    const QMap<int, QString>& shell = m_profile.shellFolders();
+    for (const QString& path : shell) {
+        if (!path.isNull())
+            folders << hostPath(path);
+    }
+    for (const QString& path : std::as_const(folders)) {
+        if (!QDir().mkpath(path)) {
+            *error = QStringLiteral("cannot create \"%1\" in machine folder \"%2\"").arg(path, m_folder);
+            return false;
+        }
+    }
+    return true;
+}
+
+EmulatedMachine::Statistics EmulatedMachine::statistics()
+{
+    std::lock_guard<std::mutex> lock(m_storeMutex);
+    Statistics result;
+    StoreTransaction transaction(*m_store, false);
+    if (!transaction.ok())
+        return result;
+    result.keys = m_store->keyCount();
+    result.values = m_store->valueCount();
+    result.boots = m_store->meta(QStringLiteral("boots")).toLongLong();
+    result.schema = m_store->fileVersion();
+    result.created = m_store->meta(QStringLiteral("created"));
+    transaction.finish(ERROR_SUCCESS);
     return result;
 }
 
-bool EmulatedMachine::shellFolderApiAvailable()
+QString EmulatedMachine::integrityCheck()
 {
-    return m_profile.shellFolderLibrary();
-}
-
-HRESULT EmulatedMachine::getFolderPath(int csidl, std::string* path)
-{
-    if (!m_profile.shellFolderLibrary())
-        return HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND);
-    const int id = csidl & ~csidl::FLAG_MASK;
-    const QMap<int, QString>& folders = m_profile.shellFolders();
-    const auto it = folders.find(id);
-    if (it == folders.end())
-        return E_INVALIDARG;
-    if (it.value().isNull())
-        return E_FAIL;
-    // Answered as Windows answers it; the folder must exist, or be made when asked for.
-    const QString host = hostPath(it.value());
-    if (!QFileInfo(host).isDir()) {
-        if (!(csidl & csidl::FLAG_CREATE) || !safeToTouch(host) || !QDir().mkpath(host))
-            return E_FAIL;
-    }
-    *path = toStd(it.value());
-    return S_OK;
-}
-
-HRESULT EmulatedMachine::coInitialize()
-{
-    if (const std::uint32_t code = m_profile.failure("CoInitialize"))
-        return static_cast<HRESULT>(code);
-    std::lock_guard<std::mutex> lock(m_mutex);
-    int& count = m_comThreads[std::this_thread::get_id()];
-    return count++ == 0 ? S_OK : S_FALSE;
-}
-
-HRESULT EmulatedMachine::coInitializeSecurity(std::int32_t, std::uint32_t, std::uint32_t, std::uint32_t)
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_comThreads.find(std::this_thread::get_id()) == m_comThreads.end())
-        return CO_E_NOTINITIALIZED;
-    if (m_comSecurity)
-        return RPC_E_TOO_LATE;
-    if (const std::uint32_t code = m_profile.failure("CoInitializeSecurity"))
-        return static_cast<HRESULT>(code);
-    m_comSecurity = true;
-    return S_OK;
-}
-
-void EmulatedMachine::coUninitialize()
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    const auto it = m_comThreads.find(std::this_thread::get_id());
-    if (it != m_comThreads.end() && --it->second <= 0)
-        m_comThreads.erase(it);
-}
-
-void EmulatedMachine::outputDebugString(const std::string& text)
-{
-    // Every trace piece comes here: without a listener, no lock is taken.
-    if (text.empty() || !m_capturing.load(std::memory_order_acquire))
-        return;
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (!m_capture || text.empty())
-        return;
-    std::fwrite(text.data(), 1, text.size(), m_capture);
-    std::fflush(m_capture);
+    std::lock_guard<std::mutex> lock(m_storeMutex);
+    return m_store->integrityCheck();
 }
 
 } // namespace winsteps::platform::emulated
+

@@ -25,16 +25,7 @@
 
 extern char** environ;
 
-namespace winsteps::platform {
-
-Processes& processes()
-{
-    // Never destroyed: children may still be reaped while the process shuts down.
-    static auto* instance = new emulated::EmulatedProcesses;
-    return *instance;
-}
-
-namespace emulated {
+namespace winsteps::platform::emulated {
 
 namespace {
 
@@ -65,12 +56,12 @@ std::uint32_t spawnError(int error, const std::string& path)
 }
 
 // The host path of a program: "C:\..." lies on the machine's drive C:, "\" separates folders.
-std::string hostProgramPath(const std::string& program)
+std::string hostProgramPath(EmulatedMachine& machine, const std::string& program)
 {
     // A bare name is looked up in PATH when it is started.
     if (program.find_first_of("/\\:") == std::string::npos)
         return program;
-    return currentMachine().localFilePath(program);
+    return machine.files().localFilePath(program);
 }
 
 // Environment entries without those naming one of the variables.
@@ -129,8 +120,8 @@ bool closeDescriptorsFrom(posix_spawn_file_actions_t* actions, int first)
 #endif
 }
 
-std::uint32_t spawn(const std::string& commandLine, const std::vector<std::string>* environment,
-                    ProcessHandlePtr* process)
+std::uint32_t spawn(EmulatedMachine& machine, const std::string& commandLine,
+                    const std::vector<std::string>* environment, ProcessHandlePtr* process)
 {
     process->reset();
     // What the program gets: the arguments a Windows program finds in its command line.
@@ -139,7 +130,7 @@ std::uint32_t spawn(const std::string& commandLine, const std::vector<std::strin
         return ERROR_FILE_NOT_FOUND;
     const std::string& program = words.front();
     const std::vector<std::string> arguments(words.begin() + 1, words.end());
-    const std::string tool = toolForProgram(program);
+    const std::string tool = toolForProgram(machine.profile(), program);
     std::string path;
     std::vector<std::string> argv;
     std::vector<std::string> envp = environment ? *environment : inheritedEnvironment();
@@ -159,12 +150,11 @@ std::uint32_t spawn(const std::string& commandLine, const std::vector<std::strin
         }
         ::fcntl(reportPipe[0], F_SETFL, O_NONBLOCK);
         envp = withoutVariables(envp, {toolMachineVariable, toolProfileVariable, toolExitCodeVariable});
-        EmulatedMachine& machine = currentMachine();
         envp.push_back(std::string(toolMachineVariable) + '=' + machine.folder().toStdString());
         envp.push_back(std::string(toolProfileVariable) + '=' + machine.profile().name().toStdString());
         envp.push_back(std::string(toolExitCodeVariable) + "=3");
     } else {
-        path = hostProgramPath(program);
+        path = hostProgramPath(machine, program);
         if (path.empty())
             return ERROR_FILE_NOT_FOUND;
         argv = {program};
@@ -178,7 +168,7 @@ std::uint32_t spawn(const std::string& commandLine, const std::vector<std::strin
     // A console program gets a console of its own: nothing to read, and its output kept
     // in the machine's console log rather than mixed into this process's output. Only
     // those three descriptors (and a tool's report pipe) reach the child.
-    const std::string folder = currentMachine().folder().toStdString();
+    const std::string folder = machine.folder().toStdString();
     const std::string console = ::access(folder.c_str(), W_OK) == 0 ? folder + "/console.log" : "/dev/null";
     bool prepared = posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0) == 0
                     && posix_spawn_file_actions_addopen(&actions, 1, console.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644) == 0
@@ -266,10 +256,15 @@ void endMachineProcesses(std::uint32_t graceMilliseconds)
 
 // --- EmulatedProcesses -------------------------------------------------------------------
 
+EmulatedProcesses::EmulatedProcesses(EmulatedMachine& machine)
+    : m_machine(machine)
+{
+}
+
 std::uint32_t EmulatedProcesses::createProcess(const std::string& commandLine,
                                                const std::vector<std::string>* environment, ProcessHandlePtr* process)
 {
-    return spawn(commandLine, environment, process);
+    return spawn(m_machine, commandLine, environment, process);
 }
 
 std::uint32_t EmulatedProcesses::createProcessWithLogon(const char* user, const char* domain, const char* password,
@@ -278,15 +273,15 @@ std::uint32_t EmulatedProcesses::createProcessWithLogon(const char* user, const 
                                                         ProcessHandlePtr* process)
 {
     process->reset();
-    if (!logonAccepted(user, domain, password))
+    if (!logonAccepted(m_machine.profile(), user, domain, password))
         return ERROR_LOGON_FAILURE;
-    return spawn(commandLine, environment, process);
+    return spawn(m_machine, commandLine, environment, process);
 }
 
 std::uint32_t EmulatedProcesses::openProcess(std::uint32_t access, std::uint32_t processId, ProcessHandlePtr* process)
 {
     process->reset();
-    if (isSystemProcess(processId)) {
+    if (isSystemProcess(m_machine.profile(), processId)) {
         if (access & PROCESS_TERMINATE) // the system's own processes cannot be ended
             return ERROR_ACCESS_DENIED;
         *process = openSystemProcess(processId, access);
@@ -300,7 +295,7 @@ std::uint32_t EmulatedProcesses::openProcess(std::uint32_t access, std::uint32_t
     }
     // Started on this machine by another process.
     MachineProcess recorded;
-    if (!findRecordedProcess(currentMachine().folder().toStdString(), processId, &recorded))
+    if (!findRecordedProcess(m_machine.folder().toStdString(), processId, &recorded))
         return ERROR_INVALID_PARAMETER;
     if ((access & PROCESS_TERMINATE) && ::kill(pid_t(processId), 0) != 0 && errno == EPERM)
         return ERROR_ACCESS_DENIED;
@@ -310,7 +305,7 @@ std::uint32_t EmulatedProcesses::openProcess(std::uint32_t access, std::uint32_t
 
 std::uint32_t EmulatedProcesses::postCloseToWindows(std::uint32_t processId)
 {
-    if (isSystemProcess(processId))
+    if (isSystemProcess(m_machine.profile(), processId))
         return ERROR_ACCESS_DENIED;
     if (processId == 0 || processId >= systemProcessIdBase)
         return ERROR_INVALID_PARAMETER;
@@ -322,7 +317,7 @@ std::uint32_t EmulatedProcesses::postCloseToWindows(std::uint32_t processId)
         return ::kill(child->pid, SIGTERM) == 0 ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
     }
     MachineProcess recorded;
-    if (!findRecordedProcess(currentMachine().folder().toStdString(), processId, &recorded))
+    if (!findRecordedProcess(m_machine.folder().toStdString(), processId, &recorded))
         return ERROR_INVALID_PARAMETER;
     return signalRecordedProcess(recorded, SIGTERM) ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
 }
@@ -330,11 +325,10 @@ std::uint32_t EmulatedProcesses::postCloseToWindows(std::uint32_t processId)
 std::uint32_t EmulatedProcesses::enumProcesses(std::vector<ProcessEntry>* processes)
 {
     processes->clear();
-    EmulatedMachine& machine = currentMachine();
-    const std::vector<std::string> system = systemProcessNames(machine.profile());
+    const std::vector<std::string> system = systemProcessNames(m_machine.profile());
     for (std::size_t i = 0; i < system.size(); ++i)
         processes->push_back({systemProcessId(i), system[i]});
-    const std::string folder = machine.folder().toStdString();
+    const std::string folder = m_machine.folder().toStdString();
     for (const MachineProcess& recorded : recordedProcesses(folder))
         processes->push_back({recorded.processId, recorded.name});
     // This process's own children, also where the folder could not take their records.
@@ -347,6 +341,4 @@ std::uint32_t EmulatedProcesses::enumProcesses(std::vector<ProcessEntry>* proces
     return ERROR_SUCCESS;
 }
 
-} // namespace emulated
-
-} // namespace winsteps::platform
+} // namespace winsteps::platform::emulated

@@ -55,40 +55,51 @@ struct ToolMapping
 };
 
 // The system programs every emulated machine maps to tools, unless its profile says otherwise.
-WINSTEPS_EXPORT const std::vector<ToolMapping>& builtinTools();
+WINSTEPS_PLATFORM_EXPORT const std::vector<ToolMapping>& builtinTools();
 
 // The tool that the current machine runs for program (by its file name), or "".
-WINSTEPS_EXPORT std::string toolForProgram(const std::string& program);
+WINSTEPS_PLATFORM_EXPORT std::string toolForProgram(const std::string& program);
 
 // The winsteps executable: this process's own when it is winsteps, else the one named by
 // WINSTEPS_TOOL_HOST; "" when there is none.
-WINSTEPS_EXPORT std::string toolHost();
+WINSTEPS_PLATFORM_EXPORT std::string toolHost();
 
 // In an emulated tool: opens the machine named by the tool's environment. False + error text.
-WINSTEPS_EXPORT bool openToolMachine(std::string* error);
+WINSTEPS_PLATFORM_EXPORT bool openToolMachine(std::string* error);
 
 // In an emulated tool: hands the whole exit code to the process that started the tool (its
 // exit status carries only the low 8 bits). Does nothing when not started as a tool.
-WINSTEPS_EXPORT void reportToolExitCode(std::uint32_t code);
+WINSTEPS_PLATFORM_EXPORT void reportToolExitCode(std::uint32_t code);
 
 // The last path component of a program ("/" or "\" separated).
-WINSTEPS_EXPORT std::string programFileName(const std::string& program);
+WINSTEPS_PLATFORM_EXPORT std::string programFileName(const std::string& program);
 
 // The processes this process started on the current machine that still run, in the order
 // they started.
-WINSTEPS_EXPORT std::vector<ProcessEntry> startedProcesses();
+WINSTEPS_PLATFORM_EXPORT std::vector<ProcessEntry> startedProcesses();
 
 // Ends every process started on the current machine (by any process using its folder):
 // first a close request, then, for those still running after graceMilliseconds, for good.
 // System processes are left alone. For a machine that is about to go away.
-WINSTEPS_EXPORT void endMachineProcesses(std::uint32_t graceMilliseconds);
+WINSTEPS_PLATFORM_EXPORT void endMachineProcesses(std::uint32_t graceMilliseconds);
 
-// Whether a log-on with these credentials is accepted by the current machine.
-bool logonAccepted(const char* user, const char* domain, const char* password);
+class EmulatedMachine;
+class MachineProfile;
 
-class WINSTEPS_EXPORT EmulatedProcesses final : public Processes
+// The tool that a machine of that profile runs for program (by its file name), or "".
+std::string toolForProgram(const MachineProfile& profile, const std::string& program);
+
+// Whether a log-on with these credentials is accepted by a machine of that profile.
+bool logonAccepted(const MachineProfile& profile, const char* user, const char* domain, const char* password);
+
+// The process calls of one emulated machine (see above).
+class WINSTEPS_PLATFORM_EXPORT EmulatedProcesses final : public Processes
 {
 public:
+    explicit EmulatedProcesses(EmulatedMachine& machine);
+    EmulatedProcesses(const EmulatedProcesses&) = delete;
+    EmulatedProcesses& operator=(const EmulatedProcesses&) = delete;
+
     std::uint32_t createProcess(const std::string& commandLine, const std::vector<std::string>* environment,
                                 ProcessHandlePtr* process) override;
     std::uint32_t createProcessWithLogon(const char* user, const char* domain, const char* password,
@@ -101,6 +112,9 @@ public:
     std::uint32_t promptForCredentials(const std::string& message, const std::string& caption, std::uint32_t flags,
                                        UserNameBuffer* userName, PasswordBuffer* password) override;
     std::uint32_t parseUserName(const char* userName, UserNameBuffer* user, DomainBuffer* domain) override;
+
+private:
+    EmulatedMachine& m_machine;
 };
 
 } // namespace winsteps::platform::emulated

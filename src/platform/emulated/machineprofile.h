@@ -38,7 +38,7 @@ class ProfileReader;
 //              {"type": "REG_SZ"|"REG_EXPAND_SZ"|"REG_MULTI_SZ"|"REG_DWORD"|"REG_QWORD"|
 //                       "REG_BINARY"|"REG_NONE", "value": text | integer | list | "hex bytes"}
 //   Hives are named in full (HKEY_LOCAL_MACHINE) or short (HKLM, HKCU, HKCR, HKU, HKCC, HKDD).
-class WINSTEPS_EXPORT MachineProfile {
+class WINSTEPS_PLATFORM_EXPORT MachineProfile {
 public:
     enum class ProfileStyle { Win9x, DocumentsAndSettings, Users };
 

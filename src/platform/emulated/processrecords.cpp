@@ -329,12 +329,12 @@ std::vector<std::string> systemProcessNames(const MachineProfile& profile)
     return names;
 }
 
-bool isSystemProcess(std::uint32_t processId)
+bool isSystemProcess(const MachineProfile& profile, std::uint32_t processId)
 {
     if (processId <= systemProcessIdBase || processId % 4 != 0)
         return false;
     const std::size_t index = (processId - systemProcessIdBase) / 4 - 1;
-    return index < systemProcessNames(currentMachine().profile()).size();
+    return index < systemProcessNames(profile).size();
 }
 
 ProcessHandlePtr openSystemProcess(std::uint32_t processId, std::uint32_t access)

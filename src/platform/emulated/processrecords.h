@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/process.h"
-#include "winsteps_export.h"
+#include "winsteps_platform_export.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -36,10 +36,10 @@ struct MachineProcess
 std::uint64_t processStartTime(int pid);
 
 // Records a process started on the machine in folder. False when it cannot be recorded.
-WINSTEPS_EXPORT bool recordProcess(const std::string& folder, const MachineProcess& process);
+WINSTEPS_PLATFORM_EXPORT bool recordProcess(const std::string& folder, const MachineProcess& process);
 void forgetProcess(const std::string& folder, const MachineProcess& process);
 // The recorded processes that still run, in the order they started.
-WINSTEPS_EXPORT std::vector<MachineProcess> recordedProcesses(const std::string& folder);
+WINSTEPS_PLATFORM_EXPORT std::vector<MachineProcess> recordedProcesses(const std::string& folder);
 // The recorded process of that identifier, when it still runs.
 bool findRecordedProcess(const std::string& folder, std::uint32_t processId, MachineProcess* process);
 
@@ -47,15 +47,15 @@ bool findRecordedProcess(const std::string& folder, std::uint32_t processId, Mac
 inline constexpr std::uint32_t systemProcessIdBase = 0x400000;
 
 // The system processes of a profile: its "systemProcesses", else those of its family.
-WINSTEPS_EXPORT std::vector<std::string> systemProcessNames(const MachineProfile& profile);
+WINSTEPS_PLATFORM_EXPORT std::vector<std::string> systemProcessNames(const MachineProfile& profile);
 // The identifier of the index-th system process (a multiple of 4, as on Windows).
 inline std::uint32_t systemProcessId(std::size_t index)
 {
     return systemProcessIdBase + 4 * std::uint32_t(index + 1);
 }
 
-// Whether the identifier is one of the current machine's system processes.
-bool isSystemProcess(std::uint32_t processId);
+// Whether the identifier is one of the system processes of a machine of that profile.
+bool isSystemProcess(const MachineProfile& profile, std::uint32_t processId);
 // A handle to a system process: it never ends (waits time out), and it cannot be ended.
 ProcessHandlePtr openSystemProcess(std::uint32_t processId, std::uint32_t access);
 

@@ -27,11 +27,6 @@ std::string lower(std::string text)
     return text;
 }
 
-QJsonObject profileObject(const char* key)
-{
-    return currentMachine().profile().json().value(QLatin1String(key)).toObject();
-}
-
 // "DOMAIN\user" into its parts; a user principal name stays whole.
 std::uint32_t splitUserName(const std::string& name, std::string* user, std::string* domain)
 {
@@ -85,10 +80,15 @@ std::string programFileName(const std::string& program)
 
 std::string toolForProgram(const std::string& program)
 {
+    return toolForProgram(currentMachine().profile(), program);
+}
+
+std::string toolForProgram(const MachineProfile& profile, const std::string& program)
+{
     const std::string name = lower(programFileName(program));
     if (name.empty())
         return std::string();
-    const QJsonObject tools = profileObject("tools");
+    const QJsonObject tools = profile.json().value(QLatin1String("tools")).toObject();
     for (auto it = tools.begin(); it != tools.end(); ++it) {
         if (lower(it.key().toStdString()) == name)
             return it.value().isString() ? it.value().toString().toStdString() : std::string();
@@ -152,16 +152,15 @@ void reportToolExitCode(std::uint32_t code)
 
 // --- accounts ----------------------------------------------------------------------------
 
-bool logonAccepted(const char* user, const char* domain, const char* password)
+bool logonAccepted(const MachineProfile& profile, const char* user, const char* domain, const char* password)
 {
     if (!user || !domain || !password)
         return false;
     // The machine's administrator accounts with their passwords.
-    EmulatedMachine& machine = currentMachine();
-    const QJsonValue declared = machine.profile().json().value(QLatin1String("accounts"));
+    const QJsonValue declared = profile.json().value(QLatin1String("accounts"));
     QJsonObject accounts = declared.toObject();
     if (!declared.isObject())
-        accounts.insert(machine.profile().computerName() + QLatin1String("\\Administrator"), QString());
+        accounts.insert(profile.computerName() + QLatin1String("\\Administrator"), QString());
     bool accepted = false;
     for (auto it = accounts.begin(); it != accounts.end() && !accepted; ++it) {
         std::string knownUser, knownDomain;
@@ -177,7 +176,7 @@ bool logonAccepted(const char* user, const char* domain, const char* password)
 
 bool EmulatedProcesses::isAdmin()
 {
-    return currentMachine().isUserAnAdmin();
+    return m_machine.system().isUserAnAdmin();
 }
 
 std::uint32_t EmulatedProcesses::promptForCredentials(const std::string&, const std::string&, std::uint32_t,
@@ -185,7 +184,7 @@ std::uint32_t EmulatedProcesses::promptForCredentials(const std::string&, const 
 {
     userName->wipe();
     password->wipe();
-    const QJsonValue value = currentMachine().profile().json().value(QLatin1String("credentials"));
+    const QJsonValue value = m_machine.profile().json().value(QLatin1String("credentials"));
     if (!value.isObject())
         return ERROR_CANCELLED; // nobody types anything in
     const QJsonObject credentials = value.toObject();

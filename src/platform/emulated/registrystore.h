@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/registry.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QMap>
@@ -21,8 +23,8 @@ QByteArray multiStringData(const QStringList& list);
 // typed values in the order they were first set), the machine's record (profile, boots) and
 // the log of what each emulated restart did.
 //
-// The store knows no Windows rules (rights, views, error codes): EmulatedMachine applies
-// them. Every call of the store runs inside a transaction opened with begin(); a failed
+// The store knows no Windows rules (rights, views, error codes): the machine's subsystems
+// apply them. Every call of the store runs inside a transaction opened with begin(); a failed
 // statement marks the transaction as failed, and commit() then rolls it back. Not thread
 // safe: the owner serialises the calls. Several processes may share one file: a writer
 // waits for another (busy time-out) instead of failing.
@@ -34,7 +36,7 @@ public:
     // How long a call waits for another process's transaction.
     static constexpr int busyTimeoutMs = 30000;
 
-    // Access marks of a key. Default: what the machine grants (see EmulatedMachine).
+    // Access marks of a key. Default: what the machine grants (see EmulatedRegistry).
     enum Access { AccessDefault = -1, AccessFull = 0, AccessRead = 1, AccessDenied = 2 };
 
     struct Key {
@@ -132,6 +134,41 @@ private:
     bool m_inTransaction = false;
     bool m_failed = false;
     QString m_lastError;
+};
+
+// Commits or rolls back the store transaction of one call of the machine; the caller holds
+// the lock that guards the store.
+class StoreTransaction {
+public:
+    StoreTransaction(RegistryStore& store, bool write)
+        : m_store(store)
+        , m_open(store.begin(write))
+    {
+    }
+    ~StoreTransaction()
+    {
+        if (m_open)
+            m_store.rollback();
+    }
+    StoreTransaction(const StoreTransaction&) = delete;
+    StoreTransaction& operator=(const StoreTransaction&) = delete;
+    bool ok() const { return m_open; }
+    // result when it is a failure (the changes are dropped) or when the commit succeeds.
+    std::uint32_t finish(std::uint32_t result)
+    {
+        if (!m_open)
+            return ERROR_REGISTRY_IO_FAILED;
+        m_open = false;
+        if (result != ERROR_SUCCESS) {
+            m_store.rollback();
+            return m_store.failed() ? ERROR_REGISTRY_IO_FAILED : result;
+        }
+        return m_store.commit() ? ERROR_SUCCESS : ERROR_REGISTRY_IO_FAILED;
+    }
+
+private:
+    RegistryStore& m_store;
+    bool m_open;
 };
 
 } // namespace winsteps::platform::emulated

@@ -1,5 +1,7 @@
 // The emulated machine's registry calls: handles, views, rights, one transaction per call.
 
+#include "platform/emulated/emulatedregistry.h"
+
 #include "platform/emulated/emulatedmachine.h"
 
 namespace winsteps::platform::emulated {
@@ -17,17 +19,6 @@ constexpr REGSAM allRights = KEY_ALL_ACCESS | 0x00100000u /* SYNCHRONIZE */;
 // Bits of a REGSAM that choose a registry view rather than ask for a right.
 constexpr REGSAM viewBits = KEY_WOW64_64KEY | KEY_WOW64_32KEY;
 
-struct Hive {
-    HKEY key;
-    const char* name;
-};
-
-const Hive hives[] = {
-    {HKEY_CLASSES_ROOT, "HKEY_CLASSES_ROOT"},   {HKEY_CURRENT_USER, "HKEY_CURRENT_USER"},
-    {HKEY_LOCAL_MACHINE, "HKEY_LOCAL_MACHINE"}, {HKEY_USERS, "HKEY_USERS"},
-    {HKEY_CURRENT_CONFIG, "HKEY_CURRENT_CONFIG"}, {HKEY_DYN_DATA, "HKEY_DYN_DATA"},
-};
-
 bool isPredefined(HKEY key)
 {
     return key >= HKEY_CLASSES_ROOT && key <= HKEY_DYN_DATA;
@@ -35,26 +26,18 @@ bool isPredefined(HKEY key)
 
 } // namespace
 
-void EmulatedMachine::loadRoots()
+EmulatedRegistry::EmulatedRegistry(EmulatedMachine& machine)
+    : m_machine(machine)
 {
-    std::lock_guard<std::mutex> lock(m_registryMutex);
-    m_roots.clear();
-    if (!m_store || !m_store->begin(false))
-        return;
-    for (const Hive& hive : hives) {
-        if (const qint64 id = m_store->root(QLatin1String(hive.name)))
-            m_roots[hive.key] = id;
-    }
-    m_store->commit();
 }
 
-REGSAM EmulatedMachine::allowedRights(int access, HKEY hive) const
+REGSAM EmulatedRegistry::allowedRights(int access, HKEY hive) const
 {
-    if (m_systemAccess)
+    if (m_machine.systemAccess())
         return allRights;
     if (access == RegistryStore::AccessDefault) {
         // A user without administrator rights may only read the machine's part on NT.
-        access = hive == HKEY_LOCAL_MACHINE && m_profile.isNt() && !m_profile.administrator()
+        access = hive == HKEY_LOCAL_MACHINE && m_machine.profile().isNt() && !m_machine.profile().administrator()
             ? RegistryStore::AccessRead : RegistryStore::AccessFull;
     }
     switch (access) {
@@ -88,16 +71,16 @@ bool grant(REGSAM sam, REGSAM allowed, REGSAM* granted)
 
 } // namespace
 
-std::uint32_t EmulatedMachine::resolve(HKEY key, KeyRef* out)
+std::uint32_t EmulatedRegistry::resolve(HKEY key, KeyRef* out)
 {
     if (isPredefined(key)) {
-        const auto it = m_roots.find(key);
-        if (it == m_roots.end())
+        const qint64 id = m_machine.rootRow(key);
+        if (!id)
             return ERROR_INVALID_HANDLE;
         RegistryStore::Key root;
-        if (!m_store->key(it->second, &root))
-            return m_store->failed() ? ERROR_REGISTRY_IO_FAILED : ERROR_INVALID_HANDLE;
-        out->id = it->second;
+        if (!m_machine.store().key(id, &root))
+            return m_machine.store().failed() ? ERROR_REGISTRY_IO_FAILED : ERROR_INVALID_HANDLE;
+        out->id = id;
         out->hive = key;
         out->rights = allowedRights(root.access, key);
         return ERROR_SUCCESS;
@@ -105,8 +88,8 @@ std::uint32_t EmulatedMachine::resolve(HKEY key, KeyRef* out)
     const auto it = m_handles.find(key);
     if (it == m_handles.end())
         return ERROR_INVALID_HANDLE;
-    if (!m_store->keyExists(it->second.id))
-        return m_store->failed() ? ERROR_REGISTRY_IO_FAILED : ERROR_KEY_DELETED;
+    if (!m_machine.store().keyExists(it->second.id))
+        return m_machine.store().failed() ? ERROR_REGISTRY_IO_FAILED : ERROR_KEY_DELETED;
     *out = it->second;
     return ERROR_SUCCESS;
 }
@@ -127,7 +110,7 @@ QString registryName(const std::string& name)
 
 } // namespace
 
-std::uint32_t EmulatedMachine::splitPath(const KeyRef& start, const std::string& subKey, REGSAM sam,
+std::uint32_t EmulatedRegistry::splitPath(const KeyRef& start, const std::string& subKey, REGSAM sam,
                                          QStringList* parts)
 {
     QString path = registryName(subKey);
@@ -142,27 +125,27 @@ std::uint32_t EmulatedMachine::splitPath(const KeyRef& start, const std::string&
     }
     // A 32-bit program on a 64-bit Windows sees HKLM\SOFTWARE\Wow6432Node as HKLM\SOFTWARE,
     // unless it asks for the 64-bit view.
-    const auto hklm = m_roots.find(HKEY_LOCAL_MACHINE);
-    if (m_profile.wow64() && !(sam & KEY_WOW64_64KEY) && hklm != m_roots.end() && start.id == hklm->second
+    const qint64 hklm = m_machine.rootRow(HKEY_LOCAL_MACHINE);
+    if (m_machine.profile().wow64() && !(sam & KEY_WOW64_64KEY) && hklm && start.id == hklm
         && !parts->isEmpty() && RegistryStore::fold(parts->at(0)) == QLatin1String("SOFTWARE")
         && !(parts->size() > 1 && RegistryStore::fold(parts->at(1)) == QLatin1String("WOW6432NODE")))
         parts->insert(1, QStringLiteral("Wow6432Node"));
     return ERROR_SUCCESS;
 }
 
-std::uint32_t EmulatedMachine::walk(const KeyRef& start, const QStringList& parts, qint64* id)
+std::uint32_t EmulatedRegistry::walk(const KeyRef& start, const QStringList& parts, qint64* id)
 {
     qint64 current = start.id;
     for (const QString& part : parts) {
-        current = m_store->child(current, part);
+        current = m_machine.store().child(current, part);
         if (!current)
-            return m_store->failed() ? ERROR_REGISTRY_IO_FAILED : ERROR_FILE_NOT_FOUND;
+            return m_machine.store().failed() ? ERROR_REGISTRY_IO_FAILED : ERROR_FILE_NOT_FOUND;
     }
     *id = current;
     return ERROR_SUCCESS;
 }
 
-HKEY EmulatedMachine::addHandle(const KeyRef& ref)
+HKEY EmulatedRegistry::addHandle(const KeyRef& ref)
 {
     const HKEY handle = m_nextHandle;
     m_nextHandle += 4;
@@ -170,12 +153,12 @@ HKEY EmulatedMachine::addHandle(const KeyRef& ref)
     return handle;
 }
 
-std::uint32_t EmulatedMachine::withKey(HKEY key, bool write, REGSAM needed,
+std::uint32_t EmulatedRegistry::withKey(HKEY key, bool write, REGSAM needed,
                                        const std::function<std::uint32_t(const KeyRef&)>& body,
                                        const std::function<void()>& committed)
 {
-    std::lock_guard<std::mutex> lock(m_registryMutex);
-    Transaction transaction(*m_store, write);
+    std::lock_guard<std::mutex> lock(m_machine.storeMutex());
+    StoreTransaction transaction(m_machine.store(), write);
     KeyRef ref;
     std::uint32_t code = transaction.ok() ? resolve(key, &ref) : ERROR_REGISTRY_IO_FAILED;
     if (code == ERROR_SUCCESS && (ref.rights & needed) != needed)
@@ -188,7 +171,7 @@ std::uint32_t EmulatedMachine::withKey(HKEY key, bool write, REGSAM needed,
     return code;
 }
 
-std::uint32_t EmulatedMachine::findSubKey(const KeyRef& start, const std::string& subKey, REGSAM sam, qint64* id)
+std::uint32_t EmulatedRegistry::findSubKey(const KeyRef& start, const std::string& subKey, REGSAM sam, qint64* id)
 {
     QStringList parts;
     std::uint32_t code = splitPath(start, subKey, sam, &parts);
@@ -197,7 +180,7 @@ std::uint32_t EmulatedMachine::findSubKey(const KeyRef& start, const std::string
     return code;
 }
 
-std::uint32_t EmulatedMachine::regOpenKeyEx(HKEY key, const std::string& subKey, REGSAM sam, HKEY* result)
+std::uint32_t EmulatedRegistry::regOpenKeyEx(HKEY key, const std::string& subKey, REGSAM sam, HKEY* result)
 {
     if (!result)
         return ERROR_INVALID_PARAMETER;
@@ -205,7 +188,7 @@ std::uint32_t EmulatedMachine::regOpenKeyEx(HKEY key, const std::string& subKey,
     const auto open = [&](const KeyRef& start) {
         RegistryStore::Key target;
         std::uint32_t code = findSubKey(start, subKey, sam, &opened.id);
-        if (code == ERROR_SUCCESS && !m_store->key(opened.id, &target))
+        if (code == ERROR_SUCCESS && !m_machine.store().key(opened.id, &target))
             code = ERROR_REGISTRY_IO_FAILED;
         if (code == ERROR_SUCCESS && !grant(sam, allowedRights(target.access, start.hive), &opened.rights))
             code = ERROR_ACCESS_DENIED;
@@ -215,7 +198,7 @@ std::uint32_t EmulatedMachine::regOpenKeyEx(HKEY key, const std::string& subKey,
     return withKey(key, false, 0, open, [&] { *result = addHandle(opened); });
 }
 
-std::uint32_t EmulatedMachine::regCreateKeyEx(HKEY key, const std::string& subKey, std::uint32_t options,
+std::uint32_t EmulatedRegistry::regCreateKeyEx(HKEY key, const std::string& subKey, std::uint32_t options,
                                               REGSAM sam, HKEY* result, std::uint32_t* disposition)
 {
     if (!result)
@@ -227,12 +210,12 @@ std::uint32_t EmulatedMachine::regCreateKeyEx(HKEY key, const std::string& subKe
         QStringList parts;
         std::uint32_t code = splitPath(start, subKey, sam, &parts);
         RegistryStore::Key current;
-        if (code == ERROR_SUCCESS && !m_store->key(start.id, &current))
+        if (code == ERROR_SUCCESS && !m_machine.store().key(start.id, &current))
             code = ERROR_REGISTRY_IO_FAILED;
         for (int i = 0; code == ERROR_SUCCESS && i < parts.size(); ++i) {
-            qint64 child = m_store->child(current.id, parts.at(i));
+            qint64 child = m_machine.store().child(current.id, parts.at(i));
             if (!child) {
-                if (m_store->failed()) {
+                if (m_machine.store().failed()) {
                     code = ERROR_REGISTRY_IO_FAILED;
                     break;
                 }
@@ -246,10 +229,10 @@ std::uint32_t EmulatedMachine::regCreateKeyEx(HKEY key, const std::string& subKe
                     code = ERROR_CHILD_MUST_BE_VOLATILE;
                     break;
                 }
-                child = m_store->addChild(current.id, parts.at(i), isVolatile);
+                child = m_machine.store().addChild(current.id, parts.at(i), isVolatile);
                 created = true;
             }
-            if (!child || !m_store->key(child, &current))
+            if (!child || !m_machine.store().key(child, &current))
                 code = ERROR_REGISTRY_IO_FAILED;
         }
         if (code == ERROR_SUCCESS && !grant(sam, allowedRights(current.access, start.hive), &opened.rights))
@@ -265,42 +248,42 @@ std::uint32_t EmulatedMachine::regCreateKeyEx(HKEY key, const std::string& subKe
     });
 }
 
-std::uint32_t EmulatedMachine::regCloseKey(HKEY key)
+std::uint32_t EmulatedRegistry::regCloseKey(HKEY key)
 {
     if (isPredefined(key))
         return ERROR_SUCCESS;
-    std::lock_guard<std::mutex> lock(m_registryMutex);
+    std::lock_guard<std::mutex> lock(m_machine.storeMutex());
     return m_handles.erase(key) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
 }
 
-std::uint32_t EmulatedMachine::regDeleteKeyEx(HKEY key, const std::string& subKey, REGSAM sam)
+std::uint32_t EmulatedRegistry::regDeleteKeyEx(HKEY key, const std::string& subKey, REGSAM sam)
 {
     return withKey(key, true, 0, [&](const KeyRef& start) {
         qint64 id = 0;
         RegistryStore::Key target;
         std::uint32_t code = findSubKey(start, subKey, sam, &id);
-        if (code == ERROR_SUCCESS && !m_store->key(id, &target))
+        if (code == ERROR_SUCCESS && !m_machine.store().key(id, &target))
             code = ERROR_REGISTRY_IO_FAILED;
         if (code != ERROR_SUCCESS)
             return code;
         if (target.parent == 0 || !(allowedRights(target.access, start.hive) & DELETE))
             return ERROR_ACCESS_DENIED; // a hive's root, or no right to delete
-        if (m_profile.isNt() && m_store->hasChildren(id))
+        if (m_machine.profile().isNt() && m_machine.store().hasChildren(id))
             return ERROR_ACCESS_DENIED; // NT removes one key at a time
-        m_store->removeTree(id);
+        m_machine.store().removeTree(id);
         return ERROR_SUCCESS;
     });
 }
 
-std::uint32_t EmulatedMachine::regQueryValueEx(HKEY key, const std::string& name, std::uint32_t* type,
+std::uint32_t EmulatedRegistry::regQueryValueEx(HKEY key, const std::string& name, std::uint32_t* type,
                                                std::uint8_t* data, std::uint32_t* size)
 {
     if (data && !size)
         return ERROR_INVALID_PARAMETER;
     RegistryStore::Value value;
     const std::uint32_t code = withKey(key, false, KEY_QUERY_VALUE, [&](const KeyRef& ref) {
-        if (!m_store->value(ref.id, registryName(name), &value))
-            return m_store->failed() ? ERROR_REGISTRY_IO_FAILED : ERROR_FILE_NOT_FOUND;
+        if (!m_machine.store().value(ref.id, registryName(name), &value))
+            return m_machine.store().failed() ? ERROR_REGISTRY_IO_FAILED : ERROR_FILE_NOT_FOUND;
         return ERROR_SUCCESS;
     });
     if (code != ERROR_SUCCESS)
@@ -322,44 +305,44 @@ std::uint32_t EmulatedMachine::regQueryValueEx(HKEY key, const std::string& name
     return ERROR_SUCCESS;
 }
 
-std::uint32_t EmulatedMachine::regSetValueEx(HKEY key, const std::string& name, std::uint32_t type,
+std::uint32_t EmulatedRegistry::regSetValueEx(HKEY key, const std::string& name, std::uint32_t type,
                                              const std::uint8_t* data, std::uint32_t size)
 {
     if (!data && size)
         return ERROR_INVALID_PARAMETER;
     return withKey(key, true, KEY_SET_VALUE, [&](const KeyRef& ref) {
-        m_store->setValue(ref.id, registryName(name), type,
+        m_machine.store().setValue(ref.id, registryName(name), type,
                           QByteArray(reinterpret_cast<const char*>(data), qsizetype(size)));
         return ERROR_SUCCESS;
     });
 }
 
-std::uint32_t EmulatedMachine::regDeleteValue(HKEY key, const std::string& name)
+std::uint32_t EmulatedRegistry::regDeleteValue(HKEY key, const std::string& name)
 {
     return withKey(key, true, KEY_SET_VALUE, [&](const KeyRef& ref) {
-        return m_store->removeValue(ref.id, registryName(name)) ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
+        return m_machine.store().removeValue(ref.id, registryName(name)) ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
     });
 }
 
-std::uint32_t EmulatedMachine::regEnumKeyEx(HKEY key, std::uint32_t index, std::string* name)
+std::uint32_t EmulatedRegistry::regEnumKeyEx(HKEY key, std::uint32_t index, std::string* name)
 {
     if (!name) // the name buffer is not optional
         return ERROR_INVALID_PARAMETER;
     RegistryStore::Key child;
     const std::uint32_t code = withKey(key, false, KEY_ENUMERATE_SUB_KEYS, [&](const KeyRef& ref) {
-        return m_store->childAt(ref.id, index, &child) ? ERROR_SUCCESS : ERROR_NO_MORE_ITEMS;
+        return m_machine.store().childAt(ref.id, index, &child) ? ERROR_SUCCESS : ERROR_NO_MORE_ITEMS;
     });
     if (code == ERROR_SUCCESS)
         *name = toStd(child.name);
     return code;
 }
 
-std::uint32_t EmulatedMachine::regEnumValue(HKEY key, std::uint32_t index, std::string* name, std::uint32_t* type,
+std::uint32_t EmulatedRegistry::regEnumValue(HKEY key, std::uint32_t index, std::string* name, std::uint32_t* type,
                                             std::vector<std::uint8_t>* data)
 {
     RegistryStore::Value value;
     const std::uint32_t code = withKey(key, false, KEY_QUERY_VALUE, [&](const KeyRef& ref) {
-        return m_store->valueAt(ref.id, index, &value) ? ERROR_SUCCESS : ERROR_NO_MORE_ITEMS;
+        return m_machine.store().valueAt(ref.id, index, &value) ? ERROR_SUCCESS : ERROR_NO_MORE_ITEMS;
     });
     if (code != ERROR_SUCCESS)
         return code;
@@ -372,37 +355,15 @@ std::uint32_t EmulatedMachine::regEnumValue(HKEY key, std::uint32_t index, std::
     return ERROR_SUCCESS;
 }
 
-std::uint32_t EmulatedMachine::setKeyAccess(HKEY root, const std::string& path, int access)
+std::uint32_t EmulatedRegistry::setKeyAccess(HKEY root, const std::string& path, int access)
 {
     return withKey(root, true, 0, [&](const KeyRef& start) {
         qint64 id = 0;
         const std::uint32_t code = findSubKey(start, path, KEY_WOW64_64KEY, &id);
         if (code == ERROR_SUCCESS)
-            m_store->setAccess(id, access);
+            m_machine.store().setAccess(id, access);
         return code;
     });
-}
-
-EmulatedMachine::Statistics EmulatedMachine::statistics()
-{
-    std::lock_guard<std::mutex> lock(m_registryMutex);
-    Statistics result;
-    Transaction transaction(*m_store, false);
-    if (!transaction.ok())
-        return result;
-    result.keys = m_store->keyCount();
-    result.values = m_store->valueCount();
-    result.boots = m_store->meta(QStringLiteral("boots")).toLongLong();
-    result.schema = m_store->fileVersion();
-    result.created = m_store->meta(QStringLiteral("created"));
-    transaction.finish(ERROR_SUCCESS);
-    return result;
-}
-
-QString EmulatedMachine::integrityCheck()
-{
-    std::lock_guard<std::mutex> lock(m_registryMutex);
-    return m_store->integrityCheck();
 }
 
 } // namespace winsteps::platform::emulated

@@ -1,7 +1,10 @@
-// The file calls of the emulated machine: drive C: is the directory "<folder>/drive_c", and
-// every path a caller names is mapped onto it here, once, before the file is touched.
+// The file calls of the emulated machine (see EmulatedFiles).
+
+#include "platform/emulated/emulatedfiles.h"
 
 #include "platform/emulated/emulatedmachine.h"
+#include "platform/emulated/machinepaths.h"
+#include "platform/emulated/pendingrenames.h"
 
 #include <QDir>
 #include <QFile>
@@ -18,65 +21,6 @@
 namespace winsteps::platform::emulated {
 
 namespace {
-
-bool isSeparator(QChar c)
-{
-    return c == QLatin1Char('\\') || c == QLatin1Char('/');
-}
-
-// "C:..." with the drive letter in any case (a drive-relative "C:x" means "C:\x": the
-// machine's current directory on C: is its root).
-bool isDrivePath(const QString& path, QChar* drive)
-{
-    if (path.size() < 2 || path.at(1) != QLatin1Char(':') || !path.at(0).isLetter() || path.at(0).unicode() > 0x7F)
-        return false;
-    *drive = path.at(0).toUpper();
-    return true;
-}
-
-// The names of a path below a drive's root, "." dropped and ".." taking one name back (at
-// the root it stays there, as Windows keeps "C:\..\x" on C:).
-QStringList driveParts(const QString& rest)
-{
-    QStringList parts;
-    QString part;
-    auto take = [&parts](const QString& name) {
-        if (name.isEmpty() || name == QLatin1String("."))
-            return;
-        if (name == QLatin1String("..")) {
-            if (!parts.isEmpty())
-                parts.removeLast();
-            return;
-        }
-        parts << name;
-    };
-    for (const QChar c : rest) {
-        if (isSeparator(c)) {
-            take(part);
-            part.clear();
-        } else {
-            part += c;
-        }
-    }
-    take(part);
-    return parts;
-}
-
-// The entry of directory that name means without regard to case: the exact name when it
-// exists, else the first entry (in name order) equal to it ignoring case, else name itself.
-QString entryNamed(const QString& directory, const QString& name)
-{
-    const QFileInfo exact(directory + QLatin1Char('/') + name);
-    if (exact.exists() || exact.isSymLink())
-        return name;
-    const QStringList entries = QDir(directory).entryList(
-        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
-    for (const QString& entry : entries) {
-        if (entry.compare(name, Qt::CaseInsensitive) == 0)
-            return entry;
-    }
-    return name;
-}
 
 QByteArray local(const QString& host)
 {
@@ -160,31 +104,12 @@ private:
 
 } // namespace
 
-QString EmulatedMachine::hostPath(const QString& windowsPath) const
+EmulatedFiles::EmulatedFiles(EmulatedMachine& machine)
+    : m_machine(machine)
 {
-    QChar drive;
-    if (!isDrivePath(windowsPath, &drive) || drive != QLatin1Char('C'))
-        return windowsPath;
-    QString host = driveC();
-    for (const QString& part : driveParts(windowsPath.mid(2)))
-        host += QLatin1Char('/') + entryNamed(host, part);
-    return host;
 }
 
-QString EmulatedMachine::windowsPath(const QString& host) const
-{
-    const QString path = QDir::cleanPath(host);
-    const QString root = driveC();
-    if (path == root)
-        return QStringLiteral("C:\\");
-    if (!path.startsWith(root + QLatin1Char('/')))
-        return QString();
-    QString rest = path.mid(root.size());
-    rest.replace(QLatin1Char('/'), QLatin1Char('\\'));
-    return QStringLiteral("C:") + rest;
-}
-
-std::uint32_t EmulatedMachine::mapPath(const std::string& path, FileAccess access, QString* host) const
+std::uint32_t EmulatedFiles::mapPath(const std::string& path, FileAccess access, QString* host) const
 {
     QString text = QString::fromStdString(path);
     if (text.isEmpty() || text.contains(QChar(0)))
@@ -197,11 +122,11 @@ std::uint32_t EmulatedMachine::mapPath(const std::string& path, FileAccess acces
     if (isDrivePath(text, &drive)) {
         if (drive != QLatin1Char('C'))
             return ERROR_PATH_NOT_FOUND; // the machine has no other drive
-        *host = hostPath(text);
+        *host = m_machine.hostPath(text);
     } else if (text.startsWith(QLatin1String("\\\\"))) {
         return ERROR_PATH_NOT_FOUND; // no network
     } else if (text.startsWith(QLatin1Char('\\'))) {
-        *host = hostPath(QStringLiteral("C:") + text);
+        *host = m_machine.hostPath(QStringLiteral("C:") + text);
     } else {
         // A path of this process: read where it is, written only when it lies on drive C:.
         text.replace(QLatin1Char('\\'), QLatin1Char('/'));
@@ -209,34 +134,12 @@ std::uint32_t EmulatedMachine::mapPath(const std::string& path, FileAccess acces
     }
     // The root itself may be named (its directory exists); every call that would change it
     // refuses a directory anyway.
-    if (access == FileAccess::Write && !safeToTouch(*host) && *host != driveC())
+    if (access == FileAccess::Write && !m_machine.insideDriveC(*host) && *host != m_machine.driveC())
         return ERROR_ACCESS_DENIED;
     return ERROR_SUCCESS;
 }
 
-bool EmulatedMachine::safeToTouch(const QString& host) const
-{
-    // Inside drive C: by its name, and by the real directory that holds it: a symbolic link
-    // on the way must not lead out of the machine.
-    const QString root = QDir::cleanPath(driveC());
-    const QString path = QDir::cleanPath(host);
-    if (!path.startsWith(root + QLatin1Char('/')))
-        return false;
-    std::error_code error;
-    const std::filesystem::path realRoot = std::filesystem::canonical(local(root).toStdString(), error);
-    if (error)
-        return false;
-    const std::filesystem::path parent
-        = std::filesystem::weakly_canonical(local(QFileInfo(path).absolutePath()).toStdString(), error);
-    if (error)
-        return false;
-    const std::string inside = realRoot.string();
-    const std::string real = parent.string();
-    return real == inside || (real.size() > inside.size() && real.compare(0, inside.size(), inside) == 0
-                              && real[inside.size()] == '/');
-}
-
-std::string EmulatedMachine::localFilePath(const std::string& path)
+std::string EmulatedFiles::localFilePath(const std::string& path)
 {
     // A path of this process stays as it is (a bare program name is still looked up in PATH).
     QString text = QString::fromStdString(path);
@@ -249,7 +152,7 @@ std::string EmulatedMachine::localFilePath(const std::string& path)
     return text.toStdString();
 }
 
-std::uint32_t EmulatedMachine::getFileAttributes(const std::string& path, std::uint32_t* attributes)
+std::uint32_t EmulatedFiles::getFileAttributes(const std::string& path, std::uint32_t* attributes)
 {
     QString host;
     if (const std::uint32_t code = mapPath(path, FileAccess::Read, &host))
@@ -264,7 +167,7 @@ std::uint32_t EmulatedMachine::getFileAttributes(const std::string& path, std::u
     return ERROR_SUCCESS;
 }
 
-std::uint32_t EmulatedMachine::findFiles(const std::string& directory, std::vector<FindData>* entries)
+std::uint32_t EmulatedFiles::findFiles(const std::string& directory, std::vector<FindData>* entries)
 {
     QString host;
     if (const std::uint32_t code = mapPath(directory, FileAccess::Read, &host))
@@ -305,7 +208,7 @@ std::uint32_t EmulatedMachine::findFiles(const std::string& directory, std::vect
     return ERROR_SUCCESS;
 }
 
-std::uint32_t EmulatedMachine::createDirectory(const std::string& path)
+std::uint32_t EmulatedFiles::createDirectory(const std::string& path)
 {
     QString host;
     if (const std::uint32_t code = mapPath(path, FileAccess::Write, &host))
@@ -315,7 +218,7 @@ std::uint32_t EmulatedMachine::createDirectory(const std::string& path)
     return ERROR_SUCCESS;
 }
 
-std::uint32_t EmulatedMachine::deleteFile(const std::string& path)
+std::uint32_t EmulatedFiles::deleteFile(const std::string& path)
 {
     QString host;
     if (const std::uint32_t code = mapPath(path, FileAccess::Write, &host))
@@ -329,7 +232,7 @@ std::uint32_t EmulatedMachine::deleteFile(const std::string& path)
     return ::unlink(name.constData()) == 0 ? ERROR_SUCCESS : errorOf(errno, host);
 }
 
-std::uint32_t EmulatedMachine::createFile(const std::string& path, std::uint32_t access, std::uint32_t disposition,
+std::uint32_t EmulatedFiles::createFile(const std::string& path, std::uint32_t access, std::uint32_t disposition,
                                           FileHandlePtr* file)
 {
     const bool write = access == GENERIC_WRITE && disposition == CREATE_ALWAYS;
@@ -352,6 +255,72 @@ std::uint32_t EmulatedMachine::createFile(const std::string& path, std::uint32_t
         return errorOf(errno, host);
     *file = std::make_unique<PosixFile>(fd);
     return ERROR_SUCCESS;
+}
+
+std::uint32_t EmulatedFiles::moveFileEx(const std::string& existing, const std::string* newName, std::uint32_t flags)
+{
+    const bool delayed = flags & MOVEFILE_DELAY_UNTIL_REBOOT;
+    const FileAccess access = delayed ? FileAccess::Read : FileAccess::Write;
+    QString source, target;
+    if (const std::uint32_t code = mapPath(existing, access, &source))
+        return code;
+    if (newName) {
+        if (const std::uint32_t code = mapPath(*newName, access, &target))
+            return code;
+    }
+    if (source == m_machine.driveC() || (newName && target == m_machine.driveC()))
+        return ERROR_ACCESS_DENIED; // drive C: itself is neither moved nor removed
+    const QString windowsSource = m_machine.windowsPath(source);
+    const QString windowsTarget = newName ? m_machine.windowsPath(target) : QString();
+    if (windowsSource.isEmpty() || (newName && windowsTarget.isEmpty()))
+        return ERROR_PATH_NOT_FOUND; // not on this machine's drive C:
+
+    if (!delayed) {
+        if (!newName)
+            return ERROR_INVALID_PARAMETER;
+        const QFileInfo from(source);
+        if (!from.exists() && !from.isSymLink())
+            return ERROR_FILE_NOT_FOUND;
+        const QFileInfo to(target);
+        if (to.exists() || to.isSymLink()) {
+            if (!(flags & MOVEFILE_REPLACE_EXISTING) || to.isDir())
+                return ERROR_ALREADY_EXISTS;
+            if (!to.isSymLink() && !(to.permissions() & QFileDevice::WriteOwner))
+                return ERROR_ACCESS_DENIED; // a read-only file is never replaced
+        }
+        std::error_code error;
+        std::filesystem::rename(QFile::encodeName(source).toStdString(), QFile::encodeName(target).toStdString(), error);
+        return error ? ERROR_ACCESS_DENIED : ERROR_SUCCESS;
+    }
+
+    return delayUntilReboot(windowsSource, newName ? &windowsTarget : nullptr, flags & MOVEFILE_REPLACE_EXISTING);
+}
+
+std::uint32_t EmulatedFiles::delayUntilReboot(const QString& windowsSource, const QString* windowsTarget, bool replace)
+{
+    // The MOVEFILE_DELAY_UNTIL_REBOOT of the wide-character call does not exist on the 9x
+    // family; elsewhere it writes below HKEY_LOCAL_MACHINE, which takes an administrator.
+    if (!m_machine.profile().isNt())
+        return ERROR_CALL_NOT_IMPLEMENTED;
+    if (!m_machine.profile().administrator() && !m_machine.systemAccess())
+        return ERROR_ACCESS_DENIED;
+    std::lock_guard<std::mutex> lock(m_machine.storeMutex());
+    RegistryStore& store = m_machine.store();
+    StoreTransaction transaction(store, true);
+    const qint64 hklm = m_machine.rootRow(HKEY_LOCAL_MACHINE);
+    if (!transaction.ok() || !hklm)
+        return ERROR_REGISTRY_IO_FAILED;
+    const qint64 key = sessionManager(store, hklm, true);
+    if (!key)
+        return transaction.finish(ERROR_REGISTRY_IO_FAILED);
+    QStringList list = pendingList(store, key);
+    list << QStringLiteral("\\??\\") + windowsSource;
+    if (windowsTarget)
+        list << (replace ? QStringLiteral("!\\??\\") : QStringLiteral("\\??\\")) + *windowsTarget;
+    else
+        list << QString();
+    store.setValue(key, QLatin1String(PENDING_FILE_RENAME_OPERATIONS), REG_MULTI_SZ, multiStringData(list));
+    return transaction.finish(ERROR_SUCCESS);
 }
 
 } // namespace winsteps::platform::emulated

@@ -1,7 +1,8 @@
-// The renames and removals that wait for the next restart (MoveFileEx), kept where Windows
-// keeps them, and the emulated restart that carries them out and runs RunOnce.
+// The emulated restart: it carries out the renames and removals that wait for it (see
+// pendingrenames.h), drops the volatile keys and runs RunOnce; and its log.
 
 #include "platform/emulated/emulatedmachine.h"
+#include "platform/emulated/pendingrenames.h"
 
 #include <QDir>
 #include <QFile>
@@ -11,72 +12,11 @@
 
 namespace winsteps::platform::emulated {
 
-namespace {
-
-// The path of a pending-rename entry without its prefixes: "!" (the target may be replaced,
-// said in *replace) and then the "\??\" of a native path.
-QString pendingPath(const QString& entry, bool* replace)
-{
-    QString path = entry;
-    *replace = path.startsWith(QLatin1Char('!'));
-    if (*replace)
-        path.remove(0, 1);
-    if (path.startsWith(QLatin1String("\\??\\")))
-        path.remove(0, 4);
-    return path;
-}
-
-// The strings of REG_MULTI_SZ data that may hold empty strings (as the pending-rename list
-// does): each string ends with a NUL, and one more NUL closes the list.
-QStringList multiStringsWithEmpty(const QByteArray& data)
-{
-    QByteArray bytes = data;
-    if (bytes.endsWith(QByteArray("\0\0", 2)))
-        bytes.chop(1);
-    QStringList list;
-    qsizetype start = 0;
-    for (qsizetype i = 0; i < bytes.size(); ++i) {
-        if (bytes.at(i) == '\0') {
-            list << QString::fromUtf8(bytes.mid(start, i - start));
-            start = i + 1;
-        }
-    }
-    if (start < bytes.size())
-        list << QString::fromUtf8(bytes.mid(start));
-    return list;
-}
-
-// The row of HKLM\<Session Manager>, made when missing; 0 on failure.
-qint64 sessionManager(RegistryStore& store, qint64 hklm, bool create)
-{
-    qint64 id = hklm;
-    const QStringList parts = QString::fromLatin1(SESSION_MANAGER_KEY).split(QLatin1Char('\\'));
-    for (const QString& part : parts) {
-        qint64 child = store.child(id, part);
-        if (!child && create)
-            child = store.addChild(id, part, false);
-        if (!child)
-            return 0;
-        id = child;
-    }
-    return id;
-}
-
-QStringList pendingList(RegistryStore& store, qint64 key)
-{
-    RegistryStore::Value value;
-    if (!key || !store.value(key, QLatin1String(PENDING_FILE_RENAME_OPERATIONS), &value) || value.type != REG_MULTI_SZ)
-        return QStringList();
-    return multiStringsWithEmpty(value.data);
-}
-
-} // namespace
-
 QList<QPair<QString, QString>> EmulatedMachine::pendingFileOperations()
 {
-    std::lock_guard<std::mutex> lock(m_registryMutex);
+    std::lock_guard<std::mutex> lock(m_storeMutex);
     QList<QPair<QString, QString>> result;
-    Transaction transaction(*m_store, false);
+    StoreTransaction transaction(*m_store, false);
     const auto hklm = m_roots.find(HKEY_LOCAL_MACHINE);
     if (!transaction.ok() || hklm == m_roots.end())
         return result;
@@ -92,79 +32,15 @@ QList<QPair<QString, QString>> EmulatedMachine::pendingFileOperations()
     return result;
 }
 
-// --- files -------------------------------------------------------------------------------
-
 QString EmulatedMachine::hostPathOfPending(const QString& entry, bool* replace) const
 {
     return hostPath(pendingPath(entry, replace));
 }
 
-std::uint32_t EmulatedMachine::moveFileEx(const std::string& existing, const std::string* newName, std::uint32_t flags)
-{
-    const bool delayed = flags & MOVEFILE_DELAY_UNTIL_REBOOT;
-    const FileAccess access = delayed ? FileAccess::Read : FileAccess::Write;
-    QString source, target;
-    if (const std::uint32_t code = mapPath(existing, access, &source))
-        return code;
-    if (newName) {
-        if (const std::uint32_t code = mapPath(*newName, access, &target))
-            return code;
-    }
-    if (source == driveC() || (newName && target == driveC()))
-        return ERROR_ACCESS_DENIED; // drive C: itself is neither moved nor removed
-    const QString windowsSource = windowsPath(source);
-    const QString windowsTarget = newName ? windowsPath(target) : QString();
-    if (windowsSource.isEmpty() || (newName && windowsTarget.isEmpty()))
-        return ERROR_PATH_NOT_FOUND; // not on this machine's drive C:
-
-    if (!delayed) {
-        if (!newName)
-            return ERROR_INVALID_PARAMETER;
-        const QFileInfo from(source);
-        if (!from.exists() && !from.isSymLink())
-            return ERROR_FILE_NOT_FOUND;
-        const QFileInfo to(target);
-        if (to.exists() || to.isSymLink()) {
-            if (!(flags & MOVEFILE_REPLACE_EXISTING) || to.isDir())
-                return ERROR_ALREADY_EXISTS;
-            if (!to.isSymLink() && !(to.permissions() & QFileDevice::WriteOwner))
-                return ERROR_ACCESS_DENIED; // a read-only file is never replaced
-        }
-        std::error_code error;
-        std::filesystem::rename(QFile::encodeName(source).toStdString(), QFile::encodeName(target).toStdString(), error);
-        return error ? ERROR_ACCESS_DENIED : ERROR_SUCCESS;
-    }
-
-    // The MOVEFILE_DELAY_UNTIL_REBOOT of the wide-character call does not exist on the 9x
-    // family; elsewhere it writes below HKEY_LOCAL_MACHINE, which takes an administrator.
-    if (!m_profile.isNt())
-        return ERROR_CALL_NOT_IMPLEMENTED;
-    if (!m_profile.administrator() && !m_systemAccess)
-        return ERROR_ACCESS_DENIED;
-    std::lock_guard<std::mutex> lock(m_registryMutex);
-    Transaction transaction(*m_store, true);
-    const auto hklm = m_roots.find(HKEY_LOCAL_MACHINE);
-    if (!transaction.ok() || hklm == m_roots.end())
-        return ERROR_REGISTRY_IO_FAILED;
-    const qint64 key = sessionManager(*m_store, hklm->second, true);
-    if (!key)
-        return transaction.finish(ERROR_REGISTRY_IO_FAILED);
-    QStringList list = pendingList(*m_store, key);
-    list << QStringLiteral("\\??\\") + windowsSource;
-    if (newName)
-        list << ((flags & MOVEFILE_REPLACE_EXISTING) ? QStringLiteral("!\\??\\") : QStringLiteral("\\??\\")) + windowsTarget;
-    else
-        list << QString();
-    m_store->setValue(key, QLatin1String(PENDING_FILE_RENAME_OPERATIONS), REG_MULTI_SZ, multiStringData(list));
-    return transaction.finish(ERROR_SUCCESS);
-}
-
-// --- restart -----------------------------------------------------------------------------
-
 bool EmulatedMachine::reboot(QList<BootEntry>* done, QString* error)
 {
-    std::lock_guard<std::mutex> lock(m_registryMutex);
-    Transaction transaction(*m_store, true);
+    std::lock_guard<std::mutex> lock(m_storeMutex);
+    StoreTransaction transaction(*m_store, true);
     const auto hklm = m_roots.find(HKEY_LOCAL_MACHINE);
     if (!transaction.ok() || hklm == m_roots.end()) {
         *error = QStringLiteral("the registry cannot be read: ") + m_store->lastError();
@@ -221,7 +97,7 @@ void EmulatedMachine::carryOutPendingFile(const QString& sourceEntry, const QStr
     const QString shown = windowsPath(source).isEmpty() ? sourceEntry : windowsPath(source);
     const bool removal = targetEntry.isEmpty();
     const QFileInfo info(source);
-    if (!safeToTouch(source)) {
+    if (!insideDriveC(source)) {
         record(removal ? QStringLiteral("not removed") : QStringLiteral("not renamed"),
                shown + (removal ? QString() : QStringLiteral(" -> ") + targetEntry) + QStringLiteral(": outside drive C:"));
         return;
@@ -243,7 +119,7 @@ void EmulatedMachine::carryOutPendingFile(const QString& sourceEntry, const QStr
     const QString target = hostPathOfPending(targetEntry, &replace);
     const QString targetShown = windowsPath(target).isEmpty() ? targetEntry : windowsPath(target);
     const QFileInfo to(target);
-    if (!safeToTouch(target)) {
+    if (!insideDriveC(target)) {
         record(QStringLiteral("not renamed"), shown + QStringLiteral(" -> ") + targetShown + QStringLiteral(": outside drive C:"));
         return;
     }
@@ -306,9 +182,9 @@ void EmulatedMachine::runOnceKey(qint64 id, const BootRecord& record)
 
 QList<EmulatedMachine::BootEntry> EmulatedMachine::bootLog(qint64 boot)
 {
-    std::lock_guard<std::mutex> lock(m_registryMutex);
+    std::lock_guard<std::mutex> lock(m_storeMutex);
     QList<BootEntry> result;
-    Transaction transaction(*m_store, false);
+    StoreTransaction transaction(*m_store, false);
     if (!transaction.ok())
         return result;
     for (const RegistryStore::BootEntry& entry : m_store->bootEntries(boot))
