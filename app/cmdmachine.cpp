@@ -3,7 +3,7 @@
 #include "cwizardrunner.h"
 #include "platform/emulated/emulatedmachine.h"
 #include "platform/emulated/machinefolder.h"
-#include "platform/regfile.h"
+#include "platform/emulated/regfile.h"
 #include "subcommand.h"
 
 #include <QFile>

@@ -8,7 +8,7 @@
 #include "fuzzsupport.h"
 
 #include "platform/emulated/emulatedmachine.h"
-#include "platform/regfile.h"
+#include "platform/emulated/regfile.h"
 
 #include <QFile>
 #include <QMap>

@@ -10,7 +10,7 @@
 #include "fuzzsupport.h"
 
 #include "platform/emulated/emulatedmachine.h"
-#include "platform/regfile.h"
+#include "platform/emulated/regfile.h"
 
 #include <QDir>
 

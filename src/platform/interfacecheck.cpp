@@ -4,6 +4,5 @@
 #include "platform/common.h"
 #include "platform/files.h"
 #include "platform/process.h"
-#include "platform/regfile.h"
 #include "platform/registry.h"
 #include "platform/system.h"

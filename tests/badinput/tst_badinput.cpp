@@ -8,7 +8,7 @@
 #include "objects/cpropertyobject.h"
 #include "support/exprtesting.h"
 #include "platform/emulated/emulatedmachine.h"
-#include "platform/regfile.h"
+#include "platform/emulated/regfile.h"
 #include "support/files.h"
 #include "support/freshmachine.h"
 

@@ -3,7 +3,7 @@
 // the machine folder's database (persistence, schema, crashes, concurrent processes).
 
 #include "platform/emulated/emulatedmachine.h"
-#include "platform/regfile.h"
+#include "platform/emulated/regfile.h"
 
 #include <QDir>
 #include <QFile>

@@ -7,7 +7,7 @@
 
 #include "platform/emulated/emulatedmachine.h"
 #include "platform/emulated/machinefolder.h"
-#include "platform/regfile.h"
+#include "platform/emulated/regfile.h"
 
 #include <QFile>
 #include <QString>

@@ -1,7 +1,7 @@
 // The registry-editor text: hive names and the helpers that its writer and reader share.
 
-#include "platform/regfile.h"
-#include "platform/regfile_p.h"
+#include "platform/emulated/regfile.h"
+#include "platform/emulated/regfile_p.h"
 
 #include <QStringDecoder>
 

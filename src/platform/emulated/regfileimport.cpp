@@ -1,7 +1,7 @@
 // Reading registry-editor text: a parser that checks the whole file, then the import.
 
-#include "platform/regfile.h"
-#include "platform/regfile_p.h"
+#include "platform/emulated/regfile.h"
+#include "platform/emulated/regfile_p.h"
 
 #include <QByteArray>
 #include <QList>

@@ -8,6 +8,7 @@
 #include <vector>
 
 // The text format of the Windows registry editor ("Windows Registry Editor Version 5.00"),
+// used by the emulated machine's export and import (it reads its text with Qt Core),
 // written and read through the registry calls of a Registry, so that it works on any
 // backend. Keys are read and written in the 64-bit view (KEY_WOW64_64KEY): an export of a
 // 64-bit Windows shows Wow6432Node where it really is.

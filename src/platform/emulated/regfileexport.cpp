@@ -1,7 +1,7 @@
 // Writing registry-editor text: the export of a key and everything below it.
 
-#include "platform/regfile.h"
-#include "platform/regfile_p.h"
+#include "platform/emulated/regfile.h"
+#include "platform/emulated/regfile_p.h"
 
 #include <QByteArray>
 #include <QString>
