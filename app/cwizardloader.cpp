@@ -186,6 +186,8 @@ void CWizardLoader::readDocument(const QDomElement& element, Declarations& decla
     if (name.isEmpty() || file.isEmpty())
         return;
     const QString path = QDir(QFileInfo(m_fileName).absolutePath()).filePath(file);
+    // A file that cannot be a document is named in the loader's own words; a failure to
+    // open or parse it, in the reader's.
     const QString problem = CXPathNode::documentFileProblem(path);
     QString error = problem.isEmpty() ? QString() : path + QLatin1String(": ") + problem;
     std::unique_ptr<CXPathNode> node = problem.isEmpty() ? CXPathNode::loadDocument(path, &error) : nullptr;
