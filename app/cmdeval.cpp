@@ -200,9 +200,8 @@ struct Variables
             if (const int status = cli::loadXmlOption(Command, text, &name, &node); status >= 0)
                 return status;
             const CProperty where(name);
-            if (!sourceOf(where.location())->setObjectProperty(where.name(), node.get()))
+            if (!sourceOf(where.location())->adoptObjectProperty(where.name(), std::move(node)))
                 return cli::usageError(Command, QLatin1String("cannot set the variable ") + name);
-            node.release();
         }
         return -1;
     }

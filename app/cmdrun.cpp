@@ -239,9 +239,8 @@ int readOptions(const QStringList& arguments, RunOptions& options)
 int applyOptions(RunOptions& options, CFsm* fsm, CApplication& application)
 {
     for (auto& [name, node] : options.documents) {
-        if (!fsm->setObjectProperty(name, node.get()))
+        if (!fsm->adoptObjectProperty(name, std::move(node)))
             return cli::usageError(Command, QLatin1String("--xml cannot set the machine's property ") + name);
-        node.release();
     }
     for (const Assignment& assignment : std::as_const(options.assignments)) {
         CPropertyObject* target = assignment.toMachine ? static_cast<CPropertyObject*>(fsm) : &application;

@@ -9,7 +9,6 @@
 #include <QDir>
 #include <QDomDocument>
 #include <QDomElement>
-#include <QFile>
 #include <QFileInfo>
 #include <QHash>
 
@@ -21,26 +20,6 @@ namespace {
 QString quoted(const QString& text)
 {
     return QLatin1Char('"') + text + QLatin1Char('"');
-}
-
-// A document is read whole into memory, so only a regular file of a sensible size is read:
-// a wizard that names a device ("/dev/zero"), a pipe or a huge file must not exhaust the
-// memory or block the load.
-constexpr qint64 MaxDocumentBytes = 64 * 1024 * 1024;
-
-// Why the file at path cannot be a document; empty when it may be read (a missing file is
-// left to the reader, which says so).
-QString documentFileProblem(const QString& path)
-{
-    const QFileInfo info(path);
-    if (!info.exists())
-        return QString();
-    if (!info.isFile())
-        return path + QLatin1String(": not a regular file");
-    if (info.size() > MaxDocumentBytes)
-        return path + QLatin1String(": larger than ") + QString::number(MaxDocumentBytes / (1024 * 1024))
-               + QLatin1String(" MiB");
-    return QString();
 }
 
 } // namespace
@@ -55,16 +34,17 @@ void CWizardLoader::addError(int line, const QString& message)
     m_errors << m_fileName + QLatin1Char(':') + QString::number(line) + QLatin1String(": ") + message;
 }
 
-CFsm* CWizardLoader::load(const QString& path, CApplication* application)
+std::unique_ptr<CFsm> CWizardLoader::load(const QString& path, CApplication* application)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
+    QByteArray data;
+    QString why;
+    if (!CXPathNode::readDocumentFile(path, &data, &why)) {
         m_fileName = path;
         m_errors.clear();
-        m_errors << path + QLatin1String(": cannot open the wizard: ") + file.errorString();
+        m_errors << path + QLatin1String(": cannot open the wizard: ") + why;
         return nullptr;
     }
-    return loadData(file.readAll(), path, application);
+    return loadData(data, path, application);
 }
 
 // What a wizard declares, gathered before anything is built.
@@ -89,7 +69,7 @@ struct CWizardLoader::Declarations
     std::vector<std::pair<QString, std::unique_ptr<CXPathNode>>> documents; // <document> elements, loaded
 };
 
-CFsm* CWizardLoader::loadData(const QByteArray& data, const QString& fileName, CApplication* application)
+std::unique_ptr<CFsm> CWizardLoader::loadData(const QByteArray& data, const QString& fileName, CApplication* application)
 {
     m_fileName = fileName;
     m_errors.clear();
@@ -112,23 +92,15 @@ CFsm* CWizardLoader::loadData(const QByteArray& data, const QString& fileName, C
     if (!m_errors.isEmpty() && !m_keepGoing)
         return nullptr;
     createTransitions(fsm.get(), declared);
-    return fsm.release();
+    return fsm;
 }
 
 QDomElement CWizardLoader::parseWizard(const QByteArray& data, QDomDocument& document)
 {
-    // The toolkit's document code recurses over the nesting: refuse a deep one before it
-    // is built.
-    if (const qint64 deepLine = CXPathNode::lineNestedTooDeep(data)) {
-        addError(int(deepLine), QStringLiteral("elements nested deeper than %1 levels").arg(CXPathNode::MaxDocumentDepth));
-        return QDomElement();
-    }
-    QString message;
     int line = 0;
-    int column = 0;
-    if (!document.setContent(data, &message, &line, &column)) {
-        addError(line, QLatin1String("not well-formed XML: ") + message + QLatin1String(" (column ")
-                           + QString::number(column) + QLatin1Char(')'));
+    QString problem;
+    if (!CXPathNode::parseDocumentText(data, &document, &line, &problem)) {
+        addError(line, problem);
         return QDomElement();
     }
     const QDomElement root = document.documentElement();
@@ -214,8 +186,11 @@ void CWizardLoader::readDocument(const QDomElement& element, Declarations& decla
     if (name.isEmpty() || file.isEmpty())
         return;
     const QString path = QDir(QFileInfo(m_fileName).absolutePath()).filePath(file);
-    QString error = documentFileProblem(path);
-    std::unique_ptr<CXPathNode> node(error.isEmpty() ? CXPathNode::loadDocument(path, &error) : nullptr);
+    // A file that cannot be a document is named in the loader's own words; a failure to
+    // open or parse it, in the reader's.
+    const QString problem = CXPathNode::documentFileProblem(path);
+    QString error = problem.isEmpty() ? QString() : path + QLatin1String(": ") + problem;
+    std::unique_ptr<CXPathNode> node = problem.isEmpty() ? CXPathNode::loadDocument(path, &error) : nullptr;
     if (node)
         declared.documents.emplace_back(name, std::move(node));
     else
@@ -270,9 +245,7 @@ std::unique_ptr<CFsm> CWizardLoader::createMachine(Declarations& declared, CAppl
         fsm->setApplicationProperties(application);
     }
     for (auto& [name, node] : declared.documents) {
-        if (fsm->setObjectProperty(name, node.get()))
-            node.release();
-        else
+        if (!fsm->adoptObjectProperty(name, std::move(node)))
             addError(declared.root.lineNumber(), QLatin1String("the document name ") + quoted(name)
                                                      + QLatin1String(" is a property of the machine itself"));
     }

@@ -36,10 +36,11 @@ class CWizardLoader
 public:
     explicit CWizardLoader(CStateFactory* factory);
 
-    // The machine (caller owns), or null with errors(). application receives the
-    // <application> properties and is handed to the machine; it must outlive the machine's run.
-    CFsm* load(const QString& path, CApplication* application);
-    CFsm* loadData(const QByteArray& data, const QString& fileName, CApplication* application);
+    // The machine, or null with errors(). application receives the <application> properties
+    // and is handed to the machine; it must outlive the machine's run. A wizard file is read
+    // as any XML document is: only a regular file of a bounded size.
+    std::unique_ptr<CFsm> load(const QString& path, CApplication* application);
+    std::unique_ptr<CFsm> loadData(const QByteArray& data, const QString& fileName, CApplication* application);
 
     QStringList errors() const { return m_errors; }
 

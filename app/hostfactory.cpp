@@ -6,9 +6,9 @@
 
 namespace winsteps::host {
 
-CStateFactory* createHostFactory()
+std::unique_ptr<CStateFactory> createHostFactory()
 {
-    auto* factory = new CStateFactory(QStringLiteral("host"));
+    auto factory = std::make_unique<CStateFactory>(QStringLiteral("host"));
     // The host's state types, one registration per type.
     factory->registerState(QStringLiteral("noop"), &CStateFactory::creator<CNoopState>);
     factory->registerState(QStringLiteral("startApp"), &CStateFactory::creator<CStartAppState>);

@@ -61,7 +61,7 @@ int loadXmlOption(const QString& command, const QString& text, QString* name, st
     if (equals <= 0 || equals == text.size() - 1)
         return usageError(command, QLatin1String("--xml wants NAME=FILE, not \"") + text + QLatin1Char('"'));
     QString error;
-    document->reset(CXPathNode::loadDocument(text.mid(equals + 1), &error));
+    *document = CXPathNode::loadDocument(text.mid(equals + 1), &error);
     if (!*document)
         return usageError(command, error);
     *name = text.left(equals);

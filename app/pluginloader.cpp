@@ -35,17 +35,16 @@ CreateFactory resolveCreateFactory(QString* error)
 
 } // namespace
 
-CStateFactory* createFactories(QString* error)
+std::unique_ptr<CStateFactory> createFactories(QString* error)
 {
     const CreateFactory entry = resolveCreateFactory(error);
     if (!entry)
         return nullptr;
-    CStateFactory* host = createHostFactory();
-    CStateFactory* plugin = entry(host);
+    std::unique_ptr<CStateFactory> host = createHostFactory();
+    CStateFactory* plugin = entry(host.get());
     if (!plugin) {
         if (error)
             *error = QStringLiteral("the winsteps plug-in made no factory");
-        delete host;
         return nullptr;
     }
     host->addFactory(plugin);

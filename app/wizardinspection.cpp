@@ -38,7 +38,7 @@ int WizardInspection::prepare(const QStringList& arguments)
         return cli::usageError(m_command, QString::fromStdString(machineError));
 
     QString pluginError;
-    m_factory.reset(createFactories(&pluginError));
+    m_factory = createFactories(&pluginError);
     if (!m_factory) {
         cli::err(QLatin1String("winsteps ") + m_command + QLatin1String(": ") + pluginError + QLatin1Char('\n'));
         return ExitUsage;

@@ -258,7 +258,7 @@ PathDocument& pathDocument(int items)
     if (!d.document) {
         const QByteArray text = QByteArray::fromStdString(bench::itemDocument(items));
         QString error;
-        d.document.reset(CXPathNode::parseDocument(text, QStringLiteral("items.xml"), &error));
+        d.document = CXPathNode::parseDocument(text, QStringLiteral("items.xml"), &error);
         CXPathNodeList roots = d.document->findNodes(QStringLiteral("/root"));
         d.root = std::move(roots.front());
         d.dom.setContent(text);

@@ -42,8 +42,8 @@ struct Sources
         state.setObjectProperty(QStringLiteral("obj"), object);
 
         QString error;
-        if (CXPathNode* root = CXPathNode::parseDocument(fuzzsupport::FixedDocument, QStringLiteral("fixed.xml"), &error))
-            state.setObjectProperty(QStringLiteral("doc"), root);
+        if (std::unique_ptr<CXPathNode> root = CXPathNode::parseDocument(fuzzsupport::FixedDocument, QStringLiteral("fixed.xml"), &error))
+            state.adoptObjectProperty(QStringLiteral("doc"), std::move(root));
 
         machine.setProperty("x", QStringLiteral("machine"));
         machine.setProperty("count", 3);

@@ -23,7 +23,7 @@ struct Fixed
     Fixed()
     {
         QString error;
-        root.reset(CXPathNode::parseDocument(fuzzsupport::FixedDocument, QStringLiteral("fixed.xml"), &error));
+        root = CXPathNode::parseDocument(fuzzsupport::FixedDocument, QStringLiteral("fixed.xml"), &error);
         if (!root)
             qFatal("the fixed document does not load: %s", qPrintable(error));
         CXPathNodeList found = root->findNodes(QStringLiteral("group/item"));

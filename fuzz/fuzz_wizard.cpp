@@ -41,7 +41,7 @@ struct Fixed
         document.close();
         wizardPath = folder.filePath(QStringLiteral("wizard.xml"));
         QString error;
-        factory.reset(winsteps::host::createFactories(&error));
+        factory = winsteps::host::createFactories(&error);
         if (!factory)
             qFatal("no factories: %s", qPrintable(error));
     }

@@ -28,15 +28,14 @@ QString fileNameOf(const QString& program)
 
 CActionStartApp::CActionStartApp(QObject* parent, const char* name, const QDomNode& element)
     : CThreadedAction(parent, name, element)
-    , m_process(new CProcess(nullptr, "process"))
+    , m_process(std::make_unique<CProcess>(nullptr, "process"))
 {
     init();
 }
 
 CActionStartApp::~CActionStartApp()
 {
-    stopAndWait(); // the worker uses m_process
-    delete m_process;
+    stopAndWait(); // the worker uses m_process, which goes after this
 }
 
 int CActionStartApp::maxProgress() const

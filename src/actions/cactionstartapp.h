@@ -7,6 +7,8 @@
 
 #include <QStringList>
 
+#include <memory>
+
 class CProcess;
 
 // Runs an external program on the worker thread: starts it (optionally with administrator
@@ -31,7 +33,7 @@ public:
     int maxProgress() const override;
     int execute() override;
 
-    CProcess* process() const { return m_process; }
+    CProcess* process() const { return m_process.get(); }
 
 private:
     // The handle of the program's new process, or of an instance that already runs.
@@ -43,7 +45,7 @@ private:
     // The argument list to run with: the configured one, not the list a previous run wrote.
     QStringList configuredArguments();
 
-    CProcess* m_process; // owned, no parent
+    std::unique_ptr<CProcess> m_process; // no parent
     QStringList m_writtenArguments; // what the last run stored as "argumentList"
     QVariant m_configuredArguments;
 };

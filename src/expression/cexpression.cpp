@@ -57,13 +57,13 @@ CPropertyObject* CObjectResult::release()
     return object;
 }
 
-CPropertyObject* CObjectResult::takeOrClone()
+std::unique_ptr<CPropertyObject> CObjectResult::takeOrClone()
 {
     if (!m_object)
         return nullptr;
     if (m_handedOver)
-        return release();
-    CPropertyObject* copy = m_object->clone();
+        return std::unique_ptr<CPropertyObject>(release());
+    std::unique_ptr<CPropertyObject> copy(m_object->clone());
     m_object.clear();
     return copy;
 }
@@ -299,10 +299,10 @@ CObjectResult CFuncExpression::parameterResult(int index) const
     return p ? p->objectResult() : CObjectResult();
 }
 
-void CFuncExpression::storeObjectProperty(CPropertyObject* owner, const QString& name, CPropertyObject* object)
+void CFuncExpression::storeObjectProperty(CPropertyObject* owner, const QString& name, std::unique_ptr<CPropertyObject> object)
 {
-    if (object && !owner->setObjectProperty(name, object))
-        delete object;
+    if (object)
+        owner->adoptObjectProperty(name, std::move(object));
 }
 
 bool CFuncExpression::parameterHandsOverObject(int index) const

@@ -10,6 +10,7 @@
 #include <QStringView>
 #include <QVariant>
 
+#include <memory>
 #include <optional>
 
 class CProperty;
@@ -37,9 +38,9 @@ public:
     bool isHandedOver() const { return m_handedOver && m_object; }
     // The object, now owned by the caller when the holder owned it; the holder is emptied.
     CPropertyObject* release();
-    // An object the caller owns: the held object itself when it was handed over, else a
+    // An object of the caller's own: the held object itself when it was handed over, else a
     // clone. Null when there is no object. The holder is emptied.
-    CPropertyObject* takeOrClone();
+    std::unique_ptr<CPropertyObject> takeOrClone();
 
 private:
     void reset();
@@ -184,9 +185,9 @@ protected:
     // Whether the parameter hands its object over (functions that return their first
     // parameter's object pass this on).
     bool parameterHandsOverObject(int index) const;
-    // Gives object (owned by the caller) to owner as its object property name; deletes it
-    // when owner refuses it (a declared property of that name).
-    static void storeObjectProperty(CPropertyObject* owner, const QString& name, CPropertyObject* object);
+    // Gives object to owner as its object property name; an object that owner refuses (a
+    // declared property of that name) is deleted. A null object changes nothing.
+    static void storeObjectProperty(CPropertyObject* owner, const QString& name, std::unique_ptr<CPropertyObject> object);
 
 private:
     QList<CExpression*> m_parameters; // owned, entries may be null

@@ -98,24 +98,13 @@ QVariant CFunctionFind::value() const
 
 // --- objectlist ---
 
-CFunctionObjectList::~CFunctionObjectList()
-{
-    delete m_result;
-}
-
 CPropertyObject* CFunctionObjectList::object() const
 {
-    delete m_result;
-    m_result = new CPropertyObject();
-    return m_result;
+    m_result = std::make_unique<CPropertyObject>();
+    return m_result.get();
 }
 
 // --- makelist ---
-
-CFunctionMakeList::~CFunctionMakeList()
-{
-    delete m_result;
-}
 
 bool CFunctionMakeList::isObject() const
 {
@@ -139,18 +128,17 @@ QVariant CFunctionMakeList::value() const
 
 CPropertyObject* CFunctionMakeList::object() const
 {
-    delete m_result;
-    m_result = nullptr;
+    m_result.reset();
     for (int i = 0; i < parameterCount(); ++i) {
         CObjectResult element = parameterResult(i);
         if (!element.get())
             continue;
         if (!m_result)
-            m_result = new CPropertyObject();
+            m_result = std::make_unique<CPropertyObject>();
         const QString name = element.get()->objectName();
-        storeObjectProperty(m_result, name, element.takeOrClone());
+        storeObjectProperty(m_result.get(), name, element.takeOrClone());
     }
-    return m_result;
+    return m_result.get();
 }
 
 // --- append ---
@@ -212,14 +200,14 @@ CPropertyObject* CFunctionRemove::object() const
     CObjectResult source = parameterResult(0);
     const QRegExp expression = pattern(toText(parameterValue(1)));
     // A handed-over object is changed itself; anything else is copied first.
-    CPropertyObject* copy = source.takeOrClone();
+    std::unique_ptr<CPropertyObject> copy = source.takeOrClone();
     if (!copy)
         return nullptr;
     for (const QString& name : copy->propertyNames()) {
         if (matches(expression, name))
             copy->removeProperty(name);
     }
-    return copy;
+    return copy.release(); // handed over to the caller
 }
 
 // --- merge ---
@@ -248,7 +236,7 @@ CPropertyObject* CFunctionMerge::object() const
             if (target.get()->exists(name))
                 continue;
             if (const CPropertyObject* object = from->objectProperty(name))
-                storeObjectProperty(target.get(), name, object->clone());
+                storeObjectProperty(target.get(), name, std::unique_ptr<CPropertyObject>(object->clone()));
         }
     }
     return target.release();

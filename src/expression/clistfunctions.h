@@ -50,12 +50,11 @@ class CFunctionObjectList : public CFuncExpression
 public:
     static constexpr CParameterCount parameterRule = CParameterCount::exactly(1);
     using CFuncExpression::CFuncExpression;
-    ~CFunctionObjectList() override;
     bool isObject() const override { return true; }
     CPropertyObject* object() const override;
 
 protected:
-    mutable CPropertyObject* m_result = nullptr; // owned: the last evaluation's object
+    mutable std::unique_ptr<CPropertyObject> m_result; // the last evaluation's object
 };
 
 // An object when any parameter is one (kept until the next evaluation), else a value.
@@ -64,13 +63,12 @@ class CFunctionMakeList : public CFuncExpression
 public:
     static constexpr CParameterCount parameterRule = CParameterCount::atLeast(1);
     using CFuncExpression::CFuncExpression;
-    ~CFunctionMakeList() override;
     bool isObject() const override;
     QVariant value() const override;
     CPropertyObject* object() const override;
 
 protected:
-    mutable CPropertyObject* m_result = nullptr; // owned: the last evaluation's object
+    mutable std::unique_ptr<CPropertyObject> m_result; // the last evaluation's object
 };
 
 // An object when the first parameter is one, else a value.

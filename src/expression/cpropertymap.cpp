@@ -47,21 +47,21 @@ bool CPropertyMap::evaluate()
         CObjectResult result = m_root->objectResult();
         m_target.setObject(result.get());
         if (result.isHandedOver())
-            m_handedOver.reset(result.release());
+            m_handedOver = result.takeOrClone();
     } else {
         m_target.setValue(m_root->value());
     }
     return true;
 }
 
-CPropertyObject* CPropertyMap::takeTargetObject()
+std::unique_ptr<CPropertyObject> CPropertyMap::takeTargetObject()
 {
     CPropertyObject* object = m_target.object();
-    CPropertyObject* taken = nullptr;
+    std::unique_ptr<CPropertyObject> taken;
     if (object && m_handedOver.get() == object)
-        taken = m_handedOver.release();
+        taken = std::move(m_handedOver);
     else if (object)
-        taken = object->clone();
+        taken.reset(object->clone());
     m_handedOver.reset();
     m_target.clear();
     return taken;

@@ -36,10 +36,10 @@ public:
     // Evaluates the expression into the target. False (target unchanged) when the map is
     // invalid or its root has no result.
     virtual bool evaluate();
-    // An object for a receiver, owned by the caller: the evaluation's own object when the
-    // expression handed it over, else a clone of the target's object. Null when the target
-    // holds no object. The target is left not set.
-    CPropertyObject* takeTargetObject();
+    // An object of a receiver's own: the evaluation's own object when the expression handed
+    // it over, else a clone of the target's object. Null when the target holds no object.
+    // The target is left not set.
+    std::unique_ptr<CPropertyObject> takeTargetObject();
     // The last successful evaluation gave an object (which may be null), not a value.
     bool resultIsObject() const { return m_resultIsObject; }
     // Makes every variable not set again (before they are filled for an evaluation), so

@@ -175,10 +175,10 @@ CPropertyObject* CFunctionFindNodes::object() const
     if (found.empty())
         return nullptr;
     // The found nodes are new and ours: they go into the list as they are.
-    auto* list = new CPropertyObject(nullptr, "nodeList");
+    auto list = std::make_unique<CPropertyObject>(nullptr, "nodeList");
     for (size_t i = 0; i < found.size(); ++i)
-        storeObjectProperty(list, QStringLiteral("node%1").arg(i), found[i].release());
-    return list;
+        storeObjectProperty(list.get(), QStringLiteral("node%1").arg(i), std::move(found[i]));
+    return list.release(); // handed over to the caller
 }
 
 // --- editing ---

@@ -104,25 +104,59 @@ CPropertyObject* CXPathNode::clone() const
     return new CXPathNode(*this);
 }
 
-CXPathNode* CXPathNode::loadDocument(const QString& fileName, QString* error)
+// --- reading documents ---
+
+namespace {
+
+QString tooLarge()
 {
-    const auto refuse = [&](const QString& why) {
+    return QStringLiteral("larger than %1 MiB").arg(CXPathNode::MaxDocumentBytes / (1024 * 1024));
+}
+
+} // namespace
+
+QString CXPathNode::documentFileProblem(const QString& fileName)
+{
+    const QFileInfo info(fileName);
+    if (!info.exists())
+        return QString();
+    if (!info.isFile())
+        return QStringLiteral("not a regular file");
+    if (info.size() > MaxDocumentBytes)
+        return tooLarge();
+    return QString();
+}
+
+bool CXPathNode::readDocumentFile(const QString& fileName, QByteArray* data, QString* error)
+{
+    QString problem = documentFileProblem(fileName);
+    QFile file(fileName);
+    if (problem.isEmpty() && !file.open(QIODevice::ReadOnly))
+        problem = file.errorString();
+    if (problem.isEmpty()) {
+        // At most one byte more than the limit: the file may have grown since.
+        *data = file.read(MaxDocumentBytes + 1);
+        if (data->size() > MaxDocumentBytes) {
+            data->clear();
+            problem = tooLarge();
+        }
+    }
+    if (problem.isEmpty())
+        return true;
+    if (error)
+        *error = problem;
+    return false;
+}
+
+std::unique_ptr<CXPathNode> CXPathNode::loadDocument(const QString& fileName, QString* error)
+{
+    QByteArray data;
+    QString why;
+    if (!readDocumentFile(fileName, &data, &why)) {
         if (error)
             *error = fileName + QLatin1String(": cannot open the XML document: ") + why;
         return nullptr;
-    };
-    const QFileInfo info(fileName);
-    if (info.exists() && !info.isFile())
-        return refuse(QStringLiteral("not a regular file"));
-    if (info.size() > MaxDocumentBytes)
-        return refuse(QStringLiteral("larger than %1 MiB").arg(MaxDocumentBytes / (1024 * 1024)));
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly))
-        return refuse(file.errorString());
-    // Read at most one byte more than the limit: the file may have grown since.
-    const QByteArray data = file.read(MaxDocumentBytes + 1);
-    if (data.size() > MaxDocumentBytes)
-        return refuse(QStringLiteral("larger than %1 MiB").arg(MaxDocumentBytes / (1024 * 1024)));
+    }
     return parseDocument(data, fileName, error);
 }
 
@@ -140,26 +174,34 @@ qint64 CXPathNode::lineNestedTooDeep(const QByteArray& data)
     return 0;
 }
 
-CXPathNode* CXPathNode::parseDocument(const QByteArray& data, const QString& fileName, QString* error)
+bool CXPathNode::parseDocumentText(const QByteArray& data, QDomDocument* document, int* line, QString* error)
 {
     // The toolkit's document walks recursively (text, output, destruction): refuse a
     // nesting deep enough to exhaust the stack before building it.
-    if (const qint64 line = lineNestedTooDeep(data)) {
+    if (const qint64 deepLine = lineNestedTooDeep(data)) {
+        *line = int(deepLine);
         if (error)
-            *error = QStringLiteral("%1:%2: elements nested deeper than %3 levels")
-                         .arg(fileName)
-                         .arg(line)
-                         .arg(MaxDocumentDepth);
-        return nullptr;
+            *error = QStringLiteral("elements nested deeper than %1 levels").arg(MaxDocumentDepth);
+        return false;
     }
-
-    QDomDocument document;
     QString message;
-    int line = 0;
     int column = 0;
-    if (!document.setContent(data, &message, &line, &column)) {
+    if (document->setContent(data, &message, line, &column))
+        return true;
+    if (error)
+        *error = QLatin1String("not well-formed XML: ") + message + QLatin1String(" (column ")
+                 + QString::number(column) + QLatin1Char(')');
+    return false;
+}
+
+std::unique_ptr<CXPathNode> CXPathNode::parseDocument(const QByteArray& data, const QString& fileName, QString* error)
+{
+    QDomDocument document;
+    int line = 0;
+    QString problem;
+    if (!parseDocumentText(data, &document, &line, &problem)) {
         if (error)
-            *error = QStringLiteral("%1:%2: not well-formed XML: %3 (column %4)").arg(fileName).arg(line).arg(message).arg(column);
+            *error = fileName + QLatin1Char(':') + QString::number(line) + QLatin1String(": ") + problem;
         return nullptr;
     }
     const QDomElement root = document.documentElement();
@@ -168,7 +210,7 @@ CXPathNode* CXPathNode::parseDocument(const QByteArray& data, const QString& fil
             *error = fileName + QLatin1String(": the XML document has no root element");
         return nullptr;
     }
-    return new CXPathNode(root);
+    return std::make_unique<CXPathNode>(root);
 }
 
 namespace {

@@ -78,17 +78,33 @@ public:
     // to lives as long as the node objects that reach it.
     static void followMove(const QDomNode& node);
 
-    // Reads an XML file and gives a node for its root element (caller owns), or null with
-    // a message in error. Only a regular file up to MaxDocumentBytes is read (a device or a
-    // pipe would never end).
-    static CXPathNode* loadDocument(const QString& fileName, QString* error);
-    // Largest document file loadDocument() reads.
+    // Reads an XML file (readDocumentFile()) and gives a node for its root element, or null
+    // with "FILE: cannot open the XML document: WHY" or a parseDocument() message in error.
+    static std::unique_ptr<CXPathNode> loadDocument(const QString& fileName, QString* error);
+    // The same from the text of a document; fileName only names it in messages
+    // ("FILE:LINE: PROBLEM" from parseDocumentText(), or "FILE: the XML document has no root
+    // element").
+    static std::unique_ptr<CXPathNode> parseDocument(const QByteArray& data, const QString& fileName, QString* error);
+
+    // The checks on reading a document, for every reader of XML files (node objects, the
+    // host's wizards and their documents), each of which words its own messages around them.
+    //
+    // Largest document file that is read: a document is read whole into memory.
     static constexpr qint64 MaxDocumentBytes = 64 * 1024 * 1024;
+    // Why the file at fileName cannot be read as a document, "not a regular file" (a device
+    // or a pipe may never end) or "larger than 64 MiB"; empty when it may be read. A missing
+    // file is left to the reader, which says so.
+    static QString documentFileProblem(const QString& fileName);
+    // Reads the file at fileName whole into data; false with why in error: the
+    // documentFileProblem(), the file's own error text, or the size of a file that grew past
+    // the limit since it was looked at.
+    static bool readDocumentFile(const QString& fileName, QByteArray* data, QString* error);
+    // Parses data into document; false with the line of the fault in line and "elements
+    // nested deeper than 1000 levels" or "not well-formed XML: MESSAGE (column N)" in error.
+    static bool parseDocumentText(const QByteArray& data, QDomDocument* document, int* line, QString* error);
     // The line of the first element of data nested deeper than MaxDocumentDepth, or 0. The
     // toolkit's document code recurses over the nesting: deeper text must not reach it.
     static qint64 lineNestedTooDeep(const QByteArray& data);
-    // The same from the text of a document; fileName only names it in messages.
-    static CXPathNode* parseDocument(const QByteArray& data, const QString& fileName, QString* error);
 
     // The text of a document, as the toolkit writes it, with the attributes of every element
     // in name order: the toolkit keeps attributes unordered (differently in every process),

@@ -276,10 +276,9 @@ void CTransition::setTarget(CPropertyMap* map, IStateMachine* m, CState* fsm)
         return;
     if (target.object()) {
         // The receiver owns what it is given: the object the expression made for this map,
-        // or a copy of one that the expression or a source keeps.
-        CPropertyObject* object = map->takeTargetObject();
-        if (!receiver->setObjectProperty(target.name(), object))
-            delete object; // refused (a declared property of that name)
+        // or a copy of one that the expression or a source keeps. A refused object (a
+        // declared property of that name) goes with this scope.
+        receiver->adoptObjectProperty(target.name(), map->takeTargetObject());
     } else {
         receiver->setProperty(target.name(), target.value());
     }

@@ -8,6 +8,9 @@
 #include <QStringList>
 #include <QVariant>
 
+#include <memory>
+#include <type_traits>
+
 // A configurable framework object. A name is exactly one of: a declared (meta-object)
 // property, a data field (a QVariant), or an object property (an owned CPropertyObject),
 // tested in that order. Writing a data field removes an object property of the same name
@@ -27,7 +30,21 @@ public:
     // list functions count and pick them.
     virtual QStringList propertyNames() const;
 
+    // Object property name becomes object (this object owns it from then on). A null object
+    // sets a data field 0 instead. False, with object still the caller's, for a declared
+    // property of that name.
     virtual bool setObjectProperty(const QString& name, CPropertyObject* object);
+    // The same with the ownership in the type: object is taken only when this returns true,
+    // otherwise it stays with the caller.
+    template <typename T>
+    bool adoptObjectProperty(const QString& name, std::unique_ptr<T>&& object)
+    {
+        static_assert(std::is_base_of_v<CPropertyObject, T>, "object properties are property objects");
+        if (!setObjectProperty(name, object.get()))
+            return false;
+        object.release();
+        return true;
+    }
     virtual CPropertyObject* objectProperty(const QString& name) const;
     // Adopts every object whose object name is not yet an object property. Always true.
     virtual bool addObjectProperties(const QObjectList& objects);

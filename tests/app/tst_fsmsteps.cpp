@@ -76,7 +76,7 @@ private Q_SLOTS:
             store.setValue(QStringLiteral("debug/includeTimeStamp"), false);
         }
         winsteps::resetDebugSettingsForTest();
-        m_factory.reset(createHostFactory());
+        m_factory = createHostFactory();
     }
 
     // What a host sees, in order: the next state starts only after every receiver of the

@@ -360,6 +360,7 @@ private Q_SLOTS:
         refused("no wizard", {"run"}, "no wizard file given");
         refused("two wizards", {"run", wizard, wizard}, "one wizard file only");
         refused("missing wizard", {"run", "/nonexistent/w.xml"}, "cannot open the wizard");
+        refused("a device as wizard", {"run", "/dev/zero"}, "/dev/zero: cannot open the wizard: not a regular file");
         refused("unknown option", {"run", wizard, "--frobnicate"}, "frobnicate");
         refused("--set without prefix", {"run", wizard, "--set", "x=1"}, "--set wants");
         refused("--set other prefix", {"run", wizard, "--set", "state.x=1"}, "--set wants");

@@ -61,7 +61,7 @@ std::unique_ptr<CPropertyObject> makeSource()
     source->setObjectProperty(QStringLiteral("other"), other);
 
     QString error;
-    source->setObjectProperty(QStringLiteral("doc"), CXPathNode::parseDocument(Document, QStringLiteral("doc"), &error));
+    source->adoptObjectProperty(QStringLiteral("doc"), CXPathNode::parseDocument(Document, QStringLiteral("doc"), &error));
     return source;
 }
 
@@ -484,7 +484,7 @@ void TstFunctions::transitionStoresOwnObjects()
     new TestState(fsm.get(), "from", QDomNode());
     new TestState(fsm.get(), "to", QDomNode());
     QString error;
-    fsm->setObjectProperty(QStringLiteral("doc"), CXPathNode::parseDocument(Document, QStringLiteral("doc"), &error));
+    fsm->adoptObjectProperty(QStringLiteral("doc"), CXPathNode::parseDocument(Document, QStringLiteral("doc"), &error));
     fsm->setObjectProperty(QStringLiteral("o"), child("o", { { "a", 1 } }));
     fsm->appProperties.setObjectProperty(QStringLiteral("o"), child("appo"));
 

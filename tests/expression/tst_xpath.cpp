@@ -156,6 +156,10 @@ void TstXPath::loadErrors_data()
     QTest::newRow("device") << QByteArray() << "/dev/zero" << "/dev/zero" + notRegular;
     QTest::newRow("pipe") << QByteArray() << fifo << fifo + notRegular;
     QTest::newRow("folder") << QByteArray() << m_dir.path() << m_dir.path() + notRegular;
+    QFile huge(m_dir.filePath(QStringLiteral("huge.xml"))); // sparse: no disk space taken
+    QVERIFY(huge.open(QIODevice::WriteOnly) && huge.resize(CXPathNode::MaxDocumentBytes + 1));
+    QTest::newRow("too large") << QByteArray() << huge.fileName()
+                               << huge.fileName() + ": cannot open the XML document: larger than 64 MiB";
 }
 
 void TstXPath::loadErrors()

@@ -137,9 +137,16 @@ void TstPropertyObject::kindsExcludeEachOther()
     QCOMPARE(o.property("n"), QVariant(int(0)));
 
     Declared d;
-    // Declared names refuse objects (a refused object stays the caller's) and removal.
-    std::unique_ptr<CPropertyObject> refused(new CPropertyObject);
-    QVERIFY(!d.setObjectProperty(QStringLiteral("level"), refused.get()));
+    // Declared names refuse objects and removal. An adopted object moves only when it is
+    // accepted: a refused one stays the caller's, also when given as a derived type.
+    auto refused = std::make_unique<Declared>();
+    QVERIFY(!d.adoptObjectProperty(QStringLiteral("level"), std::move(refused)));
+    QVERIFY(refused);
+    auto accepted = std::make_unique<Declared>();
+    const Declared* adopted = accepted.get();
+    QVERIFY(d.adoptObjectProperty(QStringLiteral("child"), std::move(accepted)));
+    QVERIFY(!accepted);
+    QCOMPARE(d.objectProperty(QStringLiteral("child")), adopted);
     QVERIFY(!d.removeProperty(QStringLiteral("level")));
     QVERIFY(!d.removeProperty(QStringLiteral("objectName")));
     QCOMPARE(d.level(), 7);
