@@ -52,7 +52,7 @@ CWizardLoader::CWizardLoader(CStateFactory* factory)
 
 void CWizardLoader::addError(int line, const QString& message)
 {
-    m_errors << m_fileName + QLatin1Char(':') + QString::number(line) + QLatin1String(": ") + message;
+    m_errors << winsteps::host::Diagnostic{m_fileName, line, message};
 }
 
 CFsm* CWizardLoader::load(const QString& path, CApplication* application)
@@ -61,7 +61,7 @@ CFsm* CWizardLoader::load(const QString& path, CApplication* application)
     if (!file.open(QIODevice::ReadOnly)) {
         m_fileName = path;
         m_errors.clear();
-        m_errors << path + QLatin1String(": cannot open the wizard: ") + file.errorString();
+        m_errors << winsteps::host::Diagnostic{path, 0, QLatin1String("cannot open the wizard: ") + file.errorString()};
         return nullptr;
     }
     return loadData(file.readAll(), path, application);
