@@ -74,16 +74,17 @@ inline QString targetText(const CProperty& target)
 inline QList<Diagnostic> checkMachine(CFsm* fsm, const CWizardLoader& loader, const QString& wizardPath)
 {
     QList<Diagnostic> problems;
+    const auto add = [&](int line, const QString& message) { problems << Diagnostic{wizardPath, line, message}; };
 
     for (const CWizardLoader::TransitionSource& source : loader.transitionSources()) {
         CState* from = fsm->findState(source.from);
         if (from) {
             for (const QString& event : source.event.split(QLatin1Char('|'), Qt::SkipEmptyParts)) {
                 if (!from->hasEvent(event))
-                    problems << Diagnostic{wizardPath, source.line, QLatin1String("state ") + quoted(source.from) + QLatin1String(" (type ")
-                                                         + from->type() + QLatin1String(") does not declare the event ")
-                                                         + quoted(event) + QLatin1String("; its events: ")
-                                                         + from->events().join(QLatin1String(", "))};
+                    add(source.line, QLatin1String("state ") + quoted(source.from) + QLatin1String(" (type ")
+                                         + from->type() + QLatin1String(") does not declare the event ")
+                                         + quoted(event) + QLatin1String("; its events: ")
+                                         + from->events().join(QLatin1String(", ")));
             }
         }
         if (!source.transition)
@@ -93,34 +94,31 @@ inline QList<Diagnostic> checkMachine(CFsm* fsm, const CWizardLoader& loader, co
             const int line = source.mapLines.value(i, source.line);
             const CProperty target = maps.at(i)->target();
             if (target.name() == QLatin1String("objectName") && target.location() != CProperty::Application)
-                problems << Diagnostic{wizardPath, line, QLatin1String("property map into ") + quoted(targetText(target))
-                                                    + QLatin1String(" renames ")
-                                                    + (target.location() == CProperty::Machine
-                                                           ? QStringLiteral("the machine")
-                                                           : QString(QLatin1String("state ") + quoted(source.to)))
-                                                    + QLatin1String(" at run time; states keep the names the wizard gives them")};
+                add(line, QLatin1String("property map into ") + quoted(targetText(target)) + QLatin1String(" renames ")
+                              + (target.location() == CProperty::Machine
+                                     ? QStringLiteral("the machine")
+                                     : QString(QLatin1String("state ") + quoted(source.to)))
+                              + QLatin1String(" at run time; states keep the names the wizard gives them"));
             if (maps.at(i)->isValid())
                 continue;
             for (const QString& error : maps.at(i)->errors().split(QLatin1Char('\n'), Qt::SkipEmptyParts))
-                problems << Diagnostic{wizardPath, line, QLatin1String("invalid property map for ") + quoted(targetText(maps.at(i)->target()))
-                                              + QLatin1String(": ") + error};
+                add(line, QLatin1String("invalid property map for ") + quoted(targetText(maps.at(i)->target()))
+                              + QLatin1String(": ") + error);
         }
     }
 
     for (CState* state : fsm->states()) {
         const QString stateName = fsm->registeredName(state);
         if (state->objectName() != stateName)
-            problems << Diagnostic{wizardPath, loader.stateLine(stateName),
-                                QLatin1String("state ") + quoted(stateName) + QLatin1String(" declares the property \"objectName\" ")
-                                    + quoted(state->objectName())
-                                    + QLatin1String("; the machine keeps the name the wizard gives it")};
+            add(loader.stateLine(stateName),
+                QLatin1String("state ") + quoted(stateName) + QLatin1String(" declares the property \"objectName\" ")
+                    + quoted(state->objectName()) + QLatin1String("; the machine keeps the name the wizard gives it"));
         for (const QString& name : state->requiredProperties()) {
             if (state->exists(name) || state->mappedProperties().contains(name))
                 continue;
-            problems << Diagnostic{wizardPath, loader.stateLine(stateName),
-                                QLatin1String("required property ") + quoted(name) + QLatin1String(" of state ")
-                                    + quoted(stateName)
-                                    + QLatin1String(" is neither declared nor set by a property map into it")};
+            add(loader.stateLine(stateName),
+                QLatin1String("required property ") + quoted(name) + QLatin1String(" of state ") + quoted(stateName)
+                    + QLatin1String(" is neither declared nor set by a property map into it"));
         }
     }
 
@@ -141,9 +139,9 @@ inline QList<Diagnostic> checkMachine(CFsm* fsm, const CWizardLoader& loader, co
         for (CState* state : fsm->states()) {
             const QString stateName = fsm->registeredName(state);
             if (!reached.contains(stateName))
-                problems << Diagnostic{wizardPath, loader.stateLine(stateName),
-                                    QLatin1String("state ") + quoted(stateName)
-                                        + QLatin1String(" cannot be reached from the start state ") + quoted(start)};
+                add(loader.stateLine(stateName), QLatin1String("state ") + quoted(stateName)
+                                                     + QLatin1String(" cannot be reached from the start state ")
+                                                     + quoted(start));
         }
     }
     return problems;
