@@ -42,7 +42,7 @@ int checkCommand(const QStringList& arguments)
     loader.setKeepGoing(true);
     std::unique_ptr<CFsm> fsm(loader.load(wizardPath, &application));
 
-    const QList<WizardProblem> problems = checkWizard(fsm.get(), loader, wizardPath);
+    const QList<Diagnostic> problems = checkWizard(fsm.get(), loader, wizardPath);
 
     fsm.reset(); // the states before the factories that made them
     if (problems.isEmpty()) {
@@ -50,8 +50,8 @@ int checkCommand(const QStringList& arguments)
         return ExitOk;
     }
     QString text;
-    for (const WizardProblem& problem : problems)
-        text += problem.message + QLatin1Char('\n');
+    for (const Diagnostic& problem : problems)
+        text += problem.toText() + QLatin1Char('\n');
     cli::out(text);
     return ExitFailed;
 }

@@ -147,7 +147,7 @@ void describeObject(const CPropertyObject* object, int depth, QString& out)
         out += indent + name + QLatin1String(": ") + describeValue(object->property(name)) + QLatin1Char('\n');
     }
     // Object properties in list order: node2 before node10.
-    for (const QString& name : valueconversion::objectPropertyNames(object)) {
+    for (const QString& name : winsteps::valueconversion::objectPropertyNames(object)) {
         out += indent + name + QLatin1String(": ");
         describeObject(object->objectProperty(name), depth + 1, out);
     }

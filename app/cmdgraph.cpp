@@ -81,8 +81,8 @@ int graphCommand(const QStringList& arguments)
     CWizardLoader loader(inspection.factory());
     std::unique_ptr<CFsm> fsm(loader.load(wizardPath, &application));
     if (!fsm) {
-        for (const QString& error : loader.errors())
-            cli::err(error + QLatin1Char('\n'));
+        for (const Diagnostic& error : loader.errors())
+            cli::err(error.toText() + QLatin1Char('\n'));
         return ExitUsage;
     }
 

@@ -310,8 +310,8 @@ int runCommand(const QStringList& arguments)
     CWizardLoader loader(factory.get());
     std::unique_ptr<CFsm> fsm(loader.load(options.wizardPath, &application));
     if (!fsm) {
-        for (const QString& error : loader.errors())
-            cli::err(error + QLatin1Char('\n'));
+        for (const Diagnostic& error : loader.errors())
+            cli::err(error.toText() + QLatin1Char('\n'));
         return ExitUsage;
     }
     if (const int status = applyOptions(options, fsm.get(), application); status >= 0)

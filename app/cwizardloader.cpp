@@ -31,7 +31,7 @@ CWizardLoader::CWizardLoader(CStateFactory* factory)
 
 void CWizardLoader::addError(int line, const QString& message)
 {
-    m_errors << m_fileName + QLatin1Char(':') + QString::number(line) + QLatin1String(": ") + message;
+    m_errors << winsteps::host::Diagnostic{m_fileName, line, message};
 }
 
 std::unique_ptr<CFsm> CWizardLoader::load(const QString& path, CApplication* application)
@@ -41,7 +41,7 @@ std::unique_ptr<CFsm> CWizardLoader::load(const QString& path, CApplication* app
     if (!CXPathNode::readDocumentFile(path, &data, &why)) {
         m_fileName = path;
         m_errors.clear();
-        m_errors << path + QLatin1String(": cannot open the wizard: ") + why;
+        m_errors << winsteps::host::Diagnostic{path, 0, QLatin1String("cannot open the wizard: ") + why};
         return nullptr;
     }
     return loadData(data, path, application);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "diagnostic.h"
+
 #include <QByteArray>
 #include <QDomElement>
 #include <QHash>
@@ -30,7 +32,7 @@ class QDomDocument;
 //   </fsm>
 //
 // Everything is checked before anything is built; a wizard with any fault is refused as a
-// whole, with one "FILE:LINE: message" text per fault.
+// whole, with one diagnostic ("FILE:LINE: message") per fault.
 class CWizardLoader
 {
 public:
@@ -42,7 +44,7 @@ public:
     std::unique_ptr<CFsm> load(const QString& path, CApplication* application);
     std::unique_ptr<CFsm> loadData(const QByteArray& data, const QString& fileName, CApplication* application);
 
-    QStringList errors() const { return m_errors; }
+    const QList<winsteps::host::Diagnostic>& errors() const { return m_errors; }
 
     // For tools that report on a wizard: build what can be built also of a wizard with
     // faults (states of unknown types, duplicate states and transitions from unknown
@@ -86,7 +88,7 @@ private:
 
     CStateFactory* m_factory;
     QString m_fileName;
-    QStringList m_errors;
+    QList<winsteps::host::Diagnostic> m_errors;
     bool m_keepGoing = false;
     QHash<QString, int> m_stateLines;
     int m_startLine = 0;

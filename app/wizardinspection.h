@@ -2,6 +2,7 @@
 
 #include "cfsm.h"
 #include "cwizardloader.h"
+#include "diagnostic.h"
 #include "debug/debugoutput.h"
 #include "expression/cpropertymap.h"
 #include "fsm/cstatefactory.h"
@@ -49,13 +50,6 @@ private:
     std::unique_ptr<CSilentTraces> m_silent;
 };
 
-// One finding of a wizard check: the line it is about (0 when none) and its text.
-struct WizardProblem
-{
-    int line;
-    QString message;
-};
-
 // The check itself, kept here so that every program that checks wizards (the check command,
 // the fuzz target of the loader) runs the same one.
 namespace wizardcheck {
@@ -75,32 +69,22 @@ inline QString targetText(const CProperty& target)
     }
 }
 
-// The line of a loader message "FILE:LINE: message"; 0 when it has none.
-inline int lineOf(const QString& error, const QString& fileName)
-{
-    const QString prefix = fileName + QLatin1Char(':');
-    if (!error.startsWith(prefix))
-        return 0;
-    const qsizetype end = error.indexOf(QLatin1Char(':'), prefix.size());
-    bool ok = false;
-    const int line = error.mid(prefix.size(), end - prefix.size()).toInt(&ok);
-    return ok ? line : 0;
-}
-
 // What the loader cannot see: events, property maps, required properties, reachability.
-inline QList<WizardProblem> checkMachine(CFsm* fsm, const CWizardLoader& loader)
+// The diagnostics name wizardPath.
+inline QList<Diagnostic> checkMachine(CFsm* fsm, const CWizardLoader& loader, const QString& wizardPath)
 {
-    QList<WizardProblem> problems;
+    QList<Diagnostic> problems;
+    const auto add = [&](int line, const QString& message) { problems << Diagnostic{wizardPath, line, message}; };
 
     for (const CWizardLoader::TransitionSource& source : loader.transitionSources()) {
         CState* from = fsm->findState(source.from);
         if (from) {
             for (const QString& event : source.event.split(QLatin1Char('|'), Qt::SkipEmptyParts)) {
                 if (!from->hasEvent(event))
-                    problems << WizardProblem{source.line, QLatin1String("state ") + quoted(source.from) + QLatin1String(" (type ")
-                                                         + from->type() + QLatin1String(") does not declare the event ")
-                                                         + quoted(event) + QLatin1String("; its events: ")
-                                                         + from->events().join(QLatin1String(", "))};
+                    add(source.line, QLatin1String("state ") + quoted(source.from) + QLatin1String(" (type ")
+                                         + from->type() + QLatin1String(") does not declare the event ")
+                                         + quoted(event) + QLatin1String("; its events: ")
+                                         + from->events().join(QLatin1String(", ")));
             }
         }
         if (!source.transition)
@@ -110,34 +94,31 @@ inline QList<WizardProblem> checkMachine(CFsm* fsm, const CWizardLoader& loader)
             const int line = source.mapLines.value(i, source.line);
             const CProperty target = maps.at(i)->target();
             if (target.name() == QLatin1String("objectName") && target.location() != CProperty::Application)
-                problems << WizardProblem{line, QLatin1String("property map into ") + quoted(targetText(target))
-                                                    + QLatin1String(" renames ")
-                                                    + (target.location() == CProperty::Machine
-                                                           ? QStringLiteral("the machine")
-                                                           : QString(QLatin1String("state ") + quoted(source.to)))
-                                                    + QLatin1String(" at run time; states keep the names the wizard gives them")};
+                add(line, QLatin1String("property map into ") + quoted(targetText(target)) + QLatin1String(" renames ")
+                              + (target.location() == CProperty::Machine
+                                     ? QStringLiteral("the machine")
+                                     : QString(QLatin1String("state ") + quoted(source.to)))
+                              + QLatin1String(" at run time; states keep the names the wizard gives them"));
             if (maps.at(i)->isValid())
                 continue;
             for (const QString& error : maps.at(i)->errors().split(QLatin1Char('\n'), Qt::SkipEmptyParts))
-                problems << WizardProblem{line, QLatin1String("invalid property map for ") + quoted(targetText(maps.at(i)->target()))
-                                              + QLatin1String(": ") + error};
+                add(line, QLatin1String("invalid property map for ") + quoted(targetText(maps.at(i)->target()))
+                              + QLatin1String(": ") + error);
         }
     }
 
     for (CState* state : fsm->states()) {
         const QString stateName = fsm->registeredName(state);
         if (state->objectName() != stateName)
-            problems << WizardProblem{loader.stateLine(stateName),
-                                QLatin1String("state ") + quoted(stateName) + QLatin1String(" declares the property \"objectName\" ")
-                                    + quoted(state->objectName())
-                                    + QLatin1String("; the machine keeps the name the wizard gives it")};
+            add(loader.stateLine(stateName),
+                QLatin1String("state ") + quoted(stateName) + QLatin1String(" declares the property \"objectName\" ")
+                    + quoted(state->objectName()) + QLatin1String("; the machine keeps the name the wizard gives it"));
         for (const QString& name : state->requiredProperties()) {
             if (state->exists(name) || state->mappedProperties().contains(name))
                 continue;
-            problems << WizardProblem{loader.stateLine(stateName),
-                                QLatin1String("required property ") + quoted(name) + QLatin1String(" of state ")
-                                    + quoted(stateName)
-                                    + QLatin1String(" is neither declared nor set by a property map into it")};
+            add(loader.stateLine(stateName),
+                QLatin1String("required property ") + quoted(name) + QLatin1String(" of state ") + quoted(stateName)
+                    + QLatin1String(" is neither declared nor set by a property map into it"));
         }
     }
 
@@ -158,9 +139,9 @@ inline QList<WizardProblem> checkMachine(CFsm* fsm, const CWizardLoader& loader)
         for (CState* state : fsm->states()) {
             const QString stateName = fsm->registeredName(state);
             if (!reached.contains(stateName))
-                problems << WizardProblem{loader.stateLine(stateName),
-                                    QLatin1String("state ") + quoted(stateName)
-                                        + QLatin1String(" cannot be reached from the start state ") + quoted(start)};
+                add(loader.stateLine(stateName), QLatin1String("state ") + quoted(stateName)
+                                                     + QLatin1String(" cannot be reached from the start state ")
+                                                     + quoted(start));
         }
     }
     return problems;
@@ -171,19 +152,14 @@ inline QList<WizardProblem> checkMachine(CFsm* fsm, const CWizardLoader& loader)
 // Everything a check finds in a wizard loaded with keep-going on (fsm may be null): the
 // loader's refusals, then what only the built machine shows (events that a source state
 // does not declare, invalid property maps, required properties nobody sets, unreachable
-// states). Each message is "FILE:LINE: message"; ordered by line, stable within a line.
-inline QList<WizardProblem> checkWizard(CFsm* fsm, const CWizardLoader& loader, const QString& wizardPath)
+// states). Ordered by line, stable within a line.
+inline QList<Diagnostic> checkWizard(CFsm* fsm, const CWizardLoader& loader, const QString& wizardPath)
 {
-    QList<WizardProblem> problems;
-    for (const QString& error : loader.errors())
-        problems << WizardProblem{wizardcheck::lineOf(error, wizardPath), error};
-    if (fsm) {
-        for (const WizardProblem& problem : wizardcheck::checkMachine(fsm, loader))
-            problems << WizardProblem{problem.line, wizardPath + QLatin1Char(':') + QString::number(problem.line)
-                                                         + QLatin1String(": ") + problem.message};
-    }
+    QList<Diagnostic> problems = loader.errors();
+    if (fsm)
+        problems << wizardcheck::checkMachine(fsm, loader, wizardPath);
     std::stable_sort(problems.begin(), problems.end(),
-                     [](const WizardProblem& a, const WizardProblem& b) { return a.line < b.line; });
+                     [](const Diagnostic& a, const Diagnostic& b) { return a.line < b.line; });
     return problems;
 }
 

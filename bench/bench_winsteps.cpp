@@ -81,7 +81,7 @@ void runTransitions(benchmark::State& state, const QString& include)
     CWizardLoader loader(factory.get());
     std::unique_ptr<CFsm> fsm(loader.loadData(chainWizard(bench::chainStates), QStringLiteral("chain.xml"), &application));
     if (!fsm) {
-        state.SkipWithError(qPrintable(loader.errors().join('\n')));
+        state.SkipWithError(qPrintable(winsteps::host::toTexts(loader.errors()).join('\n')));
         return;
     }
     QEventLoop loop;
@@ -434,7 +434,7 @@ void BM_LoadWizard(benchmark::State& state)
         CWizardLoader loader(factory.get());
         std::unique_ptr<CFsm> fsm(loader.loadData(text, QStringLiteral("big.xml"), &application));
         if (!fsm) {
-            state.SkipWithError(qPrintable(loader.errors().join('\n')));
+            state.SkipWithError(qPrintable(winsteps::host::toTexts(loader.errors()).join('\n')));
             return;
         }
         benchmark::DoNotOptimize(fsm.get());

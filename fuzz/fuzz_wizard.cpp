@@ -60,10 +60,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CWizardLoader loader(fixed.factory.get());
     loader.setKeepGoing(true);
     std::unique_ptr<CFsm> fsm(loader.loadData(fuzzsupport::bytes(data, size), fixed.wizardPath, &application));
-    const QList<winsteps::host::WizardProblem> problems = winsteps::host::checkWizard(fsm.get(), loader, fixed.wizardPath);
+    const QList<winsteps::host::Diagnostic> problems = winsteps::host::checkWizard(fsm.get(), loader, fixed.wizardPath);
     fuzzsupport::keep(std::size_t(problems.size()));
-    for (const winsteps::host::WizardProblem& problem : problems)
-        fuzzsupport::keep(problem.message);
+    for (const winsteps::host::Diagnostic& problem : problems)
+        fuzzsupport::keep(problem.toText());
     if (fsm) {
         fuzzsupport::keep(fsm->startState());
         fuzzsupport::keep(std::size_t(fsm->states().size()));
@@ -75,7 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CWizardLoader strict(fixed.factory.get());
     const std::unique_ptr<CFsm> strictFsm(strict.loadData(fuzzsupport::bytes(data, size), fixed.wizardPath, &strictApplication));
     if (strictFsm && !strict.errors().isEmpty())
-        qFatal("a wizard with faults was built: %s", qPrintable(strict.errors().first()));
+        qFatal("a wizard with faults was built: %s", qPrintable(strict.errors().first().toText()));
     if (!strictFsm && strict.errors().isEmpty())
         qFatal("a wizard was refused without a reason");
     return 0;

@@ -4,7 +4,7 @@
 #include <QVariant>
 
 // How the actions read their option values.
-namespace actionvalues {
+namespace winsteps::actionvalues {
 
 // A yes/no option: a bool as it is, a number when not 0; a text unless it is empty or,
 // in any case, "0", "false", "no" or "off".
@@ -58,4 +58,4 @@ inline int toInt(const QVariant& value)
     return ok && real > -2147483648.0 && real < 2147483648.0 ? int(real) : 0;
 }
 
-} // namespace actionvalues
+} // namespace winsteps::actionvalues

@@ -40,7 +40,7 @@ CActionStartApp::~CActionStartApp()
 
 int CActionStartApp::maxProgress() const
 {
-    const int timeout = actionvalues::toInt(property(QStringLiteral("timeout")));
+    const int timeout = winsteps::actionvalues::toInt(property(QStringLiteral("timeout")));
     return timeout >= 1 ? timeout : CAction::maxProgress();
 }
 
@@ -48,22 +48,22 @@ QStringList CActionStartApp::configuredArguments()
 {
     const bool own = CPropertyObject::hasProperty(ArgumentList);
     const QVariant ownValue = own ? CPropertyObject::property(ArgumentList) : QVariant();
-    if (own && !m_writtenArguments.isEmpty() && actionvalues::toArguments(ownValue) == m_writtenArguments) {
+    if (own && !m_writtenArguments.isEmpty() && winsteps::actionvalues::toArguments(ownValue) == m_writtenArguments) {
         // The list is the one the last run stored: run with what was configured before it,
         // not with the command once more in front of the arguments.
         if (m_configuredArguments.isValid())
-            return actionvalues::toArguments(m_configuredArguments);
+            return winsteps::actionvalues::toArguments(m_configuredArguments);
         const CPropertyObject* owner = parentProperties();
-        return owner ? actionvalues::toArguments(owner->CPropertyObject::property(ArgumentList)) : QStringList();
+        return owner ? winsteps::actionvalues::toArguments(owner->CPropertyObject::property(ArgumentList)) : QStringList();
     }
     m_configuredArguments = ownValue;
-    return actionvalues::toArguments(property(ArgumentList));
+    return winsteps::actionvalues::toArguments(property(ArgumentList));
 }
 
 int CActionStartApp::execute()
 {
-    const bool undo = hasProperty(QStringLiteral("undo")) && actionvalues::toBool(property(QStringLiteral("undo")));
-    const int timeout = actionvalues::toInt(property(QStringLiteral("timeout")));
+    const bool undo = hasProperty(QStringLiteral("undo")) && winsteps::actionvalues::toBool(property(QStringLiteral("undo")));
+    const int timeout = winsteps::actionvalues::toInt(property(QStringLiteral("timeout")));
     QStringList list(expand(property(QStringLiteral("command")).toString()));
     const QStringList arguments = configuredArguments();
     for (const QString& argument : arguments)
@@ -77,7 +77,7 @@ int CActionStartApp::execute()
         result = stopProcess(list, timeout, &exitCode);
         setResultProperty(ReturnCode, qlonglong(exitCode));
     } else {
-        const platform::ProcessHandlePtr process = startProcess(list, actionvalues::toBool(property(QStringLiteral("admin"))));
+        const platform::ProcessHandlePtr process = startProcess(list, winsteps::actionvalues::toBool(property(QStringLiteral("admin"))));
         if (!process) {
             result = StartFailed;
         } else if (timeout == 0) {

@@ -3,7 +3,7 @@
 #include "debug/debugoutput.h"
 #include "objects/valueconversion.h"
 
-using namespace valueconversion;
+using namespace winsteps::valueconversion;
 
 namespace {
 
@@ -22,9 +22,9 @@ QMetaType::Type nextKind(QMetaType::Type kind, const CNumericValue& operand)
     if (!operand.other || operand.other->typeId() != QMetaType::QString)
         return kind;
     const QString text = operand.other->toString();
-    if (expressiontext::isInteger(text))
+    if (winsteps::expressiontext::isInteger(text))
         return kind == QMetaType::Double ? kind : QMetaType::LongLong;
-    if (expressiontext::isDecimal(text))
+    if (winsteps::expressiontext::isDecimal(text))
         return QMetaType::Double;
     return kind == QMetaType::Double ? kind : QMetaType::UnknownType;
 }

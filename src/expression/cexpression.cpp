@@ -367,20 +367,20 @@ bool CParameterCount::operator==(const CParameterCount& other) const
 
 // --- expressiontext ---
 
-bool expressiontext::isInteger(const QString& text)
+bool winsteps::expressiontext::isInteger(const QString& text)
 {
     // QRegExp keeps match state, so each thread has its own.
     thread_local const QRegExp pattern(QStringLiteral("-?[0-9]+"));
     return pattern.exactMatch(text);
 }
 
-bool expressiontext::isDecimal(const QString& text)
+bool winsteps::expressiontext::isDecimal(const QString& text)
 {
     thread_local const QRegExp pattern(QStringLiteral("-?[0-9]+.[0-9]+"));
     return pattern.exactMatch(text);
 }
 
-int expressiontext::quoteCount(QStringView text)
+int winsteps::expressiontext::quoteCount(QStringView text)
 {
     // The matches of "^'" and of "[^\\]'": every unescaped apostrophe, counted in one pass.
     int count = 0;

@@ -227,7 +227,7 @@ struct WINSTEPS_EXPORT CParameterCount
 
 // How the expression language reads plain text; shared by the parser and the functions
 // that decide between integer and double arithmetic.
-namespace expressiontext {
+namespace winsteps::expressiontext {
 
 // The whole text matches "-?[0-9]+".
 bool isInteger(const QString& text);
@@ -237,4 +237,4 @@ bool isDecimal(const QString& text);
 // one for every later apostrophe whose preceding character is not a backslash.
 int quoteCount(QStringView text);
 
-} // namespace expressiontext
+} // namespace winsteps::expressiontext

@@ -95,7 +95,7 @@ CExpression* CPropertyMap::parse(const QString& text)
     } else if (s.startsWith(QLatin1Char('\'')) && s.endsWith(QLatin1Char('\''))) {
         // A lone apostrophe is both the opening and the closing one.
         const QString inner = s.size() >= 2 ? s.mid(1, s.size() - 2) : QString();
-        if (expressiontext::quoteCount(inner) > 0) {
+        if (winsteps::expressiontext::quoteCount(inner) > 0) {
             addError(QStringLiteral("Invalid character(s) in constant expression: %1\n").arg(text));
             return nullptr;
         }
@@ -123,9 +123,9 @@ CExpression* CPropertyMap::parse(const QString& text)
         if (!result)
             return nullptr;
     } else if (!containsAny(s, isForbiddenInPlainText)) {
-        if (expressiontext::isInteger(s)) {
+        if (winsteps::expressiontext::isInteger(s)) {
             result = new CConstExpression(s.toLongLong(), this); // out of range gives 0
-        } else if (expressiontext::isDecimal(s)) {
+        } else if (winsteps::expressiontext::isDecimal(s)) {
             bool ok = false;
             const double number = s.toDouble(&ok);
             result = new CConstExpression(ok ? number : 0.0, this); // no number gives 0.0
@@ -151,7 +151,7 @@ QList<CExpression*> CPropertyMap::splitParameters(const QString& parameterText)
     QStringList quoted;
     QString accumulator;
     for (const QString& piece : pieces) {
-        const bool odd = expressiontext::quoteCount(piece) % 2 != 0;
+        const bool odd = winsteps::expressiontext::quoteCount(piece) % 2 != 0;
         if (accumulator.isEmpty()) {
             if (odd)
                 accumulator = piece + comma;
@@ -223,7 +223,7 @@ CFuncExpression* CPropertyMap::createFunction(const QString& name, const QString
 {
     // Parameter errors reach the map before anything about the function itself.
     const QList<CExpression*> parameters = splitParameters(parameterText);
-    CFuncExpression* function = functionRegistry::create(name, parameters, this);
+    CFuncExpression* function = winsteps::functionRegistry::create(name, parameters, this);
     if (!function) {
         qDeleteAll(parameters);
         addError(QStringLiteral("Invalid function name: %1\n").arg(name.toLower()));
@@ -242,7 +242,7 @@ int CPropertyMap::countOutsideQuotes(const QString& text, const QString& sub)
     const auto isQuote = [&text](qsizetype i) {
         return text[i] == QLatin1Char('\'') && (i == 0 || text[i - 1] != QLatin1Char('\\'));
     };
-    const int total = expressiontext::quoteCount(text);
+    const int total = winsteps::expressiontext::quoteCount(text);
     int before = 0; // quote count of text[0, i)
     qsizetype counted = 0; // before covers the positions below this one
     int count = 0;

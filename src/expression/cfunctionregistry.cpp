@@ -35,7 +35,7 @@ CFunctionEntry row(const char* name, const char* description)
 
 } // namespace
 
-const QList<CFunctionEntry>& functionRegistry::entries()
+const QList<CFunctionEntry>& winsteps::functionRegistry::entries()
 {
     static const QList<CFunctionEntry> table = {
         // Arithmetic
@@ -92,7 +92,7 @@ const QList<CFunctionEntry>& functionRegistry::entries()
     return table;
 }
 
-const CFunctionEntry* functionRegistry::find(const QString& name)
+const CFunctionEntry* winsteps::functionRegistry::find(const QString& name)
 {
     for (const CFunctionEntry& entry : entries()) {
         if (name == QLatin1String(entry.name))
@@ -101,7 +101,7 @@ const CFunctionEntry* functionRegistry::find(const QString& name)
     return nullptr;
 }
 
-CFuncExpression* functionRegistry::create(const QString& name, const QList<CExpression*>& parameters,
+CFuncExpression* winsteps::functionRegistry::create(const QString& name, const QList<CExpression*>& parameters,
                                           CPropertyMap* owner)
 {
     const CFunctionEntry* entry = find(name);

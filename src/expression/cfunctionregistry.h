@@ -23,7 +23,7 @@ struct WINSTEPS_EXPORT CFunctionEntry
 // `static constexpr CParameterCount parameterRule`; the table's rows and the count check of
 // the functions the registry builds read that rule. A function class is abstract on its own:
 // only the registry makes functions.
-namespace functionRegistry {
+namespace winsteps::functionRegistry {
 
 // Every function, in lookup order.
 WINSTEPS_EXPORT const QList<CFunctionEntry>& entries();
@@ -39,4 +39,4 @@ WINSTEPS_EXPORT const CFunctionEntry* find(const QString& name);
 WINSTEPS_EXPORT CFuncExpression* create(const QString& name, const QList<CExpression*>& parameters,
                                         CPropertyMap* owner);
 
-} // namespace functionRegistry
+} // namespace winsteps::functionRegistry

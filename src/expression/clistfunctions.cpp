@@ -3,7 +3,7 @@
 #include "objects/valueconversion.h"
 #include "objects/cpropertyobject.h"
 
-using namespace valueconversion;
+using namespace winsteps::valueconversion;
 
 // "element", "append", "remove" and "merge" give an object exactly when they are called
 // correctly and their first parameter gives one.

@@ -6,7 +6,7 @@
 // "element", "find", "objectlist", "makelist", "append", "remove", "merge". Most accept a
 // list value or an object as their first parameter and act on whichever they get.
 //
-// The object properties of an object are taken in list order (valueconversion::
+// The object properties of an object are taken in list order (winsteps::valueconversion::
 // objectPropertyNames): "node2" before "node10".
 //
 // Ownership of the objects they give: "objectlist" and "makelist" keep their object until

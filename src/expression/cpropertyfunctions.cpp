@@ -3,7 +3,7 @@
 #include "objects/valueconversion.h"
 #include "objects/cpropertyobject.h"
 
-using namespace valueconversion;
+using namespace winsteps::valueconversion;
 
 bool CFunctionGetproperty::isObject() const
 {

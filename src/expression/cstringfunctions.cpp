@@ -7,7 +7,7 @@
 
 #include <limits>
 
-using namespace valueconversion;
+using namespace winsteps::valueconversion;
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include "objects/valueconversion.h"
 
-using namespace valueconversion;
+using namespace winsteps::valueconversion;
 
 QVariant CFunctionSplit::value() const
 {

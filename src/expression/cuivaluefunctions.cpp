@@ -10,7 +10,7 @@
 #include <QSize>
 #include <QThread>
 
-using namespace valueconversion;
+using namespace winsteps::valueconversion;
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <QDomDocument>
 #include <QDomElement>
 
-using namespace valueconversion;
+using namespace winsteps::valueconversion;
 
 namespace {
 

@@ -30,11 +30,11 @@ QString describeValue(const QVariant& value)
         text = QString::number(value.toLongLong());
         break;
     default:
-        text = valueconversion::toText(value); // a list, even of one text, has no text form
+        text = winsteps::valueconversion::toText(value); // a list, even of one text, has no text form
     }
     text.remove(QLatin1Char('\n'));
     if (text.isEmpty()) {
-        const qsizetype count = valueconversion::toList(value).size();
+        const qsizetype count = winsteps::valueconversion::toList(value).size();
         return count == 0 ? QStringLiteral("empty string or list")
                           : QLatin1String("list with ") + QString::number(count) + QLatin1String(" items");
     }

@@ -60,7 +60,7 @@ QStringList CPropertyObject::propertyNames() const
         names << QString::fromLatin1(meta->property(i).name());
     names << m_dataFields.keys();
     // In the order that the list functions walk object properties (node2 before node10).
-    names << valueconversion::objectPropertyNames(this);
+    names << winsteps::valueconversion::objectPropertyNames(this);
     return names;
 }
 
@@ -166,10 +166,10 @@ QStringList CPropertyObject::config() const
         const QMetaProperty p = meta->property(i);
         if (!p.name())
             continue;
-        list << QString::fromLatin1(p.name()) + QLatin1Char('=') + valueconversion::toText(p.read(this));
+        list << QString::fromLatin1(p.name()) + QLatin1Char('=') + winsteps::valueconversion::toText(p.read(this));
     }
     for (auto it = m_dataFields.cbegin(); it != m_dataFields.cend(); ++it)
-        list << it.key() + QLatin1Char('=') + valueconversion::toText(it.value());
+        list << it.key() + QLatin1Char('=') + winsteps::valueconversion::toText(it.value());
     return list;
 }
 

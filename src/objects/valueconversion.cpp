@@ -21,7 +21,7 @@ bool isDigit(QChar c)
 
 } // namespace
 
-QString valueconversion::toText(const QVariant& value)
+QString winsteps::valueconversion::toText(const QVariant& value)
 {
     if (!value.isValid() || isList(value))
         return QString();
@@ -30,7 +30,7 @@ QString valueconversion::toText(const QVariant& value)
     return value.canConvert<QString>() ? value.toString() : QString();
 }
 
-QStringList valueconversion::toStringList(const QVariant& value)
+QStringList winsteps::valueconversion::toStringList(const QVariant& value)
 {
     if (value.typeId() == QMetaType::QStringList)
         return value.toStringList();
@@ -44,7 +44,7 @@ QStringList valueconversion::toStringList(const QVariant& value)
     return list;
 }
 
-QVariantList valueconversion::toList(const QVariant& value)
+QVariantList winsteps::valueconversion::toList(const QVariant& value)
 {
     if (value.typeId() == QMetaType::QVariantList)
         return value.toList();
@@ -58,7 +58,7 @@ QVariantList valueconversion::toList(const QVariant& value)
     return list;
 }
 
-qlonglong valueconversion::doubleToLongLong(double d)
+qlonglong winsteps::valueconversion::doubleToLongLong(double d)
 {
     if (std::isnan(d))
         return 0;
@@ -69,7 +69,7 @@ qlonglong valueconversion::doubleToLongLong(double d)
     return qlonglong(d);
 }
 
-qlonglong valueconversion::toLongLong(const QVariant& value)
+qlonglong winsteps::valueconversion::toLongLong(const QVariant& value)
 {
     switch (value.typeId()) {
     case QMetaType::QString: {
@@ -104,7 +104,7 @@ qlonglong valueconversion::toLongLong(const QVariant& value)
     }
 }
 
-double valueconversion::toDouble(const QVariant& value)
+double winsteps::valueconversion::toDouble(const QVariant& value)
 {
     switch (value.typeId()) {
     case QMetaType::QString: {
@@ -137,12 +137,12 @@ double valueconversion::toDouble(const QVariant& value)
     }
 }
 
-int valueconversion::toInt(const QVariant& value)
+int winsteps::valueconversion::toInt(const QVariant& value)
 {
     return int(qint32(quint32(quint64(toLongLong(value)))));
 }
 
-bool valueconversion::toBool(const QVariant& value)
+bool winsteps::valueconversion::toBool(const QVariant& value)
 {
     if (value.typeId() == QMetaType::QString) {
         const QString text = value.toString().toLower();
@@ -155,7 +155,7 @@ bool valueconversion::toBool(const QVariant& value)
     return toLongLong(value) != 0;
 }
 
-bool valueconversion::sameValue(const QVariant& a, const QVariant& b)
+bool winsteps::valueconversion::sameValue(const QVariant& a, const QVariant& b)
 {
     if (a.typeId() == b.typeId())
         return a == b;
@@ -164,17 +164,17 @@ bool valueconversion::sameValue(const QVariant& a, const QVariant& b)
     return toText(a) == toText(b);
 }
 
-QRegExp valueconversion::pattern(const QString& text)
+QRegExp winsteps::valueconversion::pattern(const QString& text)
 {
     return QRegExp(text, Qt::CaseSensitive, QRegExp::RegExp);
 }
 
-bool valueconversion::matches(const QRegExp& expression, const QString& text)
+bool winsteps::valueconversion::matches(const QRegExp& expression, const QString& text)
 {
     return expression.indexIn(text) != -1;
 }
 
-QString valueconversion::section(const QString& text, const QRegExp& separator, int start, int end)
+QString winsteps::valueconversion::section(const QString& text, const QRegExp& separator, int start, int end)
 {
     // Each field is kept with the separator in front of it (none for the first), so that a
     // range of fields is the text between them, separators included.
@@ -220,7 +220,7 @@ QString valueconversion::section(const QString& text, const QRegExp& separator, 
     return result;
 }
 
-bool valueconversion::naturalLess(const QString& a, const QString& b)
+bool winsteps::valueconversion::naturalLess(const QString& a, const QString& b)
 {
     qsizetype i = 0;
     qsizetype j = 0;
@@ -259,7 +259,7 @@ bool valueconversion::naturalLess(const QString& a, const QString& b)
     return a.size() - i < b.size() - j;
 }
 
-QStringList valueconversion::objectPropertyNames(const CPropertyObject* object)
+QStringList winsteps::valueconversion::objectPropertyNames(const CPropertyObject* object)
 {
     if (!object)
         return QStringList();

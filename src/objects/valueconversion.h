@@ -12,7 +12,7 @@ class CPropertyObject;
 // How the expression functions read values: one place for every conversion, so that all
 // functions agree. A value that does not convert gives the empty text, the empty list, 0
 // or 0.0; a text never turns into a list of its characters.
-namespace valueconversion {
+namespace winsteps::valueconversion {
 
 // The value as text. Lists (and values without a text form) give the empty text.
 QString toText(const QVariant& value);
@@ -52,4 +52,4 @@ WINSTEPS_EXPORT QStringList objectPropertyNames(const CPropertyObject* object);
 // Natural order of two names (digit runs by number).
 WINSTEPS_EXPORT bool naturalLess(const QString& a, const QString& b);
 
-} // namespace valueconversion
+} // namespace winsteps::valueconversion

@@ -32,7 +32,7 @@ void CWriteRegKeyState::execute()
     else if (type == QLatin1String("list"))
         written = registry::writeRegMultiString(hive, path, key, states::stringListValue(value));
     else
-        written = registry::writeRegString(hive, path, key, valueconversion::toText(value)); // a list has no text
+        written = registry::writeRegString(hive, path, key, winsteps::valueconversion::toText(value)); // a list has no text
 
     if (written)
         setExitEvent(event::success);

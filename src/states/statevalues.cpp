@@ -44,7 +44,7 @@ std::uint32_t dwordValue(const QVariant& value)
 
 QStringList stringListValue(const QVariant& value)
 {
-    return valueconversion::toStringList(value);
+    return winsteps::valueconversion::toStringList(value);
 }
 
 } // namespace winsteps::states

@@ -168,6 +168,8 @@ void TstAuthoring::commands_data()
     QTest::newRow("eval not xml") << QStringList{"eval", "1", "--xml", "d=" + notXml} << 2 << "" << "winsteps eval: " + notXml;
     QTest::newRow("check not xml") << QStringList{"check", notXml} << 1 << notXml + ":1: not well-formed XML: " << "";
     QTest::newRow("check nothing") << QStringList{"check"} << 2 << "" << "winsteps check: no wizard file given";
+    QTest::newRow("check missing") << QStringList{"check", "/nonexistent/w.xml"} << 1
+                                   << "/nonexistent/w.xml: cannot open the wizard: " << "";
     QTest::newRow("graph broken") << QStringList{"graph", broken} << 2 << ""
                                   << broken + ":1: unknown state type \"nosuchtype\" of state \"a\"";
     QTest::newRow("run missing xml") << QStringList{"run", xmlconfig, "--xml", "config=/nonexistent.xml"} << 2 << ""

@@ -59,7 +59,7 @@ private:
         CWizardLoader loader(m_factory.get());
         std::unique_ptr<CFsm> fsm(loader.loadData(text, QStringLiteral("steps.xml"), nullptr));
         if (!fsm)
-            qWarning("%s", qPrintable(loader.errors().join('\n')));
+            qWarning("%s", qPrintable(toTexts(loader.errors()).join('\n')));
         return fsm;
     }
 

@@ -94,7 +94,7 @@ std::unique_ptr<CFsm> load(CStateFactory* factory, const char* xml, CApplication
     CWizardLoader loader(factory);
     std::unique_ptr<CFsm> machine(loader.loadData(xml, QStringLiteral("w.xml"), application));
     if (!machine)
-        qWarning("%s", qPrintable(loader.errors().join(QLatin1Char('\n'))));
+        qWarning("%s", qPrintable(toTexts(loader.errors()).join(QLatin1Char('\n'))));
     return machine;
 }
 

@@ -103,7 +103,7 @@ void TstBadHost::wizards()
     CWizardLoader loader(factory.get());
     std::unique_ptr<CFsm> fsm(loader.loadData(body, QStringLiteral("w.xml"), &application));
     QVERIFY(!fsm);
-    const QStringList errors = loader.errors();
+    const QStringList errors = toTexts(loader.errors());
     QVERIFY2(errors.size() == faults.size(), qPrintable(errors.join(QLatin1Char('\n'))));
     for (qsizetype i = 0; i < faults.size(); ++i)
         QVERIFY2(errors.at(i).startsWith(QLatin1String("w.xml:") + faults.at(i)),

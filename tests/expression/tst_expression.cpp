@@ -15,7 +15,7 @@ namespace {
 // The registry name of a function expression's class, found by building each entry once.
 QString functionName(const CExpression* expression)
 {
-    for (const CFunctionEntry& entry : functionRegistry::entries()) {
+    for (const CFunctionEntry& entry : winsteps::functionRegistry::entries()) {
         std::unique_ptr<CFuncExpression> sample(entry.create({}, nullptr));
         if (typeid(*sample) == typeid(*expression))
             return QString::fromLatin1(entry.name);
@@ -234,7 +234,7 @@ void TstExpression::objectParameterFromVariable()
     auto b = new CVarExpression(QStringLiteral("b"), &map);
     a->variable()->setObject(&object);
     b->variable()->setObject(&object);
-    std::unique_ptr<CFuncExpression> f(functionRegistry::create(QStringLiteral("concat"), { a, nullptr, b }, &map));
+    std::unique_ptr<CFuncExpression> f(winsteps::functionRegistry::create(QStringLiteral("concat"), { a, nullptr, b }, &map));
     QCOMPARE(f->errors(), objectError);
     QCOMPARE(map.variables().size(), 2);
 }

@@ -407,7 +407,7 @@ void TstFunctions::naturalOrder()
     CPropertyObject list;
     for (const QString& name : names)
         list.setObjectProperty(name, new CPropertyObject);
-    QCOMPARE(valueconversion::objectPropertyNames(&list), sorted);
+    QCOMPARE(winsteps::valueconversion::objectPropertyNames(&list), sorted);
 }
 
 void TstFunctions::ownershipRepeated_data()
@@ -555,7 +555,7 @@ void TstFunctions::parameterCounts_data()
         {"insertafter", "3", "exactly 3"}, {"xmltostring", "1", "exactly 1"},
     };
     QStringList names; // in the registry's order
-    for (const CFunctionEntry& entry : functionRegistry::entries())
+    for (const CFunctionEntry& entry : winsteps::functionRegistry::entries())
         names << QString::fromLatin1(entry.name);
     QCOMPARE(names.size(), 43);
     for (const auto& row : table) {
@@ -574,16 +574,16 @@ void TstFunctions::parameterCounts()
     QFETCH(QString, accepted);
     QFETCH(QString, rule);
     QFETCH(QString, base);
-    const CFunctionEntry* entry = functionRegistry::find(name);
+    const CFunctionEntry* entry = winsteps::functionRegistry::find(name);
     QVERIFY(entry && entry->description && *entry->description);
     QCOMPARE(entry->parameterCount.text(), rule);
     for (const QString& wrong : QStringList{name.toUpper(), name.left(1).toUpper() + name.mid(1), name + ' ', ' ' + name})
-        QVERIFY2(!functionRegistry::find(wrong) && !functionRegistry::create(wrong, {}, nullptr), qPrintable(wrong));
-    QVERIFY(!functionRegistry::find(QString()));
+        QVERIFY2(!winsteps::functionRegistry::find(wrong) && !winsteps::functionRegistry::create(wrong, {}, nullptr), qPrintable(wrong));
+    QVERIFY(!winsteps::functionRegistry::find(QString()));
 
     const QString countError = QStringLiteral("'%1' function has invalid number of parameters.\n").arg(name);
     const QStringList counts = accepted.split(QLatin1Char(' '));
-    std::unique_ptr<CFuncExpression> none(functionRegistry::create(name, {}, nullptr));
+    std::unique_ptr<CFuncExpression> none(winsteps::functionRegistry::create(name, {}, nullptr));
     QCOMPARE(none->parameterCount(), 0);
     QCOMPARE(none->errors(), counts.contains(QStringLiteral("0")) ? QString() : countError);
     QCOMPARE(dynamic_cast<CFunctionNoObjectParameters*>(none.get()) != nullptr, base == "noObject");

@@ -77,7 +77,7 @@ inline QString describeObject(const CPropertyObject* object)
     QStringList entries;
     for (auto it = object->dataFields().cbegin(); it != object->dataFields().cend(); ++it)
         entries << it.key() + QLatin1Char('=') + it.value().toString();
-    for (const QString& name : valueconversion::objectPropertyNames(object))
+    for (const QString& name : winsteps::valueconversion::objectPropertyNames(object))
         entries << name + QLatin1Char('=') + describeObject(object->objectProperty(name));
     return QLatin1String("object:") + object->objectName() + QLatin1Char('{') + entries.join(QLatin1Char(',')) + QLatin1Char('}');
 }
