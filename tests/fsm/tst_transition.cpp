@@ -26,7 +26,6 @@ private Q_SLOTS:
     void applyTraces();
     void targetsByLocation();
     void invalidMapKeptAndReported();
-    void objectsAreCopiedIntoReceiver();
     void replacedStatesAreFound_data();
     void replacedStatesAreFound();
     void checkPropertyMaps();
@@ -149,24 +148,6 @@ void TstTransition::invalidMapKeptAndReported()
     u.applyPropertyMaps();
     QVERIFY(capture2.lines().contains(QStringLiteral("|_Property \"z\" will not be set.")));
     QVERIFY(!to->hasProperty(QStringLiteral("z")));
-}
-
-void TstTransition::objectsAreCopiedIntoReceiver()
-{
-    auto* obj = new CPropertyObject(nullptr, "config");
-    obj->setProperty("k", 1);
-    from->setObjectProperty(QStringLiteral("cfg"), obj);
-    CTransition t(fsm.get(), "t", QStringLiteral("from"), QStringLiteral("to"), QDomNode());
-    QVERIFY(t.addPropertyMap(QStringLiteral("fsm.cfg"), QStringLiteral("$cfg")));
-    TraceCapture capture;
-    t.applyPropertyMaps();
-    CPropertyObject* copy = fsm->objectProperty(QStringLiteral("cfg"));
-    QVERIFY(copy && copy != obj);
-    QCOMPARE(copy->property("k").toInt(), 1);
-    QVERIFY(capture.lines().contains(QStringLiteral("|   object name = config")));
-    QVERIFY(capture.lines().contains(QStringLiteral("|_Set object property \"cfg\" object name = config")));
-    t.applyPropertyMaps(); // replacing the machine's copy must not touch the source's object
-    QCOMPARE(from->objectProperty(QStringLiteral("cfg")), obj);
 }
 
 // A transition keeps finding its states by name when a state is replaced by a new one.
