@@ -93,6 +93,7 @@ class TstFunctions : public QObject
 
 private:
     std::unique_ptr<CPropertyObject> m_source;
+    QTemporaryDir m_dir;
 
 private Q_SLOTS:
     void init() { m_source = makeSource(); }
@@ -105,7 +106,6 @@ private Q_SLOTS:
     void divisionByZeroTraces();
     void safexmlLatin1Table();
     void translateThroughOwner();
-    void pixmaps();
     void firstParameterChangedInPlace_data();
     void firstParameterChangedInPlace();
     void naturalOrder_data();
@@ -234,6 +234,11 @@ void TstFunctions::values_data()
     QTest::newRow("font size 0 is the default size") << "font('Serif',0,25,0)"
                                                      << QStringLiteral("QFont:Serif/%1/300/false").arg(standard.pointSize());
     QTest::newRow("font of an empty family") << "font()" << QStringLiteral("QFont:/%1/%2/false").arg(standard.pointSize()).arg(int(standard.weight()));
+    QImage image(2, 3, QImage::Format_ARGB32);
+    image.fill(Qt::red);
+    QVERIFY(image.save(m_dir.filePath(QStringLiteral("p.png"))));
+    QTest::newRow("pixmap") << "pixmap('" + m_dir.filePath("p.png") + "')" << "QPixmap:2x3";
+    QTest::newRow("pixmap of no file") << "pixmap('" + m_dir.filePath("none.png") + "')" << "QPixmap:null";
 
     // Lists of values.
     QTest::newRow("count") << "count(split('a b c',' '))" << "qulonglong:3";
@@ -355,17 +360,6 @@ void TstFunctions::translateThroughOwner()
     QCOMPARE(state.lastContext, state.stateName());
     QObject notAState;
     QCOMPARE(evaluate(QStringLiteral("tr('Gr\u00fc\u00dfe')"), nullptr, &notAState), QStringLiteral("QString:Gr\u00fc\u00dfe"));
-}
-
-void TstFunctions::pixmaps()
-{
-    QTemporaryDir dir;
-    const QString file = dir.filePath(QStringLiteral("p.png"));
-    QImage image(2, 3, QImage::Format_ARGB32);
-    image.fill(Qt::red);
-    QVERIFY(image.save(file));
-    QCOMPARE(evaluate(QStringLiteral("pixmap('%1')").arg(file)), QStringLiteral("QPixmap:2x3"));
-    QCOMPARE(evaluate(QStringLiteral("pixmap('%1')").arg(dir.filePath(QStringLiteral("none.png")))), QStringLiteral("QPixmap:null"));
 }
 
 void TstFunctions::firstParameterChangedInPlace_data()

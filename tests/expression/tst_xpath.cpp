@@ -57,8 +57,6 @@ private Q_SLOTS:
     void init() { m_quiet = std::make_unique<TraceCapture>(); }
     void cleanup() { m_quiet.reset(); }
     void metaProperties();
-    void writableProperties();
-    void documentOutlivesItsLoader();
     void loadErrors_data();
     void loadErrors();
 
@@ -69,14 +67,14 @@ private Q_SLOTS:
     void deepPaths_data();
     void deepPaths();
     void linearSearch();
-    void documentEditedBetweenSearches();
+    void editsSeenBySearches();
     void batchedTracesSameBytes();
 
     void xmlFunctions_data();
     void xmlFunctions();
     void documentTextIsStable();
     void editsSeenByEveryNode();
-    void movedNodeObjectsFollow();
+    void nodesKeepTheirDocument();
 };
 
 // Each node as "objectName|fullName|nodeName|nodeValue|text|nodeType", read through its
@@ -106,33 +104,6 @@ void TstXPath::metaProperties()
                                "inner|/loose/inner|inner|||1", // outside any document the path ends with the parents
                                "|||||21"}));
     QVERIFY(null.findNodes(QStringLiteral("//item")).empty());
-}
-
-void TstXPath::writableProperties()
-{
-    const auto root = load();
-    const CXPathNodeList names = root->findNodes(QStringLiteral("//name"));
-    QVERIFY(names.front()->setProperty("text", QStringLiteral("renamed")));
-    QVERIFY(names.front()->setProperty("nodeName", QStringLiteral("label")));
-    QVERIFY(!root->setProperty("fullName", QStringLiteral("/x"))); // not writable
-    QCOMPARE(root->findNodes(QStringLiteral("//label")).front()->text(), QStringLiteral("renamed"));
-
-    const CXPathNodeList ids = root->findNodes(QStringLiteral("item/@id"));
-    ids.front()->setNodeValue(QStringLiteral("z"));
-    QCOMPARE(root->findNodes(QStringLiteral("item[@id='z']")).size(), size_t(1));
-}
-
-void TstXPath::documentOutlivesItsLoader()
-{
-    // Nodes hold their document: a found node stays usable after every other node is gone.
-    std::unique_ptr<CXPathNode> item;
-    {
-        const auto root = load();
-        CXPathNodeList found = root->findNodes(QStringLiteral("//item[@id='c']"));
-        item = std::move(found.front());
-    }
-    QCOMPARE(item->fullName(), QStringLiteral("/config/group/item"));
-    QCOMPARE(item->findNodes(QStringLiteral("../entry")).size(), size_t(1));
 }
 
 // Only well-formed documents of regular files load: a device never ends and a pipe may never
@@ -358,10 +329,21 @@ void TstXPath::linearSearch()
     QCOMPARE(evaluate(QStringLiteral("element(findnodes($doc,'item'),99999)"), &source), QStringLiteral("node:/list/item"));
 }
 
-void TstXPath::documentEditedBetweenSearches()
+// Searches keep nothing of the document between them: each one sees the latest edits, made
+// through the node objects' writable properties or on the document itself.
+void TstXPath::editsSeenBySearches()
 {
-    // Searches keep nothing of the document between them: each one sees the latest edits.
     const auto root = load();
+    const CXPathNodeList names = root->findNodes(QStringLiteral("//name"));
+    QVERIFY(names.front()->setProperty("text", QStringLiteral("renamed")));
+    QVERIFY(names.front()->setProperty("nodeName", QStringLiteral("label")));
+    QVERIFY(!root->setProperty("fullName", QStringLiteral("/x"))); // not writable
+    QCOMPARE(root->findNodes(QStringLiteral("//label")).front()->text(), QStringLiteral("renamed"));
+
+    const CXPathNodeList ids = root->findNodes(QStringLiteral("item/@id"));
+    ids.front()->setNodeValue(QStringLiteral("z"));
+    QCOMPARE(root->findNodes(QStringLiteral("item[@id='z']")).size(), size_t(1));
+
     QCOMPARE(describeAll(root->findNodes(QStringLiteral("item[last]"))), QStringList{ "/config/item#e" });
     QDomElement added = root->node().ownerDocument().createElement(QStringLiteral("item"));
     added.setAttribute(QStringLiteral("id"), QStringLiteral("f"));
@@ -513,10 +495,19 @@ void TstXPath::editsSeenByEveryNode()
     QCOMPARE(exprtesting::evaluateOnce(twice, &source), QStringLiteral("QString:<r k=\"v\">\n <a c=\"1\"/>\n <e/>\n <e/>\n</r>\n"));
 }
 
-void TstXPath::movedNodeObjectsFollow()
+// Nodes hold their document: a found node stays usable after every other node is gone, and
+// node objects of a node that moves into another document edit it there and keep that one.
+void TstXPath::nodesKeepTheirDocument()
 {
-    // Node objects of a node that moves into another document edit it there, and keep that
-    // document alive after every other node of it is gone.
+    std::unique_ptr<CXPathNode> item;
+    {
+        const auto root = load();
+        CXPathNodeList found = root->findNodes(QStringLiteral("//item[@id='c']"));
+        item = std::move(found.front());
+    }
+    QCOMPARE(item->fullName(), QStringLiteral("/config/group/item"));
+    QCOMPARE(item->findNodes(QStringLiteral("../entry")).size(), size_t(1));
+
     CPropertyObject source;
     source.setObjectProperty(QStringLiteral("doc"), load("<r/>").release());
     auto other = load("<o><x><y/></x></o>");
