@@ -11,30 +11,12 @@
 #include "support/commandrun.h"
 #include "support/files.h"
 
-namespace {
-
-// export-reg text with plain line ends.
-QString exportReg(const QString& folder, const QString& key = QString())
-{
-    QStringList arguments = {"machine", "export-reg", folder};
-    if (!key.isEmpty())
-        arguments << key;
-    const CommandRun result = runWinsteps(arguments);
-    if (result.exitCode != 0)
-        return QStringLiteral("export failed: ") + result.err;
-    return QString(result.out).remove(QLatin1Char('\r'));
-}
-
-} // namespace
-
 class TstMachine : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
     void initTestCase() { QVERIFY(m_dir.isValid()); }
-    void commandLine_data();
-    void commandLine();
-    void initShowAndRefusals();
+    void commandSequence();
     void registryWizardEndToEnd_data();
     void registryWizardEndToEnd();
     void copyWritesOnlyOnTheMachine_data();
@@ -46,74 +28,54 @@ private:
     int m_count = 0;
 };
 
-void TstMachine::commandLine_data()
-{
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<int>("exitCode");
-    QTest::addColumn<QString>("text"); // in stdout or stderr
-
-    QTest::newRow("no action") << QStringList{"machine"} << 2 << "Usage: winsteps machine ACTION DIR";
-    QTest::newRow("help") << QStringList{"machine", "--help"} << 0 << "export-reg DIR [KEY]";
-    QTest::newRow("action help") << QStringList{"machine", "reboot", "--help"} << 0 << "Usage: winsteps machine reboot DIR";
-    QTest::newRow("unknown action") << QStringList{"machine", "format", "x"} << 2 << "unknown action \"format\"";
-    QTest::newRow("missing folder") << QStringList{"machine", "show"} << 2 << "missing arguments: DIR";
-    QTest::newRow("too many") << QStringList{"machine", "reboot", "a", "b"} << 2 << "too many arguments";
-    QTest::newRow("import without file") << QStringList{"machine", "import-reg", "a"} << 2 << "missing arguments: DIR FILE";
-}
-
-void TstMachine::commandLine()
-{
-    QFETCH(QStringList, arguments);
-    QFETCH(int, exitCode);
-    QFETCH(QString, text);
-    const CommandRun result = runWinsteps(arguments);
-    QCOMPARE(result.exitCode, exitCode);
-    QVERIFY2(QString(result.out + result.err).contains(text), qPrintable(result.out + result.err));
-}
-
-void TstMachine::initShowAndRefusals()
+// Machine commands in order, the later ones on one folder: each exits with its status and
+// prints its texts (on standard output when it succeeds, else on standard error); the folder
+// exists only once an init made a machine in it.
+void TstMachine::commandSequence()
 {
     const QString dir = folder();
-    CommandRun result = runWinsteps({"machine", "show", dir});
-    QCOMPARE(result.exitCode, 1);
-    QVERIFY2(result.err.contains(QStringLiteral("holds no machine")), qPrintable(result.err));
-    QVERIFY(!QFileInfo::exists(dir));
-    // A profile that cannot be used is a wrong command line, and leaves no folder.
     const QString typo = m_dir.filePath(QStringLiteral("typo.json"));
     QVERIFY(testsupport::writeFile(typo, R"({"inherits": "winxp-sp2", "adminstrator": false})"));
-    for (const QString& name : {QStringLiteral("no-such-profile"), typo}) {
-        result = runWinsteps({"machine", "init", dir, "--profile", name});
-        QCOMPARE(result.exitCode, 2);
-        QVERIFY(!QFileInfo::exists(dir));
-    }
-    QVERIFY2(result.err.contains(QStringLiteral("profile \"%1\": unknown key \"adminstrator\"").arg(typo)), qPrintable(result.err));
-
-    result = runWinsteps({"machine", "init", dir, "--profile", "win98"});
-    QCOMPARE(result.exitCode, 0);
-    QVERIFY2(result.out.startsWith(QStringLiteral("Created machine \"%1\" from profile \"win98\"").arg(dir)), qPrintable(result.out));
-    QVERIFY(QFileInfo(dir + QStringLiteral("/drive_c/WINDOWS/SYSTEM")).isDir());
-    result = runWinsteps({"machine", "init", dir});
-    QCOMPARE(result.exitCode, 1);
-    QVERIFY2(result.err.contains(QStringLiteral("already holds a machine (profile \"win98\")")), qPrintable(result.err));
-
-    result = runWinsteps({"machine", "show", dir});
-    QCOMPARE(result.exitCode, 0);
-    for (const char* line : {"Profile:   win98 (", "System:    9x 4.10.", "Start-up entries: none", "At the next restart: nothing",
-                             "Restarts:  0"})
-        QVERIFY2(result.out.contains(QLatin1String(line)), qPrintable(result.out));
-
-    result = runWinsteps({"machine", "export-reg", dir, "HKCU\\Software\\Nothing"});
-    QCOMPARE(result.exitCode, 1);
-    QVERIFY2(result.err.contains(QStringLiteral("not found")), qPrintable(result.err));
-
-    // A run keeps the profile the machine was made from, and refuses another one.
     const QString report = m_dir.filePath(QStringLiteral("recorded.json"));
-    result = runWinsteps({"run", QStringLiteral(EXAMPLES_DIR "/linear.xml"), "--machine", dir, "--report", report});
-    QCOMPARE(result.exitCode, 0);
+    const QString linear = QStringLiteral(EXAMPLES_DIR "/linear.xml");
+    const struct
+    {
+        QStringList arguments;
+        int exitCode;
+        QStringList texts;
+    } steps[] = {
+        {{"machine"}, 2, {"Usage: winsteps machine ACTION DIR"}},
+        {{"machine", "--help"}, 0, {"export-reg DIR [KEY]"}},
+        {{"machine", "reboot", "--help"}, 0, {"Usage: winsteps machine reboot DIR"}},
+        {{"machine", "format", "x"}, 2, {"unknown action \"format\""}},
+        {{"machine", "show"}, 2, {"missing arguments: DIR"}},
+        {{"machine", "reboot", "a", "b"}, 2, {"too many arguments"}},
+        {{"machine", "import-reg", "a"}, 2, {"missing arguments: DIR FILE"}},
+        {{"machine", "show", dir}, 1, {"holds no machine"}},
+        // A profile that cannot be used is a wrong command line.
+        {{"machine", "init", dir, "--profile", "no-such-profile"}, 2, {}},
+        {{"machine", "init", dir, "--profile", typo}, 2, {"profile \"" + typo + "\": unknown key \"adminstrator\""}},
+        {{"machine", "init", dir, "--profile", "win98"}, 0, {"Created machine \"" + dir + "\" from profile \"win98\""}},
+        {{"machine", "init", dir}, 1, {"already holds a machine (profile \"win98\")"}},
+        {{"machine", "show", dir}, 0,
+         {"Profile:   win98 (", "System:    9x 4.10.", "Start-up entries: none", "At the next restart: nothing", "Restarts:  0"}},
+        {{"machine", "export-reg", dir, "HKCU\\Software\\Nothing"}, 1, {"not found"}},
+        // A run keeps the profile the machine was made from, and refuses another one.
+        {{"run", linear, "--machine", dir, "--report", report}, 0, {}},
+        {{"run", linear, "--machine", dir, "--profile", "vista"}, 2, {"was made from profile \"win98\", not \"vista\""}},
+    };
+    bool made = false;
+    for (const auto& step : steps) {
+        const CommandRun result = runWinsteps(step.arguments);
+        const QString what = step.arguments.join(' ') + QStringLiteral(":\n") + result.out + result.err;
+        QVERIFY2(result.exitCode == step.exitCode, qPrintable(what));
+        for (const QString& text : step.texts)
+            QVERIFY2((step.exitCode ? result.err : result.out).contains(text), qPrintable(text + " not in " + what));
+        made = made || (step.arguments.value(1) == "init" && step.exitCode == 0);
+        QVERIFY2(QFileInfo::exists(dir) == made, qPrintable(what));
+    }
+    QVERIFY(QFileInfo(dir + QStringLiteral("/drive_c/WINDOWS/SYSTEM")).isDir());
     QCOMPARE(QJsonDocument::fromJson(testsupport::readFile(report))["profile"].toString(), QStringLiteral("win98"));
-    result = runWinsteps({"run", QStringLiteral(EXAMPLES_DIR "/linear.xml"), "--machine", dir, "--profile", "vista"});
-    QCOMPARE(result.exitCode, 2);
-    QVERIFY2(result.err.contains(QStringLiteral("was made from profile \"win98\", not \"vista\"")), qPrintable(result.err));
 }
 
 void TstMachine::registryWizardEndToEnd_data()
@@ -167,7 +129,9 @@ void TstMachine::registryWizardEndToEnd()
     QVERIFY(QFileInfo::exists(product + QStringLiteral("/tray.exe")));
 
     // The machine as the registry editor would show it: all in the 64-bit view's own keys.
-    const QString reg = exportReg(dir);
+    const CommandRun exported = runWinsteps({"machine", "export-reg", dir});
+    QVERIFY(exported.out.startsWith(QStringLiteral("Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE]\r\n")));
+    const QString reg = QString(exported.out).remove(QLatin1Char('\r'));
     const QString version = QStringLiteral("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion");
     const QStringList expected = {
         "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Example Software\\Demo Suite]\n\"Version\"=\"2.1\"\n"
@@ -183,8 +147,6 @@ void TstMachine::registryWizardEndToEnd()
     QVERIFY(!reg.contains(QStringLiteral("Wow6432Node\\Example Software")));
 
     // The export imported into a fresh machine of the same profile exports the same bytes.
-    const CommandRun exported = runWinsteps({"machine", "export-reg", dir});
-    QVERIFY(exported.out.startsWith(QStringLiteral("Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE]\r\n")));
     const QString target = folder();
     QCOMPARE(runWinsteps({"machine", "init", target, "--profile", profile}).exitCode, 0);
     const CommandRun imported = runWinsteps({"machine", "import-reg", target, "-"}, exported.out.toUtf8());
