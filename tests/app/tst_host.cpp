@@ -1,13 +1,8 @@
 // The winsteps host: the command run end to end on the sample wizards and on wizards
-// written here, plus the machine, the loader and the report conversion in-process.
+// written here, plus the report conversion in-process.
 
-#include "capplication.h"
-#include "cfsm.h"
-#include "cwizardloader.h"
-#include "cwizardrunner.h"
-#include "fsm/cstatefactory.h"
-#include "hostfactory.h"
 #include "jsonreport.h"
+#include "objects/cpropertyobject.h"
 
 #include <QColor>
 #include <QFile>
@@ -23,8 +18,6 @@
 #include "support/commandrun.h"
 #include "support/files.h"
 
-#include <memory>
-
 #include <signal.h>
 
 using namespace winsteps::host;
@@ -32,23 +25,6 @@ using namespace winsteps::host;
 namespace {
 
 using Run = ReportRun;
-
-// A state that leaves twice from one execute().
-class CTwiceState : public CState
-{
-public:
-    CTwiceState(QObject* parent, const char* name, const QDomNode& description)
-        : CState(parent, name, description)
-    {
-        addEvent(QStringLiteral("finished"));
-    }
-    void execute() override
-    {
-        setExitEvent(QStringLiteral("finished"));
-        leaveState();
-        leaveState();
-    }
-};
 
 QStringList stepTexts(const QJsonArray& steps)
 {
@@ -87,15 +63,6 @@ QList<qint64> hostProcessesNamed(const QString& name)
             pids << entry.toLongLong();
     }
     return pids;
-}
-
-std::unique_ptr<CFsm> load(CStateFactory* factory, const char* xml, CApplication* application = nullptr)
-{
-    CWizardLoader loader(factory);
-    std::unique_ptr<CFsm> machine(loader.loadData(xml, QStringLiteral("w.xml"), application));
-    if (!machine)
-        qWarning("%s", qPrintable(loader.errors().join(QLatin1Char('\n'))));
-    return machine;
 }
 
 const QString Example = QStringLiteral(EXAMPLES_DIR "/");
@@ -408,55 +375,6 @@ private Q_SLOTS:
                 required = type["required"];
         }
         QCOMPARE(required.toArray(), (QJsonArray{"path", "key"}));
-    }
-
-    void history()
-    {
-        std::unique_ptr<CStateFactory> factory(createHostFactory());
-        const std::unique_ptr<CFsm> fsm = load(factory.get(), R"(<fsm name="m" start="a"><state name="a" type="noop"/>
-                 <state name="b" type="noop"/><state name="c" type="noop"/></fsm>)");
-        QVERIFY(fsm);
-        const auto current = [&fsm] { return fsm->currentState()->objectName(); };
-        for (const char* state : {"a", "b", "c"})
-            fsm->moveToState(state);
-        QCOMPARE(fsm->history(), QStringList({"a", "b"}));
-        fsm->pageBack();
-        QCOMPARE(current(), QStringLiteral("b"));
-        QCOMPARE(fsm->history(), QStringList({"a"}));
-        fsm->moveToState("c"); // forward again from b
-        QCOMPARE(fsm->history(), QStringList({"a", "b"}));
-        fsm->pageBack();
-        fsm->pageBack();
-        fsm->pageBack(); // nothing left: stays
-        QCOMPARE(current(), QStringLiteral("a"));
-        fsm->moveToState("nowhere"); // refused, current kept
-        QCOMPARE(current(), QStringLiteral("a"));
-        QVERIFY(fsm->history().isEmpty());
-    }
-
-    // A state that leaves twice is followed once; the parent chain ends at the machine.
-    void leaveTwice()
-    {
-        std::unique_ptr<CStateFactory> factory(createHostFactory());
-        factory->registerState("twice", &CStateFactory::creator<CTwiceState>);
-        CApplication application;
-        const std::unique_ptr<CFsm> fsm = load(factory.get(), R"(<fsm name="m" start="a">
-                 <application><property key="lang" value="en"/></application>
-                 <state name="a" type="twice"/><state name="b" type="noop"/>
-                 <transition from="a" to="b" event="finished"/></fsm>)", &application);
-        QVERIFY(fsm);
-        QCOMPARE(fsm->findState("a")->applicationProperties(), &application);
-        QCOMPARE(fsm->findState("a")->application(), QCoreApplication::instance());
-        QCOMPARE(application.property("lang").toString(), QStringLiteral("en"));
-
-        CWizardRunner runner(fsm.get());
-        QCOMPARE(runner.run(), int(ExitOk));
-        QStringList steps;
-        for (const Step& step : runner.steps())
-            steps << step.state + QLatin1Char(':') + step.event;
-        QCOMPARE(steps, QStringList({"a:finished", "b:finished"}));
-        QVERIFY(!fsm->isRunning());
-        QCOMPARE(fsm->exitEvent(), QStringLiteral("finished"));
     }
 
     void reportValues_data()
