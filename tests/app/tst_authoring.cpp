@@ -142,8 +142,7 @@ private Q_SLOTS:
         const QString xmlconfig = Example + "xmlconfig.xml";
         for (const char* example : {"linear.xml", "pageback.xml", "xmlconfig.xml"})
             QTest::newRow(example) << QStringList{"check", Example + example} << 0 << Example + example + ": no problems found\n" << "";
-        QTest::newRow("eval count") << QStringList{"eval", "add(1)"} << 1 << ""
-                                    << "'add' function has invalid number of parameters.\n";
+        QTest::newRow("eval count") << QStringList{"eval", "add(1)"} << 1 << "" << "'add' function has invalid number of parameters.\n";
         QTest::newRow("eval nothing") << QStringList{"eval"} << 2 << "" << "winsteps eval: no expression given\n";
         QTest::newRow("eval two") << QStringList{"eval", "1", "2"} << 2 << "" << "winsteps eval: one expression only";
         QTest::newRow("eval bad var") << QStringList{"eval", "1", "--var", "x"} << 2 << "" << "winsteps eval: --var wants NAME=VALUE";

@@ -270,16 +270,14 @@ void TstFunctions::values_data()
     QTest::newRow("makelist of objects") << "makelist(1,$o)" << "object:{o=" + O + "}";
     QTest::newRow("append object") << "append(objectlist(1),$o)" << "object:{o=" + O + "}";
     QTest::newRow("remove properties") << "remove($o,'^[ab]$')" << "object:o{c=object:c{z=9},d=object:d{}}";
-    QTest::newRow("merge unknown names") << "merge($o,$other)"
-                                         << "object:o{a=1,b=x,c=object:c{z=9},d=object:d{},e=object:e{}}";
+    QTest::newRow("merge unknown names") << "merge($o,$other)" << "object:o{a=1,b=x,c=object:c{z=9},d=object:d{},e=object:e{}}";
     QTest::newRow("merge with no object") << "merge($o,'x')" << O;
     QTest::newRow("property value") << "property($o,'a')" << "int:1";
     QTest::newRow("property object") << "property($o,'c')" << "object:c{z=9}";
     QTest::newRow("property missing") << "property($o,'missing')" << "invalid";
     QTest::newRow("property of no object") << "property('x','a')" << "invalid";
     QTest::newRow("setproperty value") << "setproperty($o,'a',5)" << "object:o{a=5,b=x,c=object:c{z=9},d=object:d{}}";
-    QTest::newRow("setproperty object") << "setproperty($o,'e',$list)"
-                                        << "object:o{a=1,b=x,c=object:c{z=9},d=object:d{},e=" + List + "}";
+    QTest::newRow("setproperty object") << "setproperty($o,'e',$list)" << "object:o{a=1,b=x,c=object:c{z=9},d=object:d{},e=" + List + "}";
     QTest::newRow("setproperty of no object") << "setproperty('x','a',1)" << "null";
     QTest::newRow("propertylist") << "propertylist($o)" << "QStringList:[objectName,a,b,c,d]";
     QTest::newRow("propertylist of no object") << "propertylist('x')" << "QStringList:[]";
@@ -422,8 +420,7 @@ void TstFunctions::ownershipRepeated_data()
                                         << "object:nodeList{node2=node:/config/item#c}";
     QTest::newRow("makelist of found nodes") << "makelist(findfirstnode($doc,'item'),$o)"
                                              << "object:{item=node:/config/item#c,o=" + O + "}";
-    QTest::newRow("append found node") << "append(objectlist(1),findfirstnode($doc,'item'))"
-                                       << "object:{item=node:/config/item#c}";
+    QTest::newRow("append found node") << "append(objectlist(1),findfirstnode($doc,'item'))" << "object:{item=node:/config/item#c}";
     QTest::newRow("merge of lists") << "merge(findnodes($doc,'item'),findnodes($doc,'//item'))"
                                     << "object:nodeList{node0=node:/config/item#c,node1=node:/config/group/item#b,"
                                        "node2=node:/config/item#c}";

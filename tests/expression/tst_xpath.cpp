@@ -122,8 +122,7 @@ void TstXPath::loadErrors_data()
     QTest::newRow("empty") << QByteArray() << "" << "test.xml:";
     QTest::newRow("too deep") << QByteArray("<a>").repeated(CXPathNode::MaxDocumentDepth + 1) << ""
                               << "test.xml:1: elements nested deeper than 1000 levels";
-    QTest::newRow("missing file") << QByteArray() << "/nonexistent/file.xml"
-                                  << "/nonexistent/file.xml: cannot open the XML document";
+    QTest::newRow("missing file") << QByteArray() << "/nonexistent/file.xml" << "/nonexistent/file.xml: cannot open the XML document";
     QTest::newRow("device") << QByteArray() << "/dev/zero" << "/dev/zero" + notRegular;
     QTest::newRow("pipe") << QByteArray() << fifo << fifo + notRegular;
     QTest::newRow("folder") << QByteArray() << m_dir.path() << m_dir.path() + notRegular;
@@ -194,8 +193,7 @@ void TstXPath::findNodes_data()
     QTest::newRow("slash in a value") << "" << "group[@dir='a/b']/item" << QStringList{ groupItem + "c" };
     QTest::newRow("attributes") << "" << "item/@id" << QStringList{ "/config/item/@id", "/config/item/@id" };
     QTest::newRow("all attributes by name") << "item[1]" << "@*"
-                                            << QStringList{ "/config/item/@a", "/config/item/@b", "/config/item/@c",
-                                                            "/config/item/@id" };
+                                            << QStringList{ "/config/item/@a", "/config/item/@b", "/config/item/@c", "/config/item/@id" };
     QTest::newRow("attributes anywhere") << "" << "//@c" << QStringList{ "/config/item/@c", "/config/item/@c" };
     QTest::newRow("attributes of found items") << "" << "//item/@color"
                                                << QStringList{ "/config/group/item/@color", "/config/group/item/@color" };
@@ -382,8 +380,7 @@ void TstXPath::xmlFunctions_data()
                                             "</group><entry/></r>");
     QTest::newRow("findnodes in every node of a list") << "findnodes(findnodes($doc,'group'),'item')"
                                                        << "object:nodeList{node0=node:/r/group/item#a,node1=node:/r/group/item#b,"
-                                                          "node2=node:/r/group/item#c}"
-                                                       << original;
+                                                          "node2=node:/r/group/item#c}" << original;
     QTest::newRow("nothing found") << "findnodes($doc,'missing')" << "null" << original;
     QTest::newRow("findfirstnode missing") << "findfirstnode($doc,'missing')" << "null" << original;
     QTest::newRow("findfirstnode of no node") << "findfirstnode('x','item')" << "null" << original;
@@ -393,8 +390,7 @@ void TstXPath::xmlFunctions_data()
                                       << QString(original).replace("<r>", "<r v=\"1 &amp; 2\">");
     QTest::newRow("setattribute bad name") << "setattribute($doc,'a b','1')" << "node:/r" << original;
     QTest::newRow("setattribute of no node") << "setattribute('x','a','1')" << "null" << original;
-    QTest::newRow("appendchild new") << "appendchild($doc,'entry')" << "node:/r"
-                                     << QString(original).replace("</r>", "<entry/></r>");
+    QTest::newRow("appendchild new") << "appendchild($doc,'entry')" << "node:/r" << QString(original).replace("</r>", "<entry/></r>");
     QTest::newRow("appendchild moves") << "appendchild(findfirstnode($doc,'entry'),findfirstnode($doc,'//item'))"
                                        << "node:/r/entry"
                                        << "<r><group><item id=\"b\"/></group><group><item id=\"c\"/></group><entry><item id=\"a\"/></entry></r>";
@@ -409,8 +405,7 @@ void TstXPath::xmlFunctions_data()
                                   << QString(original).replace("<entry/>", "<new/><entry/>");
     QTest::newRow("insertafter") << "insertafter($doc,'new',findfirstnode($doc,'group'))" << "node:/r"
                                  << QString(original).replace("</group><group>", "</group><new/><group>");
-    QTest::newRow("insertafter moves") << "insertafter($doc,findfirstnode($doc,'entry'),findfirstnode($doc,'group'))"
-                                       << "node:/r"
+    QTest::newRow("insertafter moves") << "insertafter($doc,findfirstnode($doc,'entry'),findfirstnode($doc,'group'))" << "node:/r"
                                        << "<r><group><item id=\"a\"/><item id=\"b\"/></group><entry/><group><item id=\"c\"/></group></r>";
     QTest::newRow("insert before a stranger") << "insertbefore($doc,'new',findfirstnode($doc,'//item'))" << "node:/r" << original;
     QTest::newRow("insert before itself") << "insertbefore($doc,findfirstnode($doc,'entry'),findfirstnode($doc,'entry'))"
@@ -418,8 +413,7 @@ void TstXPath::xmlFunctions_data()
     QTest::newRow("insert without reference") << "insertbefore($doc,'new','x')" << "node:/r" << original;
     QTest::newRow("xmltostring") << "xmltostring(findfirstnode($doc,'//item'))"
                                  << "QString:<r>\n <group>\n  <item id=\"a\"/>\n  <item id=\"b\"/>\n </group>\n <group>\n"
-                                    "  <item id=\"c\"/>\n </group>\n <entry/>\n</r>\n"
-                                 << original;
+                                    "  <item id=\"c\"/>\n </group>\n <entry/>\n</r>\n" << original;
     QTest::newRow("xmltostring of no node") << "xmltostring('x')" << "invalid" << original;
     QTest::newRow("edit then write") << "xmltostring(setattribute(appendchild($doc,'n'),'k','v'))"
                                      << "QString:" << QString(original).replace("<r>", "<r k=\"v\">").replace("</r>", "<n/></r>");

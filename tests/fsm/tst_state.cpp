@@ -152,8 +152,7 @@ private Q_SLOTS:
         QStringList got;
         for (const QString& key : s.dataFields().keys())
             got << key + QLatin1Char('=') + s.property(key).toString();
-        got << QStringLiteral("| required:") << s.requiredProperties() << QStringLiteral("| %1 |").arg(s.weight())
-            << s.messages();
+        got << QStringLiteral("| required:") << s.requiredProperties() << QStringLiteral("| %1 |").arg(s.weight()) << s.messages();
         QCOMPARE(got.join(QLatin1Char(' ')), expected);
     }
 

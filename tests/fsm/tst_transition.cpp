@@ -53,8 +53,7 @@ private Q_SLOTS:
         row("empty list", "x", "empty", from, "empty string or list", "empty string or list");
         row("one text item", "x", "one", from, "list with 1 items", "list with 1 items");
         row("newlines removed", "x", "multi", from, "value as string = ab", "value as string = ab");
-        QTest::newRow("constant") << "x" << "'text'"
-                                  << QStringList{"|\u00afpropertymap", "|_Set property \"x\" value as string = text"};
+        QTest::newRow("constant") << "x" << "'text'" << QStringList{"|\u00afpropertymap", "|_Set property \"x\" value as string = text"};
     }
 
     void applyTraces()
