@@ -32,7 +32,6 @@ private Q_SLOTS:
         QTest::addColumn<QString>("expected");
         QTest::newRow("plain") << "a=1 b=two" << "a=1|b=two";
         QTest::newRow("quoted blank") << "name=\"John Smith\" x=y" << "name=John Smith*|x=y";
-        QTest::newRow("bare name") << "flag" << "flag=<null>";
         QTest::newRow("bare then pair") << "flag other=1" << "flag=<null>|other=1";
         QTest::newRow("blanks around =") << "a = 1" << "a=1";
         QTest::newRow("tab does not end value") << "a=1\t2 b=3" << "a=1\t2|b=3";
