@@ -3,12 +3,12 @@
 // wizard that edits an XML configuration file, run end to end.
 
 #include <QDir>
-#include <QFile>
 #include <QJsonObject>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include "support/commandrun.h"
+#include "support/files.h"
 
 namespace {
 
@@ -19,10 +19,7 @@ const QString Data = QStringLiteral(DATA_DIR "/");
 
 QString readData(const QString& name)
 {
-    QFile file(Data + name);
-    if (!file.open(QIODevice::ReadOnly))
-        qFatal("cannot read %s", qPrintable(file.fileName()));
-    return QString::fromUtf8(file.readAll());
+    return QString::fromUtf8(testsupport::readFile(Data + name));
 }
 
 const char* const Document = R"xml(<r>
@@ -47,14 +44,10 @@ private:
         return writeTestFile(m_dir, m_files, text, suffix);
     }
 
-    static Run winsteps(const QStringList& arguments) { return runWinsteps(arguments); }
-
     // Runs a wizard with --report and reads the report.
-    Run runWithReport(const QStringList& arguments, QJsonObject* report)
+    ReportRun runWithReport(const QStringList& arguments)
     {
-        const ReportRun run = runWinstepsWithReport(m_dir, m_files, QStringList{"run"} + arguments);
-        *report = run.report;
-        return run;
+        return runWinstepsWithReport(m_dir, m_files, QStringList{"run"} + arguments);
     }
 
     // The value {"type": T, "value": V} of a machine property in a report, as "T V".
@@ -120,7 +113,7 @@ private Q_SLOTS:
     {
         QFETCH(QStringList, arguments);
         QFETCH(QString, expected);
-        const Run run = winsteps(QStringList{ "eval" } + arguments);
+        const Run run = runWinsteps(QStringList{ "eval" } + arguments);
         QVERIFY2(run.exitCode == 0, qPrintable(run.err));
         QCOMPARE(run.out, expected);
     }
@@ -163,7 +156,7 @@ private Q_SLOTS:
         QFETCH(int, exitCode);
         QFETCH(QString, out);
         QFETCH(QString, err);
-        const Run run = winsteps(arguments);
+        const Run run = runWinsteps(arguments);
         QCOMPARE(run.exitCode, exitCode);
         QVERIFY2(out.isEmpty() ? run.out.isEmpty() : run.out.startsWith(out), qPrintable(run.out));
         QVERIFY2(err.isEmpty() || run.err.startsWith(err), qPrintable(run.err));
@@ -192,7 +185,7 @@ private Q_SLOTS:
         QFETCH(QStringList, arguments);
         QFETCH(int, exitCode);
         QFETCH(QString, expected);
-        const Run run = winsteps(arguments);
+        const Run run = runWinsteps(arguments);
         QCOMPARE(run.out, expected);
         QCOMPARE(run.exitCode, exitCode);
     }
@@ -222,22 +215,20 @@ private Q_SLOTS:
     {
         QFETCH(QStringList, arguments);
         QFETCH(QStringList, values);
-        QFile file(Example + QStringLiteral("data/xmlconfig-settings.xml"));
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        const QByteArray before = file.readAll();
-        file.close();
+        const QString settings = Example + QStringLiteral("data/xmlconfig-settings.xml");
+        const QByteArray before = testsupport::readFile(settings);
+        QVERIFY(before != "<unreadable>");
 
-        QJsonObject report;
-        const Run run = runWithReport(QStringList{ Example + "xmlconfig.xml" } + arguments, &report);
+        const ReportRun run = runWithReport(QStringList{ Example + "xmlconfig.xml" } + arguments);
+        const QJsonObject& report = run.report;
         QVERIFY2(run.exitCode == 0, qPrintable(run.err.right(2000)));
         for (const QString& value : values)
             QCOMPARE(value.section('=', 0, 0) + '=' + reportValue(report, value.section('=', 0, 0)), value);
-        QVERIFY(file.open(QIODevice::ReadOnly)); // the file itself is not written
-        QCOMPARE(file.readAll(), before);
+        QCOMPARE(testsupport::readFile(settings), before); // the file itself is not written
         if (!arguments.isEmpty())
             return;
         // The document and the nodes the maps stored are objects of the machine.
-        const QJsonObject objects = std::as_const(report)["machine"]["objects"].toObject();
+        const QJsonObject objects = report["machine"]["objects"].toObject();
         QCOMPARE(objects["config"]["class"].toString(), QStringLiteral("CXPathNode"));
         QCOMPARE(objects["newServer"]["name"].toString(), QStringLiteral("server"));
         QCOMPARE(objects["options"]["name"].toString(), QStringLiteral("options"));
@@ -252,13 +243,12 @@ private Q_SLOTS:
     // renamed by a map that the run later goes back to, run to the end with warnings.
     void runRenamedStates()
     {
-        QJsonObject report;
-        const Run run = runWithReport({ Data + "renamed.xml" }, &report);
+        const ReportRun run = runWithReport({ Data + "renamed.xml" });
         QVERIFY2(run.exitCode == 0, qPrintable(run.err.right(2000)));
         QVERIFY(run.err.contains("--- State a: ! Warning ! Object name changed to \"b\""));
         QVERIFY(run.err.contains("--- State c: ! Warning ! Object name changed to \"renamed\""));
         QStringList events, states;
-        for (const QJsonValue& step : std::as_const(report)["steps"].toArray()) {
+        for (const QJsonValue& step : run.report["steps"].toArray()) {
             events << step["event"].toString();
             states << step["state"].toString();
         }
