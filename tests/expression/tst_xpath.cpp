@@ -62,8 +62,7 @@ private Q_SLOTS:
 
     void findNodes_data();
     void findNodes();
-    void searchTraces();
-    void predicateWalkTraces();
+    void traces();
     void deepPaths_data();
     void deepPaths();
     void linearSearch();
@@ -232,7 +231,8 @@ void TstXPath::findNodes()
     QCOMPARE(describeAll((from ? from.get() : root.get())->findNodes(path)), expected);
 }
 
-void TstXPath::searchTraces()
+// What a search and a predicate walk trace, line by line.
+void TstXPath::traces()
 {
     const auto root = load();
     TraceCapture traces;
@@ -243,13 +243,8 @@ void TstXPath::searchTraces()
                                  "config->findNodes: item[1]",
                                  "config->getElements: item[1]",
                              }));
-}
-
-void TstXPath::predicateWalkTraces()
-{
-    const auto root = load();
     const CXPathNodeList items = root->findNodes(QStringLiteral("//item[@id='a']"));
-    TraceCapture traces;
+    traces.clear();
     QVERIFY(!items.front()->evaluatePredicate(QStringLiteral("@color='red' and name='y' or @id='q'")));
     QCOMPARE(traces.lines("xpath"), (QStringList{
                                  "updateMatch with operator 'or' and expression: @color='red'",
