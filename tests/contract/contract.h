@@ -39,22 +39,17 @@ inline std::string folded(std::string text)
     return text;
 }
 
-inline std::vector<std::uint8_t> bytes(const std::string& text)
+// The bytes of a literal with NULs: bytes("a\0b\0", 4).
+inline std::vector<std::uint8_t> bytes(const char* text, std::size_t size)
 {
-    return {text.begin(), text.end()};
+    return {text, text + size};
 }
 
 // An open registry key, closed when it goes.
 class Key {
 public:
     Key() = default;
-    explicit Key(platform::HKEY handle) : m_handle(handle) {}
     Key(Key&& other) noexcept : m_handle(std::exchange(other.m_handle, platform::HKEY_NULL)) {}
-    Key& operator=(Key&& other) noexcept
-    {
-        std::swap(m_handle, other.m_handle);
-        return *this;
-    }
     ~Key()
     {
         if (m_handle != platform::HKEY_NULL)
@@ -62,8 +57,7 @@ public:
     }
     platform::HKEY get() const { return m_handle; }
     platform::HKEY* out() { return &m_handle; }
-    // Hands the handle over (to close it by hand).
-    platform::HKEY release() { return std::exchange(m_handle, platform::HKEY_NULL); }
+    platform::HKEY release() { return std::exchange(m_handle, platform::HKEY_NULL); } // to close by hand
 
 private:
     platform::HKEY m_handle = platform::HKEY_NULL;

@@ -5,10 +5,7 @@
 #include "contract.h"
 
 using namespace winsteps::platform;
-using contract::folded;
-using contract::readFile;
-using contract::scratch;
-using contract::writeFile;
+using namespace contract;
 
 namespace {
 
@@ -33,10 +30,10 @@ std::pair<std::uint32_t, std::uint32_t> attributesOf(const std::string& path)
 // The pending renames and removals as (source, target) pairs, lower case.
 std::vector<std::pair<std::string, std::string>> pendingOperations()
 {
-    contract::Key key;
+    Key key;
     if (registry().regOpenKeyEx(HKEY_LOCAL_MACHINE, SESSION_MANAGER_KEY, KEY_READ, key.out()) != ERROR_SUCCESS)
         return {};
-    const contract::Value value = contract::queryValue(key.get(), PENDING_FILE_RENAME_OPERATIONS);
+    const Value value = queryValue(key.get(), PENDING_FILE_RENAME_OPERATIONS);
     if (value.code != ERROR_SUCCESS)
         return {};
     CHECK(value.type == REG_MULTI_SZ);
@@ -93,14 +90,13 @@ TEST_CASE("folders are made one at a time, and listed with their entries' attrib
 
     struct Missing {
         const char* path;
-        std::uint32_t attributes, listing;
+        std::uint32_t attributes, listing; // the codes of both calls
     };
     for (const Missing& row : {Missing{"\\gone.txt", ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND},
                                Missing{"\\gone\\x.txt", ERROR_PATH_NOT_FOUND, ERROR_PATH_NOT_FOUND},
-                               Missing{"\\A.txt", 0, ERROR_DIRECTORY}}) {
+                               Missing{"\\A.txt", ERROR_SUCCESS, ERROR_DIRECTORY}}) {
         CAPTURE(row.path);
-        if (row.attributes != 0)
-            CHECK(attributesOf(s + row.path).first == row.attributes);
+        CHECK(attributesOf(s + row.path).first == row.attributes);
         CHECK(files().findFiles(s + row.path, &entries) == row.listing);
     }
     // The machine has no drive Q:.
@@ -138,21 +134,17 @@ TEST_CASE("files are written whole, emptied when made again, and read to their e
         CAPTURE(chunk);
         CHECK(readFile(file, chunk) == std::make_pair(ERROR_SUCCESS, data));
     }
-    FileHandlePtr handle;
     struct Row {
-        std::string path;
-        std::uint32_t access, disposition, code;
+        const char* path;
+        std::uint32_t read, write; // the codes of opening to read and of making
     };
-    const Row rows[] = {
-        {scratch(), GENERIC_READ, OPEN_EXISTING, ERROR_ACCESS_DENIED},
-        {scratch(), GENERIC_WRITE, CREATE_ALWAYS, ERROR_ACCESS_DENIED},
-        {scratch() + "\\missing.txt", GENERIC_READ, OPEN_EXISTING, ERROR_FILE_NOT_FOUND},
-        {scratch() + "\\missing\\x.txt", GENERIC_READ, OPEN_EXISTING, ERROR_PATH_NOT_FOUND},
-        {scratch() + "\\missing\\x.txt", GENERIC_WRITE, CREATE_ALWAYS, ERROR_PATH_NOT_FOUND},
-    };
-    for (const Row& row : rows) {
+    for (const Row& row : {Row{"", ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED},
+                           Row{"\\missing.txt", ERROR_FILE_NOT_FOUND, ERROR_SUCCESS},
+                           Row{"\\missing\\x.txt", ERROR_PATH_NOT_FOUND, ERROR_PATH_NOT_FOUND}}) {
         CAPTURE(row.path);
-        CHECK(files().createFile(row.path, row.access, row.disposition, &handle) == row.code);
+        FileHandlePtr handle;
+        CHECK(files().createFile(scratch() + row.path, GENERIC_READ, OPEN_EXISTING, &handle) == row.read);
+        CHECK(files().createFile(scratch() + row.path, GENERIC_WRITE, CREATE_ALWAYS, &handle) == row.write);
     }
 }
 

@@ -8,8 +8,7 @@
 #include "platform/system.h"
 
 using namespace winsteps::platform;
-using contract::folded;
-using contract::scratch;
+using namespace contract;
 
 namespace {
 
@@ -173,7 +172,7 @@ TEST_CASE("a program gets its arguments and the environment it is given")
     ProcessHandlePtr process = start(line, &environment);
     REQUIRE(process->wait(10000) == WAIT_OBJECT_0);
     CHECK(exitCodeOf(*process) == 0);
-    CHECK(contract::readFile(report) == std::make_pair(ERROR_SUCCESS, expected + "given value\n"));
+    CHECK(readFile(report) == std::make_pair(ERROR_SUCCESS, expected + "given value\n"));
 }
 
 TEST_CASE("a program that cannot be started says why")
@@ -197,7 +196,7 @@ TEST_CASE("a file that is no program is refused as one" * doctest::may_fail())
     // Windows answers ERROR_BAD_EXE_FORMAT; the emulated machine refuses a file without the
     // host's execute permission with ERROR_ACCESS_DENIED.
     CONTRACT_MACHINE();
-    REQUIRE(contract::writeFile(scratch() + "\\text.exe", "just text") == ERROR_SUCCESS);
+    REQUIRE(writeFile(scratch() + "\\text.exe", "just text") == ERROR_SUCCESS);
     ProcessHandlePtr process;
     CHECK(processes().createProcess(buildCommandLine(scratch() + "\\text.exe", {}), nullptr, &process)
           == ERROR_BAD_EXE_FORMAT);

@@ -5,30 +5,19 @@
 #include "contract.h"
 
 using namespace winsteps::platform;
-using contract::bytes;
-using contract::createKey;
-using contract::Key;
-using contract::queryValue;
-using contract::scratchKey;
+using namespace contract;
 
 namespace {
 
-std::vector<std::string> subKeys(HKEY key)
+// The names of the sub-keys, or of the values, of key in the order they enumerate.
+std::vector<std::string> names(HKEY key, bool values)
 {
-    std::vector<std::string> names;
+    std::vector<std::string> list;
     std::string name;
-    for (std::uint32_t i = 0; registry().regEnumKeyEx(key, i, &name) == ERROR_SUCCESS; ++i)
-        names.push_back(name);
-    return names;
-}
-
-std::vector<std::string> valueNames(HKEY key)
-{
-    std::vector<std::string> names;
-    std::string name;
-    for (std::uint32_t i = 0; registry().regEnumValue(key, i, &name, nullptr, nullptr) == ERROR_SUCCESS; ++i)
-        names.push_back(name);
-    return names;
+    for (std::uint32_t i = 0; (values ? registry().regEnumValue(key, i, &name, nullptr, nullptr)
+                                      : registry().regEnumKeyEx(key, i, &name)) == ERROR_SUCCESS; ++i)
+        list.push_back(name);
+    return list;
 }
 
 std::uint32_t setValue(HKEY key, const std::string& name, std::uint32_t type, const std::vector<std::uint8_t>& data)
@@ -53,10 +42,10 @@ TEST_CASE("every value type keeps its type and bytes, and sizes count UTF-8 byte
         std::vector<std::uint8_t> data;
     };
     const Row rows[] = {
-        {"text", REG_SZ, bytes(std::string("text\0", 5))},
-        {"non-ASCII text", REG_SZ, bytes(std::string("gr\xC3\xBC\xC3\x9F" "e\0", 8))},
-        {"unexpanded", REG_EXPAND_SZ, bytes(std::string("%SystemRoot%\\x\0", 15))},
-        {"list", REG_MULTI_SZ, bytes(std::string("a\0bc\0\0", 6))},
+        {"text", REG_SZ, bytes("text\0", 5)},
+        {"non-ASCII text", REG_SZ, bytes("gr\xC3\xBC\xC3\x9F" "e\0", 8)},
+        {"unexpanded", REG_EXPAND_SZ, bytes("%SystemRoot%\\x\0", 15)},
+        {"list", REG_MULTI_SZ, bytes("a\0bc\0\0", 6)},
         {"number", REG_DWORD, {0x78, 0x56, 0x34, 0x12}},
         {"big number", REG_QWORD, {1, 2, 3, 4, 5, 6, 7, 0x80}},
         {"bytes with NULs", REG_BINARY, {0, 0xFF, 0, 7}},
@@ -72,7 +61,7 @@ TEST_CASE("every value type keeps its type and bytes, and sizes count UTF-8 byte
         std::uint32_t size = 12345;
         CHECK(registry().regQueryValueEx(key.get(), row.name, nullptr, nullptr, &size) == ERROR_SUCCESS);
         CHECK(size == row.data.size());
-        const contract::Value value = queryValue(key.get(), row.name);
+        const Value value = queryValue(key.get(), row.name);
         CHECK(value.code == ERROR_SUCCESS);
         CHECK(value.type == row.type);
         CHECK(value.data == row.data);
@@ -91,20 +80,15 @@ TEST_CASE("a buffer too small gets ERROR_MORE_DATA and the size needed")
 {
     CONTRACT_MACHINE();
     Key key = createKey(HKEY_CURRENT_USER, scratchKey);
-    REQUIRE(setValue(key.get(), "text", REG_SZ, bytes(std::string("hello\0", 6))) == ERROR_SUCCESS);
+    REQUIRE(setValue(key.get(), "text", REG_SZ, bytes("hello\0", 6)) == ERROR_SUCCESS);
     REQUIRE(setValue(key.get(), "number", REG_DWORD, {1, 0, 0, 0}) == ERROR_SUCCESS);
     struct Row {
         const char* name;
-        std::uint32_t buffer;
-        std::uint32_t code;
-        std::uint32_t size;
+        std::uint32_t buffer, code, size;
     };
-    const Row rows[] = {
-        {"text", 0, ERROR_MORE_DATA, 6},   {"text", 5, ERROR_MORE_DATA, 6},   {"text", 6, ERROR_SUCCESS, 6},
-        {"text", 64, ERROR_SUCCESS, 6},    {"number", 3, ERROR_MORE_DATA, 4}, {"number", 4, ERROR_SUCCESS, 4},
-        {"missing", 64, ERROR_FILE_NOT_FOUND, 64},
-    };
-    for (const Row& row : rows) {
+    for (const Row& row : {Row{"text", 0, ERROR_MORE_DATA, 6}, Row{"text", 5, ERROR_MORE_DATA, 6},
+                           Row{"text", 6, ERROR_SUCCESS, 6}, Row{"text", 64, ERROR_SUCCESS, 6},
+                           Row{"number", 3, ERROR_MORE_DATA, 4}, Row{"number", 4, ERROR_SUCCESS, 4}}) {
         CAPTURE(row.name);
         CAPTURE(row.buffer);
         std::vector<std::uint8_t> buffer(64, 0xAA);
@@ -131,14 +115,14 @@ TEST_CASE("key and value names compare without regard to case and keep the case 
     REQUIRE(registry().regCreateKeyEx(HKEY_CURRENT_USER, otherCase, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
                                       again.out(), &disposition) == ERROR_SUCCESS);
     CHECK(disposition == REG_OPENED_EXISTING_KEY);
-    CHECK(subKeys(createKey(HKEY_CURRENT_USER, scratchKey).get()) == std::vector<std::string>{"MixedCase"});
+    CHECK(names(createKey(HKEY_CURRENT_USER, scratchKey).get(), false) == std::vector<std::string>{"MixedCase"});
 
-    REQUIRE(setValue(made.get(), "ValueName", REG_SZ, bytes(std::string("one\0", 4))) == ERROR_SUCCESS);
-    REQUIRE(setValue(again.get(), "VALUENAME", REG_SZ, bytes(std::string("two\0", 4))) == ERROR_SUCCESS);
-    CHECK(valueNames(made.get()) == std::vector<std::string>{"ValueName"});
-    CHECK(contract::stringValue(made.get(), "valuename") == "two");
+    REQUIRE(setValue(made.get(), "ValueName", REG_SZ, bytes("one\0", 4)) == ERROR_SUCCESS);
+    REQUIRE(setValue(again.get(), "VALUENAME", REG_SZ, bytes("two\0", 4)) == ERROR_SUCCESS);
+    CHECK(names(made.get(), true) == std::vector<std::string>{"ValueName"});
+    CHECK(stringValue(made.get(), "valuename") == "two");
     CHECK(registry().regDeleteValue(made.get(), "vALUEnAME") == ERROR_SUCCESS);
-    CHECK(valueNames(made.get()).empty());
+    CHECK(names(made.get(), true).empty());
 }
 
 TEST_CASE("sub-keys enumerate sorted without regard to case, values in the order first set")
@@ -147,12 +131,12 @@ TEST_CASE("sub-keys enumerate sorted without regard to case, values in the order
     Key key = createKey(HKEY_CURRENT_USER, scratchKey);
     for (const char* name : {"beta", "Alpha", "gamma", "ALPHA2", "Delta"})
         createKey(key.get(), name);
-    CHECK(subKeys(key.get()) == std::vector<std::string>{"Alpha", "ALPHA2", "beta", "Delta", "gamma"});
+    CHECK(names(key.get(), false) == std::vector<std::string>{"Alpha", "ALPHA2", "beta", "Delta", "gamma"});
     for (const char* name : {"zeta", "Alpha", "mid", "ALPHA"})
         REQUIRE(setValue(key.get(), name, REG_DWORD, {1, 0, 0, 0}) == ERROR_SUCCESS);
-    CHECK(valueNames(key.get()) == std::vector<std::string>{"zeta", "Alpha", "mid"});
+    CHECK(names(key.get(), true) == std::vector<std::string>{"zeta", "Alpha", "mid"});
     REQUIRE(registry().regDeleteValue(key.get(), "zeta") == ERROR_SUCCESS);
-    CHECK(valueNames(key.get()) == std::vector<std::string>{"Alpha", "mid"});
+    CHECK(names(key.get(), true) == std::vector<std::string>{"Alpha", "mid"});
 
     std::string name;
     CHECK(registry().regEnumKeyEx(key.get(), 5, &name) == ERROR_NO_MORE_ITEMS);
@@ -180,11 +164,9 @@ TEST_CASE("what may be deleted, and the codes for what is missing")
         const char* subKey;
         std::uint32_t code;
     };
-    const Row missing[] = {{"Parent", ERROR_FILE_NOT_FOUND},
-                           {"No\\Such\\Key", ERROR_FILE_NOT_FOUND},
-                           {"\\Parent", ERROR_BAD_PATHNAME}};
     Key scratch = createKey(HKEY_CURRENT_USER, scratchKey);
-    for (const Row& row : missing) {
+    for (const Row& row : {Row{"Parent", ERROR_FILE_NOT_FOUND}, Row{"No\\Such\\Key", ERROR_FILE_NOT_FOUND},
+                           Row{"\\Parent", ERROR_BAD_PATHNAME}}) {
         CAPTURE(row.subKey);
         CHECK(registry().regDeleteKeyEx(scratch.get(), row.subKey, 0) == row.code);
         CHECK(openCode(scratch.get(), row.subKey, KEY_READ) == row.code);
@@ -193,8 +175,8 @@ TEST_CASE("what may be deleted, and the codes for what is missing")
     // The default value (the empty name) exists only once it is set.
     CHECK(queryValue(scratch.get(), "").code == ERROR_FILE_NOT_FOUND);
     CHECK(registry().regDeleteValue(scratch.get(), "") == ERROR_FILE_NOT_FOUND);
-    REQUIRE(setValue(scratch.get(), "", REG_SZ, bytes(std::string("default\0", 8))) == ERROR_SUCCESS);
-    CHECK(contract::stringValue(scratch.get(), "") == "default");
+    REQUIRE(setValue(scratch.get(), "", REG_SZ, bytes("default\0", 8)) == ERROR_SUCCESS);
+    CHECK(stringValue(scratch.get(), "") == "default");
     CHECK(registry().regDeleteValue(scratch.get(), "") == ERROR_SUCCESS);
     CHECK(queryValue(scratch.get(), "").code == ERROR_FILE_NOT_FOUND);
     CHECK(registry().regDeleteValue(scratch.get(), "never set") == ERROR_FILE_NOT_FOUND);
@@ -222,14 +204,11 @@ TEST_CASE("a handle does only what its rights allow")
         REGSAM sam;
         std::uint32_t query, set, enumerate;
     };
-    const Row rows[] = {
-        {KEY_READ, ERROR_SUCCESS, ERROR_ACCESS_DENIED, ERROR_SUCCESS},
-        {KEY_QUERY_VALUE, ERROR_SUCCESS, ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED},
-        {KEY_SET_VALUE, ERROR_ACCESS_DENIED, ERROR_SUCCESS, ERROR_ACCESS_DENIED},
-        {KEY_ALL_ACCESS, ERROR_SUCCESS, ERROR_SUCCESS, ERROR_SUCCESS},
-    };
     REQUIRE(setValue(createKey(HKEY_CURRENT_USER, scratchKey).get(), "v", REG_DWORD, {1, 0, 0, 0}) == ERROR_SUCCESS);
-    for (const Row& row : rows) {
+    for (const Row& row : {Row{KEY_READ, ERROR_SUCCESS, ERROR_ACCESS_DENIED, ERROR_SUCCESS},
+                           Row{KEY_QUERY_VALUE, ERROR_SUCCESS, ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED},
+                           Row{KEY_SET_VALUE, ERROR_ACCESS_DENIED, ERROR_SUCCESS, ERROR_ACCESS_DENIED},
+                           Row{KEY_ALL_ACCESS, ERROR_SUCCESS, ERROR_SUCCESS, ERROR_SUCCESS}}) {
         CAPTURE(row.sam);
         Key key;
         REQUIRE(registry().regOpenKeyEx(HKEY_CURRENT_USER, scratchKey, row.sam, key.out()) == ERROR_SUCCESS);
@@ -273,7 +252,7 @@ TEST_CASE("a 32-bit program on 64-bit Windows sees the 32-bit software keys unle
         Key key;
         REQUIRE(registry().regOpenKeyEx(HKEY_LOCAL_MACHINE, currentVersion, KEY_READ | view.sam, key.out())
                 == ERROR_SUCCESS);
-        CHECK(contract::folded(contract::stringValue(key.get(), "ProgramFilesDir")) == contract::folded(view.programFiles));
+        CHECK(folded(stringValue(key.get(), "ProgramFilesDir")) == folded(view.programFiles));
     }
 
     const std::string& ours = scratchKey;

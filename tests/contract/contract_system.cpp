@@ -9,7 +9,7 @@
 #include <thread>
 
 using namespace winsteps::platform;
-using contract::folded;
+using namespace contract;
 
 namespace {
 
@@ -89,10 +89,10 @@ TEST_CASE("a 32-bit program under WOW64 is told so and shown the 32-bit program 
         // The program folder agrees wherever it is asked for.
         const std::string programFiles = folder(csidl::PROGRAM_FILES);
         CHECK(folded(variable("ProgramFiles")) == folded(programFiles));
-        contract::Key key;
+        Key key;
         REQUIRE(registry().regOpenKeyEx(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion", KEY_READ,
                                         key.out()) == ERROR_SUCCESS);
-        CHECK(folded(contract::stringValue(key.get(), "ProgramFilesDir")) == folded(programFiles));
+        CHECK(folded(stringValue(key.get(), "ProgramFilesDir")) == folded(programFiles));
         const bool x86 = programFiles.size() > 6 && programFiles.compare(programFiles.size() - 6, 6, " (x86)") == 0;
         CHECK(x86 == row.wow64);
     }
@@ -163,15 +163,6 @@ TEST_CASE("environment variables are named without regard to case")
     CHECK(system().getEnvironmentVariable("Contract_Variable", &value) == ERROR_ENVVAR_NOT_FOUND);
     for (const auto& entry : system().environmentStrings())
         CHECK(folded(entry.first) != "contract_variable");
-}
-
-TEST_CASE("the administrator is known")
-{
-    for (const bool administrator : {true, false}) {
-        CAPTURE(administrator);
-        CONTRACT_MACHINE("winxp-sp2", administrator);
-        CHECK(system().isUserAnAdmin() == administrator);
-    }
 }
 
 TEST_CASE("COM starts once per thread, its security once per process")
