@@ -1,11 +1,10 @@
 // Processes as Windows runs them: command lines built and split, starting, exit codes,
-// waiting, ending, handle rights, the process list, the administrator test and user names.
+// waiting, ending, handle rights, the process list and user names.
 
 #define DOCTEST_CONFIG_IMPLEMENT_WITH_MAIN
 #include "contract.h"
 
 #include "platform/process.h"
-#include "platform/system.h"
 
 using namespace winsteps::platform;
 using namespace contract;
@@ -200,16 +199,6 @@ TEST_CASE("a file that is no program is refused as one" * doctest::may_fail())
     ProcessHandlePtr process;
     CHECK(processes().createProcess(buildCommandLine(scratch() + "\\text.exe", {}), nullptr, &process)
           == ERROR_BAD_EXE_FORMAT);
-}
-
-TEST_CASE("the administrator test agrees with the system's")
-{
-    for (const bool administrator : {true, false}) {
-        CAPTURE(administrator);
-        CONTRACT_MACHINE("winxp-sp2", administrator);
-        CHECK(processes().isAdmin() == administrator);
-        CHECK(system().isUserAnAdmin() == administrator);
-    }
 }
 
 TEST_CASE("a user name splits into user and domain")

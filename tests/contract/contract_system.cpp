@@ -4,6 +4,7 @@
 #define DOCTEST_CONFIG_IMPLEMENT_WITH_MAIN
 #include "contract.h"
 
+#include "platform/process.h"
 #include "platform/system.h"
 
 #include <thread>
@@ -163,6 +164,16 @@ TEST_CASE("environment variables are named without regard to case")
     CHECK(system().getEnvironmentVariable("Contract_Variable", &value) == ERROR_ENVVAR_NOT_FOUND);
     for (const auto& entry : system().environmentStrings())
         CHECK(folded(entry.first) != "contract_variable");
+}
+
+TEST_CASE("both administrator tests tell whether the user is one")
+{
+    for (const bool administrator : {true, false}) {
+        CAPTURE(administrator);
+        CONTRACT_MACHINE("winxp-sp2", administrator);
+        CHECK(processes().isAdmin() == administrator);
+        CHECK(system().isUserAnAdmin() == administrator);
+    }
 }
 
 TEST_CASE("COM starts once per thread, its security once per process")
