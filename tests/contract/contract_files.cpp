@@ -207,6 +207,18 @@ TEST_CASE("a rename that changes only the case takes the new case" * doctest::ma
     CHECK(listed(scratch()) == std::vector<std::string>{"LOWER.TXT"});
 }
 
+TEST_CASE("a name loses its trailing dots and blanks" * doctest::may_fail())
+{
+    // Windows drops them from the last name of a path; the emulated machine keeps them and
+    // names another file.
+    CONTRACT_MACHINE();
+    REQUIRE(writeFile(scratch() + "\\name.txt", "x") == ERROR_SUCCESS);
+    for (const char* spelling : {"\\name.txt.", "\\name.txt ", "\\name.txt. ."}) {
+        CAPTURE(spelling);
+        CHECK(readFile(scratch() + spelling) == std::make_pair(ERROR_SUCCESS, std::string("x")));
+    }
+}
+
 TEST_CASE("a name that begins with a dot is not hidden" * doctest::may_fail())
 {
     // Windows gives a new file no attributes of its own; the emulated machine reports names

@@ -129,9 +129,9 @@ TEST_CASE("sub-keys enumerate sorted without regard to case, values in the order
 {
     CONTRACT_MACHINE();
     Key key = createKey(HKEY_CURRENT_USER, scratchKey);
-    for (const char* name : {"beta", "Alpha", "gamma", "ALPHA2", "Delta"})
-        createKey(key.get(), name);
-    CHECK(names(key.get(), false) == std::vector<std::string>{"Alpha", "ALPHA2", "beta", "Delta", "gamma"});
+    for (const char* name : {"beta", "Alpha", "with/slash", "gamma", "ALPHA2", "Delta"})
+        createKey(key.get(), name); // "/" is a character of a key's name
+    CHECK(names(key.get(), false) == std::vector<std::string>{"Alpha", "ALPHA2", "beta", "Delta", "gamma", "with/slash"});
     for (const char* name : {"zeta", "Alpha", "mid", "ALPHA"})
         REQUIRE(setValue(key.get(), name, REG_DWORD, {1, 0, 0, 0}) == ERROR_SUCCESS);
     CHECK(names(key.get(), true) == std::vector<std::string>{"zeta", "Alpha", "mid"});
@@ -139,7 +139,7 @@ TEST_CASE("sub-keys enumerate sorted without regard to case, values in the order
     CHECK(names(key.get(), true) == std::vector<std::string>{"Alpha", "mid"});
 
     std::string name;
-    CHECK(registry().regEnumKeyEx(key.get(), 5, &name) == ERROR_NO_MORE_ITEMS);
+    CHECK(registry().regEnumKeyEx(key.get(), 6, &name) == ERROR_NO_MORE_ITEMS);
     CHECK(registry().regEnumValue(key.get(), 2, &name, nullptr, nullptr) == ERROR_NO_MORE_ITEMS);
     CHECK(registry().regEnumKeyEx(key.get(), 0, nullptr) == ERROR_INVALID_PARAMETER);
 }
