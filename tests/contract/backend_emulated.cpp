@@ -50,13 +50,14 @@ bool freshMachine(const std::string& profile, bool administrator)
 {
     const std::string folder = machinesFolder().next();
     REQUIRE_MESSAGE(!folder.empty(), "no temporary folder for the machines");
-    std::string source = profile;
+    namespace emulated = winsteps::platform::emulated;
+    std::string source = profile.empty() ? emulated::defaultProfileName() : profile;
     if (!administrator) {
+        std::ofstream(folder + ".json") << R"({"inherits": ")" << source << R"(", "administrator": false})";
         source = folder + ".json";
-        std::ofstream(source) << R"({"inherits": ")" << profile << R"(", "administrator": false})";
     }
     std::string error;
-    REQUIRE_MESSAGE(winsteps::platform::emulated::openMachine(source, folder, &error), error);
+    REQUIRE_MESSAGE(emulated::openMachine(source, folder, &error), error);
     REQUIRE(platform::files().createDirectory(scratch()) == platform::ERROR_SUCCESS);
     return true;
 }

