@@ -40,6 +40,16 @@ ProcessEntry listEntry(std::uint32_t processId)
     return ProcessEntry{};
 }
 
+// Ends the process at scope exit, should the case stop before it does.
+struct Ender {
+    ProcessHandlePtr handle;
+    ~Ender()
+    {
+        if (handle && handle->terminate(1) == ERROR_SUCCESS)
+            handle->wait(INFINITE);
+    }
+};
+
 std::string fileName(const std::string& path)
 {
     return path.substr(path.find_last_of("/\\") + 1);
@@ -118,6 +128,7 @@ TEST_CASE("a running process is listed, waited for with a time-out, and ended wi
 {
     CONTRACT_MACHINE();
     ProcessHandlePtr process = start({"sleep", "60000"});
+    Ender ender{process->duplicate()};
     const std::uint32_t id = process->processId();
     CHECK(exitCodeOf(*process) == STILL_ACTIVE);
     CHECK(process->wait(0) == WAIT_TIMEOUT);
@@ -151,6 +162,7 @@ TEST_CASE("a running process is listed, waited for with a time-out, and ended wi
     copy.reset();
     query.reset();
     synchronize.reset();
+    ender.handle.reset();
     CHECK(listEntry(id).exeFile.empty());
     ProcessHandlePtr gone;
     CHECK(processes().openProcess(PROCESS_QUERY_INFORMATION, id, &gone) == ERROR_INVALID_PARAMETER);
