@@ -164,26 +164,26 @@ TEST_CASE("what may be deleted, and the codes for what is missing")
         const char* subKey;
         std::uint32_t code;
     };
-    Key scratch = createKey(HKEY_CURRENT_USER, scratchKey);
+    Key base = createKey(HKEY_CURRENT_USER, scratchKey);
     for (const Row& row : {Row{"Parent", ERROR_FILE_NOT_FOUND}, Row{"No\\Such\\Key", ERROR_FILE_NOT_FOUND},
                            Row{"\\Parent", ERROR_BAD_PATHNAME}}) {
         CAPTURE(row.subKey);
-        CHECK(registry().regDeleteKeyEx(scratch.get(), row.subKey, 0) == row.code);
-        CHECK(openCode(scratch.get(), row.subKey, KEY_READ) == row.code);
+        CHECK(registry().regDeleteKeyEx(base.get(), row.subKey, 0) == row.code);
+        CHECK(openCode(base.get(), row.subKey, KEY_READ) == row.code);
     }
 
     // The default value (the empty name) exists only once it is set.
-    CHECK(queryValue(scratch.get(), "").code == ERROR_FILE_NOT_FOUND);
-    CHECK(registry().regDeleteValue(scratch.get(), "") == ERROR_FILE_NOT_FOUND);
-    REQUIRE(setValue(scratch.get(), "", REG_SZ, bytes("default\0", 8)) == ERROR_SUCCESS);
-    CHECK(stringValue(scratch.get(), "") == "default");
-    CHECK(registry().regDeleteValue(scratch.get(), "") == ERROR_SUCCESS);
-    CHECK(queryValue(scratch.get(), "").code == ERROR_FILE_NOT_FOUND);
-    CHECK(registry().regDeleteValue(scratch.get(), "never set") == ERROR_FILE_NOT_FOUND);
+    CHECK(queryValue(base.get(), "").code == ERROR_FILE_NOT_FOUND);
+    CHECK(registry().regDeleteValue(base.get(), "") == ERROR_FILE_NOT_FOUND);
+    REQUIRE(setValue(base.get(), "", REG_SZ, bytes("default\0", 8)) == ERROR_SUCCESS);
+    CHECK(stringValue(base.get(), "") == "default");
+    CHECK(registry().regDeleteValue(base.get(), "") == ERROR_SUCCESS);
+    CHECK(queryValue(base.get(), "").code == ERROR_FILE_NOT_FOUND);
+    CHECK(registry().regDeleteValue(base.get(), "never set") == ERROR_FILE_NOT_FOUND);
 
     // Closing: a root key always succeeds, a handle only once.
     CHECK(registry().regCloseKey(HKEY_LOCAL_MACHINE) == ERROR_SUCCESS);
-    const HKEY handle = scratch.release();
+    const HKEY handle = base.release();
     CHECK(registry().regCloseKey(handle) == ERROR_SUCCESS);
     CHECK(registry().regCloseKey(handle) == ERROR_INVALID_HANDLE);
 }
