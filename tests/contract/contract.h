@@ -1,0 +1,146 @@
+#pragma once
+
+// What every contract test program shares: the machine a case runs on, and small readers and
+// writers built on the platform interface alone. Plain C++: the same sources run against
+// each backend; only backend_*.cpp knows how a machine is had.
+
+#include "platform/files.h"
+#include "platform/registry.h"
+
+#include <doctest/doctest.h>
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace contract {
+
+namespace platform = winsteps::platform;
+
+// Makes this process's machine a fresh one of the given built-in profile ("winxp-sp2",
+// "vista-x64", "win98", ...; empty: any machine), run by an administrator or not, with an
+// empty scratch folder and no scratch key. False when this system cannot be that machine:
+// the case is then skipped.
+bool freshMachine(const std::string& profile = std::string(), bool administrator = true);
+
+// The scratch folder of the current machine (a Windows path without a trailing separator).
+std::string scratch();
+
+// The key below HKEY_CURRENT_USER and HKEY_LOCAL_MACHINE that cases may fill.
+inline const std::string scratchKey = "Software\\WinstepsContract";
+
+// Lower case of ASCII letters, for comparing names and paths without regard to case.
+inline std::string folded(std::string text)
+{
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z')
+            c = char(c - 'A' + 'a');
+    }
+    return text;
+}
+
+// The bytes of a literal with NULs: bytes("a\0b\0", 4).
+inline std::vector<std::uint8_t> bytes(const char* text, std::size_t size)
+{
+    return {text, text + size};
+}
+
+// An open registry key, closed when it goes.
+class Key {
+public:
+    Key() = default;
+    Key(Key&& other) noexcept : m_handle(std::exchange(other.m_handle, platform::HKEY_NULL)) {}
+    ~Key()
+    {
+        if (m_handle != platform::HKEY_NULL)
+            platform::registry().regCloseKey(m_handle);
+    }
+    platform::HKEY get() const { return m_handle; }
+    platform::HKEY* out() { return &m_handle; }
+    platform::HKEY release() { return std::exchange(m_handle, platform::HKEY_NULL); } // to close by hand
+
+private:
+    platform::HKEY m_handle = platform::HKEY_NULL;
+};
+
+// A key created (or opened) below root, which the case needs: a failure ends it.
+inline Key createKey(platform::HKEY root, const std::string& path, platform::REGSAM sam = platform::KEY_ALL_ACCESS)
+{
+    Key key;
+    REQUIRE(platform::registry().regCreateKeyEx(root, path, platform::REG_OPTION_NON_VOLATILE, sam, key.out(), nullptr)
+            == platform::ERROR_SUCCESS);
+    return key;
+}
+
+// A value read the way callers read one: its size first, then its data.
+struct Value {
+    std::uint32_t code = 0;
+    std::uint32_t type = 0;
+    std::vector<std::uint8_t> data;
+};
+
+inline Value queryValue(platform::HKEY key, const std::string& name)
+{
+    Value value;
+    std::uint32_t size = 0;
+    value.code = platform::registry().regQueryValueEx(key, name, &value.type, nullptr, &size);
+    if (value.code != platform::ERROR_SUCCESS)
+        return value;
+    value.data.resize(size);
+    value.code = platform::registry().regQueryValueEx(key, name, &value.type, value.data.data(), &size);
+    value.data.resize(size);
+    return value;
+}
+
+// The text of a string value without its closing NUL; "" when it cannot be read.
+inline std::string stringValue(platform::HKEY key, const std::string& name)
+{
+    const Value value = queryValue(key, name);
+    if (value.code != platform::ERROR_SUCCESS)
+        return std::string();
+    std::string text(value.data.begin(), value.data.end());
+    while (!text.empty() && text.back() == '\0')
+        text.pop_back();
+    return text;
+}
+
+// A whole file written (made or emptied first): the error code of the first call that fails.
+inline std::uint32_t writeFile(const std::string& path, const std::string& content)
+{
+    platform::FileHandlePtr file;
+    std::uint32_t code = platform::files().createFile(path, platform::GENERIC_WRITE, platform::CREATE_ALWAYS, &file);
+    std::uint32_t done = 0;
+    if (code == platform::ERROR_SUCCESS) {
+        code = file->write(content.data(), std::uint32_t(content.size()), &done);
+        if (code == platform::ERROR_SUCCESS)
+            CHECK(done == content.size()); // a write succeeds whole
+    }
+    return code;
+}
+
+// A whole file read in pieces of chunk bytes: (error code, content).
+inline std::pair<std::uint32_t, std::string> readFile(const std::string& path, std::uint32_t chunk = 4096)
+{
+    platform::FileHandlePtr file;
+    std::uint32_t code = platform::files().createFile(path, platform::GENERIC_READ, platform::OPEN_EXISTING, &file);
+    std::string content;
+    std::vector<char> buffer(chunk);
+    std::uint32_t done = 1;
+    while (code == platform::ERROR_SUCCESS && done > 0) {
+        code = file->read(buffer.data(), chunk, &done);
+        content.append(buffer.data(), done);
+    }
+    return {code, content};
+}
+
+} // namespace contract
+
+// Runs the case on a fresh machine as freshMachine() describes, or skips it with a note.
+#define CONTRACT_MACHINE(...)                                                                    \
+    do {                                                                                         \
+        if (!contract::freshMachine(__VA_ARGS__)) {                                              \
+            MESSAGE("skipped: this system is not the machine " #__VA_ARGS__);                    \
+            return;                                                                              \
+        }                                                                                        \
+    } while (0)
