@@ -105,13 +105,6 @@ QList<QPair<int, int>> progressOf(const QSignalSpy& spy)
     return list;
 }
 
-QDomElement parse(const QString& xml)
-{
-    static QDomDocument document; // kept alive for the elements handed out
-    document.setContent(xml);
-    return document.documentElement();
-}
-
 // Bytes waiting in a pipe.
 int pending(int fd)
 {
@@ -338,7 +331,8 @@ void TstActions::propertyFallBack()
 void TstActions::readProperties()
 {
     // On the emulated Windows XP SP2: "winxp+" applies, "win9x" does not.
-    const QDomElement element = parse(QStringLiteral(R"(
+    QDomDocument document;
+    document.setContent(QStringLiteral(R"(
         <action>
           <property key="direct" value="1"/>
           <SYSTEM type="common"><property key="common" value="2"/></SYSTEM>
@@ -346,6 +340,7 @@ void TstActions::readProperties()
           <system type="win9x"><property key="nine" value="4"/></system>
           <group><property key="nested" value="5"/></group>
         </action>)"));
+    const QDomElement element = document.documentElement();
     TraceCapture trace;
     CFixedAction action(nullptr, nullptr, element);
     QVERIFY(trace.contains(QStringLiteral("Create action \"_unnamed_\"\n")));
