@@ -8,6 +8,7 @@
 #include "fsm/cstatefactory.h"
 #include "hostfactory.h"
 
+#include <QDir>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -19,6 +20,7 @@
 
 using namespace winsteps::host;
 using testsupport::bytes;
+using testsupport::readFile;
 using testsupport::utf16;
 
 class TstBadHost : public QObject
@@ -36,61 +38,26 @@ private:
     int m_count = 0;
 };
 
-namespace {
-
-const QByteArray fsmHead = "<fsm name=\"m\" start=\"a\">\n";
-const QByteArray noopA = "<state name=\"a\" type=\"noop\"/>\n";
-
-} // namespace
-
+// The wizards NAME.xml in data/, each with the faults NAME.errors lists; and one made here.
 void TstBadHost::wizards_data()
 {
     QTest::addColumn<QByteArray>("body");
     QTest::addColumn<QStringList>("faults"); // "LINE: message" (each error starts so), in order
 
-    // The toolkit names the line where it stopped reading.
-    QTest::newRow("invalid UTF-8") << fsmHead + "<state name=\"\xff\xfe\" type=\"noop\"/>\n</fsm>\n"
-                                   << QStringList{"1: not well-formed XML: Encountered incorrectly encoded content."};
-    QTest::newRow("NUL byte") << fsmHead + bytes("<state name=\"a\0\" type=\"noop\"/>\n</fsm>\n")
-                              << QStringList{"2: not well-formed XML: "};
-    QTest::newRow("unclosed comment") << fsmHead + noopA + "<!-- open\n</fsm>\n" << QStringList{"3: not well-formed XML: Premature end of document."};
-    QTest::newRow("undefined entity") << fsmHead + "<state name=\"&nope;\" type=\"noop\"/>\n</fsm>\n"
-                                      << QStringList{"2: not well-formed XML: "};
-    QTest::newRow("state type in the wrong case")
-        << fsmHead + "<state name=\"a\" type=\"NOOP\"/>\n</fsm>\n" << QStringList{"2: unknown state type \"NOOP\" of state \"a\""};
-    QTest::newRow("empty state type") << fsmHead + "<state name=\"a\" type=\"\"/>\n</fsm>\n"
-                                      << QStringList{"2: missing attribute \"type\" on <state>"};
-    QTest::newRow("state name three times")
-        << fsmHead + noopA + noopA + noopA + "</fsm>\n"
-        << QStringList{"3: duplicate state name \"a\" (first declared on line 2)",
-                       "4: duplicate state name \"a\" (first declared on line 2)"};
-    QTest::newRow("empty transition target")
-        << fsmHead + noopA + "<transition from=\"a\" to=\"\" event=\"finished\"/>\n</fsm>\n"
-        << QStringList{"3: missing attribute \"to\" on <transition>"};
-    QTest::newRow("target differs in case")
-        << fsmHead + noopA + "<transition from=\"a\" to=\"A\" event=\"finished\"/>\n</fsm>\n"
-        << QStringList{"3: transition to unknown state \"A\""};
-    QTest::newRow("only separators as events")
-        << fsmHead + noopA + "<transition from=\"a\" to=\"a\" event=\"|\"/>\n</fsm>\n"
-        << QStringList{"3: empty event name in \"|\"", "3: empty event name in \"|\""};
-    QTest::newRow("empty start") << QByteArray("<fsm name=\"m\" start=\"\">\n") + noopA + "</fsm>\n"
-                                 << QStringList{"1: missing attribute \"start\" on <fsm>"};
-    QTest::newRow("missing document")
-        << fsmHead + noopA + "<document name=\"d\" file=\"../../nowhere/missing.xml\"/>\n</fsm>\n"
-        << QStringList{"3: cannot load the document \"d\": "};
-    QTest::newRow("a folder as document") << fsmHead + noopA + "<document name=\"d\" file=\"/\"/>\n</fsm>\n"
-                                          << QStringList{"3: cannot load the document \"d\": /: not a regular file"};
+    // For bytes that are no UTF-8 the toolkit names the line where it stopped reading.
+    const QDir data(QStringLiteral(DATA_DIR));
+    const QStringList names = data.entryList({QStringLiteral("*.xml")}, QDir::Files);
+    QVERIFY2(!names.isEmpty(), DATA_DIR);
+    for (const QString& name : names) {
+        const QString path = data.filePath(name);
+        const QString faults = QString::fromUtf8(readFile(QString(path).replace(QLatin1String(".xml"), QLatin1String(".errors"))));
+        QTest::newRow(qPrintable(name)) << readFile(path) << faults.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    }
     // 100,000 nested elements would reach the toolkit's recursive document code.
     const QByteArray deep = QByteArray("<x>").repeated(100000) + QByteArray("</x>").repeated(100000);
     QTest::newRow("100000 nested elements in a state")
-        << fsmHead + "<state name=\"a\" type=\"noop\">\n" + deep + "\n</state>\n</fsm>\n"
+        << "<fsm name=\"m\" start=\"a\">\n<state name=\"a\" type=\"noop\">\n" + deep + "\n</state>\n</fsm>\n"
         << QStringList{"3: elements nested deeper than 1000 levels"};
-    QTest::newRow("every fault of a wizard")
-        << fsmHead + "<state name=\"b\" type=\"frob\"/>\n<state type=\"noop\"/>\n"
-                     "<transition from=\"x\" to=\"y\" event=\"e\"/>\n<step/>\n</fsm>\n"
-        << QStringList{"2: unknown state type \"frob\" of state \"b\"", "3: missing attribute \"name\" on <state>",
-                       "5: unknown element <step> in <fsm>", "1: unknown start state \"a\"",
-                       "4: transition from unknown state \"x\"", "4: transition to unknown state \"y\""};
 }
 
 void TstBadHost::wizards()

@@ -13,6 +13,7 @@
 #include "support/freshmachine.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
@@ -26,8 +27,6 @@ using testsupport::exported;
 using namespace testsupport;
 
 namespace {
-
-QString repeated(const QString& piece, int times) { return piece.repeated(times); }
 
 // Text made from raw bytes as a caller reading a file would make it.
 QString utf8(const char* bytes, int size = -1) { return QString::fromUtf8(bytes, size); }
@@ -47,25 +46,46 @@ QStringList fields(const CPropertyObject& object)
 QStringList snapshot(const QString& dir)
 {
     QStringList entries;
-    const QDir root(dir);
-    QList<QString> pending{dir};
-    while (!pending.isEmpty()) {
-        const QDir current(pending.takeFirst());
-        const QFileInfoList infos =
-            current.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
-        for (const QFileInfo& info : infos) {
-            const QString name = root.relativeFilePath(info.absoluteFilePath());
-            if (info.isSymLink())
-                entries << name + QLatin1String(" -> ") + info.symLinkTarget();
-            else if (info.isDir()) {
-                entries << name + QLatin1Char('/');
-                pending << info.absoluteFilePath();
-            } else
-                entries << name + QLatin1String(" = ") + QString::fromUtf8(readFile(info.absoluteFilePath()));
-        }
+    QDirIterator it(dir, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QFileInfo info = it.nextFileInfo();
+        const QString name = QDir(dir).relativeFilePath(info.absoluteFilePath());
+        entries << name + (info.isSymLink() ? QLatin1String(" -> ") + info.symLinkTarget()
+                           : info.isDir()   ? QStringLiteral("/")
+                                            : QLatin1String(" = ") + QString::fromUtf8(readFile(info.absoluteFilePath())));
     }
+    entries.sort();
     return entries;
 }
+
+// A machine in base/machine beside a folder "outside" off it; both hold a victim.txt that no
+// removal may touch.
+struct Sandbox
+{
+    explicit Sandbox(const QString& folder)
+        : base(folder)
+    {
+        QString error;
+        QVERIFY(writeFile(outside + QStringLiteral("/victim.txt"), "keep me") && writeFile(base + QStringLiteral("/victim.txt"), "keep me"));
+        m = EmulatedMachine::openFolder(QStringLiteral("winxp-sp2"), base + QStringLiteral("/machine"), &error);
+        QVERIFY2(m, qPrintable(error));
+    }
+    // Restarts the machine, then checks that nothing outside drive C: changed.
+    QList<EmulatedMachine::BootEntry> rebootKeepingVictims() const
+    {
+        QList<EmulatedMachine::BootEntry> done;
+        QString error;
+        if (!m->reboot(&done, &error))
+            QTest::qFail(qPrintable(error), __FILE__, __LINE__);
+        const QStringList seen = snapshot(outside) << QString::fromUtf8(readFile(base + QStringLiteral("/victim.txt")));
+        if (seen != QStringList{"victim.txt = keep me", "keep me"})
+            QTest::qFail(qPrintable(QStringLiteral("changed outside drive C: ") + seen.join(QLatin1String(", "))), __FILE__, __LINE__);
+        return done;
+    }
+    const QString base;
+    const QString outside = base + QStringLiteral("/outside");
+    std::unique_ptr<EmulatedMachine> m;
+};
 
 const char* const regHead = "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\Bad]\r\n\"ok\"=\"1\"\r\n";
 
@@ -111,11 +131,10 @@ void TstBadInput::configStrings_data()
     QTest::addColumn<QString>("input");
     QTest::addColumn<QStringList>("expected"); // config() without objectName
 
-    const QString n1023(1023, 'n'), n1024(1024, 'n');
+    const QString n1024(1024, 'n');
     const QString x1022(1022, 'x'), x1023(1023, 'x'), x1024(1024, 'x');
     const QString e(QChar(0xE9)); // two bytes in UTF-8
 
-    QTest::newRow("name of 1023 bytes") << n1023 + "=v" << QStringList{n1023 + "=v"};
     QTest::newRow("name of 1024 bytes") << n1024 + "=v" << QStringList{n1024 + "=v"};
     // The 1,025th byte starts the next pair.
     QTest::newRow("name of 1025 bytes") << n1024 + "m=v" << QStringList{"m=v", n1024 + "="};
@@ -138,11 +157,9 @@ void TstBadInput::configStrings_data()
     QTest::newRow("embedded NUL in a value") << QString("a=x") + QChar(0) + "y b=2"
                                              << QStringList{QString("a=x") + QChar(0) + "y", "b=2"};
     QTest::newRow("invalid UTF-8 in a value") << utf8("a=\xff\xfe b=2") << QStringList{"a=" + replacement + replacement, "b=2"};
-    QTest::newRow("overlong UTF-8 slash") << utf8("a=\xc0\xaf") << QStringList{"a=" + replacement + replacement};
     // Text that is no valid UTF-16 keeps the rest of its value.
     QTest::newRow("lone surrogate") << "a=" + QString(QChar(0xD800)) + "z" << QStringList{"a=?z"};
-    QTest::newRow("truncated UTF-8 at the end") << utf8("a=ok\xe2\x82") << QStringList{"a=ok" + replacement + replacement};
-    QTest::newRow("10000 pairs") << repeated("k=v ", 10000) << QStringList{"k=v"};
+    QTest::newRow("10000 pairs") << QString("k=v ").repeated(10000) << QStringList{"k=v"};
     // A string of blanks holds no pair (no data field with an empty name).
     QTest::newRow("only blanks") << " \t  \t" << QStringList{};
     // A name with a NUL is a data field of that name: the part before the NUL must not pick
@@ -170,25 +187,20 @@ void TstBadInput::expressions_data()
 
     const QString count = QStringLiteral("error:'%1' function has invalid number of parameters.\n");
     const auto invalid = [](const QString& text) -> QString { return "error:Invalid expression: " + text + "\n"; };
-    const QString deepCalls = repeated("uppercase(", 100000) + "'x'" + QString(100000, ')');
+    const QString deepCalls = QString("uppercase(").repeated(100000) + "'x'" + QString(100000, ')');
     const QString hiddenByEscape = "\\'" + QString(100000, '(') + "x" + QString(100000, ')');
-    const QString quotesAndParens = repeated("('", 50000) + repeated("')", 50000);
+    const QString quotesAndParens = QString("('").repeated(50000) + QString("')").repeated(50000);
     const QString closing(100000, ')');
     const QString longName = QString(100000, 'f') + "(1)";
 
-    QTest::newRow("unknown function") << "nosuchfunction(1)" << "error:Invalid function name: nosuchfunction\n";
     QTest::newRow("unknown function, 100000-character name")
         << longName << "error:Invalid function name: " + QString(100000, 'f') + "\n";
     QTest::newRow("unknown function inside a known one") << "concat('a', nosuch())" << "error:Invalid function name: nosuch\n";
     QTest::newRow("unknown variable is empty text") << "$nosuch" << "QString:";
     QTest::newRow("unknown variable as a parameter") << "concat('<', $nosuch, '>')" << "QString:<>";
     QTest::newRow("unknown variable as a number") << "add($nosuch, 2)" << "qlonglong:2";
-    QTest::newRow("too many for uppercase") << "uppercase('a', 'b')" << count.arg("uppercase");
-    // Empty parentheses hold one empty parameter.
+    // Empty parentheses hold one empty parameter. (Counts of each function: the function tests.)
     QTest::newRow("empty parentheses for uppercase") << "uppercase()" << "QString:";
-    QTest::newRow("too many for len") << "len('a', 'b')" << count.arg("len");
-    QTest::newRow("too many for findnodes") << "findnodes($d, 'a', 'b')" << count.arg("findnodes");
-    QTest::newRow("too few for setattribute") << "setattribute($d)" << count.arg("setattribute");
     QTest::newRow("wrong count deep inside") << "concat('a', uppercase(lowercase('b', 'c')))" << count.arg("lowercase");
     QTest::newRow("unterminated string") << "'abc" << invalid("'abc");
     // The last apostrophe always closes the string.
@@ -211,8 +223,7 @@ void TstBadInput::expressions()
 {
     QFETCH(QString, text);
     QFETCH(QString, expected);
-    QString got = exprtesting::evaluate(text);
-    QCOMPARE(got, expected);
+    QCOMPARE(exprtesting::evaluate(text), expected);
 }
 
 // ---- paths and predicates, searched from the root of a fixed document ---------------------
@@ -243,7 +254,7 @@ void TstBadInput::paths_data()
     QTest::newRow("embedded NUL in a value") << QString("item[@id='a") + QChar(0) + "']" << QStringList{};
     QTest::newRow("unclosed quote of 100000 characters") << "item[@id='" + QString(100000, 'x') << QStringList{};
     QTest::newRow("100000 predicates joined by or")
-        << "item[" + repeated("@id='q' or ", 100000) + "@id='a']" << QStringList{item};
+        << "item[" + QString("@id='q' or ").repeated(100000) + "@id='a']" << QStringList{item};
 }
 
 void TstBadInput::paths()
@@ -438,27 +449,16 @@ void TstBadInput::removalPaths()
     QFETCH(QString, path);
     QFETCH(uint, code);
 
-    const QString base = m_dir.filePath(QStringLiteral("remove%1").arg(++m_count));
-    const QString outside = base + QStringLiteral("/outside");
-    QVERIFY(writeFile(outside + QStringLiteral("/victim.txt"), "keep me"));
-    QVERIFY(writeFile(base + QStringLiteral("/victim.txt"), "keep me"));
-    QString error;
-    auto m = EmulatedMachine::openFolder(QStringLiteral("winxp-sp2"), base + QStringLiteral("/machine"), &error);
-    QVERIFY2(m, qPrintable(error));
-    QVERIFY(QFile::link(outside, m->hostPath(QStringLiteral("C:\\outlink"))));
-    const QStringList before = snapshot(base);
+    const Sandbox box(m_dir.filePath(QStringLiteral("remove%1").arg(++m_count)));
+    QVERIFY(box.m && QFile::link(box.outside, box.m->hostPath(QStringLiteral("C:\\outlink"))));
 
-    const QString given = QString(path).replace(QLatin1String("%OUT%"), outside);
-    QCOMPARE(uint(m->files().moveFileEx(given.toStdString(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)), code);
-    QList<EmulatedMachine::BootEntry> done;
-    QVERIFY2(m->reboot(&done, &error), qPrintable(error));
+    const QString given = QString(path).replace(QLatin1String("%OUT%"), box.outside);
+    QCOMPARE(uint(box.m->files().moveFileEx(given.toStdString(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)), code);
+    const QList<EmulatedMachine::BootEntry> done = box.rebootKeepingVictims();
     if (code != ERROR_SUCCESS)
         QVERIFY(done.isEmpty());
-    // Outside drive C: nothing changed; the link, when asked for, is removed as a link.
-    QCOMPARE(QFileInfo(m->hostPath(QStringLiteral("C:\\outlink"))).isSymLink(), path != QLatin1String("C:\\outlink"));
-    QCOMPARE(readFile(outside + QStringLiteral("/victim.txt")), QByteArray("keep me"));
-    QCOMPARE(readFile(base + QStringLiteral("/victim.txt")), QByteArray("keep me"));
-    QCOMPARE(snapshot(outside), QStringList{"victim.txt = keep me"});
+    // The link, when asked for, is removed as a link.
+    QCOMPARE(QFileInfo(box.m->hostPath(QStringLiteral("C:\\outlink"))).isSymLink(), path != QLatin1String("C:\\outlink"));
 }
 
 // Entries that something else wrote into the registry value Windows keeps delayed removals
@@ -489,18 +489,13 @@ void TstBadInput::pendingEntries()
     QFETCH(QStringList, entries);
     QFETCH(QStringList, log);
 
-    const QString base = m_dir.filePath(QStringLiteral("pending%1").arg(++m_count));
-    const QString outside = base + QStringLiteral("/outside");
-    QVERIFY(writeFile(outside + QStringLiteral("/victim.txt"), "keep me"));
-    QVERIFY(writeFile(base + QStringLiteral("/victim.txt"), "keep me"));
-    QString error;
-    auto m = EmulatedMachine::openFolder(QStringLiteral("winxp-sp2"), base + QStringLiteral("/machine"), &error);
-    QVERIFY2(m, qPrintable(error));
-    QVERIFY(writeFile(m->hostPath(QStringLiteral("C:\\inside.txt")), "inside"));
+    const Sandbox box(m_dir.filePath(QStringLiteral("pending%1").arg(++m_count)));
+    EmulatedMachine* m = box.m.get();
+    QVERIFY(m && writeFile(m->hostPath(QStringLiteral("C:\\inside.txt")), "inside"));
 
     QByteArray data;
     for (const QString& entry : entries)
-        data += QString(entry).replace(QLatin1String("%OUT%"), outside).toUtf8() + '\0';
+        data += QString(entry).replace(QLatin1String("%OUT%"), box.outside).toUtf8() + '\0';
     data += '\0';
     m->setSystemAccess(true);
     HKEY key = HKEY_NULL;
@@ -512,18 +507,12 @@ void TstBadInput::pendingEntries()
     m->registry().regCloseKey(key);
     m->setSystemAccess(false);
 
-    QList<EmulatedMachine::BootEntry> done;
-    QVERIFY2(m->reboot(&done, &error), qPrintable(error));
-    QStringList got;
-    for (const auto& entry : done)
+    QStringList got, wanted;
+    for (const auto& entry : box.rebootKeepingVictims())
         got << entry.action + QLatin1Char(' ') + entry.detail;
-    QStringList wanted;
     for (const QString& line : log)
-        wanted << QString(line).replace(QLatin1String("%OUT%"), outside);
+        wanted << QString(line).replace(QLatin1String("%OUT%"), box.outside);
     QCOMPARE(got, wanted);
-    QCOMPARE(readFile(outside + QStringLiteral("/victim.txt")), QByteArray("keep me"));
-    QCOMPARE(readFile(base + QStringLiteral("/victim.txt")), QByteArray("keep me"));
-    QCOMPARE(snapshot(outside), QStringList{"victim.txt = keep me"});
     QCOMPARE(readFile(m->hostPath(QStringLiteral("C:\\inside.txt"))), QByteArray("inside"));
     QVERIFY(m->pendingFileOperations().isEmpty());
 }

@@ -46,11 +46,9 @@ private Q_SLOTS:
     void initTestCase();
     void init();
 
-    void tag_data();
-    void tag();
+    void tagsAndFilters_data();
+    void tagsAndFilters();
     void tagsFollowTheText();
-    void filters_data();
-    void filters();
     void settingsReadOnce();
     void output_data();
     void output();
@@ -103,38 +101,58 @@ void TstDebug::configure(const QVariant& include, const QVariant& exclude, bool 
     m_sink.clear();
 }
 
-// The tag is the module name cut or padded to 20 characters; the message reaches the sink
+// The tag is the module name cut or padded to 20 characters, a piece of its own, written when
+// the filters let the module through; the message is written either way and reaches the sink
 // as UTF-8, whatever characters it holds.
-void TstDebug::tag_data()
+void TstDebug::tagsAndFilters_data()
 {
+    QTest::addColumn<QVariant>("include");
+    QTest::addColumn<QVariant>("exclude");
     QTest::addColumn<QByteArray>("module");
-    QTest::addColumn<QByteArray>("tag");
+    QTest::addColumn<QByteArray>("tag"); // "" when hidden
     QTest::addColumn<QString>("message");
 
-    const QByteArray state("state");
-    const QByteArray stateTag("[state               ]");
-    QTest::newRow("3 characters") << QByteArray("app") << QByteArray("[app                 ]") << "text\n";
-    QTest::newRow("exactly 20") << QByteArray("propertymapfunctions") << QByteArray("[propertymapfunctions]") << "text\n";
-    QTest::newRow("25 characters") << QByteArray("abcdefghijklmnopqrstuvwxy") << QByteArray("[abcdefghijklmnopqrst]") << "text\n";
-    QTest::newRow("empty") << state << stateTag << QString();
-    QTest::newRow("two-byte forms") << state << stateTag << QStringLiteral("|\u00afpropertymap caf\u00e9 \u00ff\n");
-    QTest::newRow("last two-byte form") << state << stateTag << QStringLiteral("\u07ff");
-    QTest::newRow("first three-byte form") << state << stateTag << QStringLiteral("\u0800");
-    QTest::newRow("two-byte then three-byte") << state << stateTag << QStringLiteral("\u00e9\u6f22\u00e9");
-    QTest::newRow("surrogate pair") << state << stateTag << QString::fromUtf8("grin \xf0\x9f\x98\x80 end\n");
-    QTest::newRow("lone high surrogate") << state << stateTag << QString(QChar(0xd83d)) + QStringLiteral("x");
-    QTest::newRow("embedded nul") << state << stateTag << QString::fromUtf8("a\0b", 3);
+    const QVariant unset;
+    const QString text = QStringLiteral("text\n");
+    const QByteArray state("state"), stateTag("[state               ]");
+    const QByteArray firewall("CFirewall"), firewallTag("[CFirewall           ]"), service("WinServiceManager");
+    QTest::newRow("3 characters") << unset << unset << QByteArray("app") << QByteArray("[app                 ]") << text;
+    QTest::newRow("exactly 20") << unset << unset << QByteArray("propertymapfunctions") << QByteArray("[propertymapfunctions]") << text;
+    QTest::newRow("25 characters") << unset << unset << QByteArray("abcdefghijklmnopqrstuvwxy") << QByteArray("[abcdefghijklmnopqrst]") << text;
+    QTest::newRow("empty") << unset << unset << state << stateTag << QString();
+    QTest::newRow("two-byte forms") << unset << unset << state << stateTag << QStringLiteral("|\u00afpropertymap caf\u00e9 \u00ff\n");
+    QTest::newRow("last two-byte form") << unset << unset << state << stateTag << QStringLiteral("\u07ff");
+    QTest::newRow("first three-byte form") << unset << unset << state << stateTag << QStringLiteral("\u0800");
+    QTest::newRow("two-byte then three-byte") << unset << unset << state << stateTag << QStringLiteral("\u00e9\u6f22\u00e9");
+    QTest::newRow("surrogate pair") << unset << unset << state << stateTag << QString::fromUtf8("grin \xf0\x9f\x98\x80 end\n");
+    QTest::newRow("lone high surrogate") << unset << unset << state << stateTag << QString(QChar(0xd83d)) + QStringLiteral("x");
+    QTest::newRow("embedded nul") << unset << unset << state << stateTag << QString::fromUtf8("a\0b", 3);
+
+    QTest::newRow("defaults") << unset << unset << firewall << firewallTag << text;
+    QTest::newRow("search is case-sensitive") << QVariant("serv") << unset << service << QByteArray() << text;
+    QTest::newRow("found anywhere") << QVariant("Serv") << unset << service << QByteArray("[WinServiceManager   ]") << text;
+    QTest::newRow("exclude hides") << QVariant(".*") << QVariant("CFirewall") << firewall << QByteArray() << text;
+    QTest::newRow("exclude spares others") << QVariant(".*") << QVariant("CFirewall") << state << stateTag << text;
+    QTest::newRow("empty include shows all") << QVariant("") << QVariant("state") << state << stateTag << text;
+    QTest::newRow("anchored include") << QVariant("^state$") << unset << QByteArray("statex") << QByteArray() << text;
+    QTest::newRow("regexp, not wildcard") << QVariant("C?Firewall") << unset << firewall << firewallTag << text;
+    QTest::newRow("invalid include never matches") << QVariant("*Firewall") << unset << firewall << QByteArray() << text;
+    QTest::newRow("invalid exclude never matches") << QVariant("state") << QVariant("(open") << state << stateTag << text;
 }
 
-void TstDebug::tag()
+void TstDebug::tagsAndFilters()
 {
+    QFETCH(QVariant, include);
+    QFETCH(QVariant, exclude);
     QFETCH(QByteArray, module);
     QFETCH(QByteArray, tag);
     QFETCH(QString, message);
+    configure(include, exclude, false);
     winsteps::trace(module.constData(), message);
     QVERIFY(!m_sink.pieces.empty());
-    QCOMPARE(m_sink.pieces.front(), tag.toStdString());
-    QCOMPARE(QByteArray::fromStdString(m_sink.text.substr(tag.size())), message.toUtf8());
+    if (!tag.isEmpty())
+        QCOMPARE(m_sink.pieces.front(), tag.toStdString());
+    QCOMPARE(QByteArray::fromStdString(m_sink.text), tag + message.toUtf8());
 }
 
 // Tags follow the module's name, not where the name is stored: a buffer reused for another
@@ -151,44 +169,6 @@ void TstDebug::tagsFollowTheText()
     winsteps::trace(winsteps::module::xpath, QStringLiteral("4"));
     QCOMPARE(show(m_sink.pieces), show(Pieces{"[regstates           ]", "1", "[xpath               ]", "2",
                                               "[regstates           ]", "3", "[xpath               ]", "4"}));
-}
-
-void TstDebug::filters_data()
-{
-    QTest::addColumn<QVariant>("include");
-    QTest::addColumn<QVariant>("exclude");
-    QTest::addColumn<QByteArray>("module");
-    QTest::addColumn<QByteArray>("tag"); // "" when hidden
-
-    const QVariant unset;
-    const QByteArray firewall("CFirewall"), firewallTag("[CFirewall           ]");
-    const QByteArray service("WinServiceManager"), state("state"), stateTag("[state               ]");
-    QTest::newRow("defaults") << unset << unset << firewall << firewallTag;
-    QTest::newRow("search is case-sensitive") << QVariant("serv") << unset << service << QByteArray();
-    QTest::newRow("found anywhere") << QVariant("Serv") << unset << service << QByteArray("[WinServiceManager   ]");
-    QTest::newRow("exclude hides") << QVariant(".*") << QVariant("CFirewall") << firewall << QByteArray();
-    QTest::newRow("exclude spares others") << QVariant(".*") << QVariant("CFirewall") << state << stateTag;
-    QTest::newRow("empty include shows all") << QVariant("") << QVariant("state") << state << stateTag;
-    QTest::newRow("anchored include") << QVariant("^state$") << unset << QByteArray("statex") << QByteArray();
-    QTest::newRow("regexp, not wildcard") << QVariant("C?Firewall") << unset << firewall << firewallTag;
-    QTest::newRow("invalid include never matches") << QVariant("*Firewall") << unset << firewall << QByteArray();
-    QTest::newRow("invalid exclude never matches") << QVariant("state") << QVariant("(open") << state << stateTag;
-}
-
-void TstDebug::filters()
-{
-    QFETCH(QVariant, include);
-    QFETCH(QVariant, exclude);
-    QFETCH(QByteArray, module);
-    QFETCH(QByteArray, tag);
-    configure(include, exclude, false);
-
-    winsteps::trace(module.constData(), QStringLiteral("message\n"));
-    // The message is written whether or not the tag is.
-    Pieces expected{"message\n"};
-    if (!tag.isEmpty())
-        expected.insert(expected.begin(), tag.toStdString());
-    QCOMPARE(show(m_sink.pieces), show(expected));
 }
 
 // The settings are read once (a later change is not seen) and the version is written then.
@@ -235,25 +215,19 @@ void TstDebug::output()
 
 void TstDebug::timeStampFormat_data()
 {
-    QTest::addColumn<int>("hour");
-    QTest::addColumn<int>("minute");
-    QTest::addColumn<int>("second");
-    QTest::addColumn<int>("ms");
+    QTest::addColumn<QList<int>>("time"); // hour, minute, second, millisecond
     QTest::addColumn<QByteArray>("text");
 
-    QTest::newRow("blank padded") << 9 << 5 << 7 << 42 << QByteArray(" 9: 5: 7. 42 ");
-    QTest::newRow("full width") << 23 << 59 << 58 << 999 << QByteArray("23:59:58.999 ");
-    QTest::newRow("midnight") << 0 << 0 << 0 << 0 << QByteArray(" 0: 0: 0.  0 ");
+    QTest::newRow("blank padded") << QList<int>{9, 5, 7, 42} << QByteArray(" 9: 5: 7. 42 ");
+    QTest::newRow("full width") << QList<int>{23, 59, 58, 999} << QByteArray("23:59:58.999 ");
+    QTest::newRow("midnight") << QList<int>{0, 0, 0, 0} << QByteArray(" 0: 0: 0.  0 ");
 }
 
 void TstDebug::timeStampFormat()
 {
-    QFETCH(int, hour);
-    QFETCH(int, minute);
-    QFETCH(int, second);
-    QFETCH(int, ms);
+    QFETCH(QList<int>, time);
     QFETCH(QByteArray, text);
-    QCOMPARE(QByteArray::fromStdString(winsteps::formatDebugTimeStamp(hour, minute, second, ms)), text);
+    QCOMPARE(QByteArray::fromStdString(winsteps::formatDebugTimeStamp(time[0], time[1], time[2], time[3])), text);
 }
 
 void TstDebug::timeStampsOn()

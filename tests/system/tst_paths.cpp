@@ -32,10 +32,8 @@ private Q_SLOTS:
     void expand();
     void standardEntries_data();
     void standardEntries();
-    void applicationDirectory();
     void comGuard_data();
     void comGuard();
-    void comGuardOnLaterThreads();
 
 private:
     QTemporaryDir m_dir;
@@ -121,79 +119,62 @@ void TstPaths::expand()
     QCOMPARE(paths.expand(text), expanded);
 }
 
+// Each entry "MACRO=value" as the profile's Windows answers it; a macro alone: no entry.
 void TstPaths::standardEntries_data()
 {
     QTest::addColumn<QString>("profile");
-    QTest::addColumn<QString>("macro");
-    QTest::addColumn<QString>("value"); // as the profile's Windows answers; null: no entry
+    QTest::addColumn<QStringList>("entries");
 
-    const QString none;
-    const QString xp = "winxp-sp2";
     const QString user = "C:\\Documents and Settings\\User";
     const QString all = "C:\\Documents and Settings\\All Users";
-    QTest::newRow("windows") << xp << "%WINDIR%" << "C:\\WINDOWS";
-    QTest::newRow("system") << xp << "%WINSYSDIR%" << "C:\\WINDOWS\\system32";
-    QTest::newRow("drive") << xp << "%WINDRIVE%" << "C:";
-    QTest::newRow("temp") << xp << "%TEMP%" << user + "\\Local Settings\\Temp";
-    QTest::newRow("program files") << xp << "%PROGRAM_FILES%" << "C:\\Program Files";
-    QTest::newRow("local appdata") << xp << "%LOCAL_APPDATA%" << user + "\\Local Settings\\Application Data";
-    QTest::newRow("all users' desktop") << xp << "%COMMON_DESKTOP%" << all + "\\Desktop";
-    QTest::newRow("2000 system") << "win2000" << "%WINSYSDIR%" << "C:\\WINNT\\system32";
-    QTest::newRow("2000 all users' start-up") << "win2000" << "%COMMON_STARTUP%" << all + "\\Start Menu\\Programs\\Startup";
-    QTest::newRow("WOW64 program files") << "vista-x64" << "%PROGRAM_FILES%" << "C:\\Program Files (x86)";
-    QTest::newRow("vista start menu") << "vista" << "%COMMON_STARTMENU%" << "C:\\ProgramData\\Microsoft\\Windows\\Start Menu";
+    QTest::newRow("winxp-sp2") << "winxp-sp2"
+                               << QStringList{"%WINDIR%=C:\\WINDOWS", "%WINSYSDIR%=C:\\WINDOWS\\system32", "%WINDRIVE%=C:",
+                                              "%TEMP%=" + user + "\\Local Settings\\Temp", "%PROGRAM_FILES%=C:\\Program Files",
+                                              "%LOCAL_APPDATA%=" + user + "\\Local Settings\\Application Data",
+                                              "%COMMON_DESKTOP%=" + all + "\\Desktop", "%APP%=%APPDIR%"};
+    QTest::newRow("win2000") << "win2000" << QStringList{"%WINSYSDIR%=C:\\WINNT\\system32",
+                                                         "%COMMON_STARTUP%=" + all + "\\Start Menu\\Programs\\Startup"};
+    QTest::newRow("WOW64 program files") << "vista-x64" << QStringList{"%PROGRAM_FILES%=C:\\Program Files (x86)"};
+    QTest::newRow("vista start menu") << "vista" << QStringList{"%COMMON_STARTMENU%=C:\\ProgramData\\Microsoft\\Windows\\Start Menu"};
     // On 9x the per-user folder stands in for the all-users one, although that exists.
-    QTest::newRow("9x all users fall back") << "win98" << "%COMMON_PROGRAMS%" << "C:\\WINDOWS\\Start Menu\\Programs";
-    QTest::newRow("9x system") << "win98" << "%WINSYSDIR%" << "C:\\WINDOWS\\SYSTEM";
-
-    const QString noCommon = R"({"inherits": "winxp-sp2", "shellFolders": {"23": null}})";
-    QTest::newRow("all users missing") << noCommon << "%COMMON_PROGRAMS%" << user + "\\Start Menu\\Programs";
-    const QString noUser = R"({"inherits": "winxp-sp2", "shellFolders": {"2": null}})";
-    QTest::newRow("per-user missing: no user entry") << noUser << "%PROGRAMS%" << none;
-    QTest::newRow("per-user missing: no common entry") << noUser << "%COMMON_PROGRAMS%" << none;
-    QTest::newRow("per-user missing: other pairs stay") << noUser << "%STARTUP%" << user + "\\Start Menu\\Programs\\Startup";
-    const QString noAppData = R"({"inherits": "winxp-sp2", "shellFolders": {"26": null}})";
-    QTest::newRow("single folder missing") << noAppData << "%APPDATA%" << none;
-
-    const QString noLibrary = R"({"inherits": "winxp-sp2", "shellFolderLibrary": false})";
-    QTest::newRow("no library: no shell folders") << noLibrary << "%PROGRAM_FILES%" << none;
-    QTest::newRow("no library: directories and temp stay") << noLibrary << "%TEMP%" << user + "\\Local Settings\\Temp";
-
-    const QString noSystem = R"({"inherits": "winxp-sp2", "failures": {"GetSystemDirectory": 5}})";
-    QTest::newRow("system query fails") << noSystem << "%WINSYSDIR%" << none;
-    QTest::newRow("system query fails: no drive") << noSystem << "%WINDRIVE%" << none;
-    QTest::newRow("system query fails: windows stays") << noSystem << "%WINDIR%" << "C:\\WINDOWS";
+    QTest::newRow("win98") << "win98" << QStringList{"%COMMON_PROGRAMS%=C:\\WINDOWS\\Start Menu\\Programs", "%WINSYSDIR%=C:\\WINDOWS\\SYSTEM"};
+    QTest::newRow("all users missing") << R"({"inherits": "winxp-sp2", "shellFolders": {"23": null}})"
+                                       << QStringList{"%COMMON_PROGRAMS%=" + user + "\\Start Menu\\Programs"};
+    QTest::newRow("per-user missing: neither entry of the pair, other pairs stay")
+        << R"({"inherits": "winxp-sp2", "shellFolders": {"2": null}})"
+        << QStringList{"%PROGRAMS%", "%COMMON_PROGRAMS%", "%STARTUP%=" + user + "\\Start Menu\\Programs\\Startup"};
+    QTest::newRow("single folder missing") << R"({"inherits": "winxp-sp2", "shellFolders": {"26": null}})" << QStringList{"%APPDATA%"};
+    QTest::newRow("no library: no shell folders, directories and temp stay")
+        << R"({"inherits": "winxp-sp2", "shellFolderLibrary": false})"
+        << QStringList{"%PROGRAM_FILES%", "%TEMP%=" + user + "\\Local Settings\\Temp", "%WINDIR%=C:\\WINDOWS"};
+    QTest::newRow("system query fails: no system, no drive, windows stays")
+        << R"({"inherits": "winxp-sp2", "failures": {"GetSystemDirectory": 5}})"
+        << QStringList{"%WINSYSDIR%", "%WINDRIVE%", "%WINDIR%=C:\\WINDOWS"};
+    // An unset TEMP still has its entry, which expands to nothing.
+    QTest::newRow("TEMP unset") << R"({"inherits": "winxp-sp2", "environment": {"TEMP": null}})" << QStringList{"%TEMP%="};
 }
 
 void TstPaths::standardEntries()
 {
     QFETCH(QString, profile);
-    QFETCH(QString, macro);
-    QFETCH(QString, value);
+    QFETCH(QStringList, entries);
     auto m = freshMachine(m_dir, profile);
     QVERIFY(m);
     Paths paths;
     paths.setMacro(QStringLiteral("%OLD%"), QStringLiteral("gone after init"));
     paths.init(m->system());
     QVERIFY(!paths.macros().contains(QStringLiteral("%OLD%")));
-    if (value.isNull()) {
-        QVERIFY2(!paths.macros().contains(macro), qPrintable(paths.macros().value(macro)));
-        QCOMPARE(paths.expand(macro + QStringLiteral("\\x")), macro + QStringLiteral("\\x"));
-    } else {
-        QCOMPARE(paths.macros().value(macro), value);
+    for (const QString& entry : entries) {
+        const QString macro = entry.section(QLatin1Char('='), 0, 0);
+        if (!entry.contains(QLatin1Char('='))) {
+            QVERIFY2(!paths.macros().contains(macro), qPrintable(macro + QLatin1Char('=') + paths.macros().value(macro)));
+            QCOMPARE(paths.expand(macro + QStringLiteral("\\x")), macro + QStringLiteral("\\x"));
+            continue;
+        }
+        QVERIFY2(paths.macros().contains(macro), qPrintable(macro));
+        QCOMPARE(paths.macros().value(macro),
+                 entry.section(QLatin1Char('='), 1).replace(QLatin1String("%APPDIR%"), QCoreApplication::applicationDirPath()));
     }
-}
-
-void TstPaths::applicationDirectory()
-{
-    auto m = freshMachine(m_dir, QStringLiteral(R"({"inherits": "winxp-sp2", "environment": {"TEMP": null}})"));
-    QVERIFY(m);
-    Paths paths;
-    paths.init(m->system());
-    QCOMPARE(paths.macros().value(QStringLiteral("%APP%")), QCoreApplication::applicationDirPath());
-    // An unset TEMP still has its entry, and expands to nothing.
-    QVERIFY(paths.macros().contains(QStringLiteral("%TEMP%")));
-    QCOMPARE(paths.expand(QStringLiteral("%TEMP%\\a")), QStringLiteral("\\a"));
 }
 
 void TstPaths::comGuard_data()
@@ -239,18 +220,12 @@ void TstPaths::comGuard()
         QCOMPARE(m->system().coInitialize(), S_OK);
         m->system().coUninitialize();
     }
-}
-
-void TstPaths::comGuardOnLaterThreads()
-{
-    // The process-wide security is set by the first guard; later ones find it in force.
-    auto m = freshMachine(m_dir, QStringLiteral("winxp-sp2"));
-    QVERIFY(m);
-    bool results[2] = {false, false};
-    for (bool& result : results)
-        std::thread([&] { result = CComInit(m->system()).ok(); }).join();
-    QVERIFY(results[0]);
-    QVERIFY(results[1]);
+    // The process-wide security is set by the first guard; a later one, on another thread,
+    // finds it in force.
+    bool later = !ok;
+    if (ok)
+        std::thread([&] { later = CComInit(m->system()).ok(); }).join();
+    QVERIFY(later);
 }
 
 QTEST_GUILESS_MAIN(TstPaths)
