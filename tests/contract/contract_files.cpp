@@ -203,12 +203,11 @@ TEST_CASE("a rename that changes only the case takes the new case" * doctest::ma
     // Windows renames a file to another case of its own name. The emulated machine finds the
     // target already there (it is the same file) and refuses with ERROR_ALREADY_EXISTS.
     CONTRACT_MACHINE();
-    if (!behaves(Behaviour::RenameChangesCase))
-        return;
     REQUIRE(writeFile(scratch() + "\\lower.txt", "x") == ERROR_SUCCESS);
     const std::string target = scratch() + "\\LOWER.TXT";
     CHECK(files().moveFileEx(scratch() + "\\lower.txt", &target, 0) == ERROR_SUCCESS);
-    CHECK(listed(scratch()) == std::vector<std::string>{"LOWER.TXT"});
+    if (behaves(Behaviour::RenameChangesCase))
+        CHECK(listed(scratch()) == std::vector<std::string>{"LOWER.TXT"});
 }
 
 TEST_CASE("a name loses its trailing dots and blanks" * doctest::may_fail())

@@ -176,8 +176,6 @@ TEST_CASE("an ended process can be opened until its last handle is closed" * doc
     // for a moment after that still opens it: its reaper marks the child ended before it
     // drops it from its list.
     CONTRACT_MACHINE();
-    if (!behaves(Behaviour::EndedProcessGoesWithHandles))
-        return;
     ProcessHandlePtr process = start({"exit", "3"});
     const std::uint32_t id = process->processId();
     REQUIRE(process->wait(INFINITE) == WAIT_OBJECT_0);
@@ -185,7 +183,8 @@ TEST_CASE("an ended process can be opened until its last handle is closed" * doc
     CHECK(processes().openProcess(PROCESS_QUERY_INFORMATION, id, &again) == ERROR_SUCCESS);
     process.reset();
     again.reset();
-    CHECK(processes().openProcess(PROCESS_QUERY_INFORMATION, id, &again) == ERROR_INVALID_PARAMETER);
+    if (behaves(Behaviour::EndedProcessGoesWithHandles))
+        CHECK(processes().openProcess(PROCESS_QUERY_INFORMATION, id, &again) == ERROR_INVALID_PARAMETER);
 }
 
 TEST_CASE("a program gets its arguments and the environment it is given")
@@ -237,8 +236,6 @@ TEST_CASE("a file that is no program is refused as one" * doctest::may_fail())
 
 TEST_CASE("a user name splits into user and domain")
 {
-    if (!behaves(Behaviour::UserNameParsing))
-        return;
     struct Row {
         const char* name;
         std::uint32_t code;
@@ -250,8 +247,11 @@ TEST_CASE("a user name splits into user and domain")
         {"anna@office.example", ERROR_SUCCESS, "anna@office.example", ""},
         {"anna", ERROR_INVALID_ACCOUNT_NAME, "", ""},
     };
+    const bool parsing = behaves(Behaviour::UserNameParsing);
     for (const Row& row : rows) {
         CAPTURE(row.name);
+        if (!parsing && row.domain[0] == '\0')
+            continue; // the rows without a domain are the ones that behaviour decides
         UserNameBuffer user;
         DomainBuffer domain;
         CHECK(processes().parseUserName(row.name, &user, &domain) == row.code);
