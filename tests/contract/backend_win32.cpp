@@ -147,7 +147,9 @@ bool freshMachine(const std::string& profile, bool administrator)
         MESSAGE("skipped on Windows: the user " << (administrator ? "is no" : "is an") << " administrator");
         return false;
     }
-    // What the cases leave goes before each case, and when the program ends.
+    // What the cases leave goes before each case, and when the program ends (the folder's
+    // name is made first, so that it outlives the tidying at the end).
+    scratchFolder();
     static const struct AtExit {
         ~AtExit() { tidyScratch(); }
     } atExit;

@@ -103,7 +103,7 @@ TEST_CASE("a 32-bit program under WOW64 is told so and shown the 32-bit program 
 
 TEST_CASE("the system folders agree with the shell folders, the variables, and the disk")
 {
-    CONTRACT_MACHINE("winxp-sp2");
+    CONTRACT_MACHINE();
     std::string windows, systemDir, drive;
     REQUIRE(system().getWindowsDirectory(&windows) == ERROR_SUCCESS);
     REQUIRE(system().getSystemDirectory(&systemDir) == ERROR_SUCCESS);
