@@ -1,13 +1,22 @@
 #include "platform/process.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <string.h>
+#endif
 
 namespace winsteps::platform {
 
 void secureWipe(void* data, std::size_t size)
 {
-    if (data && size > 0)
+    if (data && size > 0) {
+#ifdef _WIN32
+        ::SecureZeroMemory(data, size);
+#else
         explicit_bzero(data, size);
+#endif
+    }
 }
 
 ProcessHandle::~ProcessHandle() = default;

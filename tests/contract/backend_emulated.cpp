@@ -62,6 +62,11 @@ bool freshMachine(const std::string& profile, bool administrator)
     return true;
 }
 
+bool behaves(Behaviour)
+{
+    return true;
+}
+
 std::string scratch()
 {
     return "C:\\Contract";

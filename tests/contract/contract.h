@@ -27,6 +27,24 @@ bool freshMachine(const std::string& profile = std::string(), bool administrator
 // The scratch folder of the current machine (a Windows path without a trailing separator).
 std::string scratch();
 
+// Behaviours of Windows that the system a backend runs on is known to get wrong (Wine, where
+// the Windows backend runs in CI). Checks of such a behaviour run only where it holds.
+enum class Behaviour {
+    ValuesEnumerateInOrderSet,    // RegEnumValue: in the order the values were first set
+    ComSecurityRules,             // CoInitializeSecurity: refused before COM, and once done
+    MissingDriveIsPathNotFound,   // a drive that does not exist: ERROR_PATH_NOT_FOUND
+    MoveNeedsTarget,              // MoveFileEx without a target or the restart flag: refused
+    RenameChangesCase,            // a rename to another case of the name takes that case
+    EndedProcessStaysEnded,       // TerminateProcess of an ended process: refused
+    EndedProcessGoesWithHandles,  // OpenProcess of an ended process whose handles are closed
+    MissingFolderIsPathNotFound,  // CreateProcess of a program in a missing folder
+    UserNameParsing,              // CredUIParseUserName: a UPN stays whole, a bare name is refused
+};
+
+// True when this system behaves as Windows does in that respect; otherwise prints why the
+// checks of it are left out and answers false.
+bool behaves(Behaviour behaviour);
+
 // The key below HKEY_CURRENT_USER and HKEY_LOCAL_MACHINE that cases may fill.
 inline const std::string scratchKey = "Software\\WinstepsContract";
 

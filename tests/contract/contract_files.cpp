@@ -100,7 +100,8 @@ TEST_CASE("folders are made one at a time, and listed with their entries' attrib
         CHECK(files().findFiles(s + row.path, &entries) == row.listing);
     }
     // The machine has no drive Q:.
-    CHECK(files().createDirectory("Q:\\WinstepsContract") == ERROR_PATH_NOT_FOUND);
+    if (behaves(Behaviour::MissingDriveIsPathNotFound))
+        CHECK(files().createDirectory("Q:\\WinstepsContract") == ERROR_PATH_NOT_FOUND);
 }
 
 TEST_CASE("a name reaches its file however its case and separators are written")
@@ -193,7 +194,8 @@ TEST_CASE("a rename at once replaces a target only when asked to")
     }
     CHECK(listed(s) == std::vector<std::string>{"folder"});
     CHECK(readFile(s + "\\folder\\moved.txt").second == "a");
-    CHECK(files().moveFileEx(s + "\\folder\\moved.txt", nullptr, 0) == ERROR_INVALID_PARAMETER);
+    if (behaves(Behaviour::MoveNeedsTarget))
+        CHECK(files().moveFileEx(s + "\\folder\\moved.txt", nullptr, 0) == ERROR_INVALID_PARAMETER);
 }
 
 TEST_CASE("a rename that changes only the case takes the new case" * doctest::may_fail())
@@ -204,7 +206,8 @@ TEST_CASE("a rename that changes only the case takes the new case" * doctest::ma
     REQUIRE(writeFile(scratch() + "\\lower.txt", "x") == ERROR_SUCCESS);
     const std::string target = scratch() + "\\LOWER.TXT";
     CHECK(files().moveFileEx(scratch() + "\\lower.txt", &target, 0) == ERROR_SUCCESS);
-    CHECK(listed(scratch()) == std::vector<std::string>{"LOWER.TXT"});
+    if (behaves(Behaviour::RenameChangesCase))
+        CHECK(listed(scratch()) == std::vector<std::string>{"LOWER.TXT"});
 }
 
 TEST_CASE("a name loses its trailing dots and blanks" * doctest::may_fail())

@@ -4,6 +4,9 @@
 #define DOCTEST_CONFIG_IMPLEMENT_WITH_MAIN
 #include "contract.h"
 
+#include <algorithm>
+#include <iterator>
+
 using namespace winsteps::platform;
 using namespace contract;
 
@@ -55,7 +58,18 @@ TEST_CASE("every value type keeps its type and bytes, and sizes count UTF-8 byte
     Key key = createKey(HKEY_CURRENT_USER, scratchKey);
     for (const Row& row : rows)
         REQUIRE(setValue(key.get(), row.name, row.type, row.data) == ERROR_SUCCESS);
-    std::uint32_t index = 0;
+    // Enumeration hands out the same (its order is a case of its own).
+    struct Listed {
+        std::string name;
+        std::uint32_t type = 0;
+        std::vector<std::uint8_t> data{9};
+    };
+    std::vector<Listed> listed;
+    for (Listed entry; registry().regEnumValue(key.get(), std::uint32_t(listed.size()), &entry.name, &entry.type,
+                                               &entry.data) == ERROR_SUCCESS;
+         entry = Listed{})
+        listed.push_back(entry);
+    CHECK(listed.size() == std::size(rows));
     for (const Row& row : rows) {
         CAPTURE(row.name);
         std::uint32_t size = 12345;
@@ -65,14 +79,10 @@ TEST_CASE("every value type keeps its type and bytes, and sizes count UTF-8 byte
         CHECK(value.code == ERROR_SUCCESS);
         CHECK(value.type == row.type);
         CHECK(value.data == row.data);
-        // Enumeration hands out the same, in the order the values were set.
-        std::string name;
-        std::uint32_t type = 0;
-        std::vector<std::uint8_t> data{9};
-        CHECK(registry().regEnumValue(key.get(), index++, &name, &type, &data) == ERROR_SUCCESS);
-        CHECK(name == row.name);
-        CHECK(type == row.type);
-        CHECK(data == row.data);
+        const auto entry = std::find_if(listed.begin(), listed.end(), [&](const Listed& l) { return l.name == row.name; });
+        REQUIRE(entry != listed.end());
+        CHECK(entry->type == row.type);
+        CHECK(entry->data == row.data);
     }
 }
 
@@ -134,9 +144,12 @@ TEST_CASE("sub-keys enumerate sorted without regard to case, values in the order
     CHECK(names(key.get(), false) == std::vector<std::string>{"Alpha", "ALPHA2", "beta", "Delta", "gamma", "with/slash"});
     for (const char* name : {"zeta", "Alpha", "mid", "ALPHA"})
         REQUIRE(setValue(key.get(), name, REG_DWORD, {1, 0, 0, 0}) == ERROR_SUCCESS);
-    CHECK(names(key.get(), true) == std::vector<std::string>{"zeta", "Alpha", "mid"});
+    const bool inOrderSet = behaves(Behaviour::ValuesEnumerateInOrderSet);
+    if (inOrderSet)
+        CHECK(names(key.get(), true) == std::vector<std::string>{"zeta", "Alpha", "mid"});
     REQUIRE(registry().regDeleteValue(key.get(), "zeta") == ERROR_SUCCESS);
-    CHECK(names(key.get(), true) == std::vector<std::string>{"Alpha", "mid"});
+    if (inOrderSet)
+        CHECK(names(key.get(), true) == std::vector<std::string>{"Alpha", "mid"});
 
     std::string name;
     CHECK(registry().regEnumKeyEx(key.get(), 6, &name) == ERROR_NO_MORE_ITEMS);

@@ -103,7 +103,7 @@ TEST_CASE("a 32-bit program under WOW64 is told so and shown the 32-bit program 
 
 TEST_CASE("the system folders agree with the shell folders, the variables, and the disk")
 {
-    CONTRACT_MACHINE("winxp-sp2");
+    CONTRACT_MACHINE();
     std::string windows, systemDir, drive;
     REQUIRE(system().getWindowsDirectory(&windows) == ERROR_SUCCESS);
     REQUIRE(system().getSystemDirectory(&systemDir) == ERROR_SUCCESS);
@@ -187,7 +187,9 @@ TEST_CASE("COM starts once per thread, its security once per process")
         early = system().coInitializeSecurity(RPC_C_AUTHN_DEFAULT, RPC_C_AUTHN_LEVEL_PKT, RPC_C_IMP_LEVEL_IMPERSONATE,
                                               EOAC_NONE);
     }).join();
-    CHECK(early == CO_E_NOTINITIALIZED);
+    const bool securityRules = behaves(Behaviour::ComSecurityRules);
+    if (securityRules)
+        CHECK(early == CO_E_NOTINITIALIZED);
 
     CHECK(system().coInitialize() == S_OK);
     CHECK(system().coInitialize() == S_FALSE);
@@ -199,8 +201,9 @@ TEST_CASE("COM starts once per thread, its security once per process")
     CHECK(other == S_OK);
     CHECK(system().coInitializeSecurity(RPC_C_AUTHN_DEFAULT, RPC_C_AUTHN_LEVEL_PKT, RPC_C_IMP_LEVEL_IMPERSONATE, EOAC_NONE)
           == S_OK);
-    CHECK(system().coInitializeSecurity(RPC_C_AUTHN_DEFAULT, RPC_C_AUTHN_LEVEL_PKT, RPC_C_IMP_LEVEL_IMPERSONATE, EOAC_NONE)
-          == RPC_E_TOO_LATE);
+    if (securityRules)
+        CHECK(system().coInitializeSecurity(RPC_C_AUTHN_DEFAULT, RPC_C_AUTHN_LEVEL_PKT, RPC_C_IMP_LEVEL_IMPERSONATE,
+                                            EOAC_NONE) == RPC_E_TOO_LATE);
     system().coUninitialize();
     system().coUninitialize();
     // Balanced: the thread starts afresh.

@@ -1,0 +1,170 @@
+// The machine of the contract tests on the Windows backend: the running Windows itself. It is
+// no machine of a named profile (those cases run on the emulated backend), and its user is
+// what it is. Before each case the scratch folder (below the temporary folder) is emptied,
+// the scratch keys are deleted in both registry views, and the restart work recorded for the
+// scratch folder is dropped. This file also holds the test runner (see CMakeLists.txt).
+
+#include "contract.h"
+
+#include "platform/process.h"
+
+#include <windows.h>
+
+#include <filesystem>
+#include <string>
+
+namespace contract {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const fs::path& scratchFolder()
+{
+    static const fs::path folder = [] {
+        wchar_t temp[MAX_PATH + 1] = {};
+        const DWORD length = ::GetTempPathW(MAX_PATH + 1, temp);
+        REQUIRE_MESSAGE((length > 0 && length <= MAX_PATH), "no temporary folder");
+        return fs::path(temp) / (L"winsteps-contract-" + std::to_wstring(::GetCurrentProcessId()));
+    }();
+    return folder;
+}
+
+std::wstring wide(const std::string& ascii)
+{
+    return std::wstring(ascii.begin(), ascii.end());
+}
+
+void deleteScratchKeys()
+{
+    const std::wstring key = wide(scratchKey);
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, key.c_str());
+    for (const REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
+        HKEY software = nullptr;
+        if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software", 0, KEY_ALL_ACCESS | view, &software) == ERROR_SUCCESS) {
+            ::RegDeleteTreeW(software, key.substr(key.find(L'\\') + 1).c_str());
+            ::RegCloseKey(software);
+        }
+    }
+}
+
+// Drops the pending renames and removals whose source lies in the scratch folder.
+void dropScratchRestartWork()
+{
+    HKEY session = nullptr;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, wide(platform::SESSION_MANAGER_KEY).c_str(), 0,
+                        KEY_QUERY_VALUE | KEY_SET_VALUE, &session) != ERROR_SUCCESS)
+        return;
+    const std::wstring value = wide(platform::PENDING_FILE_RENAME_OPERATIONS);
+    DWORD type = 0, size = 0;
+    if (::RegQueryValueExW(session, value.c_str(), nullptr, &type, nullptr, &size) == ERROR_SUCCESS) {
+        std::wstring data(size / sizeof(wchar_t) + 1, L'\0');
+        ::RegQueryValueExW(session, value.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &size);
+        data.resize(size / sizeof(wchar_t));
+        std::vector<std::wstring> strings;
+        for (std::size_t start = 0; start < data.size();) {
+            const std::size_t end = std::min(data.find(L'\0', start), data.size());
+            strings.push_back(data.substr(start, end - start));
+            start = end + 1;
+        }
+        const std::wstring ours = L"\\??\\" + scratchFolder().wstring();
+        std::wstring kept;
+        for (std::size_t i = 0; i + 1 < strings.size(); i += 2) {
+            if (::_wcsnicmp(strings[i].c_str(), ours.c_str(), ours.size()) == 0 || strings[i].empty())
+                continue;
+            kept += strings[i] + L'\0' + strings[i + 1] + L'\0';
+        }
+        if (kept.empty()) {
+            ::RegDeleteValueW(session, value.c_str());
+        } else {
+            kept += L'\0';
+            ::RegSetValueExW(session, value.c_str(), 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(kept.data()),
+                             DWORD(kept.size() * sizeof(wchar_t)));
+        }
+    }
+    ::RegCloseKey(session);
+}
+
+// Wine runs Windows programs on another system; where it is known to answer otherwise than
+// Windows, the checks of that behaviour are left out.
+bool underWine()
+{
+    const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+    return ntdll && ::GetProcAddress(ntdll, "wine_get_version");
+}
+
+const char* wineDeviation(Behaviour behaviour)
+{
+    switch (behaviour) {
+    case Behaviour::ValuesEnumerateInOrderSet:
+        return "Wine enumerates a key's values sorted by name";
+    case Behaviour::ComSecurityRules:
+        return "Wine's CoInitializeSecurity succeeds before COM is started and when repeated";
+    case Behaviour::MissingDriveIsPathNotFound:
+        return "Wine answers ERROR_FILE_NOT_FOUND for a drive that does not exist";
+    case Behaviour::MoveNeedsTarget:
+        return "Wine's MoveFileEx without a target deletes the file";
+    case Behaviour::RenameChangesCase:
+        return "Wine keeps the old case when a rename changes only the case";
+    case Behaviour::EndedProcessStaysEnded:
+        return "Wine's TerminateProcess succeeds on a process that has ended";
+    case Behaviour::EndedProcessGoesWithHandles:
+        return "Wine still opens an ended process after its last handle is closed";
+    case Behaviour::MissingFolderIsPathNotFound:
+        return "Wine's CreateProcess answers ERROR_FILE_NOT_FOUND for a program in a missing folder";
+    case Behaviour::UserNameParsing:
+        return "Wine's CredUIParseUserName splits a UPN at the '@' and accepts a bare name";
+    }
+    return nullptr;
+}
+
+void tidyScratch()
+{
+    deleteScratchKeys();
+    dropScratchRestartWork();
+    std::error_code error;
+    fs::remove_all(scratchFolder(), error);
+}
+
+} // namespace
+
+bool behaves(Behaviour behaviour)
+{
+    static const bool wine = underWine();
+    const char* deviation = wine ? wineDeviation(behaviour) : nullptr;
+    if (deviation)
+        MESSAGE("left out under Wine: " << std::string(deviation));
+    return deviation == nullptr;
+}
+
+bool freshMachine(const std::string& profile, bool administrator)
+{
+    if (!profile.empty()) {
+        MESSAGE("skipped on Windows: profile \"" << profile << "\" is a machine of the emulated backend only");
+        return false;
+    }
+    if (platform::processes().isAdmin() != administrator) {
+        MESSAGE("skipped on Windows: the user " << (administrator ? "is no" : "is an") << " administrator");
+        return false;
+    }
+    // What the cases leave goes before each case, and when the program ends (the folder's
+    // name is made first, so that it outlives the tidying at the end).
+    scratchFolder();
+    static const struct AtExit {
+        ~AtExit() { tidyScratch(); }
+    } atExit;
+    tidyScratch();
+    REQUIRE(platform::files().createDirectory(scratch()) == ERROR_SUCCESS);
+    return true;
+}
+
+std::string scratch()
+{
+    return scratchFolder().u8string();
+}
+
+} // namespace contract
+
+#define DOCTEST_CONFIG_IMPLEMENT
+#define DOCTEST_CONFIG_IMPLEMENT_WITH_MAIN
+#include <doctest/doctest.h>
