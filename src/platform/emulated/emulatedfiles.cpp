@@ -50,15 +50,13 @@ std::uint32_t errorOf(int error, const QString& host)
     }
 }
 
-std::uint32_t attributesOf(const QString& name, const struct stat& target, bool link)
+std::uint32_t attributesOf(const struct stat& target, bool link)
 {
     std::uint32_t attributes = 0;
     if (S_ISDIR(target.st_mode))
         attributes |= FILE_ATTRIBUTE_DIRECTORY;
     else if (!(target.st_mode & S_IWUSR))
         attributes |= FILE_ATTRIBUTE_READONLY; // like the read-only attribute, it binds everyone
-    if (name.startsWith(QLatin1Char('.')))
-        attributes |= FILE_ATTRIBUTE_HIDDEN;
     if (link)
         attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
     return attributes ? attributes : FILE_ATTRIBUTE_NORMAL;
@@ -163,7 +161,7 @@ std::uint32_t EmulatedFiles::getFileAttributes(const std::string& path, std::uin
         return errorOf(errno, host);
     const bool link = S_ISLNK(self.st_mode);
     // A link whose target is gone is still an entry, as a link.
-    *attributes = attributesOf(QFileInfo(host).fileName(), link && ::stat(name.constData(), &target) == 0 ? target : self, link);
+    *attributes = attributesOf(link && ::stat(name.constData(), &target) == 0 ? target : self, link);
     return ERROR_SUCCESS;
 }
 
@@ -195,7 +193,7 @@ std::uint32_t EmulatedFiles::findFiles(const std::string& directory, std::vector
         const struct stat& shown = followed ? target : self;
         FindData data;
         data.name = name;
-        data.attributes = attributesOf(QString::fromStdString(name), shown, link);
+        data.attributes = attributesOf(shown, link);
         data.size = S_ISREG(shown.st_mode) ? std::uint64_t(shown.st_size) : 0;
         found.push_back(std::move(data));
     }
@@ -281,8 +279,13 @@ std::uint32_t EmulatedFiles::moveFileEx(const std::string& existing, const std::
         const QFileInfo from(source);
         if (!from.exists() && !from.isSymLink())
             return ERROR_FILE_NOT_FOUND;
+        // Another spelling of the source's own name: the file takes that spelling.
+        const QString newFileName = windowsFileName(QString::fromStdString(*newName));
+        const bool respelt = target == source && newFileName != from.fileName();
+        if (respelt)
+            target = from.path() + QLatin1Char('/') + newFileName;
         const QFileInfo to(target);
-        if (to.exists() || to.isSymLink()) {
+        if (!respelt && (to.exists() || to.isSymLink())) {
             if (!(flags & MOVEFILE_REPLACE_EXISTING) || to.isDir())
                 return ERROR_ALREADY_EXISTS;
             if (!to.isSymLink() && !(to.permissions() & QFileDevice::WriteOwner))
