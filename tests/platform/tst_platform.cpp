@@ -10,8 +10,6 @@
 
 #include "support/freshmachine.h"
 
-#include <thread>
-
 using namespace winsteps::platform;
 using emulated::currentMachineFolder;
 using emulated::currentProfileName;
@@ -38,7 +36,6 @@ private Q_SLOTS:
     void listingAndAttributes();
     void openMachineKeepsCurrentOnError();
     void subsystemsFollowTheOpenedMachine();
-    void com();
     void debuggerCapture();
 
 private:
@@ -60,8 +57,6 @@ void TstPlatform::version_data()
     QTest::newRow("win98se") << "win98se" << 1u << 4u << 10u << 0x040A08AEu << " A " << -1;
     QTest::newRow("winme") << "winme" << 1u << 4u << 90u << 0x045A0BB8u << " " << -1;
     QTest::newRow("win2000") << "win2000" << 2u << 5u << 0u << 2195u << "Service Pack 4" << 4;
-    QTest::newRow("winxp-sp2") << "winxp-sp2" << 2u << 5u << 1u << 2600u << "Service Pack 2" << 2;
-    QTest::newRow("win2003") << "win2003" << 2u << 5u << 2u << 3790u << "Service Pack 1" << 1;
     QTest::newRow("vista-x64") << "vista-x64" << 2u << 6u << 0u << 6001u << "Service Pack 1" << 1;
 }
 
@@ -80,22 +75,12 @@ void TstPlatform::version()
 
     OsVersionInfoEx info;
     info.size = OSVERSIONINFOEX_SIZE;
-    const std::uint32_t extended = m->system().getVersionEx(&info);
-    QCOMPARE(extended == ERROR_SUCCESS, servicePackMajor >= 0);
-    if (servicePackMajor >= 0)
-        QCOMPARE(int(info.servicePackMajor), servicePackMajor);
-
-    // The basic record has no service-pack numbers; other sizes are refused.
-    info.size = 100;
-    QVERIFY(m->system().getVersionEx(&info) != ERROR_SUCCESS);
+    QCOMPARE(m->system().getVersionEx(&info) == ERROR_SUCCESS, servicePackMajor >= 0);
+    QCOMPARE(int(info.servicePackMajor), std::max(servicePackMajor, 0));
     info.size = OSVERSIONINFO_SIZE;
     QCOMPARE(m->system().getVersionEx(&info), ERROR_SUCCESS);
-    QCOMPARE(info.size, OSVERSIONINFO_SIZE);
-    QCOMPARE(int(info.servicePackMajor) + int(info.suiteMask), 0);
-    QCOMPARE(info.platformId, platformId);
-    QCOMPARE(info.majorVersion, major);
-    QCOMPARE(info.minorVersion, minor);
-    QCOMPARE(info.buildNumber, build);
+    QCOMPARE(QList<uint>({info.platformId, info.majorVersion, info.minorVersion, info.buildNumber}),
+             QList<uint>({platformId, major, minor, build}));
     QCOMPARE(QString::fromStdString(info.servicePack), servicePack);
 }
 
@@ -142,9 +127,6 @@ void TstPlatform::folders()
     QCOMPARE(m->files().getFileAttributes(result, &attributes), ERROR_SUCCESS);
     QVERIFY(attributes & FILE_ATTRIBUTE_DIRECTORY);
     QVERIFY(QFileInfo(m->hostPath(path)).isDir());
-
-    QCOMPARE(m->system().getSystemDrive(&result), ERROR_SUCCESS);
-    QCOMPARE(result, std::string("C:"));
 }
 
 void TstPlatform::folderQueryFailures()
@@ -183,14 +165,7 @@ void TstPlatform::environment()
     QCOMPARE(value, std::string("C:\\Data;D:\\x"));
     QCOMPARE(m->system().getEnvironmentVariable("Plain", &value), ERROR_SUCCESS);
     QCOMPARE(value, std::string("text"));
-
-    const std::string v = "new";
-    QCOMPARE(m->system().setEnvironmentVariable("plain", &v), ERROR_SUCCESS);
-    QCOMPARE(m->system().getEnvironmentVariable("PLAIN", &value), ERROR_SUCCESS);
-    QCOMPARE(value, v);
-    QCOMPARE(m->system().setEnvironmentVariable("PLAIN", nullptr), ERROR_SUCCESS);
-    QCOMPARE(m->system().getEnvironmentVariable("PLAIN", &value), ERROR_ENVVAR_NOT_FOUND);
-    QCOMPARE(m->system().setEnvironmentVariable("A=B", &v), ERROR_INVALID_PARAMETER);
+    QCOMPARE(m->system().setEnvironmentVariable("A=B", &value), ERROR_INVALID_PARAMETER);
 }
 
 void TstPlatform::profileErrors_data()
@@ -333,13 +308,11 @@ void TstPlatform::fileCalls_data()
 {
     // The machine holds C:\Program Files\Demo\a.txt, a read-only C:\ro.txt and a link
     // C:\out to a host folder %OUT% that holds media.txt; the test runs in %OUT%.
-    QTest::addColumn<QString>("call"); // write, read, mkdir, delete, list
+    QTest::addColumn<QString>("call"); // write, read, mkdir, delete
     QTest::addColumn<QString>("path");
     QTest::addColumn<uint>("code");
     QTest::addColumn<QString>("lands"); // below drive_c, for a write that succeeds
 
-    QTest::newRow("C:/ path") << "write" << "C:/Demo.txt" << 0u << "Demo.txt";
-    QTest::newRow("any case, both separators") << "write" << "c:\\PROGRAM FILES/demo\\new.txt" << 0u << "Program Files/Demo/new.txt";
     QTest::newRow("a folder's last dot, a name's dots and blanks") << "write" << "C:\\Program Files.\\Demo\\x.txt. " << 0u << "Program Files/Demo/x.txt";
     QTest::newRow(".. stops at the root") << "write" << "C:\\Program Files\\..\\..\\..\\up.txt" << 0u << "up.txt";
     QTest::newRow("root of the current drive") << "mkdir" << "\\Rooted" << 0u << "Rooted";
@@ -347,20 +320,11 @@ void TstPlatform::fileCalls_data()
     QTest::newRow("relative path outside") << "mkdir" << "made" << uint(ERROR_ACCESS_DENIED) << "";
     QTest::newRow("machine record") << "write" << "%FOLDER%/machine.lock" << uint(ERROR_ACCESS_DENIED) << "";
     QTest::newRow("through a link out") << "write" << "C:\\out\\x.txt" << uint(ERROR_ACCESS_DENIED) << "";
-    QTest::newRow("other drive") << "write" << "D:\\x.txt" << uint(ERROR_PATH_NOT_FOUND) << "";
     QTest::newRow("network") << "read" << "\\\\server\\share\\x.txt" << uint(ERROR_PATH_NOT_FOUND) << "";
     QTest::newRow("host media may be read") << "read" << "%OUT%/media.txt" << 0u << "";
     QTest::newRow("read through a link") << "read" << "C:\\out\\media.txt" << 0u << "";
-    QTest::newRow("missing file") << "read" << "C:\\Program Files\\nothing.txt" << uint(ERROR_FILE_NOT_FOUND) << "";
-    QTest::newRow("missing folder") << "read" << "C:\\nowhere\\a.txt" << uint(ERROR_PATH_NOT_FOUND) << "";
-    QTest::newRow("directory read as a file") << "read" << "C:\\Program Files" << uint(ERROR_ACCESS_DENIED) << "";
     QTest::newRow("read-only not overwritten") << "write" << "C:\\ro.txt" << uint(ERROR_ACCESS_DENIED) << "";
     QTest::newRow("read-only not deleted") << "delete" << "C:\\ro.txt" << uint(ERROR_ACCESS_DENIED) << "";
-    QTest::newRow("directory not deleted") << "delete" << "C:\\Program Files" << uint(ERROR_ACCESS_DENIED) << "";
-    QTest::newRow("existing directory") << "mkdir" << "C:\\program files" << uint(ERROR_ALREADY_EXISTS) << "";
-    QTest::newRow("parent missing") << "mkdir" << "C:\\a\\b" << uint(ERROR_PATH_NOT_FOUND) << "";
-    QTest::newRow("list a file") << "list" << "C:\\ro.txt" << uint(ERROR_DIRECTORY) << "";
-    QTest::newRow("list a missing folder") << "list" << "C:\\nowhere" << uint(ERROR_PATH_NOT_FOUND) << "";
 }
 
 void TstPlatform::fileCalls()
@@ -388,7 +352,6 @@ void TstPlatform::fileCalls()
                                   .replace(QLatin1String("%FOLDER%"), m->folder()).toStdString();
     FileHandlePtr file;
     std::uint32_t result = 0xFFFFFFFFu;
-    std::vector<FindData> entries;
     if (call == QLatin1String("write") && (result = m->files().createFile(given, GENERIC_WRITE, CREATE_ALWAYS, &file)) == 0) {
         std::uint32_t done = 0;
         QCOMPARE(file->write("data", 4, &done), ERROR_SUCCESS);
@@ -402,8 +365,6 @@ void TstPlatform::fileCalls()
         result = m->files().createDirectory(given);
     } else if (call == QLatin1String("delete")) {
         result = m->files().deleteFile(given);
-    } else if (call == QLatin1String("list")) {
-        result = m->files().findFiles(given, &entries);
     }
     file.reset();
     QDir::setCurrent(before);
@@ -439,38 +400,6 @@ void TstPlatform::listingAndAttributes()
     std::uint32_t attributes = 0;
     QCOMPARE(m->files().getFileAttributes("C:\\DEMO\\B.TXT", &attributes), ERROR_SUCCESS);
     QCOMPARE(attributes, FILE_ATTRIBUTE_READONLY);
-    QCOMPARE(m->files().getFileAttributes("C:\\Demo\\c.txt", &attributes), ERROR_FILE_NOT_FOUND);
-    QCOMPARE(m->files().deleteFile("C:\\Demo\\a.txt"), ERROR_SUCCESS);
-    QVERIFY(!QFileInfo::exists(demo + QStringLiteral("/A.txt")));
-    QCOMPARE(m->files().deleteFile("C:\\Demo\\a.txt"), ERROR_FILE_NOT_FOUND);
-}
-
-void TstPlatform::com()
-{
-    auto m = freshMachine(m_dir, QStringLiteral("winxp-sp2"));
-    QVERIFY(m);
-    QCOMPARE(m->system().coInitializeSecurity(RPC_C_AUTHN_DEFAULT, RPC_C_AUTHN_LEVEL_PKT, RPC_C_IMP_LEVEL_IMPERSONATE, EOAC_NONE),
-             CO_E_NOTINITIALIZED);
-    QCOMPARE(m->system().coInitialize(), S_OK);
-    QCOMPARE(m->system().coInitialize(), S_FALSE);
-    QCOMPARE(m->system().coInitializeSecurity(RPC_C_AUTHN_DEFAULT, RPC_C_AUTHN_LEVEL_PKT, RPC_C_IMP_LEVEL_IMPERSONATE, EOAC_NONE), S_OK);
-
-    // Each thread has its own count; the security is process-wide.
-    HRESULT other = E_UNEXPECTED, otherSecurity = E_UNEXPECTED;
-    std::thread([&] {
-        other = m->system().coInitialize();
-        otherSecurity = m->system().coInitializeSecurity(RPC_C_AUTHN_DEFAULT, RPC_C_AUTHN_LEVEL_PKT, RPC_C_IMP_LEVEL_IMPERSONATE, EOAC_NONE);
-        m->system().coUninitialize();
-    }).join();
-    QCOMPARE(other, S_OK);
-    QCOMPARE(otherSecurity, RPC_E_TOO_LATE);
-
-    m->system().coUninitialize();
-    QCOMPARE(m->system().coInitialize(), S_FALSE); // still one left
-    m->system().coUninitialize();
-    m->system().coUninitialize();
-    QCOMPARE(m->system().coInitialize(), S_OK);
-    m->system().coUninitialize();
 }
 
 void TstPlatform::debuggerCapture()
