@@ -2,6 +2,7 @@
 // pendingrenames.h), drops the volatile keys and runs RunOnce; and its log.
 
 #include "platform/emulated/emulatedmachine.h"
+#include "platform/emulated/errortext.h"
 #include "platform/emulated/pendingrenames.h"
 
 #include <QDir>
@@ -40,10 +41,11 @@ QString EmulatedMachine::hostPathOfPending(const QString& entry, bool* replace) 
 bool EmulatedMachine::reboot(QList<BootEntry>* done, QString* error)
 {
     std::lock_guard<std::mutex> lock(m_storeMutex);
-    StoreTransaction transaction(*m_store, true);
+    QString why;
+    StoreTransaction transaction(*m_store, true, &why);
     const auto hklm = m_roots.find(HKEY_LOCAL_MACHINE);
     if (!transaction.ok() || hklm == m_roots.end()) {
-        *error = QStringLiteral("the registry cannot be read: ") + m_store->lastError();
+        setError(error, QStringLiteral("the registry cannot be read: ") + why);
         return false;
     }
     const qint64 boot = m_store->meta(QStringLiteral("boots")).toLongLong() + 1;
@@ -58,8 +60,8 @@ bool EmulatedMachine::reboot(QList<BootEntry>* done, QString* error)
     runOnceEntries(record);
 
     m_store->setMeta(QStringLiteral("boots"), QString::number(boot));
-    if (transaction.finish(ERROR_SUCCESS) != ERROR_SUCCESS) {
-        *error = QStringLiteral("the registry cannot be written: ") + m_store->lastError();
+    if (transaction.finish(ERROR_SUCCESS, &why) != ERROR_SUCCESS) {
+        setError(error, QStringLiteral("the registry cannot be written: ") + why);
         return false;
     }
     *done = entries;
