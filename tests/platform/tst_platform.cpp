@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "support/files.h"
 #include "support/freshmachine.h"
 
 using namespace winsteps::platform;
@@ -34,7 +35,6 @@ private Q_SLOTS:
     void fileCalls_data();
     void fileCalls();
     void listingAndAttributes();
-    void openMachineKeepsCurrentOnError();
     void subsystemsFollowTheOpenedMachine();
     void debuggerCapture();
 
@@ -215,11 +215,7 @@ void TstPlatform::profileErrors()
     QFETCH(QByteArray, json);
     QFETCH(QString, error);
     const QString path = m_dir.filePath(QStringLiteral("bad.json"));
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(json);
-    file.close();
-
+    QVERIFY(testsupport::writeFile(path, json));
     std::string message;
     QVERIFY(!openMachine(path.toStdString(), std::string(), &message));
     QCOMPARE(QString::fromStdString(message), error.arg(path));
@@ -228,15 +224,9 @@ void TstPlatform::profileErrors()
 void TstPlatform::inheritsAndKeepsSubsystemTables()
 {
     const QString base = m_dir.filePath(QStringLiteral("base.json"));
-    QFile file(base);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(R"({"inherits": "win2003", "wow64": true, "systemProcesses": [{"name": "lsass.exe"}], "tools": {}})");
-    file.close();
     const QString derived = m_dir.filePath(QStringLiteral("derived.json"));
-    QFile file2(derived);
-    QVERIFY(file2.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file2.write(R"({"inherits": "base.json", "os": {"build": 3791}})");
-    file2.close();
+    QVERIFY(testsupport::writeFile(base, R"({"inherits": "win2003", "wow64": true, "systemProcesses": [{"name": "lsass.exe"}], "tools": {}})"));
+    QVERIFY(testsupport::writeFile(derived, R"({"inherits": "base.json", "os": {"build": 3791}})"));
 
     MachineProfile profile;
     QString error;
@@ -248,36 +238,15 @@ void TstPlatform::inheritsAndKeepsSubsystemTables()
     QVERIFY(profile.json().value(QStringLiteral("systemProcesses")).isArray());
 
     // A misspelt key is refused in the file that holds it, also when inherited.
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(R"({"inherits": "win2003", "servcies": {}})");
-    file.close();
+    QVERIFY(testsupport::writeFile(base, R"({"inherits": "win2003", "servcies": {}})"));
     QVERIFY(!profile.load(derived, &error));
     QVERIFY2(error.startsWith(QStringLiteral("profile \"base.json\": unknown key \"servcies\"")), qPrintable(error));
 }
 
-void TstPlatform::openMachineKeepsCurrentOnError()
-{
-    const QString folder = m_dir.filePath(QStringLiteral("kept"));
-    std::string error;
-    QVERIFY2(openMachine("win2000", folder.toStdString(), &error), error.c_str());
-    QCOMPARE(currentProfileName(), std::string("win2000"));
-    QCOMPARE(QString::fromStdString(currentMachineFolder()), QDir(folder).absolutePath());
-    QVERIFY(QFileInfo(folder + QStringLiteral("/drive_c/WINNT/system32")).isDir());
-    System& before = system();
-
-    QVERIFY(!openMachine("no-such-profile", std::string(), &error));
-    QFile plain(m_dir.filePath(QStringLiteral("plain-file")));
-    QVERIFY(plain.open(QIODevice::WriteOnly));
-    plain.close();
-    QVERIFY(!openMachine("winxp-sp2", plain.fileName().toStdString(), &error));
-    QVERIFY2(error.find("is not a directory") != std::string::npos, error.c_str());
-    QCOMPARE(&system(), &before);
-    QCOMPARE(currentProfileName(), std::string("win2000"));
-}
-
 void TstPlatform::subsystemsFollowTheOpenedMachine()
 {
-    // Every subsystem answers from the machine opened last, never from the one it replaced.
+    // Every subsystem answers from the machine opened last, never from the one it replaced,
+    // nor from one that could not be opened.
     const QStringList profiles{QStringLiteral("win2000"), QStringLiteral("winxp-sp2")};
     const QStringList windows{QStringLiteral("WINNT"), QStringLiteral("WINDOWS")};
     for (int i = 0; i < profiles.size(); ++i) {
@@ -301,7 +270,21 @@ void TstPlatform::subsystemsFollowTheOpenedMachine()
         QFile console(folder + QStringLiteral("/console.log"));
         QVERIFY(console.open(QIODevice::ReadOnly));
         QCOMPARE(console.readAll(), QByteArray("follow") + QByteArray::number(i) + '\n');
+        QCOMPARE(currentProfileName(), profiles[i].toStdString());
+        QCOMPARE(QString::fromStdString(currentMachineFolder()), QDir(folder).absolutePath());
+        QVERIFY(QFileInfo(folder + QStringLiteral("/drive_c/") + windows[i] + QStringLiteral("/system32")).isDir());
     }
+
+    // A machine that cannot be opened leaves the current one in place.
+    System& before = system();
+    std::string error;
+    QVERIFY(!openMachine("no-such-profile", std::string(), &error));
+    const QString plain = m_dir.filePath(QStringLiteral("plain-file"));
+    QVERIFY(testsupport::writeFile(plain, QByteArray()));
+    QVERIFY(!openMachine("winxp-sp2", plain.toStdString(), &error));
+    QVERIFY2(error.find("is not a directory") != std::string::npos, error.c_str());
+    QCOMPARE(&system(), &before);
+    QCOMPARE(currentProfileName(), std::string("winxp-sp2"));
 }
 
 void TstPlatform::fileCalls_data()
@@ -336,14 +319,10 @@ void TstPlatform::fileCalls()
     auto m = freshMachine(m_dir, QStringLiteral("winxp-sp2"));
     QVERIFY(m);
     QTemporaryDir outside;
-    QFile media(outside.filePath(QStringLiteral("media.txt")));
-    QVERIFY(media.open(QIODevice::WriteOnly) && media.write("media") == 5);
-    media.close();
+    QVERIFY(testsupport::writeFile(outside.filePath(QStringLiteral("media.txt")), "media"));
     QVERIFY(QDir().mkpath(m->hostPath(QStringLiteral("C:\\Program Files\\Demo"))));
-    QFile ro(m->driveC() + QStringLiteral("/ro.txt"));
-    QVERIFY(ro.open(QIODevice::WriteOnly));
-    ro.close();
-    QVERIFY(ro.setPermissions(QFileDevice::ReadOwner));
+    QVERIFY(testsupport::writeFile(m->driveC() + QStringLiteral("/ro.txt"), QByteArray()));
+    QVERIFY(QFile::setPermissions(m->driveC() + QStringLiteral("/ro.txt"), QFileDevice::ReadOwner));
     QVERIFY(QFile::link(outside.path(), m->driveC() + QStringLiteral("/out")));
     const QString before = QDir::currentPath();
     QDir::setCurrent(outside.path());
@@ -384,10 +363,8 @@ void TstPlatform::listingAndAttributes()
     QVERIFY(m);
     const QString demo = m->hostPath(QStringLiteral("C:\\Demo"));
     QVERIFY(QDir().mkpath(demo + QStringLiteral("/Sub")));
-    for (const char* name : {"/b.txt", "/A.txt", "/.hidden"}) {
-        QFile file(demo + QLatin1String(name));
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("12") == 2);
-    }
+    for (const char* name : {"/b.txt", "/A.txt", "/.hidden"})
+        QVERIFY(testsupport::writeFile(demo + QLatin1String(name), "12"));
     QVERIFY(QFile::setPermissions(demo + QStringLiteral("/b.txt"), QFileDevice::ReadOwner));
     QVERIFY(QFile::link(demo + QStringLiteral("/Sub"), demo + QStringLiteral("/link")));
     std::vector<FindData> entries;
