@@ -1,3 +1,7 @@
+// The emulated machine beyond what the contract tests check through the interface: its
+// profiles (versions, folders, environment, failures, inheritance, errors), the machine opened
+// last, where paths land on its drive C: and which stay off it, and the debugger channel.
+
 #include "platform/emulated/emulatedmachine.h"
 #include "platform/emulated/machinefolder.h"
 #include "platform/process.h"

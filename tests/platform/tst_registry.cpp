@@ -1,6 +1,7 @@
-// The emulated registry at the platform interface: Windows semantics (case, types, buffer
-// sizes, rights, WOW64 view), the registry-editor format, delayed removal and restart, and
-// the machine folder's database (persistence, schema, crashes, concurrent processes).
+// The emulated registry beyond what the contract tests check through the interface: malformed
+// paths and handles, the access marks of a machine's keys, profiles that seed the registry,
+// the registry-editor format, delayed removal as stored and the restart that carries it out,
+// and the machine folder's database (persistence, schema, crashes, concurrent processes).
 
 #include "platform/emulated/emulatedmachine.h"
 #include "platform/emulated/regfile.h"
@@ -186,64 +187,44 @@ void TstRegistry::errors()
         m->registry().regCloseKey(key);
 }
 
+// Marks a machine's keys can carry beyond Windows' own rights: read-only, denied, or full.
 void TstRegistry::rights_data()
 {
-    QTest::addColumn<QString>("profile");
-    QTest::addColumn<int>("access"); // mark on the key, -1 none
-    QTest::addColumn<uint>("hive");
-    QTest::addColumn<uint>("openRead");
-    QTest::addColumn<uint>("openAll");
-    QTest::addColumn<uint>("createBelow");
-    QTest::addColumn<uint>("deleteKey");
+    QTest::addColumn<int>("access");
+    QTest::addColumn<uint>("read");   // opening to read
+    QTest::addColumn<uint>("change"); // opening for all access, a sub-key made, the key deleted
 
-    const uint ok = ERROR_SUCCESS, denied = ERROR_ACCESS_DENIED;
-    QTest::newRow("full") << "winxp-sp2" << -1 << uint(HKEY_CURRENT_USER) << ok << ok << ok << ok;
-    QTest::newRow("read-only") << "winxp-sp2" << int(RegistryStore::AccessRead) << uint(HKEY_CURRENT_USER) << ok << denied
-                               << denied << denied;
-    QTest::newRow("denied") << "winxp-sp2" << int(RegistryStore::AccessDenied) << uint(HKEY_CURRENT_USER) << denied
-                            << denied << denied << denied;
-    QTest::newRow("marked full") << "winxp-sp2" << int(RegistryStore::AccessFull) << uint(HKEY_CURRENT_USER) << ok << ok
-                                 << ok << ok;
+    QTest::newRow("read-only") << int(RegistryStore::AccessRead) << ERROR_SUCCESS << ERROR_ACCESS_DENIED;
+    QTest::newRow("denied") << int(RegistryStore::AccessDenied) << ERROR_ACCESS_DENIED << ERROR_ACCESS_DENIED;
+    QTest::newRow("marked full") << int(RegistryStore::AccessFull) << ERROR_SUCCESS << ERROR_SUCCESS;
 }
 
 void TstRegistry::rights()
 {
-    QFETCH(QString, profile);
     QFETCH(int, access);
-    QFETCH(uint, hive);
-    QFETCH(uint, openRead);
-    QFETCH(uint, openAll);
-    QFETCH(uint, createBelow);
-    QFETCH(uint, deleteKey);
-    auto m = fresh(profile);
+    QFETCH(uint, read);
+    QFETCH(uint, change);
+    auto m = fresh();
     QVERIFY(m);
-    const HKEY root = hive;
-    QCOMPARE(setValue(m->registry(), root, "Software\\Guarded", "v", REG_SZ, sz("x")), ERROR_SUCCESS);
-    if (access >= 0)
-        QCOMPARE(m->setKeyAccess(root, "Software\\Guarded", access), ERROR_SUCCESS);
+    Registry& r = m->registry();
+    QCOMPARE(setValue(r, HKEY_CURRENT_USER, "Software\\Guarded", "v", REG_SZ, sz("x")), ERROR_SUCCESS);
+    QCOMPARE(m->setKeyAccess(HKEY_CURRENT_USER, "Software\\Guarded", access), ERROR_SUCCESS);
 
+    QCOMPARE(keyExists(r, HKEY_CURRENT_USER, "Software\\Guarded"), read == ERROR_SUCCESS);
     HKEY key = HKEY_NULL;
-    QCOMPARE(m->registry().regOpenKeyEx(root, "Software\\Guarded", KEY_READ, &key), openRead);
-    if (openRead == ERROR_SUCCESS) {
-        // A handle holds only the rights it was opened with.
-        const QByteArray data = sz("y");
-        QCOMPARE(m->registry().regSetValueEx(key, "v", REG_SZ, bytes(data), std::uint32_t(data.size())), ERROR_ACCESS_DENIED);
-        QCOMPARE(value(m->registry(), root, "Software\\Guarded", "v"), sz("x"));
-        m->registry().regCloseKey(key);
+    QCOMPARE(r.regOpenKeyEx(HKEY_CURRENT_USER, "Software\\Guarded", KEY_ALL_ACCESS, &key), change);
+    if (change == ERROR_SUCCESS)
+        r.regCloseKey(key);
+    QCOMPARE(r.regCreateKeyEx(HKEY_CURRENT_USER, "Software\\Guarded\\Child", 0, KEY_READ, &key, nullptr), change);
+    if (change == ERROR_SUCCESS) {
+        r.regCloseKey(key);
+        QCOMPARE(r.regDeleteKeyEx(HKEY_CURRENT_USER, "Software\\Guarded\\Child", 0), ERROR_SUCCESS);
     }
-    QCOMPARE(m->registry().regOpenKeyEx(root, "Software\\Guarded", KEY_ALL_ACCESS, &key), openAll);
-    if (openAll == ERROR_SUCCESS)
-        m->registry().regCloseKey(key);
-    QCOMPARE(m->registry().regCreateKeyEx(root, "Software\\Guarded\\Child", 0, KEY_READ, &key, nullptr), createBelow);
-    if (createBelow == ERROR_SUCCESS) {
-        m->registry().regCloseKey(key);
-        QCOMPARE(m->registry().regDeleteKeyEx(root, "Software\\Guarded\\Child", 0), ERROR_SUCCESS);
-    }
-    QCOMPARE(m->registry().regDeleteKeyEx(root, "Software\\Guarded", 0), deleteKey);
+    QCOMPARE(r.regDeleteKeyEx(HKEY_CURRENT_USER, "Software\\Guarded", 0), change);
 
     // The machine's own tools are not bound by the marks.
     m->setSystemAccess(true);
-    QVERIFY(keyExists(m->registry(), root, "Software\\Guarded", KEY_ALL_ACCESS) || deleteKey == ERROR_SUCCESS);
+    QCOMPARE(keyExists(r, HKEY_CURRENT_USER, "Software\\Guarded", KEY_ALL_ACCESS), change != ERROR_SUCCESS);
 }
 
 void TstRegistry::folderKeepsMachineAndProfile()
@@ -475,51 +456,32 @@ void TstRegistry::killedWriterLosesNothingReported()
     const QString folder = newFolder();
     const quint32 seed = QRandomGenerator::global()->generate();
     QRandomGenerator random(seed);
-    QList<QPair<QString, int>> reported; // (prefix, highest value reported)
     // Every wait below is for a state of the writer (started, a line written, ended), never
     // for a time, so that a slow or loaded machine only makes the test slower.
     for (int round = 0; round < 50; ++round) {
         const QString prefix = QStringLiteral("r%1").arg(round);
-        const auto where = [&](const QString& step) {
-            return QStringLiteral("seed %1, round %2 of 50, %3").arg(seed).arg(round).arg(step);
-        };
+        const QString where = QStringLiteral("seed %1, round %2 of 50: ").arg(seed).arg(round);
         QProcess writer;
         writer.start(QStringLiteral(REGWRITER), {folder, prefix, QStringLiteral("100000")});
-        QVERIFY2(writer.waitForStarted(-1), qPrintable(where("starting the writer: " + writer.errorString())));
+        QVERIFY2(writer.waitForStarted(-1), qPrintable(where + writer.errorString()));
         // Killed at once (perhaps while the machine is being made) or after some writes.
         const int wanted = int(random.bounded(25u));
-        int last = -1;
-        QByteArray pending;
-        while (last + 1 < wanted && writer.state() == QProcess::Running) {
-            // False only once the writer has ended.
-            if (!writer.waitForReadyRead(-1))
-                break;
-            pending += writer.readAllStandardOutput();
-            while (pending.contains('\n')) {
-                const qsizetype eol = pending.indexOf('\n');
-                last = pending.left(eol).toInt();
-                pending.remove(0, eol + 1);
-            }
-        }
+        int last = -1; // the last value the writer reported written
+        QByteArray output;
+        const auto readLines = [&] {
+            output += writer.readAllStandardOutput();
+            for (qsizetype eol; (eol = output.indexOf('\n')) >= 0; output.remove(0, eol + 1))
+                last = output.left(eol).toInt();
+        };
+        while (last + 1 < wanted && writer.state() == QProcess::Running && writer.waitForReadyRead(-1))
+            readLines();
         writer.kill();
-        QVERIFY2(writer.state() == QProcess::NotRunning || writer.waitForFinished(-1),
-                 qPrintable(where("waiting for the killed writer: " + writer.errorString())));
-        pending += writer.readAllStandardOutput();
-        for (const QByteArray& line : pending.split('\n')) {
-            if (!line.isEmpty())
-                last = line.toInt();
-        }
+        QVERIFY2(writer.state() == QProcess::NotRunning || writer.waitForFinished(-1), qPrintable(where + writer.errorString()));
+        readLines();
         QVERIFY2(writer.exitStatus() == QProcess::CrashExit || writer.exitCode() == 0,
-                 qPrintable(where(QStringLiteral("the writer failed with exit code %1 after value %2: %3")
-                                      .arg(writer.exitCode())
-                                      .arg(last)
-                                      .arg(QString::fromLocal8Bit(writer.readAllStandardError())))));
-        reported.append({prefix, last});
+                 qPrintable(where + QString::fromLocal8Bit(writer.readAllStandardError())));
+        QVERIFY2(writtenValuesKept(folder, prefix, last + 1), qPrintable(where + QStringLiteral("reported values lost")));
     }
-
-    for (const auto& [prefix, last] : std::as_const(reported))
-        QVERIFY2(writtenValuesKept(folder, prefix, last + 1),
-                 qPrintable(QStringLiteral("seed %1, round %2: values of %3 reported lost").arg(seed).arg(prefix).arg(last + 1)));
 }
 
 void TstRegistry::processesOpenOneFreshFolderAtOnce_data()
@@ -548,14 +510,9 @@ void TstRegistry::processesOpenOneFreshFolderAtOnce()
         QVERIFY2(writer.waitForStarted(-1), qPrintable(writer.errorString()));
         QVERIFY(writer.state() == QProcess::NotRunning || writer.waitForFinished(-1));
         QVERIFY2(writer.exitStatus() == QProcess::NormalExit && writer.exitCode() == 0,
-                 qPrintable(QStringLiteral("writer %1 ended with status %2, code %3, after \"%4\": %5")
-                                .arg(w)
-                                .arg(int(writer.exitStatus()))
-                                .arg(writer.exitCode())
-                                .arg(QString::fromLatin1(writer.readAllStandardOutput().trimmed().split('\n').last()),
-                                     QString::fromLocal8Bit(writer.readAllStandardError()))));
+                 qPrintable(QStringLiteral("writer %1, code %2: ").arg(w).arg(writer.exitCode())
+                            + QString::fromLocal8Bit(writer.readAllStandardError())));
     }
-
     for (int w = 0; w < processes; ++w)
         QVERIFY2(writtenValuesKept(folder, QStringLiteral("w%1").arg(w), count), qPrintable(QString::number(w)));
 }
