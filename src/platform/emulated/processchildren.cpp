@@ -87,8 +87,30 @@ public:
     }
 
     // See openChild(). The new handle is made under m_mutex, so that no other handle to the
-    // child can close and no reaping can drop it in between.
+    // child can close and no reaping can drop it in between; *process is replaced only after,
+    // as closing a handle takes m_mutex too.
     ChildLookup open(pid_t pid, std::uint32_t access, ProcessHandlePtr* process)
+    {
+        ProcessHandlePtr handle;
+        const ChildLookup found = openLocked(pid, access, &handle);
+        if (found == ChildLookup::Opened)
+            *process = std::move(handle);
+        return found;
+    }
+
+    // A handle to child has closed: an ended child goes with its last one.
+    void release(const std::shared_ptr<Child>& child)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        std::lock_guard<std::mutex> childLock(child->mutex);
+        if (--child->handles == 0 && child->reaped)
+            m_ended.erase(std::remove(m_ended.begin(), m_ended.end(), child), m_ended.end());
+    }
+
+private:
+    Reaper() : m_wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+
+    ChildLookup openLocked(pid_t pid, std::uint32_t access, ProcessHandlePtr* handle)
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         // A running child first: once reaped, the pid may have gone to a new one.
@@ -104,24 +126,12 @@ public:
                 }
                 if (!alive)
                     return ChildLookup::Gone;
-                *process = childHandle(child, access);
+                *handle = childHandle(child, access);
                 return ChildLookup::Opened;
             }
         }
         return ChildLookup::NotOurs;
     }
-
-    // A handle to child has closed: an ended child goes with its last one.
-    void release(const std::shared_ptr<Child>& child)
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        std::lock_guard<std::mutex> childLock(child->mutex);
-        if (--child->handles == 0 && child->reaped)
-            m_ended.erase(std::remove(m_ended.begin(), m_ended.end(), child), m_ended.end());
-    }
-
-private:
-    Reaper() : m_wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
 
     void wake()
     {
