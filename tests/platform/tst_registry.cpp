@@ -413,6 +413,8 @@ void TstRegistry::rebootRemovesInOrderAndRunsOnce()
     for (const char* path : {"C:\\Program Files\\Demo\\sub\\b.txt", "C:\\Program Files\\Demo\\sub", "C:\\Program Files\\Demo\\a.txt",
                              "C:\\Program Files\\Demo", "C:\\Program Files\\Demo\\missing.txt"})
         QCOMPARE(m->files().moveFileEx(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT), ERROR_SUCCESS);
+    const std::string respelt = "C:\\Program Files\\Demo\\KEEP.TXT"; // the same file, named anew
+    QCOMPARE(m->files().moveFileEx("C:\\Program Files\\Demo\\keep.txt", &respelt, MOVEFILE_DELAY_UNTIL_REBOOT), ERROR_SUCCESS);
     const std::string run = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
     QCOMPARE(setValue(m->registry(), HKEY_LOCAL_MACHINE, run + "Once", "finish", REG_SZ, sz("C:\\finish.exe /quiet")), ERROR_SUCCESS);
     QCOMPARE(setValue(m->registry(), HKEY_CURRENT_USER, run + "Once", "welcome", REG_SZ, sz("welcome.exe")), ERROR_SUCCESS);
@@ -433,11 +435,12 @@ void TstRegistry::rebootRemovesInOrderAndRunsOnce()
         "removed C:\\Program Files\\Demo\\a.txt",
         "not removed C:\\Program Files\\Demo: directory not empty",
         "not removed C:\\Program Files\\Demo\\missing.txt: not found",
+        "renamed C:\\Program Files\\Demo\\keep.txt -> C:\\Program Files\\Demo\\KEEP.TXT",
         "ran HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce: finish = C:\\finish.exe /quiet",
         "ran HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce: welcome = welcome.exe",
     };
     QCOMPARE(log, expected);
-    QVERIFY(QFileInfo::exists(demo + QStringLiteral("/keep.txt")));
+    QCOMPARE(QDir(demo).entryList(QDir::Files), QStringList{"KEEP.TXT"});
     QVERIFY(!QFileInfo::exists(demo + QStringLiteral("/sub")));
     QVERIFY(m->pendingFileOperations().isEmpty());
     QVERIFY(value(m->registry(), HKEY_CURRENT_USER, run + "Once", "welcome").isNull());

@@ -62,6 +62,18 @@ std::uint32_t attributesOf(const struct stat& target, bool link)
     return attributes ? attributes : FILE_ATTRIBUTE_NORMAL;
 }
 
+// When newName names the file at host by another spelling of its name: true, with *target
+// the host path of that spelling.
+bool respelling(const QString& host, const std::string& newName, QString* target)
+{
+    const QFileInfo file(host);
+    const QString name = windowsFileName(QString::fromStdString(newName));
+    if (name == file.fileName())
+        return false;
+    *target = file.path() + QLatin1Char('/') + name;
+    return true;
+}
+
 class PosixFile final : public FileHandle {
 public:
     explicit PosixFile(int fd) : m_fd(fd) {}
@@ -268,6 +280,8 @@ std::uint32_t EmulatedFiles::moveFileEx(const std::string& existing, const std::
     }
     if (source == m_machine.driveC() || (newName && target == m_machine.driveC()))
         return ERROR_ACCESS_DENIED; // drive C: itself is neither moved nor removed
+    // Another spelling of the source's own name: the file takes that spelling.
+    const bool respelt = newName && target == source && respelling(source, *newName, &target);
     const QString windowsSource = m_machine.windowsPath(source);
     const QString windowsTarget = newName ? m_machine.windowsPath(target) : QString();
     if (windowsSource.isEmpty() || (newName && windowsTarget.isEmpty()))
@@ -279,11 +293,6 @@ std::uint32_t EmulatedFiles::moveFileEx(const std::string& existing, const std::
         const QFileInfo from(source);
         if (!from.exists() && !from.isSymLink())
             return ERROR_FILE_NOT_FOUND;
-        // Another spelling of the source's own name: the file takes that spelling.
-        const QString newFileName = windowsFileName(QString::fromStdString(*newName));
-        const bool respelt = target == source && newFileName != from.fileName();
-        if (respelt)
-            target = from.path() + QLatin1Char('/') + newFileName;
         const QFileInfo to(target);
         if (!respelt && (to.exists() || to.isSymLink())) {
             if (!(flags & MOVEFILE_REPLACE_EXISTING) || to.isDir())

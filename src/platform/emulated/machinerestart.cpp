@@ -3,6 +3,7 @@
 
 #include "platform/emulated/emulatedmachine.h"
 #include "platform/emulated/errortext.h"
+#include "platform/emulated/machinepaths.h"
 #include "platform/emulated/pendingrenames.h"
 
 #include <QDir>
@@ -118,14 +119,18 @@ void EmulatedMachine::carryOutPendingFile(const QString& sourceEntry, const QStr
                                                              : QStringLiteral(": cannot be removed")));
         return;
     }
-    const QString target = hostPathOfPending(targetEntry, &replace);
+    QString target = hostPathOfPending(targetEntry, &replace);
+    // Another spelling of the source's own name: the file takes that spelling.
+    const bool respelt = target == source && windowsFileName(targetEntry) != info.fileName();
+    if (respelt)
+        target = info.path() + QLatin1Char('/') + windowsFileName(targetEntry);
     const QString targetShown = windowsPath(target).isEmpty() ? targetEntry : windowsPath(target);
     const QFileInfo to(target);
     if (!insideDriveC(target)) {
         record(QStringLiteral("not renamed"), shown + QStringLiteral(" -> ") + targetShown + QStringLiteral(": outside drive C:"));
         return;
     }
-    if ((to.exists() || to.isSymLink()) && (!replace || to.isDir())) {
+    if (!respelt && (to.exists() || to.isSymLink()) && (!replace || to.isDir())) {
         record(QStringLiteral("not renamed"), shown + QStringLiteral(" -> ") + targetShown + QStringLiteral(": target exists"));
         return;
     }
