@@ -87,9 +87,11 @@ bool keyExists(Registry& m, HKEY root, const std::string& path, REGSAM sam = KEY
 }
 
 // Whether the machine in folder is sound and holds the first count values the regwriter
-// wrote under prefix.
+// wrote under prefix. Without values there may be no machine yet: a writer killed at once.
 bool writtenValuesKept(const QString& folder, const QString& prefix, int count)
 {
+    if (count == 0)
+        return true;
     QString error;
     auto m = EmulatedMachine::openExisting(folder, &error);
     if (!m || m->integrityCheck() != QLatin1String("ok")) {
