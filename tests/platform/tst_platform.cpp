@@ -31,8 +31,7 @@ private Q_SLOTS:
     void version();
     void folders_data();
     void folders();
-    void folderQueryFailures();
-    void environment();
+    void folderMadeOnRequest();
     void profileErrors_data();
     void profileErrors();
     void inheritsAndKeepsSubsystemTables();
@@ -88,88 +87,88 @@ void TstPlatform::version()
     QCOMPARE(QString::fromStdString(info.servicePack), servicePack);
 }
 
+// What a profile's Windows answers for its folders and variables, also where the profile
+// takes a folder or a variable away or makes a query fail; a folder it names exists on drive C:.
 void TstPlatform::folders_data()
 {
     QTest::addColumn<QString>("profile");
-    QTest::addColumn<int>("csidl"); // -1: the TEMP variable, -2: the Windows directory, -3: the system directory
-    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("query"); // "windows", "system", "drive", "%NAME%" a variable, else a CSIDL
+    QTest::addColumn<uint>("code");
+    QTest::addColumn<QString>("answer");
 
-    QTest::newRow("98 windows") << "win98" << -2 << "C:\\WINDOWS";
-    QTest::newRow("98 system") << "win98" << -3 << "C:\\WINDOWS\\SYSTEM";
-    QTest::newRow("98 temp") << "win98" << -1 << "C:\\WINDOWS\\TEMP";
-    QTest::newRow("2000 system") << "win2000" << -3 << "C:\\WINNT\\system32";
-    QTest::newRow("xp system") << "winxp-sp2" << -3 << "C:\\WINDOWS\\system32";
-    QTest::newRow("xp user's desktop") << "winxp-sp2" << csidl::DESKTOPDIRECTORY << "C:\\Documents and Settings\\User\\Desktop";
-    QTest::newRow("vista windows") << "vista" << -2 << "C:\\Windows";
-    QTest::newRow("vista startup") << "vista" << csidl::STARTUP
+    const QString less = R"({"inherits": "winxp-sp2", "shellFolders": {"23": null}, "failures": {"GetSystemDirectory": 8},
+                             "environment": {"temp": null, "DATA": "C:\\Data;D:\\x"}})";
+    const uint ok = ERROR_SUCCESS;
+    QTest::newRow("98 windows") << "win98" << "windows" << ok << "C:\\WINDOWS";
+    QTest::newRow("98 system") << "win98" << "system" << ok << "C:\\WINDOWS\\SYSTEM";
+    QTest::newRow("98 temp") << "win98" << "%TEMP%" << ok << "C:\\WINDOWS\\TEMP";
+    QTest::newRow("2000 system") << "win2000" << "system" << ok << "C:\\WINNT\\system32";
+    QTest::newRow("xp system") << "winxp-sp2" << "system" << ok << "C:\\WINDOWS\\system32";
+    QTest::newRow("xp user's desktop") << "winxp-sp2" << QString::number(csidl::DESKTOPDIRECTORY) << ok
+                                       << "C:\\Documents and Settings\\User\\Desktop";
+    QTest::newRow("vista windows") << "vista" << "windows" << ok << "C:\\Windows";
+    QTest::newRow("vista startup") << "vista" << QString::number(csidl::STARTUP) << ok
                                    << "C:\\Users\\User\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs\\Startup";
-    QTest::newRow("x64 program files x86") << "vista-x64" << csidl::PROGRAM_FILESX86 << "C:\\Program Files (x86)";
-    QTest::newRow("profile override") << R"({"inherits": "winxp-sp2", "shellFolders": {"26": "c:\\Data\\"}})"
-                                      << csidl::APPDATA << "C:\\Data";
+    QTest::newRow("x64 program files x86") << "vista-x64" << QString::number(csidl::PROGRAM_FILESX86) << ok << "C:\\Program Files (x86)";
+    QTest::newRow("folder given") << R"({"inherits": "winxp-sp2", "shellFolders": {"26": "c:\\Data\\"}})"
+                                  << QString::number(csidl::APPDATA) << ok << "C:\\Data";
+    QTest::newRow("folder taken away") << less << QString::number(csidl::COMMON_PROGRAMS) << uint(E_FAIL) << "";
+    QTest::newRow("system query fails") << less << "system" << uint(ERROR_NOT_ENOUGH_MEMORY) << "";
+    QTest::newRow("so does the drive") << less << "drive" << uint(ERROR_NOT_ENOUGH_MEMORY) << "";
+    QTest::newRow("variable taken away") << less << "%TEMP%" << uint(ERROR_ENVVAR_NOT_FOUND) << "";
+    QTest::newRow("variable given") << less << "%data%" << ok << "C:\\Data;D:\\x";
+    QTest::newRow("no shell folder library") << R"({"inherits": "winxp-sp2", "shellFolderLibrary": false})"
+                                             << QString::number(csidl::APPDATA) << uint(HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND)) << "";
 }
 
 void TstPlatform::folders()
 {
-    // Windows paths, as the profile's Windows answers; the folders exist on drive C:.
     QFETCH(QString, profile);
-    QFETCH(int, csidl);
-    QFETCH(QString, path);
+    QFETCH(QString, query);
+    QFETCH(uint, code);
+    QFETCH(QString, answer);
     QString error;
     auto m = freshMachine(m_dir, profile, &error);
     QVERIFY2(m, qPrintable(error));
+    System& system = m->system();
     std::string result;
-    if (csidl == -1)
-        QCOMPARE(m->system().getEnvironmentVariable("TEMP", &result), ERROR_SUCCESS);
-    else if (csidl == -2)
-        QCOMPARE(m->system().getWindowsDirectory(&result), ERROR_SUCCESS);
-    else if (csidl == -3)
-        QCOMPARE(m->system().getSystemDirectory(&result), ERROR_SUCCESS);
+    const bool variable = query.startsWith(QLatin1Char('%'));
+    if (variable)
+        QCOMPARE(uint(system.getEnvironmentVariable(query.mid(1, query.size() - 2).toStdString(), &result)), code);
+    else if (query == QLatin1String("windows"))
+        QCOMPARE(uint(system.getWindowsDirectory(&result)), code);
+    else if (query == QLatin1String("system"))
+        QCOMPARE(uint(system.getSystemDirectory(&result)), code);
+    else if (query == QLatin1String("drive"))
+        QCOMPARE(uint(system.getSystemDrive(&result)), code);
     else
-        QCOMPARE(m->system().getFolderPath(csidl, &result), S_OK);
-    QCOMPARE(QString::fromStdString(result), path);
+        QCOMPARE(uint(system.getFolderPath(query.toInt(), &result)), code);
+    QCOMPARE(system.shellFolderApiAvailable(), !profile.contains(QLatin1String("shellFolderLibrary")));
+    if (code != ERROR_SUCCESS)
+        return;
+    QCOMPARE(QString::fromStdString(result), answer);
+    if (variable && query != QLatin1String("%TEMP%"))
+        return;
     std::uint32_t attributes = 0;
     QCOMPARE(m->files().getFileAttributes(result, &attributes), ERROR_SUCCESS);
     QVERIFY(attributes & FILE_ATTRIBUTE_DIRECTORY);
-    QVERIFY(QFileInfo(m->hostPath(path)).isDir());
+    QVERIFY(QFileInfo(m->hostPath(answer)).isDir());
 }
 
-void TstPlatform::folderQueryFailures()
+void TstPlatform::folderMadeOnRequest()
 {
-    auto m = freshMachine(m_dir, QStringLiteral(R"({"inherits": "winxp-sp2", "shellFolders": {"23": null},
-                                              "failures": {"GetSystemDirectory": 8}})"));
+    // A folder missing on disk is found only when the caller asks for it to be made; and a
+    // variable's name holds no "=".
+    auto m = freshMachine(m_dir, QStringLiteral("winxp-sp2"));
     QVERIFY(m);
     std::string path;
-    QCOMPARE(m->system().getFolderPath(99, &path), E_INVALIDARG);
-    QCOMPARE(m->system().getFolderPath(csidl::COMMON_PROGRAMS, &path), E_FAIL);
-    QCOMPARE(m->system().getSystemDirectory(&path), ERROR_NOT_ENOUGH_MEMORY);
-    QCOMPARE(m->system().getSystemDrive(&path), ERROR_NOT_ENOUGH_MEMORY);
-
-    // A folder missing on disk is found only when the caller asks for it to be created.
     QCOMPARE(m->system().getFolderPath(csidl::APPDATA, &path), S_OK);
     const QString host = m->hostPath(QString::fromStdString(path));
     QVERIFY(QDir(host).removeRecursively());
     QCOMPARE(m->system().getFolderPath(csidl::APPDATA, &path), E_FAIL);
     QCOMPARE(m->system().getFolderPath(csidl::APPDATA | csidl::FLAG_CREATE, &path), S_OK);
     QVERIFY(QFileInfo(host).isDir());
-
-    auto bare = freshMachine(m_dir, QStringLiteral(R"({"inherits": "winxp-sp2", "shellFolderLibrary": false})"));
-    QVERIFY(bare);
-    QVERIFY(!bare->system().shellFolderApiAvailable());
-    QCOMPARE(bare->system().getFolderPath(csidl::APPDATA, &path), HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND));
-}
-
-void TstPlatform::environment()
-{
-    auto m = freshMachine(m_dir, QStringLiteral(R"({"inherits": "winxp-sp2",
-        "environment": {"temp": null, "DATA": "C:\\Data;D:\\x", "PLAIN": "text"}})"));
-    QVERIFY(m);
-    std::string value;
-    QCOMPARE(m->system().getEnvironmentVariable("TEMP", &value), ERROR_ENVVAR_NOT_FOUND);
-    QCOMPARE(m->system().getEnvironmentVariable("data", &value), ERROR_SUCCESS);
-    QCOMPARE(value, std::string("C:\\Data;D:\\x"));
-    QCOMPARE(m->system().getEnvironmentVariable("Plain", &value), ERROR_SUCCESS);
-    QCOMPARE(value, std::string("text"));
-    QCOMPARE(m->system().setEnvironmentVariable("A=B", &value), ERROR_INVALID_PARAMETER);
+    QCOMPARE(m->system().setEnvironmentVariable("A=B", &path), ERROR_INVALID_PARAMETER);
 }
 
 void TstPlatform::profileErrors_data()
