@@ -122,7 +122,9 @@ public:
     // synchronisation right.
     virtual std::uint32_t wait(std::uint32_t milliseconds) = 0;
     // GetExitCodeProcess: STILL_ACTIVE while the process runs. ERROR_ACCESS_DENIED without
-    // the query right, or when the code cannot be known.
+    // the query right, or when the code cannot be known. The code has 32 bits, except on the
+    // emulated machine for a program of its host, whose exit status holds only the low 8 bits
+    // (its emulated tools and terminate() keep all 32).
     virtual std::uint32_t getExitCode(std::uint32_t* code) = 0;
     // TerminateProcess: ends the process at once with exitCode. ERROR_ACCESS_DENIED without
     // the terminate right or when the process has already ended.

@@ -198,7 +198,7 @@ TEST_CASE("a rename at once replaces a target only when asked to")
         CHECK(files().moveFileEx(s + "\\folder\\moved.txt", nullptr, 0) == ERROR_INVALID_PARAMETER);
 }
 
-TEST_CASE("a rename that changes only the case takes the new case" * doctest::may_fail())
+TEST_CASE("a rename that changes only the case takes the new case")
 {
     // Windows renames a file to another case of its own name. The emulated machine finds the
     // target already there (it is the same file) and refuses with ERROR_ALREADY_EXISTS.
@@ -210,7 +210,7 @@ TEST_CASE("a rename that changes only the case takes the new case" * doctest::ma
         CHECK(listed(scratch()) == std::vector<std::string>{"LOWER.TXT"});
 }
 
-TEST_CASE("a name loses its trailing dots and blanks" * doctest::may_fail())
+TEST_CASE("a name loses its trailing dots and blanks")
 {
     // Windows drops them from the last name of a path; the emulated machine keeps them and
     // names another file.
@@ -222,7 +222,7 @@ TEST_CASE("a name loses its trailing dots and blanks" * doctest::may_fail())
     }
 }
 
-TEST_CASE("a name that begins with a dot is not hidden" * doctest::may_fail())
+TEST_CASE("a name that begins with a dot is not hidden")
 {
     // Windows gives a new file no attributes of its own; the emulated machine reports names
     // beginning with "." as hidden, as its host would.

@@ -169,7 +169,7 @@ TEST_CASE("a running process is listed, waited for with a time-out, and ended wi
     CHECK(processes().openProcess(PROCESS_QUERY_INFORMATION, 0, &idle) == ERROR_INVALID_PARAMETER);
 }
 
-TEST_CASE("an ended process can be opened until its last handle is closed" * doctest::may_fail())
+TEST_CASE("an ended process can be opened until its last handle is closed")
 {
     // On Windows the process object lives while any handle to it is open, and goes with the
     // last. The emulated machine forgets a process once it has reaped it, handles or not, and
@@ -223,7 +223,7 @@ TEST_CASE("a program that cannot be started says why")
     }
 }
 
-TEST_CASE("a file that is no program is refused as one" * doctest::may_fail())
+TEST_CASE("a file that is no program is refused as one")
 {
     // Windows answers ERROR_BAD_EXE_FORMAT; the emulated machine refuses a file without the
     // host's execute permission with ERROR_ACCESS_DENIED.

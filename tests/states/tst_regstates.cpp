@@ -450,15 +450,16 @@ void TstRegStates::registerUninstall()
     QCOMPARE(stored(HKEY_LOCAL_MACHINE, UninstallKey, QStringLiteral("DisplayName")), QStringLiteral("-"));
 }
 
-// Files and folders below a path, hidden ones left out, scheduled for removal at the next
-// restart; symbolic links are removed, never followed.
+// Files and folders below a path scheduled for removal at the next restart, folders whose
+// name begins with a dot left out (a file so named is no hidden one); symbolic links are
+// removed, never followed.
 void TstRegStates::removeFilesAfterReboot_data()
 {
     QTest::addColumn<QString>("profile");
     QTest::addColumn<QString>("path");
     QTest::addColumn<QStringList>("scheduled");
 
-    const QStringList tree = {"C:\\Demo\\A.txt", "C:\\Demo\\b.txt", "C:\\Demo\\link", "C:\\Demo\\Sub\\c.txt", "C:\\Demo\\Sub", "C:\\Demo"};
+    const QStringList tree = {"C:\\Demo\\.hidden", "C:\\Demo\\A.txt", "C:\\Demo\\b.txt", "C:\\Demo\\link", "C:\\Demo\\Sub\\c.txt", "C:\\Demo\\Sub", "C:\\Demo"};
     QTest::newRow("tree") << "winxp-sp2" << "%WINDRIVE%\\Demo" << tree;
     QTest::newRow("trailing slash") << "winxp-sp2" << "%WINDRIVE%/Demo/" << tree;
     QTest::newRow("one file") << "win2000" << "%WINDRIVE%\\Demo\\b.txt" << QStringList{"C:\\Demo\\b.txt"};

@@ -35,7 +35,7 @@ freshMachine(const QTemporaryDir& dir, const QString& source, QString* error = n
     const bool ok = source.startsWith(QLatin1Char('{')) ? profile.parse(source.toUtf8(), QStringLiteral("inline"), &message)
                                                        : profile.load(source, &message);
     std::unique_ptr<EmulatedMachine> machine = ok ? EmulatedMachine::open(profile, freshFolder(dir), &message) : nullptr;
-    if (error)
+    if (!machine && error)
         *error = message;
     else if (!machine)
         qWarning("%s", qPrintable(message));
@@ -56,7 +56,7 @@ inline QString openFreshMachine(const QTemporaryDir& dir, const QString& source,
     }
     std::string message;
     const bool ok = winsteps::platform::emulated::openMachine(profile.toStdString(), folder.toStdString(), &message);
-    if (error)
+    if (!ok && error)
         *error = message;
     else if (!ok)
         qWarning("%s", message.c_str());

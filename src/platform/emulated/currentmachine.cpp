@@ -1,4 +1,5 @@
 #include "platform/emulated/emulatedmachine.h"
+#include "platform/emulated/errortext.h"
 #include "platform/emulated/machinefolder.h"
 
 #include <QDir>
@@ -116,7 +117,7 @@ bool openLocked(Machines& m, const QString& profileName, const QString& folder, 
     }
     const QString dir = temporary ? makeTemporaryFolder(m) : folder;
     if (dir.isEmpty()) {
-        *error = QStringLiteral("cannot create a temporary machine folder in \"%1\"").arg(QDir::tempPath());
+        setError(error, QStringLiteral("cannot create a temporary machine folder in \"%1\"").arg(QDir::tempPath()));
         return false;
     }
     std::unique_ptr<EmulatedMachine> machine = EmulatedMachine::openFolder(profileName, dir, error);
@@ -138,8 +139,7 @@ bool openMachine(const std::string& profile, const std::string& folder, std::str
     QString message;
     if (openLocked(m, QString::fromStdString(profile), QString::fromStdString(folder), &message))
         return true;
-    if (error)
-        *error = message.toStdString();
+    setError(error, message.toStdString());
     return false;
 }
 

@@ -50,18 +50,28 @@ std::uint32_t errorOf(int error, const QString& host)
     }
 }
 
-std::uint32_t attributesOf(const QString& name, const struct stat& target, bool link)
+std::uint32_t attributesOf(const struct stat& target, bool link)
 {
     std::uint32_t attributes = 0;
     if (S_ISDIR(target.st_mode))
         attributes |= FILE_ATTRIBUTE_DIRECTORY;
     else if (!(target.st_mode & S_IWUSR))
         attributes |= FILE_ATTRIBUTE_READONLY; // like the read-only attribute, it binds everyone
-    if (name.startsWith(QLatin1Char('.')))
-        attributes |= FILE_ATTRIBUTE_HIDDEN;
     if (link)
         attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
     return attributes ? attributes : FILE_ATTRIBUTE_NORMAL;
+}
+
+// When newName names the file at host by another spelling of its name: true, with *target
+// the host path of that spelling.
+bool respelling(const QString& host, const std::string& newName, QString* target)
+{
+    const QFileInfo file(host);
+    const QString name = windowsFileName(QString::fromStdString(newName));
+    if (name == file.fileName())
+        return false;
+    *target = file.path() + QLatin1Char('/') + name;
+    return true;
 }
 
 class PosixFile final : public FileHandle {
@@ -163,7 +173,7 @@ std::uint32_t EmulatedFiles::getFileAttributes(const std::string& path, std::uin
         return errorOf(errno, host);
     const bool link = S_ISLNK(self.st_mode);
     // A link whose target is gone is still an entry, as a link.
-    *attributes = attributesOf(QFileInfo(host).fileName(), link && ::stat(name.constData(), &target) == 0 ? target : self, link);
+    *attributes = attributesOf(link && ::stat(name.constData(), &target) == 0 ? target : self, link);
     return ERROR_SUCCESS;
 }
 
@@ -195,7 +205,7 @@ std::uint32_t EmulatedFiles::findFiles(const std::string& directory, std::vector
         const struct stat& shown = followed ? target : self;
         FindData data;
         data.name = name;
-        data.attributes = attributesOf(QString::fromStdString(name), shown, link);
+        data.attributes = attributesOf(shown, link);
         data.size = S_ISREG(shown.st_mode) ? std::uint64_t(shown.st_size) : 0;
         found.push_back(std::move(data));
     }
@@ -270,6 +280,8 @@ std::uint32_t EmulatedFiles::moveFileEx(const std::string& existing, const std::
     }
     if (source == m_machine.driveC() || (newName && target == m_machine.driveC()))
         return ERROR_ACCESS_DENIED; // drive C: itself is neither moved nor removed
+    // Another spelling of the source's own name: the file takes that spelling.
+    const bool respelt = newName && target == source && respelling(source, *newName, &target);
     const QString windowsSource = m_machine.windowsPath(source);
     const QString windowsTarget = newName ? m_machine.windowsPath(target) : QString();
     if (windowsSource.isEmpty() || (newName && windowsTarget.isEmpty()))
@@ -282,7 +294,7 @@ std::uint32_t EmulatedFiles::moveFileEx(const std::string& existing, const std::
         if (!from.exists() && !from.isSymLink())
             return ERROR_FILE_NOT_FOUND;
         const QFileInfo to(target);
-        if (to.exists() || to.isSymLink()) {
+        if (!respelt && (to.exists() || to.isSymLink())) {
             if (!(flags & MOVEFILE_REPLACE_EXISTING) || to.isDir())
                 return ERROR_ALREADY_EXISTS;
             if (!to.isSymLink() && !(to.permissions() & QFileDevice::WriteOwner))

@@ -3,6 +3,7 @@
 // tells about itself.
 
 #include "platform/emulated/emulatedmachine.h"
+#include "platform/emulated/errortext.h"
 #include "platform/emulated/machinefolder.h"
 
 #include <QDateTime>
@@ -55,8 +56,9 @@ bool applySeed(RegistryStore& store, const MachineProfile& profile, QString* err
                 store.setValue(id, value.name, value.type, value.data);
         }
     }
-    if (store.failed()) {
-        *error = QStringLiteral("cannot write the initial registry: ") + store.lastError();
+    QString why;
+    if (store.failed(&why)) {
+        setError(error, QStringLiteral("cannot write the initial registry: ") + why);
         return false;
     }
     return true;
@@ -108,17 +110,17 @@ private:
 bool checkFolder(const QString& folder, bool mustHoldMachine, QString* dir, QString* error)
 {
     if (folder.isEmpty()) {
-        *error = QStringLiteral("no machine folder given");
+        setError(error, QStringLiteral("no machine folder given"));
         return false;
     }
     *dir = QDir::cleanPath(QDir(folder).absolutePath());
     const QFileInfo info(*dir);
     if (info.exists() && !info.isDir()) {
-        *error = QStringLiteral("machine folder \"%1\" is not a directory").arg(*dir);
+        setError(error, QStringLiteral("machine folder \"%1\" is not a directory").arg(*dir));
         return false;
     }
     if (mustHoldMachine && !EmulatedMachine::holdsMachine(*dir)) {
-        *error = QStringLiteral("\"%1\" holds no machine").arg(*dir);
+        setError(error, QStringLiteral("\"%1\" holds no machine").arg(*dir));
         return false;
     }
     return true;
@@ -131,16 +133,16 @@ std::unique_ptr<RegistryStore> beginStore(const QString& dir, int* version, QStr
     auto store = std::make_unique<RegistryStore>();
     QString message;
     if (!store->open(QDir(dir).filePath(EmulatedMachine::databaseName()), &message)) {
-        *error = QStringLiteral("machine folder \"%1\": %2").arg(dir, message);
+        setError(error, QStringLiteral("machine folder \"%1\": %2").arg(dir, message));
         return nullptr;
     }
-    if (!store->begin(true)) {
-        *error = QStringLiteral("machine folder \"%1\": %2").arg(dir, store->lastError());
+    if (!store->begin(true, &message)) {
+        setError(error, QStringLiteral("machine folder \"%1\": %2").arg(dir, message));
         return nullptr;
     }
-    *version = store->fileVersion();
+    *version = store->fileVersion(&message);
     if (*version < 0) {
-        *error = QStringLiteral("machine folder \"%1\": %2").arg(dir, store->lastError());
+        setError(error, QStringLiteral("machine folder \"%1\": %2").arg(dir, message));
         store->rollback();
         return nullptr;
     }
@@ -156,7 +158,7 @@ bool newProfile(const MachineProfile* given, bool loaded, const QString& profile
     if (given) {
         *profile = *given;
     } else if (!loaded && !profile->load(profileName, &message)) {
-        *error = message;
+        setError(error, message);
         return false;
     }
     return true;
@@ -168,7 +170,7 @@ bool setUpNew(RegistryStore& store, const MachineProfile& profile, const QString
 {
     QString message;
     if (!store.prepare(profile.hives(), &message) || !applySeed(store, profile, &message)) {
-        *error = QStringLiteral("machine folder \"%1\": %2").arg(dir, message);
+        setError(error, QStringLiteral("machine folder \"%1\": %2").arg(dir, message));
         return false;
     }
     store.setMeta(QStringLiteral("profile"), profile.name());
@@ -186,21 +188,21 @@ bool readExisting(RegistryStore& store, const QString& asked, bool mustBeNew, co
 {
     const QString recorded = store.meta(QStringLiteral("profile"));
     if (mustBeNew) {
-        *error = QStringLiteral("\"%1\" already holds a machine (profile \"%2\")").arg(dir, recorded);
+        setError(error, QStringLiteral("\"%1\" already holds a machine (profile \"%2\")").arg(dir, recorded));
         return false;
     }
     QString message;
     if (!store.prepare(profile->hives(), &message)) {
-        *error = QStringLiteral("machine folder \"%1\" cannot be opened: %2").arg(dir, message);
+        setError(error, QStringLiteral("machine folder \"%1\" cannot be opened: %2").arg(dir, message));
         return false;
     }
     if (!asked.isEmpty() && !sameProfile(asked, recorded)) {
-        *error = QStringLiteral("machine folder \"%1\" was made from profile \"%2\", not \"%3\"")
-                     .arg(dir, recorded, asked);
+        setError(error, QStringLiteral("machine folder \"%1\" was made from profile \"%2\", not \"%3\"")
+                     .arg(dir, recorded, asked));
         return false;
     }
     if (!profile->parse(store.meta(QStringLiteral("profileJson")).toUtf8(), recorded, &message)) {
-        *error = QStringLiteral("machine folder \"%1\": its recorded profile is damaged: %2").arg(dir, message);
+        setError(error, QStringLiteral("machine folder \"%1\": its recorded profile is damaged: %2").arg(dir, message));
         return false;
     }
     return true;
@@ -300,14 +302,14 @@ std::unique_ptr<EmulatedMachine> EmulatedMachine::openWith(const MachineProfile*
         loaded = true;
     }
     if (!QDir().mkpath(dir)) {
-        *error = QStringLiteral("cannot create machine folder \"%1\"").arg(dir);
+        setError(error, QStringLiteral("cannot create machine folder \"%1\"").arg(dir));
         return nullptr;
     }
     // One opener at a time sets the database up (journal mode, schema, first content):
     // SQLite's own locking does not cover its switch to WAL on a fresh file.
     const FolderLock lock(QDir(dir).filePath(lockName()));
     if (!lock.held()) {
-        *error = QStringLiteral("machine folder \"%1\": cannot lock \"%2\"").arg(dir, lockName());
+        setError(error, QStringLiteral("machine folder \"%1\": cannot lock \"%2\"").arg(dir, lockName()));
         return nullptr;
     }
 
@@ -322,7 +324,7 @@ std::unique_ptr<EmulatedMachine> EmulatedMachine::openWith(const MachineProfile*
         ready = readExisting(*store, given ? given->name() : profileName, mode == OpenMode::MustBeNew, dir,
                              &profile, error);
     } else if (mode == OpenMode::MustExist) {
-        *error = QStringLiteral("\"%1\" holds no machine").arg(dir);
+        setError(error, QStringLiteral("\"%1\" holds no machine").arg(dir));
     } else {
         ready = newProfile(given, loaded, profileToLoad, &profile, error) && setUpNew(*store, profile, dir, error);
     }
@@ -330,8 +332,9 @@ std::unique_ptr<EmulatedMachine> EmulatedMachine::openWith(const MachineProfile*
         store->rollback();
         return nullptr;
     }
-    if (!store->commit()) {
-        *error = QStringLiteral("machine folder \"%1\": %2").arg(dir, store->lastError());
+    QString why;
+    if (!store->commit(&why)) {
+        setError(error, QStringLiteral("machine folder \"%1\": %2").arg(dir, why));
         return nullptr;
     }
 
@@ -361,7 +364,7 @@ bool EmulatedMachine::makeTree(QString* error) const
 {
     QFileInfo info(m_folder);
     if (info.exists() && !info.isDir()) {
-        *error = QStringLiteral("machine folder \"%1\" is not a directory").arg(m_folder);
+        setError(error, QStringLiteral("machine folder \"%1\" is not a directory").arg(m_folder));
         return false;
     }
     QStringList folders;
@@ -377,7 +380,7 @@ bool EmulatedMachine::makeTree(QString* error) const
     }
     for (const QString& path : std::as_const(folders)) {
         if (!QDir().mkpath(path)) {
-            *error = QStringLiteral("cannot create \"%1\" in machine folder \"%2\"").arg(path, m_folder);
+            setError(error, QStringLiteral("cannot create \"%1\" in machine folder \"%2\"").arg(path, m_folder));
             return false;
         }
     }

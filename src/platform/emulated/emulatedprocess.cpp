@@ -34,6 +34,24 @@ constexpr std::uint32_t allAccess = PROCESS_TERMINATE | PROCESS_VM_READ | PROCES
 
 // --- starting ------------------------------------------------------------------------
 
+// Whether path could be a program for this system: a file that is not a plain readable one
+// (it cannot be told) or one that begins as a program or a script does. A file that is read
+// and found to be neither is no program at all, whatever its permissions.
+bool isProgram(const std::string& path)
+{
+    struct stat info;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return true;
+    char head[4] = {};
+    const bool plainFile = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    const ssize_t n = plainFile ? ::read(fd, head, sizeof head) : -1;
+    ::close(fd);
+    if (n < 0)
+        return true;
+    return (n == 4 && std::memcmp(head, "\x7f" "ELF", 4) == 0) || (n >= 2 && head[0] == '#' && head[1] == '!');
+}
+
 std::uint32_t spawnError(int error, const std::string& path)
 {
     switch (error) {
@@ -50,6 +68,8 @@ std::uint32_t spawnError(int error, const std::string& path)
         return ERROR_BAD_EXE_FORMAT;
     case ENOMEM:
         return ERROR_NOT_ENOUGH_MEMORY;
+    case EACCES:
+        return isProgram(path) ? ERROR_ACCESS_DENIED : ERROR_BAD_EXE_FORMAT;
     default:
         return ERROR_ACCESS_DENIED;
     }
@@ -210,8 +230,8 @@ std::uint32_t spawn(EmulatedMachine& machine, const std::string& commandLine,
     child->exitCodePipe = reportPipe[0];
     if (child->record.startTime != 0) // else it has ended already
         recordProcess(folder, child->record);
+    *process = childHandle(child, allAccess); // first: a child reaped with a handle open lives on
     reapWhenEnded(child);
-    *process = childHandle(child, allAccess);
     return ERROR_SUCCESS;
 }
 
@@ -289,9 +309,13 @@ std::uint32_t EmulatedProcesses::openProcess(std::uint32_t access, std::uint32_t
     }
     if (processId == 0 || processId >= systemProcessIdBase)
         return ERROR_INVALID_PARAMETER;
-    if (std::shared_ptr<Child> child = startedChild(pid_t(processId))) {
-        *process = childHandle(child, access);
+    switch (openChild(pid_t(processId), access, process)) {
+    case ChildLookup::Opened:
         return ERROR_SUCCESS;
+    case ChildLookup::Gone:
+        return ERROR_INVALID_PARAMETER;
+    case ChildLookup::NotOurs:
+        break;
     }
     // Started on this machine by another process.
     MachineProcess recorded;

@@ -23,7 +23,8 @@
 //   each under its program's file name. Finding, opening, waiting for, closing and ending
 //   work on that list only: a process of the host is never seen, waited for or signalled.
 // - Every child is reaped as soon as it ends, whether or not a handle is still open: no
-//   zombies. Exit codes: the code the program exits with; for an emulated tool the whole
+//   zombies. An ended child can still be opened while a handle to it is open, and no more
+//   once its last handle is closed. Exit codes: the code the program exits with; for an emulated tool the whole
 //   32-bit code it reports; the code given to terminate(); 0 after a close request that
 //   ended it; 128 + the signal number for any other signal. The exit code of a process that
 //   another process started cannot be known.

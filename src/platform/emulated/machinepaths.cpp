@@ -20,13 +20,30 @@ bool isSeparator(QChar c)
     return c == QLatin1Char('\\') || c == QLatin1Char('/');
 }
 
+// A name as Windows reads it: the last name of a path loses its trailing dots and blanks
+// ("name.txt. " is "name.txt"), any other name one trailing dot ("dir." is "dir").
+QString trimmedName(const QString& name, bool last)
+{
+    if (name == QLatin1String(".") || name == QLatin1String(".."))
+        return name;
+    int size = int(name.size());
+    if (last) {
+        while (size > 0 && (name.at(size - 1) == QLatin1Char('.') || name.at(size - 1) == QLatin1Char(' ')))
+            --size;
+    } else if (name.endsWith(QLatin1Char('.')) && !name.endsWith(QLatin1String(".."))) {
+        --size;
+    }
+    return name.left(size);
+}
+
 // The names of a path below a drive's root, "." dropped and ".." taking one name back (at
 // the root it stays there, as Windows keeps "C:\..\x" on C:).
 QStringList driveParts(const QString& rest)
 {
     QStringList parts;
     QString part;
-    auto take = [&parts](const QString& name) {
+    auto take = [&parts](const QString& written, bool last) {
+        const QString name = trimmedName(written, last);
         if (name.isEmpty() || name == QLatin1String("."))
             return;
         if (name == QLatin1String("..")) {
@@ -38,13 +55,13 @@ QStringList driveParts(const QString& rest)
     };
     for (const QChar c : rest) {
         if (isSeparator(c)) {
-            take(part);
+            take(part, false);
             part.clear();
         } else {
             part += c;
         }
     }
-    take(part);
+    take(part, true);
     return parts;
 }
 
@@ -72,6 +89,14 @@ bool isDrivePath(const QString& path, QChar* drive)
         return false;
     *drive = path.at(0).toUpper();
     return true;
+}
+
+QString windowsFileName(const QString& path)
+{
+    int start = int(path.size());
+    while (start > 0 && !isSeparator(path.at(start - 1)) && path.at(start - 1) != QLatin1Char(':'))
+        --start;
+    return trimmedName(path.mid(start), true);
 }
 
 QString EmulatedMachine::hostPath(const QString& windowsPath) const

@@ -9,4 +9,8 @@ namespace winsteps::platform::emulated {
 // "C:x" means "C:\x": the machine's current directory on C: is its root).
 bool isDrivePath(const QString& path, QChar* drive);
 
+// The last name of a Windows path as written, without the trailing dots and blanks that
+// Windows drops from it ("" for a path that ends in a separator).
+QString windowsFileName(const QString& path);
+
 } // namespace winsteps::platform::emulated

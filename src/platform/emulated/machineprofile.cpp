@@ -1,6 +1,7 @@
 // Profiles: finding and reading one, its "inherits" chain resolved, into the machine's answers.
 
 #include "platform/emulated/machineprofile.h"
+#include "platform/emulated/errortext.h"
 
 #include "platform/emulated/profilereader.h"
 
@@ -66,7 +67,7 @@ bool readText(const QString& nameOrFile, const QString& relativeTo, QByteArray* 
     if (MachineProfile::isBuiltin(nameOrFile)) {
         QFile file(resourceDir + QLatin1Char('/') + nameOrFile + QStringLiteral(".json"));
         if (!file.open(QIODevice::ReadOnly)) {
-            *error = QStringLiteral("built-in profile %1 cannot be read").arg(quoted(nameOrFile));
+            setError(error, QStringLiteral("built-in profile %1 cannot be read").arg(quoted(nameOrFile)));
             return false;
         }
         *text = file.readAll();
@@ -80,13 +81,13 @@ bool readText(const QString& nameOrFile, const QString& relativeTo, QByteArray* 
     const bool looksLikeFile = nameOrFile.contains(QLatin1Char('/'))
         || nameOrFile.endsWith(QStringLiteral(".json"), Qt::CaseInsensitive);
     if (!info.exists() && !looksLikeFile) {
-        *error = QStringLiteral("unknown profile %1 (built-in profiles: %2)")
-                     .arg(quoted(nameOrFile), MachineProfile::builtinNames().join(QStringLiteral(", ")));
+        setError(error, QStringLiteral("unknown profile %1 (built-in profiles: %2)")
+                     .arg(quoted(nameOrFile), MachineProfile::builtinNames().join(QStringLiteral(", "))));
         return false;
     }
     QFile file(path);
     const auto refuse = [&](const QString& why) {
-        *error = QStringLiteral("profile file %1 cannot be read: %2").arg(quoted(nameOrFile), why);
+        setError(error, QStringLiteral("profile file %1 cannot be read: %2").arg(quoted(nameOrFile), why));
         return false;
     };
     if (info.isDir())
@@ -153,27 +154,27 @@ bool resolve(const QByteArray& text, const QString& source, const QString& dir, 
     QJsonParseError parseError;
     const QJsonDocument doc = QJsonDocument::fromJson(text, &parseError);
     if (parseError.error != QJsonParseError::NoError) {
-        *error = profileError(source, QStringLiteral("invalid JSON at %1: %2")
-                                          .arg(position(text, parseError.offset), parseError.errorString()));
+        setError(error, profileError(source, QStringLiteral("invalid JSON at %1: %2")
+                                          .arg(position(text, parseError.offset), parseError.errorString())));
         return false;
     }
     if (!doc.isObject()) {
-        *error = profileError(source, QStringLiteral("the top level must be a JSON object"));
+        setError(error, profileError(source, QStringLiteral("the top level must be a JSON object")));
         return false;
     }
     QJsonObject json = doc.object();
     const QString invalid = firstInvalidText(json);
     if (!invalid.isNull()) {
-        *error = profileError(source, QStringLiteral("%1 is not valid Unicode (an unpaired surrogate)")
-                                          .arg(quoted(withSurrogatesEscaped(invalid))));
+        setError(error, profileError(source, QStringLiteral("%1 is not valid Unicode (an unpaired surrogate)")
+                                          .arg(quoted(withSurrogatesEscaped(invalid)))));
         return false;
     }
     // A misspelt key would otherwise be ignored silently, and the machine be other than meant.
     const QStringList known = MachineProfile::knownKeys();
     for (auto it = json.begin(); it != json.end(); ++it) {
         if (!known.contains(it.key())) {
-            *error = profileError(source, QStringLiteral("unknown key \"%1\" (known keys: %2)")
-                                              .arg(it.key(), known.join(QStringLiteral(", "))));
+            setError(error, profileError(source, QStringLiteral("unknown key \"%1\" (known keys: %2)")
+                                              .arg(it.key(), known.join(QStringLiteral(", ")))));
             return false;
         }
     }
@@ -183,18 +184,18 @@ bool resolve(const QByteArray& text, const QString& source, const QString& dir, 
         return true;
     }
     if (!inherits.isString() || inherits.toString().isEmpty()) {
-        *error = profileError(source, QStringLiteral("\"inherits\" must name a profile"));
+        setError(error, profileError(source, QStringLiteral("\"inherits\" must name a profile")));
         return false;
     }
     if (depth >= maxInheritDepth) {
-        *error = profileError(source, QStringLiteral("\"inherits\" nests more than %1 deep").arg(maxInheritDepth));
+        setError(error, profileError(source, QStringLiteral("\"inherits\" nests more than %1 deep").arg(maxInheritDepth)));
         return false;
     }
     QByteArray baseText;
     QString baseName;
     QString baseError;
     if (!readText(inherits.toString(), dir, &baseText, &baseName, &baseError)) {
-        *error = profileError(source, QStringLiteral("\"inherits\": ") + baseError);
+        setError(error, profileError(source, QStringLiteral("\"inherits\": ") + baseError));
         return false;
     }
     const QString baseDir = MachineProfile::isBuiltin(baseName)

@@ -2,6 +2,8 @@
 // pendingrenames.h), drops the volatile keys and runs RunOnce; and its log.
 
 #include "platform/emulated/emulatedmachine.h"
+#include "platform/emulated/errortext.h"
+#include "platform/emulated/machinepaths.h"
 #include "platform/emulated/pendingrenames.h"
 
 #include <QDir>
@@ -40,10 +42,11 @@ QString EmulatedMachine::hostPathOfPending(const QString& entry, bool* replace) 
 bool EmulatedMachine::reboot(QList<BootEntry>* done, QString* error)
 {
     std::lock_guard<std::mutex> lock(m_storeMutex);
-    StoreTransaction transaction(*m_store, true);
+    QString why;
+    StoreTransaction transaction(*m_store, true, &why);
     const auto hklm = m_roots.find(HKEY_LOCAL_MACHINE);
     if (!transaction.ok() || hklm == m_roots.end()) {
-        *error = QStringLiteral("the registry cannot be read: ") + m_store->lastError();
+        setError(error, QStringLiteral("the registry cannot be read: ") + why);
         return false;
     }
     const qint64 boot = m_store->meta(QStringLiteral("boots")).toLongLong() + 1;
@@ -58,8 +61,8 @@ bool EmulatedMachine::reboot(QList<BootEntry>* done, QString* error)
     runOnceEntries(record);
 
     m_store->setMeta(QStringLiteral("boots"), QString::number(boot));
-    if (transaction.finish(ERROR_SUCCESS) != ERROR_SUCCESS) {
-        *error = QStringLiteral("the registry cannot be written: ") + m_store->lastError();
+    if (transaction.finish(ERROR_SUCCESS, &why) != ERROR_SUCCESS) {
+        setError(error, QStringLiteral("the registry cannot be written: ") + why);
         return false;
     }
     *done = entries;
@@ -116,14 +119,18 @@ void EmulatedMachine::carryOutPendingFile(const QString& sourceEntry, const QStr
                                                              : QStringLiteral(": cannot be removed")));
         return;
     }
-    const QString target = hostPathOfPending(targetEntry, &replace);
+    QString target = hostPathOfPending(targetEntry, &replace);
+    // Another spelling of the source's own name: the file takes that spelling.
+    const bool respelt = target == source && windowsFileName(targetEntry) != info.fileName();
+    if (respelt)
+        target = info.path() + QLatin1Char('/') + windowsFileName(targetEntry);
     const QString targetShown = windowsPath(target).isEmpty() ? targetEntry : windowsPath(target);
     const QFileInfo to(target);
     if (!insideDriveC(target)) {
         record(QStringLiteral("not renamed"), shown + QStringLiteral(" -> ") + targetShown + QStringLiteral(": outside drive C:"));
         return;
     }
-    if ((to.exists() || to.isSymLink()) && (!replace || to.isDir())) {
+    if (!respelt && (to.exists() || to.isSymLink()) && (!replace || to.isDir())) {
         record(QStringLiteral("not renamed"), shown + QStringLiteral(" -> ") + targetShown + QStringLiteral(": target exists"));
         return;
     }

@@ -86,8 +86,52 @@ public:
         return m_children;
     }
 
+    // See openChild(). The new handle is made under m_mutex, so that no other handle to the
+    // child can close and no reaping can drop it in between; *process is replaced only after,
+    // as closing a handle takes m_mutex too.
+    ChildLookup open(pid_t pid, std::uint32_t access, ProcessHandlePtr* process)
+    {
+        ProcessHandlePtr handle;
+        const ChildLookup found = openLocked(pid, access, &handle);
+        if (found == ChildLookup::Opened)
+            *process = std::move(handle);
+        return found;
+    }
+
+    // A handle to child has closed: an ended child goes with its last one.
+    void release(const std::shared_ptr<Child>& child)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        std::lock_guard<std::mutex> childLock(child->mutex);
+        if (--child->handles == 0 && child->reaped)
+            m_ended.erase(std::remove(m_ended.begin(), m_ended.end(), child), m_ended.end());
+    }
+
 private:
     Reaper() : m_wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+
+    ChildLookup openLocked(pid_t pid, std::uint32_t access, ProcessHandlePtr* handle)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        // A running child first: once reaped, the pid may have gone to a new one.
+        for (const auto* list : {&m_children, &m_ended}) {
+            for (auto it = list->rbegin(); it != list->rend(); ++it) {
+                const std::shared_ptr<Child>& child = *it;
+                if (child->pid != pid)
+                    continue;
+                bool alive;
+                {
+                    std::lock_guard<std::mutex> childLock(child->mutex);
+                    alive = child->handles > 0 || !(child->reaped || isZombie(*child));
+                }
+                if (!alive)
+                    return ChildLookup::Gone;
+                *handle = childHandle(child, access);
+                return ChildLookup::Opened;
+            }
+        }
+        return ChildLookup::NotOurs;
+    }
 
     void wake()
     {
@@ -128,6 +172,9 @@ private:
                 if (reap(*child)) {
                     std::lock_guard<std::mutex> lock(m_mutex);
                     m_children.erase(std::remove(m_children.begin(), m_children.end(), child), m_children.end());
+                    std::lock_guard<std::mutex> childLock(child->mutex);
+                    if (child->handles > 0) // it lives on while a handle is open
+                        m_ended.push_back(child);
                 }
             }
             children.clear();
@@ -165,6 +212,7 @@ private:
 
     std::mutex m_mutex;
     std::vector<std::shared_ptr<Child>> m_children; // not yet reaped
+    std::vector<std::shared_ptr<Child>> m_ended;    // reaped, with a handle still open
     const int m_wake;
     bool m_started = false;
 };
@@ -176,7 +224,10 @@ public:
         : m_child(std::move(child))
         , m_access(access)
     {
+        std::lock_guard<std::mutex> lock(m_child->mutex);
+        ++m_child->handles;
     }
+    ~ChildHandle() override { Reaper::instance().release(m_child); }
 
     std::uint32_t processId() const override { return std::uint32_t(m_child->pid); }
 
@@ -244,6 +295,11 @@ std::vector<std::shared_ptr<Child>> startedChildren()
 ProcessHandlePtr childHandle(std::shared_ptr<Child> child, std::uint32_t access)
 {
     return std::make_unique<ChildHandle>(std::move(child), access);
+}
+
+ChildLookup openChild(pid_t pid, std::uint32_t access, ProcessHandlePtr* process)
+{
+    return Reaper::instance().open(pid, access, process);
 }
 
 } // namespace winsteps::platform::emulated

@@ -17,7 +17,8 @@
 namespace winsteps::platform::emulated {
 
 // A child process this process started. Guarded by its mutex; the pid stays ours (and cannot
-// be reused) until reaped is set, which happens under the same mutex.
+// be reused) until reaped is set, which happens under the same mutex. Like a Windows process
+// object it can be opened while it runs and, once ended, while a handle to it is open.
 struct Child
 {
     pid_t pid = 0;
@@ -32,6 +33,7 @@ struct Child
     bool terminated = false;
     std::uint32_t terminateCode = 0;
     bool closeRequested = false;
+    int handles = 0; // open handles to it
 };
 
 // The child has ended but is not reaped yet. Caller holds child.mutex.
@@ -46,5 +48,12 @@ std::shared_ptr<Child> startedChild(pid_t pid);
 std::vector<std::shared_ptr<Child>> startedChildren();
 // A handle to child with the access rights given.
 ProcessHandlePtr childHandle(std::shared_ptr<Child> child, std::uint32_t access);
+
+// openProcess of one of this process's children. Opened: *process is a new handle (the child
+// runs, or has ended while another handle to it is still open). Gone: it has ended and its
+// last handle is closed, so it is no process any more. NotOurs: pid is no child this process
+// knows of.
+enum class ChildLookup { Opened, Gone, NotOurs };
+ChildLookup openChild(pid_t pid, std::uint32_t access, ProcessHandlePtr* process);
 
 } // namespace winsteps::platform::emulated

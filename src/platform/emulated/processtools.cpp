@@ -2,6 +2,7 @@
 // the credential prompt and the log-on check.
 
 #include "platform/emulated/emulatedprocess.h"
+#include "platform/emulated/errortext.h"
 
 #include "platform/emulated/emulatedmachine.h"
 #include "platform/emulated/machinefolder.h"
@@ -132,8 +133,7 @@ bool openToolMachine(std::string* error)
     const char* folder = std::getenv(toolMachineVariable);
     const char* profile = std::getenv(toolProfileVariable);
     if (!folder || !*folder) {
-        if (error)
-            *error = std::string(toolMachineVariable) + " names no machine folder";
+        setError(error, std::string(toolMachineVariable) + " names no machine folder");
         return false;
     }
     return openMachine(profile && *profile ? profile : defaultProfileName(), folder, error);

@@ -2,6 +2,8 @@
 
 #pragma once
 
+#include "platform/emulated/errortext.h"
+
 #include <QJsonObject>
 #include <QString>
 
@@ -19,14 +21,14 @@ inline QString profileError(const QString& source, const QString& what)
     return QStringLiteral("profile %1: %2").arg(quoted(source), what);
 }
 
-// Reads profile values with uniform error texts naming the key's path.
+// Reads profile values with uniform error texts naming the key's path (error: see errortext.h).
 class ProfileReader {
 public:
     ProfileReader(const QString& source, QString* error) : m_source(source), m_error(error) {}
 
     bool fail(const QString& key, const QString& what)
     {
-        *m_error = profileError(m_source, quoted(key) + QLatin1Char(' ') + what);
+        setError(m_error, profileError(m_source, quoted(key) + QLatin1Char(' ') + what));
         return false;
     }
 

@@ -1,6 +1,7 @@
 // Writing registry-editor text: the export of a key and everything below it.
 
 #include "platform/emulated/regfile.h"
+#include "platform/emulated/errortext.h"
 #include "platform/emulated/regfile_p.h"
 
 #include <QByteArray>
@@ -11,6 +12,7 @@
 namespace winsteps::platform {
 
 using namespace regfile;
+using emulated::setError;
 
 namespace {
 
@@ -169,13 +171,13 @@ bool exportRegistry(Registry& platform, const std::string& keyPath, std::string*
         HKEY root = HKEY_NULL;
         std::string subKey;
         if (!splitRegistryPath(keyPath, &root, &subKey)) {
-            *error = "\"" + keyPath + "\" does not begin with a hive such as HKEY_LOCAL_MACHINE";
+            setError(error, "\"" + keyPath + "\" does not begin with a hive such as HKEY_LOCAL_MACHINE");
             return false;
         }
         HKEY key = HKEY_NULL;
         const std::uint32_t code = platform.regOpenKeyEx(root, subKey, readView, &key);
         if (code != ERROR_SUCCESS) {
-            *error = "\"" + keyPath + "\": " + errorText(code).toStdString();
+            setError(error, "\"" + keyPath + "\": " + errorText(code).toStdString());
             return false;
         }
         QString path = QLatin1String(hiveName(root));

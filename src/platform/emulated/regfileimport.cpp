@@ -1,6 +1,7 @@
 // Reading registry-editor text: a parser that checks the whole file, then the import.
 
 #include "platform/emulated/regfile.h"
+#include "platform/emulated/errortext.h"
 #include "platform/emulated/regfile_p.h"
 
 #include <QByteArray>
@@ -12,6 +13,7 @@
 namespace winsteps::platform {
 
 using namespace regfile;
+using emulated::setError;
 
 namespace {
 
@@ -108,9 +110,9 @@ public:
             ++index;
         if (index >= lines.size()
             || (lines.at(index).trimmed() != Header5 && lines.at(index).trimmed() != Header4)) {
-            *error = QStringLiteral("line %1: not a registry file (it must begin with \"%2\")")
+            setError(error, QStringLiteral("line %1: not a registry file (it must begin with \"%2\")")
                          .arg(qMin(index + 1, int(lines.size())))
-                         .arg(Header5);
+                         .arg(Header5));
             return false;
         }
         m_utf16 = lines.at(index).trimmed() == Header5;
@@ -123,7 +125,7 @@ public:
                 continue;
             if (line.startsWith(QLatin1Char('['))) {
                 if (!line.endsWith(QLatin1Char(']'))) {
-                    *error = QStringLiteral("line %1: a key section must end with \"]\"").arg(lineNumber);
+                    setError(error, QStringLiteral("line %1: a key section must end with \"]\"").arg(lineNumber));
                     return false;
                 }
                 QString path = line.mid(1, line.size() - 2);
@@ -135,13 +137,13 @@ public:
                     path.remove(0, 1);
                 }
                 if (!splitRegistryPath(path.toStdString(), &op.root, &op.path)) {
-                    *error = QStringLiteral("line %1: \"%2\" does not begin with a hive such as HKEY_LOCAL_MACHINE")
+                    setError(error, QStringLiteral("line %1: \"%2\" does not begin with a hive such as HKEY_LOCAL_MACHINE")
                                  .arg(lineNumber)
-                                 .arg(path);
+                                 .arg(path));
                     return false;
                 }
                 if (op.kind == Operation::DeleteKey && op.path.empty()) {
-                    *error = QStringLiteral("line %1: a hive cannot be removed").arg(lineNumber);
+                    setError(error, QStringLiteral("line %1: a hive cannot be removed").arg(lineNumber));
                     return false;
                 }
                 // The registry refuses a key path with an empty key name in it, or one deeper
@@ -149,12 +151,12 @@ public:
                 // written.
                 const QStringList keys = op.path.empty() ? QStringList() : fromUtf8(op.path).split(QLatin1Char('\\'));
                 if (keys.contains(QString())) {
-                    *error = QStringLiteral("line %1: \"%2\" has an empty key name").arg(lineNumber).arg(path);
+                    setError(error, QStringLiteral("line %1: \"%2\" has an empty key name").arg(lineNumber).arg(path));
                     return false;
                 }
                 if (keys.size() > maxDepth) {
-                    *error = QStringLiteral("line %1: \"%2\" is more than %3 keys deep")
-                                 .arg(QString::number(lineNumber), path, QString::number(maxDepth));
+                    setError(error, QStringLiteral("line %1: \"%2\" is more than %3 keys deep")
+                                 .arg(QString::number(lineNumber), path, QString::number(maxDepth)));
                     return false;
                 }
                 operations->append(op);
@@ -163,7 +165,7 @@ public:
                 continue;
             }
             if (!inKey) {
-                *error = QStringLiteral("line %1: a value outside of a key section").arg(lineNumber);
+                setError(error, QStringLiteral("line %1: a value outside of a key section").arg(lineNumber));
                 return false;
             }
             Operation op;
@@ -187,17 +189,17 @@ private:
             pos = 1;
         } else if (line.startsWith(QLatin1Char('"'))) {
             if (!readQuoted(line, &pos, &name)) {
-                *error = QStringLiteral("line %1: the value name has no closing quote").arg(lineNumber);
+                setError(error, QStringLiteral("line %1: the value name has no closing quote").arg(lineNumber));
                 return false;
             }
         } else {
-            *error = QStringLiteral("line %1: expected \"name\"=..., @=... or a [key] section").arg(lineNumber);
+            setError(error, QStringLiteral("line %1: expected \"name\"=..., @=... or a [key] section").arg(lineNumber));
             return false;
         }
         while (pos < line.size() && line.at(pos).isSpace())
             ++pos;
         if (pos >= line.size() || line.at(pos) != QLatin1Char('=')) {
-            *error = QStringLiteral("line %1: expected \"=\" after the value name").arg(lineNumber);
+            setError(error, QStringLiteral("line %1: expected \"=\" after the value name").arg(lineNumber));
             return false;
         }
         QString data = line.mid(pos + 1).trimmed();
@@ -212,7 +214,7 @@ private:
             qsizetype end = 0;
             QString text;
             if (!readQuoted(data, &end, &text) || !data.mid(end).trimmed().isEmpty()) {
-                *error = QStringLiteral("line %1: a text value must be one quoted string").arg(lineNumber);
+                setError(error, QStringLiteral("line %1: a text value must be one quoted string").arg(lineNumber));
                 return false;
             }
             op->type = REG_SZ;
@@ -225,7 +227,7 @@ private:
             bool ok = false;
             const uint value = digits.toUInt(&ok, 16);
             if (!ok || digits.isEmpty() || digits.size() > 8) {
-                *error = QStringLiteral("line %1: dword: wants up to 8 hex digits").arg(lineNumber);
+                setError(error, QStringLiteral("line %1: dword: wants up to 8 hex digits").arg(lineNumber));
                 return false;
             }
             op->type = REG_DWORD;
@@ -234,7 +236,7 @@ private:
             return true;
         }
         if (!data.startsWith(QLatin1String("hex"), Qt::CaseInsensitive)) {
-            *error = QStringLiteral("line %1: unknown value data \"%2\"").arg(lineNumber).arg(data);
+            setError(error, QStringLiteral("line %1: unknown value data \"%2\"").arg(lineNumber).arg(data));
             return false;
         }
         // Continued lines end with a backslash.
@@ -245,7 +247,7 @@ private:
         std::uint32_t type = REG_BINARY;
         qsizetype colon = data.indexOf(QLatin1Char(':'));
         if (colon < 0) {
-            *error = QStringLiteral("line %1: expected \":\" after hex").arg(lineNumber);
+            setError(error, QStringLiteral("line %1: expected \":\" after hex").arg(lineNumber));
             return false;
         }
         const QString kind = data.left(colon).trimmed();
@@ -255,13 +257,13 @@ private:
             if (number.startsWith(QLatin1Char('(')) && number.endsWith(QLatin1Char(')')))
                 type = number.mid(1, number.size() - 2).toUInt(&ok, 16);
             if (!ok) {
-                *error = QStringLiteral("line %1: expected hex: or hex(TYPE):").arg(lineNumber);
+                setError(error, QStringLiteral("line %1: expected hex: or hex(TYPE):").arg(lineNumber));
                 return false;
             }
         }
         QByteArray bytes;
         if (!readHexList(data.mid(colon + 1), &bytes)) {
-            *error = QStringLiteral("line %1: hex data must be bytes such as 01,ff").arg(lineNumber);
+            setError(error, QStringLiteral("line %1: hex data must be bytes such as 01,ff").arg(lineNumber));
             return false;
         }
         // Text data travel as UTF-16 in the editor's files; in an 8-bit file they are bytes
@@ -317,7 +319,7 @@ bool importRegistry(Registry& platform, const std::vector<std::uint8_t>& bytes, 
     QString message;
     Parser parser;
     if (!parser.parse(decodeText(bytes), &operations, &message)) {
-        *error = message.toStdString();
+        setError(error, message.toStdString());
         return false;
     }
     HKEY current = HKEY_NULL;
@@ -358,7 +360,7 @@ bool importRegistry(Registry& platform, const std::vector<std::uint8_t>& bytes, 
         }
         if (code != ERROR_SUCCESS) {
             closeCurrent();
-            *error = QStringLiteral("line %1: %2: %3").arg(op.line).arg(what, errorText(code)).toStdString();
+            setError(error, QStringLiteral("line %1: %2: %3").arg(op.line).arg(what, errorText(code)).toStdString());
             return false;
         }
     }

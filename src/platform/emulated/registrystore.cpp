@@ -1,4 +1,5 @@
 #include "platform/emulated/registrystore.h"
+#include "platform/emulated/errortext.h"
 
 #include <QFile>
 #include <QStringDecoder>
@@ -79,8 +80,8 @@ bool RegistryStore::open(const QString& file, QString* error)
     const QByteArray name = file == QLatin1String(":memory:") ? QByteArray(":memory:") : QFile::encodeName(file);
     if (sqlite3_open_v2(name.constData(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
                         nullptr) != SQLITE_OK) {
-        *error = QStringLiteral("cannot open \"%1\": %2")
-                     .arg(file, m_db ? QString::fromUtf8(sqlite3_errmsg(m_db)) : QStringLiteral("out of memory"));
+        setError(error, QStringLiteral("cannot open \"%1\": %2")
+                     .arg(file, m_db ? QString::fromUtf8(sqlite3_errmsg(m_db)) : QStringLiteral("out of memory")));
         if (m_db)
             sqlite3_close(m_db);
         m_db = nullptr;
@@ -111,7 +112,7 @@ bool RegistryStore::open(const QString& file, QString* error)
             break;
     }
     if (rc != SQLITE_OK) {
-        *error = QStringLiteral("cannot use \"%1\": %2").arg(file, QString::fromUtf8(message ? message : "error"));
+        setError(error, QStringLiteral("cannot use \"%1\": %2").arg(file, QString::fromUtf8(message ? message : "error")));
         sqlite3_free(message);
         sqlite3_close(m_db);
         m_db = nullptr;
@@ -192,34 +193,46 @@ bool RegistryStore::step(sqlite3_stmt* stmt, bool* row)
     return false;
 }
 
-bool RegistryStore::begin(bool write)
+bool RegistryStore::begin(bool write, QString* error)
 {
     m_failed = false;
     m_lastError.clear();
     if (!m_db) {
         m_failed = true;
         m_lastError = QStringLiteral("no database");
-        return false;
+    } else if (write ? run("BEGIN IMMEDIATE") : run("BEGIN")) {
+        m_inTransaction = true;
+        return true;
     }
-    if (!(write ? run("BEGIN IMMEDIATE") : run("BEGIN")))
-        return false;
-    m_inTransaction = true;
-    return true;
+    setError(error, m_lastError);
+    return false;
 }
 
-bool RegistryStore::commit()
+bool RegistryStore::commit(QString* error)
 {
-    if (!m_inTransaction)
+    if (!m_inTransaction) {
+        setError(error, m_lastError);
         return false;
+    }
     if (m_failed) {
         rollback();
+        setError(error, m_lastError);
         return false;
     }
     m_inTransaction = false;
     if (run("COMMIT"))
         return true;
+    const QString why = m_lastError;
     run("ROLLBACK");
+    setError(error, why);
     return false;
+}
+
+bool RegistryStore::failed(QString* error) const
+{
+    if (m_failed)
+        setError(error, m_lastError);
+    return m_failed;
 }
 
 void RegistryStore::rollback()
@@ -235,27 +248,28 @@ void RegistryStore::rollback()
     m_lastError = error;
 }
 
-int RegistryStore::fileVersion()
+int RegistryStore::fileVersion(QString* error)
 {
     sqlite3_stmt* stmt = statement("PRAGMA user_version");
-    if (!stmt)
-        return -1;
-    Reset reset{stmt};
     bool row = false;
-    if (!step(stmt, &row) || !row)
-        return -1;
-    return sqlite3_column_int(stmt, 0);
+    if (stmt) {
+        Reset reset{stmt};
+        if (step(stmt, &row) && row)
+            return sqlite3_column_int(stmt, 0);
+    }
+    setError(error, m_lastError);
+    return -1;
 }
 
 bool RegistryStore::prepare(const QStringList& hives, QString* error)
 {
     const int version = fileVersion();
     if (version < 0) {
-        *error = m_lastError;
+        setError(error, m_lastError);
         return false;
     }
     if (version > schemaVersion) {
-        *error = QStringLiteral("its database has schema %1; this build reads schemas up to %2").arg(version).arg(schemaVersion);
+        setError(error, QStringLiteral("its database has schema %1; this build reads schemas up to %2").arg(version).arg(schemaVersion));
         return false;
     }
     if (version == schemaVersion)
@@ -263,20 +277,20 @@ bool RegistryStore::prepare(const QStringList& hives, QString* error)
     if (version == 0) {
         for (const char* sql : schema1) {
             if (!exec(sql)) {
-                *error = m_lastError;
+                setError(error, m_lastError);
                 return false;
             }
         }
         for (const QString& hive : hives) {
             if (!addChild(0, hive, false)) {
-                *error = m_lastError;
+                setError(error, m_lastError);
                 return false;
             }
         }
     }
     // Later schemas add their steps here, each from the version before it.
     if (!exec(QByteArray("PRAGMA user_version=" + QByteArray::number(schemaVersion)).constData())) {
-        *error = m_lastError;
+        setError(error, m_lastError);
         return false;
     }
     return true;

@@ -67,18 +67,20 @@ public:
     bool open(const QString& file, QString* error);
     bool isOpen() const { return m_db != nullptr; }
 
-    // Inside a write transaction: the schema version of the file (0: new and empty).
-    int fileVersion();
+    // Inside a write transaction: the schema version of the file (0: new and empty); -1 +
+    // error on failure.
+    int fileVersion(QString* error = nullptr);
     // Inside a write transaction: creates the schema and the hive roots of a new file, or
     // brings an older schema up to date. False + error for a newer schema.
     bool prepare(const QStringList& hives, QString* error);
 
     // Transactions. begin(true) takes the write lock at once (waiting for other writers).
-    bool begin(bool write);
-    bool commit();
+    // Every call below may fail; the first failure stays with the transaction, and failed()
+    // and commit() report it. Errors: see errortext.h.
+    bool begin(bool write, QString* error = nullptr);
+    bool commit(QString* error = nullptr);
     void rollback();
-    bool failed() const { return m_failed; }
-    QString lastError() const { return m_lastError; }
+    bool failed(QString* error = nullptr) const;
 
     // The machine's record.
     QString meta(const QString& name);
@@ -140,9 +142,9 @@ private:
 // the lock that guards the store.
 class StoreTransaction {
 public:
-    StoreTransaction(RegistryStore& store, bool write)
+    StoreTransaction(RegistryStore& store, bool write, QString* error = nullptr)
         : m_store(store)
-        , m_open(store.begin(write))
+        , m_open(store.begin(write, error))
     {
     }
     ~StoreTransaction()
@@ -153,8 +155,9 @@ public:
     StoreTransaction(const StoreTransaction&) = delete;
     StoreTransaction& operator=(const StoreTransaction&) = delete;
     bool ok() const { return m_open; }
-    // result when it is a failure (the changes are dropped) or when the commit succeeds.
-    std::uint32_t finish(std::uint32_t result)
+    // result when it is a failure (the changes are dropped) or when the commit succeeds;
+    // error tells why the commit failed.
+    std::uint32_t finish(std::uint32_t result, QString* error = nullptr)
     {
         if (!m_open)
             return ERROR_REGISTRY_IO_FAILED;
@@ -163,7 +166,7 @@ public:
             m_store.rollback();
             return m_store.failed() ? ERROR_REGISTRY_IO_FAILED : result;
         }
-        return m_store.commit() ? ERROR_SUCCESS : ERROR_REGISTRY_IO_FAILED;
+        return m_store.commit(error) ? ERROR_SUCCESS : ERROR_REGISTRY_IO_FAILED;
     }
 
 private:
