@@ -114,6 +114,8 @@ const char* wineDeviation(Behaviour behaviour)
         return "Wine's CreateProcess answers ERROR_FILE_NOT_FOUND for a program in a missing folder";
     case Behaviour::UserNameParsing:
         return "Wine's CredUIParseUserName splits a UPN at the '@' and accepts a bare name";
+    case Behaviour::WholeExitCodes:
+        return nullptr;
     }
     return nullptr;
 }

@@ -28,7 +28,8 @@ bool freshMachine(const std::string& profile = std::string(), bool administrator
 std::string scratch();
 
 // Behaviours of Windows that the system a backend runs on is known to get wrong (Wine, where
-// the Windows backend runs in CI). Checks of such a behaviour run only where it holds.
+// the Windows backend runs in CI), or cannot have (the emulated machine, whose programs are
+// programs of its host). Checks of such a behaviour run only where it holds.
 enum class Behaviour {
     ValuesEnumerateInOrderSet,    // RegEnumValue: in the order the values were first set
     ComSecurityRules,             // CoInitializeSecurity: refused before COM, and once done
@@ -39,6 +40,7 @@ enum class Behaviour {
     EndedProcessGoesWithHandles,  // OpenProcess of an ended process whose handles are closed
     MissingFolderIsPathNotFound,  // CreateProcess of a program in a missing folder
     UserNameParsing,              // CredUIParseUserName: a UPN stays whole, a bare name is refused
+    WholeExitCodes,               // a program's exit code keeps all 32 bits
 };
 
 // True when this system behaves as Windows does in that respect; otherwise prints why the

@@ -200,8 +200,8 @@ TEST_CASE("a rename at once replaces a target only when asked to")
 
 TEST_CASE("a rename that changes only the case takes the new case")
 {
-    // Windows renames a file to another case of its own name. The emulated machine finds the
-    // target already there (it is the same file) and refuses with ERROR_ALREADY_EXISTS.
+    // The target is the same file under another spelling: it is renamed, not refused as
+    // already there.
     CONTRACT_MACHINE();
     REQUIRE(writeFile(scratch() + "\\lower.txt", "x") == ERROR_SUCCESS);
     const std::string target = scratch() + "\\LOWER.TXT";
@@ -212,8 +212,7 @@ TEST_CASE("a rename that changes only the case takes the new case")
 
 TEST_CASE("a name loses its trailing dots and blanks")
 {
-    // Windows drops them from the last name of a path; the emulated machine keeps them and
-    // names another file.
+    // They are dropped from the last name of a path: "name.txt." is "name.txt".
     CONTRACT_MACHINE();
     REQUIRE(writeFile(scratch() + "\\name.txt", "x") == ERROR_SUCCESS);
     for (const char* spelling : {"\\name.txt.", "\\name.txt ", "\\name.txt. ."}) {
@@ -224,8 +223,7 @@ TEST_CASE("a name loses its trailing dots and blanks")
 
 TEST_CASE("a name that begins with a dot is not hidden")
 {
-    // Windows gives a new file no attributes of its own; the emulated machine reports names
-    // beginning with "." as hidden, as its host would.
+    // A new file has no attributes of its own, whatever its name begins with.
     CONTRACT_MACHINE();
     REQUIRE(writeFile(scratch() + "\\.settings", "x") == ERROR_SUCCESS);
     CHECK((attributesOf(scratch() + "\\.settings").second & FILE_ATTRIBUTE_HIDDEN) == 0);
