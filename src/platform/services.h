@@ -114,10 +114,10 @@ struct ServiceStatus {
     std::uint32_t waitHint = 0;
 };
 
-// QUERY_SERVICE_CONFIG. Its size, as QueryServiceConfig counts it, is that of the ANSI
-// record: queryServiceConfigSize (36 bytes) plus each text in UTF-8 with its NUL, the
-// dependencies with one more NUL at their end.
-struct QueryServiceConfig {
+// QUERY_SERVICE_CONFIG (its own name is a macro of the Windows headers). Its size, as
+// QueryServiceConfig counts it, is that of the ANSI record: queryServiceConfigSize (36 bytes)
+// plus each text in UTF-8 with its NUL, the dependencies with one more NUL at their end.
+struct ServiceConfig {
     std::uint32_t serviceType = 0;
     std::uint32_t startType = 0;
     std::uint32_t errorControl = 0;
@@ -131,7 +131,7 @@ struct QueryServiceConfig {
 inline constexpr std::uint32_t queryServiceConfigSize = 36;
 
 // The size QueryServiceConfig needs for a record, counted as above.
-inline std::uint32_t serviceConfigBytes(const QueryServiceConfig& config)
+inline std::uint32_t serviceConfigBytes(const ServiceConfig& config)
 {
     std::size_t size = queryServiceConfigSize + config.binaryPathName.size() + 1 + config.loadOrderGroup.size() + 1
         + config.serviceStartName.size() + 1 + config.displayName.size() + 1 + 1;
@@ -191,7 +191,7 @@ public:
     // QueryServiceConfig: config null or bufferSize below the size needed (see
     // serviceConfigBytes) gives ERROR_INSUFFICIENT_BUFFER with *bytesNeeded set; callers ask
     // for the size first, then read with a buffer of that size.
-    virtual std::uint32_t queryServiceConfig(SC_HANDLE service, QueryServiceConfig* config,
+    virtual std::uint32_t queryServiceConfig(SC_HANDLE service, ServiceConfig* config,
                                              std::uint32_t bufferSize, std::uint32_t* bytesNeeded) = 0;
     // QueryServiceStatus.
     virtual std::uint32_t queryServiceStatus(SC_HANDLE service, ServiceStatus* status) = 0;

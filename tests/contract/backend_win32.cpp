@@ -1,8 +1,8 @@
 // The machine of the contract tests on the Windows backend: the running Windows itself. It is
 // no machine of a named profile (those cases run on the emulated backend), and its user is
 // what it is. Before each case the scratch folder (below the temporary folder) is emptied,
-// the scratch keys are deleted in both registry views, and the restart work recorded for the
-// scratch folder is dropped. This file also holds the test runner (see CMakeLists.txt).
+// the scratch services and the scratch keys (in both registry views) are deleted, and the
+// restart work recorded for the scratch folder is dropped. This file also holds the test runner (see CMakeLists.txt).
 
 #include "contract.h"
 
@@ -114,12 +114,43 @@ const char* wineDeviation(Behaviour behaviour)
         return "Wine's CreateProcess answers ERROR_FILE_NOT_FOUND for a program in a missing folder";
     case Behaviour::UserNameParsing:
         return "Wine's CredUIParseUserName splits a UPN at the '@' and accepts a bare name";
+    case Behaviour::MarkedServiceRefusesOpen:
+        return "Wine's OpenService opens a service marked for deletion";
+    case Behaviour::ServiceDatabaseLockOnce:
+        return "Wine's LockServiceDatabase grants a second lock, and UnlockServiceDatabase releases one twice";
     }
     return nullptr;
 }
 
+// Deletes the services that cases may have created (none of them is ever started here), and
+// waits until they are gone: the manager may remove them a moment after the last handle.
+void deleteScratchServices()
+{
+    const SC_HANDLE manager = ::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+    if (!manager)
+        return;
+    for (const std::string& name : scratchServices) {
+        const std::wstring service = wide(name);
+        if (const SC_HANDLE handle = ::OpenServiceW(manager, service.c_str(), DELETE)) {
+            ::DeleteService(handle);
+            ::CloseServiceHandle(handle);
+        }
+        for (int wait = 0; wait < 100; ++wait) {
+            const SC_HANDLE handle = ::OpenServiceW(manager, service.c_str(), SERVICE_QUERY_STATUS);
+            const DWORD error = handle ? ERROR_SUCCESS : ::GetLastError();
+            if (handle)
+                ::CloseServiceHandle(handle);
+            if (error == ERROR_SERVICE_DOES_NOT_EXIST)
+                break;
+            ::Sleep(50);
+        }
+    }
+    ::CloseServiceHandle(manager);
+}
+
 void tidyScratch()
 {
+    deleteScratchServices();
     deleteScratchKeys();
     dropScratchRestartWork();
     std::error_code error;

@@ -39,6 +39,8 @@ enum class Behaviour {
     EndedProcessGoesWithHandles,  // OpenProcess of an ended process whose handles are closed
     MissingFolderIsPathNotFound,  // CreateProcess of a program in a missing folder
     UserNameParsing,              // CredUIParseUserName: a UPN stays whole, a bare name is refused
+    MarkedServiceRefusesOpen,     // OpenService of a service marked for deletion: refused
+    ServiceDatabaseLockOnce,      // LockServiceDatabase: one lock at a time, released once
 };
 
 // True when this system behaves as Windows does in that respect; otherwise prints why the
@@ -47,6 +49,10 @@ bool behaves(Behaviour behaviour);
 
 // The key below HKEY_CURRENT_USER and HKEY_LOCAL_MACHINE that cases may fill.
 inline const std::string scratchKey = "Software\\WinstepsContract";
+
+// The names of the services that cases may create (each is gone before a case begins).
+inline const std::vector<std::string> scratchServices = {"WinstepsContract", "WinstepsContract1",
+                                                         "WinstepsContract2", "WinstepsContractOther"};
 
 // Lower case of ASCII letters, for comparing names and paths without regard to case.
 inline std::string folded(std::string text)

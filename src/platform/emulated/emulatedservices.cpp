@@ -223,7 +223,7 @@ std::uint32_t EmulatedServices::createService(SC_HANDLE manager, const std::stri
         const qint64 key = store.createKey(name);
         if (!key)
             return ERROR_NOT_ENOUGH_MEMORY;
-        QueryServiceConfig config;
+        ServiceConfig config;
         config.serviceType = serviceType;
         config.startType = startType;
         config.errorControl = errorControl;
@@ -274,7 +274,7 @@ std::uint32_t EmulatedServices::changeServiceConfig(SC_HANDLE service, std::uint
             if (other && other != key)
                 return ERROR_DUPLICATE_SERVICE_NAME;
         }
-        QueryServiceConfig config;
+        ServiceConfig config;
         std::uint32_t mask = 0;
         const auto number = [&mask](std::uint32_t value, std::uint32_t* into, std::uint32_t item) {
             if (value != SERVICE_NO_CHANGE) {
@@ -325,7 +325,7 @@ std::uint32_t EmulatedServices::queryServiceConfig2(SC_HANDLE service, std::uint
                        [&](ServiceStore& store, qint64 key, ServiceRunState&) -> std::uint32_t {
         if (infoLevel != SERVICE_CONFIG_DESCRIPTION || !description)
             return ERROR_INVALID_PARAMETER;
-        QueryServiceConfig config;
+        ServiceConfig config;
         QString text;
         store.readConfig(key, &config, &text);
         *description = text.toStdString();
@@ -333,14 +333,14 @@ std::uint32_t EmulatedServices::queryServiceConfig2(SC_HANDLE service, std::uint
     });
 }
 
-std::uint32_t EmulatedServices::queryServiceConfig(SC_HANDLE service, QueryServiceConfig* config,
+std::uint32_t EmulatedServices::queryServiceConfig(SC_HANDLE service, ServiceConfig* config,
                                                    std::uint32_t bufferSize, std::uint32_t* bytesNeeded)
 {
     return withService(service, false, SERVICE_QUERY_CONFIG,
                        [&](ServiceStore& store, qint64 key, ServiceRunState&) -> std::uint32_t {
         if (!bytesNeeded)
             return ERROR_INVALID_PARAMETER;
-        QueryServiceConfig read;
+        ServiceConfig read;
         store.readConfig(key, &read, nullptr);
         *bytesNeeded = serviceConfigBytes(read);
         if (!config || bufferSize < *bytesNeeded)
@@ -376,7 +376,7 @@ std::uint32_t EmulatedServices::queryServiceStatus(SC_HANDLE service, ServiceSta
                        [&](ServiceStore& store, qint64 key, ServiceRunState& state) -> std::uint32_t {
         if (!status)
             return ERROR_INVALID_PARAMETER;
-        QueryServiceConfig config;
+        ServiceConfig config;
         store.readConfig(key, &config, nullptr);
         return statusOf(m_handles[service].name, state, config.serviceType, status);
     });
@@ -425,6 +425,7 @@ std::uint32_t EmulatedServices::startService(SC_HANDLE service, const std::vecto
 {
     return withService(service, true, SERVICE_START,
                        [&](ServiceStore& store, qint64 key, ServiceRunState& state) -> std::uint32_t {
+        // Another process's lock; the holder itself may start a service.
         const QString lockOwner = store.lockOwner();
         if (!lockOwner.isEmpty() && !lockOwner.startsWith(thisProcessMark() + QLatin1Char(':'))
             && markRuns(lockOwner))
@@ -433,7 +434,7 @@ std::uint32_t EmulatedServices::startService(SC_HANDLE service, const std::vecto
             return ERROR_SERVICE_MARKED_FOR_DELETE;
         if (state.state != SERVICE_STOPPED)
             return ERROR_SERVICE_ALREADY_RUNNING;
-        QueryServiceConfig config;
+        ServiceConfig config;
         store.readConfig(key, &config, nullptr);
         if (config.startType == SERVICE_DISABLED)
             return ERROR_SERVICE_DISABLED;
@@ -472,7 +473,7 @@ std::uint32_t EmulatedServices::controlService(SC_HANDLE service, std::uint32_t 
                        [&](ServiceStore& store, qint64 key, ServiceRunState& state) -> std::uint32_t {
         const QString name = m_handles[service].name;
         const ServiceBehaviour behaviour = serviceBehaviour(m_machine.profile(), name);
-        QueryServiceConfig config;
+        ServiceConfig config;
         store.readConfig(key, &config, nullptr);
         if (state.state == SERVICE_STOPPED)
             return ERROR_SERVICE_NOT_ACTIVE;

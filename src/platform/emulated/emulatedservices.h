@@ -43,7 +43,7 @@ public:
     std::uint32_t changeServiceConfig2(SC_HANDLE service, std::uint32_t infoLevel,
                                        const std::string& description) override;
     std::uint32_t queryServiceConfig2(SC_HANDLE service, std::uint32_t infoLevel, std::string* description) override;
-    std::uint32_t queryServiceConfig(SC_HANDLE service, QueryServiceConfig* config, std::uint32_t bufferSize,
+    std::uint32_t queryServiceConfig(SC_HANDLE service, ServiceConfig* config, std::uint32_t bufferSize,
                                      std::uint32_t* bytesNeeded) override;
     std::uint32_t queryServiceStatus(SC_HANDLE service, ServiceStatus* status) override;
     std::uint32_t startService(SC_HANDLE service, const std::vector<std::string>& arguments) override;
@@ -55,7 +55,7 @@ public:
     // For the machine's owner: every service with its configuration and status, by name.
     struct Entry {
         std::string name;
-        QueryServiceConfig config;
+        ServiceConfig config;
         ServiceStatus status;
     };
     std::vector<Entry> list();

@@ -173,7 +173,7 @@ QStringList ServiceStore::names()
     return result;
 }
 
-bool ServiceStore::readConfig(qint64 key, QueryServiceConfig* config, QString* description)
+bool ServiceStore::readConfig(qint64 key, ServiceConfig* config, QString* description)
 {
     RegistryStore::Key row;
     if (!m_store.key(key, &row))
@@ -206,7 +206,7 @@ bool ServiceStore::readConfig(qint64 key, QueryServiceConfig* config, QString* d
     return true;
 }
 
-void ServiceStore::writeConfig(qint64 key, const QueryServiceConfig& config, std::uint32_t mask)
+void ServiceStore::writeConfig(qint64 key, const ServiceConfig& config, std::uint32_t mask)
 {
     const auto text = [&](const char* name, const std::string& value) {
         if (value.empty())

@@ -81,9 +81,9 @@ public:
     // The names of every service key, as created.
     QStringList names();
 
-    bool readConfig(qint64 key, QueryServiceConfig* config, QString* description);
+    bool readConfig(qint64 key, ServiceConfig* config, QString* description);
     // Writes the items given (a null pointer keeps the item).
-    void writeConfig(qint64 key, const QueryServiceConfig& config, std::uint32_t mask);
+    void writeConfig(qint64 key, const ServiceConfig& config, std::uint32_t mask);
     void writeDescription(qint64 key, const QString& description);
     qint64 createKey(const QString& name);
     void removeKey(qint64 key);

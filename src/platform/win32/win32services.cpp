@@ -159,7 +159,7 @@ public:
         return ERROR_SUCCESS;
     }
 
-    std::uint32_t queryServiceConfig(platform::SC_HANDLE service, QueryServiceConfig* config,
+    std::uint32_t queryServiceConfig(platform::SC_HANDLE service, ServiceConfig* config,
                                      std::uint32_t bufferSize, std::uint32_t* bytesNeeded) override
     {
         if (!bytesNeeded)
@@ -172,7 +172,7 @@ public:
         auto* wide = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data());
         if (!::QueryServiceConfigW(native(service), wide, DWORD(buffer.size()), &needed))
             return lastError();
-        QueryServiceConfig read;
+        ServiceConfig read;
         read.serviceType = wide->dwServiceType;
         read.startType = wide->dwStartType;
         read.errorControl = wide->dwErrorControl;
