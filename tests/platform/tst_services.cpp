@@ -45,6 +45,9 @@ private slots:
     void profileStatesAService();
     void otherProcessesSeeTheState();
     void lockOfAKilledHolderIsFree();
+    void restartStartsTheAutomaticServices();
+    void stagingMistakesAreRefused_data();
+    void stagingMistakesAreRefused();
 
 private:
     std::uint32_t state(SC_HANDLE service);
@@ -200,6 +203,78 @@ void TestServices::lockOfAKilledHolderIsFree()
     QCOMPARE(scm.startService(service, {}), ERROR_SUCCESS);
     QCOMPARE(scm.unlockServiceDatabase(lock), ERROR_SUCCESS);
     scm.closeServiceHandle(service);
+}
+
+void TestServices::restartStartsTheAutomaticServices()
+{
+    Services& scm = m_machine->services();
+    const struct {
+        const char* name;
+        std::uint32_t start;
+        const char* program;
+        bool deleted;
+        std::uint32_t after; // 0: gone
+    } rows[] = {
+        {"Automatic", SERVICE_AUTO_START, "C:\\svc.exe", false, SERVICE_RUNNING},
+        {"OnDemand", SERVICE_DEMAND_START, "C:\\svc.exe", false, SERVICE_STOPPED},
+        {"NoProgram", SERVICE_AUTO_START, "C:\\missing.exe", false, SERVICE_STOPPED},
+        {"Deleted", SERVICE_AUTO_START, "C:\\svc.exe", true, 0},
+    };
+    std::vector<SC_HANDLE> open;
+    for (const auto& row : rows) {
+        SC_HANDLE service = SC_HANDLE_NULL;
+        QCOMPARE(scm.createService(m_manager, row.name, "", SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS, row.start,
+                                   SERVICE_ERROR_NORMAL, row.program, "", {}, "", "", &service),
+                 ERROR_SUCCESS);
+        if (row.deleted)
+            QCOMPARE(scm.deleteService(service), ERROR_SUCCESS);
+        open.push_back(service); // held across the restart
+    }
+    SC_HANDLE spooler = SC_HANDLE_NULL;
+    QCOMPARE(scm.openService(m_manager, "Spooler", SERVICE_ALL_ACCESS, &spooler), ERROR_SUCCESS);
+    QCOMPARE(scm.controlService(spooler, SERVICE_CONTROL_STOP, nullptr), ERROR_SUCCESS);
+    QList<EmulatedMachine::BootEntry> done;
+    QString error;
+    QVERIFY2(m_machine->reboot(&done, &error), qPrintable(error));
+    QCOMPARE(scm.openSCManager("", "", SC_MANAGER_ALL_ACCESS, &m_manager), ERROR_SUCCESS);
+    for (const auto& row : rows) {
+        SC_HANDLE service = SC_HANDLE_NULL;
+        QCOMPARE(scm.openService(m_manager, row.name, SERVICE_QUERY_STATUS, &service),
+                 row.after ? ERROR_SUCCESS : ERROR_SERVICE_DOES_NOT_EXIST);
+        if (row.after)
+            QCOMPARE(state(service), row.after);
+        scm.closeServiceHandle(service);
+    }
+    // The system's own programs need no file on drive C:.
+    QCOMPARE(scm.openService(m_manager, "Spooler", SERVICE_QUERY_STATUS, &spooler), ERROR_SUCCESS);
+    QCOMPARE(state(spooler), SERVICE_RUNNING);
+    scm.closeServiceHandle(spooler);
+}
+
+void TestServices::stagingMistakesAreRefused_data()
+{
+    QTest::addColumn<QByteArray>("services");
+    QTest::addColumn<QString>("error"); // empty: the profile is sound
+
+    QTest::newRow("sound") << QByteArray(R"({"A": {"startSeconds": 0.5, "hangs": "stopping", "state": "running"}})")
+                           << QString();
+    QTest::newRow("typo") << QByteArray(R"({"A": {"startSecond": 1}})") << "\"services.A.startSecond\" is unknown";
+    QTest::newRow("negative time") << QByteArray(R"({"A": {"stopSeconds": -1}})") << "\"services.A.stopSeconds\" must be";
+    QTest::newRow("hang") << QByteArray(R"({"A": {"hangs": "running"}})") << "\"services.A.hangs\" must be";
+    QTest::newRow("failure code") << QByteArray(R"({"A": {"startFailure": 0}})") << "\"services.A.startFailure\" must be";
+    QTest::newRow("not an object") << QByteArray(R"({"A": true})") << "\"services.A\" must be an object";
+}
+
+void TestServices::stagingMistakesAreRefused()
+{
+    QFETCH(QByteArray, services);
+    QFETCH(QString, error);
+    MachineProfile profile;
+    QString message;
+    const bool loaded = profile.parse(R"({"inherits": "winxp-sp2", "services": )" + services + "}",
+                                      QStringLiteral("staged"), &message);
+    QCOMPARE(loaded, error.isEmpty());
+    QVERIFY2(message.contains(error), qPrintable(message));
 }
 
 QTEST_GUILESS_MAIN(TestServices)

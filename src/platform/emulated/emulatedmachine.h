@@ -125,7 +125,9 @@ public:
     };
     // Restarts the machine: carries out the pending renames and removals in order (never
     // outside drive C:, never through a symbolic link), clears them, removes volatile keys,
-    // then runs and clears the RunOnce entries. False + error when the registry fails.
+    // brings the services to their state after a start of the system (see
+    // EmulatedServices::restarted), then runs and clears the RunOnce entries. False + error when
+    // the registry fails.
     bool reboot(QList<BootEntry>* done, QString* error);
     // What the restart of the given number (1 for the first) did.
     QList<BootEntry> bootLog(qint64 boot);

@@ -438,7 +438,7 @@ std::uint32_t EmulatedServices::startService(SC_HANDLE service, const std::vecto
         store.readConfig(key, &config, nullptr);
         if (config.startType == SERVICE_DISABLED)
             return ERROR_SERVICE_DISABLED;
-        if (!imageExists(config.binaryPathName))
+        if (!isFreshService(m_machine.profile(), m_handles[service].name) && !imageExists(config.binaryPathName))
             return ERROR_FILE_NOT_FOUND;
         const ServiceBehaviour behaviour = serviceBehaviour(m_machine.profile(), m_handles[service].name);
         state.exitCode = ERROR_SUCCESS;
@@ -567,6 +567,33 @@ std::uint32_t EmulatedServices::closeServiceHandle(SC_HANDLE handle)
             store.saveRunState(closed.name, state);
         return ERROR_SUCCESS;
     });
+}
+
+void EmulatedServices::restarted()
+{
+    if (noManager())
+        return;
+    ServiceStore store(m_machine.store(), m_machine.rootRow(HKEY_LOCAL_MACHINE));
+    for (const QString& name : store.names()) {
+        const qint64 key = store.serviceKey(name);
+        ServiceRunState state = store.runState(name, serviceBehaviour(m_machine.profile(), name));
+        if (state.marked) {
+            store.removeKey(key);
+            store.forgetRunState(name);
+            continue;
+        }
+        ServiceConfig config;
+        store.readConfig(key, &config, nullptr);
+        ServiceRunState fresh;
+        const bool starts = config.startType <= SERVICE_AUTO_START
+            && (isFreshService(m_machine.profile(), name) || imageExists(config.binaryPathName));
+        fresh.state = fresh.target = starts ? SERVICE_RUNNING : SERVICE_STOPPED;
+        fresh.exitCode = config.startType <= SERVICE_AUTO_START && !starts ? ERROR_FILE_NOT_FOUND : ERROR_SUCCESS;
+        store.saveRunState(name, fresh);
+    }
+    m_handles.clear();
+    m_lock = 0;
+    store.setLockOwner(QString());
 }
 
 std::vector<EmulatedServices::Entry> EmulatedServices::list()

@@ -59,6 +59,10 @@ public:
         ServiceStatus status;
     };
     std::vector<Entry> list();
+    // After a restart of the machine: services marked for deletion are gone, those that start
+    // automatically run (when their program exists), every other one is stopped; no handle and
+    // no lock is left. The caller holds the store's lock and a write transaction.
+    void restarted();
 
 private:
     struct Handle {

@@ -63,6 +63,15 @@ void addFreshServices(const MachineProfile& profile, QJsonObject* registry)
     }
 }
 
+bool isFreshService(const MachineProfile& profile, const QString& name)
+{
+    for (const FreshService& service : freshServices) {
+        if (name.compare(QLatin1String(service.name), Qt::CaseInsensitive) == 0)
+            return hasService(profile, service);
+    }
+    return false;
+}
+
 bool freshServiceRuns(const MachineProfile& profile, const QString& name)
 {
     for (const FreshService& service : freshServices) {

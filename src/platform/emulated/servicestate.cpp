@@ -5,6 +5,7 @@
 
 #include "platform/emulated/machineprofile.h"
 #include "platform/emulated/processrecords.h"
+#include "platform/emulated/profilereader.h"
 #include "platform/emulated/registrystore.h"
 
 #include <QDateTime>
@@ -66,6 +67,46 @@ std::uint32_t stateWord(const QString& word)
 } // namespace
 
 // --- behaviour ---------------------------------------------------------------------------
+
+bool checkServiceStaging(const QJsonObject& profile, const QString& source, QString* error)
+{
+    ProfileReader r(source, error);
+    QJsonObject table;
+    if (!r.object(profile, QStringLiteral("services"), QStringLiteral("services"), &table))
+        return false;
+    for (auto it = table.begin(); it != table.end(); ++it) {
+        const QString where = QStringLiteral("services.") + it.key();
+        if (!it.value().isObject())
+            return r.fail(where, QStringLiteral("must be an object"));
+        const QJsonObject staged = it.value().toObject();
+        for (auto item = staged.begin(); item != staged.end(); ++item) {
+            const QString key = item.key();
+            const QJsonValue v = item.value();
+            const QString path = where + QLatin1Char('.') + key;
+            if (key == QLatin1String("startSeconds") || key == QLatin1String("stopSeconds")) {
+                if (!v.isDouble() || v.toDouble() < 0 || v.toDouble() > 86400)
+                    return r.fail(path, QStringLiteral("must be a number of seconds from 0 to 86400"));
+            } else if (key == QLatin1String("startFailure")) {
+                double code = 0;
+                if (!r.integer(staged, key, path, 1, 4294967295.0, &code))
+                    return false;
+            } else if (key == QLatin1String("stoppable") || key == QLatin1String("pausable")) {
+                if (!v.isBool())
+                    return r.fail(path, QStringLiteral("must be true or false"));
+            } else if (key == QLatin1String("hangs")) {
+                if (v.toString() != QLatin1String("starting") && v.toString() != QLatin1String("stopping"))
+                    return r.fail(path, QStringLiteral("must be \"starting\" or \"stopping\""));
+            } else if (key == QLatin1String("state")) {
+                if (v.toString() != QLatin1String("running") && v.toString() != QLatin1String("stopped"))
+                    return r.fail(path, QStringLiteral("must be \"running\" or \"stopped\""));
+            } else {
+                return r.fail(path, QStringLiteral("is unknown (known: startSeconds, stopSeconds, hangs, startFailure, "
+                                                   "stoppable, pausable, state)"));
+            }
+        }
+    }
+    return true;
+}
 
 ServiceBehaviour serviceBehaviour(const MachineProfile& profile, const QString& name)
 {

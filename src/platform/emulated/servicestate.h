@@ -44,6 +44,12 @@ struct ServiceBehaviour {
 // registry, and whether each runs from the start.
 void addFreshServices(const MachineProfile& profile, QJsonObject* registry);
 bool freshServiceRuns(const MachineProfile& profile, const QString& name);
+// Whether the service is one of them (its program is the system's own, present without a file).
+bool isFreshService(const MachineProfile& profile, const QString& name);
+
+// Checks a profile's "services" table: false + error text naming the profile and the key for
+// anything it cannot mean.
+bool checkServiceStaging(const QJsonObject& profile, const QString& source, QString* error);
 
 // The behaviour of the service name on a machine of the profile.
 ServiceBehaviour serviceBehaviour(const MachineProfile& profile, const QString& name);
