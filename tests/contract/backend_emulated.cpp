@@ -67,6 +67,11 @@ bool behaves(Behaviour)
     return true;
 }
 
+std::string scratchService(int index)
+{
+    return "WinstepsContract" + std::to_string(index); // every case has a machine of its own
+}
+
 std::string scratch()
 {
     return "C:\\Contract";

@@ -116,35 +116,42 @@ const char* wineDeviation(Behaviour behaviour)
         return "Wine's CredUIParseUserName splits a UPN at the '@' and accepts a bare name";
     case Behaviour::MarkedServiceRefusesOpen:
         return "Wine's OpenService opens a service marked for deletion";
+    case Behaviour::FailedStartLeavesNoTrace:
+        return "once a start has failed, Wine's service manager refuses every later start with "
+               "ERROR_SERVICE_DATABASE_LOCKED, also in later runs";
+    case Behaviour::MarkedServiceGoesWithHandles:
+        return "Wine removes a service marked for deletion only some time after its last handle is closed";
     case Behaviour::ServiceDatabaseLockOnce:
         return "Wine's LockServiceDatabase grants a second lock, and UnlockServiceDatabase releases one twice";
     }
     return nullptr;
 }
 
-// Deletes the services that cases may have created (none of them is ever started here), and
-// waits until they are gone: the manager may remove them a moment after the last handle.
+// The number of the current case, which the names of its scratch services carry.
+int& caseNumber()
+{
+    static int number = 0;
+    return number;
+}
+
+// Deletes the services that the cases so far may have created (none of them is ever started
+// here); the manager removes each once its last handle is closed.
 void deleteScratchServices()
 {
     const SC_HANDLE manager = ::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
     if (!manager)
         return;
-    for (const std::string& name : scratchServices) {
-        const std::wstring service = wide(name);
-        if (const SC_HANDLE handle = ::OpenServiceW(manager, service.c_str(), DELETE)) {
-            ::DeleteService(handle);
-            ::CloseServiceHandle(handle);
-        }
-        for (int wait = 0; wait < 100; ++wait) {
-            const SC_HANDLE handle = ::OpenServiceW(manager, service.c_str(), SERVICE_QUERY_STATUS);
-            const DWORD error = handle ? ERROR_SUCCESS : ::GetLastError();
-            if (handle)
+    const int current = caseNumber();
+    for (int number = 1; number <= current; ++number) {
+        caseNumber() = number;
+        for (int index = 0; index < 4; ++index) {
+            if (const SC_HANDLE handle = ::OpenServiceW(manager, wide(scratchService(index)).c_str(), DELETE)) {
+                ::DeleteService(handle);
                 ::CloseServiceHandle(handle);
-            if (error == ERROR_SERVICE_DOES_NOT_EXIST)
-                break;
-            ::Sleep(50);
+            }
         }
     }
+    caseNumber() = current;
     ::CloseServiceHandle(manager);
 }
 
@@ -185,8 +192,15 @@ bool freshMachine(const std::string& profile, bool administrator)
         ~AtExit() { tidyScratch(); }
     } atExit;
     tidyScratch();
+    ++caseNumber();
     REQUIRE(platform::files().createDirectory(scratch()) == ERROR_SUCCESS);
     return true;
+}
+
+std::string scratchService(int index)
+{
+    return "WinstepsContract" + std::to_string(::GetCurrentProcessId()) + "-" + std::to_string(caseNumber()) + "-"
+        + std::to_string(index);
 }
 
 std::string scratch()

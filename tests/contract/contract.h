@@ -41,6 +41,8 @@ enum class Behaviour {
     UserNameParsing,              // CredUIParseUserName: a UPN stays whole, a bare name is refused
     MarkedServiceRefusesOpen,     // OpenService of a service marked for deletion: refused
     ServiceDatabaseLockOnce,      // LockServiceDatabase: one lock at a time, released once
+    FailedStartLeavesNoTrace,     // a StartService that failed does not hold up later ones
+    MarkedServiceGoesWithHandles, // a service marked for deletion goes with its last handle
 };
 
 // True when this system behaves as Windows does in that respect; otherwise prints why the
@@ -50,9 +52,9 @@ bool behaves(Behaviour behaviour);
 // The key below HKEY_CURRENT_USER and HKEY_LOCAL_MACHINE that cases may fill.
 inline const std::string scratchKey = "Software\\WinstepsContract";
 
-// The names of the services that cases may create (each is gone before a case begins).
-inline const std::vector<std::string> scratchServices = {"WinstepsContract", "WinstepsContract1",
-                                                         "WinstepsContract2", "WinstepsContractOther"};
+// The name of the index-th service (0 to 3) that the current case may create: a name no
+// earlier case used, so that a service another case deleted cannot be in the way.
+std::string scratchService(int index = 0);
 
 // Lower case of ASCII letters, for comparing names and paths without regard to case.
 inline std::string folded(std::string text)
