@@ -16,6 +16,7 @@ namespace winsteps::host {
 namespace {
 
 using platform::emulated::EmulatedMachine;
+using platform::emulated::EmulatedServices;
 using platform::emulated::MachineProfile;
 
 const QString Command = QStringLiteral("machine");
@@ -249,6 +250,25 @@ QStringList pendingOperations(EmulatedMachine& machine)
     return lines;
 }
 
+// One line a service: name, display name, status and start type in the words of the service
+// states ("running", "manual", ...).
+QStringList serviceLines(EmulatedMachine& machine)
+{
+    static const char* const states[] = {"", "stopped", "starting", "stopping", "running", "continuePending",
+                                         "pausePending", "paused"};
+    static const char* const starts[] = {"boot", "system", "auto", "manual", "disabled"};
+    QStringList lines;
+    for (const EmulatedServices::Entry& entry : machine.services().list()) {
+        const std::uint32_t state = entry.status.currentState;
+        const std::uint32_t start = entry.config.startType;
+        lines << QStringLiteral("  %1 (%2): %3, %4")
+                     .arg(QString::fromStdString(entry.name), QString::fromStdString(entry.config.displayName),
+                          QLatin1String(state < std::size(states) ? states[state] : "unknown"),
+                          QLatin1String(start < std::size(starts) ? starts[start] : "unknown"));
+    }
+    return lines;
+}
+
 QString lastRestart(EmulatedMachine& machine, qint64 boots)
 {
     if (boots <= 0)
@@ -267,7 +287,7 @@ int showAction(const QStringList& arguments)
     QCommandLineParser parser;
     if (const int status = parseAction(parser, QStringLiteral("show"), QStringLiteral("DIR"),
                                        QStringLiteral("Shows a summary of the machine in DIR: its system, registry, "
-                                                      "start-up entries,\ninstalled programs, pending removals and "
+                                                      "start-up entries,\ninstalled programs, services, pending removals and "
                                                       "last restart."),
                                        arguments, 1, 1);
         status >= 0)
@@ -280,6 +300,7 @@ int showAction(const QStringList& arguments)
     cli::out(systemSummary(*machine, stats)
              + section(QStringLiteral("Start-up entries"), startupEntries(*machine), QStringLiteral("none"))
              + section(QStringLiteral("Installed programs"), installedPrograms(*machine), QStringLiteral("none"))
+             + section(QStringLiteral("Services"), serviceLines(*machine), QStringLiteral("none"))
              + section(QStringLiteral("At the next restart"), pendingOperations(*machine), QStringLiteral("nothing"))
              + lastRestart(*machine, stats.boots));
     return ExitOk;

@@ -5,4 +5,5 @@
 #include "platform/files.h"
 #include "platform/process.h"
 #include "platform/registry.h"
+#include "platform/services.h"
 #include "platform/system.h"

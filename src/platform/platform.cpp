@@ -1,5 +1,6 @@
 #include "platform/files.h"
 #include "platform/registry.h"
+#include "platform/services.h"
 #include "platform/system.h"
 
 namespace winsteps::platform {
@@ -9,6 +10,8 @@ System::~System() = default;
 Registry::~Registry() = default;
 
 Files::~Files() = default;
+
+Services::~Services() = default;
 
 FileHandle::~FileHandle() = default;
 

@@ -47,7 +47,8 @@ private Q_SLOTS:
             {{"machine", "init", dir, "--profile", "win98"}, 0, {"^Created machine \"" + dir + "\" from profile \"win98\""}},
             {{"machine", "init", dir}, 1, {"already holds a machine (profile \"win98\")"}},
             {{"machine", "show", dir}, 0,
-             {"Profile:   win98 (", "System:    9x 4.10.", "Start-up entries: none", "At the next restart: nothing", "Restarts:  0"}},
+             {"Profile:   win98 (", "System:    9x 4.10.", "Start-up entries: none", "Services: none",
+              "At the next restart: nothing", "Restarts:  0"}},
             {{"machine", "export-reg", dir, "HKCU\\Software\\Nothing"}, 1, {"not found"}},
             // A run keeps the profile the machine was made from, and refuses another one.
             {{"run", linear, "--machine", dir, "--report", report}, 0, {}},
@@ -109,6 +110,8 @@ private Q_SLOTS:
         QVERIFY2(result.out.contains(QStringLiteral("  Demo Suite 2.1 [DemoSuite]: C:\\%1\\Demo Suite\\uninstall.exe\n").arg(programFiles)),
                  qPrintable(result.out));
         QCOMPARE(result.out.contains(QStringLiteral("  remove C:\\%1\\Demo Suite\\old\n").arg(programFiles)), removal);
+        // The usual services of an NT system, none on the 9x family.
+        QCOMPARE(result.out.contains(QStringLiteral("  Spooler (Print Spooler): running, auto\n")), removal);
 
         result = runWinsteps({"machine", "reboot", dir});
         QCOMPARE(result.exitCode, 0);

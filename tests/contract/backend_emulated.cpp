@@ -73,6 +73,11 @@ bool behaves(Behaviour behaviour)
     return true;
 }
 
+std::string scratchService(int index)
+{
+    return "WinstepsContract" + std::to_string(index); // every case has a machine of its own
+}
+
 std::string scratch()
 {
     return "C:\\Contract";

@@ -41,6 +41,10 @@ enum class Behaviour {
     MissingFolderIsPathNotFound,  // CreateProcess of a program in a missing folder
     UserNameParsing,              // CredUIParseUserName: a UPN stays whole, a bare name is refused
     WholeExitCodes,               // a program's exit code keeps all 32 bits
+    MarkedServiceRefusesOpen,     // OpenService of a service marked for deletion: refused
+    ServiceDatabaseLockOnce,      // LockServiceDatabase: one lock at a time, released once
+    FailedStartLeavesNoTrace,     // a StartService that failed does not hold up later ones
+    MarkedServiceGoesWithHandles, // a service marked for deletion goes with its last handle
 };
 
 // True when this system behaves as Windows does in that respect; otherwise prints why the
@@ -49,6 +53,10 @@ bool behaves(Behaviour behaviour);
 
 // The key below HKEY_CURRENT_USER and HKEY_LOCAL_MACHINE that cases may fill.
 inline const std::string scratchKey = "Software\\WinstepsContract";
+
+// The name of the index-th service (0 to 3) that the current case may create: a name no
+// earlier case used, so that a service another case deleted cannot be in the way.
+std::string scratchService(int index = 0);
 
 // Lower case of ASCII letters, for comparing names and paths without regard to case.
 inline std::string folded(std::string text)

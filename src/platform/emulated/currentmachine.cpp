@@ -37,6 +37,11 @@ Processes& processes()
     return emulated::currentMachine().processes();
 }
 
+Services& services()
+{
+    return emulated::currentMachine().services();
+}
+
 namespace emulated {
 
 namespace {

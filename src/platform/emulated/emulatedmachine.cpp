@@ -232,6 +232,7 @@ EmulatedMachine::EmulatedMachine(const MachineProfile& profile, const QString& f
     , m_registry(*this)
     , m_files(*this)
     , m_processes(*this)
+    , m_services(*this)
 {
 }
 

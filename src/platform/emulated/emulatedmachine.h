@@ -3,6 +3,7 @@
 #include "platform/emulated/emulatedfiles.h"
 #include "platform/emulated/emulatedprocess.h"
 #include "platform/emulated/emulatedregistry.h"
+#include "platform/emulated/emulatedservices.h"
 #include "platform/emulated/emulatedsystem.h"
 #include "platform/emulated/machineprofile.h"
 #include "platform/emulated/registrystore.h"
@@ -30,9 +31,9 @@ namespace winsteps::platform::emulated {
 // returns, the change is on disk; several processes may use one folder at once.
 //
 // The machine holds what its subsystems share (profile, folder, store) and owns one
-// implementation of each subsystem: system(), registry(), files() and processes(). Itself
-// it does what the owner of a machine folder does: open it, restart the machine, read its
-// statistics and restart log.
+// implementation of each subsystem: system(), registry(), files(), processes() and
+// services(). Itself it does what the owner of a machine folder does: open it, restart the
+// machine, read its statistics and restart log.
 class WINSTEPS_PLATFORM_EXPORT EmulatedMachine final {
 public:
     // The name of the database file in a machine folder.
@@ -69,6 +70,7 @@ public:
     EmulatedRegistry& registry() { return m_registry; }
     EmulatedFiles& files() { return m_files; }
     EmulatedProcesses& processes() { return m_processes; }
+    EmulatedServices& services() { return m_services; }
 
     // --- folder and paths ---------------------------------------------------------------
 
@@ -123,7 +125,9 @@ public:
     };
     // Restarts the machine: carries out the pending renames and removals in order (never
     // outside drive C:, never through a symbolic link), clears them, removes volatile keys,
-    // then runs and clears the RunOnce entries. False + error when the registry fails.
+    // brings the services to their state after a start of the system (see
+    // EmulatedServices::restarted), then runs and clears the RunOnce entries. False + error when
+    // the registry fails.
     bool reboot(QList<BootEntry>* done, QString* error);
     // What the restart of the given number (1 for the first) did.
     QList<BootEntry> bootLog(qint64 boot);
@@ -132,6 +136,7 @@ private:
     // The subsystems that keep their state in the store.
     friend class EmulatedRegistry;
     friend class EmulatedFiles;
+    friend class EmulatedServices;
 
     // The registry database; every use holds storeMutex() and runs in a StoreTransaction.
     RegistryStore& store() { return *m_store; }
@@ -168,6 +173,7 @@ private:
     EmulatedRegistry m_registry;
     EmulatedFiles m_files;
     EmulatedProcesses m_processes;
+    EmulatedServices m_services;
 };
 
 // The process's current machine (see machinefolder.h).

@@ -4,6 +4,7 @@
 #include "platform/emulated/errortext.h"
 
 #include "platform/emulated/profilereader.h"
+#include "platform/emulated/servicestate.h"
 
 #include <QDir>
 #include <QFile>
@@ -299,7 +300,8 @@ bool MachineProfile::read(const QJsonObject& json, const QString& source, QStrin
         || !readVersion(json, r) || !readAccount(json, r) || !readLayout(json, r) || !readFailures(json, r))
         return false;
     fillDefaults();
-    return readShellFolders(json, r) && readEnvironment(json, r) && readRegistrySeed(json, source, error);
+    return readShellFolders(json, r) && readEnvironment(json, r) && readRegistrySeed(json, source, error)
+        && checkServiceStaging(json, source, error);
 }
 
 // "os": the version record, and what the version implies for the calls that came later.

@@ -1,6 +1,7 @@
 // The built-in tables of a profile's family: shell folders, environment, fresh registry keys.
 
 #include "platform/emulated/machineprofile.h"
+#include "platform/emulated/servicestate.h"
 #include "platform/files.h"
 
 #include <QStringList>
@@ -171,6 +172,7 @@ QJsonObject MachineProfile::defaultRegistry() const
     r.insert(QStringLiteral("HKEY_CURRENT_USER\\Environment"),
              QJsonObject{{QStringLiteral("TEMP"), m_tempFolder}, {QStringLiteral("TMP"), m_tempFolder}});
     r.insert(QStringLiteral("HKEY_CLASSES_ROOT\\.txt"), QJsonObject{{QStringLiteral("@"), QStringLiteral("txtfile")}});
+    addFreshServices(*this, &r);
     return r;
 }
 

@@ -58,6 +58,7 @@ bool EmulatedMachine::reboot(QList<BootEntry>* done, QString* error)
     carryOutPendingFiles(hklm->second, record);
     // Volatile keys do not survive a restart.
     m_store->removeVolatileKeys();
+    m_services.restarted();
     runOnceEntries(record);
 
     m_store->setMeta(QStringLiteral("boots"), QString::number(boot));
