@@ -62,6 +62,14 @@ std::uint32_t EmulatedServices::transact(bool write, const std::function<std::ui
     return finished == ERROR_REGISTRY_IO_FAILED ? ERROR_NOT_ENOUGH_MEMORY : finished;
 }
 
+std::uint32_t EmulatedServices::checkHandle(SC_HANDLE handle, bool manager, std::uint32_t needed) const
+{
+    const auto it = m_handles.find(handle);
+    if (it == m_handles.end() || it->second.manager != manager)
+        return ERROR_INVALID_HANDLE;
+    return (it->second.rights & needed) == needed ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
+}
+
 std::uint32_t EmulatedServices::withService(
     SC_HANDLE handle, bool write, std::uint32_t needed,
     const std::function<std::uint32_t(ServiceStore&, qint64, ServiceRunState&)>& body)
@@ -69,12 +77,9 @@ std::uint32_t EmulatedServices::withService(
     if (noManager())
         return ERROR_CALL_NOT_IMPLEMENTED;
     return transact(write, [&](ServiceStore& store) -> std::uint32_t {
-        const auto it = m_handles.find(handle);
-        if (it == m_handles.end() || it->second.manager)
-            return ERROR_INVALID_HANDLE;
-        if ((it->second.rights & needed) != needed)
-            return ERROR_ACCESS_DENIED;
-        const QString name = it->second.name;
+        if (const std::uint32_t code = checkHandle(handle, false, needed); code != ERROR_SUCCESS)
+            return code;
+        const QString name = m_handles.at(handle).name;
         const qint64 key = store.serviceKey(name);
         if (!key)
             return ERROR_SERVICE_DOES_NOT_EXIST; // removed behind the handle (a .reg import, say)
@@ -150,11 +155,8 @@ std::uint32_t EmulatedServices::openService(SC_HANDLE manager, const std::string
         return ERROR_INVALID_PARAMETER;
     *result = SC_HANDLE_NULL;
     return transact(true, [&](ServiceStore& store) -> std::uint32_t {
-        const auto it = m_handles.find(manager);
-        if (it == m_handles.end() || !it->second.manager)
-            return ERROR_INVALID_HANDLE;
-        if (!(it->second.rights & SC_MANAGER_CONNECT))
-            return ERROR_ACCESS_DENIED;
+        if (const std::uint32_t code = checkHandle(manager, true, SC_MANAGER_CONNECT); code != ERROR_SUCCESS)
+            return code;
         if (!validName(serviceName))
             return ERROR_INVALID_NAME;
         const QString asked = QString::fromStdString(serviceName);
@@ -195,11 +197,8 @@ std::uint32_t EmulatedServices::createService(SC_HANDLE manager, const std::stri
         return ERROR_INVALID_PARAMETER;
     *result = SC_HANDLE_NULL;
     return transact(true, [&](ServiceStore& store) -> std::uint32_t {
-        const auto it = m_handles.find(manager);
-        if (it == m_handles.end() || !it->second.manager)
-            return ERROR_INVALID_HANDLE;
-        if (!(it->second.rights & SC_MANAGER_CREATE_SERVICE))
-            return ERROR_ACCESS_DENIED;
+        if (const std::uint32_t code = checkHandle(manager, true, SC_MANAGER_CREATE_SERVICE); code != ERROR_SUCCESS)
+            return code;
         if (!validName(serviceName))
             return ERROR_INVALID_NAME;
         if (!validServiceType(serviceType) || !validStartType(startType) || errorControl > SERVICE_ERROR_CRITICAL
@@ -514,11 +513,8 @@ std::uint32_t EmulatedServices::lockServiceDatabase(SC_HANDLE manager, SC_LOCK* 
         return ERROR_INVALID_PARAMETER;
     *lock = 0;
     return transact(true, [&](ServiceStore& store) -> std::uint32_t {
-        const auto it = m_handles.find(manager);
-        if (it == m_handles.end() || !it->second.manager)
-            return ERROR_INVALID_HANDLE;
-        if (!(it->second.rights & SC_MANAGER_LOCK))
-            return ERROR_ACCESS_DENIED;
+        if (const std::uint32_t code = checkHandle(manager, true, SC_MANAGER_LOCK); code != ERROR_SUCCESS)
+            return code;
         // A lock whose holder has ended is free again.
         const QString owner = store.lockOwner();
         if (!owner.isEmpty() && markRuns(owner))

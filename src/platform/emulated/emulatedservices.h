@@ -71,6 +71,10 @@ private:
         QString name; // a service's name as created
     };
 
+    // ERROR_SUCCESS when handle is an open handle of the kind asked for (the manager's or a
+    // service's) that holds every right needed; ERROR_INVALID_HANDLE or ERROR_ACCESS_DENIED
+    // otherwise.
+    std::uint32_t checkHandle(SC_HANDLE handle, bool manager, std::uint32_t needed) const;
     // Runs body under the store's lock in one store transaction (a writing one when write
     // is true); the transaction commits when body returns ERROR_SUCCESS.
     std::uint32_t transact(bool write, const std::function<std::uint32_t(ServiceStore&)>& body);
