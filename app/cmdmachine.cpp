@@ -1,7 +1,7 @@
 // winsteps machine: creates, inspects, changes and restarts emulated Windows machines.
 
 #include "cwizardrunner.h"
-#include "platform/emulated/emulatedmachine.h"
+#include "machineactions.h"
 #include "platform/emulated/machinefolder.h"
 #include "platform/emulated/regfile.h"
 #include "subcommand.h"
@@ -13,40 +13,17 @@
 
 namespace winsteps::host {
 
-namespace {
+namespace machine {
 
 using platform::emulated::EmulatedMachine;
-using platform::emulated::EmulatedServices;
 using platform::emulated::MachineProfile;
+
+namespace {
 
 const QString Command = QStringLiteral("machine");
 
-enum { ExitError = 1 };
+} // namespace
 
-QString actionsHelp()
-{
-    return QStringLiteral(
-        "Usage: winsteps machine ACTION DIR [arguments]\n"
-        "\n"
-        "Emulated Windows machines live in machine folders: machine.db (the registry and the\n"
-        "machine's record) and drive_c/ (drive C:). A folder remembers the profile it was made\n"
-        "from. 'winsteps run --machine DIR' runs a wizard on it.\n"
-        "\n"
-        "Actions:\n"
-        "  init DIR [--profile NAME|FILE]  create a machine folder (default profile %1)\n"
-        "  show DIR                        summary of the machine\n"
-        "  export-reg DIR [KEY]            the registry (or KEY and below) as .reg text on stdout\n"
-        "  import-reg DIR FILE|-           apply a .reg file (UTF-8 or the editor's UTF-16)\n"
-        "  reboot DIR                      carry out the removals waiting for a restart and\n"
-        "                                  run and clear RunOnce\n"
-        "\n"
-        "'winsteps machine ACTION --help' explains an action.\n"
-        "Exit status: 0 success, 1 the action failed, 2 a wrong command line.\n")
-        .arg(QString::fromStdString(platform::emulated::defaultProfileName()));
-}
-
-// Parses the arguments of one action: exactly `count` positional arguments (optional ones
-// beyond `required` may be left out). Returns -1 to go on, else the exit status.
 int parseAction(QCommandLineParser& parser, const QString& action, const QString& usage, const QString& description,
                 const QStringList& arguments, int required, int count)
 {
@@ -82,6 +59,31 @@ std::unique_ptr<EmulatedMachine> openExisting(const QString& action, const QStri
     return machine;
 }
 
+namespace {
+
+QString actionsHelp()
+{
+    return QStringLiteral(
+        "Usage: winsteps machine ACTION DIR [arguments]\n"
+        "\n"
+        "Emulated Windows machines live in machine folders: machine.db (the registry and the\n"
+        "machine's record) and drive_c/ (drive C:). A folder remembers the profile it was made\n"
+        "from. 'winsteps run --machine DIR' runs a wizard on it.\n"
+        "\n"
+        "Actions:\n"
+        "  init DIR [--profile NAME|FILE]  create a machine folder (default profile %1)\n"
+        "  show DIR [--json]               summary of the machine (--json: all of it as JSON)\n"
+        "  export-reg DIR [KEY]            the registry (or KEY and below) as .reg text on stdout\n"
+        "  import-reg DIR FILE|-           apply a .reg file (UTF-8 or the editor's UTF-16)\n"
+        "  reboot DIR                      carry out the removals waiting for a restart and\n"
+        "                                  run and clear RunOnce\n"
+        "  stage-service DIR NAME OPTIONS  stage how a service starts, stops and fails\n"
+        "\n"
+        "'winsteps machine ACTION --help' explains an action.\n"
+        "Exit status: 0 success, 1 the action failed, 2 a wrong command line.\n")
+        .arg(QString::fromStdString(platform::emulated::defaultProfileName()));
+}
+
 int initAction(const QStringList& arguments)
 {
     QCommandLineParser parser;
@@ -108,201 +110,6 @@ int initAction(const QStringList& arguments)
     cli::out(QStringLiteral("Created machine \"%1\" from profile \"%2\"%3.\n")
                  .arg(machine->folder(), profile.name(),
                       profile.description().isEmpty() ? QString() : QStringLiteral(" (%1)").arg(profile.description())));
-    return ExitOk;
-}
-
-// The values of a key (64-bit view) as (name, text) for text values.
-QList<QPair<QString, QString>> textValues(platform::Registry& machine, platform::HKEY root, const QString& path)
-{
-    QList<QPair<QString, QString>> result;
-    platform::HKEY key = platform::HKEY_NULL;
-    if (machine.regOpenKeyEx(root, path.toStdString(), platform::KEY_READ | platform::KEY_WOW64_64KEY, &key)
-        != platform::ERROR_SUCCESS)
-        return result;
-    std::string name;
-    std::uint32_t type = 0;
-    std::vector<std::uint8_t> data;
-    for (std::uint32_t i = 0; machine.regEnumValue(key, i, &name, &type, &data) == platform::ERROR_SUCCESS; ++i) {
-        if (type != platform::REG_SZ && type != platform::REG_EXPAND_SZ)
-            continue;
-        QByteArray bytes(reinterpret_cast<const char*>(data.data()), qsizetype(data.size()));
-        const qsizetype nul = bytes.indexOf('\0');
-        if (nul >= 0)
-            bytes.truncate(nul);
-        result.append({QString::fromStdString(name), QString::fromUtf8(bytes)});
-    }
-    machine.regCloseKey(key);
-    return result;
-}
-
-QStringList subKeys(platform::Registry& machine, platform::HKEY root, const QString& path)
-{
-    QStringList result;
-    platform::HKEY key = platform::HKEY_NULL;
-    if (machine.regOpenKeyEx(root, path.toStdString(), platform::KEY_READ | platform::KEY_WOW64_64KEY, &key)
-        != platform::ERROR_SUCCESS)
-        return result;
-    std::string name;
-    for (std::uint32_t i = 0; machine.regEnumKeyEx(key, i, &name) == platform::ERROR_SUCCESS; ++i)
-        result << QString::fromStdString(name);
-    machine.regCloseKey(key);
-    return result;
-}
-
-// The parts of `machine show`, each a block of lines.
-
-QString systemSummary(EmulatedMachine& machine, const EmulatedMachine::Statistics& stats)
-{
-    const MachineProfile& profile = machine.profile();
-    const platform::OsVersionInfoEx& version = profile.version();
-    QString text;
-    text += QStringLiteral("Machine:   %1\n").arg(machine.folder());
-    text += QStringLiteral("Profile:   %1%2\n")
-                .arg(profile.name(), profile.description().isEmpty() ? QString() : QStringLiteral(" (%1)").arg(profile.description()));
-    text += QStringLiteral("System:    %1 %2.%3.%4%5, %6; user \"%7\"%8\n")
-                .arg(profile.isNt() ? QStringLiteral("NT") : QStringLiteral("9x"))
-                .arg(version.majorVersion)
-                .arg(version.minorVersion)
-                .arg(version.buildNumber)
-                .arg(QString::fromStdString(version.servicePack).trimmed().isEmpty()
-                         ? QString()
-                         : QLatin1Char(' ') + QString::fromStdString(version.servicePack).trimmed(),
-                     profile.wow64() ? QStringLiteral("64-bit (the process runs under WOW64)") : QStringLiteral("32-bit"),
-                     profile.user(),
-                     profile.administrator() ? QStringLiteral(", administrator") : QString());
-    text += QStringLiteral("Drive C:   %1\n").arg(machine.driveC());
-    text += QStringLiteral("Registry:  %1 keys, %2 values (machine.db schema %3, created %4)\n")
-                .arg(stats.keys)
-                .arg(stats.values)
-                .arg(stats.schema)
-                .arg(stats.created);
-    text += QStringLiteral("Restarts:  %1\n").arg(stats.boots);
-    return text;
-}
-
-// "TITLE:" with the lines below it, or "TITLE: none" when there are none.
-QString section(const QString& title, const QStringList& lines, const QString& none)
-{
-    QString text = title + QLatin1Char(':') + (lines.isEmpty() ? QLatin1Char(' ') + none : QString()) + QLatin1Char('\n');
-    for (const QString& line : lines)
-        text += line + QLatin1Char('\n');
-    return text;
-}
-
-const QString Software = QStringLiteral("SOFTWARE\\");
-const QString CurrentVersion = QStringLiteral("Microsoft\\Windows\\CurrentVersion\\");
-
-// The machine-wide software keys: the native one and, on a 64-bit system, the 32-bit view.
-QStringList softwareViews(const EmulatedMachine& machine)
-{
-    QStringList views = {Software};
-    if (machine.profile().wow64())
-        views << QStringLiteral("SOFTWARE\\Wow6432Node\\");
-    return views;
-}
-
-QStringList startupEntries(EmulatedMachine& machine)
-{
-    QStringList lines;
-    for (const QString& kind : {QStringLiteral("Run"), QStringLiteral("RunOnce")}) {
-        QList<QPair<platform::HKEY, QString>> places;
-        for (const QString& view : softwareViews(machine))
-            places.append({platform::HKEY_LOCAL_MACHINE, view + CurrentVersion + kind});
-        places.append({platform::HKEY_CURRENT_USER, Software + CurrentVersion + kind});
-        for (const auto& place : std::as_const(places)) {
-            for (const auto& value : textValues(machine.registry(), place.first, place.second))
-                lines << QStringLiteral("  %1\\%2: \"%3\" = %4")
-                             .arg(QLatin1String(platform::hiveName(place.first)), place.second, value.first, value.second);
-        }
-    }
-    return lines;
-}
-
-QStringList installedPrograms(EmulatedMachine& machine)
-{
-    QStringList lines;
-    for (const QString& view : softwareViews(machine)) {
-        const QString uninstall = view + CurrentVersion + QStringLiteral("Uninstall");
-        for (const QString& name : subKeys(machine.registry(), platform::HKEY_LOCAL_MACHINE, uninstall)) {
-            QString display = name;
-            QString command;
-            for (const auto& value : textValues(machine.registry(), platform::HKEY_LOCAL_MACHINE, uninstall + QLatin1Char('\\') + name)) {
-                if (value.first.compare(QLatin1String("DisplayName"), Qt::CaseInsensitive) == 0)
-                    display = value.second;
-                else if (value.first.compare(QLatin1String("UninstallString"), Qt::CaseInsensitive) == 0)
-                    command = value.second;
-            }
-            lines << QStringLiteral("  %1 [%2]: %3").arg(display, name, command);
-        }
-    }
-    return lines;
-}
-
-QStringList pendingOperations(EmulatedMachine& machine)
-{
-    QStringList lines;
-    for (const auto& operation : machine.pendingFileOperations()) {
-        if (operation.second.isEmpty())
-            lines << QStringLiteral("  remove %1").arg(operation.first);
-        else
-            lines << QStringLiteral("  rename %1 -> %2").arg(operation.first, operation.second);
-    }
-    return lines;
-}
-
-// One line a service: name, display name, status and start type in the words of the service
-// states ("running", "manual", ...).
-QStringList serviceLines(EmulatedMachine& machine)
-{
-    static const char* const states[] = {"", "stopped", "starting", "stopping", "running", "continuePending",
-                                         "pausePending", "paused"};
-    static const char* const starts[] = {"boot", "system", "auto", "manual", "disabled"};
-    QStringList lines;
-    for (const EmulatedServices::Entry& entry : machine.services().list()) {
-        const std::uint32_t state = entry.status.currentState;
-        const std::uint32_t start = entry.config.startType;
-        lines << QStringLiteral("  %1 (%2): %3, %4")
-                     .arg(QString::fromStdString(entry.name), QString::fromStdString(entry.config.displayName),
-                          QLatin1String(state < std::size(states) ? states[state] : "unknown"),
-                          QLatin1String(start < std::size(starts) ? starts[start] : "unknown"));
-    }
-    return lines;
-}
-
-QString lastRestart(EmulatedMachine& machine, qint64 boots)
-{
-    if (boots <= 0)
-        return QString();
-    QString text = QStringLiteral("Last restart (%1):\n").arg(boots);
-    const QList<EmulatedMachine::BootEntry> log = machine.bootLog(boots);
-    if (log.isEmpty())
-        text += QStringLiteral("  nothing to do\n");
-    for (const EmulatedMachine::BootEntry& entry : log)
-        text += QStringLiteral("  %1 %2\n").arg(entry.action, entry.detail);
-    return text;
-}
-
-int showAction(const QStringList& arguments)
-{
-    QCommandLineParser parser;
-    if (const int status = parseAction(parser, QStringLiteral("show"), QStringLiteral("DIR"),
-                                       QStringLiteral("Shows a summary of the machine in DIR: its system, registry, "
-                                                      "start-up entries,\ninstalled programs, services, pending removals and "
-                                                      "last restart."),
-                                       arguments, 1, 1);
-        status >= 0)
-        return status;
-    int status = ExitOk;
-    std::unique_ptr<EmulatedMachine> machine = openExisting(QStringLiteral("show"), parser.positionalArguments().first(), &status);
-    if (!machine)
-        return status;
-    const EmulatedMachine::Statistics stats = machine->statistics();
-    cli::out(systemSummary(*machine, stats)
-             + section(QStringLiteral("Start-up entries"), startupEntries(*machine), QStringLiteral("none"))
-             + section(QStringLiteral("Installed programs"), installedPrograms(*machine), QStringLiteral("none"))
-             + section(QStringLiteral("Services"), serviceLines(*machine), QStringLiteral("none"))
-             + section(QStringLiteral("At the next restart"), pendingOperations(*machine), QStringLiteral("nothing"))
-             + lastRestart(*machine, stats.boots));
     return ExitOk;
 }
 
@@ -393,8 +200,11 @@ int rebootAction(const QStringList& arguments)
 
 } // namespace
 
+} // namespace machine
+
 int machineCommand(const QStringList& arguments)
 {
+    using namespace machine;
     if (arguments.isEmpty()) {
         cli::err(actionsHelp());
         return ExitUsage;
@@ -415,7 +225,11 @@ int machineCommand(const QStringList& arguments)
         return importAction(rest);
     if (action == QLatin1String("reboot"))
         return rebootAction(rest);
-    return cli::usageError(Command, QStringLiteral("unknown action \"%1\" (init, show, export-reg, import-reg, reboot)").arg(action));
+    if (action == QLatin1String("stage-service"))
+        return stageServiceAction(rest);
+    return cli::usageError(Command, QStringLiteral("unknown action \"%1\" (init, show, export-reg, import-reg, reboot, "
+                                                   "stage-service)")
+                                        .arg(action));
 }
 
 } // namespace winsteps::host

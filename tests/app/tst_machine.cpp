@@ -1,15 +1,22 @@
-// The machine commands of winsteps end to end, and the registry example wizard run on
-// machine folders of several profiles, restarted and checked through export-reg.
+// The machine commands of winsteps end to end, the registry example wizard run on machine
+// folders of several profiles, restarted and checked through show and export-reg, and services
+// staged on a machine as other processes see them.
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "platform/emulated/emulatedmachine.h"
 #include "support/commandrun.h"
 #include "support/files.h"
+
+using namespace winsteps::platform;
+using emulated::EmulatedMachine;
 
 class TstMachine : public QObject
 {
@@ -53,6 +60,13 @@ private Q_SLOTS:
             // A run keeps the profile the machine was made from, and refuses another one.
             {{"run", linear, "--machine", dir, "--report", report}, 0, {}},
             {{"run", linear, "--machine", dir, "--profile", "vista"}, 2, {"was made from profile \"win98\", not \"vista\""}},
+            {{"machine", "stage-service", dir, "Demo", "--hangs", "starting"}, 1, {"9x family, which has no services"}},
+            {{"machine", "stage-service", dir, "Demo"}, 2, {"nothing to stage"}},
+            {{"machine", "stage-service", dir, "A\\B", "--reset"}, 2, {"\"A\\B\" is no service name"}},
+            {{"machine", "stage-service", dir, "Demo", "--start-seconds", "-1"}, 2, {"--start-seconds wants a number"}},
+            {{"machine", "stage-service", dir, "Demo", "--hangs", "running"}, 2, {"--hangs wants starting, stopping or none"}},
+            {{"machine", "stage-service", dir, "Demo", "--start-failure", "4294967296"}, 2, {"--start-failure wants"}},
+            {{"machine", "stage-service", dir, "Demo", "--stoppable", "true"}, 2, {"--stoppable wants yes or no"}},
         };
         bool made = false;
         for (const auto& step : steps) {
@@ -73,7 +87,7 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("profile");
         QTest::addColumn<bool>("mail");      // the account is written (Windows XP)
-        QTest::addColumn<bool>("removal");   // files can be scheduled for removal (NT)
+        QTest::addColumn<bool>("nt");        // removals can be scheduled; the usual services run
         QTest::addColumn<QString>("proxy");  // the HTTP proxy found
         QTest::addColumn<QString>("programFiles"); // %PROGRAM_FILES% of a 32-bit program
 
@@ -87,7 +101,7 @@ private Q_SLOTS:
     {
         QFETCH(QString, profile);
         QFETCH(bool, mail);
-        QFETCH(bool, removal);
+        QFETCH(bool, nt);
         QFETCH(QString, proxy);
         QFETCH(QString, programFiles);
         const QString dir = folder();
@@ -103,35 +117,57 @@ private Q_SLOTS:
         QCOMPARE(properties["installedVersion"]["value"].toString(), QStringLiteral("2.1"));
         QCOMPARE(properties["httpProxy"]["value"].toString(), proxy);
 
+        // Windows paths in the registry, as on Windows; the usual services on NT, none on 9x.
+        const QString installed = QStringLiteral("C:\\%1\\Demo Suite\\").arg(programFiles);
         result = runWinsteps({"machine", "show", dir});
         QCOMPARE(result.exitCode, 0);
-        // Windows paths in the registry, as on Windows.
-        const QString installed = QStringLiteral("C:\\%1\\Demo Suite\\").arg(programFiles).replace('\\', QStringLiteral("\\\\"));
-        QVERIFY2(result.out.contains(QStringLiteral("  Demo Suite 2.1 [DemoSuite]: C:\\%1\\Demo Suite\\uninstall.exe\n").arg(programFiles)),
-                 qPrintable(result.out));
-        QCOMPARE(result.out.contains(QStringLiteral("  remove C:\\%1\\Demo Suite\\old\n").arg(programFiles)), removal);
-        // The usual services of an NT system, none on the 9x family.
-        QCOMPARE(result.out.contains(QStringLiteral("  Spooler (Print Spooler): running, auto\n")), removal);
+        QVERIFY2(result.out.contains("  Demo Suite 2.1 [DemoSuite]: " + installed + "uninstall.exe\n"), qPrintable(result.out));
+        QCOMPARE(result.out.contains("  remove " + installed + "old\n"), nt);
+        QCOMPARE(result.out.contains(QStringLiteral("  Spooler (Print Spooler): running, auto\n")), nt);
+        const QJsonObject shown = showJson(dir);
+        QCOMPARE(shown["system"]["family"].toString(), QLatin1String(nt ? "NT" : "9x"));
+        QCOMPARE(shown["system"]["wow64"].toBool(), programFiles.endsWith("(x86)"));
+        QCOMPARE(shown["programs"][0].toObject(),
+                 (QJsonObject{{"key", "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\DemoSuite"},
+                              {"name", "DemoSuite"}, {"displayName", "Demo Suite 2.1"},
+                              {"uninstallString", QString(installed + "uninstall.exe")}}));
+        QCOMPARE(shown["pendingRemovals"].toArray().contains(QJsonObject{
+                     {"operation", "remove"}, {"source", QString(installed + "old")}, {"target", ""}, {"replace", false}}),
+                 nt);
+        QCOMPARE(shown["startup"].toArray().size(), 2);
+        QCOMPARE(shown["services"].toArray().isEmpty(), !nt);
+        if (nt) {
+            QCOMPARE(service(shown, "Spooler"), (QJsonObject{{"name", "Spooler"}, {"displayName", "Print Spooler"}, {"status", "running"},
+                                                             {"startType", "auto"}, {"markedForDeletion", false},
+                                                             {"imagePath", "%SystemRoot%\\system32\\spoolsv.exe"}}));
+            QCOMPARE(service(shown, "MSIServer")["status"].toString() + service(shown, "MSIServer")["startType"].toString(),
+                     QStringLiteral("stoppedmanual"));
+        }
 
         result = runWinsteps({"machine", "reboot", dir});
         QCOMPARE(result.exitCode, 0);
         QVERIFY2(result.out.contains(QStringLiteral("ran HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce: "
                                                     "Demo Suite Setup = ")),
                  qPrintable(result.out));
-        QCOMPARE(QFileInfo::exists(product + QStringLiteral("/old")), !removal);
+        QCOMPARE(QFileInfo::exists(product + QStringLiteral("/old")), !nt);
         QVERIFY(QFileInfo::exists(product + QStringLiteral("/tray.exe")));
+        QStringList done = result.out.split('\n', Qt::SkipEmptyParts).mid(1);
+        for (const QJsonValue& entry : showJson(dir).value("restarts")["last"].toArray())
+            done.removeOne(entry["action"].toString() + ' ' + entry["detail"].toString());
+        QCOMPARE(done, QStringList()); // the restart's log is what it printed
 
         // The machine as the registry editor would show it: all in the 64-bit view's own keys.
         const CommandRun exported = runWinsteps({"machine", "export-reg", dir});
         QVERIFY(exported.out.startsWith(QStringLiteral("Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE]\r\n")));
         const QString reg = QString(exported.out).remove(QLatin1Char('\r'));
         const QString version = QStringLiteral("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion");
+        const QString escaped = QString(installed).replace('\\', QStringLiteral("\\\\"));
         const QStringList expected = {
             "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Example Software\\Demo Suite]\n\"Version\"=\"2.1\"\n"
             "\"InstallDir\"=\"C:\\\\Program Files\\\\Demo Suite\"\n\"Build\"=dword:0000083b\n\n",
             version + "\\RunOnce]\n\n",
-            version + "\\Uninstall\\DemoSuite]\n\"DisplayName\"=\"Demo Suite 2.1\"\n\"UninstallString\"=\"" + installed + "uninstall.exe\"\n",
-            version + "\\Run]\n\"Demo Suite Tray\"=\"" + installed + "tray.exe\"\n",
+            version + "\\Uninstall\\DemoSuite]\n\"DisplayName\"=\"Demo Suite 2.1\"\n\"UninstallString\"=\"" + escaped + "uninstall.exe\"\n",
+            version + "\\Run]\n\"Demo Suite Tray\"=\"" + escaped + "tray.exe\"\n",
         };
         for (const QString& text : expected)
             QVERIFY2(reg.contains(text), qPrintable(text + QStringLiteral("\nnot in:\n") + reg));
@@ -145,6 +181,44 @@ private Q_SLOTS:
         const CommandRun imported = runWinsteps({"machine", "import-reg", target, "-"}, exported.out.toUtf8());
         QVERIFY2(imported.exitCode == 0, qPrintable(imported.err));
         QCOMPARE(runWinsteps({"machine", "export-reg", target}).out, exported.out);
+    }
+
+    // One process starts a service staged as slow on an existing machine; `machine show`, each
+    // time another process, sees it starting, then running, as the clock resolves it.
+    void stagedServiceSeenByOtherProcesses()
+    {
+        const QString dir = folder();
+        QCOMPARE(runWinsteps({"machine", "init", dir}).exitCode, 0);
+        const QString staged = "Staged service \"tlntsvr\" on \"" + dir + "\": starts in 3 s, ";
+        CommandRun result = runWinsteps({"machine", "stage-service", dir, "tlntsvr", "--start-seconds", "3", "--hangs", "stopping"});
+        QCOMPARE(result.out, staged + "hangs in \"stopping\", can be stopped, cannot be paused.\n");
+        // A later staging changes only what it names; --state sets an existing service's state now.
+        result = runWinsteps({"machine", "stage-service", dir, "tlntsvr", "--hangs", "none", "--pausable", "yes"});
+        QCOMPARE(result.out, staged + "stops in 1 s, can be stopped, can be paused.\n");
+        QCOMPARE(runWinsteps({"machine", "stage-service", dir, "Spooler", "--state", "stopped"}).exitCode, 0);
+        QCOMPARE(service(showJson(dir), "Spooler")["status"].toString(), QStringLiteral("stopped"));
+        QCOMPARE(runWinsteps({"machine", "stage-service", dir, "NotYetThere", "--start-failure", "1066"}).exitCode, 0);
+
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(onService(dir, [](Services& scm, SC_HANDLE s) { return scm.startService(s, {}); }), ERROR_SUCCESS);
+        QStringList seen;
+        while (seen.value(seen.size() - 1) != QLatin1String("running") && seen.size() < 600) {
+            seen << service(showJson(dir), "TlntSvr")["status"].toString();
+            // A look that ended before the start time was up cannot have seen it running.
+            if (seen.size() == 1 && clock.elapsed() < 3000)
+                QCOMPARE(seen.first(), QStringLiteral("starting"));
+            QTest::qWait(100);
+        }
+        QCOMPARE(seen.count(QStringLiteral("starting")), seen.size() - 1);
+        QCOMPARE(seen.last(), QStringLiteral("running"));
+
+        // Deleted while it runs: it stays, marked, until it is stopped.
+        QCOMPARE(onService(dir, [](Services& scm, SC_HANDLE s) { return scm.deleteService(s); }), ERROR_SUCCESS);
+        QCOMPARE(service(showJson(dir), "TlntSvr"),
+                 (QJsonObject{{"name", "TlntSvr"}, {"displayName", "Telnet"}, {"status", "running"}, {"startType", "manual"},
+                              {"imagePath", "%SystemRoot%\\system32\\tlntsvr.exe"}, {"markedForDeletion", true}}));
+        QVERIFY(runWinsteps({"machine", "show", dir}).out.contains("\n  TlntSvr (Telnet): running, manual, marked for deletion\n"));
     }
 
     void copyWritesOnlyOnTheMachine_data()
@@ -183,6 +257,38 @@ private Q_SLOTS:
     }
 
 private:
+    static QJsonObject showJson(const QString& dir)
+    {
+        const CommandRun result = runWinsteps({"machine", "show", dir, "--json"});
+        return result.exitCode == 0 ? QJsonDocument::fromJson(result.out.toUtf8()).object() : QJsonObject();
+    }
+
+    static QJsonObject service(const QJsonObject& shown, const QString& name)
+    {
+        for (const QJsonValue& entry : shown["services"].toArray()) {
+            if (entry["name"].toString() == name)
+                return entry.toObject();
+        }
+        return {};
+    }
+
+    // A call on the service TlntSvr from this process, through the machine's service control manager.
+    static std::uint32_t onService(const QString& dir, std::uint32_t (*call)(Services&, SC_HANDLE))
+    {
+        QString error;
+        const auto machine = EmulatedMachine::openExisting(dir, &error);
+        if (!machine)
+            return ERROR_INVALID_HANDLE;
+        Services& scm = machine->services();
+        SC_HANDLE manager = SC_HANDLE_NULL, service = SC_HANDLE_NULL;
+        std::uint32_t code = scm.openSCManager("", "", SC_MANAGER_ALL_ACCESS, &manager);
+        if (code == ERROR_SUCCESS && (code = scm.openService(manager, "TlntSvr", SERVICE_ALL_ACCESS, &service)) == ERROR_SUCCESS)
+            code = call(scm, service);
+        scm.closeServiceHandle(service);
+        scm.closeServiceHandle(manager);
+        return code;
+    }
+
     QString folder() { return m_dir.filePath(QStringLiteral("m%1").arg(++m_count)); }
     QTemporaryDir m_dir;
     int m_count = 0;

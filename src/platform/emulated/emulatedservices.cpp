@@ -83,7 +83,7 @@ std::uint32_t EmulatedServices::withService(
         const qint64 key = store.serviceKey(name);
         if (!key)
             return ERROR_SERVICE_DOES_NOT_EXIST; // removed behind the handle (a .reg import, say)
-        ServiceRunState state = store.runState(name, serviceBehaviour(m_machine.profile(), name));
+        ServiceRunState state = store.runState(name, store.behaviour(m_machine.profile(), name));
         state.resolve(nowMs());
         const std::uint32_t result = body(store, key, state);
         if (write && result == ERROR_SUCCESS)
@@ -165,7 +165,7 @@ std::uint32_t EmulatedServices::openService(SC_HANDLE manager, const std::string
             return ERROR_SERVICE_DOES_NOT_EXIST;
         RegistryStore::Key row;
         m_machine.store().key(key, &row);
-        ServiceRunState state = store.runState(row.name, serviceBehaviour(m_machine.profile(), row.name));
+        ServiceRunState state = store.runState(row.name, store.behaviour(m_machine.profile(), row.name));
         if (removeIfDone(store, row.name, key, state))
             return ERROR_SERVICE_DOES_NOT_EXIST;
         if (state.marked)
@@ -212,7 +212,7 @@ std::uint32_t EmulatedServices::createService(SC_HANDLE manager, const std::stri
         if (const qint64 existing = store.serviceKey(name)) {
             RegistryStore::Key row;
             m_machine.store().key(existing, &row);
-            ServiceRunState state = store.runState(row.name, serviceBehaviour(m_machine.profile(), row.name));
+            ServiceRunState state = store.runState(row.name, store.behaviour(m_machine.profile(), row.name));
             if (!removeIfDone(store, row.name, existing, state))
                 return state.marked ? ERROR_SERVICE_MARKED_FOR_DELETE : ERROR_SERVICE_EXISTS;
         }
@@ -349,10 +349,9 @@ std::uint32_t EmulatedServices::queryServiceConfig(SC_HANDLE service, ServiceCon
     });
 }
 
-std::uint32_t EmulatedServices::statusOf(const QString& name, const ServiceRunState& state, std::uint32_t type,
-                                         ServiceStatus* status) const
+std::uint32_t EmulatedServices::statusOf(const ServiceBehaviour& behaviour, const ServiceRunState& state,
+                                         std::uint32_t type, ServiceStatus* status) const
 {
-    const ServiceBehaviour behaviour = serviceBehaviour(m_machine.profile(), name);
     *status = ServiceStatus();
     status->serviceType = type;
     status->currentState = state.state;
@@ -377,7 +376,8 @@ std::uint32_t EmulatedServices::queryServiceStatus(SC_HANDLE service, ServiceSta
             return ERROR_INVALID_PARAMETER;
         ServiceConfig config;
         store.readConfig(key, &config, nullptr);
-        return statusOf(m_handles[service].name, state, config.serviceType, status);
+        return statusOf(store.behaviour(m_machine.profile(), m_handles[service].name), state, config.serviceType,
+                        status);
     });
 }
 
@@ -439,7 +439,7 @@ std::uint32_t EmulatedServices::startService(SC_HANDLE service, const std::vecto
             return ERROR_SERVICE_DISABLED;
         if (!isFreshService(m_machine.profile(), m_handles[service].name) && !imageExists(config.binaryPathName))
             return ERROR_FILE_NOT_FOUND;
-        const ServiceBehaviour behaviour = serviceBehaviour(m_machine.profile(), m_handles[service].name);
+        const ServiceBehaviour behaviour = store.behaviour(m_machine.profile(), m_handles[service].name);
         state.exitCode = ERROR_SUCCESS;
         state.state = SERVICE_START_PENDING;
         state.since = nowMs();
@@ -471,7 +471,7 @@ std::uint32_t EmulatedServices::controlService(SC_HANDLE service, std::uint32_t 
     return withService(service, true, needed,
                        [&](ServiceStore& store, qint64 key, ServiceRunState& state) -> std::uint32_t {
         const QString name = m_handles[service].name;
-        const ServiceBehaviour behaviour = serviceBehaviour(m_machine.profile(), name);
+        const ServiceBehaviour behaviour = store.behaviour(m_machine.profile(), name);
         ServiceConfig config;
         store.readConfig(key, &config, nullptr);
         if (state.state == SERVICE_STOPPED)
@@ -500,7 +500,7 @@ std::uint32_t EmulatedServices::controlService(SC_HANDLE service, std::uint32_t 
             break;
         }
         if (status)
-            statusOf(name, state, config.serviceType, status);
+            statusOf(behaviour, state, config.serviceType, status);
         return ERROR_SUCCESS;
     });
 }
@@ -556,7 +556,7 @@ std::uint32_t EmulatedServices::closeServiceHandle(SC_HANDLE handle)
         const qint64 key = store.serviceKey(closed.name);
         if (!key)
             return ERROR_SUCCESS;
-        ServiceRunState state = store.runState(closed.name, serviceBehaviour(m_machine.profile(), closed.name));
+        ServiceRunState state = store.runState(closed.name, store.behaviour(m_machine.profile(), closed.name));
         int& held = state.holders[thisProcessMark()];
         held = std::max(0, held - 1);
         if (!removeIfDone(store, closed.name, key, state))
@@ -572,7 +572,7 @@ void EmulatedServices::restarted()
     ServiceStore store(m_machine.store(), m_machine.rootRow(HKEY_LOCAL_MACHINE));
     for (const QString& name : store.names()) {
         const qint64 key = store.serviceKey(name);
-        ServiceRunState state = store.runState(name, serviceBehaviour(m_machine.profile(), name));
+        ServiceRunState state = store.runState(name, store.behaviour(m_machine.profile(), name));
         if (state.marked) {
             store.removeKey(key);
             store.forgetRunState(name);
@@ -602,14 +602,28 @@ std::vector<EmulatedServices::Entry> EmulatedServices::list()
             Entry entry;
             entry.name = name.toStdString();
             store.readConfig(store.serviceKey(name), &entry.config, nullptr);
-            ServiceRunState state = store.runState(name, serviceBehaviour(m_machine.profile(), name));
+            const ServiceBehaviour behaviour = store.behaviour(m_machine.profile(), name);
+            ServiceRunState state = store.runState(name, behaviour);
             state.resolve(nowMs());
-            statusOf(name, state, entry.config.serviceType, &entry.status);
+            statusOf(behaviour, state, entry.config.serviceType, &entry.status);
             entries.push_back(entry);
         }
         return ERROR_SUCCESS;
     });
     return entries;
+}
+
+std::uint32_t EmulatedServices::stage(const QString& name, const QJsonObject& items, bool reset,
+                                      ServiceBehaviour* effective)
+{
+    if (noManager())
+        return ERROR_CALL_NOT_IMPLEMENTED;
+    return transact(true, [&](ServiceStore& store) -> std::uint32_t {
+        const ServiceBehaviour behaviour = store.stage(m_machine.profile(), name, items, reset);
+        if (effective)
+            *effective = behaviour;
+        return ERROR_SUCCESS;
+    });
 }
 
 } // namespace winsteps::platform::emulated

@@ -3,6 +3,7 @@
 #include "platform/services.h"
 #include "winsteps_platform_export.h"
 
+#include <QJsonObject>
 #include <QString>
 
 #include <functional>
@@ -12,6 +13,7 @@ namespace winsteps::platform::emulated {
 
 class EmulatedMachine;
 class ServiceStore;
+struct ServiceBehaviour;
 struct ServiceRunState;
 
 // The service control manager of an emulated machine (see servicestate.h for where it keeps
@@ -59,6 +61,12 @@ public:
         ServiceStatus status;
     };
     std::vector<Entry> list();
+    // For the machine's owner: stages how the service name behaves (it need not exist yet):
+    // the items of a profile's "services" entry, over those staged before on this machine (all
+    // of them dropped first when reset is true). "state" also puts a service that exists now
+    // into that state at once, ending what it was doing. *effective (may be null) is the
+    // behaviour that results. ERROR_CALL_NOT_IMPLEMENTED on the 9x family.
+    std::uint32_t stage(const QString& name, const QJsonObject& items, bool reset, ServiceBehaviour* effective);
     // After a restart of the machine: services marked for deletion are gone, those that start
     // automatically run (when their program exists), every other one is stopped; no handle and
     // no lock is left. The caller holds the store's lock and a write transaction.
@@ -86,7 +94,7 @@ private:
     // true when it went. The caller holds the lock and a write transaction.
     bool removeIfDone(ServiceStore& store, const QString& name, qint64 key, ServiceRunState& state);
     std::uint32_t grantedRights(bool manager, std::uint32_t access, std::uint32_t* granted) const;
-    std::uint32_t statusOf(const QString& name, const ServiceRunState& state, std::uint32_t type,
+    std::uint32_t statusOf(const ServiceBehaviour& behaviour, const ServiceRunState& state, std::uint32_t type,
                            ServiceStatus* status) const;
     // Whether the program a service's ImagePath names exists on the machine.
     bool imageExists(const std::string& imagePath) const;

@@ -21,6 +21,8 @@ namespace {
 
 const char* const servicesPath[] = {"SYSTEM", "CurrentControlSet", "Services"};
 
+const QString stagingRecord = QStringLiteral("serviceStaging");
+
 QString recordName(const QString& name)
 {
     return QStringLiteral("service:") + RegistryStore::fold(name);
@@ -108,15 +110,21 @@ bool checkServiceStaging(const QJsonObject& profile, const QString& source, QStr
     return true;
 }
 
-ServiceBehaviour serviceBehaviour(const MachineProfile& profile, const QString& name)
+QJsonObject stagedEntry(const QJsonObject& table, const QString& name)
 {
-    ServiceBehaviour behaviour;
-    const QJsonObject table = profile.json().value(QStringLiteral("services")).toObject();
-    QJsonObject staged;
     for (auto it = table.begin(); it != table.end(); ++it) {
         if (it.key().compare(name, Qt::CaseInsensitive) == 0)
-            staged = it.value().toObject();
+            return it.value().toObject();
     }
+    return QJsonObject();
+}
+
+ServiceBehaviour serviceBehaviour(const MachineProfile& profile, const QString& name, const QJsonObject& over)
+{
+    ServiceBehaviour behaviour;
+    QJsonObject staged = stagedEntry(profile.json().value(QStringLiteral("services")).toObject(), name);
+    for (auto it = over.begin(); it != over.end(); ++it)
+        staged.insert(it.key(), it.value());
     const auto seconds = [&staged](const char* key, qint64 fallback) {
         const QJsonValue v = staged.value(QLatin1String(key));
         return v.isDouble() && v.toDouble() >= 0 ? qint64(v.toDouble() * 1000) : fallback;
@@ -367,6 +375,49 @@ QString ServiceStore::lockOwner()
 void ServiceStore::setLockOwner(const QString& owner)
 {
     m_store.setMeta(QStringLiteral("serviceDatabaseLock"), owner);
+}
+
+QJsonObject ServiceStore::staging()
+{
+    return QJsonDocument::fromJson(m_store.meta(stagingRecord).toUtf8()).object();
+}
+
+void ServiceStore::setStaging(const QJsonObject& table)
+{
+    m_store.setMeta(stagingRecord, QString::fromUtf8(QJsonDocument(table).toJson(QJsonDocument::Compact)));
+}
+
+ServiceBehaviour ServiceStore::behaviour(const MachineProfile& profile, const QString& name)
+{
+    return serviceBehaviour(profile, name, stagedEntry(staging(), name));
+}
+
+ServiceBehaviour ServiceStore::stage(const MachineProfile& profile, const QString& name, const QJsonObject& items,
+                                     bool reset)
+{
+    QJsonObject table = staging();
+    QJsonObject entry = reset ? QJsonObject() : stagedEntry(table, name);
+    for (const QString& key : table.keys()) {
+        if (key.compare(name, Qt::CaseInsensitive) == 0)
+            table.remove(key);
+    }
+    for (auto it = items.begin(); it != items.end(); ++it)
+        entry.insert(it.key(), it.value());
+    if (!entry.isEmpty())
+        table.insert(name, entry);
+    setStaging(table);
+    const ServiceBehaviour staged = behaviour(profile, name);
+    RegistryStore::Key row;
+    const qint64 key = serviceKey(name);
+    if (key && items.contains(QStringLiteral("state")) && m_store.key(key, &row)) {
+        // A service that exists is put into that state now, whatever it was doing.
+        ServiceRunState state = runState(row.name, staged);
+        state.state = state.target = staged.initialState;
+        state.duration = 0;
+        state.exitCode = ERROR_SUCCESS;
+        saveRunState(row.name, state);
+    }
+    return staged;
 }
 
 } // namespace winsteps::platform::emulated

@@ -27,6 +27,9 @@ class RegistryStore;
 //   Defaults: starts and stops in a second, cannot pause, can be stopped; "state" is the
 //   status of a service that nothing has started or stopped yet (default: running for the
 //   services a fresh system runs, stopped for any other).
+// - An existing machine keeps a table of the same shape in its store (the machine's staging,
+//   see EmulatedServices::stage); its items stand over the profile's, item by item, and every
+//   process on the folder reads them at its next call ("hangs": "none" undoes a hang).
 
 // The staged behaviour of one service.
 struct ServiceBehaviour {
@@ -51,8 +54,13 @@ bool isFreshService(const MachineProfile& profile, const QString& name);
 // anything it cannot mean.
 bool checkServiceStaging(const QJsonObject& profile, const QString& source, QString* error);
 
-// The behaviour of the service name on a machine of the profile.
-ServiceBehaviour serviceBehaviour(const MachineProfile& profile, const QString& name);
+// The entry of name in a "services" table (any case of the name); empty when there is none.
+QJsonObject stagedEntry(const QJsonObject& table, const QString& name);
+
+// The behaviour of the service name on a machine of the profile, with the items of staged
+// (one entry of the machine's staging table) over the profile's.
+ServiceBehaviour serviceBehaviour(const MachineProfile& profile, const QString& name,
+                                  const QJsonObject& staged = QJsonObject());
 
 // The run-time record of one service.
 struct ServiceRunState {
@@ -102,6 +110,15 @@ public:
 
     QString lockOwner();
     void setLockOwner(const QString& owner);
+
+    // The machine's staging table, {"NAME": {items}}, and the behaviour of a service with it.
+    QJsonObject staging();
+    void setStaging(const QJsonObject& table);
+    ServiceBehaviour behaviour(const MachineProfile& profile, const QString& name);
+    // Stages items for the service name in the table (over its earlier items unless reset);
+    // "state" also puts a service that exists into that state at once. Answers the behaviour
+    // that results.
+    ServiceBehaviour stage(const MachineProfile& profile, const QString& name, const QJsonObject& items, bool reset);
 
     // Items of writeConfig's mask.
     enum Item {

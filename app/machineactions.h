@@ -1,0 +1,34 @@
+#pragma once
+
+// What the actions of `winsteps machine` share: their command-line handling, failure
+// message and the opening of an existing machine folder (cmdmachine.cpp), and the actions
+// kept in files of their own.
+
+#include "platform/emulated/emulatedmachine.h"
+
+#include <QCommandLineParser>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+namespace winsteps::host::machine {
+
+// The exit status of an action that failed.
+enum { ExitError = 1 };
+
+// Parses the arguments of one action: exactly `count` positional arguments (optional ones
+// beyond `required` may be left out). Returns -1 to go on, else the exit status.
+int parseAction(QCommandLineParser& parser, const QString& action, const QString& usage, const QString& description,
+                const QStringList& arguments, int required, int count);
+// "winsteps machine ACTION: message" on standard error; returns ExitError.
+int failure(const QString& action, const QString& message);
+// The machine in folder, with the system's access to every key; null after printing the
+// failure into *status.
+std::unique_ptr<platform::emulated::EmulatedMachine> openExisting(const QString& action, const QString& folder,
+                                                                  int* status);
+
+int showAction(const QStringList& arguments);         // machineshow.cpp
+int stageServiceAction(const QStringList& arguments); // cmdmachineservice.cpp
+
+} // namespace winsteps::host::machine
