@@ -137,7 +137,7 @@ QString wordOf(std::uint32_t value, std::initializer_list<const char*> words, st
 // The services as any process on the machine sees them, through its service control manager:
 // pending states have resolved by the clock. A service marked for deletion cannot be opened
 // any more; its record is the manager's own list's.
-QList<ServiceRow> services(EmulatedMachine& machine)
+QList<ServiceRow> serviceRows(EmulatedMachine& machine)
 {
     using namespace platform;
     QList<ServiceRow> rows;
@@ -170,7 +170,8 @@ QList<ServiceRow> services(EmulatedMachine& machine)
     return rows;
 }
 
-// The last path of a pending operation's target; *replace when it replaces what is there.
+// A pending rename's target without its "!" mark; *replace when the mark says that it replaces
+// a file that is there.
 QString pendingTarget(const QString& target, bool* replace)
 {
     *replace = target.startsWith(QLatin1Char('!'));
@@ -223,7 +224,7 @@ QString summary(EmulatedMachine& machine)
         lines << QStringLiteral("  %1 [%2]: %3").arg(program.displayName, program.name, program.uninstallString);
     text += section(QStringLiteral("Installed programs"), lines, QStringLiteral("none"));
     lines.clear();
-    for (const ServiceRow& service : services(machine)) {
+    for (const ServiceRow& service : serviceRows(machine)) {
         lines << QStringLiteral("  %1 (%2): %3, %4%5")
                      .arg(service.name, service.displayName, service.status, service.startType,
                           service.marked ? QStringLiteral(", marked for deletion") : QString());
@@ -283,7 +284,7 @@ QJsonObject json(EmulatedMachine& machine)
                                     {QStringLiteral("uninstallString"), program.uninstallString}});
     }
     QJsonArray serviceList;
-    for (const ServiceRow& service : services(machine)) {
+    for (const ServiceRow& service : serviceRows(machine)) {
         serviceList.append(QJsonObject{{QStringLiteral("name"), service.name},
                                        {QStringLiteral("displayName"), service.displayName},
                                        {QStringLiteral("status"), service.status},
