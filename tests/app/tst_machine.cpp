@@ -124,12 +124,13 @@ private Q_SLOTS:
         const QJsonObject shown = showJson(dir);
         const QString version = QStringLiteral("HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\");
         QCOMPARE(shown["system"]["wow64"].toBool(), programFiles.endsWith("(x86)"));
-        QCOMPARE(shown["programs"].toArray(), QJsonArray({QJsonObject{{"key", QString(version + "Uninstall\\DemoSuite")}, {"name", "DemoSuite"},
-            {"displayName", "Demo Suite 2.1"}, {"uninstallString", QString(installed + "uninstall.exe")}}}));
-        QCOMPARE(shown["startup"][0].toObject(), (QJsonObject{{"kind", "Run"}, {"key", QString(version + "Run")}, {"name", "Demo Suite Tray"},
-                                                              {"command", QString(installed + "tray.exe")}}));
-        QCOMPARE(shown["pendingRemovals"][shown["pendingRemovals"].toArray().size() - 1].toObject(), (nt ? QJsonObject{{"operation", "remove"}, {"source", QString(installed + "old")},
-                                                                           {"target", ""}, {"replace", false}} : QJsonObject()));
+        QCOMPARE(shown["programs"].toArray(), QJsonArray({QJsonObject{{"key", QString(version + "Uninstall\\DemoSuite")},
+            {"name", "DemoSuite"}, {"displayName", "Demo Suite 2.1"}, {"uninstallString", QString(installed + "uninstall.exe")}}}));
+        QCOMPARE(shown["startup"][0].toObject(), (QJsonObject{{"kind", "Run"}, {"key", QString(version + "Run")},
+                                                              {"name", "Demo Suite Tray"}, {"command", QString(installed + "tray.exe")}}));
+        const QJsonValue removal = shown["pendingRemovals"][shown["pendingRemovals"].toArray().size() - 1];
+        QCOMPARE(removal.toObject(), (nt ? QJsonObject{{"operation", "remove"}, {"source", QString(installed + "old")}, {"target", ""},
+                                                       {"replace", false}} : QJsonObject()));
         QCOMPARE(shown["services"].toArray().isEmpty(), !nt);
         QCOMPARE(service(shown, "Spooler"), (nt ? QJsonObject{{"name", "Spooler"}, {"displayName", "Print Spooler"}, {"status", "running"},
                                                               {"startType", "auto"}, {"markedForDeletion", false},
