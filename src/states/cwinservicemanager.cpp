@@ -258,7 +258,8 @@ bool CWinServiceManager::poll(bool starting, int timeout)
             ++waits;
         } else {
             if (asked) {
-                traceLine(prefix + QLatin1String(starting ? "Failed, the service did not start." : "Failed, the service did not stop."));
+                traceLine(prefix + QLatin1String(starting ? "Failed, the service did not start."
+                                                          : "Failed, the service did not stop."));
                 return false;
             }
             if (!ask(starting, state))

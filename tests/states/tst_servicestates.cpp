@@ -99,6 +99,11 @@ class TstServiceStates : public QObject
     Q_OBJECT
 private Q_SLOTS:
     void initTestCase() { m_factory.reset(createFactory(nullptr)); }
+    void cleanup() // before the next machine replaces the one they belong to
+    {
+        m_lock.reset();
+        m_manager.reset();
+    }
     void immediateStates_data();
     void immediateStates();
     void serviceStatus_data();
@@ -190,7 +195,8 @@ void TstServiceStates::immediateStates_data()
         << QStringList{"serviceName=Existing", "displayName=Shown", "path=%WINDIR%\\x.exe", "group=G", "description=D"}
         << "finished" << "Existing" << "2|Shown|C:\\WINDOWS\\x.exe|G|D" << "";
     QTest::newRow("config a display name taken") << "" << "configService" << QStringList{"serviceName=Existing", "displayName=Instant", "group=G"}
-                                                 << "failed" << "Existing" << "2|Existing|C:\\svc.exe|G|" << "setDisplayName: ChangeServiceConfig failed";
+                                                 << "failed" << "Existing" << "2|Existing|C:\\svc.exe|G|"
+                                                 << "setDisplayName: ChangeServiceConfig failed";
     QTest::newRow("config with the lock held elsewhere") << "locked" << "configService" << QStringList{"serviceName=Existing", "startType=manual"}
                                                          << "failed" << "Existing" << "2|Existing|C:\\svc.exe||"
                                                          << "setStartup: unable to get ServiceDatabase lock";
@@ -216,8 +222,6 @@ void TstServiceStates::immediateStates()
     machine(setup);
     TraceCapture traces;
     QCOMPARE(run(create(type, properties).get()), event);
-    m_lock.reset();
-    m_manager.reset();
     QCOMPARE(describe(service), after);
     int pending = 0;
     QCOMPARE(managerTrace(traces, &pending).contains(trace), !trace.isEmpty());
@@ -280,15 +284,16 @@ void TstServiceStates::startAndStop_data()
         << starting + QStringList{"Service is stopped", "start: Failed, the service did not start."} << none << "stopped";
     QTest::newRow("start a missing service") << "" << start << "None" << 5 << "failed" << QStringList{"OpenService failed"} << none << "";
     QTest::newRow("start as no administrator") << "user" << start << "Instant" << 5 << "failed" << QStringList{"OpenSCManager failed"} << none << "";
-    QTest::newRow("start on 9x") << "win98" << start << "Instant" << 5 << "failed" << QStringList{"OpenSCManager failed"} << none << "";
     QTest::newRow("stop, time-out 0: only sends stop") << "" << stop << "Runs" << 0 << "finished" << QStringList() << none << "stopping";
     QTest::newRow("stop, time-out 0, of a stopped service") << "" << stop << "Instant" << 0 << "failed"
                                                             << QStringList{"ControlService failed"} << none << "stopped";
     QTest::newRow("stop, time-out 1, hangs: ten polls") << "" << stop << "HangsStopping" << 1 << "failed"
-        << QStringList{"Service is in running status", "stop: Stopping...", "Service is stopping", "stop: Timeout"} << qMakePair(10, 10) << "stopping";
+        << QStringList{"Service is in running status", "stop: Stopping...", "Service is stopping", "stop: Timeout"}
+        << qMakePair(10, 10) << "stopping";
     QTest::newRow("stop a paused service sends stop") << "" << stop << "Paused" << 5 << "finished"
         << QStringList{"Service is in paused status", "stop: Stopping...", "Service is stopped", "stop: Stopped."} << none << "stopped";
-    QTest::newRow("stop a stopped service") << "" << stop << "Instant" << 5 << "finished" << QStringList{"Service is stopped", "stop: Stopped."} << none << "stopped";
+    QTest::newRow("stop a stopped service") << "" << stop << "Instant" << 5 << "finished"
+                                            << QStringList{"Service is stopped", "stop: Stopped."} << none << "stopped";
     QTest::newRow("stop a service that refuses") << "" << stop << "Sticky" << 5 << "failed"
         << QStringList{"Service is in running status", "stop: Stopping...", "ControlService failed"} << none << "running";
 }
