@@ -6,6 +6,7 @@
 #include "states/cregisterstartstate.h"
 #include "states/cregisteruninstallstate.h"
 #include "states/cremovefilesafterrebootstate.h"
+#include "states/cservicestates.h"
 #include "states/cwriteregkeystate.h"
 
 // The plug-in's state types, one registration per type, in one list.
@@ -20,5 +21,11 @@ extern "C" CStateFactory* createFactory(CStateFactory* parent)
     factory->registerState(QStringLiteral("removeFilesAfterReboot"), &CStateFactory::creator<CRemoveFilesAfterRebootState>);
     factory->registerState(QStringLiteral("setEmailAccount"), &CStateFactory::creator<CEmailSettingsState>);
     factory->registerState(QStringLiteral("writeRegkey"), &CStateFactory::creator<CWriteRegKeyState>);
+    factory->registerState(QStringLiteral("installService"), &CStateFactory::creator<CInstallServiceState>);
+    factory->registerState(QStringLiteral("configService"), &CStateFactory::creator<CConfigServiceState>);
+    factory->registerState(QStringLiteral("deleteService"), &CStateFactory::creator<CDeleteServiceState>);
+    factory->registerState(QStringLiteral("getServiceStatus"), &CStateFactory::creator<CGetServiceStatusState>);
+    factory->registerState(QStringLiteral("startService"), &CStateFactory::creator<CStartServiceState>);
+    factory->registerState(QStringLiteral("stopService"), &CStateFactory::creator<CStopServiceState>);
     return factory;
 }
