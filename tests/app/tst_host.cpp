@@ -236,6 +236,42 @@ private Q_SLOTS:
         }
     }
 
+    // The service example on a machine whose new service takes two seconds to start: the run
+    // waits for it, reads its status and start type and stops it; the machine then shows the
+    // service installed, reconfigured and stopped, to any other process.
+    void servicesExample()
+    {
+        const QString machine = m_dir.filePath("services");
+        QCOMPARE(winsteps({"machine", "init", machine}, false).exitCode, 0);
+        QCOMPARE(winsteps({"machine", "stage-service", machine, "demosuitesvc", "--start-seconds", "2"}, false).exitCode, 0);
+        const Run run = winsteps({"run", Example + "services.xml", "--machine", machine, "--set",
+                                  "fsm.sourceDir=" + Example + "services"});
+        QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+        QCOMPARE(stepTexts(run.report["steps"].toArray()),
+                 QStringList({"welcome:finished", "copy:success", "install:finished", "describe:finished", "start:finished",
+                              "query:finished", "stopService:finished", "queryStopped:finished", "done:finished"}));
+        const QJsonObject properties = run.report["machine"]["properties"].toObject();
+        QCOMPARE(properties["runningStatus"]["value"].toString(), QStringLiteral("running"));
+        QCOMPARE(properties["startType"]["value"].toString(), QStringLiteral("auto"));
+        QCOMPARE(properties["finalStatus"]["value"].toString(), QStringLiteral("stopped"));
+        // About 20 polls of 100 ms while it starts; the progress moves towards 20 + 30.
+        QVERIFY2(run.err.count("Service is starting") >= 10, qPrintable(run.err));
+        for (const char* line : {"start: Starting...", "start: Started.", "stop: Stopping...", "stop: Stopped."})
+            QVERIFY2(run.err.contains(QLatin1String(line)), line);
+
+        const Run show = winsteps({"machine", "show", machine, "--json"}, false);
+        QCOMPARE(show.exitCode, 0);
+        QJsonObject service;
+        for (const QJsonValue& entry : QJsonDocument::fromJson(show.out.toUtf8())["services"].toArray()) {
+            if (entry["name"].toString() == QLatin1String("DemoSuiteSvc"))
+                service = entry.toObject();
+        }
+        QCOMPARE(service["displayName"].toString(), QStringLiteral("Demo Suite Service"));
+        QCOMPARE(service["status"].toString(), QStringLiteral("stopped"));
+        QCOMPARE(service["startType"].toString(), QStringLiteral("auto"));
+        QCOMPARE(service["imagePath"].toString(), QStringLiteral("C:\\Program Files\\Demo Suite\\demosvc.exe"));
+    }
+
     // The action reads its own properties (filtered by system, each traced); after the run
     // the state answers with the action's: the command line as run and the exit code.
     void actionStatesReadTheirOwnProperties()
