@@ -69,6 +69,7 @@ const std::vector<ToolMapping>& builtinTools()
 {
     static const std::vector<ToolMapping> tools = {
         {"ping.exe", "ping"},
+        {"regsvr32.exe", "regsvr32"},
     };
     return tools;
 }
