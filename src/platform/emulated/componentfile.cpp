@@ -77,7 +77,7 @@ bool ComponentFile::parse(const std::string& text, std::string* why)
     bool signed_ = false;
     const auto fail = [&](const std::string& reason) {
         if (why)
-            *why = "line " + std::to_string(number) + ": " + reason;
+            *why = number ? "line " + std::to_string(number) + ": " + reason : reason;
         *this = ComponentFile();
         return false;
     };

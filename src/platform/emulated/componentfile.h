@@ -42,13 +42,13 @@ struct ComponentEntry {
     HRESULT result = S_OK; // what it returns when called
 };
 
-struct ComponentFile {
+struct WINSTEPS_PLATFORM_EXPORT ComponentFile {
     std::vector<ComponentClass> classes;
     ComponentEntry registerServer;   // DllRegisterServer
     ComponentEntry unregisterServer; // DllUnregisterServer
 
     // Reads a component from the text of a file. False when the text is no component, with
-    // *why (may be null) saying where and why: "line 3: ...".
+    // *why (may be null) saying where and why: "line 3: ..." (no line for the whole file).
     bool parse(const std::string& text, std::string* why);
 };
 
