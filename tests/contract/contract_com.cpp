@@ -107,66 +107,43 @@ CLSID clsidOf(const std::string& text)
 
 } // namespace
 
-TEST_CASE("class texts: braces, dashes and hexadecimal digits in place, read as a ProgID otherwise")
-{
-    CONTRACT_MACHINE();
-    const ComCase tidy;
-    CLSID parsed;
-    REQUIRE(com().clsidFromString(classA, &parsed) == S_OK);
-    CHECK(parsed.data1 == 0x5F0D1C2Eu);
-    CHECK(parsed.data2 == 0x7A41u);
-    CHECK(parsed.data3 == 0x4B8Eu);
-    CHECK(parsed.data4[0] == 0x9C);
-    CHECK(parsed.data4[7] == 0x01);
-    CHECK(guidText(parsed) == classA);
-    struct Row {
-        const char* text;
-        HRESULT result;
-    };
-    const Row rows[] = {
-        {"{5f0d1c2e-7a41-4b8e-9c3d-1e2f3a4b5c01}", S_OK}, // either case
-        {"5F0D1C2E-7A41-4B8E-9C3D-1E2F3A4B5C01", CO_E_CLASSSTRING},
-        {"{5F0D1C2E-7A41-4B8E-9C3D-1E2F3A4B5C01", CO_E_CLASSSTRING},
-        {"{5F0D1C2E-7A41-4B8E-9C3D-1E2F3A4B5C01}x", CO_E_CLASSSTRING},
-        {"{5F0D1C2E-7A41-4B8E-9C3D-1E2F3A4B5CG1}", CO_E_CLASSSTRING},
-        {"{5F0D1C2E7-A41-4B8E-9C3D-1E2F3A4B5C01}", CO_E_CLASSSTRING},
-        {"{5F0D1C2E-7A41-4B8E-9C3D1E2F3A4B5C01}", CO_E_CLASSSTRING},
-        {"WinstepsContract.Unknown", CO_E_CLASSSTRING},
-    };
-    for (const Row& row : rows) {
-        CAPTURE(row.text);
-        CLSID clsid;
-        CHECK(com().clsidFromString(row.text, &clsid) == row.result);
-        CHECK(clsid == (row.result == S_OK ? parsed : CLSID()));
-    }
-}
-
-TEST_CASE("a ProgID names its class in its CLSID key")
+TEST_CASE("a class is named by its text, or by a ProgID whose CLSID key holds that text")
 {
     CONTRACT_MACHINE();
     const ComCase tidy;
     setString(progId + "\\CLSID", classB);
     createKey(HKEY_CLASSES_ROOT, bareProgId);
     setString(badProgId + "\\CLSID", "not a class");
+    const CLSID a{0x5F0D1C2E, 0x7A41, 0x4B8E, {0x9C, 0x3D, 0x1E, 0x2F, 0x3A, 0x4B, 0x5C, 0x01}};
+    const CLSID b = clsidOf(classB);
+    CHECK(guidText(a) == classA);
     struct Row {
-        std::string name;
+        std::string text;
         HRESULT result;
+        CLSID clsid;
+        bool progId;
     };
     const Row rows[] = {
-        {progId, S_OK},
-        {"winstepscontract.COM", S_OK}, // names compare without regard to case
-        {bareProgId, CO_E_CLASSSTRING},
-        {badProgId, CO_E_CLASSSTRING},
-        {"WinstepsContract.Unknown", CO_E_CLASSSTRING},
+        {classA, S_OK, a, false},
+        {"{5f0d1c2e-7a41-4b8e-9c3d-1e2f3a4b5c01}", S_OK, a, false}, // either case
+        {"5F0D1C2E-7A41-4B8E-9C3D-1E2F3A4B5C01", CO_E_CLASSSTRING, {}, false},
+        {"{5F0D1C2E-7A41-4B8E-9C3D-1E2F3A4B5C01", CO_E_CLASSSTRING, {}, false},
+        {"{5F0D1C2E-7A41-4B8E-9C3D-1E2F3A4B5C01}x", CO_E_CLASSSTRING, {}, false},
+        {"{5F0D1C2E-7A41-4B8E-9C3D-1E2F3A4B5CG1}", CO_E_CLASSSTRING, {}, false},
+        {"{5F0D1C2E7-A41-4B8E-9C3D-1E2F3A4B5C01}", CO_E_CLASSSTRING, {}, false},
+        {progId, S_OK, b, true},
+        {"winstepscontract.COM", S_OK, b, true}, // names compare without regard to case
+        {bareProgId, CO_E_CLASSSTRING, {}, true},
+        {badProgId, CO_E_CLASSSTRING, {}, true},
+        {"WinstepsContract.Unknown", CO_E_CLASSSTRING, {}, true},
     };
     for (const Row& row : rows) {
-        CAPTURE(row.name);
-        for (const bool asString : {false, true}) {
-            CLSID clsid;
-            CHECK((asString ? com().clsidFromString(row.name, &clsid) : com().clsidFromProgID(row.name, &clsid))
-                  == row.result);
-            CHECK(clsid == (row.result == S_OK ? clsidOf(classB) : CLSID()));
-        }
+        CAPTURE(row.text);
+        CLSID byText, byProgId;
+        CHECK(com().clsidFromString(row.text, &byText) == row.result);
+        CHECK(byText == row.clsid);
+        CHECK(com().clsidFromProgID(row.text, &byProgId) == (row.progId ? row.result : CO_E_CLASSSTRING));
+        CHECK(byProgId == (row.progId ? row.clsid : CLSID()));
     }
 }
 
