@@ -22,7 +22,7 @@ QString toolUsage()
         "\n"
         "Tools:\n");
     for (const EmulatedTool& tool : emulatedTools())
-        text += QStringLiteral("  %1%2\n").arg(QString::fromLatin1(tool.name).leftJustified(8), QString::fromLatin1(tool.summary));
+        text += QStringLiteral("  %1%2\n").arg(QString::fromLatin1(tool.name).leftJustified(10), QString::fromLatin1(tool.summary));
     text += QStringLiteral("\nPrograms mapped to tools by default:");
     for (const platform::emulated::ToolMapping& mapping : platform::emulated::builtinTools())
         text += QStringLiteral(" %1 (%2)").arg(QString::fromLatin1(mapping.fileName), QString::fromLatin1(mapping.tool));

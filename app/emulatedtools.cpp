@@ -14,6 +14,7 @@ const QList<EmulatedTool>& emulatedTools()
     static const QList<EmulatedTool> tools = {
         {"ping", "Answers echo requests of the machine itself (stands for ping.exe).", &pingTool},
         {"exit", "Waits, then exits with a given code (a stand-in for any program).", &exitTool},
+        {"regsvr32", "Registers emulated component files (stands for regsvr32.exe).", &regsvr32Tool},
     };
     return tools;
 }

@@ -29,4 +29,12 @@ std::uint32_t pingTool(const QStringList& arguments);
 // 0x hexadecimal, the whole 32 bits). A stand-in for any program a profile maps to it.
 std::uint32_t exitTool(const QStringList& arguments);
 
+// regsvr32 [/s] [/u] FILE...: loads each emulated component file (a bare name from the system
+// folder; see componentfile.h) and calls its DllRegisterServer, or with /u its
+// DllUnregisterServer, which write or remove the classes' keys below HKEY_CLASSES_ROOT. Exit
+// code as regsvr32's: 0 done, 1 a wrong command line, 2 COM did not start, 3 a file that is
+// missing or no component, 4 no such entry point, 5 the entry point failed. Without /s, the
+// text of regsvr32's message box goes to standard output as one line.
+std::uint32_t regsvr32Tool(const QStringList& arguments); // toolregsvr32.cpp
+
 } // namespace winsteps::host

@@ -1,6 +1,7 @@
 // Built with no include path but src/ and the export header's folder, and without Qt: it
 // fails to compile as soon as an interface header needs anything beyond the standard library.
 
+#include "platform/com.h"
 #include "platform/common.h"
 #include "platform/files.h"
 #include "platform/process.h"

@@ -125,6 +125,8 @@ const char* wineDeviation(Behaviour behaviour)
         return "Wine removes a service marked for deletion only some time after its last handle is closed";
     case Behaviour::ServiceDatabaseLockOnce:
         return "Wine's LockServiceDatabase grants a second lock, and UnlockServiceDatabase releases one twice";
+    case Behaviour::MissingServerIsModNotFound:
+        return "Wine's CoCreateInstance answers E_ACCESSDENIED for a server file that cannot be loaded";
     }
     return nullptr;
 }

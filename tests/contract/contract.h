@@ -45,6 +45,7 @@ enum class Behaviour {
     ServiceDatabaseLockOnce,      // LockServiceDatabase: one lock at a time, released once
     FailedStartLeavesNoTrace,     // a StartService that failed does not hold up later ones
     MarkedServiceGoesWithHandles, // a service marked for deletion goes with its last handle
+    MissingServerIsModNotFound,   // CoCreateInstance of a class whose server file is missing
 };
 
 // True when this system behaves as Windows does in that respect; otherwise prints why the

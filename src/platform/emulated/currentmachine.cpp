@@ -42,6 +42,11 @@ Services& services()
     return emulated::currentMachine().services();
 }
 
+Com& com()
+{
+    return emulated::currentMachine().com();
+}
+
 namespace emulated {
 
 namespace {

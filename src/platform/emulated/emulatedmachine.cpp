@@ -233,6 +233,7 @@ EmulatedMachine::EmulatedMachine(const MachineProfile& profile, const QString& f
     , m_files(*this)
     , m_processes(*this)
     , m_services(*this)
+    , m_com(*this)
 {
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/emulated/emulatedcom.h"
 #include "platform/emulated/emulatedfiles.h"
 #include "platform/emulated/emulatedprocess.h"
 #include "platform/emulated/emulatedregistry.h"
@@ -71,6 +72,7 @@ public:
     EmulatedFiles& files() { return m_files; }
     EmulatedProcesses& processes() { return m_processes; }
     EmulatedServices& services() { return m_services; }
+    EmulatedCom& com() { return m_com; }
 
     // --- folder and paths ---------------------------------------------------------------
 
@@ -174,6 +176,7 @@ private:
     EmulatedFiles m_files;
     EmulatedProcesses m_processes;
     EmulatedServices m_services;
+    EmulatedCom m_com;
 };
 
 // The process's current machine (see machinefolder.h).

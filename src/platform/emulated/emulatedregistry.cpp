@@ -36,8 +36,10 @@ REGSAM EmulatedRegistry::allowedRights(int access, HKEY hive) const
     if (m_machine.systemAccess())
         return allRights;
     if (access == RegistryStore::AccessDefault) {
-        // A user without administrator rights may only read the machine's part on NT.
-        access = hive == HKEY_LOCAL_MACHINE && m_machine.profile().isNt() && !m_machine.profile().administrator()
+        // A user without administrator rights may only read the machine's part on NT, and
+        // the classes, whose writes land in the machine's part there.
+        const bool machinePart = hive == HKEY_LOCAL_MACHINE || hive == HKEY_CLASSES_ROOT;
+        access = machinePart && m_machine.profile().isNt() && !m_machine.profile().administrator()
             ? RegistryStore::AccessRead : RegistryStore::AccessFull;
     }
     switch (access) {
@@ -130,6 +132,11 @@ std::uint32_t EmulatedRegistry::splitPath(const KeyRef& start, const std::string
         && !parts->isEmpty() && RegistryStore::fold(parts->at(0)) == QLatin1String("SOFTWARE")
         && !(parts->size() > 1 && RegistryStore::fold(parts->at(1)) == QLatin1String("WOW6432NODE")))
         parts->insert(1, QStringLiteral("Wow6432Node"));
+    // Its COM classes are those of HKCR\Wow6432Node\CLSID; ProgIDs are shared.
+    const qint64 hkcr = m_machine.rootRow(HKEY_CLASSES_ROOT);
+    if (m_machine.profile().wow64() && !(sam & KEY_WOW64_64KEY) && hkcr && start.id == hkcr && !parts->isEmpty()
+        && RegistryStore::fold(parts->at(0)) == QLatin1String("CLSID"))
+        parts->insert(0, QStringLiteral("Wow6432Node"));
     return ERROR_SUCCESS;
 }
 

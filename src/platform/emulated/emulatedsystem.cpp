@@ -235,6 +235,12 @@ void EmulatedSystem::coUninitialize()
         m_comThreads.erase(it);
 }
 
+bool EmulatedSystem::comInitialized()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_comThreads.find(std::this_thread::get_id()) != m_comThreads.end();
+}
+
 void EmulatedSystem::outputDebugString(const std::string& text)
 {
     // Every trace piece comes here: without a listener, no lock is taken.

@@ -47,6 +47,8 @@ public:
 
     // Appends every debugger-channel text to the machine's debugger log while on.
     bool setDebuggerCapture(bool on);
+    // Whether the calling thread has started COM (and not ended it).
+    bool comInitialized();
 
 private:
     // The environment key naming the variable (case-insensitive), or a null string.

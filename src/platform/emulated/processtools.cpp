@@ -69,6 +69,7 @@ const std::vector<ToolMapping>& builtinTools()
 {
     static const std::vector<ToolMapping> tools = {
         {"ping.exe", "ping"},
+        {"regsvr32.exe", "regsvr32"},
     };
     return tools;
 }
@@ -136,7 +137,8 @@ bool openToolMachine(std::string* error)
         setError(error, std::string(toolMachineVariable) + " names no machine folder");
         return false;
     }
-    return openMachine(profile && *profile ? profile : defaultProfileName(), folder, error);
+    // Without a profile named, an existing machine keeps the one it was made from.
+    return openMachine(profile ? profile : "", folder, error);
 }
 
 void reportToolExitCode(std::uint32_t code)
