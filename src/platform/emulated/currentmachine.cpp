@@ -42,6 +42,11 @@ Services& services()
     return emulated::currentMachine().services();
 }
 
+FileVersions& fileVersions()
+{
+    return emulated::currentMachine().fileVersions();
+}
+
 namespace emulated {
 
 namespace {

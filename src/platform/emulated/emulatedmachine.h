@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/emulated/emulatedfiles.h"
+#include "platform/emulated/emulatedfileversion.h"
 #include "platform/emulated/emulatedprocess.h"
 #include "platform/emulated/emulatedregistry.h"
 #include "platform/emulated/emulatedservices.h"
@@ -71,6 +72,7 @@ public:
     EmulatedFiles& files() { return m_files; }
     EmulatedProcesses& processes() { return m_processes; }
     EmulatedServices& services() { return m_services; }
+    EmulatedFileVersions& fileVersions() { return m_fileVersions; }
 
     // --- folder and paths ---------------------------------------------------------------
 
@@ -174,6 +176,7 @@ private:
     EmulatedFiles m_files;
     EmulatedProcesses m_processes;
     EmulatedServices m_services;
+    EmulatedFileVersions m_fileVersions;
 };
 
 // The process's current machine (see machinefolder.h).
