@@ -56,10 +56,10 @@ static_assert(sizeof(FixedFileInfo) == 52, "VS_FIXEDFILEINFO has 13 double words
 //
 // Callers ask for the size first, allocate that many bytes, read the resource into them, and
 // then look values up in the block read. A file that is missing gives ERROR_FILE_NOT_FOUND
-// (ERROR_PATH_NOT_FOUND for a missing folder); a file that is no program image or whose
-// image is damaged ERROR_BAD_EXE_FORMAT; an image without resources
-// ERROR_RESOURCE_DATA_NOT_FOUND; one with resources but no version resource
-// ERROR_RESOURCE_TYPE_NOT_FOUND.
+// (ERROR_PATH_NOT_FOUND for a missing folder, ERROR_ACCESS_DENIED for a folder); a file that
+// is no program image (text, an empty file) or an image without resources
+// ERROR_RESOURCE_DATA_NOT_FOUND; an image with resources but no version resource
+// ERROR_RESOURCE_TYPE_NOT_FOUND; an image that is damaged or cut short ERROR_BAD_EXE_FORMAT.
 class WINSTEPS_PLATFORM_EXPORT FileVersions {
 public:
     virtual ~FileVersions();

@@ -125,6 +125,11 @@ const char* wineDeviation(Behaviour behaviour)
         return "Wine removes a service marked for deletion only some time after its last handle is closed";
     case Behaviour::ServiceDatabaseLockOnce:
         return "Wine's LockServiceDatabase grants a second lock, and UnlockServiceDatabase releases one twice";
+    case Behaviour::VersionlessImageIsTypeNotFound:
+        return "Wine's GetFileVersionInfoSize answers ERROR_RESOURCE_DATA_NOT_FOUND for an image whose "
+               "resources hold no version";
+    case Behaviour::CutImageIsRefused:
+        return "Wine's GetFileVersionInfoSize reads the version of an image cut short inside its version resource";
     }
     return nullptr;
 }

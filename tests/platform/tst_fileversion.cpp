@@ -246,11 +246,12 @@ void TstFileVersion::damagedImagesFailCleanly_data()
     QTest::addColumn<std::uint32_t>("code");
     const std::uint32_t high = 0x80000000u;
     QTest::newRow("the image as written") << Damage([](Bytes&) {}) << ERROR_SUCCESS;
-    QTest::newRow("no file") << Damage([](Bytes& b) { b.clear(); }) << ERROR_BAD_EXE_FORMAT;
-    QTest::newRow("a text file") << Damage([](Bytes& b) { b.assign(200, 'x'); }) << ERROR_BAD_EXE_FORMAT;
-    QTest::newRow("PE header beyond the end") << set32(PeHeader, 0x7FFFFFF0) << ERROR_BAD_EXE_FORMAT;
-    QTest::newRow("PE header at the top of the range") << set32(PeHeader, 0xFFFFFFFF) << ERROR_BAD_EXE_FORMAT;
-    QTest::newRow("no PE signature (a 16-bit image)") << set16(Signature, 0x454E) << ERROR_BAD_EXE_FORMAT;
+    QTest::newRow("no file") << Damage([](Bytes& b) { b.clear(); }) << ERROR_RESOURCE_DATA_NOT_FOUND;
+    QTest::newRow("a text file") << Damage([](Bytes& b) { b.assign(200, 'x'); }) << ERROR_RESOURCE_DATA_NOT_FOUND;
+    QTest::newRow("PE header beyond the end") << set32(PeHeader, 0x7FFFFFF0) << ERROR_RESOURCE_DATA_NOT_FOUND;
+    QTest::newRow("PE header at the top of the range") << set32(PeHeader, 0xFFFFFFFF) << ERROR_RESOURCE_DATA_NOT_FOUND;
+    QTest::newRow("COFF header cut short") << Damage([](Bytes& b) { b.resize(Signature + 10); }) << ERROR_BAD_EXE_FORMAT;
+    QTest::newRow("no PE signature (a 16-bit image)") << set16(Signature, 0x454E) << ERROR_RESOURCE_DATA_NOT_FOUND;
     QTest::newRow("unknown optional header") << set16(Magic, 0x107) << ERROR_BAD_EXE_FORMAT;
     QTest::newRow("optional header too short for its count") << set16(OptionalSize, 90) << ERROR_BAD_EXE_FORMAT;
     QTest::newRow("optional header without the resources") << set16(OptionalSize, 96) << ERROR_RESOURCE_DATA_NOT_FOUND;

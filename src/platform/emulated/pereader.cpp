@@ -77,12 +77,16 @@ private:
 
 std::uint32_t Image::readHeaders()
 {
+    // A file that is no PE image at all (text, a DOS or 16-bit program) has no resource
+    // section that Windows would find; one whose PE headers lead astray is damaged.
     std::uint8_t dos[64];
     if (!m_source.read(0, dos, sizeof dos) || dos[0] != 'M' || dos[1] != 'Z')
-        return ERROR_BAD_EXE_FORMAT;
+        return ERROR_RESOURCE_DATA_NOT_FOUND;
     const std::uint64_t pe = u32(dos + 0x3C);
     std::uint8_t header[24]; // signature and COFF header
-    if (!m_source.read(pe, header, sizeof header) || std::memcmp(header, "PE\0\0", 4) != 0)
+    if (!m_source.read(pe, header, 4) || std::memcmp(header, "PE\0\0", 4) != 0)
+        return ERROR_RESOURCE_DATA_NOT_FOUND;
+    if (!m_source.read(pe, header, sizeof header))
         return ERROR_BAD_EXE_FORMAT;
     const std::uint16_t sectionCount = u16(header + 6);
     const std::uint16_t optionalSize = u16(header + 20);
@@ -243,12 +247,15 @@ struct Node {
     std::size_t valueEnd = 0;
 };
 
-// The node at start, which must end at or before limit.
-bool readNode(const std::uint8_t* block, std::size_t start, std::size_t limit, Node* node)
+// The node at start, which must end at or before limit (cut: it is cut there, as the root of
+// a block read into a buffer shorter than the block).
+bool readNode(const std::uint8_t* block, std::size_t start, std::size_t limit, Node* node, bool cut = false)
 {
     if (start > limit || limit - start < NODE_HEADER_SIZE)
         return false;
-    const std::size_t length = u16(block + start);
+    std::size_t length = u16(block + start);
+    if (cut)
+        length = std::min(length, limit - start);
     if (length < NODE_HEADER_SIZE || length > limit - start)
         return false;
     node->start = start;
@@ -308,7 +315,7 @@ std::uint32_t queryValue(const std::uint8_t* block, std::size_t size, const std:
                          std::size_t* offset, std::uint32_t* length)
 {
     Node node;
-    if (!block || !readNode(block, 0, size, &node))
+    if (!block || !readNode(block, 0, size, &node, true))
         return ERROR_RESOURCE_TYPE_NOT_FOUND;
     bool root = true;
     std::size_t at = 0;

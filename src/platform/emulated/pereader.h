@@ -61,10 +61,11 @@ private:
 };
 
 // The version block of an image: ERROR_SUCCESS with *block the VS_VERSIONINFO bytes (as long
-// as its wLength says); ERROR_BAD_EXE_FORMAT for a file that is no PE image or whose headers
-// or resource tree point outside it; ERROR_RESOURCE_DATA_NOT_FOUND for an image without
-// resources; ERROR_RESOURCE_TYPE_NOT_FOUND when it has no version resource;
-// ERROR_INVALID_DATA when the version resource is shorter than its header says.
+// as its wLength says); ERROR_RESOURCE_DATA_NOT_FOUND for a file that is no PE image, or an
+// image without resources; ERROR_BAD_EXE_FORMAT for an image whose headers or resource tree
+// point outside it (one cut short, say); ERROR_RESOURCE_TYPE_NOT_FOUND when it has no
+// version resource; ERROR_INVALID_DATA when the version resource is shorter than its header
+// says.
 WINSTEPS_PLATFORM_EXPORT std::uint32_t readVersionBlock(const Source& image, std::vector<std::uint8_t>* block);
 
 // VerQueryValue inside a version block of size bytes (see FileVersions::verQueryValue): on
