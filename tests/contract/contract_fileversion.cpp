@@ -30,28 +30,24 @@ pe::VersionInfo sample()
     return info;
 }
 
+using Bytes = std::vector<std::uint8_t>;
+
 // The image written to the scratch folder as name, after damage to its bytes.
-template <typename Damage>
-std::string written(const std::string& name, Damage damage)
+std::string written(const std::string& name = "program.exe", void (*damage)(Bytes&) = [](Bytes&) {})
 {
-    std::vector<std::uint8_t> image = pe::programImage(sample());
+    Bytes image = pe::programImage(sample());
     damage(image);
     const std::string path = scratch() + "\\" + name;
     REQUIRE(writeFile(path, std::string(image.begin(), image.end())) == ERROR_SUCCESS);
     return path;
 }
 
-std::string written(const std::string& name = "program.exe")
-{
-    return written(name, [](std::vector<std::uint8_t>&) {});
-}
-
 // The version block of a file, read as callers read it: its size first.
-std::vector<std::uint8_t> block(const std::string& path)
+Bytes block(const std::string& path)
 {
     std::uint32_t size = 0;
     REQUIRE(fileVersions().getFileVersionInfoSize(path, &size) == ERROR_SUCCESS);
-    std::vector<std::uint8_t> data(size);
+    Bytes data(size);
     REQUIRE(fileVersions().getFileVersionInfo(path, size, data.data()) == ERROR_SUCCESS);
     return data;
 }
@@ -62,7 +58,7 @@ struct Found {
     std::uint32_t length = 0;
 };
 
-Found query(const std::vector<std::uint8_t>& data, const std::string& subBlock)
+Found query(const Bytes& data, const std::string& subBlock)
 {
     Found found;
     const void* value = nullptr;
@@ -71,7 +67,7 @@ Found query(const std::vector<std::uint8_t>& data, const std::string& subBlock)
     return found;
 }
 
-FixedFileInfo fixedRecord(const std::vector<std::uint8_t>& data)
+FixedFileInfo fixedRecord(const Bytes& data)
 {
     const Found found = query(data, "\\");
     REQUIRE(found.code == ERROR_SUCCESS);
@@ -85,21 +81,9 @@ FixedFileInfo fixedRecord(const std::vector<std::uint8_t>& data)
 std::string text(const Found& found)
 {
     std::string result;
-    for (std::uint32_t i = 0; i < found.length; ++i) {
-        const char c = char(found.value[2 * i]);
-        if (c == '\0')
-            break;
-        result += c;
-    }
+    for (std::uint32_t i = 0; i + 1 < found.length; ++i)
+        result += char(found.value[2 * i]);
     return result;
-}
-
-std::uint32_t sizeCode(const std::string& path)
-{
-    std::uint32_t size = 1;
-    const std::uint32_t code = fileVersions().getFileVersionInfoSize(path, &size);
-    CHECK((code == ERROR_SUCCESS) == (size != 0));
-    return code;
 }
 
 } // namespace
@@ -107,7 +91,7 @@ std::uint32_t sizeCode(const std::string& path)
 TEST_CASE("a program's version is read size first: its fixed record, translation and texts")
 {
     CONTRACT_MACHINE();
-    const std::vector<std::uint8_t> data = block(written());
+    const Bytes data = block(written());
     const std::size_t length = pe::versionBlock(sample()).size();
     CHECK(data.size() >= length);
     const std::size_t stated = data[0] | data[1] << 8;
@@ -123,7 +107,7 @@ TEST_CASE("a program's version is read size first: its fixed record, translation
     const Found translation = query(data, "\\VarFileInfo\\Translation");
     REQUIRE(translation.code == ERROR_SUCCESS);
     REQUIRE(translation.length == 4);
-    CHECK(std::vector<std::uint8_t>(translation.value, translation.value + 4) == std::vector<std::uint8_t>{0x09, 0x04, 0xB0, 0x04});
+    CHECK(Bytes(translation.value, translation.value + 4) == Bytes{0x09, 0x04, 0xB0, 0x04});
 
     const Found version = query(data, "\\StringFileInfo\\040904b0\\FileVersion");
     REQUIRE(version.code == ERROR_SUCCESS);
@@ -141,7 +125,7 @@ TEST_CASE("a buffer shorter than the block gets the block cut, its fixed record 
 {
     CONTRACT_MACHINE();
     const std::string path = written();
-    std::vector<std::uint8_t> data(100, 0xEE);
+    Bytes data(100, 0xEE);
     REQUIRE(fileVersions().getFileVersionInfo(path, std::uint32_t(data.size()), data.data()) == ERROR_SUCCESS);
     CHECK(fixedRecord(data).fileVersionMS == 0x0001000Au);
 }
@@ -162,13 +146,13 @@ TEST_CASE("files without a version: no program, no resources, no version resourc
         {s + "\\text.txt", ERROR_RESOURCE_DATA_NOT_FOUND},
         {s + "\\empty.exe", ERROR_RESOURCE_DATA_NOT_FOUND},
         // The resource directory's entry emptied.
-        {written("nores.exe", [](std::vector<std::uint8_t>& b) { std::fill(b.begin() + 0xC8, b.begin() + 0xD0, 0); }),
+        {written("nores.exe", [](Bytes& b) { std::fill(b.begin() + 0xC8, b.begin() + 0xD0, 0); }),
          ERROR_RESOURCE_DATA_NOT_FOUND},
         // Resources of type 3 (icons) only.
-        {written("noversion.exe", [](std::vector<std::uint8_t>& b) { b[0x210] = 3; }), ERROR_RESOURCE_TYPE_NOT_FOUND,
+        {written("noversion.exe", [](Bytes& b) { b[0x210] = 3; }), ERROR_RESOURCE_TYPE_NOT_FOUND,
          behaves(Behaviour::VersionlessImageIsTypeNotFound)},
         // Cut inside the version block.
-        {written("cut.exe", [](std::vector<std::uint8_t>& b) { b.resize(0x260); }), ERROR_BAD_EXE_FORMAT,
+        {written("cut.exe", [](Bytes& b) { b.resize(0x260); }), ERROR_BAD_EXE_FORMAT,
          behaves(Behaviour::CutImageIsRefused)},
         {s + "\\missing.exe", ERROR_FILE_NOT_FOUND},
         {s + "\\no\\such.exe", ERROR_PATH_NOT_FOUND},
@@ -178,8 +162,10 @@ TEST_CASE("files without a version: no program, no resources, no version resourc
         CAPTURE(row.path);
         if (!row.holds)
             continue;
-        CHECK(sizeCode(row.path) == row.code);
-        std::vector<std::uint8_t> data(64);
+        std::uint32_t size = 1;
+        CHECK(fileVersions().getFileVersionInfoSize(row.path, &size) == row.code);
+        CHECK(size == 0);
+        Bytes data(64);
         CHECK(fileVersions().getFileVersionInfo(row.path, std::uint32_t(data.size()), data.data()) == row.code);
     }
 }
