@@ -43,7 +43,7 @@ pe::VersionInfo sample()
     const std::uint16_t version[4] = {1, 10, 1029, 7};
     std::copy(version, version + 4, info.fileVersion);
     info.productVersion[0] = 2;
-    info.strings = {{"FileVersion", "1.10.1029.7"}, {"ProductName", "Caf\xc3\xa9 Suite"}};
+    info.strings = {{"FileVersion", "1.10.1029.7"}, {"ProductName", "Caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80 \xff"}};
     return info;
 }
 
@@ -251,8 +251,9 @@ void TstFileVersion::valuesOfABlock_data()
     QTest::addColumn<QString>("subBlock");
     QTest::addColumn<QString>("value"); // for text; "" when the look-up fails; "=N" for N bytes
     const Damage none = [](Bytes&) {};
-    QTest::newRow("a text beyond ASCII") << none << "\\StringFileInfo\\040904B0\\ProductName" << "Caf\u00e9 Suite";
-    QTest::newRow("separators doubled") << none << "\\\\StringFileInfo\\\\040904B0\\ProductName\\" << "Caf\u00e9 Suite";
+    QTest::newRow("a text beyond ASCII, a bad byte replaced")
+        << none << "\\StringFileInfo\\040904B0\\ProductName" << "Caf\u00e9 \u20ac \U0001F600 \uFFFD";
+    QTest::newRow("separators doubled") << none << "\\\\StringFileInfo\\\\040904B0\\ProductName\\" << "Caf\u00e9 \u20ac \U0001F600 \uFFFD";
     QTest::newRow("a node without a value") << none << "\\StringFileInfo" << "=0";
     QTest::newRow("bad signature") << set(40, 0x12345678) << "\\" << "";
     QTest::newRow("a fixed record cut short") << set(2, 48, 2) << "\\" << "";

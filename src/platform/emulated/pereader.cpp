@@ -343,17 +343,19 @@ std::u16string toUtf16(const std::string& text)
     std::u16string out;
     std::size_t i = 0;
     while (i < text.size()) {
-        const unsigned char c = static_cast<unsigned char>(text[i]);
-        const int extra = c < 0x80 ? 0 : (c & 0xE0) == 0xC0 ? 1 : (c & 0xF0) == 0xE0 ? 2 : (c & 0xF8) == 0xF0 ? 3 : -1;
-        char32_t code = extra == 0 ? c : extra == 1 ? (c & 0x1F) : extra == 2 ? (c & 0x0F) : (c & 0x07);
-        bool valid = extra >= 0 && i + std::size_t(extra) < text.size() + (extra == 0 ? 1 : 0);
-        for (int k = 1; valid && k <= extra; ++k) {
-            const unsigned char next = static_cast<unsigned char>(text[i + std::size_t(k)]);
+        const unsigned char lead = static_cast<unsigned char>(text[i]);
+        // The number of bytes that follow the lead byte, and the smallest code they may carry.
+        const std::size_t more = lead < 0x80 ? 0 : (lead & 0xE0) == 0xC0 ? 1 : (lead & 0xF0) == 0xE0 ? 2
+            : (lead & 0xF8) == 0xF0 ? 3 : 4;
+        static const char32_t smallest[] = {0, 0x80, 0x800, 0x10000};
+        char32_t code = more == 0 ? lead : char32_t(lead & (0x3F >> more));
+        bool valid = more < 4 && more < text.size() - i;
+        for (std::size_t k = 1; valid && k <= more; ++k) {
+            const unsigned char next = static_cast<unsigned char>(text[i + k]);
             valid = (next & 0xC0) == 0x80;
             code = (code << 6) | (next & 0x3F);
         }
-        static const char32_t smallest[] = {0, 0x80, 0x800, 0x10000};
-        if (!valid || code < smallest[extra < 0 ? 0 : extra] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
+        if (!valid || code < smallest[more] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
             out += u'\uFFFD';
             ++i;
             continue;
@@ -364,7 +366,7 @@ std::u16string toUtf16(const std::string& text)
         } else {
             out += char16_t(code);
         }
-        i += std::size_t(extra) + 1;
+        i += more + 1;
     }
     return out;
 }
