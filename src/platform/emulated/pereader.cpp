@@ -67,7 +67,11 @@ public:
     }
 
 private:
+    // Where the optional header starts, its size, and the number of sections.
+    std::uint32_t readFileHeader(std::uint64_t* optional, std::uint16_t* optionalSize, std::uint16_t* sectionCount);
     bool readSections(std::uint64_t table, std::uint16_t count);
+    // The resource directory's RVA and size from the optional header's data directories.
+    std::uint32_t readResourceEntry(std::uint64_t optional, std::uint16_t optionalSize);
 
     const Source& m_source;
     std::vector<Section> m_sections;
@@ -76,6 +80,17 @@ private:
 };
 
 std::uint32_t Image::readHeaders()
+{
+    std::uint64_t optional = 0;
+    std::uint16_t optionalSize = 0, sectionCount = 0;
+    if (const std::uint32_t code = readFileHeader(&optional, &optionalSize, &sectionCount))
+        return code;
+    if (!readSections(optional + optionalSize, sectionCount))
+        return ERROR_BAD_EXE_FORMAT;
+    return readResourceEntry(optional, optionalSize);
+}
+
+std::uint32_t Image::readFileHeader(std::uint64_t* optional, std::uint16_t* optionalSize, std::uint16_t* sectionCount)
 {
     // A file that is no PE image at all (text, a DOS or 16-bit program) has no resource
     // section that Windows would find; one whose PE headers lead astray is damaged.
@@ -88,25 +103,21 @@ std::uint32_t Image::readHeaders()
         return ERROR_RESOURCE_DATA_NOT_FOUND;
     if (!m_source.read(pe, header, sizeof header))
         return ERROR_BAD_EXE_FORMAT;
-    const std::uint16_t sectionCount = u16(header + 6);
-    const std::uint16_t optionalSize = u16(header + 20);
-    const std::uint64_t optional = pe + sizeof header;
+    *sectionCount = u16(header + 6);
+    *optionalSize = u16(header + 20);
+    *optional = pe + sizeof header;
+    return ERROR_SUCCESS;
+}
 
+std::uint32_t Image::readResourceEntry(std::uint64_t optional, std::uint16_t optionalSize)
+{
     std::uint8_t magic[2];
     if (!m_source.read(optional, magic, sizeof magic))
         return ERROR_BAD_EXE_FORMAT;
-    // Where NumberOfRvaAndSizes and the data directories lie in each kind of optional header.
-    std::uint64_t countAt = 0;
-    if (u16(magic) == PE32_MAGIC)
-        countAt = 92;
-    else if (u16(magic) == PE32_PLUS_MAGIC)
-        countAt = 108;
-    else
-        return ERROR_BAD_EXE_FORMAT;
+    // Where NumberOfRvaAndSizes, then the data directories, lie in each kind of optional header.
+    const std::uint64_t countAt = u16(magic) == PE32_MAGIC ? 92 : u16(magic) == PE32_PLUS_MAGIC ? 108 : 0;
     std::uint8_t count[4];
-    if (countAt + 4 > optionalSize || !m_source.read(optional + countAt, count, sizeof count))
-        return ERROR_BAD_EXE_FORMAT;
-    if (!readSections(optional + optionalSize, sectionCount))
+    if (!countAt || countAt + 4 > optionalSize || !m_source.read(optional + countAt, count, sizeof count))
         return ERROR_BAD_EXE_FORMAT;
     const std::uint64_t entryAt = countAt + 4 + RESOURCE_DIRECTORY * 8;
     if (u32(count) <= RESOURCE_DIRECTORY || entryAt + 8 > optionalSize)
@@ -116,9 +127,7 @@ std::uint32_t Image::readHeaders()
         return ERROR_BAD_EXE_FORMAT;
     m_resourceRva = u32(entry);
     m_resourceSize = u32(entry + 4);
-    if (m_resourceRva == 0 || m_resourceSize == 0)
-        return ERROR_RESOURCE_DATA_NOT_FOUND;
-    return ERROR_SUCCESS;
+    return m_resourceRva == 0 || m_resourceSize == 0 ? ERROR_RESOURCE_DATA_NOT_FOUND : ERROR_SUCCESS;
 }
 
 bool Image::readSections(std::uint64_t table, std::uint16_t count)

@@ -115,6 +115,52 @@ std::vector<std::uint8_t> resourceSection(const std::vector<std::uint8_t>& block
     return b.data;
 }
 
+// The PE32 optional header of an image whose only section holds the resources.
+void optionalHeader(Bytes& b, std::uint32_t resourceSize)
+{
+    b.u16(0x10B);
+    b.u8(6); // linker version
+    b.u8(0);
+    b.u32(0);                                     // size of code
+    b.u32(alignUp(resourceSize, FILE_ALIGNMENT)); // size of initialised data
+    b.u32(0);                                     // size of uninitialised data
+    b.u32(0);                                     // entry point: none
+    b.u32(RESOURCE_RVA);                          // base of code
+    b.u32(RESOURCE_RVA);                          // base of data
+    b.u32(0x01000000);                            // image base
+    b.u32(SECTION_ALIGNMENT);
+    b.u32(FILE_ALIGNMENT);
+    for (const std::uint16_t v : {4, 0, 0, 0, 4, 0}) // OS, image and subsystem versions
+        b.u16(v);
+    b.u32(0);                                                       // Win32 version
+    b.u32(RESOURCE_RVA + alignUp(resourceSize, SECTION_ALIGNMENT)); // size of image
+    b.u32(FILE_ALIGNMENT);                                          // size of headers
+    b.u32(0);                                                       // checksum
+    b.u16(2);                                                       // Windows GUI
+    b.u16(0);                                                       // DLL characteristics
+    for (const std::uint32_t v : {0x100000u, 0x1000u, 0x100000u, 0x1000u}) // stack and heap
+        b.u32(v);
+    b.u32(0);  // loader flags
+    b.u32(16); // data directories, of which the resources' (2) alone is set
+    for (std::uint32_t i = 0; i < 16; ++i) {
+        b.u32(i == 2 ? RESOURCE_RVA : 0);
+        b.u32(i == 2 ? resourceSize : 0);
+    }
+}
+
+// The section ".rsrc": initialised, readable data right after the headers.
+void sectionHeader(Bytes& b, std::uint32_t resourceSize)
+{
+    for (const char c : {'.', 'r', 's', 'r', 'c', '\0', '\0', '\0'})
+        b.u8(std::uint8_t(c));
+    b.u32(resourceSize);
+    b.u32(RESOURCE_RVA);
+    b.u32(alignUp(resourceSize, FILE_ALIGNMENT));
+    b.u32(FILE_ALIGNMENT);
+    b.zeros(12); // relocations, line numbers and their counts
+    b.u32(0x40000040u);
+}
+
 } // namespace
 
 FixedFileInfo fixedFileInfo(const VersionInfo& version)
@@ -156,7 +202,6 @@ std::vector<std::uint8_t> versionBlock(const VersionInfo& version)
 std::vector<std::uint8_t> programImage(const VersionInfo& version)
 {
     const std::vector<std::uint8_t> resources = resourceSection(versionBlock(version));
-    const std::uint32_t resourceSize = std::uint32_t(resources.size());
     Bytes b;
     // DOS header: the signature and where the PE header starts.
     b.u16(0x5A4D);
@@ -166,50 +211,11 @@ std::vector<std::uint8_t> programImage(const VersionInfo& version)
     b.u32(0x00004550);
     b.u16(0x014C);
     b.u16(1);
-    b.u32(0); // time stamp
-    b.u32(0); // symbol table
-    b.u32(0); // symbols
+    b.zeros(12); // time stamp, symbol table and its count
     b.u16(224);
     b.u16(0x0102);
-    // Optional header (PE32).
-    b.u16(0x10B);
-    b.u8(6); // linker version
-    b.u8(0);
-    b.u32(0);                                   // size of code
-    b.u32(alignUp(resourceSize, FILE_ALIGNMENT)); // size of initialised data
-    b.u32(0);                                   // size of uninitialised data
-    b.u32(0);                                   // entry point: none
-    b.u32(RESOURCE_RVA);                        // base of code
-    b.u32(RESOURCE_RVA);                        // base of data
-    b.u32(0x01000000);                          // image base
-    b.u32(SECTION_ALIGNMENT);
-    b.u32(FILE_ALIGNMENT);
-    for (const std::uint16_t v : {4, 0, 0, 0, 4, 0}) // OS, image and subsystem versions
-        b.u16(v);
-    b.u32(0); // Win32 version
-    b.u32(RESOURCE_RVA + alignUp(resourceSize, SECTION_ALIGNMENT)); // size of image
-    b.u32(FILE_ALIGNMENT);                                          // size of headers
-    b.u32(0);                                                       // checksum
-    b.u16(2);                                                       // Windows GUI
-    b.u16(0);                                                       // DLL characteristics
-    for (const std::uint32_t v : {0x100000u, 0x1000u, 0x100000u, 0x1000u}) // stack and heap
-        b.u32(v);
-    b.u32(0);  // loader flags
-    b.u32(16); // data directories
-    for (std::uint32_t i = 0; i < 16; ++i) {
-        b.u32(i == 2 ? RESOURCE_RVA : 0);
-        b.u32(i == 2 ? resourceSize : 0);
-    }
-    // Section table: ".rsrc", initialised data, readable.
-    const char name[8] = {'.', 'r', 's', 'r', 'c', 0, 0, 0};
-    for (const char c : name)
-        b.u8(std::uint8_t(c));
-    b.u32(resourceSize);
-    b.u32(RESOURCE_RVA);
-    b.u32(alignUp(resourceSize, FILE_ALIGNMENT));
-    b.u32(FILE_ALIGNMENT);
-    b.zeros(12); // relocations, line numbers and their counts
-    b.u32(0x40000040u);
+    optionalHeader(b, std::uint32_t(resources.size()));
+    sectionHeader(b, std::uint32_t(resources.size()));
     b.align(FILE_ALIGNMENT);
     b.append(resources);
     b.align(FILE_ALIGNMENT);
