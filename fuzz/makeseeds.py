@@ -1,17 +1,20 @@
 #!/usr/bin/env python3
-"""Writes the seed corpora of the regfile and profile targets into fuzz/corpus/<target>/,
+"""Writes the seed corpora of the regfile, profile and pe targets into fuzz/corpus/<target>/,
 each input named by the SHA-1 of its bytes (inputs already there stay).
 
 Registry files: what the registry editor and winsteps write and what people write by hand,
 each in the editor's UTF-16LE with a byte-order mark and in UTF-8, plus the 8-bit REGEDIT4
 form and files that are refused. Profiles: the built-in profiles as they are, then profiles
-that inherit one and set each key in each form, and profiles that are refused.
+that inherit one and set each key in each form, and profiles that are refused. Program images:
+small PE32 and PE32+ images with a version resource (several sections, resource types, names
+and languages, version blocks with and without texts), and the same damaged in each header.
 
     fuzz/makeseeds.py
 """
 import hashlib
 import json
 import os
+import struct
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 PROFILES = os.path.join(HERE, "..", "src", "platform", "emulated", "profiles")
@@ -257,12 +260,209 @@ def profile_seeds():
     return seeds + good + refused
 
 
+def u16(v):
+    return struct.pack("<H", v & 0xFFFF)
+
+
+def u32(v):
+    return struct.pack("<I", v & 0xFFFFFFFF)
+
+
+def pad4(data):
+    return data + b"\0" * (-len(data) % 4)
+
+
+def version_node(key, value=b"", value_length=0, text=False, children=()):
+    """A node of a version block: header, key, value, then its children, each at 4 bytes."""
+    body = pad4(key.encode("utf-16-le") + b"\0\0")
+    body += value
+    for child in children:
+        body = pad4(body) + child
+    return u16(6 + len(body)) + u16(value_length) + u16(1 if text else 0) + body
+
+
+def text_node(name, value):
+    data = value.encode("utf-16-le") + b"\0\0"
+    return version_node(name, data, len(data) // 2, True)
+
+
+def version_block(version=(1, 2, 3, 4), strings=(("FileVersion", "1.2.3.4"),), table="040904B0",
+                  translation=(0x0409, 1200), signature=0xFEEF04BD, fixed=True):
+    ms = version[0] << 16 | version[1]
+    ls = version[2] << 16 | version[3]
+    record = b"".join(u32(v) for v in (signature, 0x10000, ms, ls, ms, ls, 0x3F, 0, 0x40004, 1, 0, 0, 0))
+    children = []
+    if strings is not None:
+        children.append(version_node("StringFileInfo", text=True, children=[
+            version_node(table, text=True, children=[text_node(n, v) for n, v in strings])]))
+    if translation is not None:
+        children.append(version_node("VarFileInfo", text=True, children=[
+            version_node("Translation", u16(translation[0]) + u16(translation[1]), 4)]))
+    return version_node("VS_VERSION_INFO", record if fixed else b"", 52 if fixed else 0, children=children)
+
+
+def resource_tree(resources, base_rva):
+    """The resource section of {(type, name, language): data}; names may be ids or texts."""
+    types = {}
+    for (rtype, name, lang), data in sorted(resources.items(), key=lambda kv: str(kv[0])):
+        types.setdefault(rtype, {}).setdefault(name, {})[lang] = data
+    # Directories first (offsets known after layout), then names, data entries, data.
+    dirs, strings, entries, blobs = [], [], [], []
+
+    def directory(children):
+        index = len(dirs)
+        dirs.append(children)
+        return index
+
+    def layout_dir(tree, depth):
+        items = []
+        for key, sub in sorted(tree.items(), key=lambda kv: (isinstance(kv[0], int), str(kv[0]))):
+            if depth < 2:
+                items.append((key, ("dir", layout_dir(sub, depth + 1))))
+            else:
+                entries.append(sub)
+                items.append((key, ("data", len(entries) - 1)))
+        return directory(items)
+
+    root = layout_dir(types, 0)
+    dir_offsets, at = {}, 0
+    order = [root] + [i for i in range(len(dirs)) if i != root]
+    for i in order:
+        dir_offsets[i] = at
+        at += 16 + 8 * len(dirs[i])
+    name_offsets = {}
+    for i in order:
+        for key, _ in dirs[i]:
+            if isinstance(key, str) and key not in name_offsets:
+                name_offsets[key] = at
+                at += 2 + 2 * len(key)
+    at += -at % 4
+    entry_at = at
+    at += 16 * len(entries)
+    data_at = []
+    for data in entries:
+        at += -at % 4
+        data_at.append(at)
+        at += len(data)
+    out = bytearray(at)
+    for i in order:
+        named = [k for k, _ in dirs[i] if isinstance(k, str)]
+        head = u32(0) + u32(0) + u32(0) + u16(len(named)) + u16(len(dirs[i]) - len(named))
+        body = b""
+        for key, (kind, target) in dirs[i]:
+            name = (0x80000000 | name_offsets[key]) if isinstance(key, str) else key
+            where = (0x80000000 | dir_offsets[target]) if kind == "dir" else entry_at + 16 * target
+            body += u32(name) + u32(where)
+        out[dir_offsets[i]:dir_offsets[i] + len(head + body)] = head + body
+    for key, offset in name_offsets.items():
+        out[offset:offset + 2 + 2 * len(key)] = u16(len(key)) + key.encode("utf-16-le")
+    for n, data in enumerate(entries):
+        out[entry_at + 16 * n:entry_at + 16 * n + 16] = u32(base_rva + data_at[n]) + u32(len(data)) + u32(0) + u32(0)
+        out[data_at[n]:data_at[n] + len(data)] = data
+    return bytes(out)
+
+
+def pe_image(resources=None, plus=False, sections=(".text",), compact=False, directories=16):
+    """A PE32 (PE32+ when plus) image: the given empty sections, then .rsrc with the resources."""
+    if resources is None:
+        resources = {(16, 1, 0x0409): version_block()}
+    file_align = 0x10 if compact else 0x200
+    optional_size = (112 if plus else 96) + 8 * directories
+    names = list(sections) + [".rsrc"]
+    headers = 0x40 + 24 + optional_size + 40 * len(names)
+    headers += -headers % file_align
+    rsrc_rva = 0x1000 * len(names)
+    tree = resource_tree(resources, rsrc_rva) if resources else b""
+    raw = [b"\xc3" * 16 for _ in sections] + [tree]
+    table, body, pointer = b"", b"", headers
+    for index, (name, data) in enumerate(zip(names, raw)):
+        size = len(data) + (-len(data) % file_align)
+        table += name.encode().ljust(8, b"\0") + u32(len(data)) + u32(0x1000 * (index + 1)) + u32(size)
+        table += u32(pointer) + u32(0) + u32(0) + u16(0) + u16(0) + u32(0x40000040)
+        body += data.ljust(size, b"\0")
+        pointer += size
+    image_size = 0x1000 * (len(names) + 1)
+    opt = u16(0x20B if plus else 0x10B) + bytes([14, 0]) + u32(0x10) + u32(len(tree)) + u32(0) + u32(0x1000)
+    opt += u32(0x1000)
+    opt += (struct.pack("<Q", 0x140000000) if plus else u32(0x1000) + u32(0x400000))
+    opt += u32(0x1000) + u32(file_align) + u16(6) + u16(0) + u16(0) + u16(0) + u16(6) + u16(0) + u32(0)
+    opt += u32(image_size) + u32(headers) + u32(0) + u16(2) + u16(0)
+    opt += b"".join(struct.pack("<Q" if plus else "<I", v) for v in (0x100000, 0x1000, 0x100000, 0x1000))
+    opt += u32(0) + u32(directories)
+    for n in range(directories):
+        opt += (u32(rsrc_rva) + u32(len(tree))) if n == 2 and resources else u32(0) + u32(0)
+    coff = b"PE\0\0" + u16(0x8664 if plus else 0x14C) + u16(len(names)) + u32(0) + u32(0) + u32(0)
+    coff += u16(len(opt)) + u16(0x22 if plus else 0x102)
+    dos = b"MZ" + b"\0" * 0x3A + u32(0x40)
+    return (dos + coff + opt + table).ljust(headers, b"\0") + body
+
+
+def patched(data, offset, value, size=4):
+    out = bytearray(data)
+    out[offset:offset + size] = value.to_bytes(size, "little")
+    return bytes(out)
+
+
+def pe_seeds():
+    good = [
+        pe_image(),
+        pe_image(plus=True),
+        pe_image(compact=True),
+        pe_image(plus=True, compact=True, sections=()),
+        pe_image(sections=(".text", ".data", ".reloc")),
+        pe_image(directories=3, compact=True),
+        pe_image({(16, 1, 0): version_block((4, 5, 6001, 22308), (("FileVersion", "4.5.6001.22308"),
+                                                                  ("ProductName", "Windows Installer"),
+                                                                  ("ProductVersion", "4.5")))}),
+        pe_image({(16, 1, 0x0407): version_block(table="04070000", translation=(0x0407, 0))}),
+        pe_image({(16, 1, 0x0409): version_block(strings=None)}, compact=True),
+        pe_image({(16, 1, 0x0409): version_block(translation=None)}, compact=True),
+        pe_image({(16, 1, 0x0409): version_block(strings=(), translation=None)}, compact=True),
+        pe_image({(16, 1, 0x0409): version_block(strings=(("Comments", "caf\u00e9 \u20ac \U0001f600"),))}),
+        pe_image({(16, 1, 0x0409): version_block(fixed=False)}, compact=True),
+        pe_image({(16, 1, 0x0409): version_block(signature=0x12345678)}, compact=True),
+        pe_image({(16, 1, 0x0409): version_block(), (16, 1, 0x0407): version_block((9, 9, 9, 9))}, compact=True),
+        pe_image({(16, 1, 0): version_block(), (16, 2, 0): version_block((2, 0, 0, 0))}, compact=True),
+        pe_image({(16, "VERSION", 0): version_block(), (16, 1, 0): version_block()}, compact=True),
+        pe_image({(3, 1, 0x0409): b"\x28" + b"\0" * 39, (14, 1, 0x0409): b"\0\0\1\0\1\0",
+                  (16, 1, 0x0409): version_block(), (24, 1, 0): b"<assembly/>"}, compact=True),
+        pe_image({("CUSTOM", "NAME", 0): b"data", (16, 1, 0): version_block()}, plus=True, compact=True),
+    ]
+    base = pe_image(compact=True)
+    damaged = [
+        pe_image({(3, 1, 0x0409): b"\x28" + b"\0" * 39}, compact=True),  # no version resource
+        pe_image({(16, 2, 0x0409): version_block()}, compact=True),        # no name 1
+        pe_image({}, compact=True),                                        # no resources
+        pe_image(directories=2, compact=True),
+        b"", b"MZ", b"MZ" + b"\0" * 62, b"This file holds no program.\r\n",
+        patched(base, 0x3C, 0xFFFFFFF0), patched(base, 0x3C, 0x10), patched(base, 0x40, 0x454E),
+        patched(base, 0x58, 0x107, 2), patched(base, 0x46, 0xFFFF, 2), patched(base, 0x46, 0, 2),
+        patched(base, 0x54, 0, 2), patched(base, 0x54, 0xFFFF, 2), patched(base, 0xB4, 0xFFFFFFFF),
+    ]
+    # Cut at every header and inside the resources.
+    for cut in (0x3C, 0x42, 0x50, 0x60, 0xB8, 0xD0, 0x120, 0x160, 0x1A0, len(base) - 40, len(base) - 1):
+        damaged.append(base[:cut])
+    # Fields of the resource tree and the section table at the top of their range, or pointing home.
+    section = 0x40 + 24 + 96 + 128 + 40  # the second section header: .rsrc
+    rsrc = struct.unpack_from("<I", base, section + 20)[0]
+    for offset, value in ((rsrc + 12, 0xFFFFFFFF), (rsrc + 20, 0x80000000), (rsrc + 20, 0xFFFFFFFF),
+                          (rsrc + 44, 0x80000000), (rsrc + 44, 0x80000018), (rsrc + 68, 0x80000000),
+                          (rsrc + 72, 0xFFFFFFF0), (rsrc + 76, 0xFFFFFFFF), (rsrc + 76, 2)):
+        damaged.append(patched(base, offset, value))
+    for field, value in ((8, 0xFFFFFFFF), (12, 0xFFFFF000), (16, 0xFFFFFFFF), (20, 0xFFFFFFFF), (20, 0)):
+        damaged.append(patched(base, section + field, value))
+    return good + damaged
+
+
+
 def main():
-    written = {"regfile": set(), "profile": set()}
+    written = {"regfile": set(), "profile": set(), "pe": set()}
     for data in regfile_seeds():
         written["regfile"].add(save("regfile", data))
     for data in profile_seeds():
         written["profile"].add(save("profile", data))
+    for data in pe_seeds():
+        written["pe"].add(save("pe", data))
     for target, names in written.items():
         print("%s: %d seeds" % (target, len(names)))
 

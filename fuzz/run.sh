@@ -14,7 +14,7 @@ set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 build=${FUZZ_BUILD:-$here/../build-fuzz}
 parallel=${FUZZ_PARALLEL:-1}
-targets="config expression path document wizard regfile profile"
+targets="config expression path document wizard regfile profile pe"
 
 which=${1:-all}
 seconds=${2:-60}
@@ -38,7 +38,7 @@ done
 max_len() {
     case $1 in
     document|wizard) echo 16384 ;;
-    regfile) echo 8192 ;;
+    regfile|pe) echo 8192 ;;
     *) echo 4096 ;;
     esac
 }

@@ -4,6 +4,7 @@
 #include "platform/com.h"
 #include "platform/common.h"
 #include "platform/files.h"
+#include "platform/fileversion.h"
 #include "platform/process.h"
 #include "platform/registry.h"
 #include "platform/services.h"

@@ -1,4 +1,5 @@
 #include "platform/files.h"
+#include "platform/fileversion.h"
 #include "platform/registry.h"
 #include "platform/services.h"
 #include "platform/system.h"
@@ -14,5 +15,7 @@ Files::~Files() = default;
 Services::~Services() = default;
 
 FileHandle::~FileHandle() = default;
+
+FileVersions::~FileVersions() = default;
 
 } // namespace winsteps::platform

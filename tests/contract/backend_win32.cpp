@@ -127,6 +127,11 @@ const char* wineDeviation(Behaviour behaviour)
         return "Wine's LockServiceDatabase grants a second lock, and UnlockServiceDatabase releases one twice";
     case Behaviour::MissingServerIsModNotFound:
         return "Wine's CoCreateInstance answers E_ACCESSDENIED for a server file that cannot be loaded";
+    case Behaviour::VersionlessImageIsTypeNotFound:
+        return "Wine's GetFileVersionInfoSize answers ERROR_RESOURCE_DATA_NOT_FOUND for an image whose "
+               "resources hold no version";
+    case Behaviour::CutImageIsRefused:
+        return "Wine's GetFileVersionInfoSize reads the version of an image cut short inside its version resource";
     }
     return nullptr;
 }

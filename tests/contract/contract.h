@@ -46,6 +46,8 @@ enum class Behaviour {
     FailedStartLeavesNoTrace,     // a StartService that failed does not hold up later ones
     MarkedServiceGoesWithHandles, // a service marked for deletion goes with its last handle
     MissingServerIsModNotFound,   // CoCreateInstance of a class whose server file is missing
+    VersionlessImageIsTypeNotFound, // an image with resources but no version: ERROR_RESOURCE_TYPE_NOT_FOUND
+    CutImageIsRefused,            // an image cut short inside its version resource: ERROR_BAD_EXE_FORMAT
 };
 
 // True when this system behaves as Windows does in that respect; otherwise prints why the

@@ -47,6 +47,11 @@ Com& com()
     return emulated::currentMachine().com();
 }
 
+FileVersions& fileVersions()
+{
+    return emulated::currentMachine().fileVersions();
+}
+
 namespace emulated {
 
 namespace {

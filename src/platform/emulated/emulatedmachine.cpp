@@ -5,6 +5,7 @@
 #include "platform/emulated/emulatedmachine.h"
 #include "platform/emulated/errortext.h"
 #include "platform/emulated/machinefolder.h"
+#include "platform/emulated/systemfiles.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -234,6 +235,7 @@ EmulatedMachine::EmulatedMachine(const MachineProfile& profile, const QString& f
     , m_processes(*this)
     , m_services(*this)
     , m_com(*this)
+    , m_fileVersions(*this)
 {
 }
 
@@ -343,6 +345,9 @@ std::unique_ptr<EmulatedMachine> EmulatedMachine::openWith(const MachineProfile*
     std::unique_ptr<EmulatedMachine> machine(new EmulatedMachine(profile, dir));
     machine->adoptStore(std::move(store));
     if (!machine->makeTree(error))
+        return nullptr;
+    // Still under the folder's lock: nobody uses the new machine before its system files exist.
+    if (version == 0 && !writeSystemFiles(*machine, error))
         return nullptr;
     return machine;
 }

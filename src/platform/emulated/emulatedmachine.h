@@ -2,6 +2,7 @@
 
 #include "platform/emulated/emulatedcom.h"
 #include "platform/emulated/emulatedfiles.h"
+#include "platform/emulated/emulatedfileversion.h"
 #include "platform/emulated/emulatedprocess.h"
 #include "platform/emulated/emulatedregistry.h"
 #include "platform/emulated/emulatedservices.h"
@@ -73,6 +74,7 @@ public:
     EmulatedProcesses& processes() { return m_processes; }
     EmulatedServices& services() { return m_services; }
     EmulatedCom& com() { return m_com; }
+    EmulatedFileVersions& fileVersions() { return m_fileVersions; }
 
     // --- folder and paths ---------------------------------------------------------------
 
@@ -177,6 +179,7 @@ private:
     EmulatedProcesses m_processes;
     EmulatedServices m_services;
     EmulatedCom m_com;
+    EmulatedFileVersions m_fileVersions;
 };
 
 // The process's current machine (see machinefolder.h).

@@ -5,6 +5,7 @@
 
 #include "platform/emulated/profilereader.h"
 #include "platform/emulated/servicestate.h"
+#include "platform/emulated/systemfiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -241,6 +242,7 @@ QStringList MachineProfile::knownKeys()
         QStringLiteral("systemProcesses"),
         QStringLiteral("services"), QStringLiteral("comClasses"), QStringLiteral("firewall"),
         QStringLiteral("connections"), QStringLiteral("devices"), QStringLiteral("drives"),
+        QStringLiteral("installerVersion"),
     };
     return keys;
 }
@@ -301,7 +303,7 @@ bool MachineProfile::read(const QJsonObject& json, const QString& source, QStrin
         return false;
     fillDefaults();
     return readShellFolders(json, r) && readEnvironment(json, r) && readRegistrySeed(json, source, error)
-        && checkServiceStaging(json, source, error);
+        && checkServiceStaging(json, source, error) && checkInstallerVersion(json, source, error);
 }
 
 // "os": the version record, and what the version implies for the calls that came later.

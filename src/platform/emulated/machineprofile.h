@@ -37,6 +37,7 @@ class ProfileReader;
 //       VALUE: "text" (REG_SZ), an integer (REG_DWORD), ["a", "b"] (REG_MULTI_SZ), or
 //              {"type": "REG_SZ"|"REG_EXPAND_SZ"|"REG_MULTI_SZ"|"REG_DWORD"|"REG_QWORD"|
 //                       "REG_BINARY"|"REG_NONE", "value": text | integer | list | "hex bytes"}
+//   "installerVersion": "2.0" | null   the installer engine in the system folder (see systemfiles.h)
 //   Hives are named in full (HKEY_LOCAL_MACHINE) or short (HKLM, HKCU, HKCR, HKU, HKCC, HKDD).
 class WINSTEPS_PLATFORM_EXPORT MachineProfile {
 public:
