@@ -1,4 +1,5 @@
 #include "fsm/cstatefactory.h"
+#include "states/ccomponentstates.h"
 #include "states/ccreateregkeystate.h"
 #include "states/cdetectproxysettings.h"
 #include "states/cemailsettingsstate.h"
@@ -27,5 +28,8 @@ extern "C" CStateFactory* createFactory(CStateFactory* parent)
     factory->registerState(QStringLiteral("getServiceStatus"), &CStateFactory::creator<CGetServiceStatusState>);
     factory->registerState(QStringLiteral("startService"), &CStateFactory::creator<CStartServiceState>);
     factory->registerState(QStringLiteral("stopService"), &CStateFactory::creator<CStopServiceState>);
+    factory->registerState(QStringLiteral("systemCheck_installMSI"), &CStateFactory::creator<CInstallMsiState>);
+    factory->registerState(QStringLiteral("installAxComponent"), &CStateFactory::creator<CInstallAxComponentState>);
+    factory->registerState(QStringLiteral("checkAxComponent"), &CStateFactory::creator<CCheckAxComponentState>);
     return factory;
 }
