@@ -68,12 +68,22 @@ bool isFile(const QString& path)
            && !(attributes & platform::FILE_ATTRIBUTE_DIRECTORY);
 }
 
-// Gives the action what it runs next time it is started.
+const QString ReturnCode = QStringLiteral("returnCode");
+
+// Gives the action what it runs next time it is started, with no exit code from before.
 void configureProgram(CAction* action, const QString& command, const QStringList& arguments)
 {
     action->setProperty(QStringLiteral("command"), command);
     action->setProperty(QStringLiteral("argumentList"), arguments);
     action->setProperty(QStringLiteral("timeout"), ProgramTimeout);
+    action->setProperty(ReturnCode, 0);
+}
+
+// Whether the program did not do its work: it could not run or timed out (a result above 0),
+// or it ended with an exit code other than 0 (the action's own "returnCode", not the state's).
+bool programFailed(const CAction* action, int result)
+{
+    return result > 0 || (action && action->CPropertyObject::property(ReturnCode).toLongLong() != 0);
 }
 
 } // namespace
@@ -122,7 +132,7 @@ void CInstallMsiState::slot_actionFinished(int result)
 {
     traceLine(QLatin1String("--- State ") + objectName() + QLatin1String(": actionFinished - result = ")
               + QString::number(result));
-    if (result > 0)
+    if (programFailed(action(), result))
         setExitEvent(event::failed);
     leaveState();
 }
@@ -168,6 +178,14 @@ void CInstallAxComponentState::execute()
     configureProgram(action(), QStringLiteral("regsvr32.exe"),
                      {QStringLiteral("/s"), destination + QLatin1Char('/') + fileName});
     CActionState::execute();
+}
+
+void CInstallAxComponentState::slot_actionFinished(int result)
+{
+    // A registration that regsvr32.exe reports as failed is no success.
+    if (action() && programFailed(action(), result))
+        action()->setResultEvent(event::failed);
+    CActionState::slot_actionFinished(result);
 }
 
 // --- checkAxComponent -----------------------------------------------------------------------

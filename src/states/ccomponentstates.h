@@ -16,7 +16,7 @@
 // "actionInstallMSI"). Leaves by "finished" (nothing to do, or the engine was missing and
 // installed), "needReboot" (an old engine was replaced, or "forceReboot" is set and the
 // redistributable ran) or "failed" (the redistributable could not run, timed out or
-// returned a code above 0).
+// returned an exit code other than 0).
 class WINSTEPS_EXPORT CInstallMsiState : public CActionState, private IStandardPaths
 {
     Q_OBJECT
@@ -25,7 +25,8 @@ public:
     void execute() override;
 
 public Q_SLOTS:
-    // Keeps the exit event chosen in execute(); a result above 0 makes it "failed".
+    // Keeps the exit event chosen in execute(); a result above 0 (not run, timed out) or an
+    // exit code other than 0 makes it "failed".
     void slot_actionFinished(int result) override;
 };
 
@@ -34,13 +35,18 @@ public Q_SLOTS:
 // and registers it there with regsvr32.exe /s (CActionStartApp "actionRegisterComponent",
 // waiting up to 10 seconds). Leaves by "success" (it existed, or the registration
 // succeeded) or "failed" (the copy failed, or regsvr32.exe could not run, timed out or
-// failed). The declared event "timeout" is never produced: a time-out is "failed".
+// exited with a code other than 0). The declared event "timeout" is never produced: a
+// time-out is "failed".
 class WINSTEPS_EXPORT CInstallAxComponentState : public CActionState, private IStandardPaths
 {
     Q_OBJECT
 public:
     CInstallAxComponentState(QObject* parent, const char* name, const QDomNode& description);
     void execute() override;
+
+public Q_SLOTS:
+    // Leaves by the action's event, "failed" too when regsvr32.exe exited with a code.
+    void slot_actionFinished(int result) override;
 };
 
 // "checkAxComponent": leaves by "installed" when the component "identifier" can be created,

@@ -1,0 +1,278 @@
+// The installer engine and component states, each case on a fresh emulated machine, and
+// CModVersionInfo on images written here.
+
+#include "fsm/cstate.h"
+#include "fsm/cstatefactory.h"
+#include "platform/emulated/emulatedmachine.h"
+#include "platform/emulated/emulatedprocess.h"
+#include "platform/emulated/pewriter.h"
+#include "states/cmodversioninfo.h"
+
+#include <QDir>
+#include <QDomDocument>
+#include <QFile>
+#include <QLoggingCategory>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "support/freshmachine.h"
+#include "support/tracecapture.h"
+
+#include <memory>
+
+using namespace winsteps::platform;
+
+namespace {
+
+const QString ClassA = QStringLiteral("{6C5E3A10-0B5D-4D3A-9F1E-2B8C1D7E4F01}");
+const QString ClassB = QStringLiteral("{6C5E3A10-0B5D-4D3A-9F1E-2B8C1D7E4F02}");
+const QString PluginPath = QStringLiteral("C:/media/dir/sub/comp.ocx");
+const QByteArray Component = "winsteps component\nclass " + ClassA.toLatin1() + "\nprogid Demo.A\n";
+
+// A class of the registry below HKEY_CLASSES_ROOT (view: "" or "Wow6432Node\\") with its ProgID.
+QString classKeys(const QString& view, const QString& clsid, const QString& progId, const QString& server)
+{
+    return QStringLiteral(R"("HKCR\\%1CLSID\\%2\\InprocServer32": {"@": "%3"}, "HKCR\\%4\\CLSID": {"@": "%2"})")
+        .arg(QString(view).replace(QLatin1String("\\"), QLatin1String("\\\\")), clsid,
+             QString(server).replace(QLatin1String("\\"), QLatin1String("\\\\")), progId);
+}
+
+} // namespace
+
+class TstComponentStates : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        qputenv(emulated::toolHostVariable, WINSTEPS_EXE);
+        QLoggingCategory::setFilterRules(QStringLiteral("winsteps.thread.debug=false"));
+        m_factory.reset(createFactory(nullptr));
+    }
+    void installMsi_data();
+    void installMsi();
+    void installAxComponent_data();
+    void installAxComponent();
+    void checkAxComponent_data();
+    void checkAxComponent();
+    void modVersionInfo_data();
+    void modVersionInfo();
+
+private:
+    // A fresh machine from the profile's keys (JSON without its braces); the machine runs the
+    // redistributable's file itself rather than a tool of that name.
+    void machine(const QString& keys)
+    {
+        std::string error;
+        m_folder = testsupport::openFreshMachine(m_dir, QStringLiteral(R"({%1, "tools": {"InstMsiA.exe": null}})").arg(keys), &error);
+        QVERIFY2(!m_folder.isEmpty(), error.c_str());
+    }
+    void write(const QString& windowsPath, const QByteArray& content, bool executable = false)
+    {
+        QFile file(emulated::currentMachine().hostPath(windowsPath));
+        QVERIFY(QDir().mkpath(QFileInfo(file).path()) && file.open(QIODevice::WriteOnly));
+        QCOMPARE(file.write(content), content.size());
+        if (executable)
+            QVERIFY(file.setPermissions(file.permissions() | QFile::ExeOwner));
+    }
+    // What the machine's programs wrote to their console.
+    QString console() const
+    {
+        QFile file(m_folder + QStringLiteral("/console.log"));
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    }
+    // A state of the type with "key=value" properties as its XML description declares them.
+    std::unique_ptr<CState> create(const QString& type, const QStringList& properties)
+    {
+        QDomDocument document;
+        QDomElement element = document.createElement(QStringLiteral("state"));
+        for (const QString& text : properties) {
+            QDomElement property = document.createElement(QStringLiteral("property"));
+            property.setAttribute(QStringLiteral("key"), text.section(QLatin1Char('='), 0, 0));
+            property.setAttribute(QStringLiteral("value"), text.section(QLatin1Char('='), 1));
+            element.appendChild(property);
+        }
+        return std::unique_ptr<CState>(m_factory->create(type, element, nullptr, QStringLiteral("step")));
+    }
+    // Runs a new state of the type; its exit event once it has finished.
+    QString run(const QString& type, const QStringList& properties, std::unique_ptr<CState>* kept = nullptr)
+    {
+        std::unique_ptr<CState> state = create(type, properties);
+        QSignalSpy finished(state.get(), &CState::finished);
+        state->execute();
+        const bool done = finished.count() == 1 || (finished.wait(20000) && finished.count() == 1);
+        const QString event = done ? state->exitEvent() : QStringLiteral("<not finished>");
+        if (kept)
+            *kept = std::move(state);
+        return event;
+    }
+
+    QTemporaryDir m_dir;
+    QString m_folder;
+    std::unique_ptr<CStateFactory> m_factory;
+};
+
+void TstComponentStates::installMsi_data()
+{
+    QTest::addColumn<QString>("profile");
+    QTest::addColumn<QString>("forceReboot");
+    QTest::addColumn<int>("exitCode"); // of the redistributable; -1: there is none
+    QTest::addColumn<QString>("event");
+    QTest::addColumn<QStringList>("trace"); // the lines of the module systemCheck
+
+    const QString win98 = QStringLiteral(R"("inherits": "win98")");
+    const QString old = QStringLiteral("Microsoft Installer version 1.10 detected.");
+    const QString missing = QStringLiteral("Microsoft Installer not found.");
+    const QString ran = QStringLiteral("--- State step: actionFinished - result = 0");
+    QTest::newRow("XP: nothing to do, nothing traced") << R"("inherits": "winxp-sp2")" << "yes" << 0 << "finished" << QStringList();
+    QTest::newRow("98 with 1.10, the redistributable returns 0") << win98 << "" << 0 << "needReboot" << QStringList{old, ran};
+    QTest::newRow("98 with 1.10, the redistributable returns 1603") << win98 << "" << 1603 << "failed" << QStringList{old, ran};
+    QTest::newRow("98 without the redistributable") << win98 << "no" << -1 << "failed"
+                                                    << QStringList{old, "--- State step: actionFinished - result = 1"};
+    QTest::newRow("forceReboot with 2.0: the version test comes first")
+        << R"("inherits": "win98", "installerVersion": "2.0")" << "yes" << 0 << "finished"
+        << QStringList{"Microsoft Installer version 2.0 detected."};
+    QTest::newRow("95 without an engine runs the redistributable") << R"("inherits": "win95")" << "" << 0 << "finished"
+                                                                   << QStringList{missing, ran};
+    QTest::newRow("no engine and forceReboot") << R"("inherits": "winme", "installerVersion": null)" << "true" << 0
+                                               << "needReboot" << QStringList{missing, ran};
+}
+
+void TstComponentStates::installMsi()
+{
+    QFETCH(QString, profile);
+    QFETCH(QString, forceReboot);
+    QFETCH(int, exitCode);
+    QFETCH(QString, event);
+    QFETCH(QStringList, trace);
+
+    machine(profile);
+    if (exitCode >= 0)
+        write(QStringLiteral("C:\\media\\InstMsiA.exe"), QStringLiteral("#!/bin/sh\necho InstMsiA \"$@\"\nexit %1\n").arg(exitCode).toUtf8(), true);
+    TraceCapture traces;
+    QCOMPARE(run(QStringLiteral("systemCheck_installMSI"), {"msiPath=C:\\media", "forceReboot=" + forceReboot}), event);
+    QCOMPARE(traces.lines(winsteps::module::systemCheck), trace);
+    const bool runs = trace.size() > 1 && exitCode >= 0;
+    QCOMPARE(console(), runs ? QStringLiteral("InstMsiA /Q\n") : QString());
+}
+
+void TstComponentStates::installAxComponent_data()
+{
+    QTest::addColumn<QString>("profile");
+    QTest::addColumn<QByteArray>("plugin"); // the file at PluginPath; empty: none
+    QTest::addColumn<QString>("event");
+    QTest::addColumn<QString>("trace"); // the line of the module systemCheck
+    QTest::addColumn<QStringList>("registration"); // regsvr32's command and arguments; empty: not run
+    QTest::addColumn<QString>("after"); // checkAxComponent's event afterwards
+
+    const QString xp = QStringLiteral(R"("inherits": "winxp-sp2")");
+    const QString installing = QStringLiteral("installing component...");
+    const QStringList xpRegistration{"regsvr32.exe", "/s", "C:\\WINDOWS\\system32/comp.ocx"};
+    QTest::newRow("copied into the system folder and registered there")
+        << xp << Component << "success" << installing << xpRegistration << "installed";
+    QTest::newRow("on 98 too, where COM is started for the test")
+        << R"("inherits": "win98")" << Component << "success" << installing
+        << QStringList{"regsvr32.exe", "/s", "C:\\WINDOWS\\SYSTEM/comp.ocx"} << "installed";
+    QTest::newRow("already registered: nothing copied or run")
+        << xp + ", \"registry\": {" + classKeys("", ClassA, "Demo.A", "C:\\media\\dir\\sub\\comp.ocx") + "}" << Component
+        << "success" << "Component exists." << QStringList() << "installed";
+    QTest::newRow("a file that is no component: regsvr32 fails")
+        << xp << QByteArray("MZ\x90") << "failed" << installing << xpRegistration << "notInstalled";
+    QTest::newRow("no file to copy: regsvr32 fails") << xp << QByteArray() << "failed" << installing << xpRegistration
+                                                     << "notInstalled";
+}
+
+void TstComponentStates::installAxComponent()
+{
+    QFETCH(QString, profile);
+    QFETCH(QByteArray, plugin);
+    QFETCH(QString, event);
+    QFETCH(QString, trace);
+    QFETCH(QStringList, registration);
+    QFETCH(QString, after);
+
+    machine(profile);
+    if (!plugin.isEmpty())
+        write(PluginPath, plugin);
+    TraceCapture traces;
+    std::unique_ptr<CState> state;
+    QCOMPARE(run(QStringLiteral("installAxComponent"), {"identifier=Demo.A", "pluginPath=" + PluginPath}, &state), event);
+    QCOMPARE(traces.lines(winsteps::module::systemCheck), QStringList{trace});
+    QCOMPARE(state->property("argumentList").toStringList(), registration);
+    QCOMPARE(run(QStringLiteral("checkAxComponent"), {"identifier=" + ClassA}), after);
+}
+
+void TstComponentStates::checkAxComponent_data()
+{
+    QTest::addColumn<QString>("identifier");
+    QTest::addColumn<QString>("event");
+
+    QTest::newRow("ProgID of a class of the 32-bit view") << "Demo.A" << "installed";
+    QTest::newRow("its class text, in lower case") << ClassA.toLower() << "installed";
+    QTest::newRow("ProgID of a class of the 64-bit view only") << "Demo.B" << "notInstalled";
+    QTest::newRow("class text of the 64-bit view only") << ClassB << "notInstalled";
+    QTest::newRow("a class whose server file is missing") << "Demo.Gone" << "notInstalled";
+    QTest::newRow("an unknown ProgID") << "Demo.None" << "notInstalled";
+}
+
+void TstComponentStates::checkAxComponent()
+{
+    QFETCH(QString, identifier);
+    QFETCH(QString, event);
+
+    const QString gone = QStringLiteral("{6C5E3A10-0B5D-4D3A-9F1E-2B8C1D7E4F03}");
+    machine(R"("inherits": "vista-x64", "registry": {)" + classKeys("Wow6432Node\\", ClassA, "Demo.A", "C:\\comp.ocx") + ", "
+            + classKeys("", ClassB, "Demo.B", "C:\\comp.ocx") + ", " + classKeys("Wow6432Node\\", gone, "Demo.Gone", "C:\\gone.ocx") + "}");
+    write(QStringLiteral("C:\\comp.ocx"), Component);
+    QCOMPARE(run(QStringLiteral("checkAxComponent"), {"identifier=" + identifier}), event);
+}
+
+void TstComponentStates::modVersionInfo_data()
+{
+    QTest::addColumn<QString>("file"); // a machine path; "": the running module
+    QTest::addColumn<QByteArray>("content"); // empty: the file is not written
+    QTest::addColumn<int>("major");
+    QTest::addColumn<int>("minor");
+    QTest::addColumn<QString>("missing"); // the member the warning names; "": no warning
+
+    emulated::pe::VersionInfo version;
+    const std::uint16_t numbers[4] = {65535, 2, 3, 4};
+    std::copy(numbers, numbers + 4, version.fileVersion);
+    const std::vector<std::uint8_t> bytes = emulated::pe::programImage(version);
+    const QByteArray image(reinterpret_cast<const char*>(bytes.data()), qsizetype(bytes.size()));
+    QByteArray unsigned_ = image;
+    unsigned_.replace(QByteArray("\xBD\x04\xEF\xFE", 4), QByteArray(4, '\0'));
+    const QString file = QStringLiteral("C:\\dir\\file.exe");
+    QTest::newRow("a versioned image") << file << image << 65535 << 2 << "";
+    QTest::newRow("an image without a fixed record") << file << unsigned_ << 0 << 0 << "m_pFileVersionInfo";
+    QTest::newRow("a file that is no image") << file << QByteArray("text") << 0 << 0 << "";
+    QTest::newRow("a missing file") << file << QByteArray() << 0 << 0 << "";
+    QTest::newRow("the running module, a program without a version") << "" << QByteArray() << 0 << 0 << "";
+}
+
+void TstComponentStates::modVersionInfo()
+{
+    QFETCH(QString, file);
+    QFETCH(QByteArray, content);
+    QFETCH(int, major);
+    QFETCH(int, minor);
+    QFETCH(QString, missing);
+
+    machine(QStringLiteral(R"("inherits": "win98")"));
+    if (!content.isEmpty())
+        write(file, content);
+    if (missing.isEmpty())
+        QTest::failOnWarning(QRegularExpression(QStringLiteral("ASSERT")));
+    else
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^ASSERT: \"%1\" in modversioninfo_win \\(\\d+\\)$").arg(missing)));
+    const CModVersionInfo info(file);
+    QCOMPARE(info.majorVersion(), major);
+    QCOMPARE(info.minorVersion(), minor);
+    QCOMPARE(info.isValid(), major != 0);
+}
+
+QTEST_GUILESS_MAIN(TstComponentStates)
+#include "tst_componentstates.moc"
