@@ -9,7 +9,7 @@
 #include "states/cmodversioninfo.h"
 
 #include <QDir>
-#include <QDomDocument>
+#include <QDomElement>
 #include <QFile>
 #include <QLoggingCategory>
 #include <QRegularExpression>
@@ -52,13 +52,12 @@ private Q_SLOTS:
         QLoggingCategory::setFilterRules(QStringLiteral("winsteps.thread.debug=false"));
         m_factory.reset(createFactory(nullptr));
     }
+    void init() { QTest::failOnWarning(QRegularExpression(QStringLiteral("ASSERT"))); } // unless a test expects it
     void installMsi_data();
     void installMsi();
     void installAxComponent_data();
     void installAxComponent();
-    void checkAxComponent_data();
     void checkAxComponent();
-    void modVersionInfo_data();
     void modVersionInfo();
 
 private:
@@ -78,29 +77,12 @@ private:
         if (executable)
             QVERIFY(file.setPermissions(file.permissions() | QFile::ExeOwner));
     }
-    // What the machine's programs wrote to their console.
-    QString console() const
-    {
-        QFile file(m_folder + QStringLiteral("/console.log"));
-        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-    }
-    // A state of the type with "key=value" properties as its XML description declares them.
-    std::unique_ptr<CState> create(const QString& type, const QStringList& properties)
-    {
-        QDomDocument document;
-        QDomElement element = document.createElement(QStringLiteral("state"));
-        for (const QString& text : properties) {
-            QDomElement property = document.createElement(QStringLiteral("property"));
-            property.setAttribute(QStringLiteral("key"), text.section(QLatin1Char('='), 0, 0));
-            property.setAttribute(QStringLiteral("value"), text.section(QLatin1Char('='), 1));
-            element.appendChild(property);
-        }
-        return std::unique_ptr<CState>(m_factory->create(type, element, nullptr, QStringLiteral("step")));
-    }
-    // Runs a new state of the type; its exit event once it has finished.
+    // Runs a new state of the type with "key=value" properties; its exit event once it has left.
     QString run(const QString& type, const QStringList& properties, std::unique_ptr<CState>* kept = nullptr)
     {
-        std::unique_ptr<CState> state = create(type, properties);
+        std::unique_ptr<CState> state(m_factory->create(type, QDomElement(), nullptr, QStringLiteral("step")));
+        for (const QString& text : properties)
+            state->setProperty(text.section(QLatin1Char('='), 0, 0), text.section(QLatin1Char('='), 1));
         QSignalSpy finished(state.get(), &CState::finished);
         state->execute();
         const bool done = finished.count() == 1 || (finished.wait(20000) && finished.count() == 1);
@@ -155,8 +137,9 @@ void TstComponentStates::installMsi()
     TraceCapture traces;
     QCOMPARE(run(QStringLiteral("systemCheck_installMSI"), {"msiPath=C:\\media", "forceReboot=" + forceReboot}), event);
     QCOMPARE(traces.lines(winsteps::module::systemCheck), trace);
-    const bool runs = trace.size() > 1 && exitCode >= 0;
-    QCOMPARE(console(), runs ? QStringLiteral("InstMsiA /Q\n") : QString());
+    QFile console(m_folder + QStringLiteral("/console.log")); // what the machine's programs wrote
+    QCOMPARE(console.open(QIODevice::ReadOnly) ? console.readAll() : QByteArray(),
+             trace.size() > 1 && exitCode >= 0 ? QByteArray("InstMsiA /Q\n") : QByteArray());
 }
 
 void TstComponentStates::installAxComponent_data()
@@ -205,73 +188,46 @@ void TstComponentStates::installAxComponent()
     QCOMPARE(run(QStringLiteral("checkAxComponent"), {"identifier=" + ClassA}), after);
 }
 
-void TstComponentStates::checkAxComponent_data()
-{
-    QTest::addColumn<QString>("identifier");
-    QTest::addColumn<QString>("event");
-
-    QTest::newRow("ProgID of a class of the 32-bit view") << "Demo.A" << "installed";
-    QTest::newRow("its class text, in lower case") << ClassA.toLower() << "installed";
-    QTest::newRow("ProgID of a class of the 64-bit view only") << "Demo.B" << "notInstalled";
-    QTest::newRow("class text of the 64-bit view only") << ClassB << "notInstalled";
-    QTest::newRow("a class whose server file is missing") << "Demo.Gone" << "notInstalled";
-    QTest::newRow("an unknown ProgID") << "Demo.None" << "notInstalled";
-}
-
+// One WOW64 machine for every identifier; each row is "identifier=event".
 void TstComponentStates::checkAxComponent()
 {
-    QFETCH(QString, identifier);
-    QFETCH(QString, event);
-
     const QString gone = QStringLiteral("{6C5E3A10-0B5D-4D3A-9F1E-2B8C1D7E4F03}");
     machine(R"("inherits": "vista-x64", "registry": {)" + classKeys("Wow6432Node\\", ClassA, "Demo.A", "C:\\comp.ocx") + ", "
             + classKeys("", ClassB, "Demo.B", "C:\\comp.ocx") + ", " + classKeys("Wow6432Node\\", gone, "Demo.Gone", "C:\\gone.ocx") + "}");
     write(QStringLiteral("C:\\comp.ocx"), Component);
-    QCOMPARE(run(QStringLiteral("checkAxComponent"), {"identifier=" + identifier}), event);
+    const QStringList rows{"Demo.A=installed", // a class of the 32-bit view, by ProgID and by class text in any case
+                           ClassA.toLower() + "=installed", "Demo.B=notInstalled", // the 64-bit view only
+                           ClassB + "=notInstalled", "Demo.Gone=notInstalled", // its server file is missing
+                           "Demo.None=notInstalled", "=notInstalled"};
+    for (const QString& row : rows) {
+        const QString identifier = row.section(QLatin1Char('='), 0, 0);
+        QCOMPARE(identifier + "=" + run(QStringLiteral("checkAxComponent"), {"identifier=" + identifier}), row);
+    }
 }
 
-void TstComponentStates::modVersionInfo_data()
+// One machine for every file; each row: file (a machine path, "" the running module), major,
+// minor, the member that the warning names ("" none).
+void TstComponentStates::modVersionInfo()
 {
-    QTest::addColumn<QString>("file"); // a machine path; "": the running module
-    QTest::addColumn<QByteArray>("content"); // empty: the file is not written
-    QTest::addColumn<int>("major");
-    QTest::addColumn<int>("minor");
-    QTest::addColumn<QString>("missing"); // the member the warning names; "": no warning
-
+    machine(QStringLiteral(R"("inherits": "win98")"));
     emulated::pe::VersionInfo version;
     const std::uint16_t numbers[4] = {65535, 2, 3, 4};
     std::copy(numbers, numbers + 4, version.fileVersion);
     const std::vector<std::uint8_t> bytes = emulated::pe::programImage(version);
     const QByteArray image(reinterpret_cast<const char*>(bytes.data()), qsizetype(bytes.size()));
-    QByteArray unsigned_ = image;
-    unsigned_.replace(QByteArray("\xBD\x04\xEF\xFE", 4), QByteArray(4, '\0'));
-    const QString file = QStringLiteral("C:\\dir\\file.exe");
-    QTest::newRow("a versioned image") << file << image << 65535 << 2 << "";
-    QTest::newRow("an image without a fixed record") << file << unsigned_ << 0 << 0 << "m_pFileVersionInfo";
-    QTest::newRow("a file that is no image") << file << QByteArray("text") << 0 << 0 << "";
-    QTest::newRow("a missing file") << file << QByteArray() << 0 << 0 << "";
-    QTest::newRow("the running module, a program without a version") << "" << QByteArray() << 0 << 0 << "";
-}
-
-void TstComponentStates::modVersionInfo()
-{
-    QFETCH(QString, file);
-    QFETCH(QByteArray, content);
-    QFETCH(int, major);
-    QFETCH(int, minor);
-    QFETCH(QString, missing);
-
-    machine(QStringLiteral(R"("inherits": "win98")"));
-    if (!content.isEmpty())
-        write(file, content);
-    if (missing.isEmpty())
-        QTest::failOnWarning(QRegularExpression(QStringLiteral("ASSERT")));
-    else
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^ASSERT: \"%1\" in modversioninfo_win \\(\\d+\\)$").arg(missing)));
-    const CModVersionInfo info(file);
-    QCOMPARE(info.majorVersion(), major);
-    QCOMPARE(info.minorVersion(), minor);
-    QCOMPARE(info.isValid(), major != 0);
+    write(QStringLiteral("C:\\versioned.exe"), image);
+    write(QStringLiteral("C:\\unsigned.exe"), QByteArray(image).replace(QByteArray("\xBD\x04\xEF\xFE", 4), QByteArray(4, '\0')));
+    write(QStringLiteral("C:\\text.exe"), "text");
+    const QList<std::tuple<QString, int, int, QString>> rows{
+        {"C:\\versioned.exe", 65535, 2, ""}, {"C:\\unsigned.exe", 0, 0, "m_pFileVersionInfo"}, // no fixed record
+        {"C:\\text.exe", 0, 0, ""}, {"C:\\missing.exe", 0, 0, ""}, {"", 0, 0, ""}}; // the test program: no version
+    for (const auto& [file, major, minor, missing] : rows) {
+        if (!missing.isEmpty())
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^ASSERT: \"" + missing + "\" in modversioninfo_win \\(\\d+\\)$"));
+        const CModVersionInfo info(file);
+        QCOMPARE(QStringLiteral("%1 %2.%3 %4").arg(file).arg(info.majorVersion()).arg(info.minorVersion()).arg(info.isValid()),
+                 QStringLiteral("%1 %2.%3 %4").arg(file).arg(major).arg(minor).arg(major != 0));
+    }
 }
 
 QTEST_GUILESS_MAIN(TstComponentStates)
