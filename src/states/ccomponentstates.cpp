@@ -70,13 +70,21 @@ bool isFile(const QString& path)
 
 const QString ReturnCode = QStringLiteral("returnCode");
 
-// Gives the action what it runs next time it is started, with no exit code from before.
-void configureProgram(CAction* action, const QString& command, const QStringList& arguments)
+// Runs the program through the state's action, with no exit code from before. A state whose
+// action was taken away (reset) has nothing to run it with and leaves by "failed".
+void startProgram(CActionState* state, const QString& command, const QStringList& arguments)
 {
+    CAction* action = state->action();
+    if (!action) {
+        state->setExitEvent(event::failed);
+        state->leaveState();
+        return;
+    }
     action->setProperty(QStringLiteral("command"), command);
     action->setProperty(QStringLiteral("argumentList"), arguments);
     action->setProperty(QStringLiteral("timeout"), ProgramTimeout);
     action->setProperty(ReturnCode, 0);
+    state->CActionState::execute();
 }
 
 // Whether the program did not do its work: it could not run or timed out (a result above 0),
@@ -124,8 +132,7 @@ void CInstallMsiState::execute()
     }
     if (states::flagValue(property("forceReboot")))
         setExitEvent(NeedReboot);
-    configureProgram(action(), property("msiPath").toString() + QLatin1String("\\InstMsiA.exe"), {QStringLiteral("/Q")});
-    CActionState::execute();
+    startProgram(this, property("msiPath").toString() + QLatin1String("\\InstMsiA.exe"), {QStringLiteral("/Q")});
 }
 
 void CInstallMsiState::slot_actionFinished(int result)
@@ -175,9 +182,7 @@ void CInstallAxComponentState::execute()
         return;
     }
     const QString fileName = source.section(QLatin1Char('/'), -1);
-    configureProgram(action(), QStringLiteral("regsvr32.exe"),
-                     {QStringLiteral("/s"), destination + QLatin1Char('/') + fileName});
-    CActionState::execute();
+    startProgram(this, QStringLiteral("regsvr32.exe"), {QStringLiteral("/s"), destination + QLatin1Char('/') + fileName});
 }
 
 void CInstallAxComponentState::slot_actionFinished(int result)

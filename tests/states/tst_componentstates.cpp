@@ -58,6 +58,7 @@ private Q_SLOTS:
     void installAxComponent_data();
     void installAxComponent();
     void checkAxComponent();
+    void withoutAction();
     void modVersionInfo();
 
 private:
@@ -77,20 +78,23 @@ private:
         if (executable)
             QVERIFY(file.setPermissions(file.permissions() | QFile::ExeOwner));
     }
-    // Runs a new state of the type with "key=value" properties; its exit event once it has left.
-    QString run(const QString& type, const QStringList& properties, std::unique_ptr<CState>* kept = nullptr)
+    // A new state of the type with "key=value" properties.
+    std::unique_ptr<CState> create(const QString& type, const QStringList& properties)
     {
         std::unique_ptr<CState> state(m_factory->create(type, QDomElement(), nullptr, QStringLiteral("step")));
         for (const QString& text : properties)
             state->setProperty(text.section(QLatin1Char('='), 0, 0), text.section(QLatin1Char('='), 1));
-        QSignalSpy finished(state.get(), &CState::finished);
+        return state;
+    }
+    // Runs the state; its exit event once it has left.
+    static QString run(CState* state)
+    {
+        QSignalSpy finished(state, &CState::finished);
         state->execute();
         const bool done = finished.count() == 1 || (finished.wait(20000) && finished.count() == 1);
-        const QString event = done ? state->exitEvent() : QStringLiteral("<not finished>");
-        if (kept)
-            *kept = std::move(state);
-        return event;
+        return done ? state->exitEvent() : QStringLiteral("<not finished>");
     }
+    QString run(const QString& type, const QStringList& properties) { return run(create(type, properties).get()); }
 
     QTemporaryDir m_dir;
     QString m_folder;
@@ -181,8 +185,8 @@ void TstComponentStates::installAxComponent()
     if (!plugin.isEmpty())
         write(PluginPath, plugin);
     TraceCapture traces;
-    std::unique_ptr<CState> state;
-    QCOMPARE(run(QStringLiteral("installAxComponent"), {"identifier=Demo.A", "pluginPath=" + PluginPath}, &state), event);
+    const std::unique_ptr<CState> state = create(QStringLiteral("installAxComponent"), {"identifier=Demo.A", "pluginPath=" + PluginPath});
+    QCOMPARE(run(state.get()), event);
     QCOMPARE(traces.lines(winsteps::module::systemCheck), QStringList{trace});
     QCOMPARE(state->property("argumentList").toStringList(), registration);
     QCOMPARE(run(QStringLiteral("checkAxComponent"), {"identifier=" + ClassA}), after);
@@ -202,6 +206,17 @@ void TstComponentStates::checkAxComponent()
     for (const QString& row : rows) {
         const QString identifier = row.section(QLatin1Char('='), 0, 0);
         QCOMPARE(identifier + "=" + run(QStringLiteral("checkAxComponent"), {"identifier=" + identifier}), row);
+    }
+}
+
+// A state whose action was taken away (reset) has no program to run: it leaves by "failed".
+void TstComponentStates::withoutAction()
+{
+    machine(QStringLiteral(R"("inherits": "win98")"));
+    for (const QString type : {"systemCheck_installMSI", "installAxComponent"}) {
+        const std::unique_ptr<CState> state = create(type, {"msiPath=C:\\media", "identifier=Demo.A", "pluginPath=" + PluginPath});
+        state->reset();
+        QCOMPARE(type + "=" + run(state.get()), type + "=failed");
     }
 }
 
