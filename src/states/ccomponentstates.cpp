@@ -20,6 +20,7 @@ const QLatin1String Timeout("timeout");
 const QLatin1String Installed("installed");
 const QLatin1String NotInstalled("notInstalled");
 const QString Identifier = QStringLiteral("identifier");
+const QString ReturnCode = QStringLiteral("returnCode");
 
 // Seconds the redistributable and regsvr32.exe are waited for.
 constexpr int ProgramTimeout = 10;
@@ -67,8 +68,6 @@ bool isFile(const QString& path)
     return platform::files().getFileAttributes(path.toStdString(), &attributes) == platform::ERROR_SUCCESS
            && !(attributes & platform::FILE_ATTRIBUTE_DIRECTORY);
 }
-
-const QString ReturnCode = QStringLiteral("returnCode");
 
 // Runs the program through the state's action, with no exit code from before. A state whose
 // action was taken away (reset) has nothing to run it with and leaves by "failed".
