@@ -85,7 +85,7 @@ TEST_CASE("the manager gives the local policy, its current profile and the autho
     CONTRACT_MACHINE();
     const ComStarted com;
     const std::shared_ptr<FwAuthorizedApplications> list = authorizedList();
-    CHECK(list != nullptr);
+    CHECK(list.get() != nullptr);
 }
 
 TEST_CASE("the authorised list finds, adds and removes programs by path")

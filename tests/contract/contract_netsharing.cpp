@@ -77,11 +77,11 @@ TEST_CASE("the manager exists on the NT family from Windows XP on")
         CAPTURE(row.profile);
         if (!freshMachine(row.profile))
             continue; // not this system
+        // Its ProgID is looked up before COM is asked for the object.
         std::shared_ptr<NetSharingManager> created;
-        CHECK(netSharing().createManager(&created) == CO_E_NOTINITIALIZED);
+        CHECK(netSharing().createManager(&created) == (row.present ? CO_E_NOTINITIALIZED : CO_E_CLASSSTRING));
         const ComStarted com;
-        const HRESULT result = netSharing().createManager(&created);
-        CHECK(SUCCEEDED(result) == row.present);
+        CHECK(netSharing().createManager(&created) == (row.present ? S_OK : CO_E_CLASSSTRING));
         CHECK((created != nullptr) == row.present);
     }
 }
@@ -142,7 +142,7 @@ TEST_CASE("a port mapping is added disabled, enabled, disabled and deleted")
         CHECK(configuration->addPortMapping(row.name, row.protocol, row.external, row.internal, 0, row.target,
                                             ICSTT_IPADDRESS, &none)
               == E_INVALIDARG);
-        CHECK(none == nullptr);
+        CHECK(!none);
     }
 
     std::shared_ptr<NetSharingPortMapping> mapping;

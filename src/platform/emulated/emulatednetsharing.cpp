@@ -319,10 +319,11 @@ HRESULT EmulatedNetSharing::createManager(std::shared_ptr<NetSharingManager>* ma
 {
     if (!manager)
         return E_POINTER;
+    // The ProgID is looked up first, which needs no COM.
+    if (!hasConnectionSharing(m_machine.profile()))
+        return CO_E_CLASSSTRING;
     if (!m_machine.system().comInitialized())
         return CO_E_NOTINITIALIZED;
-    if (!hasConnectionSharing(m_machine.profile()))
-        return CO_E_CLASSSTRING; // the ProgID is not registered
     *manager = std::make_shared<EmulatedSharingManager>(*this);
     return S_OK;
 }
