@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/netsharing.h"
+#include "winsteps_platform_export.h"
 
 #include <QJsonObject>
 #include <QList>
@@ -67,7 +68,7 @@ struct ConnectionRecord {
     QList<PortMappingRecord> mappings;
 };
 
-struct NetworkState {
+struct WINSTEPS_PLATFORM_EXPORT NetworkState {
     QList<ConnectionRecord> connections;
     qint64 nextMapping = 1;
 
@@ -78,19 +79,19 @@ struct NetworkState {
 };
 
 // Whether the system of the profile has the firewall manager, the connection-sharing manager.
-bool hasFirewallManager(const MachineProfile& profile);
-bool hasConnectionSharing(const MachineProfile& profile);
+WINSTEPS_PLATFORM_EXPORT bool hasFirewallManager(const MachineProfile& profile);
+WINSTEPS_PLATFORM_EXPORT bool hasConnectionSharing(const MachineProfile& profile);
 
 // Checks a profile's "firewall" and "connections": false + error text naming the profile and
 // the key for anything they cannot mean.
-bool checkNetworkProfile(const QJsonObject& profile, const QString& source, QString* error);
+WINSTEPS_PLATFORM_EXPORT bool checkNetworkProfile(const QJsonObject& profile, const QString& source, QString* error);
 
 // The connections a machine of the profile starts with.
-NetworkState initialNetwork(const MachineProfile& profile);
+WINSTEPS_PLATFORM_EXPORT NetworkState initialNetwork(const MachineProfile& profile);
 
 // The words of a status and of a media type ("connected", "lan", ...), as the profile and
 // machine show write them.
-QString statusWord(NETCON_STATUS status);
-QString mediaWord(const ConnectionRecord& connection);
+WINSTEPS_PLATFORM_EXPORT QString statusWord(NETCON_STATUS status);
+WINSTEPS_PLATFORM_EXPORT QString mediaWord(const ConnectionRecord& connection);
 
 } // namespace winsteps::platform::emulated
