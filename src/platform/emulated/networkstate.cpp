@@ -7,6 +7,8 @@
 #include <QSet>
 #include <QUuid>
 
+#include <algorithm>
+
 namespace winsteps::platform::emulated {
 
 namespace {
@@ -154,7 +156,7 @@ bool readConnection(ProfileReader& r, const QString& name, const QJsonObject& en
 }
 
 // The "connections" table of a profile: the connections it declares, in the order of their
-// names; the defaults given stand under its entries.
+// names (without regard to case); the defaults given stand under its entries.
 bool readConnections(const QJsonObject& profile, const QJsonObject& defaults, bool firewalled, ProfileReader& r,
                      NetworkState* out)
 {
@@ -190,6 +192,10 @@ bool readConnections(const QJsonObject& profile, const QJsonObject& defaults, bo
         guids.insert(c.guid);
         out->connections.append(c);
     }
+    std::stable_sort(out->connections.begin(), out->connections.end(),
+                     [](const ConnectionRecord& a, const ConnectionRecord& b) {
+                         return a.name.compare(b.name, Qt::CaseInsensitive) < 0;
+                     });
     return true;
 }
 
