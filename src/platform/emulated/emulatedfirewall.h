@@ -14,7 +14,8 @@ class EmulatedMachine;
 // (see networkstate.h); its authorised list is the registry key where Windows XP SP2 keeps it
 // (firewallListKey), read and written through the machine's registry calls, so the user's
 // rights apply (a user without administrator rights cannot change it: E_ACCESSDENIED). The
-// firewall is on unless the profile's key holds "EnableFirewall" = 0.
+// firewall is on unless the profile's key holds "EnableFirewall" = 0. Objects refer to their
+// machine: release them before it goes.
 class WINSTEPS_PLATFORM_EXPORT EmulatedFirewall final : public Firewall {
 public:
     // One entry of the authorised list.

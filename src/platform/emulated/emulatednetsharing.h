@@ -17,7 +17,7 @@ class EmulatedMachine;
 // port mappings are a record of the machine's store, so a change made by one process is seen
 // by every process on the machine folder at its next call. Objects name their connection by
 // its GUID and their mapping by its number: one whose connection or mapping has gone answers
-// RPC_E_DISCONNECTED.
+// RPC_E_DISCONNECTED. Objects refer to their machine: release them before it goes.
 class WINSTEPS_PLATFORM_EXPORT EmulatedNetSharing final : public NetSharing {
 public:
     explicit EmulatedNetSharing(EmulatedMachine& machine);
