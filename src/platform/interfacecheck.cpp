@@ -5,6 +5,8 @@
 #include "platform/common.h"
 #include "platform/files.h"
 #include "platform/fileversion.h"
+#include "platform/firewall.h"
+#include "platform/netsharing.h"
 #include "platform/process.h"
 #include "platform/registry.h"
 #include "platform/services.h"
