@@ -8,6 +8,7 @@
 #include "states/cremovefilesafterrebootstate.h"
 #include "states/cservicestates.h"
 #include "states/cwriteregkeystate.h"
+#include "netdev/ccheckfirewallstate.h"
 
 // The plug-in's state types, one registration per type, in one list.
 extern "C" CStateFactory* createFactory(CStateFactory* parent)
@@ -27,5 +28,6 @@ extern "C" CStateFactory* createFactory(CStateFactory* parent)
     factory->registerState(QStringLiteral("getServiceStatus"), &CStateFactory::creator<CGetServiceStatusState>);
     factory->registerState(QStringLiteral("startService"), &CStateFactory::creator<CStartServiceState>);
     factory->registerState(QStringLiteral("stopService"), &CStateFactory::creator<CStopServiceState>);
+    factory->registerState(QStringLiteral("configFirewall"), &CStateFactory::creator<CCheckFirewallState>);
     return factory;
 }
