@@ -170,6 +170,89 @@ QList<ServiceRow> serviceRows(EmulatedMachine& machine)
     return rows;
 }
 
+QString section(const QString& title, const QStringList& lines, const QString& none);
+
+// The firewall's authorised list and the connections with their port mappings.
+QString protocolWord(std::uint8_t protocol)
+{
+    return protocol == platform::NAT_PROTOCOL_TCP   ? QStringLiteral("tcp")
+        : protocol == platform::NAT_PROTOCOL_UDP ? QStringLiteral("udp")
+                                                 : QString::number(protocol);
+}
+
+QJsonObject firewallJson(EmulatedMachine& machine)
+{
+    QJsonArray applications;
+    for (const auto& entry : machine.firewall().applications()) {
+        applications.append(QJsonObject{{QStringLiteral("path"), entry.path}, {QStringLiteral("name"), entry.name},
+                                        {QStringLiteral("enabled"), entry.enabled}, {QStringLiteral("scope"), entry.scope}});
+    }
+    return QJsonObject{{QStringLiteral("manager"), platform::emulated::hasFirewallManager(machine.profile())},
+                       {QStringLiteral("enabled"), machine.firewall().firewallEnabled()},
+                       {QStringLiteral("authorizedApplications"), applications}};
+}
+
+QJsonArray connectionsJson(EmulatedMachine& machine)
+{
+    QJsonArray connections;
+    for (const platform::emulated::ConnectionRecord& c : machine.netSharing().connections()) {
+        QJsonArray mappings;
+        for (const platform::emulated::PortMappingRecord& m : c.mappings) {
+            mappings.append(QJsonObject{
+                {QStringLiteral("name"), m.name}, {QStringLiteral("protocol"), protocolWord(m.protocol)},
+                {QStringLiteral("externalPort"), m.externalPort}, {QStringLiteral("internalPort"), m.internalPort},
+                {QStringLiteral("target"), m.target},
+                {QStringLiteral("targetType"), m.targetType == platform::ICSTT_NAME ? QStringLiteral("name") : QStringLiteral("ip")},
+                {QStringLiteral("enabled"), m.enabled}});
+        }
+        connections.append(QJsonObject{
+            {QStringLiteral("guid"), c.guid}, {QStringLiteral("name"), c.name}, {QStringLiteral("device"), c.device},
+            {QStringLiteral("type"), platform::emulated::mediaWord(c)},
+            {QStringLiteral("status"), platform::emulated::statusWord(c.status)},
+            {QStringLiteral("firewall"), c.firewall}, {QStringLiteral("sharing"), c.sharing},
+            {QStringLiteral("mappings"), mappings}});
+    }
+    return connections;
+}
+
+// The summary's lines of the firewall and the connections, made from their JSON records.
+QString networkSummary(EmulatedMachine& machine)
+{
+    const QJsonObject firewall = firewallJson(machine);
+    QString text = QStringLiteral("Firewall:  %1\n").arg(
+        !firewall.value(QStringLiteral("manager")).toBool() ? QStringLiteral("none")
+            : firewall.value(QStringLiteral("enabled")).toBool() ? QStringLiteral("on")
+                                                                 : QStringLiteral("off"));
+    QStringList lines;
+    for (const QJsonValue& value : firewall.value(QStringLiteral("authorizedApplications")).toArray()) {
+        const QJsonObject entry = value.toObject();
+        lines << QStringLiteral("  %1 (%2): %3")
+                     .arg(entry.value(QStringLiteral("path")).toString(), entry.value(QStringLiteral("name")).toString(),
+                          entry.value(QStringLiteral("enabled")).toBool() ? QStringLiteral("enabled") : QStringLiteral("disabled"));
+    }
+    text += section(QStringLiteral("Authorised applications"), lines, QStringLiteral("none"));
+    lines.clear();
+    for (const QJsonValue& value : connectionsJson(machine)) {
+        const QJsonObject c = value.toObject();
+        lines << QStringLiteral("  %1 %2 (%3, %4%5%6) on %7")
+                     .arg(c.value(QStringLiteral("guid")).toString(), c.value(QStringLiteral("name")).toString(),
+                          c.value(QStringLiteral("type")).toString(), c.value(QStringLiteral("status")).toString(),
+                          c.value(QStringLiteral("firewall")).toBool() ? QStringLiteral(", firewalled") : QString(),
+                          c.value(QStringLiteral("sharing")).toBool() ? QStringLiteral(", shared") : QString(),
+                          c.value(QStringLiteral("device")).toString());
+        for (const QJsonValue& item : c.value(QStringLiteral("mappings")).toArray()) {
+            const QJsonObject m = item.toObject();
+            lines << QStringLiteral("    %1 %2 %3 -> %4:%5, %6")
+                         .arg(m.value(QStringLiteral("name")).toString(), m.value(QStringLiteral("protocol")).toString())
+                         .arg(m.value(QStringLiteral("externalPort")).toInt())
+                         .arg(m.value(QStringLiteral("target")).toString())
+                         .arg(m.value(QStringLiteral("internalPort")).toInt())
+                         .arg(m.value(QStringLiteral("enabled")).toBool() ? QStringLiteral("enabled") : QStringLiteral("disabled"));
+        }
+    }
+    return text + section(QStringLiteral("Connections"), lines, QStringLiteral("none"));
+}
+
 // A pending rename's target without its "!" mark; *replace when the mark says that it replaces
 // a file that is there.
 QString pendingTarget(const QString& target, bool* replace)
@@ -230,6 +313,7 @@ QString summary(EmulatedMachine& machine)
                           service.marked ? QStringLiteral(", marked for deletion") : QString());
     }
     text += section(QStringLiteral("Services"), lines, QStringLiteral("none"));
+    text += networkSummary(machine);
     lines.clear();
     for (const auto& operation : machine.pendingFileOperations()) {
         if (operation.second.isEmpty())
@@ -329,6 +413,8 @@ QJsonObject json(EmulatedMachine& machine)
         {QStringLiteral("pendingRemovals"), pending},
         {QStringLiteral("restarts"), QJsonObject{{QStringLiteral("count"), double(stats.boots)}, {QStringLiteral("last"), last}}},
         {QStringLiteral("processes"), processes},
+        {QStringLiteral("firewall"), firewallJson(machine)},
+        {QStringLiteral("connections"), connectionsJson(machine)},
     };
 }
 
@@ -342,7 +428,8 @@ int showAction(const QStringList& arguments)
     if (const int status = parseAction(parser, QStringLiteral("show"), QStringLiteral("DIR [--json]"),
                                        QStringLiteral("Shows a summary of the machine in DIR: its system, registry, "
                                                       "start-up entries,\ninstalled programs, services, pending removals and "
-                                                      "last restart; with --json also\nits processes, as one JSON object."),
+                                                      "last restart,\nthe firewall's authorised applications, the connections and their port mappings;\n"
+                                                      "with --json also its processes, as one JSON object."),
                                        arguments, 1, 1);
         status >= 0)
         return status;

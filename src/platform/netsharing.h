@@ -185,9 +185,10 @@ public:
 
     // CLSIDFromProgID(netSharingManagerProgId), then CoCreateInstance in CLSCTX_ALL for
     // IID_INetSharingManager (created for IUnknown, run, then queried, as COM wants for a
-    // context that includes a local server). CO_E_NOTINITIALIZED when the calling thread has
-    // not started COM; CO_E_CLASSSTRING or REGDB_E_CLASSNOTREG where the system has no
-    // connection sharing. *manager is set on success only.
+    // context that includes a local server). CO_E_CLASSSTRING where the system has no
+    // connection sharing (its ProgID is unknown; REGDB_E_CLASSNOTREG when only the class is
+    // missing); else CO_E_NOTINITIALIZED when the calling thread has not started COM.
+    // *manager is set on success only.
     virtual HRESULT createManager(std::shared_ptr<NetSharingManager>* manager) = 0;
 };
 

@@ -132,6 +132,10 @@ const char* wineDeviation(Behaviour behaviour)
                "resources hold no version";
     case Behaviour::CutImageIsRefused:
         return "Wine's GetFileVersionInfoSize reads the version of an image cut short inside its version resource";
+    case Behaviour::FirewallListCalls:
+        return "Wine's firewall list is a stub: Item finds any path, Add and Remove succeed and change nothing";
+    case Behaviour::ConnectionSharing:
+        return "Wine has no connection-sharing manager (HNetCfg.HNetShare is no ProgID there)";
     }
     return nullptr;
 }

@@ -48,6 +48,8 @@ enum class Behaviour {
     MissingServerIsModNotFound,   // CoCreateInstance of a class whose server file is missing
     VersionlessImageIsTypeNotFound, // an image with resources but no version: ERROR_RESOURCE_TYPE_NOT_FOUND
     CutImageIsRefused,            // an image cut short inside its version resource: ERROR_BAD_EXE_FORMAT
+    FirewallListCalls,            // the firewall's authorised list: Item, Add and Remove do their work
+    ConnectionSharing,            // the connection-sharing manager (HNetCfg.HNetShare) can be created
 };
 
 // True when this system behaves as Windows does in that respect; otherwise prints why the

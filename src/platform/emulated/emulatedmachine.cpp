@@ -236,6 +236,8 @@ EmulatedMachine::EmulatedMachine(const MachineProfile& profile, const QString& f
     , m_services(*this)
     , m_com(*this)
     , m_fileVersions(*this)
+    , m_firewall(*this)
+    , m_netSharing(*this)
 {
 }
 

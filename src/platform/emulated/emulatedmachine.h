@@ -2,7 +2,9 @@
 
 #include "platform/emulated/emulatedcom.h"
 #include "platform/emulated/emulatedfiles.h"
+#include "platform/emulated/emulatedfirewall.h"
 #include "platform/emulated/emulatedfileversion.h"
+#include "platform/emulated/emulatednetsharing.h"
 #include "platform/emulated/emulatedprocess.h"
 #include "platform/emulated/emulatedregistry.h"
 #include "platform/emulated/emulatedservices.h"
@@ -75,6 +77,8 @@ public:
     EmulatedServices& services() { return m_services; }
     EmulatedCom& com() { return m_com; }
     EmulatedFileVersions& fileVersions() { return m_fileVersions; }
+    EmulatedFirewall& firewall() { return m_firewall; }
+    EmulatedNetSharing& netSharing() { return m_netSharing; }
 
     // --- folder and paths ---------------------------------------------------------------
 
@@ -141,6 +145,7 @@ private:
     friend class EmulatedRegistry;
     friend class EmulatedFiles;
     friend class EmulatedServices;
+    friend class EmulatedNetSharing;
 
     // The registry database; every use holds storeMutex() and runs in a StoreTransaction.
     RegistryStore& store() { return *m_store; }
@@ -180,6 +185,8 @@ private:
     EmulatedServices m_services;
     EmulatedCom m_com;
     EmulatedFileVersions m_fileVersions;
+    EmulatedFirewall m_firewall;
+    EmulatedNetSharing m_netSharing;
 };
 
 // The process's current machine (see machinefolder.h).

@@ -2,6 +2,7 @@
 
 #include "platform/emulated/machineprofile.h"
 #include "platform/emulated/errortext.h"
+#include "platform/emulated/networkstate.h"
 
 #include "platform/emulated/profilereader.h"
 #include "platform/emulated/servicestate.h"
@@ -303,7 +304,8 @@ bool MachineProfile::read(const QJsonObject& json, const QString& source, QStrin
         return false;
     fillDefaults();
     return readShellFolders(json, r) && readEnvironment(json, r) && readRegistrySeed(json, source, error)
-        && checkServiceStaging(json, source, error) && checkInstallerVersion(json, source, error);
+        && checkServiceStaging(json, source, error) && checkInstallerVersion(json, source, error)
+        && checkNetworkProfile(json, source, error);
 }
 
 // "os": the version record, and what the version implies for the calls that came later.
