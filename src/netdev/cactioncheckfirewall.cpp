@@ -13,14 +13,17 @@ void traceLine(const QString& text)
     winsteps::trace(winsteps::module::actioncheckfirewall, text + QLatin1Char('\n'));
 }
 
-// "NAME (PROTOCOL EXTERNAL -> TARGET)", how the traces name a request.
+// "NAME (tcp 8080 -> 192.168.0.5:80)", how the traces name a request.
 QString describe(const CPortMapContainer& request)
 {
-    return QStringLiteral("%1 (%2 %3 -> %4)")
-        .arg(request.description())
-        .arg(request.protocol())
+    const QString protocol = request.protocol() == CPortMapContainer::tcp ? QStringLiteral("tcp")
+        : request.protocol() == CPortMapContainer::udp                    ? QStringLiteral("udp")
+                                                                          : QString::number(request.protocol());
+    return QStringLiteral("%1 (%2 %3 -> %4:%5)")
+        .arg(request.description(), protocol)
         .arg(request.externalPort())
-        .arg(request.targetAddress());
+        .arg(request.targetAddress())
+        .arg(request.internalPort());
 }
 
 } // namespace
@@ -97,9 +100,9 @@ void CActionCheckFirewall::checkRequest(CNetConnection& connection, const CPortM
         if (enabled == request.open())
             continue;
         const bool done = mapping.enable(request.open());
-        traceLine(QStringLiteral("%1 %2 on %3: %4")
+        traceLine(QStringLiteral("%1 %2 for %3 on %4: %5")
                       .arg(request.open() ? QStringLiteral("Enable") : QStringLiteral("Disable"), mapping.name(),
-                           connection.name(), done ? QStringLiteral("done") : QStringLiteral("failed")));
+                           describe(request), connection.name(), done ? QStringLiteral("done") : QStringLiteral("failed")));
     }
     if (found || !request.open() || request.externalPort() == 0 || request.internalPort() == 0)
         return;
