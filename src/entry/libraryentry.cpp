@@ -9,6 +9,7 @@
 #include "states/cremovefilesafterrebootstate.h"
 #include "states/cservicestates.h"
 #include "states/cwriteregkeystate.h"
+#include "netdev/ccheckfirewallstate.h"
 
 // The plug-in's state types, one registration per type, in one list.
 extern "C" CStateFactory* createFactory(CStateFactory* parent)
@@ -31,5 +32,6 @@ extern "C" CStateFactory* createFactory(CStateFactory* parent)
     factory->registerState(QStringLiteral("systemCheck_installMSI"), &CStateFactory::creator<CInstallMsiState>);
     factory->registerState(QStringLiteral("installAxComponent"), &CStateFactory::creator<CInstallAxComponentState>);
     factory->registerState(QStringLiteral("checkAxComponent"), &CStateFactory::creator<CCheckAxComponentState>);
+    factory->registerState(QStringLiteral("configFirewall"), &CStateFactory::creator<CCheckFirewallState>);
     return factory;
 }
