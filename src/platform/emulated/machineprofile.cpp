@@ -243,6 +243,7 @@ QStringList MachineProfile::knownKeys()
         QStringLiteral("services"), QStringLiteral("comClasses"), QStringLiteral("firewall"),
         QStringLiteral("connections"), QStringLiteral("devices"), QStringLiteral("drives"),
         QStringLiteral("installerVersion"),
+        QStringLiteral("installerRedistributable"),
     };
     return keys;
 }
@@ -303,7 +304,8 @@ bool MachineProfile::read(const QJsonObject& json, const QString& source, QStrin
         return false;
     fillDefaults();
     return readShellFolders(json, r) && readEnvironment(json, r) && readRegistrySeed(json, source, error)
-        && checkServiceStaging(json, source, error) && checkInstallerVersion(json, source, error);
+        && checkServiceStaging(json, source, error) && checkInstallerVersion(json, source, error)
+        && checkInstallerRedistributable(json, source, error);
 }
 
 // "os": the version record, and what the version implies for the calls that came later.
