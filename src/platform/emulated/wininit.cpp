@@ -26,6 +26,13 @@ QString sectionName(const QString& line)
     return trimmed.mid(1, close - 1).trimmed();
 }
 
+// The lines of the text; a UTF-8 byte-order mark in front is no part of the first one.
+QStringList linesOf(const QByteArray& text)
+{
+    const bool marked = text.startsWith("\xEF\xBB\xBF");
+    return QString::fromUtf8(marked ? text.mid(3) : text).split(lineEnd);
+}
+
 bool isRenameSection(const QString& name)
 {
     return name.compare(QLatin1String("rename"), Qt::CaseInsensitive) == 0;
@@ -37,7 +44,7 @@ QList<WininitRename> wininitRenames(const QByteArray& text)
 {
     QList<WininitRename> renames;
     bool inRename = false;
-    const QStringList lines = QString::fromUtf8(text).split(lineEnd);
+    const QStringList lines = linesOf(text);
     for (const QString& line : lines) {
         const QString section = sectionName(line);
         if (!section.isNull()) {
@@ -59,7 +66,7 @@ QList<WininitRename> wininitRenames(const QByteArray& text)
 
 QByteArray withWininitRename(const QByteArray& text, const WininitRename& rename)
 {
-    QStringList lines = QString::fromUtf8(text).split(lineEnd);
+    QStringList lines = linesOf(text);
     while (!lines.isEmpty() && lines.last().trimmed().isEmpty())
         lines.removeLast();
     const QString entry = (rename.target.isEmpty() ? QStringLiteral("NUL") : rename.target) + QLatin1Char('=') + rename.source;
