@@ -173,13 +173,14 @@ private Q_SLOTS:
         QTest::newRow("classes with their lines")
             << demo + "progid A.B\nprogid C\n\tthreadingModel   BOTH \nclass {6C5E3A10-0B5D-4D3A-9F1E-2B8C1D7E4F02}\n"
             << "2/2/Both";
-        QTest::newRow("empty") << QByteArray() << "line 1: the file does not begin with \"winsteps component\"";
+        QTest::newRow("comments only") << QByteArray("; c\n") << "line 2: the file does not begin with \"winsteps component\"";
         QTest::newRow("a PE image") << QByteArray("MZ\x90\0\x03", 5) << "the file holds a NUL byte";
         QTest::newRow("too large") << head + QByteArray(64 * 1024, ';') << "the file is larger than 65536 bytes";
         QTest::newRow("a line before any class") << head + "progid A.B\n" << "line 2: \"progid\" comes before any \"class\"";
         QTest::newRow("a short class id") << head + "class {6C5E3A10}\n" << "line 2: \"{6C5E3A10}\" is no class id";
         QTest::newRow("a keyword without value") << head + "class\n" << "line 2: \"class\" needs a value";
         QTest::newRow("a ProgID starting with a digit") << demo + "progid 1A\n" << "line 3: \"1A\" is no ProgID";
+        QTest::newRow("a ProgID that is a key holding the classes") << demo + "progid clsid\n" << "line 3: \"clsid\" is no ProgID";
         QTest::newRow("an unknown threading model") << demo + "threadingModel Single\n" << "line 3: the threading model";
         QTest::newRow("a success code as failure") << head + "DllRegisterServer fails 0\n" << "line 2: an entry point";
         QTest::newRow("a code beyond 32 bits") << head + "DllRegisterServer fails 0x180070005\n" << "line 2: an entry point";
