@@ -78,7 +78,8 @@ std::uint32_t install(QString* message)
     // The new image goes beside the engine first, so that the engine is never half written.
     const QString image = engine.left(engine.lastIndexOf(QLatin1Char('\\')) + 1) + QStringLiteral("MSIEXEC.NEW");
     std::uint32_t code = writeFile(machine, image.toStdString(), QByteArray(reinterpret_cast<const char*>(bytes.data()), qsizetype(bytes.size())));
-    const bool inUse = !profile.isNt() && !present.isNull();
+    std::uint32_t attributes = 0;
+    const bool inUse = !profile.isNt() && machine.files().getFileAttributes(engine.toStdString(), &attributes) == platform::ERROR_SUCCESS;
     if (code == platform::ERROR_SUCCESS && inUse) {
         code = replaceAtRestart(machine, engine, image);
     } else if (code == platform::ERROR_SUCCESS) {
