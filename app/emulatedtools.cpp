@@ -15,6 +15,7 @@ const QList<EmulatedTool>& emulatedTools()
         {"ping", "Answers echo requests of the machine itself (stands for ping.exe).", &pingTool},
         {"exit", "Waits, then exits with a given code (a stand-in for any program).", &exitTool},
         {"regsvr32", "Registers emulated component files (stands for regsvr32.exe).", &regsvr32Tool},
+        {"instmsia", "Installs installer engine 2.0 (stands for InstMsiA.exe).", &instMsiTool},
     };
     return tools;
 }

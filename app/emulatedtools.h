@@ -37,4 +37,12 @@ std::uint32_t exitTool(const QStringList& arguments);
 // text of regsvr32's message box goes to standard output as one line.
 std::uint32_t regsvr32Tool(const QStringList& arguments); // toolregsvr32.cpp
 
+// InstMsiA [/Q[:A|:U]] [/T:FOLDER] [/R:N]: installs installer engine 2.0, replacing the system
+// folder's msiexec.exe with a 2.0 image: at once on NT and where there was no engine, on the
+// 9x family (whose engine is in use) at the restart, through WININIT.INI. An engine at least
+// as new stays. Exit code 0; the profile's staged code instead (nothing changed); 1603 when a
+// file cannot be written; 1639 for another switch. Without /Q the text of its dialog goes to
+// standard output as one line.
+std::uint32_t instMsiTool(const QStringList& arguments); // toolinstmsi.cpp
+
 } // namespace winsteps::host

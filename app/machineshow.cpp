@@ -4,6 +4,7 @@
 #include "cwizardrunner.h"
 #include "machineactions.h"
 #include "platform/emulated/regfile.h"
+#include "platform/emulated/systemfiles.h"
 #include "subcommand.h"
 
 #include <QJsonArray>
@@ -297,6 +298,8 @@ QString summary(EmulatedMachine& machine)
                 .arg(stats.schema)
                 .arg(stats.created);
     text += QStringLiteral("Restarts:  %1\n").arg(stats.boots);
+    const QString engine = platform::emulated::installedEngineVersion(machine);
+    text += QStringLiteral("Installer: %1\n").arg(engine.isNull() ? QStringLiteral("none") : engine);
 
     QStringList lines;
     for (const StartupEntry& entry : startupEntries(machine))
@@ -316,10 +319,12 @@ QString summary(EmulatedMachine& machine)
     text += networkSummary(machine);
     lines.clear();
     for (const auto& operation : machine.pendingFileOperations()) {
-        if (operation.second.isEmpty())
+        bool replace = false;
+        const QString target = pendingTarget(operation.second, &replace);
+        if (target.isEmpty())
             lines << QStringLiteral("  remove %1").arg(operation.first);
         else
-            lines << QStringLiteral("  rename %1 -> %2").arg(operation.first, operation.second);
+            lines << QStringLiteral("  rename %1 -> %2%3").arg(operation.first, target, replace ? QStringLiteral(" (replacing it)") : QString());
     }
     text += section(QStringLiteral("At the next restart"), lines, QStringLiteral("nothing"));
     if (stats.boots > 0) {
@@ -376,6 +381,7 @@ QJsonObject json(EmulatedMachine& machine)
                                        {QStringLiteral("imagePath"), service.imagePath},
                                        {QStringLiteral("markedForDeletion"), service.marked}});
     }
+    const QString engine = platform::emulated::installedEngineVersion(machine);
     QJsonArray pending;
     for (const auto& operation : machine.pendingFileOperations()) {
         bool replace = false;
@@ -404,6 +410,7 @@ QJsonObject json(EmulatedMachine& machine)
         {QStringLiteral("description"), profile.description()},
         {QStringLiteral("system"), system},
         {QStringLiteral("driveC"), machine.driveC()},
+        {QStringLiteral("installerVersion"), engine.isNull() ? QJsonValue() : QJsonValue(engine)},
         {QStringLiteral("registry"),
          QJsonObject{{QStringLiteral("keys"), double(stats.keys)}, {QStringLiteral("values"), double(stats.values)},
                      {QStringLiteral("schema"), stats.schema}, {QStringLiteral("created"), stats.created}}},

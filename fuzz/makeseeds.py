@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Writes the seed corpora of the regfile, profile and pe targets into fuzz/corpus/<target>/,
+"""Writes the seed corpora of the regfile, profile, pe, component and wininit targets into fuzz/corpus/<target>/,
 each input named by the SHA-1 of its bytes (inputs already there stay).
 
 Registry files: what the registry editor and winsteps write and what people write by hand,
@@ -8,6 +8,9 @@ form and files that are refused. Profiles: the built-in profiles as they are, th
 that inherit one and set each key in each form, and profiles that are refused. Program images:
 small PE32 and PE32+ images with a version resource (several sections, resource types, names
 and languages, version blocks with and without texts), and the same damaged in each header.
+Component files: what a wizard ships for regsvr32.exe (classes with names, ProgIDs and threading
+models, staged entry points) and files that are refused. WININIT.INI: what installers of the 9x
+family leave in the Windows folder, in their line ends, and damaged.
 
     fuzz/makeseeds.py
 """
@@ -454,15 +457,110 @@ def pe_seeds():
     return good + damaged
 
 
+COMPONENT_HEAD = "winsteps component\n"
+CLASS_IDS = ["{6C5E3A10-0B5D-4D3A-9F1E-2B8C1D7E4F01}", "{6c5e3a10-0b5d-4d3a-9f1e-2b8c1d7e4f02}",
+             "{00000000-0000-0000-0000-000000000000}", "{0002DF01-0000-0000-C000-000000000046}"]
+
+
+def component_seeds():
+    one = COMPONENT_HEAD + "class %s\nname Demo Control\nprogid Demo.Control.1\nthreadingModel Apartment\n" % CLASS_IDS[0]
+    good = [
+        COMPONENT_HEAD, one, one.replace("\n", "\r\n"), "; shipped with Demo\n\n" + one + "# end\n",
+        "  WINSTEPS COMPONENT  \n\tCLASS\t%s\n\tNAME   spaced  name \nPROGID A\nThreadingModel FREE\n" % CLASS_IDS[1],
+        one + "progid Demo.Control\nprogid Demo.Control.2\n",
+        one + "class %s\nname Second\nprogid Demo.Second.1\nthreadingModel Both\n" % CLASS_IDS[1],
+        one + "class %s\nprogid Demo.Control.1\n" % CLASS_IDS[1],               # a ProgID taken over
+        one + "class %s\nname again\n" % CLASS_IDS[0],                           # the same class twice
+        COMPONENT_HEAD + "class %s\nthreadingModel Neutral\n" % CLASS_IDS[2],
+        COMPONENT_HEAD + "class %s\nname Own Application\nprogid Own.Application\n" % CLASS_IDS[3],
+        COMPONENT_HEAD + "class %s\nname caf\u00e9 \u20ac \U0001f600\n" % CLASS_IDS[0],
+        COMPONENT_HEAD + "class %s\nprogid %s\n" % (CLASS_IDS[0], "A" * 39),
+        COMPONENT_HEAD + "class %s\nprogid a.b.c.d.e\nprogid Z9\nprogid x.\n" % CLASS_IDS[0],
+        one + "DllRegisterServer fails 0x80070005\n", one + "DllUnregisterServer fails 0x8002801C\n",
+        one + "DllRegisterServer missing\n", one + "DllUnregisterServer missing\n",
+        one + "dllregisterserver OK\ndllunregisterserver ok\n", one + "DllRegisterServer fails 2147942405\n",
+        one + "DllRegisterServer fails 0xFFFFFFFF\nDllRegisterServer ok\n",
+        COMPONENT_HEAD + "DllRegisterServer missing\nDllUnregisterServer missing\n",
+        COMPONENT_HEAD + "".join("class {6C5E3A10-0B5D-4D3A-9F1E-2B8C1D7E4F%02X}\nprogid Demo.Many.%d\n" % (i, i)
+                                 for i in range(40)),
+        one + "name " + "n" * 2000 + "\n",
+    ]
+    refused = [
+        "", "\n\n", "; only a comment\n", "class %s\n" % CLASS_IDS[0], "winsteps components\n" + one,
+        "MZ\x90\x00\x03", COMPONENT_HEAD + "class {6C5E3A10}\n", COMPONENT_HEAD + "class 6C5E3A10-0B5D-4D3A-9F1E-2B8C1D7E4F01\n",
+        COMPONENT_HEAD + "class {6C5E3A10-0B5D-4D3A-9F1E-2B8C1D7E4FZZ}\n", COMPONENT_HEAD + "class\n",
+        COMPONENT_HEAD + "progid A.B\n", COMPONENT_HEAD + "name before\n", COMPONENT_HEAD + "threadingModel Both\n",
+        one + "progid 1A\n", one + "progid A-B\n", one + "progid %s\n" % ("A" * 40), one + "progid A B\n",
+        one + "threadingModel Single\n", one + "threadingModel\n", one + "DllRegisterServer fails 0\n",
+        one + "DllRegisterServer fails 0x180070005\n", one + "DllRegisterServer fails -1\n",
+        one + "DllRegisterServer fails\n", one + "DllRegisterServer sometimes\n", one + "DllRegisterServer ok now\n",
+        one + "inprocserver comp.ocx\n", one + "name a\x00b\n", COMPONENT_HEAD + ";" * (64 * 1024),
+    ]
+    return [text.encode("utf-8") for text in good + refused] + [one.encode("utf-8") + b"name caf\xe9\n"]
+
+
+def wininit_seeds():
+    sys98 = "C:\\WINDOWS\\SYSTEM\\"
+    engine = sys98 + "msiexec.exe=" + sys98 + "MSIEXEC.NEW"
+    bodies = [
+        "[rename]\r\n" + engine + "\r\n",
+        "[rename]\r\nNUL=C:\\TEMP\\SETUP1.TMP\r\n",
+        "[Rename]\r\nnul=C:\\WINDOWS\\TEMP\\~MSI0001.TMP\r\nNUL=C:\\WINDOWS\\TEMP\\~MSI0002.TMP\r\n",
+        "[rename]\r\n" + sys98 + "MSVCRT.DLL=" + sys98 + "MSVCRT.NEW\r\n" + sys98 + "OLEAUT32.DLL=" + sys98 + "OLEAUT32.NEW\r\n",
+        "[RENAME]\r\nC:\\PROGRA~1\\DEMO\\DEMO.EXE=C:\\PROGRA~1\\DEMO\\DEMO.NEW\r\nNUL=C:\\PROGRA~1\\DEMO\\OLD.DLL\r\n",
+        "[Misc]\r\nShowBanner=1\r\n\r\n[rename]\r\n" + engine + "\r\n",
+        "[rename]\r\n" + engine + "\r\n\r\n[CombineVxDs]\r\nC:\\WINDOWS\\SYSTEM\\VMM32\\IOS.VXD=C:\\WINDOWS\\SYSTEM\\VMM32.VXD\r\n",
+        "; written by setup\r\n[rename]\r\n; the engine\r\n" + engine + "\r\n",
+        "[rename]\r\n  NUL  =  C:\\TEMP\\A.TMP  \r\n\t" + engine + "\t\r\n",
+        "[rename]\r\nC:\\A=\r\n=C:\\B\r\nno equals sign\r\n=\r\n" + engine + "\r\n",
+        "[rename]\r\nC:\\A=C:\\B=C:\\C\r\n",
+        "[rename]\r\nD:\\OTHER.DLL=C:\\X.DLL\r\nC:\\X.DLL=\\\\SERVER\\SHARE\\X.DLL\r\nC:\\..\\..\\etc\\passwd=C:\\X\r\n",
+        "[rename]\r\n[rename]\r\n" + engine + "\r\n[other]\r\n[rename]\r\nNUL=C:\\TEMP\\B.TMP\r\n",
+        "[ rename ]\r\n" + engine + "\r\n",
+        "[rename\r\n" + engine + "\r\n",
+        "[rename]junk after\r\n" + engine + "\r\n",
+        "[]\r\n" + engine + "\r\n",
+        engine + "\r\n",
+        "[other]\r\n" + engine + "\r\n",
+        "[rename]\r\nC:\\PROGRAM FILES\\DEMO SUITE\\APP.EXE=C:\\PROGRAM FILES\\DEMO SUITE\\APP.NEW\r\n",
+        "[rename]\r\nC:\\Caf\u00e9\\\u20ac.DLL=C:\\Caf\u00e9\\\u20ac.NEW\r\n",
+        "[rename]\r\nNUL=C:\\TEMP\\A.TMP\r\nNUL=C:\\TEMP\\A.TMP\r\n",
+        "[rename]\r\n" + "".join("NUL=C:\\TEMP\\F%04d.TMP\r\n" % i for i in range(200)),
+        "[rename]\r\n" + "C:\\" + "LONG\\" * 100 + "X=C:\\Y\r\n",
+        "",
+        "[rename]",
+        "[rename]\r\n" + engine,
+    ]
+    seeds = []
+    for body in bodies:
+        seeds.append(body.encode("utf-8"))
+    for body in bodies[:12]:
+        seeds.append(body.replace("\r\n", "\n").encode("utf-8"))
+        seeds.append(body.replace("\r\n", "\r").encode("utf-8"))
+    seeds += [
+        b"\xef\xbb\xbf[rename]\r\n" + engine.encode() + b"\r\n",
+        b"[rename]\r\nC:\\CAF\xc9.DLL=C:\\CAF\xc9.NEW\r\n",
+        b"[rename]\r\nNUL=C:\\A\x00.TMP\r\n" + engine.encode() + b"\r\n",
+        b"[rename]\x00" + engine.encode() + b"\x00",
+        b"[rename]\r\n" + b"NUL=" + b"x" * 70000 + b"\r\n",
+        "[rename]\r\n".encode("utf-16-le"),
+        b"\x7fELF\x02\x01\x01\x00",
+    ]
+    return seeds
+
 
 def main():
-    written = {"regfile": set(), "profile": set(), "pe": set()}
+    written = {"regfile": set(), "profile": set(), "pe": set(), "component": set(), "wininit": set()}
     for data in regfile_seeds():
         written["regfile"].add(save("regfile", data))
     for data in profile_seeds():
         written["profile"].add(save("profile", data))
     for data in pe_seeds():
         written["pe"].add(save("pe", data))
+    for data in component_seeds():
+        written["component"].add(save("component", data))
+    for data in wininit_seeds():
+        written["wininit"].add(save("wininit", data))
     for target, names in written.items():
         print("%s: %d seeds" % (target, len(names)))
 

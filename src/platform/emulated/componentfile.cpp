@@ -36,9 +36,14 @@ std::string trimmed(const std::string& text)
 }
 
 // A ProgID as Windows allows one: 1 to 39 letters, digits and periods, not starting with a digit.
+// Nor one of the keys that HKEY_CLASSES_ROOT keeps the classes themselves in: unregistering a
+// ProgID removes its key, and "CLSID" would take every class of the machine with it.
 bool validProgId(const std::string& id)
 {
+    static const char* const reserved[] = {"appid", "clsid", "interface", "mime", "record", "typelib", "wow6432node"};
     if (id.empty() || id.size() > 39 || (id[0] >= '0' && id[0] <= '9'))
+        return false;
+    if (std::find(std::begin(reserved), std::end(reserved), lower(id)) != std::end(reserved))
         return false;
     for (const char c : id) {
         const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
@@ -120,7 +125,7 @@ bool ComponentFile::parse(const std::string& text, std::string* why)
                 current.name = value;
             } else if (keyword == "progid") {
                 if (!validProgId(value))
-                    return fail("\"" + value + "\" is no ProgID (letters, digits and periods, at most 39)");
+                    return fail("\"" + value + "\" is no ProgID (letters, digits and periods, at most 39, not a key such as CLSID)");
                 current.progIds.push_back(value);
             } else {
                 static const char* const models[] = {"Apartment", "Free", "Both", "Neutral"};

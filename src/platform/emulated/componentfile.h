@@ -18,6 +18,8 @@ namespace winsteps::platform::emulated {
 //   class {6C5E3A10-0B5D-4D3A-9F1E-2B8C1D7E4F01}
 //   name Demo Control                 the class key's default value
 //   progid Demo.Control.1             HKCR\Demo.Control.1\CLSID names the class (repeatable)
+//                                     (not CLSID, AppID, Interface, TypeLib, MIME, Record or
+//                                     Wow6432Node: keys that hold the classes themselves)
 //   threadingModel Apartment          Apartment, Free, Both or Neutral
 //   class {...}                       the next class, with lines of its own
 //   DllRegisterServer fails 0x80070005

@@ -13,6 +13,7 @@
 #include "platform/emulated/registrystore.h"
 #include "winsteps_platform_export.h"
 
+#include <QByteArray>
 #include <QList>
 #include <QPair>
 #include <QString>
@@ -120,7 +121,8 @@ public:
     };
     Statistics statistics();
     // The renames and removals waiting for the next restart: (source, target) as Windows
-    // paths; an empty target is a removal, "!" in front means replace.
+    // paths; an empty target is a removal, "!" in front means replace. On the 9x family those
+    // of WININIT.INI (wininit.h) come first.
     QList<QPair<QString, QString>> pendingFileOperations();
     // "ok" when machine.db is sound.
     QString integrityCheck();
@@ -169,6 +171,10 @@ private:
     QString hostPathOfPending(const QString& entry, bool* replace) const;
     void runOnceEntries(const BootRecord& record);
     void runOnceKey(qint64 id, const BootRecord& record);
+    // WININIT.INI on the 9x family (wininit.cpp).
+    bool readWininit(QByteArray* text, bool* tooLarge) const;
+    QList<QPair<QString, QString>> wininitOperations() const;
+    void carryOutWininit(const BootRecord& record) const;
 
     const MachineProfile m_profile;
     const QString m_folder;

@@ -244,6 +244,7 @@ QStringList MachineProfile::knownKeys()
         QStringLiteral("services"), QStringLiteral("comClasses"), QStringLiteral("firewall"),
         QStringLiteral("connections"), QStringLiteral("devices"), QStringLiteral("drives"),
         QStringLiteral("installerVersion"),
+        QStringLiteral("installerRedistributable"),
     };
     return keys;
 }
@@ -305,7 +306,8 @@ bool MachineProfile::read(const QJsonObject& json, const QString& source, QStrin
     fillDefaults();
     return readShellFolders(json, r) && readEnvironment(json, r) && readRegistrySeed(json, source, error)
         && checkServiceStaging(json, source, error) && checkInstallerVersion(json, source, error)
-        && checkNetworkProfile(json, source, error);
+        && checkNetworkProfile(json, source, error)
+        && checkInstallerRedistributable(json, source, error);
 }
 
 // "os": the version record, and what the version implies for the calls that came later.

@@ -1,5 +1,5 @@
-// The emulated restart: it carries out the renames and removals that wait for it (see
-// pendingrenames.h), drops the volatile keys and runs RunOnce; and its log.
+// The emulated restart: it carries out the renames and removals that wait for it (WININIT.INI
+// on the 9x family, see wininit.h; then pendingrenames.h), drops the volatile keys and runs RunOnce; and its log.
 
 #include "platform/emulated/emulatedmachine.h"
 #include "platform/emulated/errortext.h"
@@ -17,7 +17,7 @@ namespace winsteps::platform::emulated {
 QList<QPair<QString, QString>> EmulatedMachine::pendingFileOperations()
 {
     std::lock_guard<std::mutex> lock(m_storeMutex);
-    QList<QPair<QString, QString>> result;
+    QList<QPair<QString, QString>> result = wininitOperations();
     StoreTransaction transaction(*m_store, false);
     const auto hklm = m_roots.find(HKEY_LOCAL_MACHINE);
     if (!transaction.ok() || hklm == m_roots.end())
@@ -55,6 +55,7 @@ bool EmulatedMachine::reboot(QList<BootEntry>* done, QString* error)
         entries.append({action, detail});
         m_store->addBootEntry(boot, action, detail);
     };
+    carryOutWininit(record);
     carryOutPendingFiles(hklm->second, record);
     // Volatile keys do not survive a restart.
     m_store->removeVolatileKeys();

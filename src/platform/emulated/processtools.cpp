@@ -70,6 +70,7 @@ const std::vector<ToolMapping>& builtinTools()
     static const std::vector<ToolMapping> tools = {
         {"ping.exe", "ping"},
         {"regsvr32.exe", "regsvr32"},
+        {"instmsia.exe", "instmsia"},
     };
     return tools;
 }

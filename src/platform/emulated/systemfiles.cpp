@@ -8,11 +8,15 @@
 
 #include <QStringList>
 
+#include <algorithm>
+#include <cstring>
+
 namespace winsteps::platform::emulated {
 
 namespace {
 
 const QString key = QStringLiteral("installerVersion");
+const QString redistributableKey = QStringLiteral("installerRedistributable");
 
 // The builds that shipped as each version.
 struct Build {
@@ -109,6 +113,57 @@ bool checkInstallerVersion(const QJsonObject& profile, const QString& source, QS
     ProfileReader(source, error)
         .fail(key, QStringLiteral("must be null or a version such as \"2.0\" or \"3.1.4000.2435\" (2 to 4 numbers up to 65535)"));
     return false;
+}
+
+QString installedEngineVersion(EmulatedMachine& machine)
+{
+    const std::string path = installerEnginePath(machine.profile()).toStdString();
+    FileVersions& versions = machine.fileVersions();
+    std::uint32_t size = 0;
+    if (versions.getFileVersionInfoSize(path, &size) != ERROR_SUCCESS || size == 0)
+        return QString();
+    std::vector<std::uint8_t> block(size);
+    const void* value = nullptr;
+    std::uint32_t length = 0;
+    if (versions.getFileVersionInfo(path, size, block.data()) != ERROR_SUCCESS
+        || versions.verQueryValue(block.data(), size, "\\", &value, &length) != ERROR_SUCCESS
+        || length < sizeof(FixedFileInfo))
+        return QString();
+    FixedFileInfo fixed;
+    std::memcpy(&fixed, value, sizeof fixed);
+    return QStringLiteral("%1.%2.%3.%4")
+        .arg(fixed.fileVersionMS >> 16)
+        .arg(fixed.fileVersionMS & 0xFFFF)
+        .arg(fixed.fileVersionLS >> 16)
+        .arg(fixed.fileVersionLS & 0xFFFF);
+}
+
+bool olderEngineVersion(const QString& a, const QString& b)
+{
+    std::uint16_t left[4], right[4];
+    if (!parse(b, right))
+        return false;
+    return !parse(a, left) || std::lexicographical_compare(left, left + 4, right, right + 4);
+}
+
+std::uint32_t redistributableExitCode(const MachineProfile& profile)
+{
+    const QJsonValue code = profile.json().value(redistributableKey).toObject().value(QLatin1String("exitCode"));
+    return std::uint32_t(code.toDouble(0));
+}
+
+bool checkInstallerRedistributable(const QJsonObject& profile, const QString& source, QString* error)
+{
+    ProfileReader r(source, error);
+    QJsonObject staged;
+    double code = 0;
+    if (!r.object(profile, redistributableKey, redistributableKey, &staged))
+        return false;
+    for (auto it = staged.begin(); it != staged.end(); ++it) {
+        if (it.key() != QLatin1String("exitCode"))
+            return r.fail(redistributableKey + QLatin1Char('.') + it.key(), QStringLiteral("is unknown (known: exitCode)"));
+    }
+    return r.integer(staged, QStringLiteral("exitCode"), redistributableKey + QStringLiteral(".exitCode"), 0, 4294967295.0, &code);
 }
 
 bool writeSystemFiles(EmulatedMachine& machine, QString* error)

@@ -40,6 +40,17 @@ WINSTEPS_PLATFORM_EXPORT QString installerVersionOf(const MachineProfile& profil
 // The engine's Windows path on a machine of the profile ("C:\WINDOWS\SYSTEM\msiexec.exe").
 WINSTEPS_PLATFORM_EXPORT QString installerEnginePath(const MachineProfile& profile);
 
+// The version of the engine the machine has now (read from its file, as any program reads
+// it): "2.0.2600.2", or a null string when there is none or it carries no version.
+WINSTEPS_PLATFORM_EXPORT QString installedEngineVersion(EmulatedMachine& machine);
+// Whether version text a is older than b (both versions as installerEngineVersion takes them;
+// a null a, no engine, is older than any).
+WINSTEPS_PLATFORM_EXPORT bool olderEngineVersion(const QString& a, const QString& b);
+// What the machine's engine redistributable (InstMsiA.exe) exits with instead of installing:
+// the profile's "installerRedistributable": {"exitCode": N}; 0 (it installs) when not staged.
+WINSTEPS_PLATFORM_EXPORT std::uint32_t redistributableExitCode(const MachineProfile& profile);
+// Refuses an "installerRedistributable" that is not such an object, naming the key.
+bool checkInstallerRedistributable(const QJsonObject& profile, const QString& source, QString* error);
 // Refuses an "installerVersion" that is neither null nor a version text, naming the key.
 bool checkInstallerVersion(const QJsonObject& profile, const QString& source, QString* error);
 // Writes the system files of a machine just made. False + error text when one cannot be
