@@ -311,6 +311,39 @@ private Q_SLOTS:
         QVERIFY(second.err.contains("Microsoft Installer version 2.0 detected."));
     }
 
+    // The firewall example on Windows XP SP2: the program is authorised where the firewall
+    // keeps its list, and both ports are mapped and enabled on the firewalled LAN connection.
+    void firewallExample()
+    {
+        const QString machine = m_dir.filePath("firewall");
+        const Run run = winsteps({"run", Example + "firewall.xml", "--machine", machine});
+        QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+        QCOMPARE(stepTexts(run.report["steps"].toArray()), QStringList({"authorise:success", "done:finished"}));
+        const Run list = winsteps({"machine", "export-reg", machine,
+                                   "HKLM\\SYSTEM\\CurrentControlSet\\Services\\SharedAccess\\Parameters\\FirewallPolicy\\"
+                                   "StandardProfile\\AuthorizedApplications\\List"}, false);
+        QVERIFY2(list.out.contains(R"("C:\\Program Files\\Demo Suite\\demoserver.exe"="C:\\Program Files\\Demo Suite\\demoserver.exe:*:Enabled:Demo Suite Server")"),
+                 qPrintable(list.out));
+
+        const QJsonObject shown = QJsonDocument::fromJson(winsteps({"machine", "show", machine, "--json"}, false).out.toUtf8()).object();
+        const QJsonArray applications = shown["firewall"]["authorizedApplications"].toArray();
+        QCOMPARE(applications.size(), 1);
+        QCOMPARE(applications[0]["name"].toString(), QStringLiteral("Demo Suite Server"));
+        QVERIFY(applications[0]["enabled"].toBool());
+        QStringList mappings;
+        for (const QJsonValue& connection : shown["connections"].toArray()) {
+            for (const QJsonValue& mapping : connection["mappings"].toArray())
+                mappings << QStringLiteral("%1 %2 %3->%4:%5 %6")
+                                .arg(connection["name"].toString(), mapping["protocol"].toString())
+                                .arg(mapping["externalPort"].toInt())
+                                .arg(mapping["target"].toString())
+                                .arg(mapping["internalPort"].toInt())
+                                .arg(mapping["enabled"].toBool() ? "enabled" : "disabled");
+        }
+        QCOMPARE(mappings, QStringList({"Local Area Connection tcp 8080->192.168.0.10:8080 enabled",
+                                        "Local Area Connection udp 5353->192.168.0.10:5353 enabled"}));
+    }
+
     // The action reads its own properties (filtered by system, each traced); after the run
     // the state answers with the action's: the command line as run and the exit code.
     void actionStatesReadTheirOwnProperties()
