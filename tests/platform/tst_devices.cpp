@@ -236,6 +236,8 @@ void TestDevices::volumeMountsAfterItsDelay()
     QCOMPARE(drives.volumeNameForMountPoint("R:\\", &byRoot), ERROR_FILE_NOT_FOUND);
     QTRY_COMPARE_WITH_TIMEOUT(drives.driveType("R:\\"), DRIVE_REMOVABLE, 5000);
     QCOMPARE(m->devices().changeCount(), plugged + 1);
+    QCOMPARE(m->devices().setFriendlyName(stickId, "Stick"), CR_SUCCESS); // a write after the mount still counts
+    QCOMPARE(m->devices().changeCount(), plugged + 2);
     QCOMPARE(drives.volumeNameForMountPoint("R:\\", &byRoot), ERROR_SUCCESS);
     QCOMPARE(byRoot, byPath);
     QVERIFY(byRoot.rfind("\\\\?\\Volume{", 0) == 0);
