@@ -351,7 +351,7 @@ std::uint32_t DMDEV_PreInstallDriver(const char* installFile, const char* instal
     if (!installFile)
         return DMDEV_ERROR_INVALID_PARAMETER;
     std::string name;
-    const std::uint32_t code = driverPackages().copyOemInf(installFile, installDir ? installDir : "", SPOST_PATH, &name);
+    const std::uint32_t code = driverPackages().copyOemInf(installFile, installDir ? installDir : "", 0, &name);
     return code == ERROR_NO_SUCH_DEVINST ? DMDEV_ERROR_PREINSTALL_FAILED : fromSetup(code, DMDEV_ERROR_PREINSTALL_FAILED);
 }
 

@@ -291,7 +291,7 @@ void TestDrivers::stagingNumbersPackages()
     writeFile("C:\\drv\\b.inf", packageFor("X\\Y"));
     writeFile("C:\\drv\\bad.inf", replaced("$Windows NT$", "$Windows 95$"));
     DriverPackages& packages = driverPackages();
-    const auto stage = [&](const char* path, std::uint32_t style = SPOST_PATH) {
+    const auto stage = [&](const char* path, std::uint32_t style = 0) {
         std::string name = "-";
         const std::uint32_t code = packages.copyOemInf(path, "C:\\drv", style, &name);
         return QStringLiteral("%1 %2").arg(code, 0, 16).arg(QString::fromStdString(name));
@@ -349,7 +349,7 @@ void TestDrivers::installOnNode()
     QVERIFY(openWith(profile));
     writeFile("C:\\drv\\net.inf", package);
     if (infPath.isEmpty())
-        QCOMPARE(driverPackages().copyOemInf("C:\\drv\\net.inf", "", SPOST_PATH, nullptr), ERROR_SUCCESS);
+        QCOMPARE(driverPackages().copyOemInf("C:\\drv\\net.inf", "", 0, nullptr), ERROR_SUCCESS);
     QCOMPARE(driverPackages().installOnNode(node.toStdString(), infPath.toStdString(), nullptr), code);
     std::uint32_t status = 0, problem = 0;
     if (devices().devNodeStatus(node.toStdString(), &status, &problem) != CR_SUCCESS)
