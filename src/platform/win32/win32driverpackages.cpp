@@ -79,7 +79,8 @@ bool endsWithInf(const std::string& path)
     return end == ".inf";
 }
 
-// The driver search of the node: one INF file, a folder, or the system's INF folder.
+// The driver search of the node: one INF file, else the system's INF folder (the staged
+// packages), whatever folder is named.
 std::uint32_t selectSearch(NodeSet& node, const std::string& infPath)
 {
     SP_DEVINSTALL_PARAMS_W params = {};
@@ -89,12 +90,11 @@ std::uint32_t selectSearch(NodeSet& node, const std::string& infPath)
     const std::wstring path = widen(infPath);
     if (path.size() >= MAX_PATH)
         return ERROR_INVALID_PARAMETER;
-    if (!path.empty()) {
-        if (isInfFile(path))
-            params.Flags |= DI_ENUMSINGLEINF;
-        else if (endsWithInf(infPath))
-            return ERROR_FILE_NOT_FOUND;
+    if (isInfFile(path)) {
+        params.Flags |= DI_ENUMSINGLEINF;
         wcsncpy(params.DriverPath, path.c_str(), MAX_PATH - 1);
+    } else if (endsWithInf(infPath)) {
+        return ERROR_FILE_NOT_FOUND;
     }
     params.Flags |= DI_QUIETINSTALL;
     return ::SetupDiSetDeviceInstallParamsW(node.set(), node.data(), &params) ? ERROR_SUCCESS : lastError();
