@@ -44,7 +44,7 @@ inline constexpr CONFIGRET CR_NO_SUCH_DEVICE_INTERFACE = 0x37;
 // Win32 error codes of the setup calls (the common ones are in common.h).
 inline constexpr std::uint32_t ERROR_INVALID_FLAGS = 1004;
 inline constexpr std::uint32_t ERROR_NO_SUCH_DEVINST = 0xE000020B;
-inline constexpr std::uint32_t ERROR_INVALID_CLASS = 0xE0000209;
+inline constexpr std::uint32_t ERROR_INVALID_CLASS = 0xE0000206;
 
 // SetupDiGetClassDevs flags.
 inline constexpr std::uint32_t DIGCF_DEFAULT = 0x01;
