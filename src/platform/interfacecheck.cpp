@@ -11,3 +11,5 @@
 #include "platform/registry.h"
 #include "platform/services.h"
 #include "platform/system.h"
+#include "platform/dmdev.h"
+#include "platform/driverpackages.h"

@@ -1,0 +1,7 @@
+#include "platform/driverpackages.h"
+
+namespace winsteps::platform {
+
+DriverPackages::~DriverPackages() = default;
+
+} // namespace winsteps::platform
