@@ -6,7 +6,8 @@
 // Tells how far a driver is installed, changing nothing: among the present devices of
 // "enumName" ("net": every network adapter) whose hardware identifier matches an entry of
 // "hwidList" (entries separated by ","), counts those that have a driver bound (a driver
-// key, and no problem code). None of them (or no matching device at all) gives the event
+// key, and no problem code); when "infFile" is given, the driver must come from that package
+// ("rootPath" + "driverPath" + "/" + "infFile", as the install reads it). None of them (or no matching device at all) gives the event
 // "nothingInstalled", some "partlyInstalled", all "allInstalled"; result 0 for each. A
 // device list that cannot be read gives "failed" with the enumeration's result.
 class WINSTEPS_EXPORT CActionCheckDriverInstall : public CThreadedAction

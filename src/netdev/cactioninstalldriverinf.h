@@ -40,6 +40,10 @@ public:
 
     CActionCopyFiles* copyAction() const { return m_copy; }
 
+protected:
+    // Runs the copy orders of the configuration on this thread; the copy's result.
+    virtual int copyDriverFiles();
+
 private:
     bool useInfInstaller() const;
     int installWithDeviceManager(const QString& infPath, const QString& driverDirectory, const QString& enumerator,
@@ -47,7 +51,6 @@ private:
     int installWithTool(const QString& infFile, const QString& driverDirectory, const QString& enumerator,
                         const QStringList& identifiers);
     void clearDriverIndex();
-    int copyDriverFiles();
 
     QDomNode m_element;
     CActionCopyFiles* m_copy = nullptr; // child of the same parent; deleted with this action

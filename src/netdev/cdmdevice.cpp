@@ -213,12 +213,12 @@ int CDMDevice::enumerate(const CGUID& deviceClass, std::vector<std::unique_ptr<C
     if (count == 0)
         return -1;
     // A device may come or go between the two calls: never read past the slots allocated.
-    const std::uint16_t slots = count;
-    QByteArray buffer(qsizetype(slots) * slotSize, '\0');
+    const std::uint16_t capacity = count;
+    QByteArray buffer(qsizetype(capacity) * slotSize, '\0');
     result = call(buffer.data(), &count);
     if (result != 0)
         return int(result);
-    for (int i = 0; i < qMin(count, slots); ++i)
+    for (int i = 0; i < qMin(count, capacity); ++i)
         devices.push_back(std::make_unique<CDMDevice>(textOf(buffer.constData() + i * slotSize), host));
     return 0;
 }

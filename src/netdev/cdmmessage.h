@@ -28,7 +28,7 @@ Q_SIGNALS:
     void powerNotification(unsigned long event);
 
 private:
-    QTimer m_timer;
+    QTimer m_timer{this};
     quint64 m_count = 0;
     bool m_counted = false;
 };
