@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/common.h"
+#include "platform/devices.h" // ERROR_NO_SUCH_DEVINST, ERROR_INVALID_FLAGS
 #include "winsteps_platform_export.h"
 
 #include <cstdint>
@@ -29,9 +30,8 @@
 
 namespace winsteps::platform {
 
-// Errors of the setup calls: the setup library's own codes (customer bit, error severity).
+// Errors of the setup calls (those of the device calls are in devices.h).
 inline constexpr std::uint32_t ERROR_FILE_EXISTS = 80;
-inline constexpr std::uint32_t ERROR_INVALID_FLAGS = 1004;
 inline constexpr std::uint32_t ERROR_INVALID_COMPUTERNAME = 1210;
 inline constexpr std::uint32_t ERROR_EXPECTED_SECTION_NAME = 0xE0000000u;
 inline constexpr std::uint32_t ERROR_BAD_SECTION_NAME_LINE = 0xE0000001u;
@@ -42,7 +42,6 @@ inline constexpr std::uint32_t ERROR_SECTION_NOT_FOUND = 0xE0000101u;
 inline constexpr std::uint32_t ERROR_LINE_NOT_FOUND = 0xE0000102u;
 inline constexpr std::uint32_t ERROR_NO_ASSOCIATED_CLASS = 0xE0000200u;
 inline constexpr std::uint32_t ERROR_NO_DRIVER_SELECTED = 0xE0000203u;
-inline constexpr std::uint32_t ERROR_NO_SUCH_DEVINST = 0xE000020Bu;
 inline constexpr std::uint32_t ERROR_NO_COMPAT_DRIVERS = 0xE0000228u;
 inline constexpr std::uint32_t ERROR_CANT_REMOVE_DEVINST = 0xE0000232u;
 inline constexpr std::uint32_t ERROR_IN_WOW64 = 0xE0000235u;

@@ -3,6 +3,8 @@
 
 #include "platform/com.h"
 #include "platform/common.h"
+#include "platform/devices.h"
+#include "platform/drives.h"
 #include "platform/files.h"
 #include "platform/fileversion.h"
 #include "platform/firewall.h"

@@ -238,6 +238,8 @@ EmulatedMachine::EmulatedMachine(const MachineProfile& profile, const QString& f
     , m_fileVersions(*this)
     , m_firewall(*this)
     , m_netSharing(*this)
+    , m_devices(*this)
+    , m_drives(*this)
 {
 }
 

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "platform/emulated/emulatedcom.h"
+#include "platform/emulated/emulateddevices.h"
+#include "platform/emulated/emulateddrives.h"
 #include "platform/emulated/emulatedfiles.h"
 #include "platform/emulated/emulatedfirewall.h"
 #include "platform/emulated/emulatedfileversion.h"
@@ -80,6 +82,8 @@ public:
     EmulatedFileVersions& fileVersions() { return m_fileVersions; }
     EmulatedFirewall& firewall() { return m_firewall; }
     EmulatedNetSharing& netSharing() { return m_netSharing; }
+    EmulatedDevices& devices() { return m_devices; }
+    EmulatedDrives& drives() { return m_drives; }
 
     // --- folder and paths ---------------------------------------------------------------
 
@@ -148,6 +152,7 @@ private:
     friend class EmulatedFiles;
     friend class EmulatedServices;
     friend class EmulatedNetSharing;
+    friend class EmulatedDevices;
 
     // The registry database; every use holds storeMutex() and runs in a StoreTransaction.
     RegistryStore& store() { return *m_store; }
@@ -193,6 +198,8 @@ private:
     EmulatedFileVersions m_fileVersions;
     EmulatedFirewall m_firewall;
     EmulatedNetSharing m_netSharing;
+    EmulatedDevices m_devices;
+    EmulatedDrives m_drives;
 };
 
 // The process's current machine (see machinefolder.h).

@@ -1,6 +1,7 @@
 // Profiles: finding and reading one, its "inherits" chain resolved, into the machine's answers.
 
 #include "platform/emulated/machineprofile.h"
+#include "platform/emulated/devicestate.h"
 #include "platform/emulated/errortext.h"
 #include "platform/emulated/networkstate.h"
 
@@ -306,7 +307,7 @@ bool MachineProfile::read(const QJsonObject& json, const QString& source, QStrin
     fillDefaults();
     return readShellFolders(json, r) && readEnvironment(json, r) && readRegistrySeed(json, source, error)
         && checkServiceStaging(json, source, error) && checkInstallerVersion(json, source, error)
-        && checkNetworkProfile(json, source, error)
+        && checkNetworkProfile(json, source, error) && checkDeviceProfile(json, source, error)
         && checkInstallerRedistributable(json, source, error);
 }
 
