@@ -1,13 +1,11 @@
 #include "netdev/cdmmessage.h"
 
-#include "platform/dmdev.h"
+#include "platform/devices.h"
 
 CDMMessage::CDMMessage(QObject* parent)
     : CObject(parent, "CDMMessage")
+    , m_count(winsteps::platform::devices().changeCount())
 {
-    std::uint64_t count = 0;
-    m_counted = winsteps::platform::DMDEV_GetChangeCount(&count) == winsteps::platform::DMDEV_OK;
-    m_count = count;
     connect(&m_timer, &QTimer::timeout, this, &CDMMessage::poll);
     m_timer.start(pollInterval);
 }
@@ -16,12 +14,9 @@ CDMMessage::~CDMMessage() = default;
 
 void CDMMessage::poll()
 {
-    std::uint64_t count = 0;
-    if (winsteps::platform::DMDEV_GetChangeCount(&count) != winsteps::platform::DMDEV_OK)
+    const quint64 count = winsteps::platform::devices().changeCount();
+    if (count == m_count)
         return;
-    const bool changed = m_counted && count != m_count;
     m_count = count;
-    m_counted = true;
-    if (changed)
-        emit deviceNodeChanged();
+    emit deviceNodeChanged();
 }

@@ -7,8 +7,8 @@
 
 // Tells of changes of the machine's device tree: deviceNodeChanged() is emitted when a node
 // has come, gone, been bound to a driver or had a volume mounted since the last look. It
-// looks every pollInterval ms from a timer on its own (event) thread, at the device-manager
-// module's change counter. powerNotification(event) is declared for power events, which
+// looks every pollInterval ms from a timer on its own (event) thread, at the devices
+// subsystem's change counter. powerNotification(event) is declared for power events, which
 // this machine does not report.
 class WINSTEPS_EXPORT CDMMessage : public CObject
 {
@@ -29,6 +29,5 @@ Q_SIGNALS:
 
 private:
     QTimer m_timer{this};
-    quint64 m_count = 0;
-    bool m_counted = false;
+    quint64 m_count;
 };

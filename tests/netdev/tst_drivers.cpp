@@ -109,13 +109,13 @@ QList<DeviceNodeRecord> usbStick(std::uint32_t driveType, bool media, qint64 mou
     return {device, disk, volume};
 }
 
-// "ID=driver key" of the staged nodes that have a driver.
+// The staged nodes that are there with a driver.
 QStringList boundDrivers(const QList<DeviceNodeRecord>& staged)
 {
     QStringList out;
     for (const DeviceNodeRecord& record : staged) {
-        CDMDevice device(record.instanceId, QString());
-        if (!device.driverKey().isEmpty())
+        DeviceNodeRecord now;
+        if (emulated::currentMachine().devices().node(record.instanceId, &now) == CR_SUCCESS && !now.driver.isEmpty())
             out << record.instanceId;
     }
     return out;
@@ -225,9 +225,9 @@ void TstDrivers::nullDevice()
     QVERIFY(meta.property(meta.indexOfProperty("TYPE")).isEnumType());
 
     CDMDevice unknown(QStringLiteral("PCI\\VEN_DEAD&DEV_BEEF\\0"), QString());
-    for (const CDMDevice* device : {&unknown, static_cast<const CDMDevice*>(nullptr)}) {
-        const CDMDevice empty;
-        const CDMDevice& d = device ? *device : empty;
+    const CDMDevice empty;
+    for (const CDMDevice* device : std::initializer_list<const CDMDevice*>{&unknown, &empty}) {
+        const CDMDevice& d = *device;
         QVERIFY(d.isNull());
         QCOMPARE(d.status(), -1);
         QCOMPARE(d.problem(), -1);
