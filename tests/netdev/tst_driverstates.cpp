@@ -32,50 +32,23 @@ const char* const netClass = "{4D36E972-E325-11CE-BFC1-08002BE10318}";
 const char* const stick = "USB\\VID_0781&PID_5567\\4C53";
 
 // The package the install cases stage: a network driver with models for two adapters.
-const char* const netInf = R"([Version]
-Signature="$Windows NT$"
-Class=Net
-ClassGuid={4D36E972-E325-11CE-BFC1-08002BE10318}
-Provider=%Maker%
-DriverVer=01/02/2007,1.0.0.0
+const char* const netInf = "[Version]\nSignature=\"$Windows NT$\"\nClass=Net\nClassGuid={4D36E972-E325-11CE-BFC1-08002BE10318}\n"
+                           "[Manufacturer]\nDemo=Demo\n[Demo]\n"
+                           "\"Demo Adapter\"=Demo.Install,PCI\\VEN_1234&DEV_0001\n"
+                           "\"Demo Adapter\"=Demo.Install,USB\\VID_1234&PID_0002\n"
+                           "[Demo.Install]\n[Demo.Install.Services]\nAddService=demonet,0x2,Demo.Service\n"
+                           "[Demo.Service]\nServiceType=1\nStartType=3\nErrorControl=1\nServiceBinary=%12%\\demonet.sys\n";
 
-[Manufacturer]
-%Maker%=Demo,NTx86
-
-[Demo]
-%Demo.Desc%=Demo.Install,PCI\VEN_1234&DEV_0001
-%Demo.Desc%=Demo.Install,USB\VID_1234&PID_0002
-
-[Demo.NTx86]
-%Demo.Desc%=Demo.Install,PCI\VEN_1234&DEV_0001
-%Demo.Desc%=Demo.Install,USB\VID_1234&PID_0002
-
-[Demo.Install]
-CopyFiles=Demo.Files
-
-[Demo.Install.Services]
-AddService=demonet,0x2,Demo.Service
-
-[Demo.Service]
-ServiceType=1
-StartType=3
-ErrorControl=1
-ServiceBinary=%12%\demonet.sys
-
-[Strings]
-Maker="Demo"
-Demo.Desc="Demo Network Adapter"
-)";
-
-DeviceNodeRecord node(const QString& id, const QString& hardwareId, const QString& classGuid = QString(netClass))
+// A node below parent (empty: where the machine puts it); a problem until it has a driver.
+DeviceNodeRecord node(const char* id, const char* hardwareId, const char* classGuid = netClass, const char* parent = "")
 {
     DeviceNodeRecord record;
-    record.instanceId = id;
-    record.hardwareIds = QStringList{hardwareId};
-    record.classGuid = classGuid;
-    record.description = QStringLiteral("Device ") + id;
-    record.driver.clear();
-    record.problem = CM_PROB_FAILED_INSTALL;
+    record.instanceId = QString::fromLatin1(id);
+    record.parent = QString::fromLatin1(parent);
+    record.hardwareIds = QStringList{QString::fromLatin1(hardwareId)};
+    record.classGuid = QString::fromLatin1(classGuid);
+    record.description = QStringLiteral("Device ") + record.instanceId;
+    record.problem = *classGuid ? CM_PROB_FAILED_INSTALL : 0;
     return record;
 }
 
@@ -83,30 +56,21 @@ DeviceNodeRecord node(const QString& id, const QString& hardwareId, const QStrin
 // device of another class.
 QList<DeviceNodeRecord> adapters()
 {
-    return {node(QStringLiteral("PCI\\VEN_1234&DEV_0001\\1"), QStringLiteral("PCI\\VEN_1234&DEV_0001")),
-            node(QStringLiteral("PCI\\VEN_1234&DEV_00FF\\2"), QStringLiteral("PCI\\VEN_1234&DEV_00FF")),
-            node(QStringLiteral("USB\\VID_1234&PID_0002\\3"), QStringLiteral("USB\\VID_1234&PID_0002")),
-            node(QStringLiteral("USB\\VID_1234&PID_0003\\4"), QStringLiteral("USB\\VID_1234&PID_0003"), QString())};
+    return {node("PCI\\VEN_1234&DEV_0001\\1", "PCI\\VEN_1234&DEV_0001"), node("PCI\\VEN_1234&DEV_00FF\\2", "PCI\\VEN_1234&DEV_00FF"),
+            node("USB\\VID_1234&PID_0002\\3", "USB\\VID_1234&PID_0002"), node("USB\\VID_1234&PID_0003\\4", "USB\\VID_1234&PID_0003", "")};
 }
 
 // A USB stick: the device, its disk and its volume of driveType, with or without media,
 // mounted mountDelay ms from now.
 QList<DeviceNodeRecord> usbStick(std::uint32_t driveType, bool media, qint64 mountDelay = 0)
 {
-    DeviceNodeRecord device = node(QString::fromLatin1(stick), QStringLiteral("USB\\VID_0781&PID_5567"), QString());
-    device.problem = 0;
-    DeviceNodeRecord disk = node(QStringLiteral("USBSTOR\\DISK&VEN_DEMO\\4C53&0"), QStringLiteral("USBSTOR\\DiskDemo"), QString());
-    disk.parent = device.instanceId;
-    disk.problem = 0;
-    DeviceNodeRecord volume = node(QStringLiteral("STORAGE\\VOLUME\\1&30A96598&0&4C53"), QStringLiteral("STORAGE\\Volume"), QString());
-    volume.parent = disk.instanceId;
-    volume.problem = 0;
+    DeviceNodeRecord volume = node("STORAGE\\VOLUME\\1&30A96598&0&4C53", "STORAGE\\Volume", "", "USBSTOR\\DISK&VEN_DEMO\\4C53&0");
     volume.interfaces = QStringList{QStringLiteral("{53F5630D-B6BF-11D0-94F2-00A0C91EFB8B}")};
     volume.volumeGuid = QStringLiteral("{6b2c8d2e-2a61-11de-8c30-0800200c9a66}");
     volume.driveType = driveType;
     volume.media = media;
     volume.mountAt = mountDelay ? QDateTime::currentMSecsSinceEpoch() + mountDelay : 0;
-    return {device, disk, volume};
+    return {node(stick, "USB\\VID_0781&PID_5567", ""), node("USBSTOR\\DISK&VEN_DEMO\\4C53&0", "USBSTOR\\DiskDemo", "", stick), volume};
 }
 
 // The staged nodes that are there with a driver.
@@ -123,7 +87,7 @@ QStringList boundDrivers(const QList<DeviceNodeRecord>& staged)
 
 } // namespace
 
-class TstDrivers : public QObject
+class TstDriverStates : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
@@ -183,7 +147,7 @@ private:
     std::unique_ptr<CStateFactory> m_factory;
 };
 
-void TstDrivers::guid_data()
+void TstDriverStates::guid_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("value"); // as the system writes it; all zero for the null GUID
@@ -202,7 +166,7 @@ void TstDrivers::guid_data()
     QTest::newRow("last group of 13") << QStringLiteral("{4D36E972-E325-11CE-BFC1-08002BE103180}") << zero;
 }
 
-void TstDrivers::guid()
+void TstDriverStates::guid()
 {
     QFETCH(QString, text);
     QFETCH(QString, value);
@@ -212,7 +176,7 @@ void TstDrivers::guid()
     QCOMPARE(guid.isNull(), value.startsWith(QLatin1String("{0000")));
 }
 
-void TstDrivers::nullDevice()
+void TstDriverStates::nullDevice()
 {
     machine(QStringLiteral("winxp-sp2"), {});
     // Declared in this order, for the property functions that list them.
@@ -240,7 +204,7 @@ void TstDrivers::nullDevice()
     QCOMPARE(unknown.type(), CDMDevice::eUnknown);
 }
 
-void TstDrivers::enumerate_data()
+void TstDriverStates::enumerate_data()
 {
     QTest::addColumn<QString>("deviceClass");
     QTest::addColumn<QString>("enumerator");
@@ -256,7 +220,7 @@ void TstDrivers::enumerate_data()
     QTest::newRow("an enumerator without devices: -1") << QString() << QStringLiteral("NOSUCH") << -1 << QStringList();
 }
 
-void TstDrivers::enumerate()
+void TstDriverStates::enumerate()
 {
     QFETCH(QString, deviceClass);
     QFETCH(QString, enumerator);
@@ -280,7 +244,7 @@ void TstDrivers::enumerate()
         QCOMPARE(devices.back()->objectName(), devices.back()->description()); // no friendly name staged
 }
 
-void TstDrivers::driverStates_data()
+void TstDriverStates::driverStates_data()
 {
     QTest::addColumn<QString>("type");
     QTest::addColumn<QStringList>("properties");
@@ -346,7 +310,7 @@ void TstDrivers::driverStates_data()
         << QStringList() << QStringList() << QString();
 }
 
-void TstDrivers::driverStates()
+void TstDriverStates::driverStates()
 {
     QFETCH(QString, type);
     QFETCH(QStringList, properties);
@@ -398,7 +362,7 @@ private:
     int m_copyResult;
 };
 
-void TstDrivers::win9x_data()
+void TstDriverStates::win9x_data()
 {
     QTest::addColumn<QString>("profile");
     QTest::addColumn<QString>("infFile");
@@ -414,7 +378,7 @@ void TstDrivers::win9x_data()
     QTest::newRow("XP: no copy") << "winxp-sp2" << "demonet.inf" << 3 << 0 << true << false;
 }
 
-void TstDrivers::win9x()
+void TstDriverStates::win9x()
 {
     QFETCH(QString, profile);
     QFETCH(QString, infFile);
@@ -444,7 +408,7 @@ void TstDrivers::win9x()
     QCOMPARE(traces.lines(winsteps::module::devprep).contains(QStringLiteral("Copy driver files for Windows9x.")), copied);
 }
 
-void TstDrivers::driveLetter_data()
+void TstDriverStates::driveLetter_data()
 {
     QTest::addColumn<int>("driveType");
     QTest::addColumn<bool>("media");
@@ -468,7 +432,7 @@ void TstDrivers::driveLetter_data()
     QTest::newRow("a volume that mounts after 2 seconds") << int(DRIVE_REMOVABLE) << true << 2000 << id << "E:\\" << removable;
 }
 
-void TstDrivers::driveLetter()
+void TstDriverStates::driveLetter()
 {
     QFETCH(int, driveType);
     QFETCH(bool, media);
@@ -490,7 +454,7 @@ void TstDrivers::driveLetter()
     QCOMPARE(lines.count(QStringLiteral("--- State step: drive letter = C:\\")), 1);
 }
 
-void TstDrivers::driveLetterTwice()
+void TstDriverStates::driveLetterTwice()
 {
     machine(QStringLiteral("winxp-sp2"), usbStick(DRIVE_REMOVABLE, true));
     const std::unique_ptr<CState> state = create(QStringLiteral("findDriveLetter"), {"deviceId=" + QString::fromLatin1(stick)});
@@ -500,7 +464,7 @@ void TstDrivers::driveLetterTwice()
     QCOMPARE(run(*state), QStringLiteral("failed")); // the drive of the first entry is gone
 }
 
-void TstDrivers::deviceNodeChanged()
+void TstDriverStates::deviceNodeChanged()
 {
     machine(QStringLiteral("winxp-sp2"), {});
     CDMMessage message;
@@ -511,5 +475,5 @@ void TstDrivers::deviceNodeChanged()
     QCOMPARE(changed.count(), 1);
 }
 
-QTEST_GUILESS_MAIN(TstDrivers)
-#include "tst_drivers.moc"
+QTEST_GUILESS_MAIN(TstDriverStates)
+#include "tst_driverstates.moc"
