@@ -7,6 +7,7 @@
 #include "netdev/cdmmessage.h"
 #include "netdev/cdriverstates.h"
 #include "netdev/cfinddriveletterstate.h"
+#include "platform/emulated/emulatedprocess.h"
 #include "platform/files.h"
 
 #include <QDateTime>
@@ -91,7 +92,11 @@ class TstDriverStates : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void initTestCase() { m_factory.reset(createFactory(nullptr)); }
+    void initTestCase()
+    {
+        m_factory.reset(createFactory(nullptr));
+        qputenv(emulated::toolHostVariable, WINSTEPS_EXE); // devprep.exe is one of its tools
+    }
     void guid_data();
     void guid();
     void nullDevice();
@@ -284,6 +289,15 @@ void TstDriverStates::driverStates_data()
         << "failed" << -1 << QStringList()
         << QStringList{"  location = C:\\drv\\tools\\missing.exe", "   devprep.exe not started", "install finished - result = -1"}
         << "pre-install result";
+    QTest::newRow("install: by the tool")
+        << "installDriver" << QStringList{"rootPath=C:\\drv", "infInstallerPath=\\tools\\devprep.exe", "useInfInstaller=yes",
+                                          "infFile=demonet.inf", "driverPath=\\net", "enumName=net", "hwidList=USB\\VID_1234&PID_0002"}
+        << QStringList() << "success" << 0 << QStringList{usb3}
+        << QStringList{"   pre-install result = 0", "   install result = 0", "install finished - result = 0"} << QString();
+    QTest::newRow("remove: by the tool")
+        << "removeDriver" << QStringList{"rootPath=C:\\drv", "infInstallerPath=\\tools\\devprep.exe", "useInfInstaller=true",
+                                         "enumName=PCI", "hwidList=PCI\\VEN_1234&DEV_0001"}
+        << QStringList{pci1, usb3} << "success" << 0 << QStringList{usb3} << QStringList{"   remove result = 0"} << QString();
     QTest::newRow("remove: a comma is part of one identifier")
         << "removeDriver" << QStringList{"enumName=net", "hwidList=PCI\\VEN_1234&DEV_0001,USB\\VID_1234&PID_0002"}
         << QStringList{pci1, usb3} << "success" << 0 << QStringList{pci1, usb3}
