@@ -78,6 +78,8 @@ QString actionsHelp()
         "  reboot DIR                      carry out the removals waiting for a restart and\n"
         "                                  run and clear RunOnce\n"
         "  stage-service DIR NAME OPTIONS  stage how a service starts, stops and fails\n"
+        "  plug DIR DEVICE.json            plug in a device (and the devices inside it)\n"
+        "  unplug DIR INSTANCE_ID          unplug a device with every device below it\n"
         "\n"
         "'winsteps machine ACTION --help' explains an action.\n"
         "Exit status: 0 success, 1 the action failed, 2 a wrong command line.\n")
@@ -227,8 +229,12 @@ int machineCommand(const QStringList& arguments)
         return rebootAction(rest);
     if (action == QLatin1String("stage-service"))
         return stageServiceAction(rest);
+    if (action == QLatin1String("plug"))
+        return plugAction(rest);
+    if (action == QLatin1String("unplug"))
+        return unplugAction(rest);
     return cli::usageError(Command, QStringLiteral("unknown action \"%1\" (init, show, export-reg, import-reg, reboot, "
-                                                   "stage-service)")
+                                                   "stage-service, plug, unplug)")
                                         .arg(action));
 }
 

@@ -7,6 +7,7 @@
 #include "platform/emulated/emulatedmachine.h"
 
 #include <QCommandLineParser>
+#include <QJsonArray>
 #include <QString>
 #include <QStringList>
 
@@ -30,5 +31,11 @@ std::unique_ptr<platform::emulated::EmulatedMachine> openExisting(const QString&
 
 int showAction(const QStringList& arguments);         // machineshow.cpp
 int stageServiceAction(const QStringList& arguments); // cmdmachineservice.cpp
+// cmdmachinedevice.cpp: plug and unplug, and the device tree and drives of machine show.
+int plugAction(const QStringList& arguments);
+int unplugAction(const QStringList& arguments);
+QJsonArray devicesJson(platform::emulated::EmulatedMachine& machine);
+QJsonArray drivesJson(platform::emulated::EmulatedMachine& machine);
+QString devicesSummary(platform::emulated::EmulatedMachine& machine);
 
 } // namespace winsteps::host::machine

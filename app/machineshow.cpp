@@ -317,6 +317,7 @@ QString summary(EmulatedMachine& machine)
     }
     text += section(QStringLiteral("Services"), lines, QStringLiteral("none"));
     text += networkSummary(machine);
+    text += devicesSummary(machine);
     lines.clear();
     for (const auto& operation : machine.pendingFileOperations()) {
         bool replace = false;
@@ -422,6 +423,8 @@ QJsonObject json(EmulatedMachine& machine)
         {QStringLiteral("processes"), processes},
         {QStringLiteral("firewall"), firewallJson(machine)},
         {QStringLiteral("connections"), connectionsJson(machine)},
+        {QStringLiteral("devices"), devicesJson(machine)},
+        {QStringLiteral("drives"), drivesJson(machine)},
     };
 }
 
@@ -435,7 +438,8 @@ int showAction(const QStringList& arguments)
     if (const int status = parseAction(parser, QStringLiteral("show"), QStringLiteral("DIR [--json]"),
                                        QStringLiteral("Shows a summary of the machine in DIR: its system, registry, "
                                                       "start-up entries,\ninstalled programs, services, pending removals and "
-                                                      "last restart,\nthe firewall's authorised applications, the connections and their port mappings;\n"
+                                                      "last restart,\nthe firewall's authorised applications, the connections and their port mappings,\n"
+                                                      "the devices and the drives;\n"
                                                       "with --json also its processes, as one JSON object."),
                                        arguments, 1, 1);
         status >= 0)

@@ -170,8 +170,9 @@ public:
     // SetupDiGetDeviceInstanceId: the instance identifiers of the nodes of that setup class
     // (of every class with DIGCF_ALLCLASSES or a null classGuid) whose enumerator is the given
     // one (any case: "PCI", "USB", "ROOT", "USBSTOR", "STORAGE"; every enumerator when empty),
-    // the present ones only with DIGCF_PRESENT. Parents come before their children. An
-    // enumerator that names no node gives an empty list. ERROR_SUCCESS with *instanceIds
+    // the present ones only with DIGCF_PRESENT, in the order the system lists them (the
+    // emulated machine: parents before their children). An enumerator that names no node gives
+    // an empty list. ERROR_SUCCESS with *instanceIds
     // replaced; ERROR_INVALID_FLAGS for DIGCF_DEVICEINTERFACE or an unknown flag bit.
     virtual std::uint32_t classDevices(const GUID* classGuid, const std::string& enumerator, std::uint32_t flags,
                                        std::vector<std::string>* instanceIds) = 0;
@@ -183,8 +184,9 @@ public:
                                            std::vector<DeviceInterface>* interfaces) = 0;
 
     // CM_Locate_DevNode: CR_SUCCESS when the node exists (and is present, unless
-    // CM_LOCATE_DEVNODE_PHANTOM), else CR_NO_SUCH_DEVNODE; CR_INVALID_DEVICE_ID for an empty or
-    // malformed identifier. *found (may be null) gets the system's spelling.
+    // CM_LOCATE_DEVNODE_PHANTOM), else CR_NO_SUCH_DEVNODE; CR_INVALID_DEVICE_ID for a malformed
+    // identifier. An empty identifier names the root of the tree, here and in every call below.
+    // *found (may be null) gets the system's spelling.
     virtual CONFIGRET locateDevNode(const std::string& instanceId, std::uint32_t flags, std::string* found) = 0;
     // CM_Get_Parent + CM_Get_Device_ID: the parent's identifier; CR_NO_SUCH_DEVNODE for the
     // root of the tree or an unknown node.

@@ -34,6 +34,10 @@ private Q_SLOTS:
         QVERIFY(testsupport::writeFile(typo, R"({"inherits": "winxp-sp2", "adminstrator": false})"));
         const QString report = m_dir.filePath(QStringLiteral("recorded.json"));
         const QString linear = QStringLiteral(EXAMPLES_DIR "/linear.xml");
+        const QString stick = m_dir.filePath(QStringLiteral("stick.json")), bad = m_dir.filePath(QStringLiteral("bad.json"));
+        QVERIFY(testsupport::writeFile(stick, R"({"instanceId": "USB\\VID_0781&PID_5567\\1", "className": "USB", "service": "USBSTOR",
+            "description": "USB Mass Storage Device", "children": [{"instanceId": "STORAGE\\RemovableMedia\\1", "volume": {}}]})"));
+        QVERIFY(testsupport::writeFile(bad, R"([{"instanceId": "USB\\X\\1", "children": [{"instanceId": "A\\B", "volume": 1}]}])"));
         const struct
         {
             QStringList arguments;
@@ -65,6 +69,15 @@ private Q_SLOTS:
             {{"machine", "stage-service", dir, "A\\B", "--reset"}, 2, {"\"A\\B\" is no service name"}},
             {{"machine", "stage-service", dir, "Demo", "--start-seconds", "-1"}, 2, {"--start-seconds wants a number"}},
             {{"machine", "stage-service", dir, "Demo", "--hangs", "running"}, 2, {"--hangs wants starting, stopping or none"}},
+            // Devices: a mistake in the device file names its key; the machine says what does not fit it.
+            {{"machine", "plug", dir, bad}, 2, {"device file \"" + bad + "\": \"[0].children[0].volume\" must be an object"}},
+            {{"machine", "plug", dir, stick}, 0, {"^Plugged \"USB\\VID_0781&PID_5567\\1\" into", "mounts as E:.\n"}},
+            {{"machine", "plug", dir, stick}, 1, {"device \"USB\\VID_0781&PID_5567\\1\" is there already"}},
+            {{"machine", "show", dir}, 0, {"\n  USB\\VID_0781&PID_5567\\1 (USB Mass Storage Device): driver {36FC9E60-C465-11CF-8056-"
+                                         "444553540000}\\0004, service USBSTOR\n", "\n  E:\\ removable \\\\?\\Volume{"}},
+            {{"machine", "unplug", dir, "usb\\vid_0781&pid_5567\\1"}, 0, {"(2 devices).\nDrive E:\\ is gone.\n"}},
+            {{"machine", "unplug", dir, "USB\\VID_0781&PID_5567\\1"}, 1, {"no device \"USB\\VID_0781&PID_5567\\1\" on"}},
+            {{"machine", "unplug", dir, "HTREE\\ROOT\\0"}, 1, {"the root of the device tree cannot be unplugged"}},
         };
         bool made = false;
         for (const auto& step : steps) {

@@ -50,6 +50,8 @@ enum class Behaviour {
     CutImageIsRefused,            // an image cut short inside its version resource: ERROR_BAD_EXE_FORMAT
     FirewallListCalls,            // the firewall's authorised list: Item, Add and Remove do their work
     ConnectionSharing,            // the connection-sharing manager (HNetCfg.HNetShare) can be created
+    VolumeInterfaces,             // SetupDi lists the volumes' device interfaces
+    DeviceTree,                   // the configuration manager knows the root and each node's parent
 };
 
 // True when this system behaves as Windows does in that respect; otherwise prints why the

@@ -261,14 +261,6 @@ private:
             return fail(at(path, QStringLiteral("driver")), QStringLiteral("needs the node's \"classGuid\" or \"className\""));
         if (node.hardwareIds.isEmpty())
             node.hardwareIds << parts.mid(0, parts.size() - 1).join(QLatin1Char('\\'));
-        double problem = node.service.isEmpty() && node.driver.isEmpty() ? CM_PROB_FAILED_INSTALL : 0;
-        if (!number(o, "problem", path, 0xFF, true, &problem))
-            return false;
-        node.problem = std::uint32_t(problem);
-        double status = -1;
-        if (o.contains(QLatin1String("status")) && !number(o, "status", path, 0xFFFFFFFFu, true, &status))
-            return false;
-        node.status = status >= 0 ? std::uint32_t(status) : defaultStatus(node);
         QStringList interfaces;
         if (!texts(o, "interfaces", path, &interfaces))
             return false;
@@ -287,6 +279,19 @@ private:
             if (!volume(volumeValue.toObject(), at(path, QStringLiteral("volume")), &node))
                 return false;
         }
+        // A volume needs no service of its own; any other node without one has no driver.
+        if (node.isVolume() && node.classGuid.isEmpty()) {
+            node.classGuid = upperGuid(GUID_DEVCLASS_VOLUME);
+            node.className = classNameOfGuid(node.classGuid);
+        }
+        double problem = node.service.isEmpty() && node.driver.isEmpty() && !node.isVolume() ? CM_PROB_FAILED_INSTALL : 0;
+        if (!number(o, "problem", path, 0xFF, true, &problem))
+            return false;
+        node.problem = std::uint32_t(problem);
+        double status = -1;
+        if (o.contains(QLatin1String("status")) && !number(o, "status", path, 0xFFFFFFFFu, true, &status))
+            return false;
+        node.status = status >= 0 ? std::uint32_t(status) : defaultStatus(node);
         out->append(node);
         const QJsonValue children = o.value(QLatin1String("children"));
         if (children.isUndefined())
@@ -440,7 +445,7 @@ QString DeviceNodeRecord::devicePath(const QString& interfaceClass) const
 DeviceNodeRecord* DeviceState::node(const QString& instanceId)
 {
     for (DeviceNodeRecord& n : nodes) {
-        if (sameId(n.instanceId, instanceId))
+        if (instanceId.isEmpty() ? n.parent.isEmpty() : sameId(n.instanceId, instanceId))
             return &n;
     }
     return nullptr;
@@ -526,7 +531,7 @@ bool DeviceState::add(QList<DeviceNodeRecord> added, QString* error)
             if (n.letter.isEmpty())
                 return setError(error, QStringLiteral("no drive letter is left for device %1").arg(named)), false;
         }
-        if (n.driver.isEmpty() && !n.service.isEmpty() && n.problem == 0 && !n.classGuid.isEmpty())
+        if (n.driver.isEmpty() && (!n.service.isEmpty() || n.isVolume()) && n.problem == 0 && !n.classGuid.isEmpty())
             n.driver = result.nextDriverKey(n.classGuid);
         result.nodes << n;
     }

@@ -65,7 +65,7 @@ struct WINSTEPS_PLATFORM_EXPORT DeviceState {
     QList<DeviceNodeRecord> nodes; // parents before their children
     qint64 changes = 0;            // the change count
 
-    // The node of that instance id (any case); null when there is none.
+    // The node of that instance id (any case; empty: the root); null when there is none.
     DeviceNodeRecord* node(const QString& instanceId);
     const DeviceNodeRecord* node(const QString& instanceId) const;
     // The node and every node below it, the node first (empty for an unknown one).

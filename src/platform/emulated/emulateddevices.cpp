@@ -23,10 +23,13 @@ QString text(const std::string& s)
     return QString::fromStdString(s);
 }
 
-// A device instance id: "ENUMERATOR\..." of printable characters, at most 199 of them.
+// A device instance id: "ENUMERATOR\..." of printable characters, at most 199 of them; or
+// empty, for the root.
 bool wellFormedId(const std::string& id)
 {
-    if (id.empty() || id.size() > 199 || id.front() == '\\' || id.find('\\') == std::string::npos)
+    if (id.empty())
+        return true;
+    if (id.size() > 199 || id.front() == '\\' || id.find('\\') == std::string::npos)
         return false;
     for (unsigned char c : id) {
         if (c < 0x20)
