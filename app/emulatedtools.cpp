@@ -16,6 +16,7 @@ const QList<EmulatedTool>& emulatedTools()
         {"exit", "Waits, then exits with a given code (a stand-in for any program).", &exitTool},
         {"regsvr32", "Registers emulated component files (stands for regsvr32.exe).", &regsvr32Tool},
         {"instmsia", "Installs installer engine 2.0 (stands for InstMsiA.exe).", &instMsiTool},
+        {"devprep", "Stages driver packages, installs and removes device drivers (stands for devprep.exe).", &devprepTool},
     };
     return tools;
 }

@@ -45,4 +45,19 @@ std::uint32_t regsvr32Tool(const QStringList& arguments); // toolregsvr32.cpp
 // standard output as one line.
 std::uint32_t instMsiTool(const QStringList& arguments); // toolinstmsi.cpp
 
+// devprep -p "DIR" "DIR/FILE.inf" | -i "DIR" ENUMERATOR HWID... | -r ENUMERATOR HWID...: stages
+// the driver package FILE.inf (-p); installs the driver of a staged package on every device of
+// the enumerator ("net": every network adapter) whose hardware id contains one of the ids
+// (-i); removes those devices with their children (-r). Surrounding double quotes of an
+// argument are dropped. One line per device to standard output. Exit codes below.
+enum : std::uint32_t {
+    DevprepDone = 0,
+    DevprepUsage = 1,            // a wrong command line
+    DevprepPreInstallFailed = 2, // the INF is missing or malformed
+    DevprepInstallFailed = 3,    // the devices could not be listed, or a matching device got no driver
+    DevprepRemoveFailed = 4,     // the devices could not be listed, or a matching device stays
+    DevprepAccessDenied = 5,     // the user is no administrator
+};
+std::uint32_t devprepTool(const QStringList& arguments); // tooldevprep.cpp
+
 } // namespace winsteps::host

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Writes the seed corpora of the regfile, profile, pe, component and wininit targets into fuzz/corpus/<target>/,
+"""Writes the seed corpora of the regfile, profile, pe, component, wininit and inf targets into fuzz/corpus/<target>/,
 each input named by the SHA-1 of its bytes (inputs already there stay).
 
 Registry files: what the registry editor and winsteps write and what people write by hand,
@@ -10,7 +10,9 @@ small PE32 and PE32+ images with a version resource (several sections, resource 
 and languages, version blocks with and without texts), and the same damaged in each header.
 Component files: what a wizard ships for regsvr32.exe (classes with names, ProgIDs and threading
 models, staged entry points) and files that are refused. WININIT.INI: what installers of the 9x
-family leave in the Windows folder, in their line ends, and damaged.
+family leave in the Windows folder, in their line ends, and damaged. INF files: driver packages
+of several device classes (network, USB, display, ports, 9x-only), with decorated sections, strings,
+services, continuations and quotes, in UTF-8, CR LF and UTF-16LE, and the same damaged.
 
     fuzz/makeseeds.py
 """
@@ -549,8 +551,102 @@ def wininit_seeds():
     return seeds
 
 
+INF_PACKAGES = [
+    # (signature, class, class GUID, decorations, models [(description key, install, ids)], service)
+    ("$Windows NT$", "Net", "{4d36e972-e325-11ce-bfc1-08002be10318}", ["NTx86", "NTamd64"],
+     [("E100E.Desc", "E100E.Inst", ["PCI\\VEN_8086&DEV_100E&SUBSYS_001E8086", "PCI\\VEN_8086&DEV_100E"])], "E1000"),
+    ("$Windows NT$", "USB", "{36fc9e60-c465-11cf-8056-444553540000}", ["NTx86.5.1", "NTamd64.6.0"],
+     [("Hub.Desc", "Hub.Dev", ["USB\\VID_0451&PID_2046"]), ("Cam.Desc", "Cam.Dev", ["USB\\VID_046D&PID_0825&MI_00", "USB\\Class_0E"])],
+     "usbcam"),
+    ("$Chicago$", "Ports", "{4d36e978-e325-11ce-bfc1-08002be10318}", ["NT"],
+     [("Com.Desc", "ComPort", ["*PNP0501", "*PNP0500"])], "Serial"),
+    ("$Windows NT$", "Display", "{4d36e968-e325-11ce-bfc1-08002be10318}", [],
+     [("Vga.Desc", "Vga.Inst", ["PCI\\VEN_1234&DEV_1111"])], "vgasave"),
+    ("$Chicago$", "Net", "{4d36e972-e325-11ce-bfc1-08002be10318}", [],
+     [("Ne2k.Desc", "Ne2k.ndi", ["*PNP80D6", "ISAPNP\\EDI0216"])], None),
+    ("$Windows NT$", "Net", "{4d36e972-e325-11ce-bfc1-08002be10318}", ["NTamd64"],
+     [("Wlan.Desc", "Wlan.Inst", ["USB\\VID_0CF3&PID_9271"])], "athusb"),
+    ("$Windows NT$", "HIDClass", "{745a17a0-74d3-11d0-b6fe-00a0c90f57da}", ["NTx86", "NTamd64", "NT"],
+     [("Pad.Desc", "Pad.Inst", ["HID\\VID_045E&PID_028E", "HID_DEVICE_SYSTEM_GAME"])], "xusb21"),
+    ("$Windows NT$", "DiskDrive", "{4d36e967-e325-11ce-bfc1-08002be10318}", ["NTx86"],
+     [("Disk.Desc", "disk_install", ["USBSTOR\\DiskGeneric_Flash_Disk______8.07", "USBSTOR\\GenDisk"])], "disk"),
+]
+
+
+def inf_text(signature, cls, guid, decorations, models, service, provider="Example Devices"):
+    lines = ["; %s driver package" % cls, "[Version]", 'Signature   = "%s"' % signature, "Class       = %s" % cls,
+             "ClassGuid   = %s" % guid, "Provider    = %Mfg%", "DriverVer   = 07/01/2006,5.1.2600.0", "",
+             "[Manufacturer]", "%Mfg% = Models" + "".join(", " + d for d in decorations), ""]
+    for section in ["Models"] + ["Models." + d for d in decorations]:
+        lines.append("[%s]" % section)
+        for key, install, ids in models:
+            lines.append("%%%s%% = %s, %s" % (key, install, ", ".join(ids)))
+        lines.append("")
+    for key, install, ids in models:
+        for suffix in ("", ".NT", ".NTx86", ".NTamd64"):
+            lines += ["[%s%s]" % (install, suffix), "CopyFiles = Files.Copy", ""]
+            if service and suffix:
+                lines += ["[%s%s.Services]" % (install, suffix), "AddService = %s, 0x00000002, Service.Inst" % service, ""]
+    if service:
+        lines += ["[Service.Inst]", "DisplayName    = %%%s%%" % models[0][0], "ServiceType    = 1", "StartType      = 3",
+                  "ErrorControl   = 1", "ServiceBinary  = %%12%%\\%s.sys" % service, "LoadOrderGroup = NDIS", ""]
+    lines += ["[Files.Copy]", "%s.sys,,,2" % (service or "driver"), "", "[Strings]", 'Mfg = "%s"' % provider]
+    for key, install, ids in models:
+        lines.append('%s = "%s %s"' % (key, provider, key.split(".")[0]))
+    return "\n".join(lines) + "\n"
+
+
+def inf_seeds():
+    seeds = []
+    texts = [inf_text(*package) for package in INF_PACKAGES]
+    for text in texts:
+        seeds += [text.encode(), text.replace("\n", "\r\n").encode(),
+                  b"\xff\xfe" + text.replace("\n", "\r\n").encode("utf-16-le")]
+    base = texts[0]
+    good_variants = [
+        base.replace('Provider    = %Mfg%', 'Provider    = "Caf\u00e9 ""Quoted"" Works"'),
+        base.replace("%E100E.Desc% = E100E.Inst, ", "%E100E.Desc% = E100E.Inst, \\\n   "),
+        base.replace("[Strings]", "[Strings]\nPercent = \"50%% off\""),
+        base.replace("DriverVer   = 07/01/2006,5.1.2600.0", "DriverVer = 1/2/2003"),
+        base.replace("[Manufacturer]", "[Manufacturer] ; comment after a section\n; only a comment"),
+        base + "\n[version]\nCatalogFile = e1000.cat\n",
+        base.replace("%Mfg% = Models, NTx86, NTamd64", "Models"),
+        base.replace("E100E.Inst, PCI", "E100E.Inst, , PCI"),
+        base.replace(", NTx86, NTamd64", ", NTx86.6.0, NTx86.5.1, NTia64"),
+        base.replace("\n", "\r"),
+    ]
+    bad_variants = [
+        base.replace("$Windows NT$", "$Windows 95$"),
+        base.replace("ClassGuid", "ClassGUIDs"),
+        base.replace("-08002be10318}", "-08002be1031}"),
+        base.replace("07/01/2006", "2006-07-01"),
+        "Signature = x\n" + base,
+        base.replace("[Strings]", "[Strings"),
+        base.replace("[Strings]", "[Strings] tail"),
+        base.replace('"Example Devices"', '"Example'),
+        base.replace("[Models.NTx86]", "[Other.NTx86]"),
+        base.replace("[Service.Inst]", "[Other.Inst]"),
+        base.replace("StartType      = 3", "StartType = demand"),
+        "[" + "s" * 300 + "]\n",
+        "[Version]\nSignature=\"$Chicago$\"\nClass=" + "x" * 5000 + "\n",
+        base.replace("AddService = E1000", "AddService = "),
+        "[Strings]\nA=%B%\n",
+        "",
+    ]
+    seeds += [text.encode("utf-8") for text in good_variants + bad_variants]
+    seeds += [
+        b"\xfe\xff\x00[\x00V",
+        b"\xff\xfe[\x00V",
+        base.encode()[:200] + b"\x00" + base.encode()[200:],
+        b"\xef\xbb\xbf" + base.encode(),
+        b"\xef\xbb\xbf\xff" + base.encode(),
+        base.encode("latin-1", "replace").replace(b"Example", b"Caf\xe9"),
+    ]
+    return seeds
+
+
 def main():
-    written = {"regfile": set(), "profile": set(), "pe": set(), "component": set(), "wininit": set()}
+    written = {"regfile": set(), "profile": set(), "pe": set(), "component": set(), "wininit": set(), "inf": set()}
     for data in regfile_seeds():
         written["regfile"].add(save("regfile", data))
     for data in profile_seeds():
@@ -561,6 +657,8 @@ def main():
         written["component"].add(save("component", data))
     for data in wininit_seeds():
         written["wininit"].add(save("wininit", data))
+    for data in inf_seeds():
+        written["inf"].add(save("inf", data))
     for target, names in written.items():
         print("%s: %d seeds" % (target, len(names)))
 

@@ -119,8 +119,8 @@ WINSTEPS_PLATFORM_EXPORT std::uint32_t DMDEV_RemoveDevice(const char* instanceId
 WINSTEPS_PLATFORM_EXPORT std::uint32_t DMDEV_PreInstallDriver(const char* installFile, const char* installDir);
 
 // The name ("oem3.inf") under which the package installFile is staged, into a buffer of
-// *size bytes: DMDEV_ERROR_NO_VALUE when it is not staged, DMDEV_ERROR_PREINSTALL_FAILED when
-// it cannot be read. Changes nothing.
+// *size bytes: DMDEV_ERROR_NO_VALUE when it is not staged (or the file is missing),
+// DMDEV_ERROR_PREINSTALL_FAILED when it does not read as an INF. Changes nothing.
 WINSTEPS_PLATFORM_EXPORT std::uint32_t DMDEV_FindPreInstalledInf(const char* installFile, char* buffer,
                                                                  std::uint32_t* size);
 

@@ -47,7 +47,8 @@ inline constexpr std::uint32_t ERROR_CANT_REMOVE_DEVINST = 0xE0000232u;
 inline constexpr std::uint32_t ERROR_IN_WOW64 = 0xE0000235u;
 inline constexpr std::uint32_t ERROR_REMOTE_REQUEST_UNSUPPORTED = 0xE000023Bu;
 
-// SetupCopyOEMInf: the media type (SPOST_*) and copy styles (SP_COPY_*).
+// SetupCopyOEMInf: the media type (SPOST_PATH when a media location is given, else SPOST_NONE)
+// and copy styles (SP_COPY_*).
 inline constexpr std::uint32_t SPOST_NONE = 0;
 inline constexpr std::uint32_t SPOST_PATH = 1;
 inline constexpr std::uint32_t SP_COPY_NOOVERWRITE = 0x0000008;

@@ -1,6 +1,6 @@
 // The emulated system programs run by hand ("winsteps tool NAME ...") on fresh machine folders
 // and checked through the machine commands: regsvr32 with emulated component files, instmsia
-// (InstMsiA.exe) with the installer engine and WININIT.INI.
+// (InstMsiA.exe) with the installer engine and WININIT.INI, devprep with driver packages.
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -16,6 +16,9 @@ const QByteArray component = "winsteps component\n; a sample\nclass {6C5E3A10-0B
                              "name Demo Control\nprogid Demo.Control.1\nthreadingModel apartment\n";
 const QString classKey = QStringLiteral("export-reg HKCR\\CLSID\\{6C5E3A10-0B5D-4D3A-9F1E-2B8C1D7E4F01}");
 const QString system98 = QStringLiteral("C:\\WINDOWS\\SYSTEM\\");
+const QByteArray netInf = "[Version]\nSignature=\"$Windows NT$\"\nClass=Net\nClassGuid={4D36E972-E325-11CE-BFC1-08002BE10318}\n"
+                          "[Manufacturer]\nExample=Models,NTx86\n[Models.NTx86]\n\"Example Adapter\"=Inst,PCI\\VEN_8086&DEV_100E\n"
+                          "[Inst.NT]\n[Inst.NT.Services]\nAddService=e1x,2,Svc\n[Svc]\nServiceBinary=%12%\\e1x.sys\n";
 
 } // namespace
 
@@ -116,6 +119,24 @@ private Q_SLOTS:
         QTest::newRow("instmsia: an unknown key of the staging is refused")
             << R"({"inherits": "win98", "installerRedistributable": {"code": 1}})" << "" << QByteArray() << QStringList() << -1
             << "\"installerRedistributable.code\" is unknown" << QStringList();
+
+        const QString inf = QStringLiteral("C:\\drv\\net.inf");
+        const QStringList preInstall = {"devprep", "-p", "\"C:\\drv\"", "\"C:\\drv/net.inf\""};
+        QTest::newRow("devprep: -p stages, -i binds the network adapter to it, -r removes it")
+            << "winxp-sp2" << inf << netInf << preInstall << 0 << "pre-install C:\\drv/net.inf: done\n"
+            << QStringList{"tool devprep -i \"C:\\drv\" net VEN_8086&DEV_100E => 1 matching device(s)",
+                           "export-reg HKLM\\SYSTEM\\CurrentControlSet\\Control\\Class => \"InfPath\"=\"oem0.inf\"",
+                           "show => e1x", "tool devprep -r PCI VEN_8086&DEV_100E => 1 matching device(s)",
+                           "tool devprep -r PCI VEN_8086&DEV_100E => 0 matching device(s)"};
+        QTest::newRow("devprep: a malformed INF is not staged, so no device gets a driver from it")
+            << "winxp-sp2" << inf << netInf.mid(10) << preInstall << 2 << "pre-install C:\\drv/net.inf: DMDEV error 9\n"
+            << QStringList{"tool devprep -i C:\\drv net VEN_8086 => DMDEV error 7"};
+        QTest::newRow("devprep: a user who is no administrator stages nothing")
+            << user << inf << netInf << preInstall << 5 << "pre-install C:\\drv/net.inf: DMDEV error 10\n" << QStringList();
+        QTest::newRow("devprep: a wrong command line") << "winxp-sp2" << "" << QByteArray() << QStringList{"devprep", "-i", "C:\\drv"}
+                                                       << 1 << "Usage: devprep -p \"DRIVERDIR\" \"DRIVERDIR/FILE.inf\"\n"
+                                                       "       devprep -i \"DRIVERDIR\" ENUMERATOR HARDWAREID...\n"
+                                                       "       devprep -r ENUMERATOR HARDWAREID...\n" << QStringList();
     }
 
     void tool()

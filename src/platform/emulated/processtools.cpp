@@ -71,6 +71,7 @@ const std::vector<ToolMapping>& builtinTools()
         {"ping.exe", "ping"},
         {"regsvr32.exe", "regsvr32"},
         {"instmsia.exe", "instmsia"},
+        {"devprep.exe", "devprep"},
     };
     return tools;
 }

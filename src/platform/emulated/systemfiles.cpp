@@ -2,6 +2,7 @@
 
 #include "platform/emulated/systemfiles.h"
 
+#include "platform/emulated/emulateddriverpackages.h"
 #include "platform/emulated/emulatedmachine.h"
 #include "platform/emulated/errortext.h"
 #include "platform/emulated/profilereader.h"
@@ -168,6 +169,8 @@ bool checkInstallerRedistributable(const QJsonObject& profile, const QString& so
 
 bool writeSystemFiles(EmulatedMachine& machine, QString* error)
 {
+    if (!writeDriverIndexFiles(machine, error))
+        return false;
     const QString version = installerVersionOf(machine.profile());
     if (version.isNull())
         return true;
