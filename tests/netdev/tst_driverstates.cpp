@@ -104,6 +104,7 @@ private Q_SLOTS:
     void enumerate();
     void driverStates_data();
     void driverStates();
+    void checkAfterInstall();
     void win9x_data();
     void win9x();
     void driveLetter_data();
@@ -302,10 +303,10 @@ void TstDriverStates::driverStates_data()
         << "removeDriver" << QStringList{"enumName=net", "hwidList=PCI\\VEN_1234&DEV_0001,USB\\VID_1234&PID_0002"}
         << QStringList{pci1, usb3} << "success" << 0 << QStringList{pci1, usb3}
         << QStringList{"Remove hardware ID(s): PCI\\VEN_1234&DEV_0001,USB\\VID_1234&PID_0002 from enum: net"} << QString();
-    QTest::newRow("remove: identifiers separated by semicolons")
-        << "removeDriver" << QStringList{"enumName=net", "hwidList=PCI\\VEN_1234&DEV_0001;;USB\\VID_1234&PID_0002"}
+    QTest::newRow("remove: identifiers separated by semicolons, a device matching two removed once")
+        << "removeDriver" << QStringList{"enumName=net", "hwidList=PCI\\VEN_1234&DEV_0001;;USB\\VID_1234&PID_0002;usb\\vid"}
         << QStringList{pci1, usb3} << "success" << 0 << QStringList()
-        << QStringList{"Remove hardware ID(s): PCI\\VEN_1234&DEV_0001, USB\\VID_1234&PID_0002 from enum: net",
+        << QStringList{"Remove hardware ID(s): PCI\\VEN_1234&DEV_0001, USB\\VID_1234&PID_0002, usb\\vid from enum: net",
                        "remove finished - result = 0"} << QString();
     QTest::newRow("remove: the tool cannot be started, -1")
         << "removeDriver" << tool + QStringList{"enumName=PCI", "hwidList=PCI\\VEN_1234"} << QStringList{pci1} << "failed" << -1
@@ -319,6 +320,9 @@ void TstDriverStates::driverStates_data()
     QTest::newRow("check: all installed")
         << "checkDriverInstallState" << QStringList{"enumName=PCI", "hwidList=PCI\\VEN_1234&DEV_0001"} << QStringList{pci1, usb3}
         << "allInstalled" << 0 << QStringList{pci1, usb3} << QStringList() << QString();
+    QTest::newRow("check: with infFile, a driver from another package does not count")
+        << "checkDriverInstallState" << QStringList{"enumName=USB", "hwidList=USB\\VID_1234&PID_0002", "infFile=demonet.inf", "rootPath=C:\\drv\\net"}
+        << QStringList{usb3} << "nothingInstalled" << 0 << QStringList{usb3} << QStringList() << QString();
     QTest::newRow("check: no enumerator to list, failed")
         << "checkDriverInstallState" << QStringList{"hwidList=PCI\\VEN_1234&DEV_0001"} << QStringList() << "failed" << -1
         << QStringList() << QStringList() << QString();
@@ -352,6 +356,19 @@ void TstDriverStates::driverStates()
         QVERIFY2(lines.contains(line), qPrintable(line + QLatin1String(" not in:\n") + lines.join(QLatin1Char('\n'))));
     if (!notTraced.isEmpty())
         QVERIFY2(!traces.contains(notTraced), qPrintable(notTraced));
+}
+
+void TstDriverStates::checkAfterInstall()
+{
+    machine(QStringLiteral("winxp-sp2"), adapters());
+    const QStringList package{"infFile=demonet.inf", "rootPath=C:\\drv\\net", "enumName=net"};
+    const std::unique_ptr<CState> install = create(QStringLiteral("installDriver"), package + QStringList{"hwidList=USB\\VID_1234&PID_0002"});
+    QCOMPARE(run(*install), QStringLiteral("success"));
+    const std::unique_ptr<CState> check = create(QStringLiteral("checkDriverInstallState"), package + QStringList{"hwidList=VEN_1234&DEV_0001,VID_1234&PID_0002"});
+    QCOMPARE(run(*check), QStringLiteral("partlyInstalled"));
+    QCOMPARE(run(*install), QStringLiteral("success")); // installing again is fine
+    QCOMPARE(run(*create(QStringLiteral("checkDriverInstallState"), package + QStringList{"hwidList=VID_1234&PID_0002"})),
+             QStringLiteral("allInstalled"));
 }
 
 // The 9x copy of driver files, its outcome set by the test.
@@ -410,11 +427,16 @@ void TstDriverStates::win9x()
     }
     TraceCapture traces;
     const std::unique_ptr<CState> state = create(QStringLiteral("installDriver"),
-                                                 {"infFile=" + infFile, "rootPath=C:\\drv\\net", "enumName=PCI", "hwidList=PCI\\VEN_1234&DEV_0001"});
+                                                 {"infFile=" + infFile, "rootPath=C:\\drv\\net", "enumName=PCI",
+                                                  "hwidList=PCI\\VEN_1234&DEV_0001", "copyFile1=C:/drv/net/*.inf::C:/copied"});
     auto* actionState = qobject_cast<CActionState*>(state.get());
     actionState->setAction(new CopyResultInstall(actionState, copyResult));
-    QCOMPARE(run(*state), QLatin1String(result == 0 ? "success" : "failed"));
-    QCOMPARE(actionState->action()->result(), result);
+    // Twice: the real copy of the second entry runs as well as the first.
+    for (int entry = 0; entry < 2; ++entry) {
+        QCOMPARE(run(*state), QLatin1String(result == 0 ? "success" : "failed"));
+        QCOMPARE(actionState->action()->result(), result);
+    }
+    QCOMPARE(traces.lines(winsteps::module::devprep).count(QStringLiteral("   result = 0")), copied ? 2 : 0);
     std::uint32_t attributes = 0;
     QCOMPARE(files().getFileAttributes("C:\\WINDOWS\\INF\\DRVIDX.BIN", &attributes) == ERROR_SUCCESS, indexKept);
     QCOMPARE(traces.lines(winsteps::module::devprep).contains(QStringLiteral("   Clear registry database for Windows 98 and Windows ME")),
@@ -458,8 +480,9 @@ void TstDriverStates::driveLetter()
     TraceCapture traces;
     const std::unique_ptr<CState> state = create(QStringLiteral("findDriveLetter"), {"deviceId=" + deviceId});
     auto* find = qobject_cast<CFindDriveLetterState*>(state.get());
-    if (letter.isEmpty())
-        find->setWaitLimit(600); // the outcome is the same at 5 s
+    // Not found: the outcome is the same at 5 s. Found: the state must go on as soon as the
+    // volume is there, long before a limit of a minute.
+    find->setWaitLimit(letter.isEmpty() ? 600 : 60000);
     QCOMPARE(run(*state), letter.isEmpty() ? QStringLiteral("failed") : QStringLiteral("finished"));
     QCOMPARE(state->property("driveLetter").toString(), letter);
     const QStringList lines = traces.lines(winsteps::module::sysTasks);
