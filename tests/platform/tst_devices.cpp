@@ -128,9 +128,19 @@ void TestDevices::profileMistakesAreRefused()
 // takes the first free letter.
 void TestDevices::stagedDevices()
 {
-    auto m = machine(QLatin1String(adapter) + ',' + stick(QStringLiteral("{}")));
+    auto m = machine(QLatin1String(adapter) + ',' + stick(QStringLiteral("{}")) + R"(, {"instanceId": "ROOT\\GONE\\0", "present": false})");
     QVERIFY(m);
     Devices& devices = m->devices();
+    // A node that is not plugged in is known, but not present.
+    const std::string gone = "ROOT\\GONE\\0";
+    std::vector<std::string> all;
+    QCOMPARE(devices.classDevices(nullptr, "root", 0, &all), ERROR_SUCCESS);
+    QCOMPARE(all.back(), gone);
+    QCOMPARE(devices.classDevices(nullptr, "root", DIGCF_PRESENT, &all), ERROR_SUCCESS);
+    QVERIFY(all.back() != gone);
+    QCOMPARE(devices.locateDevNode(gone, CM_LOCATE_DEVNODE_NORMAL, nullptr), CR_NO_SUCH_DEVNODE);
+    QCOMPARE(devices.locateDevNode(gone, CM_LOCATE_DEVNODE_PHANTOM, nullptr), CR_SUCCESS);
+    QCOMPARE(devices.devNodeStatus(gone, nullptr, nullptr), CR_NO_SUCH_DEVNODE);
     std::vector<std::string> ids;
     QCOMPARE(devices.classDevices(&GUID_DEVCLASS_NET, "", DIGCF_PRESENT, &ids), ERROR_SUCCESS);
     QCOMPARE(ids.size(), std::size_t(2));
@@ -226,6 +236,8 @@ void TestDevices::volumeMountsAfterItsDelay()
     QCOMPARE(drives.volumeNameForMountPoint("R:\\", &byRoot), ERROR_FILE_NOT_FOUND);
     QTRY_COMPARE_WITH_TIMEOUT(drives.driveType("R:\\"), DRIVE_REMOVABLE, 5000);
     QCOMPARE(m->devices().changeCount(), plugged + 1);
+    QCOMPARE(m->devices().setFriendlyName(stickId, "Stick"), CR_SUCCESS); // a write after the mount still counts
+    QCOMPARE(m->devices().changeCount(), plugged + 2);
     QCOMPARE(drives.volumeNameForMountPoint("R:\\", &byRoot), ERROR_SUCCESS);
     QCOMPARE(byRoot, byPath);
     QVERIFY(byRoot.rfind("\\\\?\\Volume{", 0) == 0);

@@ -88,6 +88,16 @@ struct WINSTEPS_PLATFORM_EXPORT DeviceState {
     static DeviceState fromJson(const QJsonObject& json);
 };
 
+// The setup class of a class name known here ("Net", "USB", "DiskDrive", "CDROM", "Volume",
+// "System", "hdc", "Computer"; any case), and the name of such a class; empty for others.
+QString deviceClassGuid(const QString& className);
+QString deviceClassName(const QString& classGuid);
+// The status of a node that nothing else sets: started with its driver, or stopped with its
+// problem; root-enumerated and removable as its enumerator says.
+std::uint32_t defaultDeviceStatus(const DeviceNodeRecord& node);
+// The nodes every machine starts with, without drivers (deviceseed.cpp).
+QList<DeviceNodeRecord> seedDeviceTree();
+
 // The tree a machine of the profile starts with: the root, the ACPI and PCI buses, a PCI
 // network adapter in the network class, USB host controllers with their root hubs, the disk
 // with the volume of C: and a CD-ROM drive as D:; then the profile's "devices" (see

@@ -64,8 +64,14 @@ CONFIGRET EmulatedDevices::access(bool write, const std::function<CONFIGRET(Devi
         return result;
     }
     if (write) {
+        // The mounts that have come due since the last write counted as changes when read; they
+        // go into the count itself now, as they leave the list.
         const qint64 now = nowMs();
         ++state.changes;
+        for (const QString& at : store.meta(mountsRecord).split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+            if (at.toLongLong() <= now)
+                ++state.changes;
+        }
         QStringList mounts;
         for (const DeviceNodeRecord& n : std::as_const(state.nodes)) {
             if (n.present && n.isVolume() && n.mountAt > now)
