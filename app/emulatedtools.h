@@ -46,9 +46,9 @@ std::uint32_t regsvr32Tool(const QStringList& arguments); // toolregsvr32.cpp
 std::uint32_t instMsiTool(const QStringList& arguments); // toolinstmsi.cpp
 
 // devprep -p "DIR" "DIR/FILE.inf" | -i "DIR" ENUMERATOR HWID... | -r ENUMERATOR HWID...: stages
-// the driver package FILE.inf (-p); installs the driver of a staged package on every device of
-// the enumerator ("net": every network adapter) whose hardware id contains one of the ids
-// (-i); removes those devices with their children (-r). Surrounding double quotes of an
+// the driver package FILE.inf (-p); installs the driver of a staged package on every present
+// device of the enumerator ("net": every network adapter) whose hardware id contains one of
+// the ids (-i); removes those devices (present or not) with their children (-r). Surrounding double quotes of an
 // argument are dropped. One line per device to standard output. Exit codes below.
 enum : std::uint32_t {
     DevprepDone = 0,

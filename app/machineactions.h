@@ -37,5 +37,8 @@ int unplugAction(const QStringList& arguments);
 QJsonArray devicesJson(platform::emulated::EmulatedMachine& machine);
 QJsonArray drivesJson(platform::emulated::EmulatedMachine& machine);
 QString devicesSummary(platform::emulated::EmulatedMachine& machine);
+// machinedriverpackages.cpp: the staged driver packages of machine show.
+QJsonArray driverPackagesJson(platform::emulated::EmulatedMachine& machine);
+QString driverPackagesSummary(platform::emulated::EmulatedMachine& machine);
 
 } // namespace winsteps::host::machine

@@ -318,6 +318,7 @@ QString summary(EmulatedMachine& machine)
     text += section(QStringLiteral("Services"), lines, QStringLiteral("none"));
     text += networkSummary(machine);
     text += devicesSummary(machine);
+    text += driverPackagesSummary(machine);
     lines.clear();
     for (const auto& operation : machine.pendingFileOperations()) {
         bool replace = false;
@@ -425,6 +426,7 @@ QJsonObject json(EmulatedMachine& machine)
         {QStringLiteral("connections"), connectionsJson(machine)},
         {QStringLiteral("devices"), devicesJson(machine)},
         {QStringLiteral("drives"), drivesJson(machine)},
+        {QStringLiteral("driverPackages"), driverPackagesJson(machine)},
     };
 }
 
@@ -439,7 +441,7 @@ int showAction(const QStringList& arguments)
                                        QStringLiteral("Shows a summary of the machine in DIR: its system, registry, "
                                                       "start-up entries,\ninstalled programs, services, pending removals and "
                                                       "last restart,\nthe firewall's authorised applications, the connections and their port mappings,\n"
-                                                      "the devices and the drives;\n"
+                                                      "the devices, the drives and the staged driver packages;\n"
                                                       "with --json also its processes, as one JSON object."),
                                        arguments, 1, 1);
         status >= 0)

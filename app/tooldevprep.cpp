@@ -29,18 +29,19 @@ QString resultText(std::uint32_t result)
     return QStringLiteral("DMDEV error %1").arg(result);
 }
 
-// The nodes of an enumerator, "net" standing for the network adapters of every enumerator.
-std::uint32_t devicesOf(const QString& enumerator, QStringList* ids)
+// The nodes of an enumerator, "net" standing for the network adapters of every enumerator;
+// present ones only when present is set.
+std::uint32_t devicesOf(const QString& enumerator, int present, QStringList* ids)
 {
     const bool net = enumerator.compare(QLatin1String("net"), Qt::CaseInsensitive) == 0;
     const platform::GUID* classGuid = net ? &platform::GUID_DEVCLASS_NET : nullptr;
     const std::string name = enumerator.toStdString();
     std::uint16_t count = 0;
-    std::uint32_t result = platform::DMDEV_Enumerate(classGuid, nullptr, &count, 0, net ? nullptr : name.c_str());
+    std::uint32_t result = platform::DMDEV_Enumerate(classGuid, nullptr, &count, present, net ? nullptr : name.c_str());
     if (result != platform::DMDEV_OK || count == 0)
         return result;
     std::vector<char> names(std::size_t(count) * platform::DMDEV_SLOT_SIZE);
-    result = platform::DMDEV_Enumerate(classGuid, names.data(), &count, 0, net ? nullptr : name.c_str());
+    result = platform::DMDEV_Enumerate(classGuid, names.data(), &count, present, net ? nullptr : name.c_str());
     for (std::uint16_t i = 0; result == platform::DMDEV_OK && i < count; ++i)
         ids->append(QString::fromUtf8(names.data() + std::size_t(i) * platform::DMDEV_SLOT_SIZE));
     return result;
@@ -57,11 +58,11 @@ QString hardwareId(const QString& instanceId)
 
 // Runs work on every device of the enumerator whose first hardware id contains one of ids
 // (once per matching id, as the driver steps do). The first failure's result, else 0.
-std::uint32_t forMatching(const QString& enumerator, const QStringList& ids,
+std::uint32_t forMatching(const QString& enumerator, int present, const QStringList& ids,
                           const std::function<std::uint32_t(const std::string&)>& work, int* matched)
 {
     QStringList devices;
-    const std::uint32_t listed = devicesOf(enumerator, &devices);
+    const std::uint32_t listed = devicesOf(enumerator, present, &devices);
     if (listed != platform::DMDEV_OK)
         return listed;
     std::uint32_t result = platform::DMDEV_OK;
@@ -109,14 +110,15 @@ std::uint32_t devprepTool(const QStringList& rawArguments)
     int matched = 0;
     if (option == QLatin1String("-i") && arguments.size() >= 4) {
         const std::string folder = arguments.at(1).toStdString();
-        const std::uint32_t result = forMatching(arguments.at(2), arguments.mid(3), [&](const std::string& device) {
+        // A driver is installed on devices that are there.
+        const std::uint32_t result = forMatching(arguments.at(2), 1, arguments.mid(3), [&](const std::string& device) {
             return platform::DMDEV_InstallDriver(device.c_str(), folder.c_str());
         }, &matched);
         cli::out(QStringLiteral("%1 matching device(s)\n").arg(matched));
         return exitCodeOf(result, DevprepInstallFailed);
     }
     if (option == QLatin1String("-r") && arguments.size() >= 3) {
-        const std::uint32_t result = forMatching(arguments.at(1), arguments.mid(2), [](const std::string& device) {
+        const std::uint32_t result = forMatching(arguments.at(1), 0, arguments.mid(2), [](const std::string& device) {
             // A device that went with its parent earlier in the list is removed all the same.
             const std::uint32_t removed = platform::DMDEV_RemoveDevice(device.c_str());
             return removed == platform::DMDEV_ERROR_NO_SUCH_DEVICE ? platform::DMDEV_OK : removed;

@@ -126,8 +126,14 @@ private Q_SLOTS:
             << "winxp-sp2" << inf << netInf << preInstall << 0 << "pre-install C:\\drv/net.inf: done\n"
             << QStringList{"tool devprep -i \"C:\\drv\" net VEN_8086&DEV_100E => 1 matching device(s)",
                            "export-reg HKLM\\SYSTEM\\CurrentControlSet\\Control\\Class => \"InfPath\"=\"oem0.inf\"",
-                           "show => e1x", "tool devprep -r PCI VEN_8086&DEV_100E => 1 matching device(s)",
+                           "show => e1x", "show => oem0.inf (no provider): PCI\\VEN_8086&DEV_100E",
+                           R"(show --json => "name": "oem0.inf")", "tool devprep -r PCI VEN_8086&DEV_100E => 1 matching device(s)",
                            "tool devprep -r PCI VEN_8086&DEV_100E => 0 matching device(s)"};
+        QTest::newRow("devprep: -i passes over a device that is not there, -r removes it")
+            << R"({"inherits": "winxp-sp2", "devices": [{"instanceId": "PCI\\VEN_8086&DEV_100E\\GONE", "hardwareIds": ["PCI\\VEN_8086&DEV_100E"], "present": false}]})"
+            << inf << netInf << preInstall << 0 << "pre-install C:\\drv/net.inf: done\n"
+            << QStringList{"tool devprep -i C:\\drv PCI VEN_8086&DEV_100E => 1 matching device(s)",
+                           "tool devprep -r PCI VEN_8086&DEV_100E => 2 matching device(s)"};
         QTest::newRow("devprep: a malformed INF is not staged, so no device gets a driver from it")
             << "winxp-sp2" << inf << netInf.mid(10) << preInstall << 2 << "pre-install C:\\drv/net.inf: DMDEV error 9\n"
             << QStringList{"tool devprep -i C:\\drv net VEN_8086 => DMDEV error 7"};

@@ -136,6 +136,8 @@ const char* wineDeviation(Behaviour behaviour)
         return "Wine's firewall list is a stub: Item finds any path, Add and Remove succeed and change nothing";
     case Behaviour::ConnectionSharing:
         return "Wine has no connection-sharing manager (HNetCfg.HNetShare is no ProgID there)";
+    case Behaviour::OemInfNames:
+        return "Wine's SetupCopyOEMInf stores an INF under its own name, not as oemN.inf";
     case Behaviour::VolumeInterfaces:
         return "Wine's SetupDi lists no volume interfaces";
     case Behaviour::DeviceTree:

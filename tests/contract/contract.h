@@ -52,6 +52,7 @@ enum class Behaviour {
     ConnectionSharing,            // the connection-sharing manager (HNetCfg.HNetShare) can be created
     VolumeInterfaces,             // SetupDi lists the volumes' device interfaces
     DeviceTree,                   // the configuration manager knows the root and each node's parent
+    OemInfNames,                  // SetupCopyOEMInf: stored as oemN.inf; a look-up alone copies nothing
 };
 
 // True when this system behaves as Windows does in that respect; otherwise prints why the

@@ -246,14 +246,14 @@ std::uint32_t EmulatedDriverPackages::installOnNode(const std::string& instanceI
     } else {
         candidates = stagedPackages();
     }
-    // The best rank wins; among equals the package staged last.
+    // The best rank wins; among equals the package staged last, and in it the first model.
     const Candidate* best = nullptr;
     const inf::Model* bestModel = nullptr;
     int bestRank = -1;
     for (const Candidate& candidate : candidates) {
         for (const inf::Model& model : candidate.package.models) {
             const int rank = inf::matchRank(model, node.hardwareIds, node.compatibleIds);
-            if (rank >= 0 && (bestRank < 0 || rank <= bestRank)) {
+            if (rank >= 0 && (bestRank < 0 || rank < bestRank || (rank == bestRank && best != &candidate))) {
                 best = &candidate;
                 bestModel = &model;
                 bestRank = rank;
