@@ -54,12 +54,14 @@ DeviceNodeRecord node(const char* id, const char* hardwareId, const char* classG
     return record;
 }
 
-// Three network adapters on two enumerators (one without a model in the package) and a
-// device of another class.
+// Three network adapters on two enumerators (one without a model in the package), a device
+// of another class, and an adapter that is known but not plugged in.
 QList<DeviceNodeRecord> adapters()
 {
+    DeviceNodeRecord away = node("USB\\VID_1234&PID_0002\\5", "USB\\VID_1234&PID_0002");
+    away.present = false;
     return {node("PCI\\VEN_1234&DEV_0001\\1", "PCI\\VEN_1234&DEV_0001"), node("PCI\\VEN_1234&DEV_00FF\\2", "PCI\\VEN_1234&DEV_00FF"),
-            node("USB\\VID_1234&PID_0002\\3", "USB\\VID_1234&PID_0002"), node("USB\\VID_1234&PID_0003\\4", "USB\\VID_1234&PID_0003", "")};
+            node("USB\\VID_1234&PID_0002\\3", "USB\\VID_1234&PID_0002"), node("USB\\VID_1234&PID_0003\\4", "USB\\VID_1234&PID_0003", ""), away};
 }
 
 // A USB stick: the device, its disk and its volume of driveType, with or without media,
@@ -214,11 +216,12 @@ void TstDriverStates::enumerate_data()
     QTest::addColumn<QStringList>("found"); // of the staged devices
 
     QTest::newRow("null class, empty enumerator: -1, nothing called") << QString() << QString() << -1 << QStringList();
-    QTest::newRow("an enumerator lists its devices")
-        << QString() << QStringLiteral("usb") << 0 << QStringList{"USB\\VID_1234&PID_0002\\3", "USB\\VID_1234&PID_0003\\4"};
+    QTest::newRow("an enumerator lists its devices, plugged in or not")
+        << QString() << QStringLiteral("usb") << 0
+        << QStringList{"USB\\VID_1234&PID_0002\\3", "USB\\VID_1234&PID_0003\\4", "USB\\VID_1234&PID_0002\\5"};
     QTest::newRow("a class wins over the enumerator") << QString::fromLatin1(netClass) << QStringLiteral("USB") << 0
                                                       << QStringList{"PCI\\VEN_1234&DEV_0001\\1", "PCI\\VEN_1234&DEV_00FF\\2",
-                                                                     "USB\\VID_1234&PID_0002\\3"};
+                                                                     "USB\\VID_1234&PID_0002\\3", "USB\\VID_1234&PID_0002\\5"};
     QTest::newRow("an enumerator without devices: -1") << QString() << QStringLiteral("NOSUCH") << -1 << QStringList();
 }
 
