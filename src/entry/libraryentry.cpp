@@ -10,6 +10,8 @@
 #include "states/cservicestates.h"
 #include "states/cwriteregkeystate.h"
 #include "netdev/ccheckfirewallstate.h"
+#include "netdev/cdriverstates.h"
+#include "netdev/cfinddriveletterstate.h"
 
 // The plug-in's state types, one registration per type, in one list.
 extern "C" CStateFactory* createFactory(CStateFactory* parent)
@@ -33,5 +35,9 @@ extern "C" CStateFactory* createFactory(CStateFactory* parent)
     factory->registerState(QStringLiteral("installAxComponent"), &CStateFactory::creator<CInstallAxComponentState>);
     factory->registerState(QStringLiteral("checkAxComponent"), &CStateFactory::creator<CCheckAxComponentState>);
     factory->registerState(QStringLiteral("configFirewall"), &CStateFactory::creator<CCheckFirewallState>);
+    factory->registerState(QStringLiteral("installDriver"), &CStateFactory::creator<CInstallDriverInfState>);
+    factory->registerState(QStringLiteral("checkDriverInstallState"), &CStateFactory::creator<CCheckInstallInfState>);
+    factory->registerState(QStringLiteral("removeDriver"), &CStateFactory::creator<CRemoveDriverState>);
+    factory->registerState(QStringLiteral("findDriveLetter"), &CStateFactory::creator<CFindDriveLetterState>);
     return factory;
 }
