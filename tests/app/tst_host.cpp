@@ -344,6 +344,37 @@ private Q_SLOTS:
                                         "Local Area Connection udp 5353->192.168.0.10:5353 enabled"}));
     }
 
+    // The driver example on Windows XP SP2 with a network adapter and a USB stick plugged in:
+    // the check finds no driver, the package is staged and bound to the adapter, the check then
+    // finds it installed, and the stick's drive letter is found once its volume has mounted.
+    void driversExample()
+    {
+        const QString machine = m_dir.filePath("drivers");
+        const QString files = Example + "drivers/";
+        QCOMPARE(winsteps({"machine", "init", machine}, false).exitCode, 0);
+        for (const char* device : {"adapter.json", "stick.json"})
+            QCOMPARE(winsteps({"machine", "plug", machine, files + device}, false).exitCode, 0);
+        const Run run = winsteps({"run", Example + "drivers.xml", "--machine", machine, "--set", "fsm.sourceDir=" + files});
+        QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+        QCOMPARE(stepTexts(run.report["steps"].toArray()),
+                 QStringList({"welcome:finished", "copyDrivers:success", "before:nothingInstalled", "install:success",
+                              "after:allInstalled", "stick:finished", "done:finished"}));
+        QCOMPARE(run.report["machine"]["properties"]["stickDrive"]["value"].toString(), QStringLiteral("E:\\"));
+
+        const QJsonObject shown = QJsonDocument::fromJson(winsteps({"machine", "show", machine, "--json"}, false).out.toUtf8()).object();
+        QJsonObject adapter;
+        for (const QJsonValue& device : shown["devices"].toArray()) {
+            if (device["instanceId"].toString().startsWith(QLatin1String("PCI\\VEN_1D0E&DEV_0001")))
+                adapter = device.toObject();
+        }
+        QCOMPARE(adapter["description"].toString(), QStringLiteral("Demo Suite Ethernet Adapter"));
+        QCOMPARE(adapter["service"].toString(), QStringLiteral("demonet"));
+        QCOMPARE(adapter["problem"].toInt(), 0);
+        QVERIFY(adapter["driver"].toString().startsWith(QLatin1String("{4D36E972-E325-11CE-BFC1-08002BE10318}\\")));
+        QCOMPARE(shown["driverPackages"][0]["name"].toString(), QStringLiteral("oem0.inf"));
+        QCOMPARE(shown["driverPackages"][0]["provider"].toString(), QStringLiteral("Example Software"));
+    }
+
     // The action reads its own properties (filtered by system, each traced); after the run
     // the state answers with the action's: the command line as run and the exit code.
     void actionStatesReadTheirOwnProperties()
