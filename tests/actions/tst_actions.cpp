@@ -394,7 +394,9 @@ void TstActions::startStopCycles()
         QCoreApplication::sendPostedEvents();
     }
     QCOMPARE(events, 0);
-    QTRY_COMPARE(threadCount(), threads);
+    // At most as many as before: a thread of an earlier test that was still ending when the
+    // count was taken (a joined thread's task outlives the join for a moment) may be gone too.
+    QTRY_VERIFY2(threadCount() <= threads, qPrintable(QString::number(threadCount() - threads) + " more threads"));
 }
 
 void TstActions::startApp_data()
