@@ -21,6 +21,7 @@
 #include <QTest>
 
 #include "support/freshmachine.h"
+#include "support/pluginstates.h"
 #include "support/tracecapture.h"
 
 #include <memory>
@@ -128,27 +129,11 @@ private:
         QVERIFY(inf.open(QIODevice::WriteOnly) && inf.write(netInf) > 0);
     }
 
-    // A state of type with "key=value" properties as its XML description declares them.
     std::unique_ptr<CState> create(const QString& type, const QStringList& properties)
     {
-        QDomDocument document;
-        QDomElement element = document.createElement(QStringLiteral("state"));
-        for (const QString& text : properties) {
-            QDomElement property = document.createElement(QStringLiteral("property"));
-            property.setAttribute(QStringLiteral("key"), text.section(QLatin1Char('='), 0, 0));
-            property.setAttribute(QStringLiteral("value"), text.section(QLatin1Char('='), 1));
-            element.appendChild(property);
-        }
-        return std::unique_ptr<CState>(m_factory->create(type, element, nullptr, QStringLiteral("step")));
+        return testsupport::createState(*m_factory, type, properties);
     }
-
-    // Executes state and waits for it to leave; its exit event.
-    static QString run(CState& state)
-    {
-        QSignalSpy finished(&state, &CState::finished);
-        state.execute();
-        return finished.wait(20000) ? state.exitEvent() : QStringLiteral("(no exit)");
-    }
+    static QString run(CState& state) { return testsupport::runState(state); }
 
     QTemporaryDir m_dir;
     std::unique_ptr<CStateFactory> m_factory;

@@ -17,6 +17,7 @@
 #include <QTest>
 
 #include "support/freshmachine.h"
+#include "support/pluginstates.h"
 #include "support/tracecapture.h"
 
 #include <memory>
@@ -113,16 +114,8 @@ private:
     // A "configFirewall" state with "key=value" properties as its XML description declares them.
     std::unique_ptr<CActionState> create(const QStringList& properties)
     {
-        QDomDocument document;
-        QDomElement element = document.createElement(QStringLiteral("state"));
-        for (const QString& text : properties) {
-            QDomElement property = document.createElement(QStringLiteral("property"));
-            property.setAttribute(QStringLiteral("key"), text.section(QLatin1Char('='), 0, 0));
-            property.setAttribute(QStringLiteral("value"), text.section(QLatin1Char('='), 1));
-            element.appendChild(property);
-        }
-        CState* state = m_factory->create(QStringLiteral("configFirewall"), element, nullptr, QStringLiteral("step"));
-        return std::unique_ptr<CActionState>(qobject_cast<CActionState*>(state));
+        return std::unique_ptr<CActionState>(qobject_cast<CActionState*>(
+            testsupport::createState(*m_factory, QStringLiteral("configFirewall"), properties).release()));
     }
 
     QTemporaryDir m_dir;

@@ -18,6 +18,7 @@
 #include <QTest>
 
 #include "support/freshmachine.h"
+#include "support/pluginstates.h"
 #include "support/tracecapture.h"
 
 #include <memory>
@@ -86,14 +87,7 @@ private:
             state->setProperty(text.section(QLatin1Char('='), 0, 0), text.section(QLatin1Char('='), 1));
         return state;
     }
-    // Runs the state; its exit event once it has left.
-    static QString run(CState* state)
-    {
-        QSignalSpy finished(state, &CState::finished);
-        state->execute();
-        const bool done = finished.count() == 1 || (finished.wait(20000) && finished.count() == 1);
-        return done ? state->exitEvent() : QStringLiteral("<not finished>");
-    }
+    static QString run(CState* state) { return testsupport::runState(*state); }
     QString run(const QString& type, const QStringList& properties) { return run(create(type, properties).get()); }
 
     QTemporaryDir m_dir;

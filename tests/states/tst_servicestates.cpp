@@ -17,6 +17,7 @@
 #include <QTimer>
 
 #include "support/freshmachine.h"
+#include "support/pluginstates.h"
 #include "support/tracecapture.h"
 
 #include <memory>
@@ -132,29 +133,11 @@ private:
         }
     }
 
-    // A state of the type with "key=value" properties as its XML description declares them.
     std::unique_ptr<CState> create(const QString& type, const QStringList& properties)
     {
-        QDomDocument document;
-        QDomElement element = document.createElement(QStringLiteral("state"));
-        for (const QString& text : properties) {
-            QDomElement property = document.createElement(QStringLiteral("property"));
-            property.setAttribute(QStringLiteral("key"), text.section(QLatin1Char('='), 0, 0));
-            property.setAttribute(QStringLiteral("value"), text.section(QLatin1Char('='), 1));
-            element.appendChild(property);
-        }
-        return std::unique_ptr<CState>(m_factory->create(type, element, nullptr, QStringLiteral("step")));
+        return testsupport::createState(*m_factory, type, properties);
     }
-
-    // Runs the state; its exit event once it has finished.
-    static QString run(CState* state)
-    {
-        QSignalSpy finished(state, &CState::finished);
-        state->execute();
-        if (!finished.wait(20000) || finished.count() != 1)
-            return QStringLiteral("<not finished>");
-        return state->exitEvent();
-    }
+    static QString run(CState* state) { return testsupport::runState(*state); }
 
     QTemporaryDir m_dir;
     std::unique_ptr<CStateFactory> m_factory;
