@@ -49,15 +49,8 @@ std::uint32_t instMsiTool(const QStringList& arguments); // toolinstmsi.cpp
 // the driver package FILE.inf (-p); installs the driver of a staged package on every present
 // device of the enumerator ("net": every network adapter) whose hardware id contains one of
 // the ids (-i); removes those devices (present or not) with their children (-r). Surrounding double quotes of an
-// argument are dropped. One line per device to standard output. Exit codes below.
-enum : std::uint32_t {
-    DevprepDone = 0,
-    DevprepUsage = 1,            // a wrong command line
-    DevprepPreInstallFailed = 2, // the INF is missing or malformed
-    DevprepInstallFailed = 3,    // the devices could not be listed, or a matching device got no driver
-    DevprepRemoveFailed = 4,     // the devices could not be listed, or a matching device stays
-    DevprepAccessDenied = 5,     // the user is no administrator
-};
+// argument are dropped. One line per device to standard output. Exit codes: DevprepExitCode in
+// platform/devprep.h, which does the work.
 std::uint32_t devprepTool(const QStringList& arguments); // tooldevprep.cpp
 
 } // namespace winsteps::host
