@@ -64,7 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         tokens.nextTag(tag);
         fuzzsupport::keep(tag.name);
         fuzzsupport::keep(tag.value(true));
-        fuzzsupport::keep(std::size_t(tag.translationId + tag.quoted));
+        fuzzsupport::keep(std::size_t(tag.translationId) + std::size_t(tag.quoted)); // unsigned: an id may be INT_MAX
         ++pairs;
     }
     return 0;
