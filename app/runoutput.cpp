@@ -6,7 +6,6 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSet>
 
 namespace winsteps::host {
 
@@ -46,18 +45,12 @@ int checkBeforeRun(CFsm* fsm, const CWizardLoader& loader, const QString& wizard
     if (problems.isEmpty())
         return -1;
     QString text;
-    QSet<QString> told;
-    for (const Diagnostic& problem : problems) {
-        const QString line = strict ? problem.toText()
-                                    : Diagnostic{problem.file, problem.line, QLatin1String("warning: ") + problem.message}
-                                          .toText();
-        if (!told.contains(line)) {
-            told.insert(line);
-            text += line + QLatin1Char('\n');
-        }
-    }
+    for (const Diagnostic& problem : problems)
+        text += (strict ? problem : Diagnostic{problem.file, problem.line, QLatin1String("warning: ") + problem.message})
+                    .toText()
+                + QLatin1Char('\n');
     if (strict)
-        text += QStringLiteral("winsteps run: --strict: %1 problem(s) found; nothing was run\n").arg(told.size());
+        text += QStringLiteral("winsteps run: --strict: %1 problem(s) found; nothing was run\n").arg(problems.size());
     cli::err(text);
     return strict ? int(ExitUsage) : -1;
 }

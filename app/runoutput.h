@@ -41,7 +41,7 @@ private:
 
 // The points check finds in the loaded wizard, before anything runs. Strict: each is printed
 // as an error ("FILE:LINE: message") and the run is refused with ExitUsage. Otherwise each
-// distinct point is printed once as "FILE:LINE: warning: message" and -1 is returned.
+// is printed as "FILE:LINE: warning: message" and -1 is returned.
 int checkBeforeRun(CFsm* fsm, const CWizardLoader& loader, const QString& wizardPath, bool strict);
 
 // The last line of a run, with its end of line: 'NAME: ended in state "S" with event "E"
