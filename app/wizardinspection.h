@@ -117,9 +117,8 @@ inline void checkDeclaredValues(CFsm* fsm, CState* state, const CWizardLoader& l
         problems << Diagnostic{wizardPath, line,
                                QLatin1String("state ") + quoted(stateName) + QLatin1String(" (type ") + state->type()
                                    + QLatin1String(") has the path ") + quoted(path)
-                                   + QLatin1String(", which begins with a hive name; the hive comes from \"scope\" "
-                                                   "(\"global\": HKEY_LOCAL_MACHINE, else HKEY_CURRENT_USER) and the "
-                                                   "path is the key below it")};
+                                   + QLatin1String(", which begins with a hive name; the path is a key below "
+                                                   "the hive that \"scope\" chooses")};
 }
 
 // What the loader cannot see: events, property maps, required properties, declared values

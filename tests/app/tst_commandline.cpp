@@ -175,8 +175,8 @@ private Q_SLOTS:
         QTest::addColumn<QString>("state");
         QTest::addColumn<QString>("found"); // the end of the message, or empty for none
 
-        const QString hive = QStringLiteral("which begins with a hive name; the hive comes from \"scope\" (\"global\": "
-                                            "HKEY_LOCAL_MACHINE, else HKEY_CURRENT_USER) and the path is the key below it");
+        const QString hive = QStringLiteral("which begins with a hive name; the path is a key below the hive that "
+                                            "\"scope\" chooses");
         QTest::newRow("long hive name") << readState("HKEY_LOCAL_MACHINE\\Software\\X") << hive;
         QTest::newRow("short, lower case, leading backslash") << readState("\\hkcu\\Software") << hive;
         QTest::newRow("the hive alone") << readState("HKEY_USERS") << hive;
