@@ -139,7 +139,6 @@ private Q_SLOTS:
         row("eval --json null object", {"eval", "--json", "findfirstnode($d,'x')", "--xml", "d=" + writeFile("<a/>")}, 0, "null", "");
         row("eval leading minus", {"eval", "-0.5"}, 2, "^$", "put -- before .*: winsteps eval -- -0.5\n");
         row("eval leading minus after --var", {"eval", "--var", "x=1", "-$x"}, 2, "^$", "winsteps eval -- -\\$x\n");
-        row("eval after --", {"eval", "--", "-0.5"}, 0, "^double -0.5\n$", "^$");
         row("eval --functions with an expression", {"eval", "--functions", "add(1,2)"}, 2, "^$", "takes no expression");
         row("types --json", {"types", "--json"}, 0, R"({"factories": [{"name": "host"}, {}]})", "^$");
         row("machine show --json", {"machine", "show", machine, "--json"}, 0, R"({"system": {"family": "NT"}})", "");
