@@ -2,6 +2,8 @@
 
 #include "cwizardrunner.h"
 #include "expression/cexpression.h"
+#include "expression/cfunctionregistry.h"
+#include "jsonreport.h"
 #include "expression/cxpathnode.h"
 #include "objects/valueconversion.h"
 #include "expression/cproperty.h"
@@ -11,12 +13,16 @@
 
 #include <QColor>
 #include <QFont>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLocale>
 #include <QMetaEnum>
 #include <QPixmap>
 #include <QPoint>
 #include <QSize>
 
+#include <algorithm>
 #include <memory>
 
 namespace winsteps::host {
@@ -226,10 +232,25 @@ struct Variables
     }
 };
 
-// Prints an evaluated map's result: "null", an object with its properties, or a value.
-void printResult(CPropertyMap& map)
+QString jsonText(const QJsonDocument& document)
 {
-    if (map.resultIsObject() && !map.target().object()) {
+    return QString::fromUtf8(document.toJson(QJsonDocument::Indented));
+}
+
+// Prints an evaluated map's result: "null", an object with its properties, or a value; as
+// JSON: null, the object as the run report writes objects, or {"type", "value"}.
+void printResult(CPropertyMap& map, bool json)
+{
+    if (json) {
+        if (map.target().object()) {
+            const std::unique_ptr<CPropertyObject> object(map.takeTargetObject());
+            cli::out(jsonText(QJsonDocument(objectToJson(object.get()))));
+        } else if (map.resultIsObject()) {
+            cli::out(QStringLiteral("null\n"));
+        } else {
+            cli::out(jsonText(QJsonDocument(variantToJson(map.target().value()))));
+        }
+    } else if (map.resultIsObject() && !map.target().object()) {
         cli::out(QStringLiteral("null\n"));
     } else if (map.target().object()) {
         const std::unique_ptr<CPropertyObject> object(map.takeTargetObject());
@@ -239,6 +260,117 @@ void printResult(CPropertyMap& map)
     } else {
         cli::out(describeValue(map.target().value()) + QLatin1Char('\n'));
     }
+}
+
+// The numbers of parameters a function accepts, as the lowest, the highest (-1: no limit) and,
+// when limited, every accepted number.
+struct AcceptedCounts
+{
+    int minimum = -1;
+    int maximum = -1;
+    QList<int> counts;
+
+    explicit AcceptedCounts(const CParameterCount& rule)
+    {
+        // No function of the language takes more than a handful of fixed parameters; a rule
+        // that accepts a count past this one accepts every count from its minimum on.
+        constexpr int Limit = 32;
+        for (int n = 0; n <= Limit; ++n) {
+            if (rule.accepts(n))
+                counts << n;
+        }
+        if (!counts.isEmpty())
+            minimum = counts.first();
+        if (rule.accepts(Limit + 1))
+            counts.clear();
+        else if (!counts.isEmpty())
+            maximum = counts.last();
+    }
+};
+
+// Every function of the registry: "NAME  PARAMETERS  DESCRIPTION" lines, or as JSON a list of
+// {"name", "parameters" (as text), "minimum", "maximum" (null: no limit), "counts" (when
+// limited), "description"}.
+QString functionList(bool json)
+{
+    const QList<CFunctionEntry>& entries = winsteps::functionRegistry::entries();
+    if (json) {
+        QJsonArray list;
+        for (const CFunctionEntry& entry : entries) {
+            const AcceptedCounts accepted(entry.parameterCount);
+            QJsonObject function{{QStringLiteral("name"), QString::fromLatin1(entry.name)},
+                                 {QStringLiteral("parameters"), entry.parameterCount.text()},
+                                 {QStringLiteral("minimum"), accepted.minimum},
+                                 {QStringLiteral("maximum"), accepted.maximum < 0 ? QJsonValue(QJsonValue::Null)
+                                                                                  : QJsonValue(accepted.maximum)},
+                                 {QStringLiteral("description"), QString::fromUtf8(entry.description)}};
+            if (accepted.maximum >= 0) {
+                QJsonArray counts;
+                for (const int n : accepted.counts)
+                    counts.append(n);
+                function.insert(QStringLiteral("counts"), counts);
+            }
+            list.append(function);
+        }
+        return jsonText(QJsonDocument(list));
+    }
+    qsizetype nameWidth = 0;
+    qsizetype countWidth = 0;
+    for (const CFunctionEntry& entry : entries) {
+        nameWidth = std::max(nameWidth, qsizetype(qstrlen(entry.name)));
+        countWidth = std::max(countWidth, entry.parameterCount.text().size());
+    }
+    QString text;
+    for (const CFunctionEntry& entry : entries)
+        text += QString::fromLatin1(entry.name).leftJustified(nameWidth + 2)
+                + entry.parameterCount.text().leftJustified(countWidth + 2) + QString::fromUtf8(entry.description)
+                + QLatin1Char('\n');
+    return text;
+}
+
+// The function names of the registry, for the help text: joined by ", " and broken into
+// lines of at most 80 characters.
+QString functionNames()
+{
+    QString text;
+    qsizetype lineLength = 0;
+    const QList<CFunctionEntry>& entries = winsteps::functionRegistry::entries();
+    for (qsizetype i = 0; i < entries.size(); ++i) {
+        const QString word = QString::fromLatin1(entries.at(i).name) + (i + 1 < entries.size() ? QLatin1String(",") : QLatin1String("."));
+        if (lineLength > 0 && lineLength + 1 + word.size() > 80) {
+            text += QLatin1Char('\n');
+            lineLength = 0;
+        } else if (lineLength > 0) {
+            text += QLatin1Char(' ');
+            ++lineLength;
+        }
+        text += word;
+        lineLength += word.size();
+    }
+    return text;
+}
+
+// An expression that begins with a minus sign ("-0.5", "-$x") before any "--" would be read
+// as an option; say how to write it instead. The values of --var and --xml are skipped.
+int refuseLeadingMinus(const QStringList& arguments)
+{
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString& argument = arguments.at(i);
+        if (argument == QLatin1String("--"))
+            return -1;
+        if (argument == QLatin1String("--var") || argument == QLatin1String("--xml")
+            || argument == QLatin1String("-var") || argument == QLatin1String("-xml")) {
+            ++i;
+            continue;
+        }
+        if (argument.size() > 1 && argument.startsWith(QLatin1Char('-')) && !argument.at(1).isLetter()
+            && argument.at(1) != QLatin1Char('-'))
+            return cli::usageError(Command, QLatin1String("\"") + argument
+                                                + QLatin1String("\" would be read as an option; put -- before an "
+                                                                "expression that begins with a minus sign: winsteps eval -- ")
+                                                + argument);
+    }
+    return -1;
 }
 
 } // namespace
@@ -255,7 +387,10 @@ int evalCommand(const QStringList& arguments)
         "Traces of the evaluation go to standard error. Put -- before an expression that\n"
         "begins with a minus sign.\n"
         "Exit status: 0 the result was printed, 1 the expression is invalid (the parser's\n"
-        "messages are printed to standard error), 2 a bad command line or an unreadable file."));
+        "messages are printed to standard error), 2 a bad command line or an unreadable file.\n"
+        "\n"
+        "Functions (--functions lists their parameters and what they give):\n")
+        + functionNames());
     parser.addOption(cli::helpOption());
     parser.addPositionalArgument(QStringLiteral("EXPRESSION"), QStringLiteral("The expression, e.g. \"concat('a', $x)\"."));
     const QCommandLineOption varOption(QStringLiteral("var"),
@@ -265,9 +400,27 @@ int evalCommand(const QStringList& arguments)
         QStringLiteral("xml"),
         QStringLiteral("Gives the variable $NAME the root element of the XML file FILE, as a node object. Repeatable."),
         QStringLiteral("NAME=FILE"));
-    parser.addOptions({varOption, xmlOption});
+    const QCommandLineOption jsonOption(
+        QStringLiteral("json"),
+        QStringLiteral("Prints the result as JSON, as the run report writes values: {\"type\", \"value\"}, an "
+                       "object as {\"class\", \"name\", \"properties\", \"objects\"}, or null. With --functions, "
+                       "the list as JSON."));
+    const QCommandLineOption functionsOption(
+        QStringLiteral("functions"),
+        QStringLiteral("Lists every function of the language (no EXPRESSION): its name, the numbers of parameters it "
+                       "takes and what it gives."));
+    parser.addOptions({varOption, xmlOption, jsonOption, functionsOption});
+    if (const int status = refuseLeadingMinus(arguments); status >= 0)
+        return status;
     if (const int status = cli::parse(parser, Command, QStringLiteral("EXPRESSION [options]"), arguments); status >= 0)
         return status;
+
+    if (parser.isSet(functionsOption)) {
+        if (!parser.positionalArguments().isEmpty())
+            return cli::usageError(Command, QStringLiteral("--functions takes no expression"));
+        cli::out(functionList(parser.isSet(jsonOption)));
+        return ExitOk;
+    }
 
     QString expression;
     if (const int status = cli::onePositional(parser, Command, QStringLiteral("no expression given"),
@@ -289,7 +442,7 @@ int evalCommand(const QStringList& arguments)
         cli::err(QStringLiteral("winsteps eval: the expression gave no result\n"));
         return ExitFailed;
     }
-    printResult(map);
+    printResult(map, parser.isSet(jsonOption));
     return ExitOk;
 }
 

@@ -10,6 +10,7 @@
 #include "platform/emulated/emulatedprocess.h"
 #include "platform/emulated/machinefolder.h"
 #include "pluginloader.h"
+#include "runoutput.h"
 #include "subcommand.h"
 #include "tracesinks.h"
 
@@ -67,6 +68,7 @@ struct RunOptions
     QString tracePath;
     std::string profile; // empty: the machine folder's own, or the default for a new one
     std::string folder;  // empty: a temporary machine
+    RunOutput output;
 };
 
 // The trace sinks of a run: to a file when asked; on a terminal, with a progress line that
@@ -75,6 +77,7 @@ struct RunTraces
 {
     std::unique_ptr<CFileTraceSink> fileSink;
     std::unique_ptr<CTerminalProgressSink> terminal;
+    std::unique_ptr<CSilentTraces> silent; // --quiet without --trace
     bool installed = false;
 
     // Restores the default trace sink before the run's own sinks go.
@@ -92,13 +95,15 @@ struct RunTraces
             if (!fileSink->open(options.tracePath, error))
                 return false;
         }
-        if (::isatty(STDERR_FILENO))
+        if (::isatty(STDERR_FILENO) && !options.output.quiet)
             terminal = std::make_unique<CTerminalProgressSink>(STDERR_FILENO, fileSink.get());
         installed = true;
         if (terminal)
             winsteps::setTraceSink(terminal.get());
         else if (fileSink)
             winsteps::setTraceSink(fileSink.get());
+        else if (options.output.quiet)
+            silent = std::make_unique<CSilentTraces>();
         return true;
     }
 };
@@ -164,10 +169,11 @@ int readOptions(const QStringList& arguments, RunOptions& options)
         "Runs the wizard WIZARD.xml on an emulated Windows machine. The run starts at the\n"
         "machine's start state and follows the transition of each state's exit event; it ends\n"
         "when a state finishes with an event that has no transition.\n"
-        "Traces go to standard error (or to --trace FILE); on a terminal a progress line\n"
-        "shows the current state.\n"
+        "Traces go to standard error (or to --trace FILE; nowhere with --quiet); on a terminal\n"
+        "a progress line shows the current state. What \"winsteps check\" finds in the wizard\n"
+        "is a warning on standard error, or with --strict refuses the run.\n"
         "Exit status: 0 success, 1 the last event was \"failed\", 2 the wizard cannot be loaded\n"
-        "or the command line is wrong, 3 the run timed out."));
+        "(or --strict refused it) or the command line is wrong, 3 the run timed out."));
     parser.addOption(cli::helpOption());
     parser.addPositionalArgument(QStringLiteral("WIZARD.xml"), QStringLiteral("The wizard file to run."));
     const QCommandLineOption profile = runProfileOption();
@@ -201,6 +207,8 @@ int readOptions(const QStringList& arguments, RunOptions& options)
                        "property NAME (over a <document> of the wizard of that name). Repeatable."),
         QStringLiteral("NAME=FILE"));
     parser.addOptions({profile, machineOption, setOption, reportOption, traceOption, timeoutOption, xmlOption});
+    const RunOutputOptions outputOptions;
+    outputOptions.addTo(parser);
 
     if (const int status = cli::parse(parser, Command, QStringLiteral("WIZARD.xml [options]"), arguments); status >= 0)
         return status;
@@ -208,6 +216,8 @@ int readOptions(const QStringList& arguments, RunOptions& options)
     if (const int status = cli::onePositional(parser, Command, QStringLiteral("no wizard file given"),
                                               QStringLiteral("one wizard file only"), &options.wizardPath);
         status >= 0)
+        return status;
+    if (const int status = outputOptions.read(parser, &options.output); status >= 0)
         return status;
     if (const int status = readAssignments(parser.values(setOption), options); status >= 0)
         return status;
@@ -314,6 +324,8 @@ int runCommand(const QStringList& arguments)
             cli::err(error.toText() + QLatin1Char('\n'));
         return ExitUsage;
     }
+    if (const int status = checkBeforeRun(fsm.get(), loader, options.wizardPath, options.output.strict); status >= 0)
+        return status;
     if (const int status = applyOptions(options, fsm.get(), application); status >= 0)
         return status;
 
@@ -332,10 +344,7 @@ int runCommand(const QStringList& arguments)
         platform::emulated::endMachineProcesses(closeGraceMilliseconds);
 
     const int exitStatus = options.report ? writeReport(options, runner, status, fsm.get(), application) : status;
-    const QString how = runner.timedOut() ? QStringLiteral("timed out in state \"%1\"").arg(runner.finalState())
-                                          : QStringLiteral("ended in state \"%1\" with event \"%2\"")
-                                                .arg(runner.finalState(), runner.finalEvent());
-    cli::out(QStringLiteral("%1: %2 (exit status %3)\n").arg(fsm->objectName(), how).arg(exitStatus));
+    cli::out(finalLine(fsm->objectName(), runner, exitStatus, options.output.json));
 
     fsm.reset(); // the states before the factories that made them
     return exitStatus;

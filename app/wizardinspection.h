@@ -38,6 +38,10 @@ public:
     // otherwise the exit status to return at once (the reason is printed).
     int prepare(const QStringList& arguments);
 
+    // Options of one command beside WIZARD.xml and --profile; added before prepare().
+    void addOption(const QCommandLineOption& option) { m_parser.addOption(option); }
+    bool isSet(const QCommandLineOption& option) const { return m_parser.isSet(option); }
+
     QString wizardPath() const { return m_wizardPath; }
     CStateFactory* factory() const { return m_factory.get(); }
 
@@ -69,8 +73,56 @@ inline QString targetText(const CProperty& target)
     }
 }
 
-// What the loader cannot see: events, property maps, required properties, reachability.
-// The diagnostics name wizardPath.
+// The registry states take their hive from "scope" and "path" below it. A path that begins
+// with a hive name ("HKEY_LOCAL_MACHINE\Software\...", "HKLM\...") names a key below the
+// hive that no machine has: a read silently gives its default, a write fails.
+inline bool startsWithHiveName(const QString& path)
+{
+    static const QStringList hives{
+        QStringLiteral("HKEY_LOCAL_MACHINE"), QStringLiteral("HKEY_CURRENT_USER"), QStringLiteral("HKEY_CLASSES_ROOT"),
+        QStringLiteral("HKEY_USERS"), QStringLiteral("HKEY_CURRENT_CONFIG"), QStringLiteral("HKEY_DYN_DATA"),
+        QStringLiteral("HKEY_PERFORMANCE_DATA"), QStringLiteral("HKLM"), QStringLiteral("HKCU"),
+        QStringLiteral("HKCR"), QStringLiteral("HKU"), QStringLiteral("HKCC")};
+    QStringView rest(path);
+    while (rest.startsWith(QLatin1Char('\\')))
+        rest = rest.mid(1);
+    const qsizetype end = rest.indexOf(QLatin1Char('\\'));
+    const QStringView first = end < 0 ? rest : rest.left(end);
+    return std::any_of(hives.cbegin(), hives.cend(),
+                       [first](const QString& hive) { return first.compare(hive, Qt::CaseInsensitive) == 0; });
+}
+
+// What a state declares that is almost surely a mistake although it loads and runs: a
+// required property declared with an empty value, and a registry path that begins with a
+// hive name. Properties that a map into the state sets are left out: their value comes at
+// run time.
+inline void checkDeclaredValues(CFsm* fsm, CState* state, const CWizardLoader& loader, QList<Diagnostic>& problems,
+                                const QString& wizardPath)
+{
+    const QString stateName = fsm->registeredName(state);
+    const int line = loader.stateLine(stateName);
+    const auto declared = [state](const QString& name) {
+        return state->exists(name) && !state->hasObjectProperty(name) && !state->mappedProperties().contains(name);
+    };
+    for (const QString& name : state->requiredProperties()) {
+        if (declared(name) && state->property(name).toString().isEmpty())
+            problems << Diagnostic{wizardPath, line,
+                                   QLatin1String("required property ") + quoted(name) + QLatin1String(" of state ")
+                                       + quoted(stateName) + QLatin1String(" is declared with an empty value")};
+    }
+    static const QStringList registryTypes{QStringLiteral("readRegkey"), QStringLiteral("writeRegkey"),
+                                           QStringLiteral("createRegkey")};
+    const QString path = state->property("path").toString();
+    if (registryTypes.contains(state->type()) && declared(QStringLiteral("path")) && startsWithHiveName(path))
+        problems << Diagnostic{wizardPath, line,
+                               QLatin1String("state ") + quoted(stateName) + QLatin1String(" (type ") + state->type()
+                                   + QLatin1String(") has the path ") + quoted(path)
+                                   + QLatin1String(", which begins with a hive name; the path is a key below "
+                                                   "the hive that \"scope\" chooses")};
+}
+
+// What the loader cannot see: events, property maps, required properties, declared values
+// that are almost surely mistakes, reachability. The diagnostics name wizardPath.
 inline QList<Diagnostic> checkMachine(CFsm* fsm, const CWizardLoader& loader, const QString& wizardPath)
 {
     QList<Diagnostic> problems;
@@ -120,6 +172,7 @@ inline QList<Diagnostic> checkMachine(CFsm* fsm, const CWizardLoader& loader, co
                 QLatin1String("required property ") + quoted(name) + QLatin1String(" of state ") + quoted(stateName)
                     + QLatin1String(" is neither declared nor set by a property map into it"));
         }
+        checkDeclaredValues(fsm, state, loader, problems, wizardPath);
     }
 
     // Reachable: the start state and every target of a transition from a reachable state.
@@ -151,8 +204,9 @@ inline QList<Diagnostic> checkMachine(CFsm* fsm, const CWizardLoader& loader, co
 
 // Everything a check finds in a wizard loaded with keep-going on (fsm may be null): the
 // loader's refusals, then what only the built machine shows (events that a source state
-// does not declare, invalid property maps, required properties nobody sets, unreachable
-// states). Ordered by line, stable within a line.
+// does not declare, invalid property maps, required properties nobody sets or declares
+// empty, registry paths that begin with a hive name, unreachable states). Ordered by line,
+// stable within a line.
 inline QList<Diagnostic> checkWizard(CFsm* fsm, const CWizardLoader& loader, const QString& wizardPath)
 {
     QList<Diagnostic> problems = loader.errors();
