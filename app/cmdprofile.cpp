@@ -196,13 +196,15 @@ int showAction(const QStringList& arguments)
         cli::err(QStringLiteral("winsteps %1: %2\n").arg(command, QString::fromStdString(exportError)));
         return ExitFailed;
     }
+    // The export's line ends are the registry editor's (CR LF); here they are those of the rest.
+    const QString registryText = QString::fromStdString(registry).replace(QLatin1String("\r\n"), QLatin1String("\n"));
     const MachineProfile& profile = machine->profile();
     if (parser.isSet(jsonOption)) {
         QJsonObject object = machine::json(*machine);
         for (const char* own : {"machine", "driveC", "registry", "restarts", "pendingRemovals", "processes"})
             object.remove(QLatin1String(own));
         object.insert(QStringLiteral("folders"), foldersJson(profile));
-        object.insert(QStringLiteral("registry"), QString::fromStdString(registry));
+        object.insert(QStringLiteral("registry"), registryText);
         cli::out(jsonText(object));
         return ExitOk;
     }
@@ -221,7 +223,7 @@ int showAction(const QStringList& arguments)
                     .arg(v.productType)
                     + QStringLiteral("Computer:  %1\n").arg(profile.computerName()));
     text += foldersText(profile);
-    text += QStringLiteral("Registry:\n") + QString::fromStdString(registry);
+    text += QStringLiteral("Registry:\n") + registryText;
     cli::out(text);
     return ExitOk;
 }

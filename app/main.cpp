@@ -195,7 +195,7 @@ int parse(QCommandLineParser& parser, const QString& command, const QString& usa
 QString toolHelp()
 {
     QString text = QStringLiteral(
-        "Usage: winsteps [--color=WHEN] COMMAND [options] [arguments]\n"
+        "Usage: winsteps COMMAND [options] [arguments]\n"
         "\n"
         "Runs and inspects installer wizards (XML state machines built from the winsteps\n"
         "plug-in's states) headless, on an emulated Windows machine.\n"
@@ -205,7 +205,7 @@ QString toolHelp()
         text += QStringLiteral("  %1%2\n").arg(QString::fromLatin1(command.name).leftJustified(12), QString::fromLatin1(command.summary));
     text += QStringLiteral(
         "\n"
-        "Options:\n"
+        "Options (before the command):\n"
         "  -h, --help     Show this help; 'winsteps help COMMAND [ACTION]' explains a command.\n"
         "  -v, --version  Show the version.\n"
         "  --color <WHEN> Colour errors and warnings: never, always, or auto (when standard\n"
