@@ -19,11 +19,12 @@ struct Options
     QStringList valued; // those that take a value
 };
 
-// The options a help text lists: its lines that start with a dash, as Qt's parser writes
-// them ("  -h, --help", "  --profile <NAME|FILE>  ...").
+// The options a help text lists: its lines that start with a dash after two blanks, as Qt's
+// parser writes them ("  -h, --help", "  --profile <NAME|FILE>  ..."); the lines that carry on
+// a description are indented further.
 Options optionsOfHelp(const QString& help)
 {
-    static const QRegularExpression line(QStringLiteral(R"(^\s+(-{1,2}[\w-]+(?:,\s*-{1,2}[\w-]+)*)( <[^>]+>)?)"));
+    static const QRegularExpression line(QStringLiteral(R"(^  (-{1,2}[\w-]+(?:, -{1,2}[\w-]+)*)( <[^>]+>)?)"));
     Options options;
     for (const QString& text : help.split(QLatin1Char('\n'))) {
         const QRegularExpressionMatch match = line.match(text);

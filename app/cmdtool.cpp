@@ -41,7 +41,9 @@ QString toolUsage()
                            "  %3 the descriptor on which the tool reports its 32-bit exit\n"
                            "                        code to the emulated machine that started it\n"
                            "  TMPDIR               where the temporary machine goes\n"
-                           "  NO_COLOR             set and not empty: no colour in error messages\n")
+                           "  NO_COLOR             set and not empty: no colour in error messages\n"
+                           "  QT_QPA_PLATFORM, XDG_RUNTIME_DIR  as for every winsteps command: when unset,\n"
+                           "                       \"offscreen\" and a private folder in /tmp\n")
                 .arg(QString::fromLatin1(platform::emulated::toolMachineVariable).leftJustified(16),
                      QString::fromLatin1(platform::emulated::toolProfileVariable).leftJustified(16),
                      QString::fromLatin1(platform::emulated::toolExitCodeVariable).leftJustified(20), cli::defaultProfile());
