@@ -204,38 +204,36 @@ int rebootAction(const QStringList& arguments)
 
 } // namespace machine
 
+const QList<Action>& machineActions()
+{
+    using namespace machine;
+    static const QList<Action> actions = {
+        {"init", &initAction},
+        {"show", &showAction},
+        {"export-reg", &exportAction},
+        {"import-reg", &importAction},
+        {"reboot", &rebootAction},
+        {"stage-service", &stageServiceAction},
+        {"plug", &plugAction},
+        {"unplug", &unplugAction},
+    };
+    return actions;
+}
+
 int machineCommand(const QStringList& arguments)
 {
     using namespace machine;
     if (arguments.isEmpty()) {
-        cli::err(actionsHelp());
+        cli::err(QStringLiteral("winsteps machine: no action given\n"));
+        cli::note(QLatin1Char('\n') + actionsHelp());
         return ExitUsage;
     }
     const QString action = arguments.first();
-    const QStringList rest = arguments.mid(1);
     if (action == QLatin1String("-h") || action == QLatin1String("--help") || action == QLatin1String("help")) {
         cli::out(actionsHelp());
         return ExitOk;
     }
-    if (action == QLatin1String("init"))
-        return initAction(rest);
-    if (action == QLatin1String("show"))
-        return showAction(rest);
-    if (action == QLatin1String("export-reg"))
-        return exportAction(rest);
-    if (action == QLatin1String("import-reg"))
-        return importAction(rest);
-    if (action == QLatin1String("reboot"))
-        return rebootAction(rest);
-    if (action == QLatin1String("stage-service"))
-        return stageServiceAction(rest);
-    if (action == QLatin1String("plug"))
-        return plugAction(rest);
-    if (action == QLatin1String("unplug"))
-        return unplugAction(rest);
-    return cli::usageError(Command, QStringLiteral("unknown action \"%1\" (init, show, export-reg, import-reg, reboot, "
-                                                   "stage-service, plug, unplug)")
-                                        .arg(action));
+    return runAction(Command, machineActions(), arguments);
 }
 
 } // namespace winsteps::host

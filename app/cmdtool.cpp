@@ -10,6 +10,14 @@ namespace winsteps::host {
 
 namespace {
 
+QString toolNames()
+{
+    QStringList names;
+    for (const EmulatedTool& tool : emulatedTools())
+        names << QLatin1String(tool.name);
+    return names.join(QLatin1String(", "));
+}
+
 QString toolUsage()
 {
     QString text = QStringLiteral(
@@ -22,11 +30,23 @@ QString toolUsage()
         "\n"
         "Tools:\n");
     for (const EmulatedTool& tool : emulatedTools())
-        text += QStringLiteral("  %1%2\n").arg(QString::fromLatin1(tool.name).leftJustified(10), QString::fromLatin1(tool.summary));
+        text += QStringLiteral("  %1 %2\n        %3\n").arg(QLatin1String(tool.name), QLatin1String(tool.arguments), QLatin1String(tool.summary));
     text += QStringLiteral("\nPrograms mapped to tools by default:");
     for (const platform::emulated::ToolMapping& mapping : platform::emulated::builtinTools())
         text += QStringLiteral(" %1 (%2)").arg(QString::fromLatin1(mapping.fileName), QString::fromLatin1(mapping.tool));
     text += QStringLiteral("\nA profile maps more with \"tools\": {\"file.exe\": \"tool\"}.\n");
+    text += QStringLiteral("\nEnvironment:\n"
+                           "  %1     the machine folder to act on (made from the profile when new)\n"
+                           "  %2     the profile of a new machine folder (default %4)\n"
+                           "  %3 the descriptor on which the tool reports its 32-bit exit\n"
+                           "                        code to the emulated machine that started it\n"
+                           "  TMPDIR               where the temporary machine goes\n"
+                           "  NO_COLOR             set and not empty: no colour in error messages\n"
+                           "  QT_QPA_PLATFORM, XDG_RUNTIME_DIR  as for every winsteps command: when unset,\n"
+                           "                       \"offscreen\" and a private folder in /tmp\n")
+                .arg(QString::fromLatin1(platform::emulated::toolMachineVariable).leftJustified(16),
+                     QString::fromLatin1(platform::emulated::toolProfileVariable).leftJustified(16),
+                     QString::fromLatin1(platform::emulated::toolExitCodeVariable).leftJustified(20), cli::defaultProfile());
     return text;
 }
 
@@ -36,7 +56,7 @@ int toolCommand(const QStringList& arguments)
 {
     const QString Command = QStringLiteral("tool");
     if (arguments.isEmpty())
-        return cli::usageError(Command, QStringLiteral("no tool named"));
+        return cli::usageError(Command, QStringLiteral("no tool name given (one of %1)").arg(toolNames()));
     const QString name = arguments.first();
     if (name == QLatin1String("-h") || name == QLatin1String("--help")) {
         cli::out(toolUsage());
@@ -48,7 +68,7 @@ int toolCommand(const QStringList& arguments)
             found = &tool;
     }
     if (!found)
-        return cli::usageError(Command, QLatin1String("no tool named \"") + name + QLatin1Char('"'));
+        return cli::usageError(Command, QStringLiteral("no tool named \"%1\" (one of %2)").arg(name, toolNames()));
     if (qEnvironmentVariableIsSet(platform::emulated::toolMachineVariable)) {
         std::string error;
         if (!platform::emulated::openToolMachine(&error)) {

@@ -12,11 +12,11 @@ namespace winsteps::host {
 const QList<EmulatedTool>& emulatedTools()
 {
     static const QList<EmulatedTool> tools = {
-        {"ping", "Answers echo requests of the machine itself (stands for ping.exe).", &pingTool},
-        {"exit", "Waits, then exits with a given code (a stand-in for any program).", &exitTool},
-        {"regsvr32", "Registers emulated component files (stands for regsvr32.exe).", &regsvr32Tool},
-        {"instmsia", "Installs installer engine 2.0 (stands for InstMsiA.exe).", &instMsiTool},
-        {"devprep", "Stages driver packages, installs and removes device drivers (stands for devprep.exe).", &devprepTool},
+        {"ping", "[-t] [-n COUNT] [-w MS] [-l SIZE] HOST", "Answers echo requests of the machine itself (stands for ping.exe).", &pingTool},
+        {"exit", "[CODE [SECONDS]]", "Waits SECONDS (fractions allowed), then exits with CODE (default 0; 0x for\n        hexadecimal; all 32 bits): a stand-in for any program.", &exitTool},
+        {"regsvr32", "[/s] [/u] FILE...", "Registers emulated component files (stands for regsvr32.exe).", &regsvr32Tool},
+        {"instmsia", "[/Q[:A|:U]] [/T:FOLDER] [/R:N]", "Installs installer engine 2.0 (stands for InstMsiA.exe).", &instMsiTool},
+        {"devprep", "-p DIR INF | -i DIR ENUMERATOR HWID... | -r ENUMERATOR HWID...", "Stages driver packages, installs and removes device drivers (stands for devprep.exe).", &devprepTool},
     };
     return tools;
 }

@@ -13,6 +13,7 @@ namespace winsteps::host {
 struct EmulatedTool
 {
     const char* name;
+    const char* arguments; // the program's command line after its name, for the help
     const char* summary;
     std::uint32_t (*run)(const QStringList& arguments);
 };

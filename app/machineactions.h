@@ -8,6 +8,7 @@
 
 #include <QCommandLineParser>
 #include <QJsonArray>
+#include <QJsonObject>
 #include <QString>
 #include <QStringList>
 
@@ -30,6 +31,8 @@ std::unique_ptr<platform::emulated::EmulatedMachine> openExisting(const QString&
                                                                   int* status);
 
 int showAction(const QStringList& arguments);         // machineshow.cpp
+QString summary(platform::emulated::EmulatedMachine& machine); // machineshow.cpp: machine show's text and JSON
+QJsonObject json(platform::emulated::EmulatedMachine& machine);
 int stageServiceAction(const QStringList& arguments); // cmdmachineservice.cpp
 // cmdmachinedevice.cpp: plug and unplug, and the device tree and drives of machine show.
 int plugAction(const QStringList& arguments);

@@ -273,6 +273,8 @@ QString section(const QString& title, const QStringList& lines, const QString& n
     return text;
 }
 
+} // namespace
+
 QString summary(EmulatedMachine& machine)
 {
     const EmulatedMachine::Statistics stats = machine.statistics();
@@ -429,8 +431,6 @@ QJsonObject json(EmulatedMachine& machine)
         {QStringLiteral("driverPackages"), driverPackagesJson(machine)},
     };
 }
-
-} // namespace
 
 int showAction(const QStringList& arguments)
 {

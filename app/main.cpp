@@ -25,14 +25,74 @@ const QList<Subcommand>& subcommands()
         {"eval", "Evaluate an expression.", &evalCommand},
         {"machine", "Create, inspect, change and reboot an emulated machine.", &machineCommand},
         {"tool", "Run an emulated Windows system program (started by the emulated machine).", &toolCommand},
+        {"profiles", "List the built-in profiles of emulated systems.", &profilesCommand},
+        {"profile", "Show what a fresh machine of a profile holds.", &profileCommand},
+        {"completion", "Print the bash completion script.", &completionCommand},
     };
     return list;
 }
 
+QList<Action> actionsOf(const QString& command)
+{
+    if (command == QLatin1String("machine"))
+        return machineActions();
+    if (command == QLatin1String("profile"))
+        return profileActions();
+    return {};
+}
+
+int runAction(const QString& command, const QList<Action>& actions, const QStringList& arguments)
+{
+    if (arguments.isEmpty())
+        return -1;
+    QStringList names;
+    for (const Action& action : actions) {
+        if (arguments.first() == QLatin1String(action.name))
+            return action.run(arguments.mid(1));
+        names << QLatin1String(action.name);
+    }
+    return cli::usageError(command, QStringLiteral("unknown action \"%1\" (%2)").arg(arguments.first(), names.join(QLatin1String(", "))));
+}
+
 namespace cli {
+
+namespace {
+
+Colour colourMode = Colour::Auto;
+QString* outCapture = nullptr;
+
+bool colourOn()
+{
+    static const bool terminal = ::isatty(STDERR_FILENO) == 1;
+    if (colourMode != Colour::Auto)
+        return colourMode == Colour::Always;
+    return terminal && qEnvironmentVariableIsEmpty("NO_COLOR");
+}
+
+void writeErr(const QByteArray& bytes)
+{
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
+    std::fflush(stderr);
+}
+
+} // namespace
+
+void setColour(Colour colour)
+{
+    colourMode = colour;
+}
+
+void captureOut(QString* capture)
+{
+    outCapture = capture;
+}
 
 void out(const QString& text)
 {
+    if (outCapture) {
+        *outCapture += text;
+        return;
+    }
     const QByteArray bytes = text.toUtf8();
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
     std::fflush(stdout);
@@ -40,9 +100,26 @@ void out(const QString& text)
 
 void err(const QString& text)
 {
-    const QByteArray bytes = text.toUtf8();
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
-    std::fflush(stderr);
+    if (!colourOn())
+        return writeErr(text.toUtf8());
+    // Each line coloured on its own, the reset before the line's end, so that a line cut off
+    // by a crash or read by another program line by line never leaves the terminal coloured.
+    QByteArray coloured;
+    const QStringList lines = text.split(QLatin1Char('\n'));
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        if (i > 0)
+            coloured += '\n';
+        if (lines.at(i).isEmpty())
+            continue;
+        coloured += lines.at(i).contains(QLatin1String("warning:")) ? "\033[33m" : "\033[31m";
+        coloured += lines.at(i).toUtf8() + "\033[0m";
+    }
+    writeErr(coloured);
+}
+
+void note(const QString& text)
+{
+    writeErr(text.toUtf8());
 }
 
 int onePositional(const QCommandLineParser& parser, const QString& command, const QString& noneMessage,
@@ -88,8 +165,8 @@ QString builtinProfiles()
 
 int usageError(const QString& command, const QString& message)
 {
-    err(QLatin1String("winsteps ") + command + QLatin1String(": ") + message + QLatin1String("\nTry 'winsteps ")
-        + command + QLatin1String(" --help'.\n"));
+    err(QLatin1String("winsteps ") + command + QLatin1String(": ") + message + QLatin1Char('\n'));
+    note(QLatin1String("Try 'winsteps ") + command + QLatin1String(" --help'.\n"));
     return ExitUsage;
 }
 
@@ -115,8 +192,6 @@ int parse(QCommandLineParser& parser, const QString& command, const QString& usa
 
 } // namespace cli
 
-namespace {
-
 QString toolHelp()
 {
     QString text = QStringLiteral(
@@ -127,19 +202,19 @@ QString toolHelp()
         "\n"
         "Commands:\n");
     for (const Subcommand& command : subcommands())
-        text += QStringLiteral("  %1%2\n").arg(QString::fromLatin1(command.name).leftJustified(10), QString::fromLatin1(command.summary));
+        text += QStringLiteral("  %1%2\n").arg(QString::fromLatin1(command.name).leftJustified(12), QString::fromLatin1(command.summary));
     text += QStringLiteral(
         "\n"
-        "Options:\n"
-        "  -h, --help     Show this help; 'winsteps COMMAND --help' explains a command.\n"
+        "Options (before the command):\n"
+        "  -h, --help     Show this help; 'winsteps help COMMAND [ACTION]' explains a command.\n"
         "  -v, --version  Show the version.\n"
+        "  --color <WHEN> Colour errors and warnings: never, always, or auto (when standard\n"
+        "                 error is a terminal and NO_COLOR is unset or empty; the default).\n"
         "\n"
         "Exit status: 0 success, 1 the wizard ended with \"failed\", 2 the wizard cannot be\n"
         "loaded or the command line is wrong, 3 the run timed out.\n");
     return text;
 }
-
-} // namespace
 
 } // namespace winsteps::host
 
@@ -164,27 +239,48 @@ int main(int argc, char* argv[])
     QCoreApplication::setApplicationVersion(QStringLiteral(WINSTEPS_VERSION));
 
     QStringList arguments = app.arguments().mid(1);
+    // Global options come before the command.
+    while (!arguments.isEmpty() && arguments.first().startsWith(QLatin1String("--color"))) {
+        const QString option = arguments.takeFirst();
+        QString when = option.mid(8);
+        if (option == QLatin1String("--color"))
+            when = arguments.isEmpty() ? QString() : arguments.takeFirst();
+        static const QStringList words{QStringLiteral("never"), QStringLiteral("auto"), QStringLiteral("always")};
+        if (option.size() > 7 && option.at(7) != QLatin1Char('='))
+            when = option; // --colour, --colors, ...: no such option
+        if (!words.contains(when)) {
+            cli::err(QLatin1String("winsteps: --color wants never, auto or always, not \"") + when + QLatin1String("\"\n"));
+            return ExitUsage;
+        }
+        cli::setColour(cli::Colour(words.indexOf(when)));
+    }
     if (arguments.isEmpty()) {
-        cli::err(toolHelp());
+        cli::err(QStringLiteral("winsteps: no command given\n"));
+        cli::note(QLatin1Char('\n') + toolHelp());
         return ExitUsage;
     }
     const QString first = arguments.takeFirst();
-    if (first == QLatin1String("help") && !arguments.isEmpty()) {
-        // "winsteps help COMMAND" is "winsteps COMMAND --help".
-        arguments = QStringList{arguments.first(), QStringLiteral("--help")};
-    } else if (first == QLatin1String("-h") || first == QLatin1String("--help") || first == QLatin1String("help")) {
+    if (first == QLatin1String("-h") || first == QLatin1String("--help") || (first == QLatin1String("help") && arguments.isEmpty())) {
         cli::out(toolHelp());
         return ExitOk;
     }
-    const QString name = first == QLatin1String("help") ? arguments.takeFirst() : first;
     if (first == QLatin1String("-v") || first == QLatin1String("--version")) {
         cli::out(QLatin1String("winsteps ") + QCoreApplication::applicationVersion() + QLatin1Char('\n'));
         return ExitOk;
+    }
+    QString name = first;
+    if (first == QLatin1String("help")) {
+        // "winsteps help COMMAND [ACTION]" is "winsteps COMMAND [ACTION] --help"; words after
+        // a command without actions (a tool's name, say) are left out.
+        name = arguments.takeFirst();
+        arguments = arguments.mid(0, actionsOf(name).isEmpty() ? 0 : 1);
+        arguments << QStringLiteral("--help");
     }
     for (const Subcommand& command : subcommands()) {
         if (name == QLatin1String(command.name))
             return command.run(arguments);
     }
-    cli::err(QLatin1String("winsteps: unknown command \"") + name + QLatin1String("\"\n\n") + toolHelp());
+    cli::err(QLatin1String("winsteps: unknown command \"") + name + QLatin1String("\"\n"));
+    cli::note(QLatin1Char('\n') + toolHelp());
     return ExitUsage;
 }
