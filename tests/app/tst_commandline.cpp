@@ -111,6 +111,8 @@ private Q_SLOTS:
         row("--quiet and --verbose", {"run", Linear, "-q", "--verbose"}, 2, "^$", "exclude each other");
         row("a warning per point, also quiet", {"run", mistakes, "-q"}, 0, "exit status 0",
             "^(?:[^\n]*: warning: [^\n]*\n){4}$", 4);
+        row("warnings in yellow when colour is asked for", {"--color=always", "run", mistakes, "-q"}, 0, "exit status 0",
+            "^(?:\x1b\\[33m[^\n]*: warning: [^\n]*\x1b\\[0m\n){4}$", 4);
         row("--strict refuses before the run", {"run", mistakes, "--strict", "--json"}, 2, "^$",
             ":2: state \"a\" \\(type readRegkey\\) has the path[^\n]*\n(?:[^\n]*\n){3}winsteps run: --strict: 4 "
             "problem\\(s\\) found; nothing was run\n$");
