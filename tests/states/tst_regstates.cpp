@@ -3,18 +3,16 @@
 
 #include "fsm/cstatefactory.h"
 #include "platform/emulated/emulatedmachine.h"
-#include "states/cdetectproxysettings.h"
-#include "states/cemailsettingsstate.h"
 #include "states/registrykey.h"
 
 #include <QDir>
-#include <QDomDocument>
-#include <QFile>
-#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "support/files.h"
 #include "support/freshmachine.h"
+#include "support/pluginstates.h"
+#include "support/registryvalues.h"
 
 #include <memory>
 
@@ -37,71 +35,37 @@ HKEY root(const QString& name)
 // The value as "TYPE:text" (strings, dwords, lists joined by "|"), or "-" when missing.
 QString stored(HKEY hive, const QString& path, const QString& name)
 {
-    Registry& m = platform::registry();
-    HKEY key = HKEY_NULL;
-    if (m.regOpenKeyEx(hive, path.toStdString(), KEY_READ | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS)
+    std::uint32_t type = 0;
+    QByteArray data = testsupport::value(platform::registry(), hive, path.toStdString(), name.toStdString(), &type, KEY_READ | KEY_WOW64_64KEY);
+    if (data.isNull())
         return QStringLiteral("-");
-    std::uint32_t type = 0, size = 4096;
-    QByteArray data(4096, '\0');
-    const std::uint32_t code = m.regQueryValueEx(key, name.toStdString(), &type, reinterpret_cast<std::uint8_t*>(data.data()), &size);
-    m.regCloseKey(key);
-    if (code != ERROR_SUCCESS)
-        return QStringLiteral("-");
-    data.truncate(size);
     if (type == REG_DWORD)
         return QStringLiteral("DWORD:%1").arg(quint32(quint8(data[0]) | quint8(data[1]) << 8 | quint8(data[2]) << 16 | quint8(data[3]) << 24));
-    if (type == REG_MULTI_SZ) {
-        data.chop(2);
-        return QStringLiteral("MULTI:") + QString::fromUtf8(data).replace(QChar(0), QLatin1Char('|'));
-    }
-    data.chop(1);
-    return QStringLiteral("SZ:") + QString::fromUtf8(data);
+    data.chop(type == REG_MULTI_SZ ? 2 : 1);
+    return (type == REG_MULTI_SZ ? QStringLiteral("MULTI:") : QStringLiteral("SZ:")) + QString::fromUtf8(data).replace(QChar(0), QLatin1Char('|'));
 }
 
-// Sets a value by "TYPE:text" as stored() shows it, creating the key.
+// Sets a value by "TYPE:text" as stored() shows it (or "EXPAND:text"), creating the key.
 void put(HKEY hive, const QString& path, const QString& name, const QString& typed)
 {
+    const QString kind = typed.section(QLatin1Char(':'), 0, 0);
     const QString text = typed.section(QLatin1Char(':'), 1);
-    QByteArray data;
-    std::uint32_t type = REG_SZ;
-    if (typed.startsWith(QLatin1String("DWORD:"))) {
+    std::uint32_t type = kind == QLatin1String("EXPAND") ? REG_EXPAND_SZ : REG_SZ;
+    QByteArray data = testsupport::sz(text);
+    if (kind == QLatin1String("DWORD")) {
         type = REG_DWORD;
-        const quint32 v = text.toUInt();
-        data = QByteArray(reinterpret_cast<const char*>(&v), 4);
-    } else if (typed.startsWith(QLatin1String("MULTI:"))) {
+        data = testsupport::dword(text.toUInt());
+    } else if (kind == QLatin1String("MULTI")) {
         type = REG_MULTI_SZ;
-        for (const QString& item : text.split(QLatin1Char('|')))
-            data += item.toUtf8() + '\0';
-        data += '\0';
-    } else {
-        type = typed.startsWith(QLatin1String("EXPAND:")) ? REG_EXPAND_SZ : REG_SZ;
-        data = text.toUtf8() + '\0';
+        data = testsupport::sz(QString(text).replace(QLatin1Char('|'), QChar(0))) + '\0';
     }
-    Registry& m = platform::registry();
-    HKEY key = HKEY_NULL;
-    QCOMPARE(m.regCreateKeyEx(hive, path.toStdString(), 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY, &key, nullptr), ERROR_SUCCESS);
-    QCOMPARE(m.regSetValueEx(key, name.toStdString(), type, reinterpret_cast<const std::uint8_t*>(data.constData()),
-                             std::uint32_t(data.size())),
+    QCOMPARE(testsupport::setValue(platform::registry(), hive, path.toStdString(), name.toStdString(), type, data, KEY_ALL_ACCESS | KEY_WOW64_64KEY),
              ERROR_SUCCESS);
-    m.regCloseKey(key);
-}
-
-// "key=value" texts as the properties of run().
-QList<QPair<QString, QVariant>> pairs(const QStringList& texts)
-{
-    QList<QPair<QString, QVariant>> list;
-    for (const QString& text : texts)
-        list.append({text.section(QLatin1Char('='), 0, 0), text.section(QLatin1Char('='), 1)});
-    return list;
 }
 
 bool exists(HKEY hive, const QString& path)
 {
-    HKEY key = HKEY_NULL;
-    if (platform::registry().regOpenKeyEx(hive, path.toStdString(), KEY_READ | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS)
-        return false;
-    platform::registry().regCloseKey(key);
-    return true;
+    return testsupport::keyExists(platform::registry(), hive, path.toStdString(), KEY_READ | KEY_WOW64_64KEY);
 }
 
 } // namespace
@@ -110,8 +74,12 @@ class TstRegStates : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void initTestCase();
-    void cleanupTestCase() { delete m_factory; }
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        m_factory.reset(createFactory(nullptr));
+    }
+    void cleanup() { m_state.reset(); }
     void textBuffers_data();
     void textBuffers();
     void registryKeyIsShared();
@@ -143,47 +111,22 @@ private:
         return emulated::currentMachine();
     }
 
-    // Creates a state of the type with the properties (texts as the XML description declares
-    // them, other values set on the state), runs it and answers its exit event once it has
-    // finished.
-    QString run(const QString& type, const QList<QPair<QString, QVariant>>& properties, std::unique_ptr<CState>* keep = nullptr)
+    // Makes a state of the type from "key=value" texts, sets the other values on it, runs it
+    // and answers its exit event; the state stays in m_state.
+    QString run(const QString& type, const QStringList& properties, const QVariantMap& values = {})
     {
-        QDomDocument document;
-        QDomElement element = document.createElement(QStringLiteral("state"));
-        document.appendChild(element);
-        for (const auto& [key, value] : properties) {
-            QDomElement property = document.createElement(QStringLiteral("property"));
-            property.setAttribute(QStringLiteral("key"), key);
-            property.setAttribute(QStringLiteral("value"), value.toString());
-            if (value.typeId() == QMetaType::QString)
-                element.appendChild(property);
-        }
-        std::unique_ptr<CState> state(m_factory->create(type, element, nullptr, QStringLiteral("step")));
-        if (!state)
+        m_state = testsupport::createState(*m_factory, type, properties);
+        if (!m_state)
             return QStringLiteral("<no state>");
-        for (const auto& [key, value] : properties) {
-            if (value.typeId() != QMetaType::QString)
-                state->setProperty(key, value);
-        }
-        QSignalSpy finished(state.get(), &CState::finished);
-        state->execute();
-        if (!finished.wait(5000) || finished.count() != 1)
-            return QStringLiteral("<not finished>");
-        const QString event = state->exitEvent();
-        if (keep)
-            *keep = std::move(state);
-        return event;
+        for (auto it = values.cbegin(); it != values.cend(); ++it)
+            m_state->setProperty(it.key(), it.value());
+        return testsupport::runState(*m_state);
     }
 
     QTemporaryDir m_dir;
-    CStateFactory* m_factory = nullptr;
+    std::unique_ptr<CStateFactory> m_factory;
+    std::unique_ptr<CState> m_state;
 };
-
-void TstRegStates::initTestCase()
-{
-    QVERIFY(m_dir.isValid());
-    m_factory = createFactory(nullptr);
-}
 
 void TstRegStates::textBuffers_data()
 {
@@ -282,20 +225,18 @@ void TstRegStates::readRegkey()
         put(root(stored.section('|', 0, 0)), QStringLiteral("Software\\Demo"), QStringLiteral("Version"), stored.section('|', 1));
     if (readOnly)
         QCOMPARE(m.setKeyAccess(HKEY_CURRENT_USER, "Software\\Demo", 1), ERROR_SUCCESS);
-    std::unique_ptr<CState> state;
-    QCOMPARE(run(QStringLiteral("readRegkey"), pairs(QStringList{"path=Software\\Demo", "key=Version"} + properties), &state),
-             QStringLiteral("finished"));
-    QCOMPARE(state->property("value"), expected);
+    QCOMPARE(run(QStringLiteral("readRegkey"), QStringList{"path=Software\\Demo", "key=Version"} + properties), QStringLiteral("finished"));
+    QCOMPARE(m_state->property("value"), expected);
     // What the state declares for the checks of a wizard.
-    QCOMPARE(state->type(), QStringLiteral("readRegkey"));
-    QCOMPARE(state->requiredProperties(), QStringList({"path", "key"}));
-    QCOMPARE(state->resultProperties(), QStringList({"value"}));
+    QCOMPARE(m_state->type(), QStringLiteral("readRegkey"));
+    QCOMPARE(m_state->requiredProperties(), QStringList({"path", "key"}));
+    QCOMPARE(m_state->resultProperties(), QStringList({"value"}));
 }
 
 void TstRegStates::writeRegkey_data()
 {
     QTest::addColumn<QString>("type");
-    QTest::addColumn<QVariant>("value");
+    QTest::addColumn<QVariant>("value"); // a text as the description gives it, else set on the state
     QTest::addColumn<bool>("keyExists");
     QTest::addColumn<QString>("event");
     QTest::addColumn<QString>("stored");
@@ -319,10 +260,11 @@ void TstRegStates::writeRegkey()
     machine(QStringLiteral("winxp-sp2"));
     if (keyExists)
         put(HKEY_LOCAL_MACHINE, QStringLiteral("SOFTWARE\\Demo"), QStringLiteral("other"), QStringLiteral("SZ:x"));
-
-    QCOMPARE(run(QStringLiteral("writeRegkey"), {{"scope", "global"}, {"path", "SOFTWARE\\Demo"}, {"key", "v"}, {"type", type},
-                                                 {"value", value}}),
-             event);
+    QStringList properties{"scope=global", "path=SOFTWARE\\Demo", "key=v", "type=" + type};
+    const bool text = value.typeId() == QMetaType::QString;
+    if (text)
+        properties << "value=" + value.toString();
+    QCOMPARE(run(QStringLiteral("writeRegkey"), properties, text ? QVariantMap() : QVariantMap{{"value", value}}), event);
     QCOMPARE(::stored(HKEY_LOCAL_MACHINE, QStringLiteral("SOFTWARE\\Demo"), QStringLiteral("v")), stored);
 }
 
@@ -350,7 +292,7 @@ void TstRegStates::createRegkey()
     put(HKEY_CURRENT_USER, QStringLiteral("Software\\A"), QStringLiteral("kept"), QStringLiteral("SZ:yes"));
     if (parentAccess >= 0)
         QCOMPARE(m.setKeyAccess(HKEY_CURRENT_USER, "Software\\A", parentAccess), ERROR_SUCCESS);
-    QCOMPARE(run(QStringLiteral("createRegkey"), {{"path", path}}), event);
+    QCOMPARE(run(QStringLiteral("createRegkey"), {"path=" + path}), event);
     const QString relative = path.startsWith('\\') ? path.mid(1) : path;
     QCOMPARE(exists(HKEY_CURRENT_USER, relative), event == QLatin1String("success"));
     if (existing)
@@ -360,15 +302,14 @@ void TstRegStates::createRegkey()
 void TstRegStates::wow64StatesUseThe64BitView()
 {
     machine(QStringLiteral("vista-x64"));
-    QCOMPARE(run(QStringLiteral("createRegkey"), {{"scope", "global"}, {"path", "SOFTWARE\\Demo"}}), QStringLiteral("success"));
-    QCOMPARE(run(QStringLiteral("writeRegkey"), {{"scope", "global"}, {"path", "SOFTWARE\\Demo"}, {"key", "v"}, {"value", "64"}}),
-             QStringLiteral("success"));
+    QCOMPARE(run(QStringLiteral("createRegkey"), {"scope=global", "path=SOFTWARE\\Demo"}), QStringLiteral("success"));
+    QCOMPARE(run(QStringLiteral("writeRegkey"), {"scope=global", "path=SOFTWARE\\Demo", "key=v", "value=64"}), QStringLiteral("success"));
     QCOMPARE(stored(HKEY_LOCAL_MACHINE, QStringLiteral("SOFTWARE\\Demo"), QStringLiteral("v")), QStringLiteral("SZ:64"));
     QVERIFY(!exists(HKEY_LOCAL_MACHINE, QStringLiteral("SOFTWARE\\Wow6432Node\\Demo")));
     // Unregistering finds the key in the view it was registered in.
-    QCOMPARE(run(QStringLiteral("registerUninstall"), {{"applicationName", "Demo"}, {"command", "u.exe"}}), QStringLiteral("finished"));
+    QCOMPARE(run(QStringLiteral("registerUninstall"), {"applicationName=Demo", "command=u.exe"}), QStringLiteral("finished"));
     QVERIFY(exists(HKEY_LOCAL_MACHINE, UninstallKey + QStringLiteral("\\Demo")));
-    QCOMPARE(run(QStringLiteral("registerUninstall"), {{"applicationName", "Demo"}, {"unregister", "true"}}), QStringLiteral("finished"));
+    QCOMPARE(run(QStringLiteral("registerUninstall"), {"applicationName=Demo", "unregister=true"}), QStringLiteral("finished"));
     QVERIFY(!exists(HKEY_LOCAL_MACHINE, UninstallKey + QStringLiteral("\\Demo")));
 }
 
@@ -376,7 +317,7 @@ void TstRegStates::registerStart_data()
 {
     QTest::addColumn<QString>("profile");
     QTest::addColumn<QStringList>("properties"); // besides description and command
-    QTest::addColumn<QString>("before"); // HIVE|KEY|TYPED or ""
+    QTest::addColumn<QString>("before"); // HIVE|KEY|TYPED, "HKCU|-" for no user Run key, or ""
     QTest::addColumn<QString>("where");  // HIVE|KEY of the entry afterwards
     QTest::addColumn<QString>("after");  // its value, "-" for none
 
@@ -401,15 +342,13 @@ void TstRegStates::registerStart()
     QFETCH(QString, after);
     EmulatedMachine& m = machine(profile);
     auto keyOf = [](const QString& name) { return name == QLatin1String("Run") ? RunKey : RunOnceKey; };
-    if (before == QLatin1String("HKCU|-")) {
+    if (before == QLatin1String("HKCU|-"))
         QCOMPARE(m.registry().regDeleteKeyEx(HKEY_CURRENT_USER, RunKey.toStdString(), 0), ERROR_SUCCESS);
-    } else if (!before.isEmpty()) {
+    else if (!before.isEmpty())
         put(root(before.section('|', 0, 0)), keyOf(before.section('|', 1, 1)), QStringLiteral("Demo Tray"), before.section('|', 2));
-    }
     properties << QStringLiteral("description=Demo Tray") << QStringLiteral("command=%PROGRAM_FILES%\\Demo\\tray.exe");
-    QCOMPARE(run(QStringLiteral("registerStart"), pairs(properties)), QStringLiteral("finished"));
-    QString value = stored(root(where.section('|', 0, 0)), keyOf(where.section('|', 1)), QStringLiteral("Demo Tray"));
-    QCOMPARE(value, after);
+    QCOMPARE(run(QStringLiteral("registerStart"), properties), QStringLiteral("finished"));
+    QCOMPARE(stored(root(where.section('|', 0, 0)), keyOf(where.section('|', 1)), QStringLiteral("Demo Tray")), after);
     QCOMPARE(exists(HKEY_CURRENT_USER, RunKey), before != QLatin1String("HKCU|-"));
 }
 
@@ -434,14 +373,14 @@ void TstRegStates::registerUninstall()
     QFETCH(bool, unregister);
     QFETCH(QString, display);
     machine(QStringLiteral("win98"));
+    const QString key = UninstallKey + QStringLiteral("\\DemoSuite");
     put(HKEY_LOCAL_MACHINE, UninstallKey + QStringLiteral("\\Other"), QStringLiteral("DisplayName"), QStringLiteral("SZ:Other"));
     if (unregister)
-        put(HKEY_LOCAL_MACHINE, UninstallKey + QStringLiteral("\\DemoSuite"), QStringLiteral("DisplayName"), QStringLiteral("SZ:old"));
-    QCOMPARE(run(QStringLiteral("registerUninstall"), {{"applicationName", applicationName}, {"displayName", displayName},
-                                                       {"command", "%WINDIR%\\uninst.exe Demo"},
-                                                       {"unregister", unregister ? "true" : "false"}}),
+        put(HKEY_LOCAL_MACHINE, key, QStringLiteral("DisplayName"), QStringLiteral("SZ:old"));
+    QCOMPARE(run(QStringLiteral("registerUninstall"), {"applicationName=" + applicationName, "displayName=" + displayName,
+                                                       "command=%WINDIR%\\uninst.exe Demo",
+                                                       unregister ? "unregister=true" : "unregister=false"}),
              QStringLiteral("finished"));
-    const QString key = UninstallKey + QStringLiteral("\\DemoSuite");
     QCOMPARE(stored(HKEY_LOCAL_MACHINE, key, QStringLiteral("DisplayName")), display);
     if (!unregister && !applicationName.isEmpty())
         QCOMPARE(stored(HKEY_LOCAL_MACHINE, key, QStringLiteral("UninstallString")), QStringLiteral("SZ:C:\\WINDOWS\\uninst.exe Demo"));
@@ -476,19 +415,13 @@ void TstRegStates::removeFilesAfterReboot()
     QFETCH(QStringList, scheduled);
     EmulatedMachine& m = machine(profile);
     const QString demo = m.hostPath(QStringLiteral("C:\\Demo"));
-    for (const char* dir : {"/Sub", "/.cache"})
-        QVERIFY(QDir().mkpath(demo + QLatin1String(dir)));
-    for (const char* file : {"/b.txt", "/A.txt", "/Sub/c.txt", "/.cache/d.txt", "/.hidden"}) {
-        QFile f(demo + QLatin1String(file));
-        QVERIFY(f.open(QIODevice::WriteOnly));
-    }
+    for (const char* file : {"/b.txt", "/A.txt", "/Sub/c.txt", "/.cache/d.txt", "/.hidden"})
+        QVERIFY(testsupport::writeFile(demo + QLatin1String(file), QByteArray()));
     QTemporaryDir outside;
-    QFile kept(outside.filePath(QStringLiteral("x.txt")));
-    QVERIFY(kept.open(QIODevice::WriteOnly));
-    kept.close();
+    QVERIFY(testsupport::writeFile(outside.filePath(QStringLiteral("x.txt")), QByteArray()));
     QVERIFY(QFile::link(outside.path(), demo + QStringLiteral("/link")));
 
-    QCOMPARE(run(QStringLiteral("removeFilesAfterReboot"), {{"path", path}}), QStringLiteral("finished"));
+    QCOMPARE(run(QStringLiteral("removeFilesAfterReboot"), {"path=" + path}), QStringLiteral("finished"));
     QStringList got;
     for (const auto& operation : m.pendingFileOperations()) {
         QVERIFY(operation.second.isEmpty());
@@ -498,7 +431,7 @@ void TstRegStates::removeFilesAfterReboot()
     QList<EmulatedMachine::BootEntry> done;
     QString error;
     QVERIFY2(m.reboot(&done, &error), qPrintable(error));
-    QVERIFY(kept.exists());
+    QVERIFY(QFile::exists(outside.filePath(QStringLiteral("x.txt"))));
     QCOMPARE(QFileInfo(demo + QStringLiteral("/link")).isSymLink(), !scheduled.contains(QStringLiteral("C:\\Demo\\link")));
 }
 
@@ -517,14 +450,12 @@ void TstRegStates::setEmailAccount()
     QFETCH(QString, profile);
     QFETCH(bool, written);
     EmulatedMachine& m = machine(profile);
-    QCOMPARE(run(QStringLiteral("setEmailAccount"),
-                 {{"accountName", "Work Mail"}, {"displayName", "Jo Doe"}, {"pop3Server", "pop.example.net"},
-                  {"smtpServer", "smtp.example.net"}, {"emailAddress", "jo@example.net"}, {"login", "jdoe"}}),
+    QCOMPARE(run(QStringLiteral("setEmailAccount"), {"accountName=Work Mail", "displayName=Jo Doe", "pop3Server=pop.example.net",
+                                                     "smtpServer=smtp.example.net", "emailAddress=jo@example.net", "login=jdoe"}),
              QStringLiteral("finished"));
     const QString account = QStringLiteral("Software\\Microsoft\\Internet Account Manager\\Accounts\\Work Mail");
     QCOMPARE(exists(HKEY_CURRENT_USER, account), written);
-    QCOMPARE(stored(HKEY_CURRENT_USER, QStringLiteral("Software\\Microsoft\\Internet Account Manager"),
-                    QStringLiteral("Default Mail Account")),
+    QCOMPARE(stored(HKEY_CURRENT_USER, QStringLiteral("Software\\Microsoft\\Internet Account Manager"), QStringLiteral("Default Mail Account")),
              written ? QStringLiteral("SZ:Work Mail") : QStringLiteral("-"));
     if (!written)
         return;
@@ -551,17 +482,16 @@ void TstRegStates::detectProxy_data()
     QTest::addColumn<QStringList>("expected"); // http, https, ftp, gopher, socks; "<unset>" for untouched
 
     const QString unset = QStringLiteral("<unset>");
-    QTest::newRow("disabled") << "DWORD:0" << "proxy:80" << QStringList{"", "", "", "", ""};
-    QTest::newRow("not configured") << "" << "proxy:80" << QStringList{"", "", "", "", ""};
+    const QStringList none{"", "", "", "", ""};
+    QTest::newRow("disabled") << "DWORD:0" << "proxy:80" << none;
+    QTest::newRow("not configured") << "" << "proxy:80" << none;
+    QTest::newRow("enable is a string") << "SZ:1" << "proxy:80" << none;
     QTest::newRow("one for all") << "DWORD:1" << "proxy:80" << QStringList{"proxy:80", "proxy:80", "proxy:80", "proxy:80", "proxy:80"};
-    QTest::newRow("http and ftp") << "DWORD:1" << "http=web:80;ftp=files:21"
-                                  << QStringList{"web:80", unset, "files:21", unset, unset};
+    QTest::newRow("http and ftp") << "DWORD:1" << "http=web:80;ftp=files:21" << QStringList{"web:80", unset, "files:21", unset, unset};
     QTest::newRow("single https") << "DWORD:1" << "https=secure:443" << QStringList{unset, "secure:443", unset, unset, unset};
     QTest::newRow("later wins, strays ignored") << "DWORD:1" << "http=a:1;junk;http=b:2;socks=s:1080"
                                                 << QStringList{"b:2", unset, unset, unset, "s:1080"};
-    QTest::newRow("prefix inside a piece") << "DWORD:1" << "x gopher=g:70;;ftp=f:21"
-                                           << QStringList{unset, unset, "f:21", "g:70", unset};
-    QTest::newRow("enable is a string") << "SZ:1" << "proxy:80" << QStringList{"", "", "", "", ""};
+    QTest::newRow("prefix inside a piece") << "DWORD:1" << "x gopher=g:70;;ftp=f:21" << QStringList{unset, unset, "f:21", "g:70", unset};
 }
 
 void TstRegStates::detectProxy()
@@ -577,11 +507,10 @@ void TstRegStates::detectProxy()
     if (!enable.isEmpty())
         put(HKEY_CURRENT_USER, ProxyKey, QStringLiteral("ProxyEnable"), enable);
     put(HKEY_CURRENT_USER, ProxyKey, QStringLiteral("ProxyServer"), QStringLiteral("SZ:") + server);
-    std::unique_ptr<CState> state;
-    QCOMPARE(run(QStringLiteral("detectProxy"), {}, &state), QStringLiteral("finished"));
+    QCOMPARE(run(QStringLiteral("detectProxy"), {}), QStringLiteral("finished"));
     QStringList got;
     for (const char* name : {"proxyHttpServer", "proxyHttpsServer", "proxyFtpServer", "proxyGopherServer", "proxySocksServer"})
-        got << (state->exists(QLatin1String(name)) ? state->property(name).toString() : QStringLiteral("<unset>"));
+        got << (m_state->exists(QLatin1String(name)) ? m_state->property(name).toString() : QStringLiteral("<unset>"));
     QCOMPARE(got, expected);
 }
 
