@@ -18,6 +18,7 @@
 #include "support/files.h"
 #include "support/freshmachine.h"
 #include "support/hostprocess.h"
+#include "support/pluginstates.h"
 #include "support/tracecapture.h"
 
 #include <sys/ioctl.h>
@@ -29,6 +30,7 @@
 
 namespace platform = winsteps::platform;
 using testsupport::readFile;
+using testsupport::runState;
 using testsupport::writeFile;
 
 namespace {
@@ -94,6 +96,15 @@ private:
 struct CTestState : CActionState
 {
     explicit CTestState(const char* name = "work") : CActionState(nullptr, name, QDomNode()) {}
+    // Gives the state its action (made with the state as parent) and the "key=value" properties.
+    template <class Action>
+    Action* use(Action* action, const QStringList& properties = {})
+    {
+        setAction(action);
+        for (const QString& text : properties)
+            setProperty(text.section(QLatin1Char('='), 0, 0), text.section(QLatin1Char('='), 1));
+        return action;
+    }
 };
 
 QList<QPair<int, int>> progressOf(const QSignalSpy& spy)
@@ -115,16 +126,13 @@ int pending(int fd)
 QString task() { return QStringLiteral("task%1.exe").arg(QCoreApplication::applicationPid()); }
 QString other() { return QStringLiteral("other%1.exe").arg(QCoreApplication::applicationPid()); }
 
-// Gives state a start-application action (its owner) set up with command, arguments and timeout.
-CActionStartApp* addStartApp(CActionState& state, const QString& command, const QStringList& arguments,
-                             const QString& timeout)
+// Gives state a start-application action set up with command, arguments and timeout.
+CActionStartApp* addStartApp(CTestState& state, const QString& command, const QStringList& arguments, const QString& timeout)
 {
-    auto* action = new CActionStartApp(&state, state.objectName().toUtf8().constData());
-    state.setAction(action);
-    state.setProperty(QStringLiteral("command"), command);
+    auto* action = state.use(new CActionStartApp(&state, state.objectName().toUtf8().constData()),
+                             {"command=" + command, "timeout=" + timeout});
     if (!arguments.isEmpty())
         state.setProperty(QStringLiteral("argumentList"), arguments);
-    state.setProperty(QStringLiteral("timeout"), timeout);
     return action;
 }
 
@@ -156,15 +164,11 @@ private Q_SLOTS:
 
     void copyMasks_data();
     void copyMasks();
-    void copyOrders();
+    void copyListAndDirectCalls();
     void copyIntoNewAndLockedFolders();
-    void copyMissingSourceAndBadDestination();
     void copyStopInTheMiddleOfAFile();
 
-
 private:
-    // Runs a state until it has left; returns its exit event.
-    QString runState(CActionState& state, int timeout = 15000);
     QTemporaryDir m_dir;
     QString m_machine;
     QString m_source;
@@ -186,15 +190,6 @@ void TstActions::init()
 {
     static int count = 0;
     m_source = m_machine + QStringLiteral("/drive_c/copy%1").arg(++count); // writes stay on the machine
-}
-
-QString TstActions::runState(CActionState& state, int timeout)
-{
-    QSignalSpy finished(&state, &CState::finished);
-    state.execute();
-    if (!finished.count() && !finished.wait(timeout))
-        return QStringLiteral("<still running>");
-    return state.exitEvent();
 }
 
 void TstActions::timerSequence()
@@ -237,8 +232,7 @@ void TstActions::setProgress()
     QFETCH(int, percent);
 
     CTestState state;
-    auto* action = new CFixedAction(&state, "progress");
-    state.setAction(action);
+    auto* action = state.use(new CFixedAction(&state, "progress"));
     action->setMaxProgress(maximum);
     QSignalSpy progress(action, &CAction::actionProgress);
     QSignalSpy statePercent(&state, &CState::progress);
@@ -313,8 +307,7 @@ void TstActions::propertyFallBack()
     QFETCH(QString, seenByAction);
 
     CTestState state;
-    auto* action = new CFixedAction(&state, "action");
-    state.setAction(action);
+    auto* action = state.use(new CFixedAction(&state, "action"));
     if (!onState.isEmpty())
         state.setProperty(QStringLiteral("x"), onState);
     if (!onAction.isEmpty())
@@ -352,8 +345,7 @@ void TstActions::readProperties()
 void TstActions::stateLeavesByTheActionsEvent()
 {
     CTestState state;
-    auto* action = new CFixedAction(&state, "action");
-    state.setAction(action);
+    auto* action = state.use(new CFixedAction(&state, "action"));
     TraceCapture trace;
     QCOMPARE(runState(state), QString()); // an empty result event: an empty exit event
     QVERIFY(trace.contains(QStringLiteral("--- State work: actionFinished - result = 4\n")));
@@ -408,28 +400,21 @@ void TstActions::startApp_data()
     QTest::addColumn<QVariant>("returnCode");
     QTest::addColumn<int>("steps"); // the least number of progress steps before the 100 of leaving
     QTest::addColumn<QString>("traced");
-    QTest::addColumn<QStringList>("running"); // arguments of an instance of the other program started before
 
     // The task program waits SECONDS, then exits with CODE.
-    QTest::newRow("ends within the time-out") << task() << QStringList{"3", "2.2"} << "10" << 0 << QVariant(3LL) << 2
-                                              << "Process finished, return code = 3\n" << QStringList();
-    QTest::newRow("time-out") << task() << QStringList{"0", "30"} << "1" << 2 << QVariant() << 1 << "Process timeout\n"
-                              << QStringList();
-    QTest::newRow("no wait") << task() << QStringList{"0", "30"} << "0" << 0 << QVariant() << 0
-                             << "startProcess() start success\n" << QStringList();
-    QTest::newRow("below -1: timed out at once") << task() << QStringList{"0", "30"} << "-2" << 2 << QVariant() << 0
-                                                 << "Process timeout\n" << QStringList();
-    QTest::newRow("no limit") << task() << QStringList{"7", "0.2"} << "-1" << 0 << QVariant(7LL) << 0
-                              << "Process finished, return code = 7\n" << QStringList();
-    QTest::newRow("cannot start") << "/no/such/program" << QStringList() << "5" << 1 << QVariant() << 0
-                                  << "startProcess() start failed\n" << QStringList();
+    const QStringList hangs{"0", "30"};
+    QTest::newRow("ends within the time-out") << task() << QStringList{"3", "2.2"} << "10" << 0 << QVariant(3LL) << 2 << "Process finished, return code = 3\n";
+    QTest::newRow("time-out") << task() << hangs << "1" << 2 << QVariant() << 1 << "Process timeout\n";
+    QTest::newRow("no wait") << task() << hangs << "0" << 0 << QVariant() << 0 << "startProcess() start success\n";
+    QTest::newRow("below -1: timed out at once") << task() << hangs << "-2" << 2 << QVariant() << 0 << "Process timeout\n";
+    QTest::newRow("no limit") << task() << QStringList{"7", "0.2"} << "-1" << 0 << QVariant(7LL) << 0 << "Process finished, return code = 7\n";
+    QTest::newRow("cannot start") << "/no/such/program" << QStringList() << "5" << 1 << QVariant() << 0 << "startProcess() start failed\n";
     // Ended and let go by the process object's poll before the action asks for its code.
     QTest::newRow("ends at once") << "/bin/sh" << QStringList{"-c", "\"exit 6\""} << "5" << 0 << QVariant(6LL) << 0
-                                  << "Process finished, return code = 6\n" << QStringList();
-    // The state waits for the instance already running, whatever the path and case, and takes its code.
-    QTest::newRow("instance already running") << QStringLiteral("C:\\Tools\\") + other().toUpper() << QStringList{"9"} << "10"
-                                              << 0 << QVariant(5LL) << 0 << "startProcess() process already running\n"
-                                              << QStringList{"5", "1"};
+                                  << "Process finished, return code = 6\n";
+    // The other program already runs (code 5): the state waits for it, whatever the path and case.
+    QTest::newRow("instance already running") << QStringLiteral("C:\\Tools\\") + other().toUpper() << QStringList{"9"} << "10" << 0
+                                              << QVariant(5LL) << 0 << "startProcess() process already running\n";
 }
 
 void TstActions::startApp()
@@ -441,14 +426,14 @@ void TstActions::startApp()
     QFETCH(QVariant, returnCode);
     QFETCH(int, steps);
     QFETCH(QString, traced);
-    QFETCH(QStringList, running);
 
+    const QByteArray row = QTest::currentDataTag();
     CProcess instance;
-    instance.setArguments(running);
-    QVERIFY(running.isEmpty() || instance.start(other()));
-    // The row of a program that ends at once: the worker is held up after the start, so
-    // the process object's poll has let go of the process before the wait begins.
-    TraceCapture trace(QByteArray(QTest::currentDataTag()) == "ends at once" ? "startProcess() start success" : nullptr);
+    instance.setArguments({QStringLiteral("5"), QStringLiteral("1")});
+    QVERIFY(row != "instance already running" || instance.start(other()));
+    // For "ends at once" the worker is held up after the start, so the process object's poll
+    // has let go of the process before the wait begins.
+    TraceCapture trace(row == "ends at once" ? "startProcess() start success" : nullptr);
     CTestState state("app");
     CActionStartApp* action = addStartApp(state, command, arguments, timeout);
     QSignalSpy spy(&state, &CState::progress);
@@ -457,9 +442,8 @@ void TstActions::startApp()
     QCOMPARE(action->result(), result);
     QCOMPARE(state.property(QStringLiteral("returnCode")), returnCode);
     QVERIFY2(trace.contains(traced), trace.text.c_str());
-    // The state's percentages: one step of the time-out (or of 5) per second of waiting, then
-    // 100 on leaving. The program's own run gives the least number of steps; a slow or loaded
-    // machine, slower to start it, may add steps, but never beyond the time-out.
+    // One step of the time-out (or of 5) per second of waiting, then 100 on leaving: at least
+    // the program's own run, never beyond the time-out (a loaded machine starts it later).
     QList<int> seen, wanted;
     for (const QList<QVariant>& call : spy)
         seen << call.at(0).toInt();
@@ -470,8 +454,7 @@ void TstActions::startApp()
     QVERIFY2(seen.size() > steps && (timeout.toInt() < 1 || seen.size() <= timeout.toInt() + 1),
              qPrintable(QStringLiteral("%1 steps").arg(seen.size())));
     QCOMPARE(action->property(QStringLiteral("argumentList")).toStringList(), QStringList(command) + arguments);
-    // A program left running after a time-out is not ended by the action: end it here.
-    platform::emulated::endMachineProcesses(0);
+    platform::emulated::endMachineProcesses(0); // a program left running after a time-out
 }
 
 void TstActions::startAppUndo_data()
@@ -500,8 +483,7 @@ void TstActions::startAppUndo()
     QVERIFY(decoy.started());
     CProcess instance;
     instance.setArguments({QStringLiteral("4"), QStringLiteral("30")});
-    if (running)
-        QVERIFY(instance.start(task()));
+    QVERIFY(!running || instance.start(task()));
     TraceCapture trace;
     CTestState state("undo");
     addStartApp(state, task(), {}, timeout);
@@ -553,8 +535,7 @@ void TstActions::copyMasks_data()
     QTest::addColumn<QStringList>("copied");
 
     QTest::newRow("one mask, any case") << "%SRC%/*.txt::%DEST%" << QStringList{"a.txt", "B.TXT", "with blank.txt"};
-    QTest::newRow("two masks, first first") << "%SRC%/*.md|*.txt::%DEST%"
-                                            << QStringList{"c.md", "a.txt", "B.TXT", "with blank.txt"};
+    QTest::newRow("two masks, first first") << "%SRC%/*.md|*.txt::%DEST%" << QStringList{"c.md", "a.txt", "B.TXT", "with blank.txt"};
     QTest::newRow("exact name with a blank") << "%SRCDIR%/with blank.txt::%DESTDIR%" << QStringList{"with blank.txt"};
     QTest::newRow("missing exact name") << "%SOURCE%/missing.txt::%DEST%" << QStringList();
     QTest::newRow("empty masks") << "%SOURCEDIR%/|::%DEST%" << QStringList();
@@ -569,37 +550,45 @@ void TstActions::copyMasks()
         QVERIFY(writeFile(m_source + QLatin1Char('/') + QLatin1String(name), name));
     TraceCapture trace;
     CTestState state("masks");
-    state.setAction(new CActionCopyFiles(&state, "masks"));
     const QString destination = m_source + QStringLiteral("-out");
-    state.setProperty(QStringLiteral("srcDir"), QString(m_source + QLatin1Char('/')));
-    state.setProperty(QStringLiteral("destDir"), destination);
-    state.setProperty(QStringLiteral("copyFile1"), order);
+    state.use(new CActionCopyFiles(&state, "masks"), {"srcDir=" + m_source + '/', "destDir=" + destination, "copyFile1=" + order});
     QCOMPARE(runState(state), QStringLiteral("success"));
     for (qsizetype i = 0; i < copied.size(); ++i) {
-        const QString line = QStringLiteral("Add file #%1 to list. From: %2/%3 - to: %4/%3\n")
-                                 .arg(i + 1).arg(m_source, copied.at(i), destination);
+        const QString line = QStringLiteral("Add file #%1 to list. From: %2/%3 - to: %4/%3\n").arg(i + 1).arg(m_source, copied.at(i), destination);
         QVERIFY2(trace.contains(line), qPrintable(line));
         QCOMPARE(readFile(destination + QLatin1Char('/') + copied.at(i)), copied.at(i).toUtf8());
     }
     QCOMPARE(QDir(destination).entryList(QDir::Files).size(), copied.size());
 }
 
-void TstActions::copyOrders()
+// The list as a state prepares it, and the action called directly, as a component
+// installation does: synchronous, on this thread.
+void TstActions::copyListAndDirectCalls()
 {
-    QVERIFY(writeFile(m_source + QStringLiteral("/one.txt"), "1"));
+    const QString one = m_source + QStringLiteral("/one.txt");
+    QVERIFY(writeFile(one, "1"));
     CTestState state("orders");
-    auto* action = new CActionCopyFiles(&state, "orders");
-    state.setAction(action);
-    state.setProperty(QStringLiteral("copyFile1"), QString(m_source + QStringLiteral("/one.txt"))); // no "::": nothing
-    state.setProperty(QStringLiteral("copyFile2"), QString(m_source + QStringLiteral("/one.txt::") + m_source + QStringLiteral("/two")));
-    state.setProperty(QStringLiteral("copyFile4"), QString(m_source + QStringLiteral("/one.txt::") + m_source + QStringLiteral("/four")));
-    action->resetProgress();
-    QCOMPARE(action->files().size(), 1);
-    QCOMPARE(action->files().value(1).second, m_source + QStringLiteral("/two/one.txt"));
-    QCOMPARE(action->maxProgress(), 1);
-    // Prepared again (the state executed again): the same list, not twice as long.
-    action->resetProgress();
-    QCOMPARE(action->files().size(), 1);
+    auto* listed = state.use(new CActionCopyFiles(&state, "orders"), // "copyFile1" without "::" gives nothing
+                             {"copyFile1=" + one, "copyFile2=" + one + "::" + m_source + "/two", "copyFile4=" + one + "::" + m_source + "/four"});
+    for (int prepared = 0; prepared < 2; ++prepared) { // prepared again: the same list, not twice as long
+        listed->resetProgress();
+        QCOMPARE(listed->files().size(), 1);
+        QCOMPARE(listed->files().value(1).second, m_source + QStringLiteral("/two/one.txt"));
+        QCOMPARE(listed->maxProgress(), 1);
+    }
+
+    TraceCapture trace;
+    CActionCopyFiles action(nullptr, "direct");
+    action.addFile(m_source + QStringLiteral("/nowhere/*.txt"), m_source);
+    QVERIFY(trace.contains(QStringLiteral(" ! Warning ! addFile: Source directory doesn't exist.\n")));
+    action.addFile(QStringLiteral("nomask/"), m_source);
+    QVERIFY(trace.contains(QStringLiteral(" ! Error ! addFile: Source directory or file name(mask) are empty.\n")));
+    QCOMPARE(action.files().size(), 0);
+    QVERIFY(writeFile(m_source + QStringLiteral("/blocker"), "a file where a directory should be"));
+    action.addFile(one, m_source + QStringLiteral("/blocker/sub"));
+    QCOMPARE(action.execute(), int(CActionCopyFiles::MakePathFailed));
+    QCOMPARE(action.resultEvent(), QStringLiteral("failed"));
+    QCOMPARE(action.copyFile(m_source + QStringLiteral("/gone.txt"), m_source + QStringLiteral("/x")), int(CActionCopyFiles::SourceMissing));
 }
 
 // One state copies into folders it has to make (a file of several chunks among them) and into
@@ -609,51 +598,27 @@ void TstActions::copyIntoNewAndLockedFolders()
     QByteArray big(3 * CActionCopyFiles::chunkSize + 123, Qt::Uninitialized);
     for (qsizetype i = 0; i < big.size(); ++i)
         big[i] = char(i * 7 % 251);
-    QVERIFY(writeFile(m_source + QStringLiteral("/big.bin"), big));
-    QVERIFY(writeFile(m_source + QStringLiteral("/small.bin"), "small"));
-    QVERIFY(writeFile(m_source + QStringLiteral("/locked.txt"), "new"));
-    QVERIFY(writeFile(m_source + QStringLiteral("/free.txt"), "new"));
     const QString out = m_source + QStringLiteral("/out");
+    const QString deep = m_source + QStringLiteral("/level1/level2");
+    QVERIFY(writeFile(m_source + QStringLiteral("/big.bin"), big) && writeFile(m_source + QStringLiteral("/small.bin"), "small"));
+    QVERIFY(writeFile(m_source + QStringLiteral("/locked.txt"), "new") && writeFile(m_source + QStringLiteral("/free.txt"), "new"));
     QVERIFY(writeFile(out + QStringLiteral("/locked.txt"), "old"));
     QVERIFY(QFile::setPermissions(out + QStringLiteral("/locked.txt"), QFileDevice::ReadOwner | QFileDevice::ReadGroup));
     TraceCapture trace;
     CTestState state("deep");
-    auto* action = new CActionCopyFiles(&state, "deep");
-    state.setAction(action);
+    auto* action = state.use(new CActionCopyFiles(&state, "deep"),
+                             {"srcDir=" + m_source, "copyFile1=%SRC%/*.bin::%SRC%/level1/level2", "copyFile2=" + m_source + "/*.txt::" + out});
     QSignalSpy progress(&state, &CState::progress);
-    state.setProperty(QStringLiteral("srcDir"), m_source);
-    state.setProperty(QStringLiteral("copyFile1"), QStringLiteral("%SRC%/*.bin::%SRC%/level1/level2"));
-    state.setProperty(QStringLiteral("copyFile2"), QString(m_source + QStringLiteral("/*.txt::") + out));
     QCOMPARE(runState(state), QStringLiteral("success"));
     QCOMPARE(action->result(), 1);
     QVERIFY(trace.contains(QStringLiteral("  Non-fatal error: access denied.\n")));
-    QCOMPARE(readFile(m_source + QStringLiteral("/level1/level2/big.bin")), big);
-    QCOMPARE(readFile(m_source + QStringLiteral("/level1/level2/small.bin")), QByteArray("small"));
-    QCOMPARE(QDir(m_source + QStringLiteral("/level1/level2")).entryList(QDir::Files | QDir::Hidden).size(), 2);
+    QCOMPARE(readFile(deep + QStringLiteral("/big.bin")), big);
+    QCOMPARE(readFile(deep + QStringLiteral("/small.bin")), QByteArray("small"));
+    QCOMPARE(QDir(deep).entryList(QDir::Files | QDir::Hidden).size(), 2);
     QCOMPARE(readFile(out + QStringLiteral("/locked.txt")), QByteArray("old"));
     QCOMPARE(readFile(out + QStringLiteral("/free.txt")), QByteArray("new"));
     QCOMPARE(progress.last().at(0).toInt(), 100);
     QVERIFY(progress.count() >= 4); // one step per file, then leaving
-}
-
-void TstActions::copyMissingSourceAndBadDestination()
-{
-    TraceCapture trace;
-    CActionCopyFiles action(nullptr, "direct");
-    action.addFile(m_source + QStringLiteral("/nowhere/*.txt"), m_source);
-    QVERIFY(trace.contains(QStringLiteral(" ! Warning ! addFile: Source directory doesn't exist.\n")));
-    action.addFile(QStringLiteral("nomask/"), m_source);
-    QVERIFY(trace.contains(QStringLiteral(" ! Error ! addFile: Source directory or file name(mask) are empty.\n")));
-    QCOMPARE(action.files().size(), 0);
-
-    // Called directly, as a component installation does: synchronous, on this thread.
-    QVERIFY(writeFile(m_source + QStringLiteral("/a.txt"), "a"));
-    QVERIFY(writeFile(m_source + QStringLiteral("/blocker"), "a file where a directory should be"));
-    action.addFile(m_source + QStringLiteral("/a.txt"), m_source + QStringLiteral("/blocker/sub"));
-    QCOMPARE(action.execute(), int(CActionCopyFiles::MakePathFailed));
-    QCOMPARE(action.resultEvent(), QStringLiteral("failed"));
-    QCOMPARE(action.copyFile(m_source + QStringLiteral("/gone.txt"), m_source + QStringLiteral("/x")),
-             int(CActionCopyFiles::SourceMissing));
 }
 
 void TstActions::copyStopInTheMiddleOfAFile()
@@ -666,20 +631,16 @@ void TstActions::copyStopInTheMiddleOfAFile()
     QVERIFY(writer >= 0);
     const QByteArray chunk(CActionCopyFiles::chunkSize, 'x'); // fills the pipe
     QCOMPARE(::write(writer, chunk.constData(), size_t(chunk.size())), ssize_t(chunk.size()));
-
-    QVERIFY(writeFile(m_source + QStringLiteral("/listed.dat"), "stands for the stream"));
+    const QString listed = m_source + QStringLiteral("/listed.dat"); // stands for the stream
+    QVERIFY(writeFile(listed, "listed"));
 
     CTestState state("stream");
-    auto* action = new CStreamCopy(&state, fifo);
-    state.setAction(action);
     const QString out = m_source + QStringLiteral("-out");
-    state.setProperty(QStringLiteral("copyFile1"), QString(m_source + QStringLiteral("/listed.dat::") + out));
-    state.setProperty(QStringLiteral("copyFile2"), QString(m_source + QStringLiteral("/listed.dat::") + out + QStringLiteral("/later")));
+    auto* action = state.use(new CStreamCopy(&state, fifo), {"copyFile1=" + listed + "::" + out, "copyFile2=" + listed + "::" + out + "/later"});
     QSignalSpy finished(&state, &CState::finished);
     state.execute();
     QSignalSpy progress(action, &CAction::actionProgress);
-    // The worker has read the first chunk, written it, and waits for the next one.
-    QTRY_VERIFY(pending(writer) == 0);
+    QTRY_VERIFY(pending(writer) == 0); // the worker has read the first chunk and waits for more
     action->stop();
     QCOMPARE(::write(writer, chunk.constData(), size_t(chunk.size())), ssize_t(chunk.size())); // wakes the read
     QTRY_VERIFY_WITH_TIMEOUT(!action->isWorkerRunning(), 1000);
