@@ -1,3 +1,6 @@
+// The trace channel: tags and filters, the settings, line layout and time stamps, the
+// debugger channel, traces of several threads, and batches.
+
 #include "debug/debugoutput.h"
 #include "platform/emulated/machinefolder.h"
 #include "support/clogrecorder.h"
@@ -52,9 +55,7 @@ private Q_SLOTS:
     void settingsReadOnce();
     void output_data();
     void output();
-    void timeStampFormat_data();
-    void timeStampFormat();
-    void timeStampsOn();
+    void timeStamps();
     void debuggerChannel();
     void tracesDoNotInterleave();
     void batchWritesOnce();
@@ -87,14 +88,9 @@ void TstDebug::init()
 void TstDebug::configure(const QVariant& include, const QVariant& exclude, bool timeStamps)
 {
     QSettings store(QSettings::UserScope, QStringLiteral("Korvane"), QStringLiteral("qt"));
-    const QString keys[] = {QStringLiteral("debug/filter/include"), QStringLiteral("debug/filter/exclude")};
-    const QVariant values[] = {include, exclude};
-    for (int i = 0; i < 2; ++i) {
-        if (values[i].isValid())
-            store.setValue(keys[i], values[i]);
-        else
-            store.remove(keys[i]);
-    }
+    const std::pair<QString, QVariant> filters[] = {{QStringLiteral("debug/filter/include"), include}, {QStringLiteral("debug/filter/exclude"), exclude}};
+    for (const auto& [key, value] : filters)
+        value.isValid() ? store.setValue(key, value) : store.remove(key);
     store.setValue(QStringLiteral("debug/includeTimeStamp"), timeStamps);
     store.sync();
     winsteps::resetDebugSettingsForTest();
@@ -213,37 +209,22 @@ void TstDebug::output()
     QCOMPARE(show(m_sink.pieces), show(pieces));
 }
 
-void TstDebug::timeStampFormat_data()
+void TstDebug::timeStamps()
 {
-    QTest::addColumn<QList<int>>("time"); // hour, minute, second, millisecond
-    QTest::addColumn<QByteArray>("text");
+    // Blank padded, full width, midnight.
+    QCOMPARE(winsteps::formatDebugTimeStamp(9, 5, 7, 42), std::string(" 9: 5: 7. 42 "));
+    QCOMPARE(winsteps::formatDebugTimeStamp(23, 59, 58, 999), std::string("23:59:58.999 "));
+    QCOMPARE(winsteps::formatDebugTimeStamp(0, 0, 0, 0), std::string(" 0: 0: 0.  0 "));
 
-    QTest::newRow("blank padded") << QList<int>{9, 5, 7, 42} << QByteArray(" 9: 5: 7. 42 ");
-    QTest::newRow("full width") << QList<int>{23, 59, 58, 999} << QByteArray("23:59:58.999 ");
-    QTest::newRow("midnight") << QList<int>{0, 0, 0, 0} << QByteArray(" 0: 0: 0.  0 ");
-}
-
-void TstDebug::timeStampFormat()
-{
-    QFETCH(QList<int>, time);
-    QFETCH(QByteArray, text);
-    QCOMPARE(QByteArray::fromStdString(winsteps::formatDebugTimeStamp(time[0], time[1], time[2], time[3])), text);
-}
-
-void TstDebug::timeStampsOn()
-{
+    // When on, the tag and every line carry a stamp of their own.
     configure(QVariant(), QVariant(), true);
     winsteps::trace("state", QStringLiteral("a\nb\n"));
-
-    // The tag and every line carry a stamp of their own.
     const QString stamp = QStringLiteral("[ \\d]\\d:[ \\d]\\d:[ \\d]\\d\\.[ \\d]{2}\\d ");
-    const QStringList patterns{stamp + QStringLiteral("\\[state {15}\\]"), stamp + QStringLiteral(" {23}a\\n"),
-                               stamp + QStringLiteral(" {23}b\\n")};
+    const QStringList patterns{stamp + QStringLiteral("\\[state {15}\\]"), stamp + QStringLiteral(" {23}a\\n"), stamp + QStringLiteral(" {23}b\\n")};
     QCOMPARE(m_sink.pieces.size(), size_t(patterns.size()));
     for (int i = 0; i < patterns.size(); ++i) {
         const QString piece = QString::fromStdString(m_sink.pieces[size_t(i)]);
-        QVERIFY2(QRegularExpression(QRegularExpression::anchoredPattern(patterns[i])).match(piece).hasMatch(),
-                 qPrintable(piece));
+        QVERIFY2(QRegularExpression(QRegularExpression::anchoredPattern(patterns[i])).match(piece).hasMatch(), qPrintable(piece));
     }
 }
 
@@ -289,7 +270,8 @@ void TstDebug::tracesDoNotInterleave()
 }
 
 // A batch writes the same bytes as single traces, in one call at the end of the outermost
-// batch, and single traces outside a batch still go out at once.
+// batch (a long one in pieces of bounded size, nothing lost); single traces outside a batch
+// still go out at once, and an installed sink gets each trace at once, batch or not.
 void TstDebug::batchWritesOnce()
 {
     const auto writeSome = [] {
@@ -297,16 +279,13 @@ void TstDebug::batchWritesOnce()
         winsteps::trace("xpath", QStringLiteral("two\nlines\n"));
         winsteps::trace("state", QStringLiteral("third"));
     };
-    std::string unbatched;
     {
         ClogRecording clog(&m_sink);
+        std::vector<std::string>& calls = clog.recorder.calls;
         writeSome();
-        QCOMPARE(clog.recorder.calls.size(), size_t(3));
-        for (const std::string& call : clog.recorder.calls)
-            unbatched += call;
-    }
-    {
-        ClogRecording clog(&m_sink);
+        QCOMPARE(calls.size(), size_t(3));
+        const std::string unbatched = calls[0] + calls[1] + calls[2];
+        calls.clear();
         {
             winsteps::TraceBatch outer;
             writeSome();
@@ -314,31 +293,25 @@ void TstDebug::batchWritesOnce()
                 winsteps::TraceBatch inner;
                 writeSome();
             }
-            QVERIFY2(clog.recorder.calls.empty(), qPrintable(show(clog.recorder.calls)));
+            QVERIFY2(calls.empty(), qPrintable(show(calls)));
         }
-        QCOMPARE(clog.recorder.calls.size(), size_t(1));
-        QCOMPARE(clog.recorder.calls.front(), unbatched + unbatched);
-
-        clog.recorder.calls.clear();
+        QCOMPARE(calls, std::vector<std::string>{unbatched + unbatched});
+        calls.clear();
         winsteps::trace("state", QStringLiteral("after\n"));
-        QCOMPARE(clog.recorder.calls.size(), size_t(1));
-    }
-    {
-        // A long batch goes out in pieces of bounded size, nothing lost.
-        ClogRecording clog(&m_sink);
-        const QString text = QString(99, QLatin1Char('x')) + QLatin1Char('\n');
+        QCOMPARE(calls.size(), size_t(1));
+
+        calls.clear();
         {
             winsteps::TraceBatch batch;
             for (int i = 0; i < 2000; ++i)
-                winsteps::trace("state", text);
+                winsteps::trace("state", QString(99, QLatin1Char('x')) + QLatin1Char('\n'));
         }
-        QVERIFY(clog.recorder.calls.size() > 1);
+        QVERIFY(calls.size() > 1);
         size_t total = 0;
-        for (const std::string& call : clog.recorder.calls)
+        for (const std::string& call : calls)
             total += call.size();
         QCOMPARE(total, size_t(2000) * (22 + 100));
     }
-    // An installed sink gets each trace at once, batch or not.
     winsteps::TraceBatch batch;
     winsteps::trace("xpath", QStringLiteral("at once\n"));
     QCOMPARE(m_sink.pieces.size(), size_t(2));
