@@ -11,6 +11,7 @@
 #include "platform/emulated/regfile.h"
 #include "support/files.h"
 #include "support/freshmachine.h"
+#include "support/registryvalues.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -95,7 +96,7 @@ class TstBadInput : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void initTestCase();
+    void initTestCase() { QVERIFY(m_dir.isValid()); }
 
     void configStrings_data();
     void configStrings();
@@ -118,11 +119,6 @@ private:
     QTemporaryDir m_dir;
     int m_count = 0;
 };
-
-void TstBadInput::initTestCase()
-{
-    QVERIFY(m_dir.isValid());
-}
 
 // ---- configuration strings: setConfig() then config() ------------------------------------
 
@@ -246,7 +242,6 @@ void TstBadInput::paths_data()
     QTest::newRow("doubled operator") << "item[@id='a' or or @id='b']" << QStringList{item, item};
     QTest::newRow("three apostrophes") << "item[@id=''']" << QStringList{};
     QTest::newRow("negative position") << "item[-1]" << QStringList{};
-    QTest::newRow("position beyond 64 bits") << "item[99999999999999999999]" << QStringList{};
     QTest::newRow("step below an attribute") << "item/@id/x" << QStringList{};
     QTest::newRow("parents above the document") << "../../../item" << QStringList{};
     QTest::newRow("invalid UTF-8 in a name") << utf8("it\xffm") << QStringList{};
@@ -498,13 +493,7 @@ void TstBadInput::pendingEntries()
         data += QString(entry).replace(QLatin1String("%OUT%"), box.outside).toUtf8() + '\0';
     data += '\0';
     m->setSystemAccess(true);
-    HKEY key = HKEY_NULL;
-    QCOMPARE(m->registry().regCreateKeyEx(HKEY_LOCAL_MACHINE, SESSION_MANAGER_KEY, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, &key, nullptr),
-             uint(ERROR_SUCCESS));
-    QCOMPARE(m->registry().regSetValueEx(key, PENDING_FILE_RENAME_OPERATIONS, REG_MULTI_SZ,
-                              reinterpret_cast<const std::uint8_t*>(data.constData()), std::uint32_t(data.size())),
-             uint(ERROR_SUCCESS));
-    m->registry().regCloseKey(key);
+    QCOMPARE(setValue(m->registry(), HKEY_LOCAL_MACHINE, SESSION_MANAGER_KEY, PENDING_FILE_RENAME_OPERATIONS, REG_MULTI_SZ, data), ERROR_SUCCESS);
     m->setSystemAccess(false);
 
     QStringList got, wanted;

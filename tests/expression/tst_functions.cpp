@@ -131,7 +131,6 @@ void TstFunctions::values_data()
     QTest::newRow("text after a number resets") << "add(1,'x')" << "int:0";
     QTest::newRow("number after a text sets") << "add('x',1)" << "qlonglong:1";
     QTest::newRow("double stays") << "add(1.5,'x',2)" << "double:3.5";
-    QTest::newRow("integer and double") << "add(1,2.5)" << "double:3.5";
     QTest::newRow("variables") << "add($n,$d)" << "double:7.5";
     QTest::newRow("wraps") << "add(9223372036854775807,1)" << "qlonglong:-9223372036854775808";
     QTest::newRow("unsigned values leave no kind") << "add(len('ab'),len('c'))" << "int:0";
@@ -143,7 +142,6 @@ void TstFunctions::values_data()
     QTest::newRow("divide") << "divide(1,4)" << "double:0.25";
     QTest::newRow("divide texts") << "divide('7','2')" << "double:3.5";
     QTest::newRow("divide non-number") << "divide('x',2)" << "double:0";
-    QTest::newRow("divide by zero") << "divide(1,0)" << "invalid";
     QTest::newRow("divide by zero text") << "divide(1,'0.0')" << "invalid";
     QTest::newRow("negate text") << "negate('5')" << "qlonglong:-5";
     QTest::newRow("negate double") << "negate(2.5)" << "double:-2.5";
