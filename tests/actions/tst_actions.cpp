@@ -410,8 +410,7 @@ void TstActions::startApp_data()
     QTest::newRow("no limit") << task() << QStringList{"7", "0.2"} << "-1" << 0 << QVariant(7LL) << 0 << "Process finished, return code = 7\n";
     QTest::newRow("cannot start") << "/no/such/program" << QStringList() << "5" << 1 << QVariant() << 0 << "startProcess() start failed\n";
     // Ended and let go by the process object's poll before the action asks for its code.
-    QTest::newRow("ends at once") << "/bin/sh" << QStringList{"-c", "\"exit 6\""} << "5" << 0 << QVariant(6LL) << 0
-                                  << "Process finished, return code = 6\n";
+    QTest::newRow("ends at once") << "/bin/sh" << QStringList{"-c", "\"exit 6\""} << "5" << 0 << QVariant(6LL) << 0 << "Process finished, return code = 6\n";
     // The other program already runs (code 5): the state waits for it, whatever the path and case.
     QTest::newRow("instance already running") << QStringLiteral("C:\\Tools\\") + other().toUpper() << QStringList{"9"} << "10" << 0
                                               << QVariant(5LL) << 0 << "startProcess() process already running\n";

@@ -134,15 +134,11 @@ void TstBadInput::configStrings_data()
     QTest::newRow("name of 1024 bytes") << n1024 + "=v" << QStringList{n1024 + "=v"};
     // The 1,025th byte starts the next pair.
     QTest::newRow("name of 1025 bytes") << n1024 + "m=v" << QStringList{"m=v", n1024 + "="};
-    QTest::newRow("unquoted value 1025 bytes, last character split")
-        << "a=" + x1023 + e << QStringList{"a=" + x1023};
-    QTest::newRow("unquoted value 1024 bytes ending in two-byte character")
-        << "a=" + x1022 + e << QStringList{"a=" + x1022 + e};
+    QTest::newRow("unquoted value 1025 bytes, last character split") << "a=" + x1023 + e << QStringList{"a=" + x1023};
+    QTest::newRow("unquoted value 1024 bytes ending in two-byte character") << "a=" + x1022 + e << QStringList{"a=" + x1022 + e};
     QTest::newRow("quoted value of 1025 bytes") << "a=\"" + x1024 + "y\"" << QStringList{"a=" + x1023};
-    QTest::newRow("quoted value 1024 bytes, last character split")
-        << "a=\"" + x1022 + e + "\"" << QStringList{"a=" + x1022};
-    QTest::newRow("value of 100000 bytes") << "a=" + QString(100000, 'z') + " b=1"
-                                           << QStringList{"a=" + QString(1024, 'z'), "b=1"};
+    QTest::newRow("quoted value 1024 bytes, last character split") << "a=\"" + x1022 + e + "\"" << QStringList{"a=" + x1022};
+    QTest::newRow("value of 100000 bytes") << "a=" + QString(100000, 'z') + " b=1" << QStringList{"a=" + QString(1024, 'z'), "b=1"};
     QTest::newRow("trailing backslash unquoted") << "a=x\\" << QStringList{"a=x\\"};
     QTest::newRow("trailing backslash escapes the closing quote") << "a=\"x\\\" b=1" << QStringList{"a="};
     QTest::newRow("lone backslash") << "\\" << QStringList{"\\="};
@@ -150,8 +146,7 @@ void TstBadInput::configStrings_data()
     QTest::newRow("unterminated quote drops the rest") << "a=1 b=\"2 c=3 d=4" << QStringList{"a=1", "b="};
     QTest::newRow("lone quote as value") << "a=\"" << QStringList{"a="};
     QTest::newRow("quote in a name") << "\"a=1" << QStringList{"\"a=1"};
-    QTest::newRow("embedded NUL in a value") << QString("a=x") + QChar(0) + "y b=2"
-                                             << QStringList{QString("a=x") + QChar(0) + "y", "b=2"};
+    QTest::newRow("embedded NUL in a value") << QString("a=x") + QChar(0) + "y b=2" << QStringList{QString("a=x") + QChar(0) + "y", "b=2"};
     QTest::newRow("invalid UTF-8 in a value") << utf8("a=\xff\xfe b=2") << QStringList{"a=" + replacement + replacement, "b=2"};
     // Text that is no valid UTF-16 keeps the rest of its value.
     QTest::newRow("lone surrogate") << "a=" + QString(QChar(0xD800)) + "z" << QStringList{"a=?z"};
@@ -160,8 +155,7 @@ void TstBadInput::configStrings_data()
     QTest::newRow("only blanks") << " \t  \t" << QStringList{};
     // A name with a NUL is a data field of that name: the part before the NUL must not pick
     // the declared property "objectName" and overwrite the object's name.
-    QTest::newRow("NUL in a declared name") << QString("objectName") + QChar(0) + "x=evil"
-                                            << QStringList{QString("objectName") + QChar(0) + "x=evil"};
+    QTest::newRow("NUL in a declared name") << QString("objectName") + QChar(0) + "x=evil" << QStringList{QString("objectName") + QChar(0) + "x=evil"};
 }
 
 void TstBadInput::configStrings()
@@ -189,8 +183,7 @@ void TstBadInput::expressions_data()
     const QString closing(100000, ')');
     const QString longName = QString(100000, 'f') + "(1)";
 
-    QTest::newRow("unknown function, 100000-character name")
-        << longName << "error:Invalid function name: " + QString(100000, 'f') + "\n";
+    QTest::newRow("unknown function, 100000-character name") << longName << "error:Invalid function name: " + QString(100000, 'f') + "\n";
     QTest::newRow("unknown function inside a known one") << "concat('a', nosuch())" << "error:Invalid function name: nosuch\n";
     QTest::newRow("unknown variable is empty text") << "$nosuch" << "QString:";
     QTest::newRow("unknown variable as a parameter") << "concat('<', $nosuch, '>')" << "QString:<>";
@@ -203,8 +196,7 @@ void TstBadInput::expressions_data()
     QTest::newRow("string ending in an escaped apostrophe") << "'abc\\'" << "QString:abc\\";
     QTest::newRow("unterminated string in a call") << "concat('a" << invalid("concat('a");
     QTest::newRow("invalid UTF-8 in a string") << utf8("'\xff\xfe'") << "QString:" + replacement + replacement;
-    QTest::newRow("invalid UTF-8 in a function name")
-        << utf8("upper\xff" "case('a')") << "error:Invalid function name: upper" + replacement + "case\n";
+    QTest::newRow("invalid UTF-8 in a function name") << utf8("upper\xff" "case('a')") << "error:Invalid function name: upper" + replacement + "case\n";
     QTest::newRow("invalid UTF-8 in a variable name") << utf8("$v\xff") << "QString:";
     QTest::newRow("embedded NUL in a string") << QString("'a") + QChar(0) + "b'" << QString("QString:a") + QChar(0) + "b";
     QTest::newRow("embedded NUL in a function name")
@@ -248,8 +240,7 @@ void TstBadInput::paths_data()
     QTest::newRow("embedded NUL in a name") << QString("item") + QChar(0) << QStringList{};
     QTest::newRow("embedded NUL in a value") << QString("item[@id='a") + QChar(0) + "']" << QStringList{};
     QTest::newRow("unclosed quote of 100000 characters") << "item[@id='" + QString(100000, 'x') << QStringList{};
-    QTest::newRow("100000 predicates joined by or")
-        << "item[" + QString("@id='q' or ").repeated(100000) + "@id='a']" << QStringList{item};
+    QTest::newRow("100000 predicates joined by or") << "item[" + QString("@id='q' or ").repeated(100000) + "@id='a']" << QStringList{item};
 }
 
 void TstBadInput::paths()
@@ -339,8 +330,7 @@ void TstBadInput::regFiles_data()
                                              << "" << bad;
     QTest::newRow("invalid UTF-8 in a key") << head + "[HKEY_CURRENT_USER\\Software\\\xff\xfe]\r\n" << ""
                                             << "[HKEY_CURRENT_USER\\Software\\" + replacement + replacement + "]\r\n";
-    QTest::newRow("NUL in a value") << head + bytes("\"v\"=\"a\0b\"\r\n") << ""
-                                    << bad + "\"v\"=hex(1):61,00,00,00,62,00,00,00\r\n";
+    QTest::newRow("NUL in a value") << head + bytes("\"v\"=\"a\0b\"\r\n") << "" << bad + "\"v\"=hex(1):61,00,00,00,62,00,00,00\r\n";
     QTest::newRow("continuation at the end of the file") << head + "\"h\"=hex:01,02,\\\r\n" << "" << bad + "\"h\"=hex:01,02\r\n";
 }
 
@@ -464,18 +454,13 @@ void TstBadInput::pendingEntries_data()
     QTest::addColumn<QStringList>("log");     // boot log: action + detail
 
     // Read as Windows reads them: ".." stops at the root of drive C:.
-    QTest::newRow("parent of drive C:") << QStringList{"\\??\\C:\\..\\victim.txt", ""}
-                                        << QStringList{"not removed C:\\victim.txt: not found"};
-    QTest::newRow("host path") << QStringList{"\\??\\%OUT%/victim.txt", ""}
-                               << QStringList{"not removed \\??\\%OUT%/victim.txt: outside drive C:"};
-    QTest::newRow("rename to the root")
-        << QStringList{"\\??\\C:\\inside.txt", "!\\??\\C:\\..\\.."}
+    QTest::newRow("parent of drive C:") << QStringList{"\\??\\C:\\..\\victim.txt", ""} << QStringList{"not removed C:\\victim.txt: not found"};
+    QTest::newRow("host path") << QStringList{"\\??\\%OUT%/victim.txt", ""} << QStringList{"not removed \\??\\%OUT%/victim.txt: outside drive C:"};
+    QTest::newRow("rename to the root") << QStringList{"\\??\\C:\\inside.txt", "!\\??\\C:\\..\\.."}
         << QStringList{"not renamed C:\\inside.txt -> C:\\: outside drive C:"};
-    QTest::newRow("rename from outside")
-        << QStringList{"\\??\\%OUT%/victim.txt", "!\\??\\C:\\taken.txt"}
+    QTest::newRow("rename from outside") << QStringList{"\\??\\%OUT%/victim.txt", "!\\??\\C:\\taken.txt"}
         << QStringList{"not renamed \\??\\%OUT%/victim.txt -> !\\??\\C:\\taken.txt: outside drive C:"};
-    QTest::newRow("last entry without its target") << QStringList{"\\??\\C:\\inside.txt"}
-                                                   << QStringList{"not removed C:\\inside.txt: no target entry"};
+    QTest::newRow("last entry without its target") << QStringList{"\\??\\C:\\inside.txt"} << QStringList{"not removed C:\\inside.txt: no target entry"};
     QTest::newRow("empty source") << QStringList{"", ""} << QStringList{"not removed : outside drive C:"};
 }
 

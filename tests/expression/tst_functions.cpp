@@ -226,11 +226,9 @@ void TstFunctions::values_data()
     QTest::newRow("size") << "size(3,'4')" << "QSize:3x4";
     const QFont standard;
     const QString family = standard.family();
-    QTest::newRow("font of the default family") << "font('default',12)"
-                                                << QStringLiteral("QFont:%1/12/%2/false").arg(family).arg(int(standard.weight()));
+    QTest::newRow("font of the default family") << "font('default',12)" << QStringLiteral("QFont:%1/12/%2/false").arg(family).arg(int(standard.weight()));
     QTest::newRow("font weight and italic") << "font('Serif',10,75,'true')" << "QFont:Serif/10/700/true";
-    QTest::newRow("font size 0 is the default size") << "font('Serif',0,25,0)"
-                                                     << QStringLiteral("QFont:Serif/%1/300/false").arg(standard.pointSize());
+    QTest::newRow("font size 0 is the default size") << "font('Serif',0,25,0)" << QStringLiteral("QFont:Serif/%1/300/false").arg(standard.pointSize());
     QTest::newRow("font of an empty family") << "font()" << QStringLiteral("QFont:/%1/%2/false").arg(standard.pointSize()).arg(int(standard.weight()));
     QImage image(2, 3, QImage::Format_ARGB32);
     image.fill(Qt::red);
@@ -404,26 +402,21 @@ void TstFunctions::ownershipRepeated_data()
     QTest::addColumn<QString>("expected");
 
     const QString firstItem = QStringLiteral("node:/config/group/item#a");
-    QTest::newRow("findnodes") << "findnodes($doc,'//item')"
-                               << "object:nodeList{node0=" + firstItem
+    QTest::newRow("findnodes") << "findnodes($doc,'//item')" << "object:nodeList{node0=" + firstItem
                                       + ",node1=node:/config/group/item#b,node2=node:/config/item#c}";
     QTest::newRow("findfirstnode") << "findfirstnode($doc,'//item')" << firstItem;
-    QTest::newRow("nested list") << "findnodes(findnodes($doc,'group'),'item')"
-                                 << "object:nodeList{node0=" + firstItem + ",node1=node:/config/group/item#b}";
+    QTest::newRow("nested list") << "findnodes(findnodes($doc,'group'),'item')" << "object:nodeList{node0=" + firstItem + ",node1=node:/config/group/item#b}";
     QTest::newRow("count of a list") << "count(findnodes($doc,'//item'))" << "int:3";
     QTest::newRow("element of a list") << "element(findnodes($doc,'//item'),1)" << "node:/config/group/item#b";
     QTest::newRow("property of a found node") << "property(findfirstnode($doc,'//name'),'text')" << "QString:x";
     QTest::newRow("object property of a list") << "property(findnodes($doc,'//item'),'node2')" << "node:/config/item#c";
-    QTest::newRow("remove from a list") << "remove(findnodes($doc,'//item'),'node[01]')"
-                                        << "object:nodeList{node2=node:/config/item#c}";
-    QTest::newRow("makelist of found nodes") << "makelist(findfirstnode($doc,'item'),$o)"
-                                             << "object:{item=node:/config/item#c,o=" + O + "}";
+    QTest::newRow("remove from a list") << "remove(findnodes($doc,'//item'),'node[01]')" << "object:nodeList{node2=node:/config/item#c}";
+    QTest::newRow("makelist of found nodes") << "makelist(findfirstnode($doc,'item'),$o)" << "object:{item=node:/config/item#c,o=" + O + "}";
     QTest::newRow("append found node") << "append(objectlist(1),findfirstnode($doc,'item'))" << "object:{item=node:/config/item#c}";
     QTest::newRow("merge of lists") << "merge(findnodes($doc,'item'),findnodes($doc,'//item'))"
                                     << "object:nodeList{node0=node:/config/item#c,node1=node:/config/group/item#b,"
                                        "node2=node:/config/item#c}";
-    QTest::newRow("setproperty with a found node") << "setproperty(findfirstnode($doc,'item'),'n',findfirstnode($doc,'//name'))"
-                                                   << "node:/config/item#c";
+    QTest::newRow("setproperty with a found node") << "setproperty(findfirstnode($doc,'item'),'n',findfirstnode($doc,'//name'))" << "node:/config/item#c";
     QTest::newRow("edit a found node") << "setattribute(findfirstnode($doc,'item'),'k','v')" << "node:/config/item#c";
     QTest::newRow("xmltostring of a found node") << "len(xmltostring(findfirstnode($doc,'item')))" << "uint:";
     QTest::newRow("value function of a list") << "find(findnodes($doc,'//item'),'2$')" << "QString:node2";

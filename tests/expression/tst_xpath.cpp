@@ -119,16 +119,14 @@ void TstXPath::loadErrors_data()
     const QString notRegular = QStringLiteral(": cannot open the XML document: not a regular file");
     QTest::newRow("not XML") << QByteArray("<a><b></a>") << "" << "test.xml:1: not well-formed XML:";
     QTest::newRow("empty") << QByteArray() << "" << "test.xml:";
-    QTest::newRow("too deep") << QByteArray("<a>").repeated(CXPathNode::MaxDocumentDepth + 1) << ""
-                              << "test.xml:1: elements nested deeper than 1000 levels";
+    QTest::newRow("too deep") << QByteArray("<a>").repeated(CXPathNode::MaxDocumentDepth + 1) << "" << "test.xml:1: elements nested deeper than 1000 levels";
     QTest::newRow("missing file") << QByteArray() << "/nonexistent/file.xml" << "/nonexistent/file.xml: cannot open the XML document";
     QTest::newRow("device") << QByteArray() << "/dev/zero" << "/dev/zero" + notRegular;
     QTest::newRow("pipe") << QByteArray() << fifo << fifo + notRegular;
     QTest::newRow("folder") << QByteArray() << m_dir.path() << m_dir.path() + notRegular;
     QFile huge(m_dir.filePath(QStringLiteral("huge.xml"))); // sparse: no disk space taken
     QVERIFY(huge.open(QIODevice::WriteOnly) && huge.resize(CXPathNode::MaxDocumentBytes + 1));
-    QTest::newRow("too large") << QByteArray() << huge.fileName()
-                               << huge.fileName() + ": cannot open the XML document: larger than 64 MiB";
+    QTest::newRow("too large") << QByteArray() << huge.fileName() << huge.fileName() + ": cannot open the XML document: larger than 64 MiB";
 }
 
 void TstXPath::loadErrors()
@@ -195,11 +193,9 @@ void TstXPath::findNodes_data()
     QTest::newRow("positions on steps") << "" << "group[2]/*[2]" << QStringList{ "/config/group/entry" };
     QTest::newRow("slash in a value") << "" << "group[@dir='a/b']/item" << QStringList{ groupItem + "c" };
     QTest::newRow("attributes") << "" << "item/@id" << QStringList{ "/config/item/@id", "/config/item/@id" };
-    QTest::newRow("all attributes by name") << "item[1]" << "@*"
-                                            << QStringList{ "/config/item/@a", "/config/item/@b", "/config/item/@c", "/config/item/@id" };
+    QTest::newRow("all attributes by name") << "item[1]" << "@*" << QStringList{ "/config/item/@a", "/config/item/@b", "/config/item/@c", "/config/item/@id" };
     QTest::newRow("attributes anywhere") << "" << "//@c" << QStringList{ "/config/item/@c", "/config/item/@c" };
-    QTest::newRow("attributes of found items") << "" << "//item/@color"
-                                               << QStringList{ "/config/group/item/@color", "/config/group/item/@color" };
+    QTest::newRow("attributes of found items") << "" << "//item/@color" << QStringList{ "/config/group/item/@color", "/config/group/item/@color" };
     // Positions picked while walking: the walk stops at the wanted element or walks back
     // from the last child, past nodes that are not elements.
     QTest::newRow("last child before a comment") << "" << "*[last]" << QStringList{ item + "e" };
@@ -385,19 +381,16 @@ void TstXPath::xmlFunctions_data()
     QTest::newRow("findfirstnode of no node") << "findfirstnode('x','item')" << "null" << original;
     QTest::newRow("setattribute") << "setattribute(findfirstnode($doc,'//item'),'id','7')" << "node:/r/group/item#7"
                                   << QString(original).replace("\"a\"", "\"7\"");
-    QTest::newRow("setattribute new") << "setattribute($doc,'v','1 & 2')" << "node:/r"
-                                      << QString(original).replace("<r>", "<r v=\"1 &amp; 2\">");
+    QTest::newRow("setattribute new") << "setattribute($doc,'v','1 & 2')" << "node:/r" << QString(original).replace("<r>", "<r v=\"1 &amp; 2\">");
     QTest::newRow("setattribute bad name") << "setattribute($doc,'a b','1')" << "node:/r" << original;
     QTest::newRow("setattribute of no node") << "setattribute('x','a','1')" << "null" << original;
     QTest::newRow("appendchild new") << "appendchild($doc,'entry')" << "node:/r" << QString(original).replace("</r>", "<entry/></r>");
-    QTest::newRow("appendchild moves") << "appendchild(findfirstnode($doc,'entry'),findfirstnode($doc,'//item'))"
-                                       << "node:/r/entry"
+    QTest::newRow("appendchild moves") << "appendchild(findfirstnode($doc,'entry'),findfirstnode($doc,'//item'))" << "node:/r/entry"
                                        << "<r><group><item id=\"b\"/></group><group><item id=\"c\"/></group><entry><item id=\"a\"/></entry></r>";
     QTest::newRow("appendchild into itself") << "appendchild(findfirstnode($doc,'group'),$doc)" << "node:/r/group" << original;
     QTest::newRow("appendchild bad name") << "appendchild($doc,'<x>')" << "node:/r" << original;
     QTest::newRow("appendchild of no node") << "appendchild('x','entry')" << "null" << original;
-    QTest::newRow("removechild") << "removechild($doc,findfirstnode($doc,'group'))" << "node:/r"
-                                 << "<r><group><item id=\"c\"/></group><entry/></r>";
+    QTest::newRow("removechild") << "removechild($doc,findfirstnode($doc,'group'))" << "node:/r" << "<r><group><item id=\"c\"/></group><entry/></r>";
     QTest::newRow("removechild of a grandchild") << "removechild($doc,findfirstnode($doc,'//item'))" << "node:/r" << original;
     QTest::newRow("removechild of no node") << "removechild($doc,'entry')" << "node:/r" << original;
     QTest::newRow("insertbefore") << "insertbefore($doc,'new',findfirstnode($doc,'entry'))" << "node:/r"
@@ -407,8 +400,7 @@ void TstXPath::xmlFunctions_data()
     QTest::newRow("insertafter moves") << "insertafter($doc,findfirstnode($doc,'entry'),findfirstnode($doc,'group'))" << "node:/r"
                                        << "<r><group><item id=\"a\"/><item id=\"b\"/></group><entry/><group><item id=\"c\"/></group></r>";
     QTest::newRow("insert before a stranger") << "insertbefore($doc,'new',findfirstnode($doc,'//item'))" << "node:/r" << original;
-    QTest::newRow("insert before itself") << "insertbefore($doc,findfirstnode($doc,'entry'),findfirstnode($doc,'entry'))"
-                                          << "node:/r" << original;
+    QTest::newRow("insert before itself") << "insertbefore($doc,findfirstnode($doc,'entry'),findfirstnode($doc,'entry'))" << "node:/r" << original;
     QTest::newRow("insert without reference") << "insertbefore($doc,'new','x')" << "node:/r" << original;
     QTest::newRow("xmltostring") << "xmltostring(findfirstnode($doc,'//item'))"
                                  << "QString:<r>\n <group>\n  <item id=\"a\"/>\n  <item id=\"b\"/>\n </group>\n <group>\n"
@@ -421,8 +413,7 @@ void TstXPath::xmlFunctions_data()
                                                   << QString(original).replace("</r>", "<x>1</x></r>");
     QTest::newRow("insert from another document") << "insertbefore($doc,findfirstnode($other,'x'),findfirstnode($doc,'entry'))"
                                                   << "node:/r" << QString(original).replace("<entry/>", "<x>1</x><entry/>");
-    QTest::newRow("insert after from another document")
-        << "insertafter(findfirstnode($doc,'group'),$x,findfirstnode($doc,'//item'))" << "node:/r/group"
+    QTest::newRow("insert after from another document") << "insertafter(findfirstnode($doc,'group'),$x,findfirstnode($doc,'//item'))" << "node:/r/group"
         << QString(original).replace("<item id=\"a\"/>", "<item id=\"a\"/><x>1</x>");
 }
 

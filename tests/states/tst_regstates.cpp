@@ -489,8 +489,7 @@ void TstRegStates::detectProxy_data()
     QTest::newRow("one for all") << "DWORD:1" << "proxy:80" << QStringList{"proxy:80", "proxy:80", "proxy:80", "proxy:80", "proxy:80"};
     QTest::newRow("http and ftp") << "DWORD:1" << "http=web:80;ftp=files:21" << QStringList{"web:80", unset, "files:21", unset, unset};
     QTest::newRow("single https") << "DWORD:1" << "https=secure:443" << QStringList{unset, "secure:443", unset, unset, unset};
-    QTest::newRow("later wins, strays ignored") << "DWORD:1" << "http=a:1;junk;http=b:2;socks=s:1080"
-                                                << QStringList{"b:2", unset, unset, unset, "s:1080"};
+    QTest::newRow("later wins, strays ignored") << "DWORD:1" << "http=a:1;junk;http=b:2;socks=s:1080" << QStringList{"b:2", unset, unset, unset, "s:1080"};
     QTest::newRow("prefix inside a piece") << "DWORD:1" << "x gopher=g:70;;ftp=f:21" << QStringList{unset, unset, "f:21", "g:70", unset};
 }
 
