@@ -69,10 +69,7 @@ std::unique_ptr<CPropertyObject> makeSource()
 class TranslatingState : public CState
 {
 public:
-    TranslatingState()
-        : CState(nullptr, "page", QDomNode())
-    {
-    }
+    TranslatingState() : CState(nullptr, "page", QDomNode()) {}
     void execute() override {}
     QString translate(const char* context, const char* text) const override
     {
@@ -279,12 +276,7 @@ private Q_SLOTS:
         CPropertyObject source;
         const auto* add = dynamic_cast<const CFunctionAdd*>(map.root());
         QVERIFY(add);
-        const struct
-        {
-            QVariant a, b;
-            const char* expected;
-            QMetaType::Type kind;
-        } rounds[] = {
+        const struct { QVariant a, b; const char* expected; QMetaType::Type kind; } rounds[] = {
             { QStringLiteral("1.5"), qlonglong(1), "double:2.5", QMetaType::Double },
             { qlonglong(1), qlonglong(2), "qlonglong:3", QMetaType::LongLong },
             { uint(1), uint(2), "int:0", QMetaType::UnknownType },
