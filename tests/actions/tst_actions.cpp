@@ -619,6 +619,7 @@ private Q_SLOTS:
         QCOMPARE(QDir(out).entryList(QDir::Files | QDir::Hidden), QStringList());
         QVERIFY(!QFileInfo::exists(out + QStringLiteral("/later")));
     }
+
 private:
     QTemporaryDir m_dir;
     QString m_machine;

@@ -461,6 +461,7 @@ private Q_SLOTS:
         QCOMPARE(readFile(m->hostPath(QStringLiteral("C:\\inside.txt"))), QByteArray("inside"));
         QVERIFY(m->pendingFileOperations().isEmpty());
     }
+
 private:
     QTemporaryDir m_dir;
     int m_count = 0;

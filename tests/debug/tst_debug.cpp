@@ -282,6 +282,7 @@ private Q_SLOTS:
         winsteps::trace("xpath", QStringLiteral("at once\n"));
         QCOMPARE(m_sink.pieces.size(), size_t(2));
     }
+
 private:
     // Writes the filter settings (an invalid QVariant removes the key) and has them read again.
     void configure(const QVariant& include, const QVariant& exclude, bool timeStamps)

@@ -90,6 +90,7 @@ class TstFunctions : public QObject
 private:
     std::unique_ptr<CPropertyObject> m_source;
     QTemporaryDir m_dir;
+
 private Q_SLOTS:
     void init() { m_source = makeSource(); }
     void cleanup() { m_source.reset(); }
@@ -240,6 +241,7 @@ private Q_SLOTS:
         QTest::newRow("objectlist") << "objectlist(1)" << "object:{}";
         QTest::newRow("makelist of objects") << "makelist(1,$o)" << "object:{o=" + O + "}";
         QTest::newRow("append object") << "append(objectlist(1),$o)" << "object:{o=" + O + "}";
+        QTest::newRow("append changes") << "append($o,$other)" << "object:o{a=1,b=x,c=object:c{z=9},d=object:d{},other=object:other{c=object:c2{},e=object:e{}}}";
         QTest::newRow("remove properties") << "remove($o,'^[ab]$')" << "object:o{c=object:c{z=9},d=object:d{}}";
         QTest::newRow("merge unknown names") << "merge($o,$other)" << "object:o{a=1,b=x,c=object:c{z=9},d=object:d{},e=object:e{}}";
         QTest::newRow("merge with no object") << "merge($o,'x')" << O;
@@ -267,6 +269,16 @@ private Q_SLOTS:
         QFETCH(QString, text);
         QFETCH(QString, expected);
         QCOMPARE(evaluate(text, m_source.get()), expected);
+        // A function changes an object given as its first parameter in place ($o then holds
+        // the result); the rows that delete $o's c change it; every other row leaves all as it was.
+        const QString tag = QString::fromLatin1(QTest::currentDataTag());
+        const CPropertyObject* o = m_source->objectProperty(QStringLiteral("o"));
+        if (QStringList{"append changes", "merge unknown names", "setproperty value", "setproperty object"}.contains(tag))
+            QCOMPARE(describeObject(o), expected);
+        else if (tag.endsWith(QLatin1String("deleted while in use")))
+            QCOMPARE(describeObject(o), QStringLiteral("object:o{a=1,b=x,c=v,d=object:d{}}"));
+        else
+            QCOMPARE(describeObject(m_source.get()), describeObject(makeSource().get()));
     }
 
     void numericKindPerEvaluation()
@@ -324,26 +336,6 @@ private Q_SLOTS:
         QCOMPARE(state.lastContext, state.stateName());
         QObject notAState;
         QCOMPARE(evaluate(QStringLiteral("tr('Gr\u00fc\u00dfe')"), nullptr, &notAState), QStringLiteral("QString:Gr\u00fc\u00dfe"));
-    }
-
-    void firstParameterChangedInPlace_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("sourceAfter"); // $o afterwards
-
-        QTest::newRow("append changes") << "append($o,$other)" << "object:o{a=1,b=x,c=object:c{z=9},d=object:d{},other=object:other{c=object:c2{},e=object:e{}}}";
-        QTest::newRow("merge changes") << "merge($o,$other)" << "object:o{a=1,b=x,c=object:c{z=9},d=object:d{},e=object:e{}}";
-        QTest::newRow("setproperty changes") << "setproperty($o,'b','y')" << "object:o{a=1,b=y,c=object:c{z=9},d=object:d{}}";
-        QTest::newRow("remove copies") << "remove($o,'.')" << O;
-        QTest::newRow("element copies nothing") << "element($o,0)" << O;
-    }
-
-    void firstParameterChangedInPlace()
-    {
-        QFETCH(QString, text);
-        QFETCH(QString, sourceAfter);
-        evaluate(text, m_source.get());
-        QCOMPARE(describeObject(m_source->objectProperty(QStringLiteral("o"))), sourceAfter);
     }
 
     void naturalOrder_data()

@@ -52,9 +52,11 @@ class TstXPath : public QObject
 
     std::unique_ptr<TraceCapture> m_quiet; // keeps the searches of every test off the output
     QTemporaryDir m_dir;
+
 private Q_SLOTS:
     void init() { m_quiet = std::make_unique<TraceCapture>(); }
     void cleanup() { m_quiet.reset(); }
+
     // Each node as "objectName|fullName|nodeName|nodeValue|text|nodeType", read through its
     // meta properties.
     void metaProperties()

@@ -58,6 +58,7 @@ class TstRegistry : public QObject
     Q_OBJECT
 private Q_SLOTS:
     void initTestCase() { QVERIFY(m_dir.isValid()); }
+
     // What the contract tests leave out: malformed paths, handles that are none, a hive of the
     // other family, and a short buffer left as it was.
     void errors()
@@ -411,6 +412,7 @@ private Q_SLOTS:
         for (int w = 0; w < processes; ++w)
             QVERIFY2(writtenValuesKept(folder, QStringLiteral("w%1").arg(w), count), qPrintable(QString::number(w)));
     }
+
 private:
     std::unique_ptr<EmulatedMachine> fresh(const QString& profile = QStringLiteral("winxp-sp2"))
     {

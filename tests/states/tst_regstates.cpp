@@ -80,6 +80,7 @@ private Q_SLOTS:
         m_factory.reset(createFactory(nullptr));
     }
     void cleanup() { m_state.reset(); }
+
     void textBuffers_data()
     {
         QTest::addColumn<QStringList>("list"); // one string: REG_SZ; else REG_MULTI_SZ
@@ -464,6 +465,7 @@ private Q_SLOTS:
             got << (m_state->exists(QLatin1String(name)) ? m_state->property(name).toString() : QStringLiteral("<unset>"));
         QCOMPARE(got, expected);
     }
+
 private:
     // A fresh machine of the profile as the process's machine.
     EmulatedMachine& machine(const QString& profile)
