@@ -3,18 +3,16 @@
 
 #include "fsm/cstatefactory.h"
 #include "platform/emulated/emulatedmachine.h"
-#include "states/cdetectproxysettings.h"
-#include "states/cemailsettingsstate.h"
 #include "states/registrykey.h"
 
 #include <QDir>
-#include <QDomDocument>
-#include <QFile>
-#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "support/files.h"
 #include "support/freshmachine.h"
+#include "support/pluginstates.h"
+#include "support/registryvalues.h"
 
 #include <memory>
 
@@ -37,71 +35,37 @@ HKEY root(const QString& name)
 // The value as "TYPE:text" (strings, dwords, lists joined by "|"), or "-" when missing.
 QString stored(HKEY hive, const QString& path, const QString& name)
 {
-    Registry& m = platform::registry();
-    HKEY key = HKEY_NULL;
-    if (m.regOpenKeyEx(hive, path.toStdString(), KEY_READ | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS)
+    std::uint32_t type = 0;
+    QByteArray data = testsupport::value(platform::registry(), hive, path.toStdString(), name.toStdString(), &type, KEY_READ | KEY_WOW64_64KEY);
+    if (data.isNull())
         return QStringLiteral("-");
-    std::uint32_t type = 0, size = 4096;
-    QByteArray data(4096, '\0');
-    const std::uint32_t code = m.regQueryValueEx(key, name.toStdString(), &type, reinterpret_cast<std::uint8_t*>(data.data()), &size);
-    m.regCloseKey(key);
-    if (code != ERROR_SUCCESS)
-        return QStringLiteral("-");
-    data.truncate(size);
     if (type == REG_DWORD)
         return QStringLiteral("DWORD:%1").arg(quint32(quint8(data[0]) | quint8(data[1]) << 8 | quint8(data[2]) << 16 | quint8(data[3]) << 24));
-    if (type == REG_MULTI_SZ) {
-        data.chop(2);
-        return QStringLiteral("MULTI:") + QString::fromUtf8(data).replace(QChar(0), QLatin1Char('|'));
-    }
-    data.chop(1);
-    return QStringLiteral("SZ:") + QString::fromUtf8(data);
+    data.chop(type == REG_MULTI_SZ ? 2 : 1);
+    return (type == REG_MULTI_SZ ? QStringLiteral("MULTI:") : QStringLiteral("SZ:")) + QString::fromUtf8(data).replace(QChar(0), QLatin1Char('|'));
 }
 
-// Sets a value by "TYPE:text" as stored() shows it, creating the key.
+// Sets a value by "TYPE:text" as stored() shows it (or "EXPAND:text"), creating the key.
 void put(HKEY hive, const QString& path, const QString& name, const QString& typed)
 {
+    const QString kind = typed.section(QLatin1Char(':'), 0, 0);
     const QString text = typed.section(QLatin1Char(':'), 1);
-    QByteArray data;
-    std::uint32_t type = REG_SZ;
-    if (typed.startsWith(QLatin1String("DWORD:"))) {
+    std::uint32_t type = kind == QLatin1String("EXPAND") ? REG_EXPAND_SZ : REG_SZ;
+    QByteArray data = testsupport::sz(text);
+    if (kind == QLatin1String("DWORD")) {
         type = REG_DWORD;
-        const quint32 v = text.toUInt();
-        data = QByteArray(reinterpret_cast<const char*>(&v), 4);
-    } else if (typed.startsWith(QLatin1String("MULTI:"))) {
+        data = testsupport::dword(text.toUInt());
+    } else if (kind == QLatin1String("MULTI")) {
         type = REG_MULTI_SZ;
-        for (const QString& item : text.split(QLatin1Char('|')))
-            data += item.toUtf8() + '\0';
-        data += '\0';
-    } else {
-        type = typed.startsWith(QLatin1String("EXPAND:")) ? REG_EXPAND_SZ : REG_SZ;
-        data = text.toUtf8() + '\0';
+        data = testsupport::sz(QString(text).replace(QLatin1Char('|'), QChar(0))) + '\0';
     }
-    Registry& m = platform::registry();
-    HKEY key = HKEY_NULL;
-    QCOMPARE(m.regCreateKeyEx(hive, path.toStdString(), 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY, &key, nullptr), ERROR_SUCCESS);
-    QCOMPARE(m.regSetValueEx(key, name.toStdString(), type, reinterpret_cast<const std::uint8_t*>(data.constData()),
-                             std::uint32_t(data.size())),
+    QCOMPARE(testsupport::setValue(platform::registry(), hive, path.toStdString(), name.toStdString(), type, data, KEY_ALL_ACCESS | KEY_WOW64_64KEY),
              ERROR_SUCCESS);
-    m.regCloseKey(key);
-}
-
-// "key=value" texts as the properties of run().
-QList<QPair<QString, QVariant>> pairs(const QStringList& texts)
-{
-    QList<QPair<QString, QVariant>> list;
-    for (const QString& text : texts)
-        list.append({text.section(QLatin1Char('='), 0, 0), text.section(QLatin1Char('='), 1)});
-    return list;
 }
 
 bool exists(HKEY hive, const QString& path)
 {
-    HKEY key = HKEY_NULL;
-    if (platform::registry().regOpenKeyEx(hive, path.toStdString(), KEY_READ | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS)
-        return false;
-    platform::registry().regCloseKey(key);
-    return true;
+    return testsupport::keyExists(platform::registry(), hive, path.toStdString(), KEY_READ | KEY_WOW64_64KEY);
 }
 
 } // namespace
@@ -110,28 +74,397 @@ class TstRegStates : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void initTestCase();
-    void cleanupTestCase() { delete m_factory; }
-    void textBuffers_data();
-    void textBuffers();
-    void registryKeyIsShared();
-    void readRegkey_data();
-    void readRegkey();
-    void writeRegkey_data();
-    void writeRegkey();
-    void createRegkey_data();
-    void createRegkey();
-    void wow64StatesUseThe64BitView();
-    void registerStart_data();
-    void registerStart();
-    void registerUninstall_data();
-    void registerUninstall();
-    void removeFilesAfterReboot_data();
-    void removeFilesAfterReboot();
-    void setEmailAccount_data();
-    void setEmailAccount();
-    void detectProxy_data();
-    void detectProxy();
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        m_factory.reset(createFactory(nullptr));
+    }
+    void cleanup() { m_state.reset(); }
+
+    void textBuffers_data()
+    {
+        QTest::addColumn<QStringList>("list"); // one string: REG_SZ; else REG_MULTI_SZ
+        QTest::addColumn<bool>("fits");        // else the default (and a list is not written)
+        // The buffers count characters with their NULs (255 for a string, 1,024 for a list),
+        // whatever number of bytes the stored UTF-8 takes.
+        const auto text = [](int n, QChar c = QLatin1Char('x')) { return QStringList{QString(n, c)}; };
+        QTest::newRow("254 characters") << text(254) << true;
+        QTest::newRow("255 characters") << text(255) << false;
+        QTest::newRow("254 accented characters") << text(254, QChar(0xE9)) << true;
+        QTest::newRow("255 accented characters") << text(255, QChar(0xE9)) << false;
+        QTest::newRow("empty") << QStringList{QString()} << true;
+        QTest::newRow("list filling 1024") << QStringList{QString(500, QLatin1Char('a')), QString(521, QLatin1Char('b'))} << true;
+        QTest::newRow("list needing 1025") << QStringList{QString(500, QLatin1Char('a')), QString(522, QLatin1Char('b'))} << false;
+        QTest::newRow("list of 1022 accented") << QStringList{QString(1000, QChar(0xE9)), QString(21, QChar(0x65E5))} << true;
+        QTest::newRow("empty list") << QStringList() << true;
+    }
+
+    void textBuffers()
+    {
+        QFETCH(QStringList, list);
+        QFETCH(bool, fits);
+        machine(QStringLiteral("winxp-sp2"));
+        const QString path = QStringLiteral("Software\\Limits");
+        QVERIFY(registry::createRegKey(registry::UserHive, path, registry::FullAccess).isOpen());
+        if (list.size() == 1) {
+            QVERIFY(registry::writeRegString(registry::UserHive, path, QStringLiteral("v"), list.first()));
+            QCOMPARE(registry::readRegString(registry::UserHive, path, QStringLiteral("v"), QStringLiteral("default")),
+                     fits ? list.first() : QStringLiteral("default"));
+            return;
+        }
+        QCOMPARE(registry::writeRegMultiString(registry::UserHive, path, QStringLiteral("v"), list), fits);
+        QCOMPARE(registry::readRegMultiString(registry::UserHive, path, QStringLiteral("v"), {QStringLiteral("default")}),
+                 fits ? list : QStringList{QStringLiteral("default")});
+    }
+
+    void registryKeyIsShared()
+    {
+        machine(QStringLiteral("winxp-sp2"));
+        HKEY handle = HKEY_NULL;
+        {
+            registry::RegistryKey key = registry::openRegKey(registry::UserHive, QStringLiteral("Software"), registry::ReadAccess);
+            QVERIFY(key.isOpen());
+            QCOMPARE(key.rights(), KEY_READ);
+            handle = key.handle();
+            registry::RegistryKey copy = key;
+            QCOMPARE(key.useCount(), 2);
+            {
+                registry::RegistryKey third;
+                third = copy;
+                QCOMPARE(key.useCount(), 3);
+            }
+            QCOMPARE(copy.useCount(), 2);
+        }
+        // The last copy closed the handle.
+        QCOMPARE(platform::registry().regCloseKey(handle), ERROR_INVALID_HANDLE);
+        const registry::RegistryKey missing = registry::openRegKey(registry::UserHive, QStringLiteral("Software\\None"), registry::ReadAccess);
+        QVERIFY(!missing.isOpen());
+        QCOMPARE(registry::readRegDword(missing, QStringLiteral("v"), 7u), 7u);
+        QVERIFY(!registry::writeRegDword(missing, QStringLiteral("v"), 1));
+    }
+
+    void readRegkey_data()
+    {
+        QTest::addColumn<QString>("stored"); // HIVE|TYPE:text, "" for nothing
+        QTest::addColumn<QStringList>("properties"); // besides path and key
+        QTest::addColumn<QVariant>("expected");
+
+        QTest::newRow("user string") << "HKCU|SZ:1.2" << QStringList{"default=none"} << QVariant(QStringLiteral("1.2"));
+        QTest::newRow("GLOBAL in capitals") << "HKLM|SZ:machine" << QStringList{"default=none", "scope=GLOBAL"} << QVariant(QStringLiteral("machine"));
+        QTest::newRow("no scope is the user") << "HKLM|SZ:machine" << QStringList{"default=none"} << QVariant(QStringLiteral("none"));
+        QTest::newRow("expandable unexpanded") << "HKCU|EXPAND:%TEMP%\\x" << QStringList{"default=", "scope=user", "type=string"}
+                                               << QVariant(QStringLiteral("%TEMP%\\x"));
+        QTest::newRow("dword") << "HKCU|DWORD:42" << QStringList{"default=0", "type=DWORD"} << QVariant::fromValue(qulonglong(42));
+        QTest::newRow("dword missing gives default") << "" << QStringList{"default=7", "type=dword"} << QVariant::fromValue(qulonglong(7));
+        QTest::newRow("dword read as string") << "HKCU|DWORD:42" << QStringList{"default=fallback"} << QVariant(QStringLiteral("fallback"));
+        QTest::newRow("string read as dword") << "HKCU|SZ:42" << QStringList{"default=5", "type=dword"} << QVariant::fromValue(qulonglong(5));
+        QTest::newRow("list") << "HKCU|MULTI:a|b|c" << QStringList{"default=", "type=list"} << QVariant(QStringList{"a", "b", "c"});
+        QTest::newRow("list missing ignores default") << "" << QStringList{"default=x", "type=list"} << QVariant(QStringList());
+        QTest::newRow("list read as string") << "HKCU|MULTI:a|b" << QStringList{"default=d"} << QVariant(QStringLiteral("d"));
+        // Reads open the key with full access: a read-only key gives the default.
+        QTest::newRow("read-only key") << "HKCU|SZ:1.2|read-only" << QStringList{"default=none"} << QVariant(QStringLiteral("none"));
+    }
+
+    void readRegkey()
+    {
+        QFETCH(QString, stored);
+        QFETCH(QStringList, properties);
+        QFETCH(QVariant, expected);
+        EmulatedMachine& m = machine(QStringLiteral("winxp-sp2"));
+        const bool readOnly = stored.endsWith(QLatin1String("|read-only"));
+        if (readOnly)
+            stored.chop(10);
+        if (!stored.isEmpty())
+            put(root(stored.section('|', 0, 0)), QStringLiteral("Software\\Demo"), QStringLiteral("Version"), stored.section('|', 1));
+        if (readOnly)
+            QCOMPARE(m.setKeyAccess(HKEY_CURRENT_USER, "Software\\Demo", 1), ERROR_SUCCESS);
+        QCOMPARE(run(QStringLiteral("readRegkey"), QStringList{"path=Software\\Demo", "key=Version"} + properties), QStringLiteral("finished"));
+        QCOMPARE(m_state->property("value"), expected);
+        // What the state declares for the checks of a wizard.
+        QCOMPARE(m_state->type(), QStringLiteral("readRegkey"));
+        QCOMPARE(m_state->requiredProperties(), QStringList({"path", "key"}));
+        QCOMPARE(m_state->resultProperties(), QStringList({"value"}));
+    }
+
+    void writeRegkey_data()
+    {
+        QTest::addColumn<QString>("type");
+        QTest::addColumn<QVariant>("value"); // a text as the description gives it, else set on the state
+        QTest::addColumn<bool>("keyExists");
+        QTest::addColumn<QString>("event");
+        QTest::addColumn<QString>("stored");
+
+        QTest::newRow("string") << "" << QVariant(QStringLiteral("Grüße 日本")) << true << "success" << "SZ:Grüße 日本";
+        QTest::newRow("missing key fails") << "" << QVariant(QStringLiteral("x")) << false << "failed" << "-";
+        QTest::newRow("dword") << "dword" << QVariant(QStringLiteral("4294967295")) << true << "success" << "DWORD:4294967295";
+        QTest::newRow("dword keeps low 32 bits") << "Dword" << QVariant(QStringLiteral("4294967296")) << true << "success" << "DWORD:0";
+        QTest::newRow("dword of a number") << "dword" << QVariant(qlonglong(4294967298LL)) << true << "success" << "DWORD:2";
+        QTest::newRow("list") << "list" << QVariant(QStringList{"a", "b"}) << true << "success" << "MULTI:a|b";
+        QTest::newRow("list too long") << "list" << QVariant(QStringList{QString(600, 'a'), QString(600, 'b')}) << true << "failed" << "-";
+    }
+
+    void writeRegkey()
+    {
+        QFETCH(QString, type);
+        QFETCH(QVariant, value);
+        QFETCH(bool, keyExists);
+        QFETCH(QString, event);
+        QFETCH(QString, stored);
+        machine(QStringLiteral("winxp-sp2"));
+        if (keyExists)
+            put(HKEY_LOCAL_MACHINE, QStringLiteral("SOFTWARE\\Demo"), QStringLiteral("other"), QStringLiteral("SZ:x"));
+        QStringList properties{"scope=global", "path=SOFTWARE\\Demo", "key=v", "type=" + type};
+        const bool text = value.typeId() == QMetaType::QString;
+        if (text)
+            properties << "value=" + value.toString();
+        QCOMPARE(run(QStringLiteral("writeRegkey"), properties, text ? QVariantMap() : QVariantMap{{"value", value}}), event);
+        QCOMPARE(::stored(HKEY_LOCAL_MACHINE, QStringLiteral("SOFTWARE\\Demo"), QStringLiteral("v")), stored);
+    }
+
+    void createRegkey_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<bool>("existing");
+        QTest::addColumn<int>("parentAccess");
+        QTest::addColumn<QString>("event");
+
+        QTest::newRow("new, several levels") << "Software\\A\\B\\C" << false << -1 << "success";
+        QTest::newRow("existing") << "Software\\A" << true << -1 << "success";
+        QTest::newRow("leading backslash") << "\\Software\\A\\B" << false << -1 << "success";
+        QTest::newRow("below a read-only key") << "Software\\A\\B" << false << 1 << "failed";
+        QTest::newRow("existing read-only key") << "Software\\A" << true << 1 << "success";
+    }
+
+    void createRegkey()
+    {
+        QFETCH(QString, path);
+        QFETCH(bool, existing);
+        QFETCH(int, parentAccess);
+        QFETCH(QString, event);
+        EmulatedMachine& m = machine(QStringLiteral("winxp-sp2"));
+        put(HKEY_CURRENT_USER, QStringLiteral("Software\\A"), QStringLiteral("kept"), QStringLiteral("SZ:yes"));
+        if (parentAccess >= 0)
+            QCOMPARE(m.setKeyAccess(HKEY_CURRENT_USER, "Software\\A", parentAccess), ERROR_SUCCESS);
+        QCOMPARE(run(QStringLiteral("createRegkey"), {"path=" + path}), event);
+        const QString relative = path.startsWith('\\') ? path.mid(1) : path;
+        QCOMPARE(exists(HKEY_CURRENT_USER, relative), event == QLatin1String("success"));
+        if (existing)
+            QCOMPARE(::stored(HKEY_CURRENT_USER, relative, QStringLiteral("kept")), QStringLiteral("SZ:yes"));
+    }
+
+    void wow64StatesUseThe64BitView()
+    {
+        machine(QStringLiteral("vista-x64"));
+        QCOMPARE(run(QStringLiteral("createRegkey"), {"scope=global", "path=SOFTWARE\\Demo"}), QStringLiteral("success"));
+        QCOMPARE(run(QStringLiteral("writeRegkey"), {"scope=global", "path=SOFTWARE\\Demo", "key=v", "value=64"}), QStringLiteral("success"));
+        QCOMPARE(stored(HKEY_LOCAL_MACHINE, QStringLiteral("SOFTWARE\\Demo"), QStringLiteral("v")), QStringLiteral("SZ:64"));
+        QVERIFY(!exists(HKEY_LOCAL_MACHINE, QStringLiteral("SOFTWARE\\Wow6432Node\\Demo")));
+        // Unregistering finds the key in the view it was registered in.
+        QCOMPARE(run(QStringLiteral("registerUninstall"), {"applicationName=Demo", "command=u.exe"}), QStringLiteral("finished"));
+        QVERIFY(exists(HKEY_LOCAL_MACHINE, UninstallKey + QStringLiteral("\\Demo")));
+        QCOMPARE(run(QStringLiteral("registerUninstall"), {"applicationName=Demo", "unregister=true"}), QStringLiteral("finished"));
+        QVERIFY(!exists(HKEY_LOCAL_MACHINE, UninstallKey + QStringLiteral("\\Demo")));
+    }
+
+    void registerStart_data()
+    {
+        QTest::addColumn<QString>("profile");
+        QTest::addColumn<QStringList>("properties"); // besides description and command
+        QTest::addColumn<QString>("before"); // HIVE|KEY|TYPED, "HKCU|-" for no user Run key, or ""
+        QTest::addColumn<QString>("where");  // HIVE|KEY of the entry afterwards
+        QTest::addColumn<QString>("after");  // its value, "-" for none
+
+        const QString cmd = QStringLiteral("SZ:C:\\Program Files\\Demo\\tray.exe");
+        QTest::newRow("xp user") << "winxp-sp2" << QStringList() << "" << "HKCU|Run" << cmd;
+        QTest::newRow("xp all users") << "winxp-sp2" << QStringList{"allUsers=yes"} << "" << "HKLM|Run" << cmd;
+        QTest::newRow("98 is always the machine") << "win98" << QStringList{"allUsers=false"} << "" << "HKLM|Run" << cmd;
+        QTest::newRow("\"no\" is no") << "winxp-sp2" << QStringList{"allUsers=no"} << "" << "HKLM|Run" << "-";
+        QTest::newRow("run once") << "winxp-sp2" << QStringList{"runOnce=true"} << "" << "HKCU|RunOnce" << cmd;
+        QTest::newRow("existing kept") << "winxp-sp2" << QStringList() << "HKCU|Run|SZ:old.exe" << "HKCU|Run" << "SZ:old.exe";
+        QTest::newRow("unregister existing") << "winxp-sp2" << QStringList{"unregister=yes"} << "HKCU|Run|SZ:old.exe" << "HKCU|Run" << "-";
+        QTest::newRow("unregister missing") << "winxp-sp2" << QStringList{"unregister=1"} << "" << "HKCU|Run" << "-";
+        QTest::newRow("missing key not created") << "vista" << QStringList() << "HKCU|-" << "HKCU|Run" << "-";
+    }
+
+    void registerStart()
+    {
+        QFETCH(QString, profile);
+        QFETCH(QStringList, properties);
+        QFETCH(QString, before);
+        QFETCH(QString, where);
+        QFETCH(QString, after);
+        EmulatedMachine& m = machine(profile);
+        auto keyOf = [](const QString& name) { return name == QLatin1String("Run") ? RunKey : RunOnceKey; };
+        if (before == QLatin1String("HKCU|-"))
+            QCOMPARE(m.registry().regDeleteKeyEx(HKEY_CURRENT_USER, RunKey.toStdString(), 0), ERROR_SUCCESS);
+        else if (!before.isEmpty())
+            put(root(before.section('|', 0, 0)), keyOf(before.section('|', 1, 1)), QStringLiteral("Demo Tray"), before.section('|', 2));
+        properties << QStringLiteral("description=Demo Tray") << QStringLiteral("command=%PROGRAM_FILES%\\Demo\\tray.exe");
+        QCOMPARE(run(QStringLiteral("registerStart"), properties), QStringLiteral("finished"));
+        QCOMPARE(stored(root(where.section('|', 0, 0)), keyOf(where.section('|', 1)), QStringLiteral("Demo Tray")), after);
+        QCOMPARE(exists(HKEY_CURRENT_USER, RunKey), before != QLatin1String("HKCU|-"));
+    }
+
+    void registerUninstall_data()
+    {
+        QTest::addColumn<QString>("applicationName");
+        QTest::addColumn<QString>("displayName");
+        QTest::addColumn<bool>("unregister");
+        QTest::addColumn<QString>("display"); // DisplayName afterwards, "-" none
+
+        QTest::newRow("named") << "DemoSuite" << "Demo Suite 2.1" << false << "SZ:Demo Suite 2.1";
+        QTest::newRow("display name defaults") << "DemoSuite" << "" << false << "SZ:DemoSuite";
+        QTest::newRow("unregister") << "DemoSuite" << "" << true << "-";
+        QTest::newRow("no name touches nothing") << "" << "Broken" << false << "-";
+        QTest::newRow("no name unregisters nothing") << "" << "" << true << "SZ:old";
+    }
+
+    void registerUninstall()
+    {
+        QFETCH(QString, applicationName);
+        QFETCH(QString, displayName);
+        QFETCH(bool, unregister);
+        QFETCH(QString, display);
+        machine(QStringLiteral("win98"));
+        const QString key = UninstallKey + QStringLiteral("\\DemoSuite");
+        put(HKEY_LOCAL_MACHINE, UninstallKey + QStringLiteral("\\Other"), QStringLiteral("DisplayName"), QStringLiteral("SZ:Other"));
+        if (unregister)
+            put(HKEY_LOCAL_MACHINE, key, QStringLiteral("DisplayName"), QStringLiteral("SZ:old"));
+        QCOMPARE(run(QStringLiteral("registerUninstall"), {"applicationName=" + applicationName, "displayName=" + displayName,
+                                                           "command=%WINDIR%\\uninst.exe Demo",
+                                                           unregister ? "unregister=true" : "unregister=false"}),
+                 QStringLiteral("finished"));
+        QCOMPARE(stored(HKEY_LOCAL_MACHINE, key, QStringLiteral("DisplayName")), display);
+        if (!unregister && !applicationName.isEmpty())
+            QCOMPARE(stored(HKEY_LOCAL_MACHINE, key, QStringLiteral("UninstallString")), QStringLiteral("SZ:C:\\WINDOWS\\uninst.exe Demo"));
+        // Other programs and the list itself stay.
+        QCOMPARE(stored(HKEY_LOCAL_MACHINE, UninstallKey + QStringLiteral("\\Other"), QStringLiteral("DisplayName")), QStringLiteral("SZ:Other"));
+        QCOMPARE(stored(HKEY_LOCAL_MACHINE, UninstallKey, QStringLiteral("DisplayName")), QStringLiteral("-"));
+    }
+
+    // Files and folders below a path scheduled for removal at the next restart, folders whose
+    // name begins with a dot left out (a file so named is no hidden one); symbolic links are
+    // removed, never followed.
+    void removeFilesAfterReboot_data()
+    {
+        QTest::addColumn<QString>("profile");
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QStringList>("scheduled");
+
+        const QStringList tree = {"C:\\Demo\\.hidden", "C:\\Demo\\A.txt", "C:\\Demo\\b.txt", "C:\\Demo\\link", "C:\\Demo\\Sub\\c.txt", "C:\\Demo\\Sub", "C:\\Demo"};
+        QTest::newRow("tree") << "winxp-sp2" << "%WINDRIVE%\\Demo" << tree;
+        QTest::newRow("trailing slash") << "winxp-sp2" << "%WINDRIVE%/Demo/" << tree;
+        QTest::newRow("one file") << "win2000" << "%WINDRIVE%\\Demo\\b.txt" << QStringList{"C:\\Demo\\b.txt"};
+        QTest::newRow("link") << "winxp-sp2" << "C:\\Demo\\link" << QStringList{"C:\\Demo\\link"};
+        QTest::newRow("missing path") << "winxp-sp2" << "%WINDRIVE%\\Nothing" << QStringList{"C:\\Nothing"};
+        QTest::newRow("empty path") << "winxp-sp2" << "" << QStringList();
+        QTest::newRow("9x cannot") << "winme" << "%WINDRIVE%\\Demo" << QStringList();
+    }
+
+    void removeFilesAfterReboot()
+    {
+        QFETCH(QString, profile);
+        QFETCH(QString, path);
+        QFETCH(QStringList, scheduled);
+        EmulatedMachine& m = machine(profile);
+        const QString demo = m.hostPath(QStringLiteral("C:\\Demo"));
+        for (const char* file : {"/b.txt", "/A.txt", "/Sub/c.txt", "/.cache/d.txt", "/.hidden"})
+            QVERIFY(testsupport::writeFile(demo + QLatin1String(file), QByteArray()));
+        QTemporaryDir outside;
+        QVERIFY(testsupport::writeFile(outside.filePath(QStringLiteral("x.txt")), QByteArray()));
+        QVERIFY(QFile::link(outside.path(), demo + QStringLiteral("/link")));
+
+        QCOMPARE(run(QStringLiteral("removeFilesAfterReboot"), {"path=" + path}), QStringLiteral("finished"));
+        QStringList got;
+        for (const auto& operation : m.pendingFileOperations()) {
+            QVERIFY(operation.second.isEmpty());
+            got << operation.first;
+        }
+        QCOMPARE(got, scheduled);
+        QList<EmulatedMachine::BootEntry> done;
+        QString error;
+        QVERIFY2(m.reboot(&done, &error), qPrintable(error));
+        QVERIFY(QFile::exists(outside.filePath(QStringLiteral("x.txt"))));
+        QCOMPARE(QFileInfo(demo + QStringLiteral("/link")).isSymLink(), !scheduled.contains(QStringLiteral("C:\\Demo\\link")));
+    }
+
+    void setEmailAccount_data()
+    {
+        QTest::addColumn<QString>("profile");
+        QTest::addColumn<bool>("written");
+        QTest::newRow("winxp-sp2") << "winxp-sp2" << true;
+        QTest::newRow("winxp-sp1") << "winxp-sp1" << true;
+        QTest::newRow("win2000") << "win2000" << false;
+        QTest::newRow("vista") << "vista" << false;
+    }
+
+    void setEmailAccount()
+    {
+        QFETCH(QString, profile);
+        QFETCH(bool, written);
+        EmulatedMachine& m = machine(profile);
+        QCOMPARE(run(QStringLiteral("setEmailAccount"), {"accountName=Work Mail", "displayName=Jo Doe", "pop3Server=pop.example.net",
+                                                         "smtpServer=smtp.example.net", "emailAddress=jo@example.net", "login=jdoe"}),
+                 QStringLiteral("finished"));
+        const QString account = QStringLiteral("Software\\Microsoft\\Internet Account Manager\\Accounts\\Work Mail");
+        QCOMPARE(exists(HKEY_CURRENT_USER, account), written);
+        QCOMPARE(stored(HKEY_CURRENT_USER, QStringLiteral("Software\\Microsoft\\Internet Account Manager"), QStringLiteral("Default Mail Account")),
+                 written ? QStringLiteral("SZ:Work Mail") : QStringLiteral("-"));
+        if (!written)
+            return;
+        // The values in the order they are written.
+        HKEY key = HKEY_NULL;
+        QCOMPARE(m.registry().regOpenKeyEx(HKEY_CURRENT_USER, account.toStdString(), KEY_READ, &key), ERROR_SUCCESS);
+        QStringList values;
+        std::string name;
+        std::uint32_t type = 0;
+        std::vector<std::uint8_t> data;
+        for (std::uint32_t i = 0; m.registry().regEnumValue(key, i, &name, &type, &data) == ERROR_SUCCESS; ++i)
+            values << QString::fromStdString(name) + QLatin1Char('=') + stored(HKEY_CURRENT_USER, account, QString::fromStdString(name));
+        m.registry().regCloseKey(key);
+        QCOMPARE(values, QStringList({"Account Name=SZ:Work Mail", "ConnectionFlags=DWORD:0", "Connection Type=DWORD:3",
+                                      "POP3 Skip Account=DWORD:0", "POP3 User Name=SZ:jdoe", "POP3 Prompt for Password=DWORD:1",
+                                      "POP3 Server=SZ:pop.example.net", "SMTP Display Name=SZ:Jo Doe", "SMTP Organization Name=SZ:",
+                                      "SMTP Server=SZ:smtp.example.net", "SMTP Email Address=SZ:jo@example.net"}));
+    }
+
+    void detectProxy_data()
+    {
+        QTest::addColumn<QString>("enable"); // "TYPED" or "" for none
+        QTest::addColumn<QString>("server");
+        QTest::addColumn<QStringList>("expected"); // http, https, ftp, gopher, socks; "<unset>" for untouched
+
+        const QString unset = QStringLiteral("<unset>");
+        const QStringList none{"", "", "", "", ""};
+        QTest::newRow("disabled") << "DWORD:0" << "proxy:80" << none;
+        QTest::newRow("not configured") << "" << "proxy:80" << none;
+        QTest::newRow("enable is a string") << "SZ:1" << "proxy:80" << none;
+        QTest::newRow("one for all") << "DWORD:1" << "proxy:80" << QStringList{"proxy:80", "proxy:80", "proxy:80", "proxy:80", "proxy:80"};
+        QTest::newRow("http and ftp") << "DWORD:1" << "http=web:80;ftp=files:21" << QStringList{"web:80", unset, "files:21", unset, unset};
+        QTest::newRow("single https") << "DWORD:1" << "https=secure:443" << QStringList{unset, "secure:443", unset, unset, unset};
+        QTest::newRow("later wins, strays ignored") << "DWORD:1" << "http=a:1;junk;http=b:2;socks=s:1080" << QStringList{"b:2", unset, unset, unset, "s:1080"};
+        QTest::newRow("prefix inside a piece") << "DWORD:1" << "x gopher=g:70;;ftp=f:21" << QStringList{unset, unset, "f:21", "g:70", unset};
+    }
+
+    void detectProxy()
+    {
+        QFETCH(QString, enable);
+        QFETCH(QString, server);
+        QFETCH(QStringList, expected);
+        EmulatedMachine& m = machine(QStringLiteral("winxp-sp2"));
+        HKEY key = HKEY_NULL;
+        QCOMPARE(m.registry().regOpenKeyEx(HKEY_CURRENT_USER, ProxyKey.toStdString(), KEY_ALL_ACCESS, &key), ERROR_SUCCESS);
+        QCOMPARE(m.registry().regDeleteValue(key, "ProxyEnable"), ERROR_SUCCESS);
+        m.registry().regCloseKey(key);
+        if (!enable.isEmpty())
+            put(HKEY_CURRENT_USER, ProxyKey, QStringLiteral("ProxyEnable"), enable);
+        put(HKEY_CURRENT_USER, ProxyKey, QStringLiteral("ProxyServer"), QStringLiteral("SZ:") + server);
+        QCOMPARE(run(QStringLiteral("detectProxy"), {}), QStringLiteral("finished"));
+        QStringList got;
+        for (const char* name : {"proxyHttpServer", "proxyHttpsServer", "proxyFtpServer", "proxyGopherServer", "proxySocksServer"})
+            got << (m_state->exists(QLatin1String(name)) ? m_state->property(name).toString() : QStringLiteral("<unset>"));
+        QCOMPARE(got, expected);
+    }
 
 private:
     // A fresh machine of the profile as the process's machine.
@@ -143,447 +476,22 @@ private:
         return emulated::currentMachine();
     }
 
-    // Creates a state of the type with the properties (texts as the XML description declares
-    // them, other values set on the state), runs it and answers its exit event once it has
-    // finished.
-    QString run(const QString& type, const QList<QPair<QString, QVariant>>& properties, std::unique_ptr<CState>* keep = nullptr)
+    // Makes a state of the type from "key=value" texts, sets the other values on it, runs it
+    // and answers its exit event; the state stays in m_state.
+    QString run(const QString& type, const QStringList& properties, const QVariantMap& values = {})
     {
-        QDomDocument document;
-        QDomElement element = document.createElement(QStringLiteral("state"));
-        document.appendChild(element);
-        for (const auto& [key, value] : properties) {
-            QDomElement property = document.createElement(QStringLiteral("property"));
-            property.setAttribute(QStringLiteral("key"), key);
-            property.setAttribute(QStringLiteral("value"), value.toString());
-            if (value.typeId() == QMetaType::QString)
-                element.appendChild(property);
-        }
-        std::unique_ptr<CState> state(m_factory->create(type, element, nullptr, QStringLiteral("step")));
-        if (!state)
+        m_state = testsupport::createState(*m_factory, type, properties);
+        if (!m_state)
             return QStringLiteral("<no state>");
-        for (const auto& [key, value] : properties) {
-            if (value.typeId() != QMetaType::QString)
-                state->setProperty(key, value);
-        }
-        QSignalSpy finished(state.get(), &CState::finished);
-        state->execute();
-        if (!finished.wait(5000) || finished.count() != 1)
-            return QStringLiteral("<not finished>");
-        const QString event = state->exitEvent();
-        if (keep)
-            *keep = std::move(state);
-        return event;
+        for (auto it = values.cbegin(); it != values.cend(); ++it)
+            m_state->setProperty(it.key(), it.value());
+        return testsupport::runState(*m_state);
     }
 
     QTemporaryDir m_dir;
-    CStateFactory* m_factory = nullptr;
+    std::unique_ptr<CStateFactory> m_factory;
+    std::unique_ptr<CState> m_state;
 };
-
-void TstRegStates::initTestCase()
-{
-    QVERIFY(m_dir.isValid());
-    m_factory = createFactory(nullptr);
-}
-
-void TstRegStates::textBuffers_data()
-{
-    QTest::addColumn<QStringList>("list"); // one string: REG_SZ; else REG_MULTI_SZ
-    QTest::addColumn<bool>("fits");        // else the default (and a list is not written)
-    // The buffers count characters with their NULs (255 for a string, 1,024 for a list),
-    // whatever number of bytes the stored UTF-8 takes.
-    const auto text = [](int n, QChar c = QLatin1Char('x')) { return QStringList{QString(n, c)}; };
-    QTest::newRow("254 characters") << text(254) << true;
-    QTest::newRow("255 characters") << text(255) << false;
-    QTest::newRow("254 accented characters") << text(254, QChar(0xE9)) << true;
-    QTest::newRow("255 accented characters") << text(255, QChar(0xE9)) << false;
-    QTest::newRow("empty") << QStringList{QString()} << true;
-    QTest::newRow("list filling 1024") << QStringList{QString(500, QLatin1Char('a')), QString(521, QLatin1Char('b'))} << true;
-    QTest::newRow("list needing 1025") << QStringList{QString(500, QLatin1Char('a')), QString(522, QLatin1Char('b'))} << false;
-    QTest::newRow("list of 1022 accented") << QStringList{QString(1000, QChar(0xE9)), QString(21, QChar(0x65E5))} << true;
-    QTest::newRow("empty list") << QStringList() << true;
-}
-
-void TstRegStates::textBuffers()
-{
-    QFETCH(QStringList, list);
-    QFETCH(bool, fits);
-    machine(QStringLiteral("winxp-sp2"));
-    const QString path = QStringLiteral("Software\\Limits");
-    QVERIFY(registry::createRegKey(registry::UserHive, path, registry::FullAccess).isOpen());
-    if (list.size() == 1) {
-        QVERIFY(registry::writeRegString(registry::UserHive, path, QStringLiteral("v"), list.first()));
-        QCOMPARE(registry::readRegString(registry::UserHive, path, QStringLiteral("v"), QStringLiteral("default")),
-                 fits ? list.first() : QStringLiteral("default"));
-        return;
-    }
-    QCOMPARE(registry::writeRegMultiString(registry::UserHive, path, QStringLiteral("v"), list), fits);
-    QCOMPARE(registry::readRegMultiString(registry::UserHive, path, QStringLiteral("v"), {QStringLiteral("default")}),
-             fits ? list : QStringList{QStringLiteral("default")});
-}
-
-void TstRegStates::registryKeyIsShared()
-{
-    machine(QStringLiteral("winxp-sp2"));
-    HKEY handle = HKEY_NULL;
-    {
-        registry::RegistryKey key = registry::openRegKey(registry::UserHive, QStringLiteral("Software"), registry::ReadAccess);
-        QVERIFY(key.isOpen());
-        QCOMPARE(key.rights(), KEY_READ);
-        handle = key.handle();
-        registry::RegistryKey copy = key;
-        QCOMPARE(key.useCount(), 2);
-        {
-            registry::RegistryKey third;
-            third = copy;
-            QCOMPARE(key.useCount(), 3);
-        }
-        QCOMPARE(copy.useCount(), 2);
-    }
-    // The last copy closed the handle.
-    QCOMPARE(platform::registry().regCloseKey(handle), ERROR_INVALID_HANDLE);
-    const registry::RegistryKey missing = registry::openRegKey(registry::UserHive, QStringLiteral("Software\\None"), registry::ReadAccess);
-    QVERIFY(!missing.isOpen());
-    QCOMPARE(registry::readRegDword(missing, QStringLiteral("v"), 7u), 7u);
-    QVERIFY(!registry::writeRegDword(missing, QStringLiteral("v"), 1));
-}
-
-void TstRegStates::readRegkey_data()
-{
-    QTest::addColumn<QString>("stored"); // HIVE|TYPE:text, "" for nothing
-    QTest::addColumn<QStringList>("properties"); // besides path and key
-    QTest::addColumn<QVariant>("expected");
-
-    QTest::newRow("user string") << "HKCU|SZ:1.2" << QStringList{"default=none"} << QVariant(QStringLiteral("1.2"));
-    QTest::newRow("GLOBAL in capitals") << "HKLM|SZ:machine" << QStringList{"default=none", "scope=GLOBAL"} << QVariant(QStringLiteral("machine"));
-    QTest::newRow("no scope is the user") << "HKLM|SZ:machine" << QStringList{"default=none"} << QVariant(QStringLiteral("none"));
-    QTest::newRow("expandable unexpanded") << "HKCU|EXPAND:%TEMP%\\x" << QStringList{"default=", "scope=user", "type=string"}
-                                           << QVariant(QStringLiteral("%TEMP%\\x"));
-    QTest::newRow("dword") << "HKCU|DWORD:42" << QStringList{"default=0", "type=DWORD"} << QVariant::fromValue(qulonglong(42));
-    QTest::newRow("dword missing gives default") << "" << QStringList{"default=7", "type=dword"} << QVariant::fromValue(qulonglong(7));
-    QTest::newRow("dword read as string") << "HKCU|DWORD:42" << QStringList{"default=fallback"} << QVariant(QStringLiteral("fallback"));
-    QTest::newRow("string read as dword") << "HKCU|SZ:42" << QStringList{"default=5", "type=dword"} << QVariant::fromValue(qulonglong(5));
-    QTest::newRow("list") << "HKCU|MULTI:a|b|c" << QStringList{"default=", "type=list"} << QVariant(QStringList{"a", "b", "c"});
-    QTest::newRow("list missing ignores default") << "" << QStringList{"default=x", "type=list"} << QVariant(QStringList());
-    QTest::newRow("list read as string") << "HKCU|MULTI:a|b" << QStringList{"default=d"} << QVariant(QStringLiteral("d"));
-    // Reads open the key with full access: a read-only key gives the default.
-    QTest::newRow("read-only key") << "HKCU|SZ:1.2|read-only" << QStringList{"default=none"} << QVariant(QStringLiteral("none"));
-}
-
-void TstRegStates::readRegkey()
-{
-    QFETCH(QString, stored);
-    QFETCH(QStringList, properties);
-    QFETCH(QVariant, expected);
-    EmulatedMachine& m = machine(QStringLiteral("winxp-sp2"));
-    const bool readOnly = stored.endsWith(QLatin1String("|read-only"));
-    if (readOnly)
-        stored.chop(10);
-    if (!stored.isEmpty())
-        put(root(stored.section('|', 0, 0)), QStringLiteral("Software\\Demo"), QStringLiteral("Version"), stored.section('|', 1));
-    if (readOnly)
-        QCOMPARE(m.setKeyAccess(HKEY_CURRENT_USER, "Software\\Demo", 1), ERROR_SUCCESS);
-    std::unique_ptr<CState> state;
-    QCOMPARE(run(QStringLiteral("readRegkey"), pairs(QStringList{"path=Software\\Demo", "key=Version"} + properties), &state),
-             QStringLiteral("finished"));
-    QCOMPARE(state->property("value"), expected);
-    // What the state declares for the checks of a wizard.
-    QCOMPARE(state->type(), QStringLiteral("readRegkey"));
-    QCOMPARE(state->requiredProperties(), QStringList({"path", "key"}));
-    QCOMPARE(state->resultProperties(), QStringList({"value"}));
-}
-
-void TstRegStates::writeRegkey_data()
-{
-    QTest::addColumn<QString>("type");
-    QTest::addColumn<QVariant>("value");
-    QTest::addColumn<bool>("keyExists");
-    QTest::addColumn<QString>("event");
-    QTest::addColumn<QString>("stored");
-
-    QTest::newRow("string") << "" << QVariant(QStringLiteral("Grüße 日本")) << true << "success" << "SZ:Grüße 日本";
-    QTest::newRow("missing key fails") << "" << QVariant(QStringLiteral("x")) << false << "failed" << "-";
-    QTest::newRow("dword") << "dword" << QVariant(QStringLiteral("4294967295")) << true << "success" << "DWORD:4294967295";
-    QTest::newRow("dword keeps low 32 bits") << "Dword" << QVariant(QStringLiteral("4294967296")) << true << "success" << "DWORD:0";
-    QTest::newRow("dword of a number") << "dword" << QVariant(qlonglong(4294967298LL)) << true << "success" << "DWORD:2";
-    QTest::newRow("list") << "list" << QVariant(QStringList{"a", "b"}) << true << "success" << "MULTI:a|b";
-    QTest::newRow("list too long") << "list" << QVariant(QStringList{QString(600, 'a'), QString(600, 'b')}) << true << "failed" << "-";
-}
-
-void TstRegStates::writeRegkey()
-{
-    QFETCH(QString, type);
-    QFETCH(QVariant, value);
-    QFETCH(bool, keyExists);
-    QFETCH(QString, event);
-    QFETCH(QString, stored);
-    machine(QStringLiteral("winxp-sp2"));
-    if (keyExists)
-        put(HKEY_LOCAL_MACHINE, QStringLiteral("SOFTWARE\\Demo"), QStringLiteral("other"), QStringLiteral("SZ:x"));
-
-    QCOMPARE(run(QStringLiteral("writeRegkey"), {{"scope", "global"}, {"path", "SOFTWARE\\Demo"}, {"key", "v"}, {"type", type},
-                                                 {"value", value}}),
-             event);
-    QCOMPARE(::stored(HKEY_LOCAL_MACHINE, QStringLiteral("SOFTWARE\\Demo"), QStringLiteral("v")), stored);
-}
-
-void TstRegStates::createRegkey_data()
-{
-    QTest::addColumn<QString>("path");
-    QTest::addColumn<bool>("existing");
-    QTest::addColumn<int>("parentAccess");
-    QTest::addColumn<QString>("event");
-
-    QTest::newRow("new, several levels") << "Software\\A\\B\\C" << false << -1 << "success";
-    QTest::newRow("existing") << "Software\\A" << true << -1 << "success";
-    QTest::newRow("leading backslash") << "\\Software\\A\\B" << false << -1 << "success";
-    QTest::newRow("below a read-only key") << "Software\\A\\B" << false << 1 << "failed";
-    QTest::newRow("existing read-only key") << "Software\\A" << true << 1 << "success";
-}
-
-void TstRegStates::createRegkey()
-{
-    QFETCH(QString, path);
-    QFETCH(bool, existing);
-    QFETCH(int, parentAccess);
-    QFETCH(QString, event);
-    EmulatedMachine& m = machine(QStringLiteral("winxp-sp2"));
-    put(HKEY_CURRENT_USER, QStringLiteral("Software\\A"), QStringLiteral("kept"), QStringLiteral("SZ:yes"));
-    if (parentAccess >= 0)
-        QCOMPARE(m.setKeyAccess(HKEY_CURRENT_USER, "Software\\A", parentAccess), ERROR_SUCCESS);
-    QCOMPARE(run(QStringLiteral("createRegkey"), {{"path", path}}), event);
-    const QString relative = path.startsWith('\\') ? path.mid(1) : path;
-    QCOMPARE(exists(HKEY_CURRENT_USER, relative), event == QLatin1String("success"));
-    if (existing)
-        QCOMPARE(::stored(HKEY_CURRENT_USER, relative, QStringLiteral("kept")), QStringLiteral("SZ:yes"));
-}
-
-void TstRegStates::wow64StatesUseThe64BitView()
-{
-    machine(QStringLiteral("vista-x64"));
-    QCOMPARE(run(QStringLiteral("createRegkey"), {{"scope", "global"}, {"path", "SOFTWARE\\Demo"}}), QStringLiteral("success"));
-    QCOMPARE(run(QStringLiteral("writeRegkey"), {{"scope", "global"}, {"path", "SOFTWARE\\Demo"}, {"key", "v"}, {"value", "64"}}),
-             QStringLiteral("success"));
-    QCOMPARE(stored(HKEY_LOCAL_MACHINE, QStringLiteral("SOFTWARE\\Demo"), QStringLiteral("v")), QStringLiteral("SZ:64"));
-    QVERIFY(!exists(HKEY_LOCAL_MACHINE, QStringLiteral("SOFTWARE\\Wow6432Node\\Demo")));
-    // Unregistering finds the key in the view it was registered in.
-    QCOMPARE(run(QStringLiteral("registerUninstall"), {{"applicationName", "Demo"}, {"command", "u.exe"}}), QStringLiteral("finished"));
-    QVERIFY(exists(HKEY_LOCAL_MACHINE, UninstallKey + QStringLiteral("\\Demo")));
-    QCOMPARE(run(QStringLiteral("registerUninstall"), {{"applicationName", "Demo"}, {"unregister", "true"}}), QStringLiteral("finished"));
-    QVERIFY(!exists(HKEY_LOCAL_MACHINE, UninstallKey + QStringLiteral("\\Demo")));
-}
-
-void TstRegStates::registerStart_data()
-{
-    QTest::addColumn<QString>("profile");
-    QTest::addColumn<QStringList>("properties"); // besides description and command
-    QTest::addColumn<QString>("before"); // HIVE|KEY|TYPED or ""
-    QTest::addColumn<QString>("where");  // HIVE|KEY of the entry afterwards
-    QTest::addColumn<QString>("after");  // its value, "-" for none
-
-    const QString cmd = QStringLiteral("SZ:C:\\Program Files\\Demo\\tray.exe");
-    QTest::newRow("xp user") << "winxp-sp2" << QStringList() << "" << "HKCU|Run" << cmd;
-    QTest::newRow("xp all users") << "winxp-sp2" << QStringList{"allUsers=yes"} << "" << "HKLM|Run" << cmd;
-    QTest::newRow("98 is always the machine") << "win98" << QStringList{"allUsers=false"} << "" << "HKLM|Run" << cmd;
-    QTest::newRow("\"no\" is no") << "winxp-sp2" << QStringList{"allUsers=no"} << "" << "HKLM|Run" << "-";
-    QTest::newRow("run once") << "winxp-sp2" << QStringList{"runOnce=true"} << "" << "HKCU|RunOnce" << cmd;
-    QTest::newRow("existing kept") << "winxp-sp2" << QStringList() << "HKCU|Run|SZ:old.exe" << "HKCU|Run" << "SZ:old.exe";
-    QTest::newRow("unregister existing") << "winxp-sp2" << QStringList{"unregister=yes"} << "HKCU|Run|SZ:old.exe" << "HKCU|Run" << "-";
-    QTest::newRow("unregister missing") << "winxp-sp2" << QStringList{"unregister=1"} << "" << "HKCU|Run" << "-";
-    QTest::newRow("missing key not created") << "vista" << QStringList() << "HKCU|-" << "HKCU|Run" << "-";
-}
-
-void TstRegStates::registerStart()
-{
-    QFETCH(QString, profile);
-    QFETCH(QStringList, properties);
-    QFETCH(QString, before);
-    QFETCH(QString, where);
-    QFETCH(QString, after);
-    EmulatedMachine& m = machine(profile);
-    auto keyOf = [](const QString& name) { return name == QLatin1String("Run") ? RunKey : RunOnceKey; };
-    if (before == QLatin1String("HKCU|-")) {
-        QCOMPARE(m.registry().regDeleteKeyEx(HKEY_CURRENT_USER, RunKey.toStdString(), 0), ERROR_SUCCESS);
-    } else if (!before.isEmpty()) {
-        put(root(before.section('|', 0, 0)), keyOf(before.section('|', 1, 1)), QStringLiteral("Demo Tray"), before.section('|', 2));
-    }
-    properties << QStringLiteral("description=Demo Tray") << QStringLiteral("command=%PROGRAM_FILES%\\Demo\\tray.exe");
-    QCOMPARE(run(QStringLiteral("registerStart"), pairs(properties)), QStringLiteral("finished"));
-    QString value = stored(root(where.section('|', 0, 0)), keyOf(where.section('|', 1)), QStringLiteral("Demo Tray"));
-    QCOMPARE(value, after);
-    QCOMPARE(exists(HKEY_CURRENT_USER, RunKey), before != QLatin1String("HKCU|-"));
-}
-
-void TstRegStates::registerUninstall_data()
-{
-    QTest::addColumn<QString>("applicationName");
-    QTest::addColumn<QString>("displayName");
-    QTest::addColumn<bool>("unregister");
-    QTest::addColumn<QString>("display"); // DisplayName afterwards, "-" none
-
-    QTest::newRow("named") << "DemoSuite" << "Demo Suite 2.1" << false << "SZ:Demo Suite 2.1";
-    QTest::newRow("display name defaults") << "DemoSuite" << "" << false << "SZ:DemoSuite";
-    QTest::newRow("unregister") << "DemoSuite" << "" << true << "-";
-    QTest::newRow("no name touches nothing") << "" << "Broken" << false << "-";
-    QTest::newRow("no name unregisters nothing") << "" << "" << true << "SZ:old";
-}
-
-void TstRegStates::registerUninstall()
-{
-    QFETCH(QString, applicationName);
-    QFETCH(QString, displayName);
-    QFETCH(bool, unregister);
-    QFETCH(QString, display);
-    machine(QStringLiteral("win98"));
-    put(HKEY_LOCAL_MACHINE, UninstallKey + QStringLiteral("\\Other"), QStringLiteral("DisplayName"), QStringLiteral("SZ:Other"));
-    if (unregister)
-        put(HKEY_LOCAL_MACHINE, UninstallKey + QStringLiteral("\\DemoSuite"), QStringLiteral("DisplayName"), QStringLiteral("SZ:old"));
-    QCOMPARE(run(QStringLiteral("registerUninstall"), {{"applicationName", applicationName}, {"displayName", displayName},
-                                                       {"command", "%WINDIR%\\uninst.exe Demo"},
-                                                       {"unregister", unregister ? "true" : "false"}}),
-             QStringLiteral("finished"));
-    const QString key = UninstallKey + QStringLiteral("\\DemoSuite");
-    QCOMPARE(stored(HKEY_LOCAL_MACHINE, key, QStringLiteral("DisplayName")), display);
-    if (!unregister && !applicationName.isEmpty())
-        QCOMPARE(stored(HKEY_LOCAL_MACHINE, key, QStringLiteral("UninstallString")), QStringLiteral("SZ:C:\\WINDOWS\\uninst.exe Demo"));
-    // Other programs and the list itself stay.
-    QCOMPARE(stored(HKEY_LOCAL_MACHINE, UninstallKey + QStringLiteral("\\Other"), QStringLiteral("DisplayName")), QStringLiteral("SZ:Other"));
-    QCOMPARE(stored(HKEY_LOCAL_MACHINE, UninstallKey, QStringLiteral("DisplayName")), QStringLiteral("-"));
-}
-
-// Files and folders below a path scheduled for removal at the next restart, folders whose
-// name begins with a dot left out (a file so named is no hidden one); symbolic links are
-// removed, never followed.
-void TstRegStates::removeFilesAfterReboot_data()
-{
-    QTest::addColumn<QString>("profile");
-    QTest::addColumn<QString>("path");
-    QTest::addColumn<QStringList>("scheduled");
-
-    const QStringList tree = {"C:\\Demo\\.hidden", "C:\\Demo\\A.txt", "C:\\Demo\\b.txt", "C:\\Demo\\link", "C:\\Demo\\Sub\\c.txt", "C:\\Demo\\Sub", "C:\\Demo"};
-    QTest::newRow("tree") << "winxp-sp2" << "%WINDRIVE%\\Demo" << tree;
-    QTest::newRow("trailing slash") << "winxp-sp2" << "%WINDRIVE%/Demo/" << tree;
-    QTest::newRow("one file") << "win2000" << "%WINDRIVE%\\Demo\\b.txt" << QStringList{"C:\\Demo\\b.txt"};
-    QTest::newRow("link") << "winxp-sp2" << "C:\\Demo\\link" << QStringList{"C:\\Demo\\link"};
-    QTest::newRow("missing path") << "winxp-sp2" << "%WINDRIVE%\\Nothing" << QStringList{"C:\\Nothing"};
-    QTest::newRow("empty path") << "winxp-sp2" << "" << QStringList();
-    QTest::newRow("9x cannot") << "winme" << "%WINDRIVE%\\Demo" << QStringList();
-}
-
-void TstRegStates::removeFilesAfterReboot()
-{
-    QFETCH(QString, profile);
-    QFETCH(QString, path);
-    QFETCH(QStringList, scheduled);
-    EmulatedMachine& m = machine(profile);
-    const QString demo = m.hostPath(QStringLiteral("C:\\Demo"));
-    for (const char* dir : {"/Sub", "/.cache"})
-        QVERIFY(QDir().mkpath(demo + QLatin1String(dir)));
-    for (const char* file : {"/b.txt", "/A.txt", "/Sub/c.txt", "/.cache/d.txt", "/.hidden"}) {
-        QFile f(demo + QLatin1String(file));
-        QVERIFY(f.open(QIODevice::WriteOnly));
-    }
-    QTemporaryDir outside;
-    QFile kept(outside.filePath(QStringLiteral("x.txt")));
-    QVERIFY(kept.open(QIODevice::WriteOnly));
-    kept.close();
-    QVERIFY(QFile::link(outside.path(), demo + QStringLiteral("/link")));
-
-    QCOMPARE(run(QStringLiteral("removeFilesAfterReboot"), {{"path", path}}), QStringLiteral("finished"));
-    QStringList got;
-    for (const auto& operation : m.pendingFileOperations()) {
-        QVERIFY(operation.second.isEmpty());
-        got << operation.first;
-    }
-    QCOMPARE(got, scheduled);
-    QList<EmulatedMachine::BootEntry> done;
-    QString error;
-    QVERIFY2(m.reboot(&done, &error), qPrintable(error));
-    QVERIFY(kept.exists());
-    QCOMPARE(QFileInfo(demo + QStringLiteral("/link")).isSymLink(), !scheduled.contains(QStringLiteral("C:\\Demo\\link")));
-}
-
-void TstRegStates::setEmailAccount_data()
-{
-    QTest::addColumn<QString>("profile");
-    QTest::addColumn<bool>("written");
-    QTest::newRow("winxp-sp2") << "winxp-sp2" << true;
-    QTest::newRow("winxp-sp1") << "winxp-sp1" << true;
-    QTest::newRow("win2000") << "win2000" << false;
-    QTest::newRow("vista") << "vista" << false;
-}
-
-void TstRegStates::setEmailAccount()
-{
-    QFETCH(QString, profile);
-    QFETCH(bool, written);
-    EmulatedMachine& m = machine(profile);
-    QCOMPARE(run(QStringLiteral("setEmailAccount"),
-                 {{"accountName", "Work Mail"}, {"displayName", "Jo Doe"}, {"pop3Server", "pop.example.net"},
-                  {"smtpServer", "smtp.example.net"}, {"emailAddress", "jo@example.net"}, {"login", "jdoe"}}),
-             QStringLiteral("finished"));
-    const QString account = QStringLiteral("Software\\Microsoft\\Internet Account Manager\\Accounts\\Work Mail");
-    QCOMPARE(exists(HKEY_CURRENT_USER, account), written);
-    QCOMPARE(stored(HKEY_CURRENT_USER, QStringLiteral("Software\\Microsoft\\Internet Account Manager"),
-                    QStringLiteral("Default Mail Account")),
-             written ? QStringLiteral("SZ:Work Mail") : QStringLiteral("-"));
-    if (!written)
-        return;
-    // The values in the order they are written.
-    HKEY key = HKEY_NULL;
-    QCOMPARE(m.registry().regOpenKeyEx(HKEY_CURRENT_USER, account.toStdString(), KEY_READ, &key), ERROR_SUCCESS);
-    QStringList values;
-    std::string name;
-    std::uint32_t type = 0;
-    std::vector<std::uint8_t> data;
-    for (std::uint32_t i = 0; m.registry().regEnumValue(key, i, &name, &type, &data) == ERROR_SUCCESS; ++i)
-        values << QString::fromStdString(name) + QLatin1Char('=') + stored(HKEY_CURRENT_USER, account, QString::fromStdString(name));
-    m.registry().regCloseKey(key);
-    QCOMPARE(values, QStringList({"Account Name=SZ:Work Mail", "ConnectionFlags=DWORD:0", "Connection Type=DWORD:3",
-                                  "POP3 Skip Account=DWORD:0", "POP3 User Name=SZ:jdoe", "POP3 Prompt for Password=DWORD:1",
-                                  "POP3 Server=SZ:pop.example.net", "SMTP Display Name=SZ:Jo Doe", "SMTP Organization Name=SZ:",
-                                  "SMTP Server=SZ:smtp.example.net", "SMTP Email Address=SZ:jo@example.net"}));
-}
-
-void TstRegStates::detectProxy_data()
-{
-    QTest::addColumn<QString>("enable"); // "TYPED" or "" for none
-    QTest::addColumn<QString>("server");
-    QTest::addColumn<QStringList>("expected"); // http, https, ftp, gopher, socks; "<unset>" for untouched
-
-    const QString unset = QStringLiteral("<unset>");
-    QTest::newRow("disabled") << "DWORD:0" << "proxy:80" << QStringList{"", "", "", "", ""};
-    QTest::newRow("not configured") << "" << "proxy:80" << QStringList{"", "", "", "", ""};
-    QTest::newRow("one for all") << "DWORD:1" << "proxy:80" << QStringList{"proxy:80", "proxy:80", "proxy:80", "proxy:80", "proxy:80"};
-    QTest::newRow("http and ftp") << "DWORD:1" << "http=web:80;ftp=files:21"
-                                  << QStringList{"web:80", unset, "files:21", unset, unset};
-    QTest::newRow("single https") << "DWORD:1" << "https=secure:443" << QStringList{unset, "secure:443", unset, unset, unset};
-    QTest::newRow("later wins, strays ignored") << "DWORD:1" << "http=a:1;junk;http=b:2;socks=s:1080"
-                                                << QStringList{"b:2", unset, unset, unset, "s:1080"};
-    QTest::newRow("prefix inside a piece") << "DWORD:1" << "x gopher=g:70;;ftp=f:21"
-                                           << QStringList{unset, unset, "f:21", "g:70", unset};
-    QTest::newRow("enable is a string") << "SZ:1" << "proxy:80" << QStringList{"", "", "", "", ""};
-}
-
-void TstRegStates::detectProxy()
-{
-    QFETCH(QString, enable);
-    QFETCH(QString, server);
-    QFETCH(QStringList, expected);
-    EmulatedMachine& m = machine(QStringLiteral("winxp-sp2"));
-    HKEY key = HKEY_NULL;
-    QCOMPARE(m.registry().regOpenKeyEx(HKEY_CURRENT_USER, ProxyKey.toStdString(), KEY_ALL_ACCESS, &key), ERROR_SUCCESS);
-    QCOMPARE(m.registry().regDeleteValue(key, "ProxyEnable"), ERROR_SUCCESS);
-    m.registry().regCloseKey(key);
-    if (!enable.isEmpty())
-        put(HKEY_CURRENT_USER, ProxyKey, QStringLiteral("ProxyEnable"), enable);
-    put(HKEY_CURRENT_USER, ProxyKey, QStringLiteral("ProxyServer"), QStringLiteral("SZ:") + server);
-    std::unique_ptr<CState> state;
-    QCOMPARE(run(QStringLiteral("detectProxy"), {}, &state), QStringLiteral("finished"));
-    QStringList got;
-    for (const char* name : {"proxyHttpServer", "proxyHttpsServer", "proxyFtpServer", "proxyGopherServer", "proxySocksServer"})
-        got << (state->exists(QLatin1String(name)) ? state->property(name).toString() : QStringLiteral("<unset>"));
-    QCOMPARE(got, expected);
-}
 
 QTEST_GUILESS_MAIN(TstRegStates)
 #include "tst_regstates.moc"
