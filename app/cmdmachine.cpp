@@ -80,6 +80,10 @@ QString actionsHelp()
         "  stage-service DIR NAME OPTIONS  stage how a service starts, stops and fails\n"
         "  plug DIR DEVICE.json            plug in a device (and the devices inside it)\n"
         "  unplug DIR INSTANCE_ID          unplug a device with every device below it\n"
+        "  snapshot DIR NAME [--replace]   keep a copy of the machine as DIR/snapshots/NAME\n"
+        "  snapshots DIR                   list the snapshots\n"
+        "  restore DIR NAME                put the machine back to a snapshot\n"
+        "  diff DIR [NAME|DIR2] [--json]   what differs from a snapshot or another machine\n"
         "\n"
         "'winsteps machine ACTION --help' explains an action.\n"
         "Exit status: 0 success, 1 the action failed, 2 a wrong command line.\n")
@@ -233,8 +237,16 @@ int machineCommand(const QStringList& arguments)
         return plugAction(rest);
     if (action == QLatin1String("unplug"))
         return unplugAction(rest);
+    if (action == QLatin1String("snapshot"))
+        return snapshotAction(rest);
+    if (action == QLatin1String("snapshots"))
+        return snapshotsAction(rest);
+    if (action == QLatin1String("restore"))
+        return restoreAction(rest);
+    if (action == QLatin1String("diff"))
+        return diffAction(rest);
     return cli::usageError(Command, QStringLiteral("unknown action \"%1\" (init, show, export-reg, import-reg, reboot, "
-                                                   "stage-service, plug, unplug)")
+                                                   "stage-service, plug, unplug, snapshot, snapshots, restore, diff)")
                                         .arg(action));
 }
 

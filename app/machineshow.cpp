@@ -340,6 +340,8 @@ QString summary(EmulatedMachine& machine)
     return text;
 }
 
+} // namespace
+
 // --- the JSON form -----------------------------------------------------------------------------
 
 QJsonObject json(EmulatedMachine& machine)
@@ -429,8 +431,6 @@ QJsonObject json(EmulatedMachine& machine)
         {QStringLiteral("driverPackages"), driverPackagesJson(machine)},
     };
 }
-
-} // namespace
 
 int showAction(const QStringList& arguments)
 {

@@ -1,0 +1,43 @@
+#include "dryrun.h"
+
+#include "platform/emulated/emulatedmachine.h"
+#include "platform/emulated/machinecopy.h"
+
+#include <QDir>
+
+namespace winsteps::host {
+
+using platform::emulated::EmulatedMachine;
+
+std::unique_ptr<DryRun> DryRun::prepare(const std::string& profile, const std::string& folder, QString* error)
+{
+    std::unique_ptr<DryRun> run(new DryRun);
+    if (!run->m_temporary.isValid()) {
+        *error = QStringLiteral("cannot create a temporary folder: ") + run->m_temporary.errorString();
+        return nullptr;
+    }
+    const QDir temporary(run->m_temporary.path());
+    run->m_original = QString::fromStdString(folder);
+    if (folder.empty() || !EmulatedMachine::holdsMachine(run->m_original)) {
+        // What the run would have made: a new machine, compared with what the run left of it.
+        run->m_original = temporary.filePath(QStringLiteral("original"));
+        if (!EmulatedMachine::create(QString::fromStdString(profile), run->m_original, error))
+            return nullptr;
+    }
+    run->m_copy = temporary.filePath(QStringLiteral("machine"));
+    if (!platform::emulated::copyMachine(run->m_original, run->m_copy, error))
+        return nullptr;
+    return run;
+}
+
+bool DryRun::compare(QString* error)
+{
+    machine::MachineState before;
+    machine::MachineState after;
+    if (!machine::captureState(m_original, &before, error) || !machine::captureState(m_copy, &after, error))
+        return false;
+    m_changes = machine::diffStates(before, after);
+    return true;
+}
+
+} // namespace winsteps::host
