@@ -140,7 +140,10 @@ QString valueText(const QJsonValue& value)
         return QString::fromUtf8(QJsonDocument(value.toObject()).toJson(QJsonDocument::Compact));
     if (value.isBool())
         return value.toBool() ? QStringLiteral("true") : QStringLiteral("false");
-    return value.isDouble() ? QString::number(value.toDouble()) : QStringLiteral("none");
+    if (!value.isDouble())
+        return QStringLiteral("none");
+    const double number = value.toDouble();
+    return number == double(qint64(number)) ? QString::number(qint64(number)) : QString::number(number, 'g', 17);
 }
 
 // The records of machine show's JSON that a user thinks in, each with its key.
