@@ -247,7 +247,9 @@ void diffRegistry(const MachineState& from, const MachineState& to, QList<Change
                          before.isNull() ? QJsonValue() : registryJson(before), after.isNull() ? QJsonValue() : registryJson(after)});
     };
     const auto keyChange = [&](QChar sign, const QString& key, const Values& values) {
-        changes->append({sign, QStringLiteral("key"), key, {}, {}, {}, {}, {}});
+        const QJsonValue present = QJsonObject{{QStringLiteral("values"), values.size()}};
+        changes->append({sign, QStringLiteral("key"), key, {}, {}, {}, sign == QLatin1Char('-') ? present : QJsonValue(),
+                         sign == QLatin1Char('+') ? present : QJsonValue()});
         for (auto it = values.cbegin(); it != values.cend(); ++it)
             valueChange(sign, key, it.key(), sign == QLatin1Char('-') ? it.value() : QString(), sign == QLatin1Char('+') ? it.value() : QString());
     };
