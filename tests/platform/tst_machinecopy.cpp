@@ -4,6 +4,9 @@
 // refuses to open, never a mixture.
 
 #include <QDir>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
@@ -167,6 +170,40 @@ private Q_SLOTS:
         QCOMPARE(exportOf(original), registry);
     }
 
+    // Copies taken while another process writes values v0, v1, ... in order: each copy is
+    // a sound database holding v0 to vN-1 for some N, never a later value without an earlier.
+    void copyWhileWritten()
+    {
+        const QString machine = richMachine();
+        QProcess writer;
+        writer.start(QStringLiteral(REGWRITER), {machine, QStringLiteral("w"), QStringLiteral("600")});
+        QVERIFY(writer.waitForReadyRead(10000));
+        int copies = 0;
+        qsizetype seen = 0;
+        for (; writer.state() == QProcess::Running && copies < 5; ++copies) {
+            const QString copy = m_dir.filePath(QStringLiteral("busy%1").arg(copies));
+            QString error;
+            QVERIFY2(emulated::copyMachine(machine, copy, &error), qPrintable(error));
+            std::unique_ptr<EmulatedMachine> opened = EmulatedMachine::openExisting(copy, &error);
+            QVERIFY2(opened, qPrintable(error));
+            QCOMPARE(opened->integrityCheck(), QStringLiteral("ok"));
+            const QString text = testsupport::exported(opened->registry(), "HKEY_CURRENT_USER\\Software\\Crash\\w");
+            // Indices 0 to count-1, each once, each with its own data.
+            QList<int> indices;
+            for (const QRegularExpressionMatch& m : QRegularExpression(QStringLiteral("\"v(\\d+)\"=\"w-(\\d+)\"")).globalMatch(text)) {
+                QCOMPARE(m.captured(1), m.captured(2));
+                indices << m.captured(1).toInt();
+            }
+            std::sort(indices.begin(), indices.end());
+            const qsizetype count = indices.size();
+            QVERIFY2(count == 0 || indices.last() == count - 1, qPrintable(text));
+            seen = std::max(seen, count);
+        }
+        writer.kill();
+        writer.waitForFinished();
+        QVERIFY(copies > 0 && seen > 0);
+    }
+
     // Restores killed at random moments: the folder then holds the old machine whole, the
     // restored one whole, or refuses to open; a restore run again always finishes.
     void killedRestore()
@@ -177,6 +214,11 @@ private Q_SLOTS:
         QVERIFY2(emulated::copyMachine(machine, snapshot, &error), qPrintable(error));
         const QStringList newTree = tree(snapshot + "/drive_c");
         const QString newExport = exportOf(snapshot);
+        // Kills fall anywhere in a restore's time, and somewhat after.
+        QElapsedTimer timer;
+        timer.start();
+        QVERIFY2(emulated::restoreMachine(snapshot, machine, &error), qPrintable(error));
+        const int span = int(timer.nsecsElapsed() / 1000 * 5 / 4) + 1;
         int outcomes[3] = {0, 0, 0};
         for (int round = 0; round < 30; ++round) {
             QVERIFY(import(machine, QStringLiteral("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Demo]\r\n\"Round\"=dword:%1\r\n").arg(round, 8, 16, QLatin1Char('0'))));
@@ -189,7 +231,7 @@ private Q_SLOTS:
                 ::_exit(emulated::restoreMachine(snapshot, machine, &ignored) ? 0 : 1);
             }
             QVERIFY(child > 0);
-            ::usleep(QRandomGenerator::global()->bounded(20000));
+            ::usleep(QRandomGenerator::global()->bounded(span));
             ::kill(child, SIGKILL);
             int status = 0;
             ::waitpid(child, &status, 0);
