@@ -18,14 +18,19 @@ std::unique_ptr<DryRun> DryRun::prepare(const std::string& profile, const std::s
     }
     const QDir temporary(run->m_temporary.path());
     run->m_original = QString::fromStdString(folder);
+    // The comparison reads a copy too: opening a machine writes to its database, and the
+    // original is not to be touched at all.
+    const QString base = temporary.filePath(QStringLiteral("original"));
     if (folder.empty() || !EmulatedMachine::holdsMachine(run->m_original)) {
         // What the run would have made: a new machine, compared with what the run left of it.
-        run->m_original = temporary.filePath(QStringLiteral("original"));
-        if (!EmulatedMachine::create(QString::fromStdString(profile), run->m_original, error))
+        if (!EmulatedMachine::create(QString::fromStdString(profile), base, error))
             return nullptr;
+    } else if (!platform::emulated::copyMachine(run->m_original, base, error)) {
+        return nullptr;
     }
+    run->m_original = base;
     run->m_copy = temporary.filePath(QStringLiteral("machine"));
-    if (!platform::emulated::copyMachine(run->m_original, run->m_copy, error))
+    if (!platform::emulated::copyMachine(base, run->m_copy, error))
         return nullptr;
     return run;
 }

@@ -32,7 +32,7 @@ private:
     DryRun() = default;
 
     QTemporaryDir m_temporary; // the copy, and the original when it was made here; removed at the end
-    QString m_original;
+    QString m_original; // a copy of the original as it was: the run's machine is compared with it
     QString m_copy;
     QList<machine::Change> m_changes;
 };

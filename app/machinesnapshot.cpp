@@ -12,6 +12,9 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QJsonDocument>
+#include <QTemporaryDir>
+
+#include <algorithm>
 
 namespace winsteps::host::machine {
 
@@ -30,6 +33,14 @@ bool validName(const QString& name)
 {
     return !name.isEmpty() && !name.startsWith(QLatin1Char('.')) && !name.contains(QLatin1Char('/'))
         && !name.contains(QLatin1Char('\\'));
+}
+
+// When a snapshot was taken: its folder's birth (reading a snapshot changes its files), else
+// its last change where the file system keeps no birth time.
+QDateTime takenTime(const QFileInfo& snapshot)
+{
+    const QDateTime born = snapshot.birthTime();
+    return born.isValid() ? born : snapshot.lastModified();
 }
 
 int badName(const QString& action, const QString& name)
@@ -92,10 +103,9 @@ int snapshotsAction(const QStringList& arguments)
         return failure(QStringLiteral("snapshots"), QStringLiteral("\"%1\" holds no machine").arg(folder));
     QString text;
     const QDir dir(QDir(folder).filePath(QStringLiteral("snapshots")));
-    for (const QString& name : dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name)) {
-        const QFileInfo database(dir.filePath(name + QLatin1Char('/') + EmulatedMachine::databaseName()));
-        if (database.isFile())
-            text += name + QLatin1Char('\t') + database.lastModified().toUTC().toString(Qt::ISODate) + QLatin1Char('\n');
+    for (const QFileInfo& snapshot : dir.entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name)) {
+        if (EmulatedMachine::holdsMachine(snapshot.filePath()))
+            text += snapshot.fileName() + QLatin1Char('\t') + takenTime(snapshot).toUTC().toString(Qt::ISODate) + QLatin1Char('\n');
     }
     cli::out(text);
     return ExitOk;
@@ -155,11 +165,14 @@ int diffAction(const QStringList& arguments)
     QString from = folder;
     QString to;
     if (positional.size() == 1) {
-        const QFileInfoList snapshots = QDir(QDir(folder).filePath(QStringLiteral("snapshots")))
-                                            .entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Time);
+        QFileInfoList snapshots = QDir(QDir(folder).filePath(QStringLiteral("snapshots")))
+                                      .entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
+        snapshots.removeIf([](const QFileInfo& s) { return !EmulatedMachine::holdsMachine(s.filePath()); });
         if (snapshots.isEmpty())
             return cli::usageError(command, QStringLiteral("\"%1\" has no snapshot to compare with").arg(folder));
-        from = snapshots.first().filePath();
+        from = std::max_element(snapshots.cbegin(), snapshots.cend(), [](const QFileInfo& a, const QFileInfo& b) {
+                   return takenTime(a) < takenTime(b);
+               })->filePath();
         to = folder;
     } else if (validName(positional.at(1)) && EmulatedMachine::holdsMachine(snapshotFolder(folder, positional.at(1)))) {
         from = snapshotFolder(folder, positional.at(1));
@@ -173,6 +186,15 @@ int diffAction(const QStringList& arguments)
     MachineState before;
     MachineState after;
     QString error;
+    // A snapshot is read from a throw-away copy beside it (opening a machine writes to its
+    // database), so that it stays as it was taken.
+    QTemporaryDir reading(QDir(folder).filePath(QStringLiteral("snapshots/.diff-XXXXXX")));
+    if (to == folder) {
+        const QString copy = reading.filePath(QStringLiteral("machine"));
+        if (!reading.isValid() || !platform::emulated::copyMachine(from, copy, &error))
+            return cli::usageError(command, QStringLiteral("cannot read the snapshot: ") + error);
+        from = copy;
+    }
     if (!captureState(from, &before, &error) || !captureState(to, &after, &error))
         return cli::usageError(command, error);
     const QList<Change> changes = diffStates(before, after);

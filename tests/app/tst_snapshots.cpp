@@ -178,6 +178,7 @@ private Q_SLOTS:
             else
                 QVERIFY(testsupport::writeFile(dir + "/drive_c/" + file.section('=', 0, 0), file.section('=', 1).toUtf8()));
         }
+        const QByteArray snapshot = testsupport::readFile(dir + "/snapshots/before/machine.db");
         const CommandRun text = winsteps({"machine", "diff", dir, "before"});
         QCOMPARE(text.exitCode, 1);
         const QStringList printed = text.out.split('\n', Qt::SkipEmptyParts);
@@ -197,6 +198,7 @@ private Q_SLOTS:
             QCOMPARE(c["old"].isNull(), sign == "+");
             QCOMPARE(c["new"].isNull(), sign == "-");
         }
+        QVERIFY(testsupport::readFile(dir + "/snapshots/before/machine.db") == snapshot); // reading keeps it as taken
         QCOMPARE(winsteps({"machine", "restore", dir, "before"}).exitCode, 0);
         const CommandRun again = winsteps({"machine", "diff", dir, "before"});
         QVERIFY2(again.exitCode == 0 && again.out.isEmpty(), qPrintable(again.out + again.err));
@@ -245,6 +247,7 @@ private Q_SLOTS:
         }
         const QString registry = winsteps({"machine", "export-reg", dir}).out;
         const QStringList tree = driveTree(dir);
+        const QByteArray database = testsupport::readFile(dir + "/machine.db");
         const QString source = Example + wizard + (wizard == "drivers" ? "/" : QString());
         const ReportRun run = runWinstepsWithReport(m_dir, m_files, {"run", Example + wizard + ".xml", "--dry-run", "--machine", dir,
                                                                      "--set", "fsm.sourceDir=" + source});
@@ -255,6 +258,7 @@ private Q_SLOTS:
             QVERIFY2(printed.contains(line), qPrintable(line + "\n--- in:\n" + run.out));
         const QJsonArray changes = run.report["changes"]["changes"].toArray();
         QCOMPARE(changes.size(), lines == QStringList{"No changes."} ? 0 : printed.size() - 1);
+        QVERIFY(testsupport::readFile(dir + "/machine.db") == database); // not even opened
         QCOMPARE(winsteps({"machine", "export-reg", dir}).out, registry);
         QCOMPARE(driveTree(dir), tree);
     }
