@@ -35,6 +35,12 @@ std::unique_ptr<DryRun> DryRun::prepare(const std::string& profile, const std::s
     return run;
 }
 
+DryRun::~DryRun()
+{
+    if (m_temporary.isValid())
+        platform::emulated::removeTree(m_temporary.path());
+}
+
 bool DryRun::compare(QString* error)
 {
     machine::MachineState before;

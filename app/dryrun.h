@@ -28,10 +28,12 @@ public:
     bool compare(QString* error);
     const QList<machine::Change>& changes() const { return m_changes; }
 
-private:
-    DryRun() = default;
+    ~DryRun();
 
-    QTemporaryDir m_temporary; // the copy, and the original when it was made here; removed at the end
+private:
+    DryRun() { m_temporary.setAutoRemove(false); }
+
+    QTemporaryDir m_temporary; // both copies; removed at the end (with removeTree: odd names)
     QString m_original; // a copy of the original as it was: the run's machine is compared with it
     QString m_copy;
     QList<machine::Change> m_changes;

@@ -13,6 +13,7 @@
 #include <QJsonDocument>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <functional>
 
@@ -60,13 +61,19 @@ void parseRegistry(const QString& text, QMap<QString, QMap<QString, QString>>* r
     }
 }
 
+// Opened by its bytes: a name that is no valid UTF-8 does not survive a trip through QString.
 QByteArray fileHash(const std::string& path)
 {
-    QFile file(QFile::decodeName(QByteArray::fromStdString(path)));
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    if (!file.open(QIODevice::ReadOnly) || !hash.addData(&file))
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0)
         return QByteArrayLiteral("unreadable");
-    return hash.result().toHex();
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    char buffer[1 << 16];
+    ssize_t got = 0;
+    while ((got = ::read(fd, buffer, sizeof buffer)) > 0 || (got < 0 && errno == EINTR))
+        hash.addData(QByteArrayView(buffer, std::max<ssize_t>(got, 0)));
+    ::close(fd);
+    return got < 0 ? QByteArrayLiteral("unreadable") : hash.result().toHex();
 }
 
 // Every entry below root/relative, by its path below root; symbolic links are not followed.

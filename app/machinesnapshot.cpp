@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QJsonDocument>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -75,16 +76,16 @@ int snapshotAction(const QStringList& arguments)
     // Made under a hidden name and renamed when whole: a snapshot that is listed is complete.
     const QString fresh = snapshotFolder(folder, QLatin1Char('.') + name + QStringLiteral(".new"));
     const QString old = snapshotFolder(folder, QLatin1Char('.') + name + QStringLiteral(".old"));
-    QDir(fresh).removeRecursively();
-    QDir(old).removeRecursively();
+    platform::emulated::removeTree(fresh);
+    platform::emulated::removeTree(old);
     QString error;
     if (!QDir().mkpath(QFileInfo(fresh).absolutePath()) || !platform::emulated::copyMachine(folder, fresh, &error))
         return failure(QStringLiteral("snapshot"), error.isEmpty() ? QStringLiteral("cannot create \"%1\"").arg(fresh) : error);
     if ((QFileInfo::exists(target) && !QDir().rename(target, old)) || !QDir().rename(fresh, target)) {
-        QDir(fresh).removeRecursively();
+        platform::emulated::removeTree(fresh);
         return failure(QStringLiteral("snapshot"), QStringLiteral("cannot rename \"%1\" to \"%2\"").arg(fresh, target));
     }
-    QDir(old).removeRecursively();
+    platform::emulated::removeTree(old);
     cli::out(QStringLiteral("Saved snapshot \"%1\" of \"%2\".\n").arg(name, folder));
     return ExitOk;
 }
@@ -189,6 +190,11 @@ int diffAction(const QStringList& arguments)
     // A snapshot is read from a throw-away copy beside it (opening a machine writes to its
     // database), so that it stays as it was taken.
     QTemporaryDir reading(QDir(folder).filePath(QStringLiteral("snapshots/.diff-XXXXXX")));
+    reading.setAutoRemove(false);
+    const auto removeReading = qScopeGuard([&reading] {
+        if (reading.isValid())
+            platform::emulated::removeTree(reading.path());
+    });
     if (to == folder) {
         const QString copy = reading.filePath(QStringLiteral("machine"));
         if (!reading.isValid() || !platform::emulated::copyMachine(from, copy, &error))

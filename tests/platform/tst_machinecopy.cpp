@@ -16,6 +16,7 @@
 #include "support/freshmachine.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -82,12 +83,14 @@ bool import(const QString& folder, const QString& text)
     return machine && importRegistry(machine->registry(), std::vector<std::uint8_t>(bytes.begin(), bytes.end()), &importError);
 }
 
-// A file, made with its folders; the name is given as bytes.
+// A file, made with its folders; its name is written as the bytes given.
 void put(const QString& folder, const QByteArray& path, const QByteArray& content)
 {
-    const QString full = folder + QLatin1Char('/') + QFile::decodeName(path);
-    QVERIFY(QDir().mkpath(QFileInfo(full).absolutePath()));
-    QVERIFY(testsupport::writeFile(full, content));
+    QVERIFY(QDir().mkpath(folder + QLatin1Char('/') + QString::fromLatin1(path.left(path.lastIndexOf('/') + 1))));
+    const int fd = ::open(QByteArray(QFile::encodeName(folder) + '/' + path).constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    QVERIFY(fd >= 0);
+    QCOMPARE(::write(fd, content.constData(), size_t(content.size())), ssize_t(content.size()));
+    ::close(fd);
 }
 
 } // namespace
@@ -122,6 +125,7 @@ private:
 
 private Q_SLOTS:
     void initTestCase() { QVERIFY(m_dir.isValid()); }
+    void cleanupTestCase() { QVERIFY(emulated::removeTree(m_dir.path())); } // QDir cannot remove odd names
 
     // Copy, change the original, restore: the registry and the trees are the copy's again;
     // process records are neither copied nor lost.

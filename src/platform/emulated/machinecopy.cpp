@@ -152,12 +152,22 @@ bool copyEntry(const std::string& from, const std::string& to, QString* error)
     return true; // sockets and pipes are no part of a machine's disk
 }
 
-bool removeTree(const QString& path)
+bool removeEntry(const std::string& path)
 {
-    const QFileInfo info(path);
-    if (info.isSymLink() || info.isFile())
-        return QFile::remove(path);
-    return !info.exists() || QDir(path).removeRecursively();
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0)
+        return errno == ENOENT;
+    if (!S_ISDIR(st.st_mode))
+        return ::unlink(path.c_str()) == 0;
+    bool ok = true;
+    if (DIR* dir = ::opendir(path.c_str())) {
+        while (const dirent* entry = ::readdir(dir)) {
+            if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+                ok = removeEntry(path + '/' + entry->d_name) && ok;
+        }
+        ::closedir(dir);
+    }
+    return ::rmdir(path.c_str()) == 0 && ok;
 }
 
 // fsync of a file or directory, so that the renames that follow find the data on disk.
@@ -180,6 +190,11 @@ bool renamePath(const QString& from, const QString& to, QString* error)
 const char* const DatabaseSuffixes[] = {"-wal", "-shm", "-journal"};
 
 } // namespace
+
+bool removeTree(const QString& path)
+{
+    return removeEntry(bytes(path));
+}
 
 bool copyTree(const QString& from, const QString& to, QString* error)
 {

@@ -35,6 +35,10 @@ WINSTEPS_PLATFORM_EXPORT bool restoreMachine(const QString& copy, const QString&
 // (cloned where possible) and symbolic links (as links), with their modes and times.
 WINSTEPS_PLATFORM_EXPORT bool copyTree(const QString& from, const QString& to, QString* error);
 
+// Removes path with everything below it, by the bytes of each name (QDir cannot remove a name
+// that is no valid UTF-8). True when nothing is left.
+WINSTEPS_PLATFORM_EXPORT bool removeTree(const QString& path);
+
 // The SQLite database `from` copied to the new file `to` through the online backup.
 WINSTEPS_PLATFORM_EXPORT bool backupDatabase(const QString& from, const QString& to, QString* error);
 
