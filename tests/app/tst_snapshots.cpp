@@ -10,6 +10,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cstdio>
+
 #include "support/commandrun.h"
 #include "support/files.h"
 
@@ -202,6 +204,26 @@ private Q_SLOTS:
         QCOMPARE(winsteps({"machine", "restore", dir, "before"}).exitCode, 0);
         const CommandRun again = winsteps({"machine", "diff", dir, "before"});
         QVERIFY2(again.exitCode == 0 && again.out.isEmpty(), qPrintable(again.out + again.err));
+    }
+
+    // A file whose name is no valid UTF-8 is hashed, and the copy the diff reads is removed.
+    void nameOfNoValidUtf8()
+    {
+        const QString dir = machine(QStringLiteral("odd"));
+        const QByteArray file = QFile::encodeName(dir) + "/drive_c/x\xff";
+        const auto write = [&file](const QByteArray& data) {
+            FILE* out = std::fopen(file.constData(), "wb");
+            return out && std::fwrite(data.constData(), 1, size_t(data.size()), out) == size_t(data.size()) && std::fclose(out) == 0;
+        };
+        QVERIFY(write("a"));
+        QCOMPARE(winsteps({"machine", "snapshot", dir, "s"}).exitCode, 0);
+        QVERIFY(write("bb"));
+        const CommandRun diff = winsteps({"machine", "diff", dir, "s"});
+        QCOMPARE(diff.exitCode, 1);
+        QVERIFY2(diff.out.endsWith("(1 bytes, sha256 " + sha("a") + ") -> (2 bytes, sha256 " + sha("bb") + ")\n"), qPrintable(diff.out));
+        QCOMPARE(QDir(dir + "/snapshots").entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList{"s"});
+        for (const QByteArray& path : {file, QByteArray(QFile::encodeName(dir) + "/snapshots/s/drive_c/x\xff")})
+            QCOMPARE(std::remove(path.constData()), 0); // what the test's folder cannot remove
     }
 
     // A dry run of each example, staged as the host's tests stage it: its changes after the
