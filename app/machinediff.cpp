@@ -6,9 +6,7 @@
 #include "subcommand.h"
 
 #include <QCryptographicHash>
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 
@@ -330,7 +328,6 @@ void diffViews(const MachineState& from, const MachineState& to, QList<Change>* 
         changes->append({sign, r.kind, r.id, QString(), added ? QString() : text, added ? text : QString(),
                          added ? QJsonValue() : QJsonValue(r.fields), added ? QJsonValue(r.fields) : QJsonValue()});
     };
-    const auto fieldsOf = [](const Record& r) { return r.fields; };
     const QMap<Key, Record> before = keyed(from.view);
     const QMap<Key, Record> after = keyed(to.view);
     for (auto it = before.cbegin(); it != before.cend(); ++it) {
@@ -339,8 +336,8 @@ void diffViews(const MachineState& from, const MachineState& to, QList<Change>* 
             whole(QLatin1Char('-'), it.value());
             continue;
         }
-        const QJsonObject a = fieldsOf(it.value());
-        const QJsonObject b = fieldsOf(other.value());
+        const QJsonObject& a = it.value().fields;
+        const QJsonObject& b = other.value().fields;
         QStringList names = a.keys() + b.keys();
         names.removeDuplicates();
         names.sort();

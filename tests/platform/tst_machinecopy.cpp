@@ -15,7 +15,10 @@
 #include "support/files.h"
 #include "support/freshmachine.h"
 
-#include <dirent.h>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -27,40 +30,26 @@ using emulated::EmulatedMachine;
 
 namespace {
 
-// Every entry below root as "path type mode size content-or-target", sorted.
-void listTree(const std::string& root, const std::string& relative, QStringList* lines)
-{
-    DIR* dir = ::opendir((root + relative).c_str());
-    if (!dir)
-        return;
-    while (const dirent* entry = ::readdir(dir)) {
-        const std::string name = entry->d_name;
-        if (name == "." || name == "..")
-            continue;
-        const std::string path = relative + '/' + name;
-        struct stat st;
-        ::lstat((root + path).c_str(), &st);
-        QString line = QString::fromLatin1(QByteArray::fromStdString(path).toPercentEncoding("/")) + QStringLiteral(" %1 %2")
-                           .arg(st.st_mode, 0, 8).arg(S_ISDIR(st.st_mode) ? 0 : st.st_size);
-        if (S_ISREG(st.st_mode))
-            line += QLatin1Char(' ') + QString::fromLatin1(testsupport::readFile(QFile::decodeName(QByteArray::fromStdString(root + path))).toHex());
-        if (S_ISLNK(st.st_mode)) {
-            char target[512];
-            const ssize_t length = ::readlink((root + path).c_str(), target, sizeof target);
-            line += QStringLiteral(" -> ") + QString::fromLatin1(QByteArray(target, int(length)).toPercentEncoding());
-        }
-        *lines << line;
-        if (S_ISDIR(st.st_mode))
-            listTree(root, path, lines);
-    }
-    ::closedir(dir);
-    lines->sort();
-}
-
+// Every entry below root as "path mode size content-or-target" (names as their bytes), sorted.
 QStringList tree(const QString& root)
 {
+    namespace fs = std::filesystem;
     QStringList lines;
-    listTree(QFile::encodeName(root).toStdString(), std::string(), &lines);
+    const fs::path base(QFile::encodeName(root).toStdString());
+    for (auto it = fs::recursive_directory_iterator(base); it != fs::recursive_directory_iterator(); ++it) {
+        struct stat st;
+        ::lstat(it->path().c_str(), &st);
+        QString line = QString::fromLatin1(QByteArray::fromStdString(it->path().lexically_relative(base).native()).toPercentEncoding("/"))
+            + QStringLiteral(" %1 %2").arg(st.st_mode, 0, 8).arg(S_ISDIR(st.st_mode) ? 0 : st.st_size);
+        if (S_ISREG(st.st_mode)) {
+            std::ifstream in(it->path(), std::ios::binary); // by its bytes, as the name may be no UTF-8
+            line += QLatin1Char(' ') + QString::fromLatin1(QByteArray::fromStdString(std::string(std::istreambuf_iterator<char>(in), {})).toHex());
+        }
+        if (S_ISLNK(st.st_mode))
+            line += QStringLiteral(" -> ") + QString::fromLatin1(QByteArray::fromStdString(fs::read_symlink(it->path()).native()).toPercentEncoding());
+        lines << line;
+    }
+    lines.sort();
     return lines;
 }
 
