@@ -80,6 +80,10 @@ QString actionsHelp()
         "  stage-service DIR NAME OPTIONS  stage how a service starts, stops and fails\n"
         "  plug DIR DEVICE.json            plug in a device (and the devices inside it)\n"
         "  unplug DIR INSTANCE_ID          unplug a device with every device below it\n"
+        "  snapshot DIR NAME [--replace]   keep a copy of the machine as DIR/snapshots/NAME\n"
+        "  snapshots DIR                   list the snapshots\n"
+        "  restore DIR NAME                put the machine back to a snapshot\n"
+        "  diff DIR [NAME|DIR2] [--json]   what differs from a snapshot or another machine\n"
         "\n"
         "'winsteps machine ACTION --help' explains an action.\n"
         "Exit status: 0 success, 1 the action failed, 2 a wrong command line.\n")
@@ -216,6 +220,10 @@ const QList<Action>& machineActions()
         {"stage-service", &stageServiceAction},
         {"plug", &plugAction},
         {"unplug", &unplugAction},
+        {"snapshot", &snapshotAction},
+        {"snapshots", &snapshotsAction},
+        {"restore", &restoreAction},
+        {"diff", &diffAction},
     };
     return actions;
 }

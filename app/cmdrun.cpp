@@ -4,6 +4,7 @@
 #include "cfsm.h"
 #include "cwizardloader.h"
 #include "cwizardrunner.h"
+#include "dryrun.h"
 #include "expression/cxpathnode.h"
 #include "fsm/cstatefactory.h"
 #include "jsonreport.h"
@@ -69,6 +70,7 @@ struct RunOptions
     std::string profile; // empty: the machine folder's own, or the default for a new one
     std::string folder;  // empty: a temporary machine
     RunOutput output;
+    bool dryRun = false; // on a copy of the machine, printing what changed
 };
 
 // The trace sinks of a run: to a file when asked; on a terminal, with a progress line that
@@ -209,6 +211,11 @@ int readOptions(const QStringList& arguments, RunOptions& options)
     parser.addOptions({profile, machineOption, setOption, reportOption, traceOption, timeoutOption, xmlOption});
     const RunOutputOptions outputOptions;
     outputOptions.addTo(parser);
+    const QCommandLineOption dryRunOption(
+        QStringLiteral("dry-run"),
+        QStringLiteral("Runs on a copy of the machine, prints what the run changed in it after the last line (and "
+                       "puts it into the report as \"changes\"), and leaves the machine untouched."));
+    parser.addOption(dryRunOption);
 
     if (const int status = cli::parse(parser, Command, QStringLiteral("WIZARD.xml [options]"), arguments); status >= 0)
         return status;
@@ -241,6 +248,10 @@ int readOptions(const QStringList& arguments, RunOptions& options)
         options.profile = parser.value(profile).toStdString();
     options.folder = parser.isSet(machineOption) ? parser.value(machineOption).toStdString()
                                                  : qEnvironmentVariable("WINSTEPS_MACHINE").toStdString();
+    // A dry run changes nothing that a rollback could undo.
+    options.dryRun = parser.isSet(dryRunOption);
+    if (options.dryRun && parser.optionNames().contains(QStringLiteral("rollback-on-failure")))
+        return cli::usageError(Command, QStringLiteral("--dry-run and --rollback-on-failure exclude each other"));
     return -1;
 }
 
@@ -264,7 +275,7 @@ int applyOptions(RunOptions& options, CFsm* fsm, CApplication& application)
 // Writes the JSON report of a finished run; the exit status, turned into a usage error when
 // the report of a successful run cannot be written.
 int writeReport(const RunOptions& options, const CWizardRunner& runner, int status, CFsm* fsm,
-                CApplication& application)
+                CApplication& application, const DryRun* dryRun)
 {
     RunReport report;
     report.wizard = options.wizardPath;
@@ -279,7 +290,10 @@ int writeReport(const RunOptions& options, const CWizardRunner& runner, int stat
     for (const platform::ProcessEntry& process : platform::emulated::startedProcesses())
         report.processes.append({process.processId, QString::fromStdString(process.exeFile)});
     QString error;
-    if (!writeJsonFile(options.reportPath, buildReport(report), &error)) {
+    QJsonObject json = buildReport(report);
+    if (dryRun)
+        json.insert(QStringLiteral("changes"), machine::changesJson(dryRun->changes()));
+    if (!writeJsonFile(options.reportPath, json, &error)) {
         cli::err(QLatin1String("winsteps run: cannot write the report: ") + error + QLatin1Char('\n'));
         if (status == ExitOk)
             return ExitUsage;
@@ -299,8 +313,16 @@ int runCommand(const QStringList& arguments)
     if (QString error; !traces.install(options, &error))
         return cli::usageError(Command, QLatin1String("cannot write the trace: ") + error);
 
-    // A temporary machine goes at exit, and the programs the run started on it with it.
-    const bool temporaryMachine = options.folder.empty();
+    // A dry run's copy goes at the end, as a temporary machine goes at exit, and the programs
+    // the run started on it with it.
+    std::unique_ptr<DryRun> dryRun;
+    if (options.dryRun) {
+        QString error;
+        if (!(dryRun = DryRun::prepare(options.profile, options.folder, &error)))
+            return cli::usageError(Command, QLatin1String("cannot copy the machine: ") + error);
+        options.folder = dryRun->copyFolder();
+    }
+    const bool temporaryMachine = options.folder.empty() || dryRun;
     std::string machineError;
     if (!platform::emulated::openMachine(options.profile, options.folder, &machineError)) {
         cli::err(QLatin1String("winsteps run: ") + QString::fromStdString(machineError) + QLatin1Char('\n'));
@@ -343,8 +365,17 @@ int runCommand(const QStringList& arguments)
     if (temporaryMachine)
         platform::emulated::endMachineProcesses(closeGraceMilliseconds);
 
-    const int exitStatus = options.report ? writeReport(options, runner, status, fsm.get(), application) : status;
+    QString compareError;
+    if (dryRun && !dryRun->compare(&compareError)) {
+        cli::err(QLatin1String("winsteps run: cannot compare the machine with its copy: ") + compareError + QLatin1Char('\n'));
+        return ExitUsage;
+    }
+    const int exitStatus
+        = options.report ? writeReport(options, runner, status, fsm.get(), application, dryRun.get()) : status;
     cli::out(finalLine(fsm->objectName(), runner, exitStatus, options.output.json));
+    // With --json standard output stays one JSON object: the changes are in the report then.
+    if (dryRun && !options.output.json)
+        cli::out(dryRun->changes().isEmpty() ? QStringLiteral("No changes.\n") : machine::changesText(dryRun->changes()));
 
     fsm.reset(); // the states before the factories that made them
     return exitStatus;

@@ -43,5 +43,10 @@ QString devicesSummary(platform::emulated::EmulatedMachine& machine);
 // machinedriverpackages.cpp: the staged driver packages of machine show.
 QJsonArray driverPackagesJson(platform::emulated::EmulatedMachine& machine);
 QString driverPackagesSummary(platform::emulated::EmulatedMachine& machine);
+// machinesnapshot.cpp: snapshots, their restore, and the differences between machines.
+int snapshotAction(const QStringList& arguments);
+int snapshotsAction(const QStringList& arguments);
+int restoreAction(const QStringList& arguments);
+int diffAction(const QStringList& arguments);
 
 } // namespace winsteps::host::machine

@@ -223,7 +223,7 @@ private Q_SLOTS:
         QTest::newRow("ma") << QStringList{"winsteps", "ma"} << QStringList{"machine"};
         QTest::newRow("pro") << QStringList{"winsteps", "pro"} << QStringList{"profiles", "profile"};
         QTest::newRow("machine actions") << QStringList{"winsteps", "machine", ""} << listed.split(", ");
-        QTest::newRow("machine re") << QStringList{"winsteps", "machine", "re"} << QStringList{"reboot"};
+        QTest::newRow("machine re") << QStringList{"winsteps", "machine", "re"} << QStringList{"reboot", "restore"};
         QTest::newRow("machine init --") << QStringList{"winsteps", "machine", "init", "dir", "--"} << QStringList{"--profile", "--help"};
         QTest::newRow("run --t after values") << QStringList{"winsteps", "run", "--profile", "vista", "w.xml", "--t"} << QStringList{"--trace", "--timeout"};
         QTest::newRow("--profile value") << QStringList{"winsteps", "check", "w.xml", "--profile", "win9"} << QStringList{"win95", "win98", "win98se"};
