@@ -80,6 +80,8 @@ QString actionsHelp()
         "  stage-service DIR NAME OPTIONS  stage how a service starts, stops and fails\n"
         "  plug DIR DEVICE.json            plug in a device (and the devices inside it)\n"
         "  unplug DIR INSTANCE_ID          unplug a device with every device below it\n"
+        "  runs DIR [--json]               the runs recorded on the machine, and their changes\n"
+        "  rollback DIR [RUN] [--json]     undo every change of a run (default: the newest)\n"
         "\n"
         "'winsteps machine ACTION --help' explains an action.\n"
         "Exit status: 0 success, 1 the action failed, 2 a wrong command line.\n")
@@ -233,8 +235,12 @@ int machineCommand(const QStringList& arguments)
         return plugAction(rest);
     if (action == QLatin1String("unplug"))
         return unplugAction(rest);
+    if (action == QLatin1String("runs"))
+        return runsAction(rest);
+    if (action == QLatin1String("rollback"))
+        return rollbackAction(rest);
     return cli::usageError(Command, QStringLiteral("unknown action \"%1\" (init, show, export-reg, import-reg, reboot, "
-                                                   "stage-service, plug, unplug)")
+                                                   "stage-service, plug, unplug, runs, rollback)")
                                         .arg(action));
 }
 

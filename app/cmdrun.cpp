@@ -10,10 +10,12 @@
 #include "platform/emulated/emulatedprocess.h"
 #include "platform/emulated/machinefolder.h"
 #include "pluginloader.h"
+#include "runjournal.h"
 #include "subcommand.h"
 #include "tracesinks.h"
 
 #include <QFileInfo>
+#include <QJsonArray>
 
 #include <algorithm>
 #include <cmath>
@@ -67,6 +69,7 @@ struct RunOptions
     QString tracePath;
     std::string profile; // empty: the machine folder's own, or the default for a new one
     std::string folder;  // empty: a temporary machine
+    bool rollbackOnFailure = false;
 };
 
 // The trace sinks of a run: to a file when asked; on a terminal, with a progress line that
@@ -201,6 +204,12 @@ int readOptions(const QStringList& arguments, RunOptions& options)
                        "property NAME (over a <document> of the wizard of that name). Repeatable."),
         QStringLiteral("NAME=FILE"));
     parser.addOptions({profile, machineOption, setOption, reportOption, traceOption, timeoutOption, xmlOption});
+    const QCommandLineOption rollbackOption(
+        QStringLiteral("rollback-on-failure"),
+        QStringLiteral("When the run ends by \"failed\", times out or is interrupted (Ctrl+C, SIGTERM), undoes "
+                       "every change it made to the machine, newest first (see 'winsteps machine rollback'); the "
+                       "report's \"rollback\" says what was undone, or what stood in the way."));
+    parser.addOption(rollbackOption);
 
     if (const int status = cli::parse(parser, Command, QStringLiteral("WIZARD.xml [options]"), arguments); status >= 0)
         return status;
@@ -231,6 +240,7 @@ int readOptions(const QStringList& arguments, RunOptions& options)
         options.profile = parser.value(profile).toStdString();
     options.folder = parser.isSet(machineOption) ? parser.value(machineOption).toStdString()
                                                  : qEnvironmentVariable("WINSTEPS_MACHINE").toStdString();
+    options.rollbackOnFailure = parser.isSet(rollbackOption);
     return -1;
 }
 
@@ -254,7 +264,7 @@ int applyOptions(RunOptions& options, CFsm* fsm, CApplication& application)
 // Writes the JSON report of a finished run; the exit status, turned into a usage error when
 // the report of a successful run cannot be written.
 int writeReport(const RunOptions& options, const CWizardRunner& runner, int status, CFsm* fsm,
-                CApplication& application)
+                CApplication& application, const QJsonObject& journal)
 {
     RunReport report;
     report.wizard = options.wizardPath;
@@ -269,12 +279,38 @@ int writeReport(const RunOptions& options, const CWizardRunner& runner, int stat
     for (const platform::ProcessEntry& process : platform::emulated::startedProcesses())
         report.processes.append({process.processId, QString::fromStdString(process.exeFile)});
     QString error;
-    if (!writeJsonFile(options.reportPath, buildReport(report), &error)) {
+    QJsonObject json = buildReport(report);
+    for (auto it = journal.begin(); it != journal.end(); ++it)
+        json.insert(it.key(), it.value());
+    if (!writeJsonFile(options.reportPath, json, &error)) {
         cli::err(QLatin1String("winsteps run: cannot write the report: ") + error + QLatin1Char('\n'));
         if (status == ExitOk)
             return ExitUsage;
     }
     return status;
+}
+
+// Ends the run in the machine's journal and rolls it back when it failed and that was asked;
+// the report's "run" and "rollback".
+QJsonObject endJournal(const RunOptions& options, const CWizardRunner& runner, int status, CRunJournal& journal)
+{
+    const QString outcome = runner.interrupted() ? QStringLiteral("interrupted")
+                            : runner.timedOut()  ? QStringLiteral("timed out")
+                                                 : runner.finalEvent();
+    journal.end(outcome);
+    QJsonObject report{{QStringLiteral("run"), journal.run()}};
+    if (!options.rollbackOnFailure || status == ExitOk)
+        return report;
+    const QJsonObject rollback = journal.rollback();
+    report.insert(QStringLiteral("rollback"), rollback);
+    if (rollback.contains(QStringLiteral("refused")))
+        cli::err(QLatin1String("winsteps run: rollback refused: ") + rollback.value(QStringLiteral("refused")).toString()
+                 + QLatin1Char('\n'));
+    else
+        cli::out(QStringLiteral("Rolled back run %1: %2 changes undone.\n")
+                     .arg(journal.run())
+                     .arg(rollback.value(QStringLiteral("undone")).toArray().size()));
+    return report;
 }
 
 } // namespace
@@ -298,6 +334,12 @@ int runCommand(const QStringList& arguments)
     }
     // Programs that the run starts act on the same machine.
     qputenv("WINSTEPS_MACHINE", QFile::encodeName(QString::fromStdString(platform::emulated::currentMachineFolder())));
+    // ... and are tagged with the run in the machine's journal.
+    CRunJournal journal;
+    if (QString error; !journal.begin(options.wizardPath, &error)) {
+        cli::err(QLatin1String("winsteps run: cannot record the run: ") + error + QLatin1Char('\n'));
+        return ExitUsage;
+    }
 
     QString pluginError;
     std::unique_ptr<CStateFactory> factory(createFactories(&pluginError));
@@ -325,13 +367,15 @@ int runCommand(const QStringList& arguments)
                              terminal->setProgress(QStringLiteral("> %1 (%2) %3%").arg(state, type).arg(percent));
                          });
     }
+    journal.catchSignals([&runner] { runner.interrupt(); });
     const int status = runner.run();
+    const QJsonObject journalReport = endJournal(options, runner, status, journal);
     if (traces.terminal)
         traces.terminal->clear();
     if (temporaryMachine)
         platform::emulated::endMachineProcesses(closeGraceMilliseconds);
 
-    const int exitStatus = options.report ? writeReport(options, runner, status, fsm.get(), application) : status;
+    const int exitStatus = options.report ? writeReport(options, runner, status, fsm.get(), application, journalReport) : status;
     const QString how = runner.timedOut() ? QStringLiteral("timed out in state \"%1\"").arg(runner.finalState())
                                           : QStringLiteral("ended in state \"%1\" with event \"%2\"")
                                                 .arg(runner.finalState(), runner.finalEvent());

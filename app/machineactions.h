@@ -40,5 +40,8 @@ QString devicesSummary(platform::emulated::EmulatedMachine& machine);
 // machinedriverpackages.cpp: the staged driver packages of machine show.
 QJsonArray driverPackagesJson(platform::emulated::EmulatedMachine& machine);
 QString driverPackagesSummary(platform::emulated::EmulatedMachine& machine);
+// cmdmachinejournal.cpp: the runs of the machine's journal, and their rollback.
+int runsAction(const QStringList& arguments);
+int rollbackAction(const QStringList& arguments);
 
 } // namespace winsteps::host::machine

@@ -153,6 +153,8 @@ private:
     friend class EmulatedServices;
     friend class EmulatedNetSharing;
     friend class EmulatedDevices;
+    friend class MachineJournal;
+    friend class FileJournal;
 
     // The registry database; every use holds storeMutex() and runs in a StoreTransaction.
     RegistryStore& store() { return *m_store; }
