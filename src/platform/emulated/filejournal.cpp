@@ -247,9 +247,19 @@ void FileJournal::recordAfter(qint64 seq, const QString& after)
     StoreTransaction transaction(store, true);
     if (!transaction.ok())
         return;
-    JournalQuery update(store.handle(), QStringLiteral("UPDATE journal SET after = ?2 WHERE seq = ?1"), {seq, after});
+    // A change that failed (or wrote what was there) changed nothing: its entry goes, and
+    // the old content it kept with it.
+    JournalQuery copy(store.handle(), QStringLiteral("SELECT copy FROM journal WHERE seq = ?1 AND before = ?2"),
+                      {seq, after});
+    const bool unchanged = copy.next();
+    const QString kept = unchanged ? copy.text(0) : QString();
+    JournalQuery update(store.handle(),
+                        unchanged ? QStringLiteral("DELETE FROM journal WHERE seq = ?1")
+                                                    : QStringLiteral("UPDATE journal SET after = ?2 WHERE seq = ?1"),
+                        {seq, after});
     update.run();
-    transaction.finish(ERROR_SUCCESS);
+    if (transaction.finish(ERROR_SUCCESS) == ERROR_SUCCESS && !kept.isEmpty())
+        QFile::remove(journalFolder() + QLatin1Char('/') + kept);
 }
 
 int FileJournal::makeDirectory(const QString& host)
@@ -309,7 +319,11 @@ int FileJournal::openForWrite(const QString& host, FileHandlePtr* file)
         recordAfter(seq, stateOf(host));
         return error;
     }
-    *file = std::make_unique<StagedFile>(fd, name, host, [this, seq](const QString& after) { recordAfter(seq, after); });
+    // The journal object may be gone when the file is closed; the machine is not.
+    EmulatedMachine* machine = &m_machine;
+    *file = std::make_unique<StagedFile>(fd, name, host, [machine, seq](const QString& after) {
+        FileJournal(*machine).recordAfter(seq, after);
+    });
     return 0;
 }
 
