@@ -17,6 +17,8 @@
 #include <sqlite3.h>
 
 #include <cerrno>
+#include <mutex>
+#include <optional>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -168,10 +170,29 @@ private:
 
 } // namespace
 
-FileJournal::FileJournal(EmulatedMachine& machine)
+FileJournal::FileJournal(EmulatedMachine& machine, Locking locking)
     : m_machine(machine)
+    , m_locking(locking)
 {
 }
+
+// The store's lock and a write transaction for one record, unless the caller holds them.
+class FileJournal::Transaction {
+public:
+    explicit Transaction(const FileJournal& journal)
+    {
+        if (journal.m_locking == Locking::InCallersTransaction)
+            return;
+        m_lock = std::unique_lock<std::mutex>(journal.m_machine.storeMutex());
+        m_transaction.emplace(journal.m_machine.store(), true);
+    }
+    bool ok() const { return !m_transaction || m_transaction->ok(); }
+    bool finish() { return !m_transaction || m_transaction->finish(ERROR_SUCCESS) == ERROR_SUCCESS; }
+
+private:
+    std::unique_lock<std::mutex> m_lock;
+    std::optional<StoreTransaction> m_transaction;
+};
 
 QString FileJournal::stateOf(const QString& host)
 {
@@ -224,8 +245,7 @@ qint64 FileJournal::record(const QString& op, const QString& host, QString* copy
         if (!QDir().mkpath(journalFolder()) || (!keepByMove && !keep(host, journalFolder() + QLatin1Char('/') + *copy)))
             return -1;
     }
-    std::lock_guard<std::mutex> lock(m_machine.storeMutex());
-    StoreTransaction transaction(store, true);
+    Transaction transaction(*this);
     if (!transaction.ok())
         return -1;
     JournalQuery insert(store.handle(),
@@ -235,7 +255,7 @@ qint64 FileJournal::record(const QString& op, const QString& host, QString* copy
     if (!insert.run())
         return -1;
     const qint64 seq = sqlite3_last_insert_rowid(store.handle());
-    return transaction.finish(ERROR_SUCCESS) == ERROR_SUCCESS ? seq : -1;
+    return transaction.finish() ? seq : -1;
 }
 
 void FileJournal::recordAfter(qint64 seq, const QString& after)
@@ -243,8 +263,7 @@ void FileJournal::recordAfter(qint64 seq, const QString& after)
     if (seq <= 0)
         return;
     RegistryStore& store = m_machine.store();
-    std::lock_guard<std::mutex> lock(m_machine.storeMutex());
-    StoreTransaction transaction(store, true);
+    Transaction transaction(*this);
     if (!transaction.ok())
         return;
     // A change that failed (or wrote what was there) changed nothing: its entry goes, and
@@ -258,7 +277,7 @@ void FileJournal::recordAfter(qint64 seq, const QString& after)
                                                     : QStringLiteral("UPDATE journal SET after = ?2 WHERE seq = ?1"),
                         {seq, after});
     update.run();
-    if (transaction.finish(ERROR_SUCCESS) == ERROR_SUCCESS && !kept.isEmpty())
+    if (transaction.finish() && !kept.isEmpty())
         QFile::remove(journalFolder() + QLatin1Char('/') + kept);
 }
 
@@ -285,6 +304,57 @@ int FileJournal::removeFile(const QString& host)
         : (::unlink(local(host).constData()) == 0 ? 0 : errno);
     recordAfter(seq, stateOf(host));
     return result;
+}
+
+int FileJournal::makePath(const QString& host)
+{
+    if (QFileInfo(host).isDir())
+        return 0;
+    const QString parent = QFileInfo(host).absolutePath();
+    if (parent != host) {
+        if (const int error = makePath(parent))
+            return error;
+    }
+    const int error = makeDirectory(host);
+    return error == EEXIST && QFileInfo(host).isDir() ? 0 : error;
+}
+
+int FileJournal::removeEntry(const QString& host)
+{
+    const QFileInfo info(host);
+    if (!info.isDir() || info.isSymLink())
+        return removeFile(host);
+    QString copy;
+    const qint64 seq = record(QStringLiteral("rmdir"), host, &copy, false);
+    if (seq < 0)
+        return EIO;
+    const int result = ::rmdir(local(host).constData()) == 0 ? 0 : errno;
+    recordAfter(seq, stateOf(host));
+    return result;
+}
+
+int FileJournal::writeNewFile(const QString& host, const QByteArray& bytes)
+{
+    if (QFileInfo::exists(host) || QFileInfo(host).isSymLink())
+        return EEXIST;
+    QString copy;
+    const qint64 seq = record(QStringLiteral("write"), host, &copy, false);
+    if (seq < 0)
+        return EIO;
+    // Created only when not there: another process may take the same name at the same moment.
+    const int fd = ::open(local(host).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+    if (fd < 0) {
+        const int error = errno;
+        if (seq > 0)
+            recordAfter(seq, QStringLiteral("absent")); // nothing of ours is there
+        return error;
+    }
+    const bool written = ::write(fd, bytes.constData(), size_t(bytes.size())) == ssize_t(bytes.size());
+    ::close(fd);
+    if (!written)
+        ::unlink(local(host).constData());
+    recordAfter(seq, stateOf(host));
+    return written ? 0 : EIO;
 }
 
 int FileJournal::rename(const QString& from, const QString& to)

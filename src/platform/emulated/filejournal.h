@@ -66,10 +66,19 @@ struct JournalEntry {
 // Results are errno values (0: done).
 class FileJournal {
 public:
-    explicit FileJournal(EmulatedMachine& machine);
+    // Own: each record is a transaction of its own. InCallersTransaction: the caller holds the
+    // store's lock and a write transaction (the emulated restart), and the records join it.
+    enum class Locking { Own, InCallersTransaction };
+    explicit FileJournal(EmulatedMachine& machine, Locking locking = Locking::Own);
 
     int makeDirectory(const QString& host);
+    // Every missing folder of the path, from the top.
+    int makePath(const QString& host);
     int removeFile(const QString& host);
+    // A file, a link or an empty folder.
+    int removeEntry(const QString& host);
+    // A file that must not exist yet (EEXIST when it does).
+    int writeNewFile(const QString& host, const QByteArray& bytes);
     int rename(const QString& from, const QString& to);
     int writeFile(const QString& host, const QByteArray& bytes);
     // A new file at host that takes the place of the old one when *file is closed.
@@ -89,6 +98,7 @@ public:
     QString windowsPath(const QString& path) const;
 
 private:
+    class Transaction;
     QString hostOf(const QString& path) const;
     QString relative(const QString& host) const;
     QString journalFolder() const;
@@ -98,6 +108,7 @@ private:
     void recordAfter(qint64 seq, const QString& after);
 
     EmulatedMachine& m_machine;
+    Locking m_locking;
 };
 
 } // namespace winsteps::platform::emulated
