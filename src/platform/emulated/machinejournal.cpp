@@ -187,6 +187,12 @@ bool MachineJournal::endRun(qint64 run, const QString& outcome, QString* error)
     return transaction.finish(ERROR_SUCCESS, error) == ERROR_SUCCESS;
 }
 
+void MachineJournal::setJournaling(bool on)
+{
+    std::lock_guard<std::mutex> lock(m_machine.storeMutex());
+    m_machine.store().setJournaling(on);
+}
+
 QList<MachineJournal::Run> MachineJournal::runs(QString* error)
 {
     std::lock_guard<std::mutex> lock(m_machine.storeMutex());

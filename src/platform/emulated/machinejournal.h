@@ -49,6 +49,11 @@ public:
     // Records the end of a run; the process goes on outside any run.
     bool endRun(qint64 run, const QString& outcome, QString* error);
 
+    // Switches the journal of this process's changes on (the default) or off, as for the
+    // setting up of a machine: changes made while it is off are not recorded and cannot be
+    // undone.
+    void setJournaling(bool on);
+
     // All runs, oldest first.
     QList<Run> runs(QString* error);
     // The newest run not yet rolled back; 0 when there is none.
