@@ -334,12 +334,18 @@ int runCommand(const QStringList& arguments)
     }
     // Programs that the run starts act on the same machine.
     qputenv("WINSTEPS_MACHINE", QFile::encodeName(QString::fromStdString(platform::emulated::currentMachineFolder())));
-    // ... and are tagged with the run in the machine's journal.
+    // ... and are tagged with the run in the machine's journal. From here on Ctrl+C and
+    // SIGTERM end the run cleanly.
+    CWizardRunner* activeRunner = nullptr;
     CRunJournal journal;
     if (QString error; !journal.begin(options.wizardPath, &error)) {
         cli::err(QLatin1String("winsteps run: cannot record the run: ") + error + QLatin1Char('\n'));
         return ExitUsage;
     }
+    journal.catchSignals([&activeRunner] {
+        if (activeRunner)
+            activeRunner->interrupt();
+    });
 
     QString pluginError;
     std::unique_ptr<CStateFactory> factory(createFactories(&pluginError));
@@ -367,7 +373,9 @@ int runCommand(const QStringList& arguments)
                              terminal->setProgress(QStringLiteral("> %1 (%2) %3%").arg(state, type).arg(percent));
                          });
     }
-    journal.catchSignals([&runner] { runner.interrupt(); });
+    activeRunner = &runner;
+    if (journal.signalled())
+        runner.interrupt();
     const int status = runner.run();
     const QJsonObject journalReport = endJournal(options, runner, status, journal);
     if (traces.terminal)

@@ -73,7 +73,8 @@ int CWizardRunner::run()
     m_finalState.clear();
     m_finalEvent.clear();
     m_timedOut = false;
-    m_interrupted = false;
+    if (m_interrupted)
+        return ExitFailed; // interrupted before it began
 
     QEventLoop loop;
     m_loop = &loop;
@@ -128,9 +129,11 @@ int CWizardRunner::run()
 
 void CWizardRunner::interrupt()
 {
-    if (!m_loop || m_interrupted)
+    if (m_interrupted)
         return;
     m_interrupted = true;
+    if (!m_loop)
+        return; // run() returns at once
     const CState* current = m_fsm->currentState();
     m_finalState = current ? m_fsm->registeredName(current) : QString();
     m_finalEvent.clear();

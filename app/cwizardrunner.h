@@ -48,7 +48,7 @@ public:
     QString finalEvent() const { return m_finalEvent; }
     bool timedOut() const { return m_timedOut; }
     // Stops the run from the event loop (Ctrl+C): the current state is the final state, with
-    // no event, and run() returns ExitFailed.
+    // no event, and run() returns ExitFailed (at once when called before it).
     void interrupt();
     bool interrupted() const { return m_interrupted; }
 

@@ -31,10 +31,8 @@ extern "C" void onStopSignal(int)
 
 CRunJournal::~CRunJournal()
 {
-    if (m_notifier) {
-        std::signal(SIGINT, SIG_DFL);
-        std::signal(SIGTERM, SIG_DFL);
-    }
+    // The handlers stay: a signal that comes while the process ends after its run (and its
+    // rollback) has nothing left to stop, and must not cut the end short.
     // A run that did not reach its end (an early return) still gets one.
     if (m_run && !m_ended)
         end(QStringLiteral("ended"));

@@ -24,8 +24,8 @@ public:
     bool begin(const QString& wizard, QString* error);
     qint64 run() const { return m_run; }
 
-    // While the object lives, SIGINT and SIGTERM call onSignal from the event loop instead of
-    // ending the process.
+    // From now on SIGINT and SIGTERM no longer end the process: while the object lives, they
+    // call onSignal from the event loop.
     void catchSignals(std::function<void()> onSignal);
     bool signalled() const { return m_signalled; }
 

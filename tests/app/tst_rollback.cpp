@@ -13,6 +13,8 @@
 #include <QTest>
 #include <QThread>
 
+#include <csignal>
+
 namespace {
 
 const QString wizard = QStringLiteral(DATA_DIR "/failing.xml");
@@ -74,6 +76,7 @@ private Q_SLOTS:
     void badRuns_data();
     void badRuns();
     void killedRunsAreUndone();
+    void interruptedRunsRollBack();
 
 private:
     QTemporaryDir m_dir;
@@ -242,6 +245,29 @@ void TestRollback::killedRunsAreUndone()
                  qPrintable(rollback.err));
         QCOMPARE(machineState(folder), before);
     }
+}
+
+// Ctrl+C and SIGTERM end the run cleanly, and --rollback-on-failure then undoes it: whatever
+// the moment, the machine is as before and no run is left to roll back.
+void TestRollback::interruptedRunsRollBack()
+{
+    const QString folder = newMachine(m_dir);
+    const QString before = machineState(folder);
+    for (int trial = 0; trial < 6; ++trial) {
+        QProcess run;
+        run.start(QStringLiteral(WINSTEPS_EXE), {QStringLiteral("run"), wizard, QStringLiteral("--machine"), folder,
+                                                 QStringLiteral("--set"), sourceSet, QStringLiteral("--rollback-on-failure")});
+        // Once the first state traces, the run has begun and the signals are caught.
+        run.setReadChannel(QProcess::StandardError);
+        QVERIFY(run.waitForReadyRead());
+        QThread::usleep(QRandomGenerator::global()->bounded(60000));
+        ::kill(pid_t(run.processId()), trial % 2 ? SIGINT : SIGTERM);
+        QVERIFY(run.waitForFinished());
+        QCOMPARE(run.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(run.exitCode(), 1);
+        QCOMPARE(machineState(folder), before);
+    }
+    QVERIFY(machine({QStringLiteral("rollback"), folder}).err.contains(QStringLiteral("no run to roll back")));
 }
 
 QTEST_GUILESS_MAIN(TestRollback)
