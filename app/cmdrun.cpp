@@ -1,5 +1,7 @@
 // winsteps run: loads a wizard, runs it on an emulated machine, reports the result.
 
+#include "actions/cactionstate.h"
+#include "actions/cthreadedaction.h"
 #include "capplication.h"
 #include "cfsm.h"
 #include "cwizardloader.h"
@@ -292,8 +294,15 @@ int writeReport(const RunOptions& options, const CWizardRunner& runner, int stat
 
 // Ends the run in the machine's journal and rolls it back when it failed and that was asked;
 // the report's "run" and "rollback".
-QJsonObject endJournal(const RunOptions& options, const CWizardRunner& runner, int status, CRunJournal& journal)
+QJsonObject endJournal(const RunOptions& options, const CWizardRunner& runner, int status, CFsm* fsm,
+                       CRunJournal& journal)
 {
+    // A run stopped in the middle of a state (time-out, Ctrl+C) ends when that state's work
+    // has: a worker still copying would change the machine after the run's end and rollback.
+    if (auto* state = qobject_cast<CActionState*>(fsm->currentState())) {
+        if (auto* threaded = qobject_cast<CThreadedAction*>(state->action()))
+            threaded->stopAndWait();
+    }
     const QString outcome = runner.interrupted() ? QStringLiteral("interrupted")
                             : runner.timedOut()  ? QStringLiteral("timed out")
                                                  : runner.finalEvent();
@@ -377,7 +386,7 @@ int runCommand(const QStringList& arguments)
     if (journal.signalled())
         runner.interrupt();
     const int status = runner.run();
-    const QJsonObject journalReport = endJournal(options, runner, status, journal);
+    const QJsonObject journalReport = endJournal(options, runner, status, fsm.get(), journal);
     if (traces.terminal)
         traces.terminal->clear();
     if (temporaryMachine)
