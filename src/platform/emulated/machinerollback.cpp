@@ -13,6 +13,10 @@
 
 #include <sqlite3.h>
 
+#include <cerrno>
+#include <csignal>
+#include <unistd.h>
+
 namespace winsteps::platform::emulated {
 
 namespace {
@@ -288,13 +292,19 @@ bool MachineJournal::rollback(qint64 run, QStringList* undone, QString* error)
     if (!transaction.ok())
         return false;
     {
-        JournalQuery known(store.handle(), QStringLiteral("SELECT rolledback FROM runs WHERE id = ?1"), {run});
+        JournalQuery known(store.handle(), QStringLiteral("SELECT rolledback, ended, pid FROM runs WHERE id = ?1"), {run});
         if (!known.next()) {
             setError(error, QStringLiteral("there is no run %1").arg(run));
             return false;
         }
         if (!known.text(0).isEmpty()) {
             setError(error, QStringLiteral("run %1 was rolled back already (%2)").arg(run).arg(known.text(0)));
+            return false;
+        }
+        // A run without an end was killed, or still goes on: then its process is there.
+        const qint64 pid = known.number(2);
+        if (known.text(1).isEmpty() && pid > 0 && pid != ::getpid() && (::kill(pid_t(pid), 0) == 0 || errno == EPERM)) {
+            setError(error, QStringLiteral("run %1 is still going on (process %2)").arg(run).arg(pid));
             return false;
         }
     }
