@@ -21,10 +21,11 @@ const char* const journalSchema[] = {
     "CREATE TABLE IF NOT EXISTS runs(id INTEGER PRIMARY KEY AUTOINCREMENT, name TEXT NOT NULL, started TEXT NOT NULL, "
     "ended TEXT, outcome TEXT, pid INTEGER, rolledback TEXT)",
     // tbl "file": a file below drive_c (path, states before and after, kept old content).
-    "CREATE TABLE IF NOT EXISTS journal(seq INTEGER PRIMARY KEY AUTOINCREMENT, run INTEGER, tbl TEXT NOT NULL, "
+    // Kept lean, as every change to the store writes it: seq is the row id (no sequence table
+    // to update) and there is no index to keep up; a rollback reads the journal from the
+    // run's first entry on, in one pass.
+    "CREATE TABLE IF NOT EXISTS journal(seq INTEGER PRIMARY KEY, run INTEGER, tbl TEXT NOT NULL, "
     "op TEXT NOT NULL, rid INTEGER, path TEXT, before TEXT, copy TEXT, after TEXT, undone INTEGER NOT NULL DEFAULT 0)",
-    "CREATE INDEX IF NOT EXISTS journal_row ON journal(tbl, rid)",
-    "CREATE INDEX IF NOT EXISTS journal_run ON journal(run)",
 };
 
 QString now()
@@ -202,8 +203,9 @@ QList<MachineJournal::Run> MachineJournal::runs(QString* error)
     if (!transaction.ok())
         return result;
     JournalQuery query(store.handle(),
-                       QStringLiteral("SELECT id, name, started, ended, outcome, pid, rolledback, "
-                                      "(SELECT count(*) FROM journal j WHERE j.run = r.id) FROM runs r ORDER BY id"));
+                       QStringLiteral("WITH counts(run, changes) AS (SELECT run, count(*) FROM journal GROUP BY run) "
+                                      "SELECT id, name, started, ended, outcome, pid, rolledback, coalesce(changes, 0) "
+                                      "FROM runs r LEFT JOIN counts c ON c.run = r.id ORDER BY id"));
     while (query.next())
         result.append({query.number(0), query.text(1), query.text(2), query.text(3), query.text(4), query.number(5),
                        query.number(7), query.text(6)});

@@ -31,6 +31,12 @@ QString rowKey(const QString& table, qint64 row)
     return table + QLatin1Char('#') + QString::number(row);
 }
 
+// The row or file an entry concerns.
+QString keyOf(const JournalEntry& entry)
+{
+    return entry.table == QLatin1String("file") ? QStringLiteral("file:") + entry.path : rowKey(entry.table, entry.row);
+}
+
 // Switches the store's journal off while it lives: the rollback's own writes are no changes.
 class JournalOff {
 public:
@@ -76,7 +82,7 @@ private:
     FileJournal m_files;
     qint64 m_run;
     QList<JournalEntry> m_entries; // newest first
-    QList<JournalEntry> m_later;   // owns what laterEntry() answers
+    QHash<QString, QList<JournalEntry>> m_later; // later changes of others by keyOf()
     QHash<QString, QStringList> m_columns;
 };
 
@@ -87,9 +93,24 @@ bool Rollback::load(QString* error)
                        {m_run});
     while (query.next())
         m_entries.append(JournalEntry::fromQuery(query));
-    if (!query.ok())
+    if (!query.ok()) {
         setError(error, query.error());
-    return query.ok();
+        return false;
+    }
+    if (m_entries.isEmpty())
+        return true;
+    // Every later change of others, by row or file, oldest first.
+    JournalQuery later(m_db, QStringLiteral("SELECT %1 FROM journal WHERE seq > ?1 AND undone = 0 AND "
+                                            "(run IS NULL OR run != ?2) ORDER BY seq")
+                                 .arg(QLatin1String(JournalEntry::columns())),
+                       {m_entries.last().seq, m_run});
+    while (later.next()) {
+        const JournalEntry entry = JournalEntry::fromQuery(later);
+        m_later[keyOf(entry)].append(entry);
+    }
+    if (!later.ok())
+        setError(error, later.error());
+    return later.ok();
 }
 
 QString Rollback::image(const QString& table, const QString& from, const QString& where, qint64 id)
@@ -114,17 +135,14 @@ QString Rollback::image(const QString& table, const QString& from, const QString
 // was not undone.
 const JournalEntry* Rollback::laterEntry(const JournalEntry& last)
 {
-    const bool file = last.table == QLatin1String("file");
-    JournalQuery query(m_db,
-                       QStringLiteral("SELECT %1 FROM journal WHERE tbl = ?1 AND %2 AND seq > ?3 AND undone = 0 "
-                                      "ORDER BY seq LIMIT 1")
-                           .arg(QLatin1String(JournalEntry::columns()),
-                                file ? QStringLiteral("path = ?2") : QStringLiteral("rid = ?2")),
-                       {last.table, file ? QVariant(last.path) : QVariant(last.row), last.seq});
-    if (!query.next())
+    const auto it = m_later.constFind(keyOf(last));
+    if (it == m_later.constEnd())
         return nullptr;
-    m_later.append(JournalEntry::fromQuery(query));
-    return &m_later.last();
+    for (const JournalEntry& entry : it.value()) {
+        if (entry.seq > last.seq)
+            return &entry;
+    }
+    return nullptr;
 }
 
 QString Rollback::conflict()
@@ -133,16 +151,15 @@ QString Rollback::conflict()
     QHash<QString, QList<JournalEntry>> touched;
     QSet<QString> runFiles;
     for (auto it = m_entries.crbegin(); it != m_entries.crend(); ++it) {
-        const bool file = it->table == QLatin1String("file");
-        touched[file ? QStringLiteral("file:") + it->path : rowKey(it->table, it->row)].append(*it);
-        if (file)
+        touched[keyOf(*it)].append(*it);
+        if (it->table == QLatin1String("file"))
             runFiles.insert(it->path);
     }
     // Newest first, as the undo goes: the message names what would be hit first.
     QSet<QString> seen;
     for (const JournalEntry& entry : std::as_const(m_entries)) {
         const bool file = entry.table == QLatin1String("file");
-        const QString key = file ? QStringLiteral("file:") + entry.path : rowKey(entry.table, entry.row);
+        const QString key = keyOf(entry);
         if (seen.contains(key))
             continue;
         seen.insert(key);
