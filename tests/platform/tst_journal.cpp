@@ -73,6 +73,7 @@ private Q_SLOTS:
     void initTestCase() { QVERIFY(m_dir.isValid()); }
     void rollbackUndoesTheRun_data();
     void rollbackUndoesTheRun();
+    void rollbackRefusesToReplaceALaterValue();
 
 private:
     QTemporaryDir m_dir;
@@ -152,6 +153,26 @@ void TestJournal::rollbackUndoesTheRun()
     QCOMPARE(undone.size(), changes);
     QCOMPARE(state(*m), before);
     QVERIFY(!journal.runs(&error).last().rolledBack.isEmpty());
+}
+
+// A value that the run removed and a later change set again (a new row of the same name)
+// stands in the way: the rollback refuses and leaves the later value.
+void TestJournal::rollbackRefusesToReplaceALaterValue()
+{
+    const std::unique_ptr<EmulatedMachine> m = testsupport::freshMachine(m_dir, QStringLiteral("winxp-sp2"));
+    QVERIFY(m);
+    setValue(*m, "SOFTWARE\\Demo", "Version", "1.0");
+    MachineJournal journal(*m);
+    QString error;
+    const qint64 run = journal.beginRun(QStringLiteral("test"), &error);
+    removeValue(*m, "SOFTWARE\\Demo", "Version");
+    QVERIFY(journal.endRun(run, QStringLiteral("failed"), &error));
+    setValue(*m, "SOFTWARE\\Demo", "Version", "3.0");
+    const QString later = state(*m);
+    QVERIFY(!journal.rollback(run, nullptr, &error));
+    QCOMPARE(error, QStringLiteral("cannot undo run %1: registry value HKEY_LOCAL_MACHINE\\SOFTWARE\\Demo\\Version was made "
+                                   "again later").arg(run));
+    QCOMPARE(state(*m), later);
 }
 
 QTEST_GUILESS_MAIN(TestJournal)

@@ -9,6 +9,7 @@
 
 #include <QDateTime>
 #include <QHash>
+#include <QMap>
 #include <QSet>
 
 #include <sqlite3.h>
@@ -61,7 +62,8 @@ public:
     bool load(QString* error);
     // Empty when nothing stands in the way, else the first change that does.
     QString conflict();
-    bool apply(QStringList* undone, QString* error);
+    // *conflict: the store's undo found a later change in the way.
+    bool apply(QStringList* undone, QString* error, bool* conflict);
 
 private:
     QString image(const QString& table, const QString& from, const QString& where, qint64 id);
@@ -262,33 +264,45 @@ QString Rollback::describe(const JournalEntry& entry)
 bool Rollback::undoRow(const JournalEntry& entry, QString* error)
 {
     const QString table = QLatin1Char('"') + entry.table + QLatin1Char('"');
-    if (entry.op == QLatin1String("insert")) {
-        JournalQuery remove(m_db, QStringLiteral("DELETE FROM %1 WHERE rowid = ?1").arg(table), {entry.row});
-        if (!remove.run())
-            setError(error, remove.error());
-        return remove.ok();
+    JournalQuery remove(m_db, QStringLiteral("DELETE FROM %1 WHERE rowid = ?1").arg(table), {entry.row});
+    if (!remove.run()) {
+        setError(error, remove.error());
+        return false;
     }
-    image(entry.table, entry.table, QStringLiteral("rowid"), 0); // the column list
+    if (entry.op == QLatin1String("insert"))
+        return true;
+    // A plain insert: when a later change made a row of the same name (a key or value made
+    // again), it fails rather than replace that row.
+    image(entry.table, entry.table, QStringLiteral("rowid"), 0); // fills the column list
     const QString columns = m_columns.value(entry.table).join(QLatin1String(", "));
-    JournalQuery restore(m_db, QStringLiteral("INSERT OR REPLACE INTO %1(rowid, %2) SELECT ?1, %2 FROM "
-                                              "\"journal_old_%3\" WHERE seq = ?2")
+    JournalQuery restore(m_db, QStringLiteral("INSERT INTO %1(rowid, %2) SELECT ?1, %2 FROM \"journal_old_%3\" WHERE seq = ?2")
                                    .arg(table, columns, entry.table),
                          {entry.row, entry.seq});
     if (!restore.run())
-        setError(error, restore.error());
+        setError(error, describe(entry).section(QLatin1Char(' '), 1) + QStringLiteral(" was made again later"));
     return restore.ok();
 }
 
-bool Rollback::apply(QStringList* undone, QString* error)
+// The store's undos first, newest first, inside the transaction: a refusal there leaves the
+// files untouched. Then the files, newest first.
+bool Rollback::apply(QStringList* undone, QString* error, bool* conflict)
 {
-    for (const JournalEntry& entry : std::as_const(m_entries)) {
-        const QString line = QStringLiteral("#%1 %2").arg(entry.seq).arg(describe(entry));
-        const bool done = entry.table == QLatin1String("file") ? m_files.undo(entry, error) : undoRow(entry, error);
-        if (!done)
-            return false;
-        if (undone)
-            undone->append(line);
+    QMap<qint64, QString> lines;
+    for (const bool files : {false, true}) {
+        for (const JournalEntry& entry : std::as_const(m_entries)) {
+            if ((entry.table == QLatin1String("file")) != files)
+                continue;
+            const QString line = QStringLiteral("#%1 %2").arg(entry.seq).arg(describe(entry));
+            if (files ? !m_files.undo(entry, error) : !undoRow(entry, error)) {
+                *conflict = !files;
+                return false;
+            }
+            lines.insert(entry.seq, line);
+        }
     }
+    const QList<QString> texts = lines.values(); // oldest first
+    for (auto it = texts.crbegin(); it != texts.crend(); ++it)
+        undone->append(*it);
     JournalQuery mark(m_db, QStringLiteral("UPDATE journal SET undone = 1 WHERE run = ?1"), {m_run});
     JournalQuery ended(m_db, QStringLiteral("UPDATE runs SET rolledback = ?2 WHERE id = ?1"),
                        {m_run, QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs)});
@@ -334,8 +348,12 @@ bool MachineJournal::rollback(qint64 run, QStringList* undone, QString* error)
         return false;
     }
     QStringList lines;
-    if (!rollback.apply(&lines, error))
+    bool conflict = false;
+    if (!rollback.apply(&lines, error, &conflict)) {
+        if (conflict && error)
+            *error = QStringLiteral("cannot undo run %1: %2").arg(run).arg(*error);
         return false;
+    }
     if (transaction.finish(ERROR_SUCCESS, error) != ERROR_SUCCESS)
         return false;
     if (undone)
