@@ -74,6 +74,7 @@ private Q_SLOTS:
     void rollbackUndoesTheRun_data();
     void rollbackUndoesTheRun();
     void rollbackRefusesToReplaceALaterValue();
+    void restartChangesStandInTheWay();
 
 private:
     QTemporaryDir m_dir;
@@ -173,6 +174,27 @@ void TestJournal::rollbackRefusesToReplaceALaterValue()
     QCOMPARE(error, QStringLiteral("cannot undo run %1: registry value HKEY_LOCAL_MACHINE\\SOFTWARE\\Demo\\Version was made "
                                    "again later").arg(run));
     QCOMPARE(state(*m), later);
+}
+
+// The emulated restart's removals are changes outside any run: a rollback of the run that
+// overwrote the file it removed refuses (had the run made the file, it would be as before).
+void TestJournal::restartChangesStandInTheWay()
+{
+    const std::unique_ptr<EmulatedMachine> m = testsupport::freshMachine(m_dir, QStringLiteral("winxp-sp2"));
+    QVERIFY(m);
+    m->setSystemAccess(true);
+    writeFile(*m, "C:\\x.txt", "old");
+    MachineJournal journal(*m);
+    QString error;
+    const qint64 run = journal.beginRun(QStringLiteral("test"), &error);
+    writeFile(*m, "C:\\x.txt", "new");
+    QVERIFY(journal.endRun(run, QStringLiteral("finished"), &error));
+    QCOMPARE(m->files().moveFileEx("C:\\x.txt", nullptr, platform::MOVEFILE_DELAY_UNTIL_REBOOT), platform::ERROR_SUCCESS);
+    QList<EmulatedMachine::BootEntry> done;
+    QVERIFY(m->reboot(&done, &error));
+    QVERIFY(!QFile::exists(m->driveC() + QStringLiteral("/x.txt")));
+    QVERIFY(!journal.rollback(run, nullptr, &error));
+    QCOMPARE(error, QStringLiteral("cannot undo run %1: file C:\\x.txt was changed later by a change outside any run").arg(run));
 }
 
 QTEST_GUILESS_MAIN(TestJournal)
