@@ -84,6 +84,8 @@ QString actionsHelp()
         "  snapshots DIR                   list the snapshots\n"
         "  restore DIR NAME                put the machine back to a snapshot\n"
         "  diff DIR [NAME|DIR2] [--json]   what differs from a snapshot or another machine\n"
+        "  runs DIR [--json]               the runs recorded on the machine, and their changes\n"
+        "  rollback DIR [RUN] [--json]     undo every change of a run (default: the newest)\n"
         "\n"
         "'winsteps machine ACTION --help' explains an action.\n"
         "Exit status: 0 success, 1 the action failed, 2 a wrong command line.\n")
@@ -224,6 +226,8 @@ const QList<Action>& machineActions()
         {"snapshots", &snapshotsAction},
         {"restore", &restoreAction},
         {"diff", &diffAction},
+        {"runs", &runsAction},
+        {"rollback", &rollbackAction},
     };
     return actions;
 }

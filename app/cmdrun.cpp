@@ -1,5 +1,7 @@
 // winsteps run: loads a wizard, runs it on an emulated machine, reports the result.
 
+#include "actions/cactionstate.h"
+#include "actions/cthreadedaction.h"
 #include "capplication.h"
 #include "cfsm.h"
 #include "cwizardloader.h"
@@ -12,10 +14,12 @@
 #include "platform/emulated/machinefolder.h"
 #include "pluginloader.h"
 #include "runoutput.h"
+#include "runjournal.h"
 #include "subcommand.h"
 #include "tracesinks.h"
 
 #include <QFileInfo>
+#include <QJsonArray>
 
 #include <algorithm>
 #include <cmath>
@@ -71,6 +75,7 @@ struct RunOptions
     std::string folder;  // empty: a temporary machine
     RunOutput output;
     bool dryRun = false; // on a copy of the machine, printing what changed
+    bool rollbackOnFailure = false;
 };
 
 // The trace sinks of a run: to a file when asked; on a terminal, with a progress line that
@@ -216,6 +221,12 @@ int readOptions(const QStringList& arguments, RunOptions& options)
         QStringLiteral("Runs on a copy of the machine, prints what the run changed in it after the last line (and "
                        "puts it into the report as \"changes\"), and leaves the machine untouched."));
     parser.addOption(dryRunOption);
+    const QCommandLineOption rollbackOption(
+        QStringLiteral("rollback-on-failure"),
+        QStringLiteral("When the run ends by \"failed\", times out or is interrupted (Ctrl+C, SIGTERM), undoes "
+                       "every change it made to the machine, newest first (see 'winsteps machine rollback'); the "
+                       "report's \"rollback\" says what was undone, or what stood in the way."));
+    parser.addOption(rollbackOption);
 
     if (const int status = cli::parse(parser, Command, QStringLiteral("WIZARD.xml [options]"), arguments); status >= 0)
         return status;
@@ -250,8 +261,9 @@ int readOptions(const QStringList& arguments, RunOptions& options)
                                                  : qEnvironmentVariable("WINSTEPS_MACHINE").toStdString();
     // A dry run changes nothing that a rollback could undo.
     options.dryRun = parser.isSet(dryRunOption);
-    if (options.dryRun && parser.optionNames().contains(QStringLiteral("rollback-on-failure")))
+    if (options.dryRun && parser.isSet(rollbackOption))
         return cli::usageError(Command, QStringLiteral("--dry-run and --rollback-on-failure exclude each other"));
+    options.rollbackOnFailure = parser.isSet(rollbackOption);
     return -1;
 }
 
@@ -275,7 +287,7 @@ int applyOptions(RunOptions& options, CFsm* fsm, CApplication& application)
 // Writes the JSON report of a finished run; the exit status, turned into a usage error when
 // the report of a successful run cannot be written.
 int writeReport(const RunOptions& options, const CWizardRunner& runner, int status, CFsm* fsm,
-                CApplication& application, const DryRun* dryRun)
+                CApplication& application, const DryRun* dryRun, const QJsonObject& journal)
 {
     RunReport report;
     report.wizard = options.wizardPath;
@@ -293,12 +305,44 @@ int writeReport(const RunOptions& options, const CWizardRunner& runner, int stat
     QJsonObject json = buildReport(report);
     if (dryRun)
         json.insert(QStringLiteral("changes"), machine::changesJson(dryRun->changes()));
+    for (auto it = journal.begin(); it != journal.end(); ++it)
+        json.insert(it.key(), it.value());
     if (!writeJsonFile(options.reportPath, json, &error)) {
         cli::err(QLatin1String("winsteps run: cannot write the report: ") + error + QLatin1Char('\n'));
         if (status == ExitOk)
             return ExitUsage;
     }
     return status;
+}
+
+// Ends the run in the machine's journal and rolls it back when it failed and that was asked;
+// the report's "run" and "rollback".
+QJsonObject endJournal(const RunOptions& options, const CWizardRunner& runner, int status, CFsm* fsm,
+                       CRunJournal& journal)
+{
+    // A run stopped in the middle of a state (time-out, Ctrl+C) ends when that state's work
+    // has: a worker still copying would change the machine after the run's end and rollback.
+    if (auto* state = qobject_cast<CActionState*>(fsm->currentState())) {
+        if (auto* threaded = qobject_cast<CThreadedAction*>(state->action()))
+            threaded->stopAndWait();
+    }
+    const QString outcome = runner.interrupted() ? QStringLiteral("interrupted")
+                            : runner.timedOut()  ? QStringLiteral("timed out")
+                                                 : runner.finalEvent();
+    journal.end(outcome);
+    QJsonObject report{{QStringLiteral("run"), journal.run()}};
+    if (!options.rollbackOnFailure || status == ExitOk)
+        return report;
+    const QJsonObject rollback = journal.rollback();
+    report.insert(QStringLiteral("rollback"), rollback);
+    if (rollback.contains(QStringLiteral("refused")))
+        cli::err(QLatin1String("winsteps run: rollback refused: ") + rollback.value(QStringLiteral("refused")).toString()
+                 + QLatin1Char('\n'));
+    else if (!options.output.json) // standard output stays one JSON object with --json
+        cli::out(QStringLiteral("Rolled back run %1: %2 changes undone.\n")
+                     .arg(journal.run())
+                     .arg(rollback.value(QStringLiteral("undone")).toArray().size()));
+    return report;
 }
 
 } // namespace
@@ -330,6 +374,18 @@ int runCommand(const QStringList& arguments)
     }
     // Programs that the run starts act on the same machine.
     qputenv("WINSTEPS_MACHINE", QFile::encodeName(QString::fromStdString(platform::emulated::currentMachineFolder())));
+    // ... and are tagged with the run in the machine's journal. From here on Ctrl+C and
+    // SIGTERM end the run cleanly.
+    CWizardRunner* activeRunner = nullptr;
+    CRunJournal journal;
+    if (QString error; !journal.begin(options.wizardPath, &error)) {
+        cli::err(QLatin1String("winsteps run: cannot record the run: ") + error + QLatin1Char('\n'));
+        return ExitUsage;
+    }
+    journal.catchSignals([&activeRunner] {
+        if (activeRunner)
+            activeRunner->interrupt();
+    });
 
     QString pluginError;
     std::unique_ptr<CStateFactory> factory(createFactories(&pluginError));
@@ -359,7 +415,11 @@ int runCommand(const QStringList& arguments)
                              terminal->setProgress(QStringLiteral("> %1 (%2) %3%").arg(state, type).arg(percent));
                          });
     }
+    activeRunner = &runner;
+    if (journal.signalled())
+        runner.interrupt();
     const int status = runner.run();
+    const QJsonObject journalReport = endJournal(options, runner, status, fsm.get(), journal);
     if (traces.terminal)
         traces.terminal->clear();
     if (temporaryMachine)
@@ -371,7 +431,7 @@ int runCommand(const QStringList& arguments)
         return ExitUsage;
     }
     const int exitStatus
-        = options.report ? writeReport(options, runner, status, fsm.get(), application, dryRun.get()) : status;
+        = options.report ? writeReport(options, runner, status, fsm.get(), application, dryRun.get(), journalReport) : status;
     cli::out(finalLine(fsm->objectName(), runner, exitStatus, options.output.json));
     // With --json standard output stays one JSON object: the changes are in the report then.
     if (dryRun && !options.output.json)

@@ -73,8 +73,11 @@ int CWizardRunner::run()
     m_finalState.clear();
     m_finalEvent.clear();
     m_timedOut = false;
+    if (m_interrupted)
+        return ExitFailed; // interrupted before it began
 
     QEventLoop loop;
+    m_loop = &loop;
     QTimer timer;
     timer.setSingleShot(true);
     QList<QMetaObject::Connection> connections;
@@ -111,14 +114,31 @@ int CWizardRunner::run()
         timer.start(m_timeout);
     m_fsm->execute();
     loop.exec();
+    m_loop = nullptr;
     timer.stop();
     for (const QMetaObject::Connection& c : std::as_const(connections))
         disconnect(c);
 
     if (m_timedOut)
         return ExitTimeout;
+    if (m_interrupted)
+        return ExitFailed;
     // The machine left with the last state's event (or "failed" when it could not go on).
     return m_fsm->exitEvent() == event::failed ? ExitFailed : ExitOk;
+}
+
+void CWizardRunner::interrupt()
+{
+    if (m_interrupted)
+        return;
+    m_interrupted = true;
+    if (!m_loop)
+        return; // run() returns at once
+    const CState* current = m_fsm->currentState();
+    m_finalState = current ? m_fsm->registeredName(current) : QString();
+    m_finalEvent.clear();
+    m_fsm->stop();
+    m_loop->quit();
 }
 
 } // namespace winsteps::host

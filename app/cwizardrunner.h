@@ -5,6 +5,7 @@
 #include <QString>
 
 class CFsm;
+class QEventLoop;
 class CState;
 class CTransition;
 
@@ -46,6 +47,10 @@ public:
     QString finalState() const { return m_finalState; }
     QString finalEvent() const { return m_finalEvent; }
     bool timedOut() const { return m_timedOut; }
+    // Stops the run from the event loop (Ctrl+C): the current state is the final state, with
+    // no event, and run() returns ExitFailed (at once when called before it).
+    void interrupt();
+    bool interrupted() const { return m_interrupted; }
 
 Q_SIGNALS:
     // The state being worked on and its progress in percent, for a progress display.
@@ -62,6 +67,8 @@ private:
     QString m_finalState;
     QString m_finalEvent;
     bool m_timedOut = false;
+    bool m_interrupted = false;
+    QEventLoop* m_loop = nullptr;
     CState* m_lastProgressState = nullptr;
     int m_lastProgress = -1;
 };

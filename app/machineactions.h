@@ -48,5 +48,8 @@ int snapshotAction(const QStringList& arguments);
 int snapshotsAction(const QStringList& arguments);
 int restoreAction(const QStringList& arguments);
 int diffAction(const QStringList& arguments);
+// cmdmachinejournal.cpp: the runs of the machine's journal, and their rollback.
+int runsAction(const QStringList& arguments);
+int rollbackAction(const QStringList& arguments);
 
 } // namespace winsteps::host::machine

@@ -1,6 +1,7 @@
 #include "platform/emulated/emulateddriverpackages.h"
 
 #include "platform/emulated/emulatedmachine.h"
+#include "platform/emulated/filejournal.h"
 #include "platform/registry.h"
 #include "platform/services.h"
 
@@ -9,6 +10,7 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 
+#include <cerrno>
 #include <map>
 
 namespace winsteps::platform {
@@ -162,20 +164,19 @@ std::uint32_t EmulatedDriverPackages::copyOemInf(const std::string& sourceInf, c
         return ERROR_FILE_NOT_FOUND;
     if (!m_machine.profile().administrator())
         return ERROR_ACCESS_DENIED;
-    if (!QDir().mkpath(folder))
+    FileJournal journal(m_machine);
+    if (journal.makePath(folder) != 0)
         return ERROR_ACCESS_DENIED;
-    // NewOnly: another process staging at the same time takes the next number.
+    // New files only: another process staging at the same time takes the next number.
     for (int number = 0; number < 100000; ++number) {
         if (files.count(number))
             continue;
         const QString name = QStringLiteral("oem%1.inf").arg(number);
-        QFile file(folder + QLatin1Char('/') + name);
-        if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+        const int written = journal.writeNewFile(folder + QLatin1Char('/') + name, bytes);
+        if (written == EEXIST)
             continue;
-        if (file.write(bytes) != bytes.size()) {
-            file.remove();
+        if (written != 0)
             return ERROR_ACCESS_DENIED;
-        }
         if (destinationName)
             *destinationName = name.toStdString();
         return ERROR_SUCCESS;

@@ -3,6 +3,7 @@
 #include "platform/emulated/emulatedfiles.h"
 
 #include "platform/emulated/emulatedmachine.h"
+#include "platform/emulated/filejournal.h"
 #include "platform/emulated/machinepaths.h"
 #include "platform/emulated/pendingrenames.h"
 
@@ -223,8 +224,8 @@ std::uint32_t EmulatedFiles::createDirectory(const std::string& path)
     QString host;
     if (const std::uint32_t code = mapPath(path, FileAccess::Write, &host))
         return code;
-    if (::mkdir(local(host).constData(), 0777) != 0)
-        return errno == ENOENT ? ERROR_PATH_NOT_FOUND : errorOf(errno, host);
+    if (const int error = FileJournal(m_machine).makeDirectory(host))
+        return error == ENOENT ? ERROR_PATH_NOT_FOUND : errorOf(error, host);
     return ERROR_SUCCESS;
 }
 
@@ -239,7 +240,8 @@ std::uint32_t EmulatedFiles::deleteFile(const std::string& path)
         return errorOf(errno, host);
     if (S_ISDIR(info.st_mode) || (S_ISREG(info.st_mode) && !(info.st_mode & S_IWUSR)))
         return ERROR_ACCESS_DENIED;
-    return ::unlink(name.constData()) == 0 ? ERROR_SUCCESS : errorOf(errno, host);
+    const int error = FileJournal(m_machine).removeFile(host);
+    return error == 0 ? ERROR_SUCCESS : errorOf(error, host);
 }
 
 std::uint32_t EmulatedFiles::createFile(const std::string& path, std::uint32_t access, std::uint32_t disposition,
@@ -258,9 +260,13 @@ std::uint32_t EmulatedFiles::createFile(const std::string& path, std::uint32_t a
         return errorOf(errno, host);
     if (exists && (S_ISDIR(info.st_mode) || (write && S_ISREG(info.st_mode) && !(info.st_mode & S_IWUSR))))
         return ERROR_ACCESS_DENIED;
-    // A write never follows a link: it could lead out of the machine.
-    const int fd = write ? ::open(name.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666)
-                         : ::open(name.constData(), O_RDONLY | O_CLOEXEC);
+    // A written file is staged and takes the place of the old one (a link itself, never what
+    // it leads to) when closed.
+    if (write) {
+        const int error = FileJournal(m_machine).openForWrite(host, file);
+        return error == 0 ? ERROR_SUCCESS : errorOf(error, host);
+    }
+    const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return errorOf(errno, host);
     *file = std::make_unique<PosixFile>(fd);
@@ -300,9 +306,7 @@ std::uint32_t EmulatedFiles::moveFileEx(const std::string& existing, const std::
             if (!to.isSymLink() && !(to.permissions() & QFileDevice::WriteOwner))
                 return ERROR_ACCESS_DENIED; // a read-only file is never replaced
         }
-        std::error_code error;
-        std::filesystem::rename(QFile::encodeName(source).toStdString(), QFile::encodeName(target).toStdString(), error);
-        return error ? ERROR_ACCESS_DENIED : ERROR_SUCCESS;
+        return FileJournal(m_machine).rename(source, target) == 0 ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
     }
 
     return delayUntilReboot(windowsSource, newName ? &windowsTarget : nullptr, flags & MOVEFILE_REPLACE_EXISTING);

@@ -353,6 +353,7 @@ std::unique_ptr<EmulatedMachine> EmulatedMachine::openWith(const MachineProfile*
     // Still under the folder's lock: nobody uses the new machine before its system files exist.
     if (version == 0 && !writeSystemFiles(*machine, error))
         return nullptr;
+    machine->m_store->setJournaling(true); // a new machine's first state is set up
     return machine;
 }
 

@@ -153,6 +153,8 @@ private:
     friend class EmulatedServices;
     friend class EmulatedNetSharing;
     friend class EmulatedDevices;
+    friend class MachineJournal;
+    friend class FileJournal;
 
     // The registry database; every use holds storeMutex() and runs in a StoreTransaction.
     RegistryStore& store() { return *m_store; }
@@ -172,14 +174,14 @@ private:
     // record notes one thing the restart did.
     using BootRecord = std::function<void(const QString& action, const QString& detail)>;
     void carryOutPendingFiles(qint64 hklm, const BootRecord& record);
-    void carryOutPendingFile(const QString& sourceEntry, const QString& targetEntry, const BootRecord& record) const;
+    void carryOutPendingFile(const QString& sourceEntry, const QString& targetEntry, const BootRecord& record);
     QString hostPathOfPending(const QString& entry, bool* replace) const;
     void runOnceEntries(const BootRecord& record);
     void runOnceKey(qint64 id, const BootRecord& record);
     // WININIT.INI on the 9x family (wininit.cpp).
     bool readWininit(QByteArray* text, bool* tooLarge) const;
     QList<QPair<QString, QString>> wininitOperations() const;
-    void carryOutWininit(const BootRecord& record) const;
+    void carryOutWininit(const BootRecord& record);
 
     const MachineProfile m_profile;
     const QString m_folder;

@@ -1,6 +1,7 @@
 // The emulated machine's system queries: version, folders, environment, COM, debugger channel.
 
 #include "platform/emulated/emulatedsystem.h"
+#include "platform/emulated/filejournal.h"
 
 #include "platform/emulated/emulatedmachine.h"
 
@@ -198,7 +199,7 @@ HRESULT EmulatedSystem::getFolderPath(int csidl, std::string* path)
     // Answered as Windows answers it; the folder must exist, or be made when asked for.
     const QString host = m_machine.hostPath(it.value());
     if (!QFileInfo(host).isDir()) {
-        if (!(csidl & csidl::FLAG_CREATE) || !m_machine.insideDriveC(host) || !QDir().mkpath(host))
+        if (!(csidl & csidl::FLAG_CREATE) || !m_machine.insideDriveC(host) || FileJournal(m_machine).makePath(host) != 0)
             return E_FAIL;
     }
     *path = toStd(it.value());

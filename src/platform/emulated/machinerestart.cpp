@@ -2,6 +2,7 @@
 // on the 9x family, see wininit.h; then pendingrenames.h), drops the volatile keys and runs RunOnce; and its log.
 
 #include "platform/emulated/emulatedmachine.h"
+#include "platform/emulated/filejournal.h"
 #include "platform/emulated/errortext.h"
 #include "platform/emulated/machinepaths.h"
 #include "platform/emulated/pendingrenames.h"
@@ -10,7 +11,7 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include <filesystem>
+#include <system_error>
 
 namespace winsteps::platform::emulated {
 
@@ -94,7 +95,7 @@ void EmulatedMachine::carryOutPendingFiles(qint64 hklm, const BootRecord& record
 // One rename (or removal, when targetEntry is empty). It touches only the entry itself: a
 // symbolic link is removed or renamed as a link, never followed.
 void EmulatedMachine::carryOutPendingFile(const QString& sourceEntry, const QString& targetEntry,
-                                          const BootRecord& record) const
+                                          const BootRecord& record)
 {
     bool ignored = false;
     bool replace = false;
@@ -112,7 +113,7 @@ void EmulatedMachine::carryOutPendingFile(const QString& sourceEntry, const QStr
         return;
     }
     if (removal) {
-        const bool removed = info.isDir() && !info.isSymLink() ? QDir().rmdir(source) : QFile::remove(source);
+        const bool removed = FileJournal(*this, FileJournal::Locking::InCallersTransaction).removeEntry(source) == 0;
         if (removed)
             record(QStringLiteral("removed"), shown);
         else
@@ -136,8 +137,8 @@ void EmulatedMachine::carryOutPendingFile(const QString& sourceEntry, const QStr
         record(QStringLiteral("not renamed"), shown + QStringLiteral(" -> ") + targetShown + QStringLiteral(": target exists"));
         return;
     }
-    std::error_code failure;
-    std::filesystem::rename(QFile::encodeName(source).toStdString(), QFile::encodeName(target).toStdString(), failure);
+    const int error = FileJournal(*this, FileJournal::Locking::InCallersTransaction).rename(source, target);
+    const std::error_code failure(error, std::generic_category());
     record(failure ? QStringLiteral("not renamed") : QStringLiteral("renamed"),
            shown + QStringLiteral(" -> ") + targetShown
                + (failure ? QStringLiteral(": ") + QString::fromStdString(failure.message()) : QString()));

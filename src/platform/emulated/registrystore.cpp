@@ -1,5 +1,6 @@
 #include "platform/emulated/registrystore.h"
 #include "platform/emulated/errortext.h"
+#include "platform/emulated/machinejournal.h"
 
 #include <QFile>
 #include <QStringDecoder>
@@ -118,6 +119,8 @@ bool RegistryStore::open(const QString& file, QString* error)
         m_db = nullptr;
         return false;
     }
+    m_run = qEnvironmentVariableIntValue("WINSTEPS_RUN");
+    registerJournalFunctions(*this);
     return true;
 }
 
@@ -273,8 +276,11 @@ bool RegistryStore::prepare(const QStringList& hives, QString* error)
         return false;
     }
     if (version == schemaVersion)
-        return true;
+        return prepareJournal(*this, error);
     if (version == 0) {
+        // What a new machine starts with is its first state, not a change to undo: the
+        // opener switches the journal on once the machine is set up.
+        m_journaling = false;
         for (const char* sql : schema1) {
             if (!exec(sql)) {
                 setError(error, m_lastError);
@@ -293,7 +299,7 @@ bool RegistryStore::prepare(const QStringList& hives, QString* error)
         setError(error, m_lastError);
         return false;
     }
-    return true;
+    return prepareJournal(*this, error);
 }
 
 QString RegistryStore::meta(const QString& name)

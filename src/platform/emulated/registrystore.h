@@ -120,6 +120,15 @@ public:
     // The folded form of a key or value name, used for look-ups.
     static QString fold(const QString& name);
 
+    // The journal (machinejournal.h): while on, every change to a table of the store is
+    // recorded with what was there before, tagged with the run (0: outside a run). The run
+    // starts as the one named by the environment variable WINSTEPS_RUN.
+    void setJournaling(bool on) { m_journaling = on; }
+    bool journaling() const { return m_journaling; }
+    void setRun(qint64 run) { m_run = run; }
+    qint64 run() const { return m_run; }
+    sqlite3* handle() const { return m_db; }
+
 private:
     sqlite3_stmt* statement(const char* sql);
     bool exec(const char* sql);
@@ -136,6 +145,8 @@ private:
     bool m_inTransaction = false;
     bool m_failed = false;
     QString m_lastError;
+    bool m_journaling = true;
+    qint64 m_run = 0;
 };
 
 // Commits or rolls back the store transaction of one call of the machine; the caller holds

@@ -3,12 +3,13 @@
 #include "platform/emulated/wininit.h"
 
 #include "platform/emulated/emulatedmachine.h"
+#include "platform/emulated/filejournal.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 
-#include <filesystem>
+#include <system_error>
 
 namespace winsteps::platform::emulated {
 
@@ -130,7 +131,7 @@ QList<QPair<QString, QString>> EmulatedMachine::wininitOperations() const
 
 // Each rename in order (a target that is there is replaced), then WININIT.INI becomes
 // WININIT.BAK, as the 9x family does at its start.
-void EmulatedMachine::carryOutWininit(const BootRecord& record) const
+void EmulatedMachine::carryOutWininit(const BootRecord& record)
 {
     QByteArray text;
     bool tooLarge = false;
@@ -147,10 +148,10 @@ void EmulatedMachine::carryOutWininit(const BootRecord& record) const
     const QString backup = wininitBackupPath(m_profile);
     const QFileInfo old(hostPath(backup));
     if ((old.exists() || old.isSymLink()) && !old.isDir())
-        QFile::remove(old.filePath());
-    std::error_code failure;
+        FileJournal(*this, FileJournal::Locking::InCallersTransaction).removeEntry(old.filePath());
     const QString to = hostPath(QStringLiteral("C:\\%1").arg(m_profile.windowsFolder())) + QStringLiteral("/WININIT.BAK");
-    std::filesystem::rename(QFile::encodeName(hostPath(path)).toStdString(), QFile::encodeName(to).toStdString(), failure);
+    const int error = FileJournal(*this, FileJournal::Locking::InCallersTransaction).rename(hostPath(path), to);
+    const std::error_code failure(error, std::generic_category());
     record(failure ? QStringLiteral("not renamed") : QStringLiteral("renamed"),
            path + QStringLiteral(" -> ") + backup + (failure ? QStringLiteral(": ") + QString::fromStdString(failure.message()) : QString()));
 }

@@ -1,0 +1,274 @@
+// The machine journal end to end: winsteps run --rollback-on-failure, winsteps machine runs and
+// rollback, refusals when a later change stands in the way, runs inherited by child processes,
+// and runs killed at random moments.
+
+#include "support/commandrun.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QDirIterator>
+#include <QJsonArray>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTest>
+#include <QThread>
+
+#include <csignal>
+
+namespace {
+
+const QString wizard = QStringLiteral(DATA_DIR "/failing.xml");
+const QString sourceSet = QStringLiteral("fsm.sourceDir=" EXAMPLES_DIR "/services");
+
+// The machine as a rollback must leave it: its registry and its drive C: tree with each file's
+// content hash.
+QString machineState(const QString& folder)
+{
+    QString state = runWinsteps({QStringLiteral("machine"), QStringLiteral("export-reg"), folder}).out;
+    QStringList tree;
+    const QString driveC = folder + QStringLiteral("/drive_c");
+    QDirIterator it(driveC, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QFileInfo info(it.next());
+        QString line = QDir(driveC).relativeFilePath(info.filePath());
+        QFile file(info.filePath());
+        if (info.isFile() && file.open(QIODevice::ReadOnly))
+            line += QLatin1Char(' ') + QString::fromLatin1(QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha1).toHex());
+        tree << line;
+    }
+    tree.sort();
+    return state + tree.join(QLatin1Char('\n'));
+}
+
+QString newMachine(const QTemporaryDir& dir)
+{
+    static int count = 0;
+    const QString folder = dir.filePath(QStringLiteral("m%1").arg(++count));
+    const CommandRun init = runWinsteps({QStringLiteral("machine"), QStringLiteral("init"), folder});
+    if (init.exitCode != 0)
+        qWarning("%s", qPrintable(init.err));
+    return folder;
+}
+
+CommandRun runWizard(const QString& folder, const QString& source = sourceSet)
+{
+    return runWinsteps({QStringLiteral("run"), wizard, QStringLiteral("--machine"), folder, QStringLiteral("--set"), source});
+}
+
+CommandRun machine(const QStringList& arguments)
+{
+    return runWinsteps(QStringList{QStringLiteral("machine")} + arguments);
+}
+
+} // namespace
+
+class TestRollback : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase() { QVERIFY(m_dir.isValid()); }
+    void rollbackOnFailureRestoresTheMachine();
+    void rollbackLater_data();
+    void rollbackLater();
+    void childProcessesJoinTheRun();
+    void badRuns_data();
+    void badRuns();
+    void killedRunsAreUndone();
+    void interruptedRunsRollBack();
+
+private:
+    QTemporaryDir m_dir;
+    int m_reports = 0;
+};
+
+void TestRollback::rollbackOnFailureRestoresTheMachine()
+{
+    const QString folder = newMachine(m_dir);
+    const QString before = machineState(folder);
+    const ReportRun run = runWinstepsWithReport(m_dir, m_reports,
+                                                {QStringLiteral("run"), wizard, QStringLiteral("--machine"), folder,
+                                                 QStringLiteral("--set"), sourceSet,
+                                                 QStringLiteral("--rollback-on-failure")});
+    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(machineState(folder), before);
+    const QJsonObject rollback = run.report.value(QStringLiteral("rollback")).toObject();
+    QCOMPARE(rollback.value(QStringLiteral("run")).toInt(), run.report.value(QStringLiteral("run")).toInt());
+    const QStringList undone = rollback.value(QStringLiteral("undone")).toVariant().toStringList();
+    // Newest first: the last registry write, then the firewall, the service, the files.
+    const QStringList expected{
+        QStringLiteral("restored registry value HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\ProgramFilesDir"),
+        QStringLiteral("removed registry value HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\SharedAccess"),
+        QStringLiteral("removed registry key HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\RollbackDemoSvc"),
+        QStringLiteral("removed file C:\\Program Files\\Rollback Demo\\bin\\demosvc.exe"),
+        QStringLiteral("removed registry key HKEY_LOCAL_MACHINE\\SOFTWARE\\Rollback Demo"),
+    };
+    qsizetype at = 0;
+    for (const QString& text : expected) {
+        const auto found = std::find_if(undone.begin() + at, undone.end(), [&](const QString& line) { return line.contains(text); });
+        QVERIFY2(found != undone.end(), qPrintable(text + QStringLiteral(" in order in\n") + undone.join(QLatin1Char('\n'))));
+        at = found - undone.begin();
+    }
+    QVERIFY(machine({QStringLiteral("runs"), folder}).out.contains(QStringLiteral("(failed)")));
+}
+
+// Rollback of the first of two runs, with or without a later change in the way.
+void TestRollback::rollbackLater_data()
+{
+    QTest::addColumn<QString>("later"); // "wizard": a second run from other files; else a .reg file to import
+    QTest::addColumn<QString>("refusal");
+    QTest::newRow("a later run wrote the same files") << QStringLiteral("wizard")
+        << QStringLiteral("cannot undo run 1: file C:\\Program Files\\Rollback Demo\\bin\\backup\\demosvc.exe was changed later by run 2");
+    QTest::newRow("a later change set the same value")
+        << QStringLiteral("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Rollback Demo\\Settings]\n\"Version\"=\"2.0\"\n")
+        << QStringLiteral("cannot undo run 1: registry value HKEY_LOCAL_MACHINE\\SOFTWARE\\Rollback Demo\\Settings\\Version "
+                          "was changed later by a change outside any run");
+    QTest::newRow("a key of the run holds later content")
+        << QStringLiteral("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Rollback Demo\\Settings\\Later]\n")
+        << QStringLiteral("cannot undo run 1: registry key HKEY_LOCAL_MACHINE\\SOFTWARE\\Rollback Demo\\Settings holds "
+                          "HKEY_LOCAL_MACHINE\\SOFTWARE\\Rollback Demo\\Settings\\Later, added later by a change outside any run");
+    QTest::newRow("a later change elsewhere") << QStringLiteral("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Elsewhere]\n") << QString();
+}
+
+void TestRollback::rollbackLater()
+{
+    QFETCH(QString, later);
+    QFETCH(QString, refusal);
+    const QString folder = newMachine(m_dir);
+    const QString before = machineState(folder);
+    QCOMPARE(runWizard(folder).exitCode, 1);
+    if (later == QLatin1String("wizard")) {
+        QTemporaryDir other;
+        QFile program(other.filePath(QStringLiteral("demosvc.exe")));
+        QVERIFY(program.open(QIODevice::WriteOnly) && program.write("another program") > 0);
+        program.close();
+        QCOMPARE(runWizard(folder, QStringLiteral("fsm.sourceDir=") + other.path()).exitCode, 1);
+    } else {
+        const QString reg = writeTestFile(m_dir, m_reports, "Windows Registry Editor Version 5.00\n\n" + later.toUtf8(), QStringLiteral(".reg"));
+        QCOMPARE(machine({QStringLiteral("import-reg"), folder, reg}).exitCode, 0);
+    }
+    const QString afterLater = machineState(folder);
+    const CommandRun first = machine({QStringLiteral("rollback"), folder, QStringLiteral("1")});
+    if (refusal.isEmpty()) {
+        QCOMPARE(first.exitCode, 0);
+        QVERIFY(machineState(folder).contains(QStringLiteral("Elsewhere")));
+        return;
+    }
+    QCOMPARE(first.err, QStringLiteral("winsteps machine rollback: %1\n").arg(refusal));
+    QCOMPARE(first.exitCode, 1);
+    QCOMPARE(machineState(folder), afterLater); // refused whole: nothing touched
+    // Once the later run is undone, the first one can be.
+    if (later == QLatin1String("wizard")) {
+        QCOMPARE(machine({QStringLiteral("rollback"), folder}).exitCode, 0);
+        QCOMPARE(machine({QStringLiteral("rollback"), folder}).exitCode, 0);
+        QCOMPARE(machineState(folder), before);
+    }
+}
+
+// A program started with WINSTEPS_RUN acts in that run: its changes are the run's.
+void TestRollback::childProcessesJoinTheRun()
+{
+    const QString folder = newMachine(m_dir);
+    const QString before = machineState(folder);
+    QCOMPARE(runWizard(folder).exitCode, 1);
+    const QString reg = writeTestFile(m_dir, m_reports, "Windows Registry Editor Version 5.00\n\n"
+                                      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Rollback Demo\\Settings\\Child]\n\"A\"=\"1\"\n",
+                                      QStringLiteral(".reg"));
+    QProcess child;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("WINSTEPS_RUN"), QStringLiteral("1"));
+    child.setProcessEnvironment(environment);
+    child.start(QStringLiteral(WINSTEPS_EXE), {QStringLiteral("machine"), QStringLiteral("import-reg"), folder, reg});
+    QVERIFY(child.waitForFinished(30000));
+    QCOMPARE(child.exitCode(), 0);
+    const QJsonArray runs = QJsonDocument::fromJson(machine({QStringLiteral("runs"), folder, QStringLiteral("--json")}).out.toUtf8()).array();
+    QCOMPARE(runs.size(), 1);
+    const CommandRun rollback = machine({QStringLiteral("rollback"), folder});
+    QCOMPARE(rollback.exitCode, 0);
+    QVERIFY2(rollback.out.contains(QStringLiteral("removed registry value HKEY_LOCAL_MACHINE\\SOFTWARE\\Rollback Demo\\Settings\\Child\\A")),
+             qPrintable(rollback.out));
+    QCOMPARE(machineState(folder), before);
+}
+
+void TestRollback::badRuns_data()
+{
+    QTest::addColumn<QStringList>("arguments"); // after "rollback DIR"
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("not a number") << QStringList{QStringLiteral("x")} << 2
+                                  << QStringLiteral("RUN wants a run number (see 'winsteps machine runs'), not \"x\"");
+    QTest::newRow("zero") << QStringList{QStringLiteral("0")} << 2 << QStringLiteral("not \"0\"");
+    QTest::newRow("unknown run") << QStringList{QStringLiteral("7")} << 1 << QStringLiteral("there is no run 7");
+    QTest::newRow("rolled back already") << QStringList{QStringLiteral("1")} << 1
+                                         << QStringLiteral("run 1 was rolled back already");
+    QTest::newRow("none left") << QStringList() << 1 << QStringLiteral("no run to roll back");
+}
+
+void TestRollback::badRuns()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, status);
+    QFETCH(QString, message);
+    static QString folder;
+    if (folder.isEmpty()) {
+        folder = newMachine(m_dir);
+        runWinsteps({QStringLiteral("run"), wizard, QStringLiteral("--machine"), folder, QStringLiteral("--set"),
+                     sourceSet, QStringLiteral("--rollback-on-failure")});
+    }
+    const CommandRun run = machine(QStringList{QStringLiteral("rollback"), folder} + arguments);
+    QCOMPARE(run.exitCode, status);
+    QVERIFY2(run.err.contains(message), qPrintable(run.err));
+}
+
+// A run killed at any moment is undone by machine rollback, also when the kill cut a rollback
+// short.
+void TestRollback::killedRunsAreUndone()
+{
+    const QString folder = newMachine(m_dir);
+    const QString before = machineState(folder);
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(runWinsteps({QStringLiteral("run"), wizard, QStringLiteral("--machine"), folder, QStringLiteral("--set"),
+                          sourceSet, QStringLiteral("--rollback-on-failure")}).exitCode, 1);
+    const int span = int(clock.elapsed()) + 20;
+    for (int trial = 0; trial < 30; ++trial) {
+        QProcess run;
+        run.start(QStringLiteral(WINSTEPS_EXE), {QStringLiteral("run"), wizard, QStringLiteral("--machine"), folder,
+                                                 QStringLiteral("--set"), sourceSet, QStringLiteral("--rollback-on-failure")});
+        QVERIFY(run.waitForStarted());
+        QThread::usleep(QRandomGenerator::global()->bounded(span * 1000));
+        run.kill();
+        QVERIFY(run.waitForFinished());
+        const CommandRun rollback = machine({QStringLiteral("rollback"), folder});
+        QVERIFY2(rollback.exitCode == 0 || rollback.err.contains(QStringLiteral("no run to roll back")),
+                 qPrintable(rollback.err));
+        QCOMPARE(machineState(folder), before);
+    }
+}
+
+// Ctrl+C and SIGTERM end the run cleanly, and --rollback-on-failure then undoes it: whatever
+// the moment, the machine is as before and no run is left to roll back.
+void TestRollback::interruptedRunsRollBack()
+{
+    const QString folder = newMachine(m_dir);
+    const QString before = machineState(folder);
+    for (int trial = 0; trial < 6; ++trial) {
+        QProcess run;
+        run.start(QStringLiteral(WINSTEPS_EXE), {QStringLiteral("run"), wizard, QStringLiteral("--machine"), folder,
+                                                 QStringLiteral("--set"), sourceSet, QStringLiteral("--rollback-on-failure")});
+        // Once the first state traces, the run has begun and the signals are caught.
+        run.setReadChannel(QProcess::StandardError);
+        QVERIFY(run.waitForReadyRead());
+        QThread::usleep(QRandomGenerator::global()->bounded(60000));
+        ::kill(pid_t(run.processId()), trial % 2 ? SIGINT : SIGTERM);
+        QVERIFY(run.waitForFinished());
+        QCOMPARE(run.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(run.exitCode(), 1);
+        QCOMPARE(machineState(folder), before);
+    }
+    QVERIFY(machine({QStringLiteral("rollback"), folder}).err.contains(QStringLiteral("no run to roll back")));
+}
+
+QTEST_GUILESS_MAIN(TestRollback)
+#include "tst_rollback.moc"
