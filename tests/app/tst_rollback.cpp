@@ -120,6 +120,12 @@ void TestRollback::rollbackLater_data()
     QTest::addColumn<QString>("refusal");
     QTest::newRow("a later run wrote the same files") << QStringLiteral("wizard")
         << QStringLiteral("cannot undo run 1: file C:\\Program Files\\Rollback Demo\\bin\\backup\\demosvc.exe was changed later by run 2");
+    QTest::newRow("a later run set the same value")
+        << QStringLiteral(R"(<fsm name="later" start="v"><state name="v" type="writeRegkey"><property key="scope" value="global"/>)"
+                          R"(<property key="path" value="SOFTWARE\Rollback Demo\Settings"/><property key="key" value="Version"/>)"
+                          R"(<property key="value" value="2.0"/></state></fsm>)")
+        << QStringLiteral("cannot undo run 1: registry value HKEY_LOCAL_MACHINE\\SOFTWARE\\Rollback Demo\\Settings\\Version "
+                          "was changed later by run 2");
     QTest::newRow("a later change set the same value")
         << QStringLiteral("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Rollback Demo\\Settings]\n\"Version\"=\"2.0\"\n")
         << QStringLiteral("cannot undo run 1: registry value HKEY_LOCAL_MACHINE\\SOFTWARE\\Rollback Demo\\Settings\\Version "
@@ -144,6 +150,9 @@ void TestRollback::rollbackLater()
         QVERIFY(program.open(QIODevice::WriteOnly) && program.write("another program") > 0);
         program.close();
         QCOMPARE(runWizard(folder, QStringLiteral("fsm.sourceDir=") + other.path()).exitCode, 1);
+    } else if (later.startsWith(QLatin1String("<fsm"))) {
+        const QString other = writeTestFile(m_dir, m_reports, later.toUtf8(), QStringLiteral(".xml"));
+        QCOMPARE(runWinsteps({QStringLiteral("run"), other, QStringLiteral("--machine"), folder}).exitCode, 0);
     } else {
         const QString reg = writeTestFile(m_dir, m_reports, "Windows Registry Editor Version 5.00\n\n" + later.toUtf8(), QStringLiteral(".reg"));
         QCOMPARE(machine({QStringLiteral("import-reg"), folder, reg}).exitCode, 0);
@@ -159,7 +168,7 @@ void TestRollback::rollbackLater()
     QCOMPARE(first.exitCode, 1);
     QCOMPARE(machineState(folder), afterLater); // refused whole: nothing touched
     // Once the later run is undone, the first one can be.
-    if (later == QLatin1String("wizard")) {
+    if (later == QLatin1String("wizard") || later.startsWith(QLatin1String("<fsm"))) {
         QCOMPARE(machine({QStringLiteral("rollback"), folder}).exitCode, 0);
         QCOMPARE(machine({QStringLiteral("rollback"), folder}).exitCode, 0);
         QCOMPARE(machineState(folder), before);
