@@ -77,6 +77,7 @@ QString actionsHelp()
         "  import-reg DIR FILE|-           apply a .reg file (UTF-8 or the editor's UTF-16)\n"
         "  reboot DIR                      carry out the removals waiting for a restart and\n"
         "                                  run and clear RunOnce\n"
+        "  check DIR                       the machine opens and its database is sound\n"
         "  stage-service DIR NAME OPTIONS  stage how a service starts, stops and fails\n"
         "  plug DIR DEVICE.json            plug in a device (and the devices inside it)\n"
         "  unplug DIR INSTANCE_ID          unplug a device with every device below it\n"
@@ -206,6 +207,27 @@ int rebootAction(const QStringList& arguments)
     return ExitOk;
 }
 
+int checkAction(const QStringList& arguments)
+{
+    QCommandLineParser parser;
+    if (const int status = parseAction(parser, QStringLiteral("check"), QStringLiteral("DIR"),
+                                       QStringLiteral("Checks that the machine in DIR opens and that its database is "
+                                                      "sound (SQLite's integrity\ncheck): prints \"ok\" (exit status 0) "
+                                                      "or what is wrong (exit status 1)."),
+                                       arguments, 1, 1);
+        status >= 0)
+        return status;
+    int status = ExitOk;
+    std::unique_ptr<EmulatedMachine> machine = openExisting(QStringLiteral("check"), parser.positionalArguments().first(), &status);
+    if (!machine)
+        return status;
+    const QString findings = machine->integrityCheck();
+    if (findings != QLatin1String("ok"))
+        return failure(QStringLiteral("check"), findings);
+    cli::out(QStringLiteral("ok\n"));
+    return ExitOk;
+}
+
 } // namespace
 
 } // namespace machine
@@ -219,6 +241,7 @@ const QList<Action>& machineActions()
         {"export-reg", &exportAction},
         {"import-reg", &importAction},
         {"reboot", &rebootAction},
+        {"check", &checkAction},
         {"stage-service", &stageServiceAction},
         {"plug", &plugAction},
         {"unplug", &unplugAction},

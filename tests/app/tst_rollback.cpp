@@ -241,7 +241,7 @@ void TestRollback::killedRunsAreUndone()
     QCOMPARE(runWinsteps({QStringLiteral("run"), wizard, QStringLiteral("--machine"), folder, QStringLiteral("--set"),
                           sourceSet, QStringLiteral("--rollback-on-failure")}).exitCode, 1);
     const int span = int(clock.elapsed()) + 20;
-    for (int trial = 0; trial < 30; ++trial) {
+    for (int trial = 0; trial < 50; ++trial) {
         QProcess run;
         run.start(QStringLiteral(WINSTEPS_EXE), {QStringLiteral("run"), wizard, QStringLiteral("--machine"), folder,
                                                  QStringLiteral("--set"), sourceSet, QStringLiteral("--rollback-on-failure")});
@@ -249,6 +249,8 @@ void TestRollback::killedRunsAreUndone()
         QThread::usleep(QRandomGenerator::global()->bounded(span * 1000));
         run.kill();
         QVERIFY(run.waitForFinished());
+        const CommandRun check = machine({QStringLiteral("check"), folder});
+        QVERIFY2(check.exitCode == 0 && check.out == QLatin1String("ok\n"), qPrintable(check.err));
         const CommandRun rollback = machine({QStringLiteral("rollback"), folder});
         QVERIFY2(rollback.exitCode == 0 || rollback.err.contains(QStringLiteral("no run to roll back")),
                  qPrintable(rollback.err));
