@@ -16,6 +16,7 @@ namespace winsteps::platform {
 // Win32 error codes of the file calls (the common ones are in common.h).
 inline constexpr std::uint32_t ERROR_HANDLE_EOF = 38;
 inline constexpr std::uint32_t ERROR_DIRECTORY = 267; // the name is not a directory
+inline constexpr std::uint32_t ERROR_HANDLE_DISK_FULL = 39; // a write found the disk full
 
 // File attributes.
 inline constexpr std::uint32_t FILE_ATTRIBUTE_READONLY = 0x0001;

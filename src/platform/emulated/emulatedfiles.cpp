@@ -90,26 +90,14 @@ public:
         return n < 0 ? ERROR_ACCESS_DENIED : ERROR_SUCCESS;
     }
 
-    std::uint32_t write(const void* buffer, std::uint32_t size, std::uint32_t* done) override
+    // Opened for reading: files written are staged by the journal (FileJournal::openForWrite).
+    std::uint32_t write(const void*, std::uint32_t, std::uint32_t* done) override
     {
-        const auto* bytes = static_cast<const char*>(buffer);
-        std::uint32_t written = 0;
-        while (written < size) {
-            const ssize_t n = ::write(m_fd, bytes + written, size - written);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0) {
-                *done = written;
-                return errno == ENOSPC ? ERROR_HANDLE_DISK_FULL : ERROR_ACCESS_DENIED;
-            }
-            written += std::uint32_t(n);
-        }
-        *done = written;
-        return ERROR_SUCCESS;
+        *done = 0;
+        return ERROR_ACCESS_DENIED;
     }
 
 private:
-    static constexpr std::uint32_t ERROR_HANDLE_DISK_FULL = 39;
     int m_fd;
 };
 

@@ -151,7 +151,7 @@ public:
                 continue;
             if (n <= 0) {
                 *done = written;
-                return errno == ENOSPC ? 39 /* ERROR_HANDLE_DISK_FULL */ : ERROR_ACCESS_DENIED;
+                return errno == ENOSPC ? ERROR_HANDLE_DISK_FULL : ERROR_ACCESS_DENIED;
             }
             m_hash.addData(QByteArrayView(bytes + written, n));
             written += std::uint32_t(n);
