@@ -129,8 +129,10 @@ public:
     }
     ~StagedFile() override
     {
-        ::close(m_fd);
-        const bool renamed = ::rename(local(m_staging).constData(), local(m_target).constData()) == 0;
+        // After a failed write (a full disk) the staged file is incomplete: the target keeps
+        // its old content rather than take a truncated one.
+        const bool closed = ::close(m_fd) == 0;
+        const bool renamed = closed && !m_failed && ::rename(local(m_staging).constData(), local(m_target).constData()) == 0;
         if (!renamed)
             ::unlink(local(m_staging).constData());
         m_done(renamed ? QStringLiteral("file:") + QString::fromLatin1(m_hash.result().toHex())
@@ -151,6 +153,7 @@ public:
                 continue;
             if (n <= 0) {
                 *done = written;
+                m_failed = true;
                 return errno == ENOSPC ? 39 /* ERROR_HANDLE_DISK_FULL */ : ERROR_ACCESS_DENIED;
             }
             m_hash.addData(QByteArrayView(bytes + written, n));
@@ -166,6 +169,7 @@ private:
     QString m_target;
     std::function<void(const QString&)> m_done;
     QCryptographicHash m_hash{QCryptographicHash::Sha1};
+    bool m_failed = false;
 };
 
 } // namespace
@@ -255,6 +259,8 @@ qint64 FileJournal::record(const QString& op, const QString& host, QString* copy
     if (!insert.run())
         return -1;
     const qint64 seq = sqlite3_last_insert_rowid(store.handle());
+    if (m_locking == Locking::InCallersTransaction && m_machine.m_restartChanges)
+        m_machine.m_restartChanges->append({seq, store.run(), QStringLiteral("file"), op, 0, path, before, *copy, QString()});
     return transaction.finish() ? seq : -1;
 }
 
