@@ -249,19 +249,25 @@ qint64 FileJournal::record(const QString& op, const QString& host, QString* copy
         if (!QDir().mkpath(journalFolder()) || (!keepByMove && !keep(host, journalFolder() + QLatin1Char('/') + *copy)))
             return -1;
     }
-    Transaction transaction(*this);
-    if (!transaction.ok())
-        return -1;
-    JournalQuery insert(store.handle(),
-                        QStringLiteral("INSERT INTO journal(run, tbl, op, path, before, copy) VALUES(?1, 'file', ?2, ?3, ?4, ?5)"),
-                        {store.run() > 0 ? QVariant(store.run()) : QVariant(), op, path, before,
-                         copy->isEmpty() ? QVariant() : QVariant(*copy)});
-    if (!insert.run())
-        return -1;
-    const qint64 seq = sqlite3_last_insert_rowid(store.handle());
-    if (m_locking == Locking::InCallersTransaction && m_machine.m_restartChanges)
-        m_machine.m_restartChanges->append({seq, store.run(), QStringLiteral("file"), op, 0, path, before, *copy, QString()});
-    return transaction.finish() ? seq : -1;
+    qint64 seq = -1;
+    {
+        Transaction transaction(*this);
+        JournalQuery insert(store.handle(),
+                            QStringLiteral("INSERT INTO journal(run, tbl, op, path, before, copy) VALUES(?1, 'file', ?2, ?3, ?4, ?5)"),
+                            {store.run() > 0 ? QVariant(store.run()) : QVariant(), op, path, before,
+                             copy->isEmpty() ? QVariant() : QVariant(*copy)});
+        if (transaction.ok() && insert.run()) {
+            seq = sqlite3_last_insert_rowid(store.handle());
+            if (m_locking == Locking::InCallersTransaction && m_machine.m_restartChanges)
+                m_machine.m_restartChanges->append({seq, store.run(), QStringLiteral("file"), op, 0, path, before, *copy, QString()});
+            if (!transaction.finish())
+                seq = -1;
+        }
+    }
+    // Without its entry (a full disk) the kept old content would stay for good.
+    if (seq < 0 && !keepByMove && !copy->isEmpty())
+        QFile::remove(journalFolder() + QLatin1Char('/') + *copy);
+    return seq;
 }
 
 void FileJournal::recordAfter(qint64 seq, const QString& after)
