@@ -5,7 +5,9 @@
 // value and file must be the old or the new one, and afterwards the machine must open, pass
 // its integrity check and roll the run back.
 
+#include "actions/cactioncopyfiles.h"
 #include "platform/emulated/emulatedmachine.h"
+#include "platform/emulated/machinefolder.h"
 #include "platform/emulated/machinejournal.h"
 
 #include <QDir>
@@ -336,6 +338,7 @@ private Q_SLOTS:
     void init() { qunsetenv(MachineJournal::runVariable); }
     void fullDisk_data();
     void fullDisk();
+    void copyAction();
     void failingWrites_data();
     void failingWrites();
 
@@ -435,6 +438,45 @@ void TestFullDisk::fullDisk()
     qInfo("%s", qPrintable(outcomes.join(QLatin1String(", "))));
 }
 
+// The copy action on the process's machine, the disk filled to several levels: a file is
+// copied, or the copy reports that the destination cannot be written and leaves the old
+// destination and nothing beside it.
+void TestFullDisk::copyAction()
+{
+    const QString mountPoint = m_dir.filePath(QStringLiteral("copydisk"));
+    const Tmpfs disk(mountPoint, "size=12m");
+    if (!disk.mounted())
+        QSKIP(qPrintable(disk.why()));
+    const QString folder = mountPoint + QStringLiteral("/machine");
+    std::string error;
+    QVERIFY2(winsteps::platform::emulated::openMachine("winxp-sp2", folder.toStdString(), &error), error.c_str());
+    const QString driveC = folder + QStringLiteral("/drive_c");
+    const QByteArray source(300 * 1024, 's'), old(64 * 1024, 'o');
+    QFile sourceFile(driveC + QStringLiteral("/src.bin"));
+    QVERIFY(sourceFile.open(QIODevice::WriteOnly) && sourceFile.write(source) == source.size());
+    sourceFile.close();
+    CActionCopyFiles action(nullptr, "copy");
+    QStringList outcomes;
+    for (const qint64 free : {0, 4096, 65536, 196608, 262144, 1048576}) {
+        QFile destination(driveC + QStringLiteral("/dst.bin"));
+        QVERIFY(destination.open(QIODevice::WriteOnly) && destination.write(old) == old.size());
+        destination.close();
+        const QStringList entries = QDir(driveC).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+        QVERIFY(fill(mountPoint + QStringLiteral("/filler"), free));
+        const int code = action.copyFile(QStringLiteral("C:\\src.bin"), QStringLiteral("C:\\dst.bin"));
+        outcomes << QStringLiteral("%1 bytes free: %2").arg(free).arg(code);
+        QVERIFY2(code == CActionCopyFiles::Copied || code == CActionCopyFiles::AccessDenied, qPrintable(outcomes.last()));
+        QVERIFY(destination.open(QIODevice::ReadOnly));
+        QCOMPARE(destination.readAll(), code == CActionCopyFiles::Copied ? source : old);
+        destination.close();
+        QCOMPARE(QDir(driveC).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), entries);
+        QVERIFY(QFile::remove(mountPoint + QStringLiteral("/filler")));
+    }
+    // The machine stays open for the process: the file system is detached when unmounted.
+    QVERIFY(winsteps::platform::emulated::openMachine("winxp-sp2", "", &error));
+    qInfo("copy action: %s", qPrintable(outcomes.join(QLatin1String(", "))));
+}
+
 using Operation = std::function<bool(EmulatedMachine&, MachineJournal&, qint64 run, State* expected)>;
 
 void TestFullDisk::failingWrites_data()
@@ -522,7 +564,7 @@ void TestFullDisk::failingWrites()
         if (!(now == expected)) {
             // A rollback undoes files before its store transaction fails: those are undone
             // by content when it is run again; the registry must be as the run left it.
-            QVERIFY2(!worked && now.value == afterRun.value && now.service == afterRun.service,
+            QVERIFY2(undoes && !worked && now.value == afterRun.value && now.service == afterRun.service,
                      qPrintable(QStringLiteral("N = %1: not the old or the new state").arg(n)));
         }
         QCOMPARE(m->integrityCheck(), QStringLiteral("ok"));
