@@ -86,7 +86,7 @@ bool fill(const QString& path, qint64 free)
 // --- a VFS that fails the Nth write or sync -----------------------------------------------
 
 struct Faults {
-    int countdown = 0;     // the write or sync that fails (1: the next); 0: none
+    int countdown = 0;       // the write or sync that fails (1: the next); 0: none
     bool persistent = false; // every one after it fails too
     int code = SQLITE_IOERR_WRITE;
     int fired = 0;
@@ -115,10 +115,7 @@ sqlite3_file* real(sqlite3_file* file)
 
 sqlite3_io_methods faultyMethods = {
     3,
-    [](sqlite3_file* f) {
-        const int rc = real(f)->pMethods ? real(f)->pMethods->xClose(real(f)) : SQLITE_OK;
-        return rc;
-    },
+    [](sqlite3_file* f) { return real(f)->pMethods ? real(f)->pMethods->xClose(real(f)) : SQLITE_OK; },
     [](sqlite3_file* f, void* b, int n, sqlite3_int64 o) { return real(f)->pMethods->xRead(real(f), b, n, o); },
     [](sqlite3_file* f, const void* b, int n, sqlite3_int64 o) {
         const int rc = injected();

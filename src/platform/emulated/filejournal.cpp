@@ -380,12 +380,11 @@ int FileJournal::writeNewFile(const QString& host, const QByteArray& bytes)
         return error;
     }
     const bool written = ::write(fd, bytes.constData(), size_t(bytes.size())) == ssize_t(bytes.size());
-    const int error = written ? 0 : errno == ENOSPC ? ENOSPC : EIO;
     ::close(fd);
     if (!written)
         ::unlink(local(host).constData());
     recordAfter(seq, stateOf(host));
-    return error;
+    return written ? 0 : EIO;
 }
 
 int FileJournal::rename(const QString& from, const QString& to)
@@ -393,10 +392,8 @@ int FileJournal::rename(const QString& from, const QString& to)
     QString fromCopy, toCopy;
     const qint64 fromSeq = record(QStringLiteral("move"), from, &fromCopy, false);
     const qint64 toSeq = fromSeq < 0 ? -1 : record(QStringLiteral("move"), to, &toCopy, false);
-    if (toSeq < 0) {
-        recordAfter(fromSeq, stateOf(from)); // nothing changed: its entry goes
+    if (toSeq < 0)
         return m_recordError;
-    }
     const int result = ::rename(local(from).constData(), local(to).constData()) == 0 ? 0 : errno;
     recordAfter(fromSeq, stateOf(from));
     recordAfter(toSeq, stateOf(to));
@@ -436,11 +433,9 @@ int FileJournal::writeFile(const QString& host, const QByteArray& bytes)
     if (const int error = openForWrite(host, &file))
         return error;
     std::uint32_t done = 0;
-    const std::uint32_t code = file->write(bytes.constData(), std::uint32_t(bytes.size()), &done);
+    const bool written = file->write(bytes.constData(), std::uint32_t(bytes.size()), &done) == ERROR_SUCCESS;
     file.reset();
-    if (code == 39 /* ERROR_HANDLE_DISK_FULL */)
-        return ENOSPC;
-    return code == ERROR_SUCCESS && stateOf(host) != QLatin1String("absent") ? 0 : EIO;
+    return written && stateOf(host) != QLatin1String("absent") ? 0 : EIO;
 }
 
 QString FileJournal::conflict(const QList<JournalEntry>& entries, const JournalEntry* later,
