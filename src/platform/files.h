@@ -17,6 +17,7 @@ namespace winsteps::platform {
 inline constexpr std::uint32_t ERROR_HANDLE_EOF = 38;
 inline constexpr std::uint32_t ERROR_DIRECTORY = 267; // the name is not a directory
 inline constexpr std::uint32_t ERROR_HANDLE_DISK_FULL = 39; // a write found the disk full
+inline constexpr std::uint32_t ERROR_DISK_FULL = 112;       // no room for what a call records
 
 // File attributes.
 inline constexpr std::uint32_t FILE_ATTRIBUTE_READONLY = 0x0001;

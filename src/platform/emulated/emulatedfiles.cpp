@@ -46,6 +46,8 @@ std::uint32_t errorOf(int error, const QString& host)
         return ERROR_ALREADY_EXISTS;
     case ENOMEM:
         return ERROR_NOT_ENOUGH_MEMORY;
+    case ENOSPC:
+        return ERROR_DISK_FULL;
     default:
         return ERROR_ACCESS_DENIED;
     }
@@ -294,7 +296,8 @@ std::uint32_t EmulatedFiles::moveFileEx(const std::string& existing, const std::
             if (!to.isSymLink() && !(to.permissions() & QFileDevice::WriteOwner))
                 return ERROR_ACCESS_DENIED; // a read-only file is never replaced
         }
-        return FileJournal(m_machine).rename(source, target) == 0 ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
+        const int error = FileJournal(m_machine).rename(source, target);
+        return error == 0 ? ERROR_SUCCESS : error == ENOSPC ? errorOf(error, target) : ERROR_ACCESS_DENIED;
     }
 
     return delayUntilReboot(windowsSource, newName ? &windowsTarget : nullptr, flags & MOVEFILE_REPLACE_EXISTING);

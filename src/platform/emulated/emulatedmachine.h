@@ -28,6 +28,8 @@
 
 namespace winsteps::platform::emulated {
 
+struct JournalEntry;
+
 // An emulated Windows machine: the answers of a profile, with drive C: as a real directory
 // "<folder>/drive_c" and the registry in "<folder>/machine.db" (see RegistryStore). It
 // answers Windows paths ("C:\WINDOWS\system32"), as the profile's Windows would; the file
@@ -189,6 +191,8 @@ private:
     std::mutex m_storeMutex; // guards the store, and the registry's handles
     std::unique_ptr<RegistryStore> m_store;
     std::map<HKEY, qint64> m_roots; // predefined key -> root row; set once when opened
+    // While a restart runs: the file changes it made, put back when its transaction fails.
+    QList<JournalEntry>* m_restartChanges = nullptr;
     std::atomic<bool> m_systemAccess{false};
 
     EmulatedSystem m_system;

@@ -114,9 +114,17 @@ QString unique()
 }
 
 // Keeps a second name of the file at from: a hard link, a copy where links cannot be made.
-bool keep(const QString& from, const QString& to)
+// *full (when given) tells whether it failed for want of space.
+bool keep(const QString& from, const QString& to, bool* full = nullptr)
 {
-    return ::link(local(from).constData(), local(to).constData()) == 0 || QFile::copy(from, to);
+    if (::link(local(from).constData(), local(to).constData()) == 0)
+        return true;
+    const bool noRoom = errno == ENOSPC;
+    if (QFile copy(from); copy.copy(to))
+        return true;
+    if (full)
+        *full = noRoom || errno == ENOSPC;
+    return false;
 }
 
 // A new file written beside its target and renamed over it when closed; the journal's entry
@@ -129,8 +137,10 @@ public:
     }
     ~StagedFile() override
     {
-        ::close(m_fd);
-        const bool renamed = ::rename(local(m_staging).constData(), local(m_target).constData()) == 0;
+        // After a failed write (a full disk) the staged file is incomplete: the target keeps
+        // its old content rather than take a truncated one.
+        const bool closed = ::close(m_fd) == 0;
+        const bool renamed = closed && !m_failed && ::rename(local(m_staging).constData(), local(m_target).constData()) == 0;
         if (!renamed)
             ::unlink(local(m_staging).constData());
         m_done(renamed ? QStringLiteral("file:") + QString::fromLatin1(m_hash.result().toHex())
@@ -151,6 +161,7 @@ public:
                 continue;
             if (n <= 0) {
                 *done = written;
+                m_failed = true;
                 return errno == ENOSPC ? ERROR_HANDLE_DISK_FULL : ERROR_ACCESS_DENIED;
             }
             m_hash.addData(QByteArrayView(bytes + written, n));
@@ -166,6 +177,7 @@ private:
     QString m_target;
     std::function<void(const QString&)> m_done;
     QCryptographicHash m_hash{QCryptographicHash::Sha1};
+    bool m_failed = false;
 };
 
 } // namespace
@@ -242,20 +254,38 @@ qint64 FileJournal::record(const QString& op, const QString& host, QString* copy
     const QString before = stateOf(host);
     if (before.startsWith(QLatin1String("file:"))) {
         *copy = unique();
-        if (!QDir().mkpath(journalFolder()) || (!keepByMove && !keep(host, journalFolder() + QLatin1Char('/') + *copy)))
+        bool full = false;
+        if (!QDir().mkpath(journalFolder()) || (!keepByMove && !keep(host, journalFolder() + QLatin1Char('/') + *copy, &full))) {
+            m_recordError = full || errno == ENOSPC ? ENOSPC : EIO;
+            QFile::remove(journalFolder() + QLatin1Char('/') + *copy); // a copy cut short
             return -1;
+        }
     }
-    Transaction transaction(*this);
-    if (!transaction.ok())
-        return -1;
-    JournalQuery insert(store.handle(),
-                        QStringLiteral("INSERT INTO journal(run, tbl, op, path, before, copy) VALUES(?1, 'file', ?2, ?3, ?4, ?5)"),
-                        {store.run() > 0 ? QVariant(store.run()) : QVariant(), op, path, before,
-                         copy->isEmpty() ? QVariant() : QVariant(*copy)});
-    if (!insert.run())
-        return -1;
-    const qint64 seq = sqlite3_last_insert_rowid(store.handle());
-    return transaction.finish() ? seq : -1;
+    qint64 seq = -1;
+    {
+        Transaction transaction(*this);
+        JournalQuery insert(store.handle(),
+                            QStringLiteral("INSERT INTO journal(run, tbl, op, path, before, copy) VALUES(?1, 'file', ?2, ?3, ?4, ?5)"),
+                            {store.run() > 0 ? QVariant(store.run()) : QVariant(), op, path, before,
+                             copy->isEmpty() ? QVariant() : QVariant(*copy)});
+        bool full = store.diskFull();
+        if (transaction.ok() && insert.run()) {
+            seq = sqlite3_last_insert_rowid(store.handle());
+            if (m_locking == Locking::InCallersTransaction && m_machine.m_restartChanges)
+                m_machine.m_restartChanges->append({seq, store.run(), QStringLiteral("file"), op, 0, path, before, *copy, QString()});
+            if (!transaction.finish()) {
+                seq = -1;
+                full = store.diskFull();
+            }
+        } else if (transaction.ok()) {
+            full = sqlite3_errcode(store.handle()) == SQLITE_FULL;
+        }
+        m_recordError = full ? ENOSPC : EIO;
+    }
+    // Without its entry (a full disk) the kept old content would stay for good.
+    if (seq < 0 && !keepByMove && !copy->isEmpty())
+        QFile::remove(journalFolder() + QLatin1Char('/') + *copy);
+    return seq;
 }
 
 void FileJournal::recordAfter(qint64 seq, const QString& after)
@@ -286,7 +316,7 @@ int FileJournal::makeDirectory(const QString& host)
     QString copy;
     const qint64 seq = record(QStringLiteral("mkdir"), host, &copy, false);
     if (seq < 0)
-        return EIO;
+        return m_recordError;
     const int result = ::mkdir(local(host).constData(), 0777) == 0 ? 0 : errno;
     recordAfter(seq, stateOf(host));
     return result;
@@ -297,7 +327,7 @@ int FileJournal::removeFile(const QString& host)
     QString copy;
     const qint64 seq = record(QStringLiteral("delete"), host, &copy, true);
     if (seq < 0)
-        return EIO;
+        return m_recordError;
     // The removal itself keeps the old content: the file moves into the journal's folder.
     const int result = !copy.isEmpty()
         ? (::rename(local(host).constData(), local(journalFolder() + QLatin1Char('/') + copy).constData()) == 0 ? 0 : errno)
@@ -327,7 +357,7 @@ int FileJournal::removeEntry(const QString& host)
     QString copy;
     const qint64 seq = record(QStringLiteral("rmdir"), host, &copy, false);
     if (seq < 0)
-        return EIO;
+        return m_recordError;
     const int result = ::rmdir(local(host).constData()) == 0 ? 0 : errno;
     recordAfter(seq, stateOf(host));
     return result;
@@ -340,7 +370,7 @@ int FileJournal::writeNewFile(const QString& host, const QByteArray& bytes)
     QString copy;
     const qint64 seq = record(QStringLiteral("write"), host, &copy, false);
     if (seq < 0)
-        return EIO;
+        return m_recordError;
     // Created only when not there: another process may take the same name at the same moment.
     const int fd = ::open(local(host).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
     if (fd < 0) {
@@ -363,7 +393,7 @@ int FileJournal::rename(const QString& from, const QString& to)
     const qint64 fromSeq = record(QStringLiteral("move"), from, &fromCopy, false);
     const qint64 toSeq = fromSeq < 0 ? -1 : record(QStringLiteral("move"), to, &toCopy, false);
     if (toSeq < 0)
-        return EIO;
+        return m_recordError;
     const int result = ::rename(local(from).constData(), local(to).constData()) == 0 ? 0 : errno;
     recordAfter(fromSeq, stateOf(from));
     recordAfter(toSeq, stateOf(to));
@@ -379,7 +409,7 @@ int FileJournal::openForWrite(const QString& host, FileHandlePtr* file)
     QString copy;
     const qint64 seq = record(QStringLiteral("write"), host, &copy, false);
     if (seq < 0)
-        return EIO;
+        return m_recordError;
     const QString staging = journalFolder() + QStringLiteral("/staging");
     QDir().mkpath(staging);
     const QString name = staging + QLatin1Char('/') + unique();

@@ -8,6 +8,7 @@
 #include <QString>
 #include <QVariant>
 
+#include <cerrno>
 #include <initializer_list>
 
 struct sqlite3;
@@ -103,12 +104,13 @@ private:
     QString relative(const QString& host) const;
     QString journalFolder() const;
     // Records a change about to happen; 0 when the journal is off or host lies outside drive
-    // C:, -1 when the journal cannot be written.
+    // C:, -1 when the journal cannot be written (m_recordError tells why).
     qint64 record(const QString& op, const QString& host, QString* copy, bool keepByMove);
     void recordAfter(qint64 seq, const QString& after);
 
     EmulatedMachine& m_machine;
     Locking m_locking;
+    int m_recordError = EIO; // ENOSPC when the last record failed on a full disk
 };
 
 } // namespace winsteps::platform::emulated

@@ -50,6 +50,8 @@ bool EmulatedMachine::reboot(QList<BootEntry>* done, QString* error)
         setError(error, QStringLiteral("the registry cannot be read: ") + why);
         return false;
     }
+    QList<JournalEntry> changes;
+    m_restartChanges = &changes;
     const qint64 boot = m_store->meta(QStringLiteral("boots")).toLongLong() + 1;
     QList<BootEntry> entries;
     const BootRecord record = [&](const QString& action, const QString& detail) {
@@ -64,7 +66,16 @@ bool EmulatedMachine::reboot(QList<BootEntry>* done, QString* error)
     runOnceEntries(record);
 
     m_store->setMeta(QStringLiteral("boots"), QString::number(boot));
+    m_restartChanges = nullptr;
     if (transaction.finish(ERROR_SUCCESS, &why) != ERROR_SUCCESS) {
+        // The records of the restart's file changes went with its transaction (a full disk):
+        // the files are put back, newest first, to agree with the pending list that stays.
+        const FileJournal files(*this, FileJournal::Locking::InCallersTransaction);
+        for (auto it = changes.crbegin(); it != changes.crend(); ++it) {
+            files.undo(*it, nullptr);
+            if (!it->copy.isEmpty())
+                QFile::remove(m_folder + QStringLiteral("/journal/") + it->copy);
+        }
         setError(error, QStringLiteral("the registry cannot be written: ") + why);
         return false;
     }

@@ -127,6 +127,7 @@ bool RegistryStore::open(const QString& file, QString* error)
 void RegistryStore::fail(const char* what)
 {
     m_failed = true;
+    m_diskFull = sqlite3_errcode(m_db) == SQLITE_FULL;
     m_lastError = QString::fromUtf8(what) + QStringLiteral(": ") + QString::fromUtf8(sqlite3_errmsg(m_db));
 }
 
@@ -177,6 +178,7 @@ bool RegistryStore::exec(const char* sql)
     if (sqlite3_exec(m_db, sql, nullptr, nullptr, &message) == SQLITE_OK)
         return true;
     m_failed = true;
+    m_diskFull = sqlite3_errcode(m_db) == SQLITE_FULL;
     m_lastError = QString::fromUtf8(message ? message : "error");
     sqlite3_free(message);
     return false;
@@ -225,8 +227,15 @@ bool RegistryStore::commit(QString* error)
     m_inTransaction = false;
     if (run("COMMIT"))
         return true;
+    // A commit that failed on a full disk or an I/O error has been rolled back by SQLite
+    // already; the commit's failure stays the one reported.
     const QString why = m_lastError;
-    run("ROLLBACK");
+    const bool full = m_diskFull;
+    if (!sqlite3_get_autocommit(m_db))
+        run("ROLLBACK");
+    m_failed = true;
+    m_diskFull = full;
+    m_lastError = why;
     setError(error, why);
     return false;
 }

@@ -81,6 +81,8 @@ public:
     bool commit(QString* error = nullptr);
     void rollback();
     bool failed(QString* error = nullptr) const;
+    // Whether the transaction's failure was a full disk.
+    bool diskFull() const { return m_failed && m_diskFull; }
 
     // The machine's record.
     QString meta(const QString& name);
@@ -144,6 +146,7 @@ private:
     QMap<const char*, sqlite3_stmt*> m_statements;
     bool m_inTransaction = false;
     bool m_failed = false;
+    bool m_diskFull = false;
     QString m_lastError;
     bool m_journaling = true;
     qint64 m_run = 0;
