@@ -136,11 +136,32 @@ void CThreadedAction::setProgress(int value)
             Q_EMIT actionProgress(progress, maximum);
         return;
     }
+    postFromWorker(ProgressEventType, progress);
+}
+
+void CThreadedAction::startProgressTimer()
+{
+    if (QThread::currentThread() == thread())
+        CAction::startProgressTimer();
+    else
+        postFromWorker(TimerEventType, 1);
+}
+
+void CThreadedAction::stopProgressTimer()
+{
+    if (QThread::currentThread() == thread())
+        CAction::stopProgressTimer();
+    else
+        postFromWorker(TimerEventType, 0);
+}
+
+void CThreadedAction::postFromWorker(QEvent::Type type, int progress)
+{
     // Made and posted under the lock that event() takes before it reads the event, so that
     // the event thread sees the event whole (the toolkit's queue lock is not one a thread
     // checker knows).
     std::lock_guard<std::mutex> lock(m_pauseMutex);
-    QCoreApplication::postEvent(this, new ActionEvent(ProgressEventType, m_workerRun, progress));
+    QCoreApplication::postEvent(this, new ActionEvent(type, m_workerRun, progress));
 }
 
 void CThreadedAction::runWorker(int run)
@@ -161,11 +182,19 @@ bool CThreadedAction::event(QEvent* e)
         std::lock_guard<std::mutex> lock(m_pauseMutex);
     }
     const QEvent::Type type = e->type();
-    if (type != FinishedEventType && type != ProgressEventType)
+    if (type != FinishedEventType && type != ProgressEventType && type != TimerEventType)
         return CAsyncAction::event(e);
     const auto* actionEvent = dynamic_cast<ActionEvent*>(e);
     if (!actionEvent)
         return CAsyncAction::event(e);
+    // Stopping the timer is always right; a stopped run does not start it again.
+    if (type == TimerEventType) {
+        if (actionEvent->progress == 0)
+            CAction::stopProgressTimer();
+        else if (!m_stopped && actionEvent->run == m_run)
+            CAction::startProgressTimer();
+        return true;
+    }
     // A stopped run, or one that a newer run replaced, has nothing more to say.
     if (m_stopped || actionEvent->run != m_run)
         return true;

@@ -29,6 +29,8 @@ class WINSTEPS_EXPORT CThreadedAction : public CAsyncAction
 public:
     static constexpr QEvent::Type FinishedEventType = QEvent::Type(QEvent::User + 1);
     static constexpr QEvent::Type ProgressEventType = QEvent::Type(QEvent::User + 2);
+    // The progress timer started or stopped by the worker.
+    static constexpr QEvent::Type TimerEventType = QEvent::Type(QEvent::User + 3);
     // The logging category of the two lines that each worker writes through the toolkit's
     // debug message function when it starts.
     static constexpr const char* threadLogCategory = "winsteps.thread";
@@ -44,6 +46,10 @@ public:
     // Progress set on the event thread is published at once; progress set by the worker
     // travels as a ProgressEventType event.
     void setProgress(int value) override;
+    // From the worker, a TimerEventType event that starts or stops the timer on the event
+    // thread; a start of a run that has been stopped in the meantime is dropped.
+    void startProgressTimer() override;
+    void stopProgressTimer() override;
     bool isStopRequested() const override;
 
     // stop(), then waits for the worker to end.
@@ -62,6 +68,9 @@ protected:
 
 private:
     void runWorker(int run);
+    // Posts an event of this run from the worker (progress: the value, or 1 to start the timer
+    // and 0 to stop it).
+    void postFromWorker(QEvent::Type type, int progress);
     void joinWorker();
 
     class Worker;

@@ -20,6 +20,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
+#include <QTimer>
 
 #include "support/files.h"
 #include "support/freshmachine.h"
@@ -227,6 +228,7 @@ void TstCycles::cycles()
             QCoreApplication::sendPostedEvents();
             QCOMPARE(late, 0);
             QCOMPARE(finished.count(), 0);
+            QVERIFY(!action->progressTimer()->isActive()); // a stopped run does not start it again
             ++seen[QStringLiteral("stopped")];
         } else {
             QVERIFY2(outcomes.contains(state->exitEvent()), qPrintable(state->exitEvent()));
