@@ -136,7 +136,11 @@ void CThreadedAction::setProgress(int value)
             Q_EMIT actionProgress(progress, maximum);
         return;
     }
-    postFromWorker(ProgressEventType, progress);
+    // execute() called directly on another thread (inside another action's worker) is not
+    // a run of this action: its progress is only kept, for the event thread would read the
+    // maximum while that thread still changes what it is made of.
+    if (QThread::currentThread() == m_worker)
+        postFromWorker(ProgressEventType, progress);
 }
 
 void CThreadedAction::startProgressTimer()

@@ -44,7 +44,7 @@ public:
     void start() override;
     void stop() override;
     // Progress set on the event thread is published at once; progress set by the worker
-    // travels as a ProgressEventType event.
+    // travels as a ProgressEventType event; progress set on any other thread is only kept.
     void setProgress(int value) override;
     // From the worker, a TimerEventType event that starts or stops the timer on the event
     // thread; a start of a run that has been stopped in the meantime is dropped.
