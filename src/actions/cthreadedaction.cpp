@@ -103,7 +103,12 @@ void CThreadedAction::joinWorker()
 
 bool CThreadedAction::isWorkerRunning() const
 {
-    return m_worker->isRunning();
+    if (m_worker->isRunning())
+        return true;
+    // Ended: as in joinWorker(), taking the lock of the worker's last step makes what it did
+    // visible to the caller, who may now use what the worker used.
+    std::lock_guard<std::mutex> lock(m_pauseMutex);
+    return false;
 }
 
 bool CThreadedAction::isStopRequested() const

@@ -54,7 +54,8 @@ public:
 
     // stop(), then waits for the worker to end.
     void stopAndWait();
-    // Whether the worker thread runs.
+    // Whether the worker thread runs; once it answers false, everything the worker did is
+    // visible to the caller.
     bool isWorkerRunning() const;
 
 protected:
@@ -79,7 +80,7 @@ private:
     std::atomic<int> m_workerRun{0};
     bool m_stopped = false;     // event thread only
     std::atomic<bool> m_stopRequested{false};
-    std::mutex m_pauseMutex;
+    mutable std::mutex m_pauseMutex;
     std::condition_variable m_pauseWake;
     QList<QPair<QString, QVariant>> m_pendingProperties; // the worker's until it is joined
 };
