@@ -117,8 +117,11 @@ private:
                 state->setAction(new CActionCopyFiles(state.get(), "step"));
             else
                 state->setAction(new CActionStartApp(state.get(), "step"));
-            for (const QString& text : properties)
-                state->setProperty(text.section(QLatin1Char('='), 0, 0), text.section(QLatin1Char('='), 1).replace(QLatin1String("%1"), QString::number(n)).replace(QLatin1String("%2"), folder));
+            for (const QString& text : properties) {
+                QString value = text.section(QLatin1Char('='), 1);
+                value.replace(QLatin1String("%1"), QString::number(n)).replace(QLatin1String("%2"), folder);
+                state->setProperty(text.section(QLatin1Char('='), 0, 0), value);
+            }
         } else {
             state.reset(qobject_cast<CActionState*>(testsupport::createState(*m_factory, type, properties).release()));
         }
