@@ -177,15 +177,27 @@ bool CProcess::launch(const QString& program, const QStringList& environment, bo
     if (handle)
         *handle = process->duplicate();
     d->process = std::move(process);
-    lock.unlock();
 
     // The timer belongs to this object's thread. From a worker the start is posted as a plain
-    // queued slot call (no functor object whose ownership would cross threads).
-    if (QThread::currentThread() == thread())
-        startPoll();
-    else
+    // queued slot call (no functor object whose ownership would cross threads), made and
+    // posted under the lock that event() takes before the call is read.
+    if (QThread::currentThread() != thread()) {
         QMetaObject::invokeMethod(this, "startPoll", Qt::QueuedConnection);
+        return true;
+    }
+    lock.unlock();
+    startPoll();
     return true;
+}
+
+bool CProcess::event(QEvent* e)
+{
+    {
+        // Pairs with the lock under which a worker made and posted the call: the toolkit's
+        // own queue lock is not one that thread checkers know.
+        std::lock_guard<std::mutex> lock(m_mutex);
+    }
+    return QObject::event(e);
 }
 
 void CProcess::startPoll()

@@ -80,6 +80,9 @@ public Q_SLOTS:
 Q_SIGNALS:
     void processExited();
 
+protected:
+    bool event(QEvent* e) override;
+
 private Q_SLOTS:
     // Starts the poll; runs on this object's thread.
     void startPoll();

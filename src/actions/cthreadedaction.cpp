@@ -103,7 +103,12 @@ void CThreadedAction::joinWorker()
 
 bool CThreadedAction::isWorkerRunning() const
 {
-    return m_worker->isRunning();
+    if (m_worker->isRunning())
+        return true;
+    // Ended: as in joinWorker(), taking the lock of the worker's last step makes what it did
+    // visible to the caller, who may now use what the worker used.
+    std::lock_guard<std::mutex> lock(m_pauseMutex);
+    return false;
 }
 
 bool CThreadedAction::isStopRequested() const
@@ -136,11 +141,36 @@ void CThreadedAction::setProgress(int value)
             Q_EMIT actionProgress(progress, maximum);
         return;
     }
+    // execute() called directly on another thread (inside another action's worker) is not
+    // a run of this action: its progress is only kept, for the event thread would read the
+    // maximum while that thread still changes what it is made of.
+    if (QThread::currentThread() == m_worker)
+        postFromWorker(ProgressEventType, progress);
+}
+
+void CThreadedAction::startProgressTimer()
+{
+    if (QThread::currentThread() == thread())
+        CAction::startProgressTimer();
+    else
+        postFromWorker(TimerEventType, 1);
+}
+
+void CThreadedAction::stopProgressTimer()
+{
+    if (QThread::currentThread() == thread())
+        CAction::stopProgressTimer();
+    else
+        postFromWorker(TimerEventType, 0);
+}
+
+void CThreadedAction::postFromWorker(QEvent::Type type, int progress)
+{
     // Made and posted under the lock that event() takes before it reads the event, so that
     // the event thread sees the event whole (the toolkit's queue lock is not one a thread
     // checker knows).
     std::lock_guard<std::mutex> lock(m_pauseMutex);
-    QCoreApplication::postEvent(this, new ActionEvent(ProgressEventType, m_workerRun, progress));
+    QCoreApplication::postEvent(this, new ActionEvent(type, m_workerRun, progress));
 }
 
 void CThreadedAction::runWorker(int run)
@@ -161,11 +191,19 @@ bool CThreadedAction::event(QEvent* e)
         std::lock_guard<std::mutex> lock(m_pauseMutex);
     }
     const QEvent::Type type = e->type();
-    if (type != FinishedEventType && type != ProgressEventType)
+    if (type != FinishedEventType && type != ProgressEventType && type != TimerEventType)
         return CAsyncAction::event(e);
     const auto* actionEvent = dynamic_cast<ActionEvent*>(e);
     if (!actionEvent)
         return CAsyncAction::event(e);
+    // Stopping the timer is always right; a stopped run does not start it again.
+    if (type == TimerEventType) {
+        if (actionEvent->progress == 0)
+            CAction::stopProgressTimer();
+        else if (!m_stopped && actionEvent->run == m_run)
+            CAction::startProgressTimer();
+        return true;
+    }
     // A stopped run, or one that a newer run replaced, has nothing more to say.
     if (m_stopped || actionEvent->run != m_run)
         return true;

@@ -29,6 +29,8 @@ class WINSTEPS_EXPORT CThreadedAction : public CAsyncAction
 public:
     static constexpr QEvent::Type FinishedEventType = QEvent::Type(QEvent::User + 1);
     static constexpr QEvent::Type ProgressEventType = QEvent::Type(QEvent::User + 2);
+    // The progress timer started or stopped by the worker.
+    static constexpr QEvent::Type TimerEventType = QEvent::Type(QEvent::User + 3);
     // The logging category of the two lines that each worker writes through the toolkit's
     // debug message function when it starts.
     static constexpr const char* threadLogCategory = "winsteps.thread";
@@ -42,13 +44,18 @@ public:
     void start() override;
     void stop() override;
     // Progress set on the event thread is published at once; progress set by the worker
-    // travels as a ProgressEventType event.
+    // travels as a ProgressEventType event; progress set on any other thread is only kept.
     void setProgress(int value) override;
+    // From the worker, a TimerEventType event that starts or stops the timer on the event
+    // thread; a start of a run that has been stopped in the meantime is dropped.
+    void startProgressTimer() override;
+    void stopProgressTimer() override;
     bool isStopRequested() const override;
 
     // stop(), then waits for the worker to end.
     void stopAndWait();
-    // Whether the worker thread runs.
+    // Whether the worker thread runs; once it answers false, everything the worker did is
+    // visible to the caller.
     bool isWorkerRunning() const;
 
 protected:
@@ -62,6 +69,9 @@ protected:
 
 private:
     void runWorker(int run);
+    // Posts an event of this run from the worker (progress: the value, or 1 to start the timer
+    // and 0 to stop it).
+    void postFromWorker(QEvent::Type type, int progress);
     void joinWorker();
 
     class Worker;
@@ -70,7 +80,7 @@ private:
     std::atomic<int> m_workerRun{0};
     bool m_stopped = false;     // event thread only
     std::atomic<bool> m_stopRequested{false};
-    std::mutex m_pauseMutex;
+    mutable std::mutex m_pauseMutex;
     std::condition_variable m_pauseWake;
     QList<QPair<QString, QVariant>> m_pendingProperties; // the worker's until it is joined
 };
