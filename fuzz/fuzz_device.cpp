@@ -26,10 +26,12 @@ using winsteps::platform::emulated::DeviceNodeRecord;
 using winsteps::platform::emulated::EmulatedMachine;
 using winsteps::platform::emulated::MachineProfile;
 
+// One machine for the whole run: every input leaves its tree as it found it (or stops).
 struct Fixed
 {
     QTemporaryDir folder;
     MachineProfile profile;
+    std::unique_ptr<EmulatedMachine> machine;
 
     Fixed()
     {
@@ -38,6 +40,7 @@ struct Fixed
         QString error;
         if (!profile.load(QString::fromStdString(winsteps::platform::emulated::defaultProfileName()), &error))
             qFatal("no profile: %s", qPrintable(error));
+        machine = EmulatedMachine::detached(profile, folder.filePath(QStringLiteral("machine")));
     }
 };
 
@@ -123,8 +126,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (nodes.isEmpty())
         return 0;
 
-    std::unique_ptr<EmulatedMachine> machine =
-        EmulatedMachine::detached(fixed.profile, fixed.folder.filePath(QStringLiteral("machine")));
+    EmulatedMachine* machine = fixed.machine.get();
     const QStringList before = idsOf(machine->devices().nodes());
     if (!machine->devices().addNodes(nodes, &error)) {
         if (error.isEmpty())
