@@ -2,8 +2,9 @@
 // device or a list, children inside their parents) and plugged into an in-memory machine of
 // the default profile. A file that is refused names a reason and leaves the tree as it was; a
 // file that is plugged leaves every device it describes findable below a parent that is
-// there, volumes with letters of their own that the drives list shows, and unplugging its
-// devices brings the tree back to the one before.
+// there, volumes with letters of their own that the drives list shows, driver keys that the
+// machine handed out well formed and its own, and unplugging its devices brings the tree back
+// to the one before.
 
 #include "fuzzsupport.h"
 
