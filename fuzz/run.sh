@@ -14,7 +14,7 @@ set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 build=${FUZZ_BUILD:-$here/../build-fuzz}
 parallel=${FUZZ_PARALLEL:-1}
-targets="config expression path document wizard regfile profile pe component wininit inf"
+targets="config expression path document wizard regfile profile pe component wininit inf device"
 
 which=${1:-all}
 seconds=${2:-60}

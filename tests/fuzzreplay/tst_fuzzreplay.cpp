@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <iterator>
 
-#define FUZZ_TARGETS(X) X(config) X(expression) X(path) X(document) X(wizard) X(regfile) X(profile) X(pe) X(component) X(wininit) X(inf)
+#define FUZZ_TARGETS(X) X(config) X(expression) X(path) X(document) X(wizard) X(regfile) X(profile) X(pe) X(component) X(wininit) X(inf) X(device)
 
 #define DECLARE_TARGET(name) extern "C" int fuzzReplay_##name(const std::uint8_t* data, std::size_t size);
 FUZZ_TARGETS(DECLARE_TARGET)

@@ -9,6 +9,7 @@
 #include <QUuid>
 
 #include <cmath>
+#include <limits>
 
 namespace winsteps::platform::emulated {
 
@@ -378,10 +379,15 @@ QStringList DeviceState::subtree(const QString& instanceId) const
 QString DeviceState::nextDriverKey(const QString& classGuid) const
 {
     const QString prefix = classGuid.toUpper() + QLatin1Char('\\');
-    int next = 0;
+    // A key that a device file or a profile gives may end in any number ("\\2147483647"): they
+    // count in 64 bits, and the one number that has no next is passed over.
+    qint64 next = 0;
     for (const DeviceNodeRecord& n : nodes) {
-        if (n.driver.startsWith(prefix, Qt::CaseInsensitive))
-            next = std::max(next, n.driver.mid(prefix.size()).toInt() + 1);
+        if (!n.driver.startsWith(prefix, Qt::CaseInsensitive))
+            continue;
+        const qint64 number = n.driver.mid(prefix.size()).toLongLong();
+        if (number < std::numeric_limits<qint64>::max())
+            next = std::max(next, number + 1);
     }
     return prefix + QStringLiteral("%1").arg(next, 4, 10, QLatin1Char('0'));
 }
