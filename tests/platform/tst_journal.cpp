@@ -123,6 +123,11 @@ void TestJournal::rollbackUndoesTheRun_data()
         const std::string target = "C:\\Demo\\a.txt";
         QCOMPARE(m.files().moveFileEx("C:\\Demo\\b.txt", &target, platform::MOVEFILE_REPLACE_EXISTING), platform::ERROR_SUCCESS);
     }) << none << 3;
+    QTest::newRow("a move recorded, killed before the rename") << demoFile << Change([](EmulatedMachine& m) {
+        writeFile(m, "C:\\Demo\\b.txt", "moved");
+        const std::string target = "C:\\Demo\\c.txt";
+        QCOMPARE(m.files().moveFileEx("C:\\Demo\\b.txt", &target, 0), platform::ERROR_SUCCESS);
+    }) << Change([](EmulatedMachine& m) { QVERIFY(QFile::rename(m.driveC() + "/Demo/c.txt", m.driveC() + "/Demo/b.txt")); }) << 3;
     QTest::newRow("folders made, one removed again by hand") << none << Change([](EmulatedMachine& m) {
         QCOMPARE(m.files().createDirectory("C:\\Demo"), platform::ERROR_SUCCESS);
         QCOMPARE(m.files().createDirectory("C:\\Demo\\Sub"), platform::ERROR_SUCCESS);

@@ -16,6 +16,7 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <mutex>
 #include <optional>
@@ -448,9 +449,15 @@ QString FileJournal::conflict(const QList<JournalEntry>& entries, const JournalE
     if (now == first.before)
         return QString(); // as before the run (undone already, or the change never happened)
     // What the run left: what the next change found, else its own last state (unknown while a
-    // change was under way when the run ended).
+    // change was under way when the run ended). Without a later change, any state the run
+    // passed through is what it left: a kill between an entry and its act (the temporary file
+    // of a copy not yet moved into place) leaves the state before that act.
     const QString left = later ? later->before : last.after;
-    if (!left.isEmpty() && now != left) {
+    const auto passedThrough = [&entries, &now] {
+        return std::any_of(entries.begin(), entries.end(),
+                           [&now](const JournalEntry& entry) { return entry.before == now || entry.after == now; });
+    };
+    if (!left.isEmpty() && now != left && (later || !passedThrough())) {
         const QString by = later ? (later->run > 0 ? QStringLiteral("run %1").arg(later->run)
                                                    : QStringLiteral("a change outside any run"))
                                  : QStringLiteral("something outside the machine's journal");
