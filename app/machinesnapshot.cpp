@@ -44,6 +44,16 @@ QDateTime takenTime(const QFileInfo& snapshot)
     return born.isValid() ? born : snapshot.lastModified();
 }
 
+// The snapshots of the machine in folder, by name: the folders of "snapshots" that hold a
+// machine (a half-made one, ".NAME.new", holds none yet).
+QFileInfoList snapshotsOf(const QString& folder)
+{
+    QFileInfoList snapshots = QDir(QDir(folder).filePath(QStringLiteral("snapshots")))
+                                  .entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
+    snapshots.removeIf([](const QFileInfo& s) { return !EmulatedMachine::holdsMachine(s.filePath()); });
+    return snapshots;
+}
+
 int badName(const QString& action, const QString& name)
 {
     return cli::usageError(QStringLiteral("machine ") + action,
@@ -103,11 +113,8 @@ int snapshotsAction(const QStringList& arguments)
     if (!EmulatedMachine::holdsMachine(folder))
         return failure(QStringLiteral("snapshots"), QStringLiteral("\"%1\" holds no machine").arg(folder));
     QString text;
-    const QDir dir(QDir(folder).filePath(QStringLiteral("snapshots")));
-    for (const QFileInfo& snapshot : dir.entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name)) {
-        if (EmulatedMachine::holdsMachine(snapshot.filePath()))
-            text += snapshot.fileName() + QLatin1Char('\t') + takenTime(snapshot).toUTC().toString(Qt::ISODate) + QLatin1Char('\n');
-    }
+    for (const QFileInfo& snapshot : snapshotsOf(folder))
+        text += snapshot.fileName() + QLatin1Char('\t') + takenTime(snapshot).toUTC().toString(Qt::ISODate) + QLatin1Char('\n');
     cli::out(text);
     return ExitOk;
 }
@@ -166,9 +173,7 @@ int diffAction(const QStringList& arguments)
     QString from = folder;
     QString to;
     if (positional.size() == 1) {
-        QFileInfoList snapshots = QDir(QDir(folder).filePath(QStringLiteral("snapshots")))
-                                      .entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
-        snapshots.removeIf([](const QFileInfo& s) { return !EmulatedMachine::holdsMachine(s.filePath()); });
+        const QFileInfoList snapshots = snapshotsOf(folder);
         if (snapshots.isEmpty())
             return cli::usageError(command, QStringLiteral("\"%1\" has no snapshot to compare with").arg(folder));
         from = std::max_element(snapshots.cbegin(), snapshots.cend(), [](const QFileInfo& a, const QFileInfo& b) {
