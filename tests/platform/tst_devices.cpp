@@ -11,6 +11,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "support/freshmachine.h"
+
 using namespace winsteps::platform;
 using namespace winsteps::platform::emulated;
 
@@ -28,11 +30,6 @@ QString stick(const QString& volume)
 }
 const std::string stickId = "USB\\VID_0781&PID_5567\\4C53";
 const std::string stickVolume = "STORAGE\\RemovableMedia\\7&1&0&RM";
-
-QByteArray profileText(const QString& devices)
-{
-    return QStringLiteral(R"({"inherits": "winxp-sp2", "devices": [%1]})").arg(devices).toUtf8();
-}
 
 std::vector<std::string> roots(Drives& drives)
 {
@@ -54,75 +51,20 @@ class TestDevices : public QObject {
     Q_OBJECT
 
 private slots:
-    void profileMistakesAreRefused_data();
-    void profileMistakesAreRefused();
     void stagedDevices();
     void driverBindingAndRemoval();
     void volumeMountsAfterItsDelay();
     void plugsOfAnotherProcessAreSeen();
 
 private:
-    std::unique_ptr<EmulatedMachine> machine(const QString& devices);
+    // A machine of winxp-sp2 with the devices given (the items of a JSON list) added to its seed.
+    std::unique_ptr<EmulatedMachine> machine(const QString& devices)
+    {
+        return testsupport::freshMachine(m_dir, QStringLiteral(R"({"inherits": "winxp-sp2", "devices": [%1]})").arg(devices));
+    }
 
     QTemporaryDir m_dir;
-    int m_machines = 0;
 };
-
-std::unique_ptr<EmulatedMachine> TestDevices::machine(const QString& devices)
-{
-    MachineProfile profile;
-    QString error;
-    if (!profile.parse(profileText(devices), QStringLiteral("test"), &error))
-        qWarning("%s", qPrintable(error));
-    auto made = EmulatedMachine::open(profile, m_dir.filePath(QString::number(++m_machines)), &error);
-    if (!made)
-        qWarning("%s", qPrintable(error));
-    return made;
-}
-
-void TestDevices::profileMistakesAreRefused_data()
-{
-    QTest::addColumn<QString>("json"); // the whole profile when it starts with "{", else the devices
-    QTest::addColumn<QString>("error");
-    QTest::newRow("not a list") << R"({"inherits": "winxp-sp2", "devices": {}})" << "\"devices\" must be a list of devices";
-    QTest::newRow("not an object") << "3" << "\"devices[0]\" must be an object";
-    QTest::newRow("unknown key") << R"({"instanceId": "ROOT\\X\\0", "speed": 1})" << "\"devices[0].speed\" is unknown (known: ";
-    QTest::newRow("id without instance") << R"({"instanceId": "USB"})" << "\"devices[0].instanceId\" must be a device instance id";
-    QTest::newRow("empty part") << R"({"instanceId": "USB\\\\1"})" << "\"devices[0].instanceId\" must be a device instance id";
-    QTest::newRow("class name") << R"({"instanceId": "ROOT\\X\\0", "className": "Toaster"})"
-                                << "\"devices[0].className\" is no class known by name";
-    QTest::newRow("class GUID") << R"({"instanceId": "ROOT\\X\\0", "classGuid": "{1}"})" << "\"devices[0].classGuid\" must be a GUID";
-    QTest::newRow("driver without class") << R"({"instanceId": "ROOT\\X\\0", "driver": "x"})"
-                                          << "\"devices[0].driver\" needs the node's \"classGuid\"";
-    QTest::newRow("hardware ids") << R"({"instanceId": "ROOT\\X\\0", "hardwareIds": [1]})"
-                                  << "\"devices[0].hardwareIds\" must be a list of non-empty strings";
-    QTest::newRow("problem") << R"({"instanceId": "ROOT\\X\\0", "problem": 256})" << "\"devices[0].problem\" must be an integer";
-    QTest::newRow("children") << R"({"instanceId": "ROOT\\X\\0", "children": {}})" << "\"devices[0].children\" must be a list";
-    QTest::newRow("child names a parent") << R"({"instanceId": "ROOT\\X\\0", "children": [{"instanceId": "A\\B\\C", "parent": "D"}]})"
-                                          << "\"devices[0].children[0].parent\" is given by the node the child is in";
-    QTest::newRow("volume type") << R"({"instanceId": "ROOT\\X\\0", "volume": {"type": "floppy"}})"
-                                 << "\"devices[0].volume.type\" must be one of \"removable\"";
-    QTest::newRow("volume letter") << R"({"instanceId": "ROOT\\X\\0", "volume": {"letter": "EF"}})"
-                                   << "\"devices[0].volume.letter\" must be one letter from A to Z";
-    QTest::newRow("mount delay") << R"({"instanceId": "ROOT\\X\\0", "volume": {"mountDelay": -1}})"
-                                 << "\"devices[0].volume.mountDelay\" must be a number from 0 to 3600";
-    QTest::newRow("there already") << R"({"instanceId": "acpi\\pnp0a03\\0"})" << "\"devices\": device \"acpi\\pnp0a03\\0\" is there already";
-    QTest::newRow("parent missing") << R"({"instanceId": "ROOT\\X\\0", "parent": "ROOT\\NONE\\0"})"
-                                    << "\"devices\": the parent \"ROOT\\NONE\\0\" of device \"ROOT\\X\\0\" is not there";
-    QTest::newRow("letter taken") << R"({"instanceId": "ROOT\\X\\0", "volume": {"letter": "c"}})"
-                                  << "\"devices\": the letter C: of device \"ROOT\\X\\0\" is taken";
-}
-
-void TestDevices::profileMistakesAreRefused()
-{
-    QFETCH(QString, json);
-    QFETCH(QString, error);
-    MachineProfile profile;
-    QString message;
-    QVERIFY(!profile.parse(json.startsWith('{') && json.contains("inherits") ? json.toUtf8() : profileText(json),
-                           QStringLiteral("test"), &message));
-    QVERIFY2(message.startsWith(QStringLiteral("profile \"test\": ")) && message.contains(error), qPrintable(message));
-}
 
 // The seed with a staged network adapter that has no driver yet, and a stick whose volume
 // takes the first free letter.
