@@ -35,32 +35,28 @@ namespace {
 
 // --- a small file system of the test's own ------------------------------------------------
 
+// A tmpfs of 12 MiB on dir, unmounted when it goes; why() says why none could be mounted.
 class Tmpfs {
 public:
-    Tmpfs(const QString& dir, const char* options)
+    explicit Tmpfs(const QString& dir)
         : m_dir(QFile::encodeName(dir))
     {
         if (::geteuid() != 0)
             m_why = QStringLiteral("mounting a tmpfs takes root");
-        else if (!QDir().mkpath(dir) || ::mount("tmpfs", m_dir.constData(), "tmpfs", 0, options) != 0)
+        else if (!QDir().mkpath(dir) || ::mount("tmpfs", m_dir.constData(), "tmpfs", 0, "size=12m") != 0)
             m_why = QStringLiteral("cannot mount a tmpfs on %1: %2").arg(dir, QString::fromLocal8Bit(std::strerror(errno)));
-        else
-            m_mounted = true;
     }
     ~Tmpfs()
     {
-        if (m_mounted && ::umount(m_dir.constData()) != 0)
+        if (m_why.isEmpty() && ::umount(m_dir.constData()) != 0)
             ::umount2(m_dir.constData(), MNT_DETACH);
     }
-    Tmpfs(const Tmpfs&) = delete;
-    Tmpfs& operator=(const Tmpfs&) = delete;
-    bool mounted() const { return m_mounted; }
+    Q_DISABLE_COPY(Tmpfs)
     QString why() const { return m_why; }
 
 private:
     QByteArray m_dir;
     QString m_why;
-    bool m_mounted = false;
 };
 
 // Fills the file system of path with one file until nothing is left, then gives back free
@@ -330,8 +326,8 @@ void TestFullDisk::fullDisk()
 {
     QFETCH(qint64, free);
     const QString mountPoint = m_dir.filePath(QStringLiteral("disk%1").arg(++m_count));
-    const Tmpfs disk(mountPoint, "size=12m");
-    if (!disk.mounted())
+    const Tmpfs disk(mountPoint);
+    if (!disk.why().isEmpty())
         QSKIP(qPrintable(disk.why()));
     const QString folder = mountPoint + QStringLiteral("/machine");
     const QString filler = mountPoint + QStringLiteral("/filler");
@@ -401,8 +397,8 @@ void TestFullDisk::fullDisk()
 void TestFullDisk::copyAction()
 {
     const QString mountPoint = m_dir.filePath(QStringLiteral("copydisk"));
-    const Tmpfs disk(mountPoint, "size=12m");
-    if (!disk.mounted())
+    const Tmpfs disk(mountPoint);
+    if (!disk.why().isEmpty())
         QSKIP(qPrintable(disk.why()));
     const QString folder = mountPoint + QStringLiteral("/machine");
     std::string error;
