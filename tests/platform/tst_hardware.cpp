@@ -13,6 +13,7 @@
 #include <QTest>
 
 #include "support/commandrun.h"
+#include "support/files.h"
 #include "support/freshmachine.h"
 #include "support/registryvalues.h"
 
@@ -413,10 +414,7 @@ void TestHardware::plugsOfAnotherProcessAreSeen()
     auto m = withDevices(QString());
     QVERIFY(m);
     const QString file = m_dir.filePath(QStringLiteral("stick.json"));
-    QFile out(file);
-    QVERIFY(out.open(QIODevice::WriteOnly));
-    out.write(stick(R"({"letter": "S"})").toUtf8());
-    out.close();
+    QVERIFY(testsupport::writeFile(file, stick(R"({"letter": "S"})").toUtf8()));
     const std::uint64_t count = m->devices().changeCount();
     QVERIFY(runWinsteps({QStringLiteral("machine"), QStringLiteral("plug"), m->folder(), file}).out.contains(QStringLiteral("mounts as S:")));
     QVERIFY(m->devices().changeCount() > count);

@@ -335,9 +335,7 @@ void TstPlatform::subsystemsFollowTheOpenedMachine()
         ProcessHandlePtr child;
         QCOMPARE(processes().createProcess("/bin/echo follow" + std::to_string(i), nullptr, &child), ERROR_SUCCESS);
         QCOMPARE(child->wait(INFINITE), WAIT_OBJECT_0);
-        QFile console(folder + QStringLiteral("/console.log"));
-        QVERIFY(console.open(QIODevice::ReadOnly));
-        QCOMPARE(console.readAll(), QByteArray("follow") + QByteArray::number(i) + '\n');
+        QCOMPARE(testsupport::readFile(folder + QStringLiteral("/console.log")), "follow" + QByteArray::number(i) + '\n');
         QCOMPARE(currentProfileName(), profiles[i].toStdString());
         QCOMPARE(QString::fromStdString(currentMachineFolder()), QDir(folder).absolutePath());
         QVERIFY(QFileInfo(folder + QStringLiteral("/drive_c/") + windows[i] + QStringLiteral("/system32")).isDir());
@@ -457,9 +455,7 @@ void TstPlatform::debuggerCapture()
     m->system().outputDebugString("caf\xc3\xa9\n");
     QVERIFY(m->setDebuggerCapture(false));
     m->system().outputDebugString("after\n");
-    QFile log(m->debuggerLogPath());
-    QVERIFY(log.open(QIODevice::ReadOnly));
-    QCOMPARE(log.readAll(), QByteArray("[state               ]caf\xc3\xa9\n"));
+    QCOMPARE(testsupport::readFile(m->debuggerLogPath()), QByteArray("[state               ]caf\xc3\xa9\n"));
 }
 
 QTEST_GUILESS_MAIN(TstPlatform)
