@@ -11,6 +11,7 @@
 #include <QTest>
 
 #include "support/freshmachine.h"
+#include "support/registryvalues.h"
 
 using winsteps::platform::emulated::EmulatedMachine;
 using winsteps::platform::emulated::MachineJournal;
@@ -22,14 +23,8 @@ using Change = std::function<void(EmulatedMachine&)>;
 
 void setValue(EmulatedMachine& m, const char* key, const char* name, const QByteArray& text)
 {
-    platform::HKEY handle = 0;
-    QCOMPARE(m.registry().regCreateKeyEx(platform::HKEY_LOCAL_MACHINE, key, 0, platform::KEY_ALL_ACCESS, &handle, nullptr),
+    QCOMPARE(testsupport::setValue(m.registry(), platform::HKEY_LOCAL_MACHINE, key, name, platform::REG_SZ, text),
              platform::ERROR_SUCCESS);
-    if (name)
-        QCOMPARE(m.registry().regSetValueEx(handle, name, platform::REG_SZ,
-                                            reinterpret_cast<const std::uint8_t*>(text.constData()), std::uint32_t(text.size())),
-                 platform::ERROR_SUCCESS);
-    m.registry().regCloseKey(handle);
 }
 
 void removeValue(EmulatedMachine& m, const char* key, const char* name)

@@ -171,57 +171,122 @@ void TstPlatform::folderMadeOnRequest()
     QCOMPARE(m->system().setEnvironmentVariable("A=B", &path), ERROR_INVALID_PARAMETER);
 }
 
+// Every mistake a profile file can hold is refused with the file's name and what is wrong:
+// the whole message where the row gives it whole, else its beginning.
 void TstPlatform::profileErrors_data()
 {
-    QTest::addColumn<QByteArray>("json");
-    QTest::addColumn<QString>("error"); // "%1" stands for the file's path
+    QTest::addColumn<QString>("json"); // a whole profile when it starts with "{", else items of one on winxp-sp2
+    QTest::addColumn<QString>("error"); // after "profile \"PATH\": "
 
-    QTest::newRow("broken JSON") << QByteArray("{\n  \"os\": {\n}")
-                                 << "profile \"%1\": invalid JSON at line 3, column 2: unterminated object";
-    QTest::newRow("not an object") << QByteArray("[1]") << "profile \"%1\": the top level must be a JSON object";
-    QTest::newRow("no os") << QByteArray("{}") << "profile \"%1\": \"os\" is missing (an object)";
-    QTest::newRow("missing major") << QByteArray(R"({"os": {"platformId": 2, "minor": 1, "build": 1}})")
-                                   << "profile \"%1\": \"os.major\" is missing";
-    QTest::newRow("text for a number")
-        << QByteArray(R"({"os": {"platformId": 2, "major": "5", "minor": 1, "build": 1}})")
-        << "profile \"%1\": \"os.major\" must be an integer from 0 to 255";
-    QTest::newRow("bad platform")
-        << QByteArray(R"({"os": {"platformId": 3, "major": 5, "minor": 1, "build": 1}})")
-        << "profile \"%1\": \"os.platformId\" must be an integer from 1 to 2";
-    QTest::newRow("wow64 not a flag") << QByteArray(R"({"inherits": "winxp-sp2", "wow64": "yes"})")
-                                      << "profile \"%1\": \"wow64\" must be true or false";
-    QTest::newRow("user escapes") << QByteArray(R"({"inherits": "winxp-sp2", "user": "../../etc"})")
-                                  << "profile \"%1\": \"user\" must be a plain folder name";
-    QTest::newRow("folder escapes") << QByteArray(R"({"inherits": "winxp-sp2", "shellFolders": {"26": "C:\\..\\..\\x"}})")
-                                    << "profile \"%1\": \"shellFolders.26\" must be null or a path on drive C: such as \"C:\\\\Data\"";
-    QTest::newRow("negative registry number")
-        << QByteArray(R"({"inherits": "winxp-sp2", "registry": {"HKLM\\X": {"bad": {"type": "REG_DWORD", "value": -1}}}})")
-        << "profile \"%1\": \"registry.HKLM\\X.bad\" \"value\" must be a non-negative integer that fits the type";
-    QTest::newRow("misspelt key") << QByteArray(R"({"inherits": "winxp-sp2", "adminstrator": false})")
-                                  << "profile \"%1\": unknown key \"adminstrator\" (known keys: "
-                                         + MachineProfile::knownKeys().join(", ") + ")";
-    QTest::newRow("unknown base") << QByteArray(R"({"inherits": "winxp-sp9"})")
-                                  << "profile \"%1\": \"inherits\": unknown profile \"winxp-sp9\" (built-in profiles: "
+    const auto mappings = [](const QString& extra) {
+        return QStringLiteral(R"("connections": {"X": {"mappings": [{"name": "Web", "externalPort": 80, "internalPort": 80,
+                                  "target": "10.0.0.1"%1]}})").arg(extra);
+    };
+    const auto device = [](const QString& entry) { return QStringLiteral(R"("devices": [%1])").arg(entry); };
+    QTest::newRow("broken JSON") << "{\n  \"os\": {\n}" << "invalid JSON at line 3, column 2: unterminated object";
+    QTest::newRow("not an object") << "[1]" << "the top level must be a JSON object";
+    QTest::newRow("no os") << "{}" << "\"os\" is missing (an object)";
+    QTest::newRow("missing major") << R"({"os": {"platformId": 2, "minor": 1, "build": 1}})" << "\"os.major\" is missing";
+    QTest::newRow("text for a number") << R"({"os": {"platformId": 2, "major": "5", "minor": 1, "build": 1}})"
+                                       << "\"os.major\" must be an integer from 0 to 255";
+    QTest::newRow("bad platform") << R"({"os": {"platformId": 3, "major": 5, "minor": 1, "build": 1}})"
+                                  << "\"os.platformId\" must be an integer from 1 to 2";
+    QTest::newRow("wow64 not a flag") << R"("wow64": "yes")" << "\"wow64\" must be true or false";
+    QTest::newRow("user escapes") << R"("user": "../../etc")" << "\"user\" must be a plain folder name";
+    QTest::newRow("folder escapes") << R"("shellFolders": {"26": "C:\\..\\..\\x"})"
+                                    << "\"shellFolders.26\" must be null or a path on drive C: such as \"C:\\\\Data\"";
+    QTest::newRow("negative registry number") << R"("registry": {"HKLM\\X": {"bad": {"type": "REG_DWORD", "value": -1}}})"
+                                              << "\"registry.HKLM\\X.bad\" \"value\" must be a non-negative integer that fits the type";
+    QTest::newRow("misspelt key") << R"("adminstrator": false)"
+                                  << "unknown key \"adminstrator\" (known keys: " + MachineProfile::knownKeys().join(", ") + ")";
+    QTest::newRow("unknown base") << R"({"inherits": "winxp-sp9"})"
+                                  << "\"inherits\": unknown profile \"winxp-sp9\" (built-in profiles: "
                                      "vista, vista-x64, win2000, win2003, win95, win98, win98se, winme, winxp-sp1, winxp-sp2)";
     // Read without end before: a device is no profile.
-    QTest::newRow("inherits a device") << QByteArray(R"({"inherits": "/dev/zero"})")
-                                       << "profile \"%1\": \"inherits\": profile file \"/dev/zero\" cannot be read: "
-                                          "not a regular file";
+    QTest::newRow("inherits a device") << R"({"inherits": "/dev/zero"})"
+                                       << "\"inherits\": profile file \"/dev/zero\" cannot be read: not a regular file";
     // Before, the key was made under a name that no call could find again.
-    QTest::newRow("unpaired surrogate")
-        << QByteArray(R"({"inherits": "winxp-sp2", "registry": {"HKLM\\SOFTWARE\\X": {"a\ud800b": "v"}}})")
-        << "profile \"%1\": \"a\\ud800b\" is not valid Unicode (an unpaired surrogate)";
+    QTest::newRow("unpaired surrogate") << R"("registry": {"HKLM\\SOFTWARE\\X": {"a\ud800b": "v"}})"
+                                        << "\"a\\ud800b\" is not valid Unicode (an unpaired surrogate)";
+    QTest::newRow("installer version a number") << R"("installerVersion": 2)" << "\"installerVersion\" must be null or a version";
+    QTest::newRow("installer version of five parts") << R"("installerVersion": "1.2.3.4.5")"
+                                                     << "\"installerVersion\" must be null or a version";
+    QTest::newRow("installer version above 65535") << R"("installerVersion": "1.70000")"
+                                                   << "\"installerVersion\" must be null or a version";
+    // The staged services.
+    QTest::newRow("service typo") << R"("services": {"A": {"startSecond": 1}})" << "\"services.A.startSecond\" is unknown";
+    QTest::newRow("service hang") << R"("services": {"A": {"hangs": "running"}})" << "\"services.A.hangs\" must be";
+    QTest::newRow("service not an object") << R"("services": {"A": true})" << "\"services.A\" must be an object";
+    // The firewall and the connections.
+    QTest::newRow("firewall flag") << R"("firewall": {"manager": 1})" << "\"firewall.manager\" must be true or false";
+    QTest::newRow("firewall key") << R"("firewall": {"on": true})" << "\"firewall.on\" is unknown";
+    QTest::newRow("connections list") << R"("connections": [])" << "\"connections\" must be an object";
+    QTest::newRow("connection entry") << R"("connections": {"X": 3})" << "\"connections.X\" must be an object or null";
+    QTest::newRow("connection type") << R"("connections": {"X": {"type": "modem"}})" << "\"connections.X.type\" must be one of";
+    QTest::newRow("connection status") << R"("connections": {"X": {"status": "up"}})" << "\"connections.X.status\" must be one of";
+    QTest::newRow("connection guid") << R"("connections": {"X": {"guid": "{1}"}})" << "\"connections.X.guid\" must be a GUID";
+    QTest::newRow("same guid") << R"("connections": {"X": {}, "Y": {"guid": "{00000000-0000-0000-0000-000000000001}"},
+                                   "Z": {"guid": "{00000000-0000-0000-0000-000000000001}"}})"
+                               << "\"connections.Z.guid\" is that of another connection";
+    QTest::newRow("connection key") << R"("connections": {"X": {"speed": 1}})" << "\"connections.X.speed\" is unknown";
+    QTest::newRow("mappings") << R"("connections": {"X": {"mappings": {}}})" << "\"connections.X.mappings\" must be a list";
+    QTest::newRow("port") << mappings(R"(, "externalPort": 65536})")
+                          << "\"connections.X.mappings[0].externalPort\" must be an integer from 1 to 65535";
+    QTest::newRow("no port") << R"("connections": {"X": {"mappings": [{"name": "Web", "internalPort": 80, "target": "a"}]}})"
+                             << "\"connections.X.mappings[0].externalPort\" is missing";
+    QTest::newRow("protocol") << mappings(R"(, "protocol": "icmp"})")
+                              << "\"connections.X.mappings[0].protocol\" must be one of \"tcp\", \"udp\"";
+    QTest::newRow("no target") << R"("connections": {"X": {"mappings": [{"name": "Web", "externalPort": 1, "internalPort": 1}]}})"
+                               << "\"connections.X.mappings[0].target\" is missing";
+    QTest::newRow("mapping key") << mappings(R"(, "open": true})") << "\"connections.X.mappings[0].open\" is unknown";
+    QTest::newRow("repeated mapping") << mappings(R"(}, {"name": "Web", "externalPort": 80, "internalPort": 81, "target": "a"})")
+                                      << "\"connections.X.mappings[1]\" repeats the protocol and external port";
+    // The devices.
+    QTest::newRow("devices not a list") << R"("devices": {})" << "\"devices\" must be a list of devices";
+    QTest::newRow("device not an object") << device("3") << "\"devices[0]\" must be an object";
+    QTest::newRow("device key") << device(R"({"instanceId": "ROOT\\X\\0", "speed": 1})") << "\"devices[0].speed\" is unknown (known: ";
+    QTest::newRow("id without instance") << device(R"({"instanceId": "USB"})") << "\"devices[0].instanceId\" must be a device instance id";
+    QTest::newRow("id with an empty part") << device(R"({"instanceId": "USB\\\\1"})")
+                                           << "\"devices[0].instanceId\" must be a device instance id";
+    QTest::newRow("class name") << device(R"({"instanceId": "ROOT\\X\\0", "className": "Toaster"})")
+                                << "\"devices[0].className\" is no class known by name";
+    QTest::newRow("class GUID") << device(R"({"instanceId": "ROOT\\X\\0", "classGuid": "{1}"})")
+                                << "\"devices[0].classGuid\" must be a GUID";
+    QTest::newRow("driver without class") << device(R"({"instanceId": "ROOT\\X\\0", "driver": "x"})")
+                                          << "\"devices[0].driver\" needs the node's \"classGuid\"";
+    QTest::newRow("hardware ids") << device(R"({"instanceId": "ROOT\\X\\0", "hardwareIds": [1]})")
+                                  << "\"devices[0].hardwareIds\" must be a list of non-empty strings";
+    QTest::newRow("problem") << device(R"({"instanceId": "ROOT\\X\\0", "problem": 256})") << "\"devices[0].problem\" must be an integer";
+    QTest::newRow("children") << device(R"({"instanceId": "ROOT\\X\\0", "children": {}})") << "\"devices[0].children\" must be a list";
+    QTest::newRow("child names a parent")
+        << device(R"({"instanceId": "ROOT\\X\\0", "children": [{"instanceId": "A\\B\\C", "parent": "D"}]})")
+        << "\"devices[0].children[0].parent\" is given by the node the child is in";
+    QTest::newRow("volume type") << device(R"({"instanceId": "ROOT\\X\\0", "volume": {"type": "floppy"}})")
+                                 << "\"devices[0].volume.type\" must be one of \"removable\"";
+    QTest::newRow("volume letter") << device(R"({"instanceId": "ROOT\\X\\0", "volume": {"letter": "EF"}})")
+                                   << "\"devices[0].volume.letter\" must be one letter from A to Z";
+    QTest::newRow("mount delay") << device(R"({"instanceId": "ROOT\\X\\0", "volume": {"mountDelay": -1}})")
+                                 << "\"devices[0].volume.mountDelay\" must be a number from 0 to 3600";
+    QTest::newRow("device there already") << device(R"({"instanceId": "acpi\\pnp0a03\\0"})")
+                                          << "\"devices\": device \"acpi\\pnp0a03\\0\" is there already";
+    QTest::newRow("parent missing") << device(R"({"instanceId": "ROOT\\X\\0", "parent": "ROOT\\NONE\\0"})")
+                                    << "\"devices\": the parent \"ROOT\\NONE\\0\" of device \"ROOT\\X\\0\" is not there";
+    QTest::newRow("letter taken") << device(R"({"instanceId": "ROOT\\X\\0", "volume": {"letter": "c"}})")
+                                  << "\"devices\": the letter C: of device \"ROOT\\X\\0\" is taken";
 }
 
 void TstPlatform::profileErrors()
 {
-    QFETCH(QByteArray, json);
+    QFETCH(QString, json);
     QFETCH(QString, error);
     const QString path = m_dir.filePath(QStringLiteral("bad.json"));
-    QVERIFY(testsupport::writeFile(path, json));
+    const QString text = json.startsWith(QLatin1Char('{')) || json.startsWith(QLatin1Char('['))
+        ? json : QStringLiteral(R"({"inherits": "winxp-sp2", %1})").arg(json);
+    QVERIFY(testsupport::writeFile(path, text.toUtf8()));
     std::string message;
     QVERIFY(!openMachine(path.toStdString(), std::string(), &message));
-    QCOMPARE(QString::fromStdString(message), error.arg(path));
+    const QString expected = QStringLiteral("profile \"%1\": ").arg(path) + error;
+    QCOMPARE(QString::fromStdString(message).left(expected.size()), expected);
 }
 
 void TstPlatform::inheritsAndKeepsSubsystemTables()
@@ -270,9 +335,7 @@ void TstPlatform::subsystemsFollowTheOpenedMachine()
         ProcessHandlePtr child;
         QCOMPARE(processes().createProcess("/bin/echo follow" + std::to_string(i), nullptr, &child), ERROR_SUCCESS);
         QCOMPARE(child->wait(INFINITE), WAIT_OBJECT_0);
-        QFile console(folder + QStringLiteral("/console.log"));
-        QVERIFY(console.open(QIODevice::ReadOnly));
-        QCOMPARE(console.readAll(), QByteArray("follow") + QByteArray::number(i) + '\n');
+        QCOMPARE(testsupport::readFile(folder + QStringLiteral("/console.log")), "follow" + QByteArray::number(i) + '\n');
         QCOMPARE(currentProfileName(), profiles[i].toStdString());
         QCOMPARE(QString::fromStdString(currentMachineFolder()), QDir(folder).absolutePath());
         QVERIFY(QFileInfo(folder + QStringLiteral("/drive_c/") + windows[i] + QStringLiteral("/system32")).isDir());
@@ -392,9 +455,7 @@ void TstPlatform::debuggerCapture()
     m->system().outputDebugString("caf\xc3\xa9\n");
     QVERIFY(m->setDebuggerCapture(false));
     m->system().outputDebugString("after\n");
-    QFile log(m->debuggerLogPath());
-    QVERIFY(log.open(QIODevice::ReadOnly));
-    QCOMPARE(log.readAll(), QByteArray("[state               ]caf\xc3\xa9\n"));
+    QCOMPARE(testsupport::readFile(m->debuggerLogPath()), QByteArray("[state               ]caf\xc3\xa9\n"));
 }
 
 QTEST_GUILESS_MAIN(TstPlatform)

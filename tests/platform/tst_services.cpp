@@ -10,6 +10,8 @@
 #include <QTest>
 #include <QThread>
 
+#include "support/freshmachine.h"
+
 using namespace winsteps::platform;
 using namespace winsteps::platform::emulated;
 
@@ -46,8 +48,6 @@ private slots:
     void otherProcessesSeeTheState();
     void lockOfAKilledHolderIsFree();
     void restartStartsTheAutomaticServices();
-    void stagingMistakesAreRefused_data();
-    void stagingMistakesAreRefused();
 
 private:
     std::uint32_t state(SC_HANDLE service);
@@ -60,16 +60,8 @@ private:
 
 void TestServices::init()
 {
-    QFile file(m_dir.filePath(QStringLiteral("staged.json")));
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(profileText);
-    file.close();
-    MachineProfile profile;
     QString error;
-    QVERIFY2(profile.load(file.fileName(), &error), qPrintable(error));
-    const QString folder = m_dir.filePath(QString::fromLatin1(QTest::currentTestFunction())
-                                          + QString::fromLatin1(QTest::currentDataTag()));
-    m_machine = EmulatedMachine::open(profile, folder, &error);
+    m_machine = testsupport::freshMachine(m_dir, QString::fromLatin1(profileText), &error);
     QVERIFY2(m_machine, qPrintable(error));
     QFile program(m_machine->hostPath(QStringLiteral("C:\\svc.exe")));
     QVERIFY(program.open(QIODevice::WriteOnly));
@@ -249,30 +241,6 @@ void TestServices::restartStartsTheAutomaticServices()
     QCOMPARE(scm.openService(m_manager, "Spooler", SERVICE_QUERY_STATUS, &spooler), ERROR_SUCCESS);
     QCOMPARE(state(spooler), SERVICE_RUNNING);
     scm.closeServiceHandle(spooler);
-}
-
-void TestServices::stagingMistakesAreRefused_data()
-{
-    QTest::addColumn<QByteArray>("services");
-    QTest::addColumn<QString>("error"); // empty: the profile is sound
-
-    QTest::newRow("sound") << QByteArray(R"({"A": {"startSeconds": 0.5, "hangs": "stopping", "state": "running"}})")
-                           << QString();
-    QTest::newRow("typo") << QByteArray(R"({"A": {"startSecond": 1}})") << "\"services.A.startSecond\" is unknown";
-    QTest::newRow("hang") << QByteArray(R"({"A": {"hangs": "running"}})") << "\"services.A.hangs\" must be";
-    QTest::newRow("not an object") << QByteArray(R"({"A": true})") << "\"services.A\" must be an object";
-}
-
-void TestServices::stagingMistakesAreRefused()
-{
-    QFETCH(QByteArray, services);
-    QFETCH(QString, error);
-    MachineProfile profile;
-    QString message;
-    const bool loaded = profile.parse(R"({"inherits": "winxp-sp2", "services": )" + services + "}",
-                                      QStringLiteral("staged"), &message);
-    QCOMPARE(loaded, error.isEmpty());
-    QVERIFY2(message.contains(error), qPrintable(message));
 }
 
 QTEST_GUILESS_MAIN(TestServices)
