@@ -1,7 +1,6 @@
 // devprep run in-process over the backend: its command lines, exit codes and output lines.
 // On Windows the built devprep.exe is also started once, for its exit code.
 
-#define DOCTEST_CONFIG_IMPLEMENT_WITH_MAIN
 #include "contract.h"
 
 #include "platform/devprep.h"

@@ -3,7 +3,6 @@
 // a driver changes a device of the machine, so that case runs on a machine of a profile only
 // (the emulated backend): a package for the first network adapter's hardware id.
 
-#define DOCTEST_CONFIG_IMPLEMENT_WITH_MAIN
 #include "contract.h"
 
 #include "platform/devices.h"

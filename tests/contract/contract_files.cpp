@@ -1,7 +1,6 @@
 // Files as Windows keeps them: folders and listings, attributes, reading and writing, names
 // without regard to case, deleting, renaming at once and at the next restart.
 
-#define DOCTEST_CONFIG_IMPLEMENT_WITH_MAIN
 #include "contract.h"
 
 using namespace winsteps::platform;

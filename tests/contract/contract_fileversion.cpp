@@ -4,7 +4,6 @@
 // are no program, have no resources or no version resource, are cut short or missing; and
 // the system's own installer engine.
 
-#define DOCTEST_CONFIG_IMPLEMENT_WITH_MAIN
 #include "contract.h"
 
 #include "platform/emulated/pewriter.h"

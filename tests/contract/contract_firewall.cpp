@@ -2,7 +2,6 @@
 // and its current profile's authorised list finds, adds and removes programs by path, without
 // regard to case. The cases authorise programs of the scratch folder and remove them again.
 
-#define DOCTEST_CONFIG_IMPLEMENT_WITH_MAIN
 #include "contract.h"
 
 #include "platform/firewall.h"

@@ -3,7 +3,6 @@
 // the port mappings of a connection. The mapping cases add mappings of their own on a port
 // nothing uses and delete them again.
 
-#define DOCTEST_CONFIG_IMPLEMENT_WITH_MAIN
 #include "contract.h"
 
 #include "platform/netsharing.h"

@@ -1,7 +1,6 @@
 // Processes as Windows runs them: command lines built and split, starting, exit codes,
 // waiting, ending, handle rights, the process list and user names.
 
-#define DOCTEST_CONFIG_IMPLEMENT_WITH_MAIN
 #include "contract.h"
 
 #include "platform/process.h"

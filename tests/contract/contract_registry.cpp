@@ -1,7 +1,6 @@
 // The registry as Windows keeps it: value types and sizes, names without regard to case, the
 // too-small buffer, rights, delete rules, enumeration order and the WOW64 views.
 
-#define DOCTEST_CONFIG_IMPLEMENT_WITH_MAIN
 #include "contract.h"
 
 #include <algorithm>

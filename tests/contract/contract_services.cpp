@@ -4,7 +4,6 @@
 // Cases that start a service need a program that runs as one: they run on the machines of the
 // emulated backend, which start any program.
 
-#define DOCTEST_CONFIG_IMPLEMENT_WITH_MAIN
 #include "contract.h"
 
 #include "platform/services.h"

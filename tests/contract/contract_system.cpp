@@ -1,7 +1,6 @@
 // The system queries as Windows answers them: version records, WOW64, the administrator,
 // the program and user, the system folders and shell folders, the environment and COM.
 
-#define DOCTEST_CONFIG_IMPLEMENT_WITH_MAIN
 #include "contract.h"
 
 #include "platform/process.h"
