@@ -6,7 +6,6 @@
 #include "contract.h"
 
 #include "platform/netsharing.h"
-#include "platform/system.h"
 
 using namespace winsteps::platform;
 using namespace contract;
@@ -14,12 +13,6 @@ using namespace contract;
 namespace {
 
 const std::uint16_t scratchPort = 47913;
-
-class ComStarted {
-public:
-    ComStarted() { REQUIRE(SUCCEEDED(system().coInitialize())); }
-    ~ComStarted() { system().coUninitialize(); }
-};
 
 std::shared_ptr<NetSharingManager> manager()
 {
