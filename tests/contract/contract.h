@@ -90,7 +90,7 @@ inline std::vector<std::uint8_t> bytes(const char* text, std::size_t size)
     return {text, text + size};
 }
 
-// An open handle (a registry key, a service), closed by close when it goes.
+// An open handle (a registry key, a service), closed with closeHandle when it goes.
 template <std::uint32_t (*closeHandle)(std::uintptr_t)>
 class Closing {
 public:
