@@ -12,6 +12,7 @@
 
 #include <filesystem>
 #include <string>
+#include <utility>
 
 namespace contract {
 
@@ -93,58 +94,40 @@ bool underWine()
     return ntdll && ::GetProcAddress(ntdll, "wine_get_version");
 }
 
-const char* wineDeviation(Behaviour behaviour)
-{
-    switch (behaviour) {
-    case Behaviour::ValuesEnumerateInOrderSet:
-        return "Wine enumerates a key's values sorted by name";
-    case Behaviour::ComSecurityRules:
-        return "Wine's CoInitializeSecurity succeeds before COM is started and when repeated";
-    case Behaviour::MissingDriveIsPathNotFound:
-        return "Wine answers ERROR_FILE_NOT_FOUND for a drive that does not exist";
-    case Behaviour::MoveNeedsTarget:
-        return "Wine's MoveFileEx without a target deletes the file";
-    case Behaviour::RenameChangesCase:
-        return "Wine keeps the old case when a rename changes only the case";
-    case Behaviour::EndedProcessStaysEnded:
-        return "Wine's TerminateProcess succeeds on a process that has ended";
-    case Behaviour::EndedProcessGoesWithHandles:
-        return "Wine still opens an ended process after its last handle is closed";
-    case Behaviour::MissingFolderIsPathNotFound:
-        return "Wine's CreateProcess answers ERROR_FILE_NOT_FOUND for a program in a missing folder";
-    case Behaviour::UserNameParsing:
-        return "Wine's CredUIParseUserName splits a UPN at the '@' and accepts a bare name";
-    case Behaviour::WholeExitCodes:
-        return nullptr;
-    case Behaviour::MarkedServiceRefusesOpen:
-        return "Wine's OpenService opens a service marked for deletion";
-    case Behaviour::FailedStartLeavesNoTrace:
-        return "once a start has failed, Wine's service manager refuses every later start with "
-               "ERROR_SERVICE_DATABASE_LOCKED, also in later runs";
-    case Behaviour::MarkedServiceGoesWithHandles:
-        return "Wine removes a service marked for deletion only some time after its last handle is closed";
-    case Behaviour::ServiceDatabaseLockOnce:
-        return "Wine's LockServiceDatabase grants a second lock, and UnlockServiceDatabase releases one twice";
-    case Behaviour::MissingServerIsModNotFound:
-        return "Wine's CoCreateInstance answers E_ACCESSDENIED for a server file that cannot be loaded";
-    case Behaviour::VersionlessImageIsTypeNotFound:
-        return "Wine's GetFileVersionInfoSize answers ERROR_RESOURCE_DATA_NOT_FOUND for an image whose "
-               "resources hold no version";
-    case Behaviour::CutImageIsRefused:
-        return "Wine's GetFileVersionInfoSize reads the version of an image cut short inside its version resource";
-    case Behaviour::FirewallListCalls:
-        return "Wine's firewall list is a stub: Item finds any path, Add and Remove succeed and change nothing";
-    case Behaviour::ConnectionSharing:
-        return "Wine has no connection-sharing manager (HNetCfg.HNetShare is no ProgID there)";
-    case Behaviour::OemInfNames:
-        return "Wine's SetupCopyOEMInf stores an INF under its own name, not as oemN.inf";
-    case Behaviour::VolumeInterfaces:
-        return "Wine's SetupDi lists no volume interfaces";
-    case Behaviour::DeviceTree:
-        return "Wine's configuration manager has no root node and gives no node a parent";
-    }
-    return nullptr;
-}
+// What Wine is known to answer otherwise than Windows, and how.
+const std::pair<Behaviour, const char*> wineDeviations[] = {
+    {Behaviour::ValuesEnumerateInOrderSet, "Wine enumerates a key's values sorted by name"},
+    {Behaviour::ComSecurityRules, "Wine's CoInitializeSecurity succeeds before COM is started and when repeated"},
+    {Behaviour::MissingDriveIsPathNotFound, "Wine answers ERROR_FILE_NOT_FOUND for a drive that does not exist"},
+    {Behaviour::MoveNeedsTarget, "Wine's MoveFileEx without a target deletes the file"},
+    {Behaviour::RenameChangesCase, "Wine keeps the old case when a rename changes only the case"},
+    {Behaviour::EndedProcessStaysEnded, "Wine's TerminateProcess succeeds on a process that has ended"},
+    {Behaviour::EndedProcessGoesWithHandles, "Wine still opens an ended process after its last handle is closed"},
+    {Behaviour::MissingFolderIsPathNotFound,
+     "Wine's CreateProcess answers ERROR_FILE_NOT_FOUND for a program in a missing folder"},
+    {Behaviour::UserNameParsing, "Wine's CredUIParseUserName splits a UPN at the '@' and accepts a bare name"},
+    {Behaviour::MarkedServiceRefusesOpen, "Wine's OpenService opens a service marked for deletion"},
+    {Behaviour::FailedStartLeavesNoTrace,
+     "once a start has failed, Wine's service manager refuses every later start with "
+     "ERROR_SERVICE_DATABASE_LOCKED, also in later runs"},
+    {Behaviour::MarkedServiceGoesWithHandles,
+     "Wine removes a service marked for deletion only some time after its last handle is closed"},
+    {Behaviour::ServiceDatabaseLockOnce,
+     "Wine's LockServiceDatabase grants a second lock, and UnlockServiceDatabase releases one twice"},
+    {Behaviour::MissingServerIsModNotFound,
+     "Wine's CoCreateInstance answers E_ACCESSDENIED for a server file that cannot be loaded"},
+    {Behaviour::VersionlessImageIsTypeNotFound,
+     "Wine's GetFileVersionInfoSize answers ERROR_RESOURCE_DATA_NOT_FOUND for an image whose resources hold "
+     "no version"},
+    {Behaviour::CutImageIsRefused,
+     "Wine's GetFileVersionInfoSize reads the version of an image cut short inside its version resource"},
+    {Behaviour::FirewallListCalls,
+     "Wine's firewall list is a stub: Item finds any path, Add and Remove succeed and change nothing"},
+    {Behaviour::ConnectionSharing, "Wine has no connection-sharing manager (HNetCfg.HNetShare is no ProgID there)"},
+    {Behaviour::OemInfNames, "Wine's SetupCopyOEMInf stores an INF under its own name, not as oemN.inf"},
+    {Behaviour::VolumeInterfaces, "Wine's SetupDi lists no volume interfaces"},
+    {Behaviour::DeviceTree, "Wine's configuration manager has no root node and gives no node a parent"},
+};
 
 // The number of the current case, which the names of its scratch services carry.
 int& caseNumber()
@@ -188,10 +171,13 @@ void tidyScratch()
 bool behaves(Behaviour behaviour)
 {
     static const bool wine = underWine();
-    const char* deviation = wine ? wineDeviation(behaviour) : nullptr;
-    if (deviation)
-        MESSAGE("left out under Wine: " << std::string(deviation));
-    return deviation == nullptr;
+    for (const auto& [which, deviation] : wineDeviations) {
+        if (wine && which == behaviour) {
+            MESSAGE("left out under Wine: " << std::string(deviation));
+            return false;
+        }
+    }
+    return true;
 }
 
 bool freshMachine(const std::string& profile, bool administrator)

@@ -6,6 +6,7 @@
 
 #include "platform/files.h"
 #include "platform/registry.h"
+#include "platform/system.h"
 
 #include <doctest/doctest.h>
 
@@ -76,29 +77,40 @@ inline std::string folded(std::string text)
     return text;
 }
 
+// COM started for the case's thread, and ended with the case (release every object first).
+class ComStarted {
+public:
+    ComStarted() { REQUIRE(platform::SUCCEEDED(platform::system().coInitialize())); }
+    ~ComStarted() { platform::system().coUninitialize(); }
+};
+
 // The bytes of a literal with NULs: bytes("a\0b\0", 4).
 inline std::vector<std::uint8_t> bytes(const char* text, std::size_t size)
 {
     return {text, text + size};
 }
 
-// An open registry key, closed when it goes.
-class Key {
+// An open handle (a registry key, a service), closed with closeHandle when it goes.
+template <std::uint32_t (*closeHandle)(std::uintptr_t)>
+class Closing {
 public:
-    Key() = default;
-    Key(Key&& other) noexcept : m_handle(std::exchange(other.m_handle, platform::HKEY_NULL)) {}
-    ~Key()
-    {
-        if (m_handle != platform::HKEY_NULL)
-            platform::registry().regCloseKey(m_handle);
-    }
-    platform::HKEY get() const { return m_handle; }
-    platform::HKEY* out() { return &m_handle; }
-    platform::HKEY release() { return std::exchange(m_handle, platform::HKEY_NULL); } // to close by hand
+    Closing() = default;
+    Closing(Closing&& other) noexcept : m_handle(std::exchange(other.m_handle, 0)) {}
+    ~Closing() { close(); }
+    std::uintptr_t get() const { return m_handle; }
+    std::uintptr_t* out() { return &m_handle; }
+    std::uintptr_t release() { return std::exchange(m_handle, 0); } // to close by hand
+    std::uint32_t close() { return m_handle == 0 ? platform::ERROR_SUCCESS : closeHandle(release()); }
 
 private:
-    platform::HKEY m_handle = platform::HKEY_NULL;
+    std::uintptr_t m_handle = 0;
 };
+
+inline std::uint32_t closeKey(platform::HKEY key)
+{
+    return platform::registry().regCloseKey(key);
+}
+using Key = Closing<closeKey>;
 
 // A key created (or opened) below root, which the case needs: a failure ends it.
 inline Key createKey(platform::HKEY root, const std::string& path, platform::REGSAM sam = platform::KEY_ALL_ACCESS)

@@ -4,7 +4,6 @@
 // with a server that serves any class: contract_comserver.dll on Windows, a component file
 // on the emulated machine, which only asks that the server file exists.
 
-#define DOCTEST_CONFIG_IMPLEMENT_WITH_MAIN
 #include "contract.h"
 
 #include "platform/com.h"

@@ -2,7 +2,6 @@
 // them: whatever the machine holds, its nodes hang together, answer their status and
 // properties, and its volumes lead to the drives mounted from them.
 
-#define DOCTEST_CONFIG_IMPLEMENT_WITH_MAIN
 #include "contract.h"
 
 #include "platform/devices.h"

@@ -1,7 +1,6 @@
 // devprep run in-process over the backend: its command lines, exit codes and output lines.
 // On Windows the built devprep.exe is also started once, for its exit code.
 
-#define DOCTEST_CONFIG_IMPLEMENT_WITH_MAIN
 #include "contract.h"
 
 #include "platform/devprep.h"
@@ -47,43 +46,33 @@ TEST_CASE("a wrong command line prints the usage and exits with 1")
     }
 }
 
-TEST_CASE("-p stages a valid INF and refuses a malformed or missing one, with quotes dropped")
+TEST_CASE("-p stages a valid INF and refuses a malformed or missing one; -r and -i of no device do nothing")
 {
     if (!freshMachine())
         return;
-    const std::string good = scratch() + "\\devprep.inf", bad = scratch() + "\\bad.inf";
+    const std::string folder = '"' + scratch() + '"', good = scratch() + "\\devprep.inf", bad = scratch() + "\\bad.inf";
     REQUIRE(writeFile(good, validInf) == ERROR_SUCCESS);
     REQUIRE(writeFile(bad, "[Version]\r\nSignature = \"$Windows 3.1$\"\r\n") == ERROR_SUCCESS);
-    struct Row { const char* option; std::string inf; int code; std::string line; };
+    struct Row {
+        std::vector<std::string> arguments;
+        int code;
+        std::string output; // empty: not checked
+    };
     const Row rows[] = {
-        {"-p", '"' + good + '"', DevprepDone, "pre-install " + good + ": done\n"},
-        {"-P", good, DevprepDone, "pre-install " + good + ": done\n"}, // staged again under its first name
-        {"-p", bad, DevprepPreInstallFailed, "pre-install " + bad + ": DMDEV error 9\n"},
-        {"-p", scratch() + "\\none.inf", DevprepPreInstallFailed, ""},
+        {{"-p", folder, '"' + good + '"'}, DevprepDone, "pre-install " + good + ": done\n"}, // quotes dropped
+        {{"-P", folder, good}, DevprepDone, "pre-install " + good + ": done\n"}, // staged again under its first name
+        {{"-p", folder, bad}, DevprepPreInstallFailed, "pre-install " + bad + ": DMDEV error 9\n"},
+        {{"-p", folder, scratch() + "\\none.inf"}, DevprepPreInstallFailed, ""},
+        {{"-r", "ROOT", "WINSTEPS\\NO_SUCH_DEVICE"}, DevprepDone, "0 matching device(s)\n"},
+        {{"-r", "net", "WINSTEPS\\NO_SUCH_DEVICE", "WINSTEPS\\NOR_THIS"}, DevprepDone, "0 matching device(s)\n"},
+        {{"-i", folder, "net", "WINSTEPS\\NO_SUCH_DEVICE"}, DevprepDone, "0 matching device(s)\n"},
     };
     for (const Row& row : rows) {
-        CAPTURE(row.inf);
+        CAPTURE(row.arguments.back());
         std::string output;
-        CHECK(devprep({row.option, '"' + scratch() + '"', row.inf}, &output) == row.code);
-        if (!row.line.empty())
-            CHECK(output == row.line);
-    }
-}
-
-TEST_CASE("-r and -i of ids that match no device do nothing and succeed")
-{
-    if (!freshMachine())
-        return;
-    const std::vector<std::vector<std::string>> none = {
-        {"-r", "ROOT", "WINSTEPS\\NO_SUCH_DEVICE"},
-        {"-r", "net", "WINSTEPS\\NO_SUCH_DEVICE", "WINSTEPS\\NOR_THIS"},
-        {"-i", '"' + scratch() + '"', "net", "WINSTEPS\\NO_SUCH_DEVICE"},
-    };
-    for (const auto& arguments : none) {
-        CAPTURE(arguments[1]);
-        std::string output;
-        CHECK(devprep(arguments, &output) == DevprepDone);
-        CHECK(output == "0 matching device(s)\n");
+        CHECK(devprep(row.arguments, &output) == row.code);
+        if (!row.output.empty())
+            CHECK(output == row.output);
     }
 }
 

@@ -4,7 +4,6 @@
 // are no program, have no resources or no version resource, are cut short or missing; and
 // the system's own installer engine.
 
-#define DOCTEST_CONFIG_IMPLEMENT_WITH_MAIN
 #include "contract.h"
 
 #include "platform/emulated/pewriter.h"
@@ -91,7 +90,8 @@ std::string text(const Found& found)
 TEST_CASE("a program's version is read size first: its fixed record, translation and texts")
 {
     CONTRACT_MACHINE();
-    const Bytes data = block(written());
+    const std::string path = written();
+    const Bytes data = block(path);
     const std::size_t length = pe::versionBlock(sample()).size();
     CHECK(data.size() >= length);
     const std::size_t stated = data[0] | data[1] << 8;
@@ -119,15 +119,10 @@ TEST_CASE("a program's version is read size first: its fixed record, translation
         CAPTURE(missing);
         CHECK(query(data, missing).code == ERROR_RESOURCE_TYPE_NOT_FOUND);
     }
-}
-
-TEST_CASE("a buffer shorter than the block gets the block cut, its fixed record still whole")
-{
-    CONTRACT_MACHINE();
-    const std::string path = written();
-    Bytes data(100, 0xEE);
-    REQUIRE(fileVersions().getFileVersionInfo(path, std::uint32_t(data.size()), data.data()) == ERROR_SUCCESS);
-    CHECK(fixedRecord(data).fileVersionMS == 0x0001000Au);
+    // A buffer shorter than the block gets the block cut, its fixed record still whole.
+    Bytes cut(100, 0xEE);
+    REQUIRE(fileVersions().getFileVersionInfo(path, std::uint32_t(cut.size()), cut.data()) == ERROR_SUCCESS);
+    CHECK(fixedRecord(cut).fileVersionMS == 0x0001000Au);
 }
 
 TEST_CASE("files without a version: no program, no resources, no version resource, cut short, missing")

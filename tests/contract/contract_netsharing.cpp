@@ -3,11 +3,9 @@
 // the port mappings of a connection. The mapping cases add mappings of their own on a port
 // nothing uses and delete them again.
 
-#define DOCTEST_CONFIG_IMPLEMENT_WITH_MAIN
 #include "contract.h"
 
 #include "platform/netsharing.h"
-#include "platform/system.h"
 
 using namespace winsteps::platform;
 using namespace contract;
@@ -15,12 +13,6 @@ using namespace contract;
 namespace {
 
 const std::uint16_t scratchPort = 47913;
-
-class ComStarted {
-public:
-    ComStarted() { REQUIRE(SUCCEEDED(system().coInitialize())); }
-    ~ComStarted() { system().coUninitialize(); }
-};
 
 std::shared_ptr<NetSharingManager> manager()
 {

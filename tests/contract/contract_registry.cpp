@@ -1,11 +1,10 @@
 // The registry as Windows keeps it: value types and sizes, names without regard to case, the
 // too-small buffer, rights, delete rules, enumeration order and the WOW64 views.
 
-#define DOCTEST_CONFIG_IMPLEMENT_WITH_MAIN
 #include "contract.h"
 
-#include <algorithm>
 #include <iterator>
+#include <map>
 
 using namespace winsteps::platform;
 using namespace contract;
@@ -58,17 +57,14 @@ TEST_CASE("every value type keeps its type and bytes, and sizes count UTF-8 byte
     Key key = createKey(HKEY_CURRENT_USER, scratchKey);
     for (const Row& row : rows)
         REQUIRE(setValue(key.get(), row.name, row.type, row.data) == ERROR_SUCCESS);
-    // Enumeration hands out the same (its order is a case of its own).
-    struct Listed {
-        std::string name;
-        std::uint32_t type = 0;
-        std::vector<std::uint8_t> data{9};
-    };
-    std::vector<Listed> listed;
-    for (Listed entry; registry().regEnumValue(key.get(), std::uint32_t(listed.size()), &entry.name, &entry.type,
-                                               &entry.data) == ERROR_SUCCESS;
-         entry = Listed{})
-        listed.push_back(entry);
+    // Enumeration hands out the same (its order is a case of its own), into buffers that still
+    // hold the entry before.
+    std::map<std::string, std::pair<std::uint32_t, std::vector<std::uint8_t>>> listed;
+    std::string name;
+    std::uint32_t type = 0;
+    std::vector<std::uint8_t> data;
+    for (std::uint32_t i = 0; registry().regEnumValue(key.get(), i, &name, &type, &data) == ERROR_SUCCESS; ++i)
+        listed[name] = {type, data};
     CHECK(listed.size() == std::size(rows));
     for (const Row& row : rows) {
         CAPTURE(row.name);
@@ -79,10 +75,7 @@ TEST_CASE("every value type keeps its type and bytes, and sizes count UTF-8 byte
         CHECK(value.code == ERROR_SUCCESS);
         CHECK(value.type == row.type);
         CHECK(value.data == row.data);
-        const auto entry = std::find_if(listed.begin(), listed.end(), [&](const Listed& l) { return l.name == row.name; });
-        REQUIRE(entry != listed.end());
-        CHECK(entry->type == row.type);
-        CHECK(entry->data == row.data);
+        CHECK(listed[row.name] == std::make_pair(row.type, row.data));
     }
 }
 

@@ -4,7 +4,6 @@
 // Cases that start a service need a program that runs as one: they run on the machines of the
 // emulated backend, which start any program.
 
-#define DOCTEST_CONFIG_IMPLEMENT_WITH_MAIN
 #include "contract.h"
 
 #include "platform/services.h"
@@ -17,23 +16,12 @@ using namespace contract;
 
 namespace {
 
+std::uint32_t closeService(SC_HANDLE service)
+{
+    return services().closeServiceHandle(service);
+}
 // A service handle, closed when it goes.
-class Handle {
-public:
-    Handle() = default;
-    Handle(Handle&& other) noexcept : m_handle(std::exchange(other.m_handle, SC_HANDLE_NULL)) {}
-    ~Handle() { close(); }
-    SC_HANDLE get() const { return m_handle; }
-    SC_HANDLE* out() { return &m_handle; }
-    std::uint32_t close()
-    {
-        return m_handle == SC_HANDLE_NULL ? ERROR_SUCCESS : services().closeServiceHandle(std::exchange(m_handle, SC_HANDLE_NULL));
-    }
-
-private:
-    SC_HANDLE m_handle = SC_HANDLE_NULL;
-};
-
+using Handle = Closing<closeService>;
 
 Handle manager(std::uint32_t access = SC_MANAGER_ALL_ACCESS)
 {
@@ -108,7 +96,7 @@ ServiceConfig config(SC_HANDLE service)
 
 } // namespace
 
-TEST_CASE("a created service keeps its configuration, found by its name in any case")
+TEST_CASE("a service keeps its configuration as made, found by its name in any case, and changed item by item")
 {
     CONTRACT_MACHINE();
     Handle scm = manager();
@@ -132,29 +120,22 @@ TEST_CASE("a created service keeps its configuration, found by its name in any c
     CHECK(now.currentState == SERVICE_STOPPED);
     CHECK(now.serviceType == SERVICE_WIN32_OWN_PROCESS);
 
-    // Taken names: the service's own in another case, and another service's display name.
+    // Names taken: the service's own in another case, and another service's display name.
     Handle other;
     CHECK(create(scm.get(), folded(scratchService()), path, &other) == ERROR_SERVICE_EXISTS);
     CHECK(create(scm.get(), scratchService(3), path, &other, SERVICE_DEMAND_START, "Winsteps Contract")
           == ERROR_DUPLICATE_SERVICE_NAME);
     CHECK(other.get() == SC_HANDLE_NULL);
-}
 
-TEST_CASE("a change of one item leaves every other, and the description is kept apart")
-{
-    CONTRACT_MACHINE();
-    Handle scm = manager();
-    Handle service = madeService(scm.get());
-    const ServiceConfig before = config(service.get());
     // One item a call: a call that reset the others would undo an earlier one.
-    const std::string group = "Winsteps Group", display = "Winsteps Shown", path = scratch() + "\\other.exe";
+    const std::string group = "Winsteps Group", display = "Winsteps Shown", otherPath = scratch() + "\\other.exe";
     const auto change = [&service](std::uint32_t start, const std::string* path, const std::string* group,
                                    const std::string* display) {
         return services().changeServiceConfig(service.get(), SERVICE_NO_CHANGE, start, SERVICE_NO_CHANGE, path, group,
                                               nullptr, nullptr, nullptr, display);
     };
     REQUIRE(change(SERVICE_DISABLED, nullptr, nullptr, nullptr) == ERROR_SUCCESS);
-    REQUIRE(change(SERVICE_NO_CHANGE, &path, nullptr, nullptr) == ERROR_SUCCESS);
+    REQUIRE(change(SERVICE_NO_CHANGE, &otherPath, nullptr, nullptr) == ERROR_SUCCESS);
     REQUIRE(change(SERVICE_NO_CHANGE, nullptr, &group, nullptr) == ERROR_SUCCESS);
     REQUIRE(change(SERVICE_NO_CHANGE, nullptr, nullptr, &display) == ERROR_SUCCESS);
     CHECK(change(7, nullptr, nullptr, nullptr) == ERROR_INVALID_PARAMETER);
@@ -166,12 +147,13 @@ TEST_CASE("a change of one item leaves every other, and the description is kept 
     REQUIRE(services().queryServiceConfig2(service.get(), SERVICE_CONFIG_DESCRIPTION, &description) == ERROR_SUCCESS);
     CHECK(description == "Does the contract's work");
     const ServiceConfig after = config(service.get());
-    CHECK(after.serviceType == before.serviceType);
-    CHECK(after.errorControl == before.errorControl);
+    CHECK(after.serviceType == SERVICE_WIN32_OWN_PROCESS);
+    CHECK(after.errorControl == SERVICE_ERROR_NORMAL);
     CHECK(after.startType == SERVICE_DISABLED);
-    CHECK(folded(after.binaryPathName) == folded(path));
+    CHECK(folded(after.binaryPathName) == folded(otherPath));
     CHECK(after.loadOrderGroup == group);
     CHECK(after.displayName == display);
+    CHECK(folded(after.serviceStartName) == "localsystem");
 }
 
 TEST_CASE("a service starts, refuses what its state does not allow, and stops")
