@@ -112,7 +112,7 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("properties");
         QTest::addColumn<QString>("event");
         QTest::addColumn<QString>("service"); // described afterwards
-        QTest::addColumn<QString>("after");
+        QTest::addColumn<QString>("after");   // for the status state, its "status|startType"
         QTest::addColumn<QString>("trace"); // a line the manager writes, "" for none
 
         const QStringList fresh{"serviceName=Fresh", "displayName=Fresh Service", "path=%WINDIR%\\fresh.exe"};
@@ -151,6 +151,15 @@ private Q_SLOTS:
                                                        << "Runs" << "error 1072" << "";
         QTest::newRow("delete a missing service") << "" << "deleteService" << QStringList{"serviceName=None"} << "failed"
                                                   << "None" << "error 1060" << "OpenService failed";
+        const auto status = [](const char* row, const char* setup, const QString& name, const char* event, const char* after) {
+            QTest::newRow(row) << setup << "getServiceStatus" << QStringList{"serviceName=" + name} << event << name << after << "";
+        };
+        status("status of a stopped service on demand", "", "Instant", "finished", "stopped|manual");
+        status("status of a running automatic one", "", "runs", "finished", "running|auto");
+        status("status of a paused one", "", "Paused", "finished", "paused|manual");
+        status("status of a missing one", "", "None", "failed", "|");
+        status("status as no administrator", "user", "Instant", "failed", "|");
+        status("status on 9x", "win98", "Instant", "failed", "|");
     }
 
     void immediateStates()
@@ -164,40 +173,14 @@ private Q_SLOTS:
         QFETCH(QString, trace);
         machine(setup);
         TraceCapture traces;
-        QCOMPARE(run(create(type, properties).get()), event);
-        QCOMPARE(describe(service), after);
+        const std::unique_ptr<CState> state = create(type, properties);
+        QCOMPARE(run(state.get()), event);
+        const QString got = type != QLatin1String("getServiceStatus")
+                                ? describe(service)
+                                : state->property("status").toString() + '|' + state->property("startType").toString();
+        QCOMPARE(got, after);
         int pending = 0;
         QCOMPARE(managerTrace(traces, &pending).contains(trace), !trace.isEmpty());
-    }
-
-    void serviceStatus_data()
-    {
-        QTest::addColumn<QString>("setup");
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("event");
-        QTest::addColumn<QString>("status");
-        QTest::addColumn<QString>("startType");
-
-        QTest::newRow("stopped, on demand") << "" << "Instant" << "finished" << "stopped" << "manual";
-        QTest::newRow("running, automatic") << "" << "runs" << "finished" << "running" << "auto";
-        QTest::newRow("paused") << "" << "Paused" << "finished" << "paused" << "manual";
-        QTest::newRow("missing") << "" << "None" << "failed" << "" << "";
-        QTest::newRow("no administrator") << "user" << "Instant" << "failed" << "" << "";
-        QTest::newRow("9x") << "win98" << "Instant" << "failed" << "" << "";
-    }
-
-    void serviceStatus()
-    {
-        QFETCH(QString, setup);
-        QFETCH(QString, name);
-        QFETCH(QString, event);
-        QFETCH(QString, status);
-        QFETCH(QString, startType);
-        machine(setup);
-        const std::unique_ptr<CState> state = create(QStringLiteral("getServiceStatus"), {QStringLiteral("serviceName=") + name});
-        QCOMPARE(run(state.get()), event);
-        QCOMPARE(state->property("status").toString(), status);
-        QCOMPARE(state->property("startType").toString(), startType);
     }
 
     void startAndStop_data()
