@@ -138,14 +138,12 @@ private Q_SLOTS:
         QTest::newRow("divide nested") << "divide(add(1,2),multiply(2,2))" << "double:0.75";
 
         // Text functions.
-        QTest::newRow("concat") << "concat('a','b','c')" << "QString:abc";
         QTest::newRow("concat numbers") << "concat(1,2.5,'x')" << "QString:12.5x";
         QTest::newRow("a list has no text") << "concat(split('a b',' '),'x')" << "QString:x";
         QTest::newRow("uppercase") << "uppercase('abc')" << "QString:ABC";
         QTest::newRow("lowercase") << QString::fromUtf8("lowercase('ÄB')") << QString::fromUtf8("QString:äb");
         QTest::newRow("replace") << "replace('a.b.c','\\.','-')" << "QString:a-b-c";
         QTest::newRow("replace with capture") << "replace('abc','(b)','[\\1]')" << "QString:a[b]c";
-        QTest::newRow("replace nothing") << "replace('abc','x','y')" << "QString:abc";
         QTest::newRow("substr to end") << "substr('abcdef',2)" << "QString:cdef";
         QTest::newRow("substr length") << "substr('abcdef',2,2)" << "QString:cd";
         QTest::newRow("substr negative start") << "substr('abc',-1)" << "QString:";
@@ -162,7 +160,6 @@ private Q_SLOTS:
         QTest::newRow("len") << "len('abc')" << "uint:3";
         QTest::newRow("len number") << "len(12)" << "uint:2";
         QTest::newRow("len list") << "len(split('a b',' '))" << "uint:0";
-        QTest::newRow("section from") << "section('a/b/c','/',1)" << "QString:b/c";
         QTest::newRow("section one field") << "section('a/b/c','/',1,1)" << "QString:b";
         QTest::newRow("section last") << "section('a/b/c','/',-1)" << "QString:c";
         QTest::newRow("section to one before last") << "section('a/b/c','/',0,-2)" << "QString:a/b";
@@ -214,7 +211,6 @@ private Q_SLOTS:
 
         // Lists of values.
         QTest::newRow("count") << "count(split('a b c',' '))" << "qulonglong:3";
-        QTest::newRow("count equal") << "count(split('a b a',' '),'a')" << "int:2";
         QTest::newRow("count equal across types") << "count(makelist(1,'1',2),1)" << "int:2";
         QTest::newRow("count of a text") << "count('abc')" << "qulonglong:0";
         QTest::newRow("element") << "element(split('a b c',' '),1)" << "QString:b";
@@ -254,7 +250,6 @@ private Q_SLOTS:
         QTest::newRow("setproperty of no object") << "setproperty('x','a',1)" << "null";
         QTest::newRow("propertylist") << "propertylist($o)" << "QStringList:[objectName,a,b,c,d]";
         QTest::newRow("propertylist of no object") << "propertylist('x')" << "QStringList:[]";
-        QTest::newRow("list in natural order") << "$list" << List;
         QTest::newRow("names in natural order") << "propertylist($list)" << "QStringList:[objectName,item1,item2,item10]";
         // A later parameter deletes the object that an earlier one gave: the function notices.
         QTest::newRow("append deleted while in use") << "append(property($o,'c'),setproperty($o,'c','v'))" << "null";

@@ -151,8 +151,10 @@ private Q_SLOTS:
                                                        << "Runs" << "error 1072" << "";
         QTest::newRow("delete a missing service") << "" << "deleteService" << QStringList{"serviceName=None"} << "failed"
                                                   << "None" << "error 1060" << "OpenService failed";
-        const auto status = [](const char* row, const char* setup, const QString& name, const char* event, const char* after) {
-            QTest::newRow(row) << setup << "getServiceStatus" << QStringList{"serviceName=" + name} << event << name << after << "";
+        const auto status = [](const char* row, const char* setup, const QString& name, const char* event,
+                               const char* after) {
+            QTest::newRow(row) << setup << "getServiceStatus" << QStringList{"serviceName=" + name} << event << name
+                               << after << "";
         };
         status("status of a stopped service on demand", "", "Instant", "finished", "stopped|manual");
         status("status of a running automatic one", "", "runs", "finished", "running|auto");
