@@ -257,7 +257,6 @@ private Q_SLOTS:
         const CProperty p(text);
         QCOMPARE(p.name(), name);
         QCOMPARE(p.location(), location);
-        QVERIFY(!p.isSet());
     }
 
     void mapEvaluate()

@@ -222,10 +222,6 @@ private Q_SLOTS:
         QCOMPARE(root->findFactory(QStringLiteral("root")), root);
         QVERIFY(!root->findFactory(QString()) && !root->findFactory(QStringLiteral("other")));
         delete root; // deletes its children
-
-        std::unique_ptr<CStateFactory> win(createFactory(nullptr));
-        QCOMPARE(win->name(), QStringLiteral("win"));
-        QVERIFY(win->typeNames(false, true).isEmpty());
     }
 
     // Paths over a small document; results as the list of their "id" attributes.
