@@ -90,7 +90,6 @@ private Q_SLOTS:
         QTest::newRow("lone high surrogate") << unset << unset << state << stateTag << QString(QChar(0xd83d)) + QStringLiteral("x");
         QTest::newRow("embedded nul") << unset << unset << state << stateTag << QString::fromUtf8("a\0b", 3);
 
-        QTest::newRow("defaults") << unset << unset << firewall << firewallTag << text;
         QTest::newRow("search is case-sensitive") << QVariant("serv") << unset << service << QByteArray() << text;
         QTest::newRow("found anywhere") << QVariant("Serv") << unset << service << QByteArray("[WinServiceManager   ]") << text;
         QTest::newRow("exclude hides") << QVariant(".*") << QVariant("CFirewall") << firewall << QByteArray() << text;

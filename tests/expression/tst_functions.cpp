@@ -115,7 +115,6 @@ private Q_SLOTS:
         QTest::newRow("product as double") << "multiply(2,0.5)" << "double:1";
         QTest::newRow("text is 0") << "multiply('a',2)" << "qlonglong:0";
         QTest::newRow("product wraps") << "multiply(4294967296,4294967297)" << "qlonglong:4294967296";
-        QTest::newRow("divide") << "divide(1,4)" << "double:0.25";
         QTest::newRow("divide texts") << "divide('7','2')" << "double:3.5";
         QTest::newRow("divide non-number") << "divide('x',2)" << "double:0";
         QTest::newRow("divide by zero text") << "divide(1,'0.0')" << "invalid";
@@ -138,14 +137,12 @@ private Q_SLOTS:
         QTest::newRow("divide nested") << "divide(add(1,2),multiply(2,2))" << "double:0.75";
 
         // Text functions.
-        QTest::newRow("concat") << "concat('a','b','c')" << "QString:abc";
         QTest::newRow("concat numbers") << "concat(1,2.5,'x')" << "QString:12.5x";
         QTest::newRow("a list has no text") << "concat(split('a b',' '),'x')" << "QString:x";
         QTest::newRow("uppercase") << "uppercase('abc')" << "QString:ABC";
         QTest::newRow("lowercase") << QString::fromUtf8("lowercase('ÄB')") << QString::fromUtf8("QString:äb");
         QTest::newRow("replace") << "replace('a.b.c','\\.','-')" << "QString:a-b-c";
         QTest::newRow("replace with capture") << "replace('abc','(b)','[\\1]')" << "QString:a[b]c";
-        QTest::newRow("replace nothing") << "replace('abc','x','y')" << "QString:abc";
         QTest::newRow("substr to end") << "substr('abcdef',2)" << "QString:cdef";
         QTest::newRow("substr length") << "substr('abcdef',2,2)" << "QString:cd";
         QTest::newRow("substr negative start") << "substr('abc',-1)" << "QString:";
@@ -159,10 +156,8 @@ private Q_SLOTS:
         QTest::newRow("pos from") << "pos('a.b.c','\\.',2)" << "int:3";
         QTest::newRow("pos none") << "pos('abc','x')" << "int:-1";
         QTest::newRow("pos beyond") << "pos('abc','b',10)" << "int:-1";
-        QTest::newRow("len") << "len('abc')" << "uint:3";
         QTest::newRow("len number") << "len(12)" << "uint:2";
         QTest::newRow("len list") << "len(split('a b',' '))" << "uint:0";
-        QTest::newRow("section from") << "section('a/b/c','/',1)" << "QString:b/c";
         QTest::newRow("section one field") << "section('a/b/c','/',1,1)" << "QString:b";
         QTest::newRow("section last") << "section('a/b/c','/',-1)" << "QString:c";
         QTest::newRow("section to one before last") << "section('a/b/c','/',0,-2)" << "QString:a/b";
@@ -183,7 +178,6 @@ private Q_SLOTS:
         QTest::newRow("split leaves out empty pieces") << "split('a,,b',',')" << "QStringList:[a,b]";
         QTest::newRow("split pattern") << "split('a b  c',' +')" << "QStringList:[a,b,c]";
         QTest::newRow("split empty") << "split('',',')" << "QStringList:[]";
-        QTest::newRow("join") << "join(split('a,b',','),'-')" << "QString:a-b";
         QTest::newRow("join without separator") << "join(split('a,b',','))" << "QString:ab";
         QTest::newRow("join of a text") << "join('abc','-')" << "QString:";
         QTest::newRow("join a list") << "join(makelist(1,'x'),'+')" << "QString:1+x";
@@ -214,7 +208,6 @@ private Q_SLOTS:
 
         // Lists of values.
         QTest::newRow("count") << "count(split('a b c',' '))" << "qulonglong:3";
-        QTest::newRow("count equal") << "count(split('a b a',' '),'a')" << "int:2";
         QTest::newRow("count equal across types") << "count(makelist(1,'1',2),1)" << "int:2";
         QTest::newRow("count of a text") << "count('abc')" << "qulonglong:0";
         QTest::newRow("element") << "element(split('a b c',' '),1)" << "QString:b";
@@ -254,7 +247,6 @@ private Q_SLOTS:
         QTest::newRow("setproperty of no object") << "setproperty('x','a',1)" << "null";
         QTest::newRow("propertylist") << "propertylist($o)" << "QStringList:[objectName,a,b,c,d]";
         QTest::newRow("propertylist of no object") << "propertylist('x')" << "QStringList:[]";
-        QTest::newRow("list in natural order") << "$list" << List;
         QTest::newRow("names in natural order") << "propertylist($list)" << "QStringList:[objectName,item1,item2,item10]";
         // A later parameter deletes the object that an earlier one gave: the function notices.
         QTest::newRow("append deleted while in use") << "append(property($o,'c'),setproperty($o,'c','v'))" << "null";
@@ -286,7 +278,6 @@ private Q_SLOTS:
         QTest::newRow("no node found") << "setattribute(findfirstnode($doc,'none'),'k','v')" << "null";
         QTest::newRow("not a node") << "appendchild(remove($o,'x'),'y')" << "null";
         QTest::newRow("kept list") << "makelist($o,$list)" << "object:{list=" + List + ",o=" + O + "}";
-        QTest::newRow("kept empty list") << "objectlist(0)" << "object:{}";
         QTest::newRow("variable") << "$o" << O;
     }
 
