@@ -143,8 +143,95 @@ private Q_SLOTS:
         QLoggingCategory::setFilterRules(QStringLiteral("winsteps.thread.debug=false"));
     }
     void cleanupTestCase() { emulated::endMachineProcesses(0); }
-    void cycles_data();
-    void cycles();
+
+    void cycles_data()
+    {
+        QTest::addColumn<int>("row");
+        for (int i = 0; i < int(std::size(cycled)); ++i)
+            QTest::newRow(cycled[i].tag) << i;
+    }
+
+    // Each cycle starts the state on the machine and leaves it (which stops its action) at once,
+    // after a few milliseconds, after some tens of them, or not before it has finished. A run left
+    // to finish ends by its event; a stopped one says nothing more and its worker ends
+    // within the 100 ms its waits take; every action goes with its state, and no thread stays.
+    void cycles()
+    {
+        QFETCH(int, row);
+        const Cycled& action = cycled[row];
+
+        std::string error;
+        const QString folder = testsupport::openFreshMachine(m_dir, QString::fromLatin1(profile), &error);
+        QVERIFY2(!folder.isEmpty(), error.c_str());
+        QString message;
+        QVERIFY2(emulated::currentMachine().devices().addNodes(adapters(), &message), qPrintable(message));
+        QVERIFY(testsupport::writeFile(folder + QStringLiteral("/drive_c/drv/net/demonet.inf"), netInf));
+        QVERIFY(testsupport::writeFile(folder + QStringLiteral("/drive_c/svc.exe"), "service"));
+        QByteArray big(3 * CActionCopyFiles::chunkSize + 5, 'b'); // stopped in the middle of it now and then
+        const QMap<QString, QByteArray> sources{{"big.bin", big}, {"a.txt", "a"}, {"b.txt", "b"}};
+        for (auto it = sources.cbegin(); it != sources.cend(); ++it)
+            QVERIFY(testsupport::writeFile(folder + QStringLiteral("/drive_c/src/") + it.key(), it.value()));
+
+        QElapsedTimer clock;
+        clock.start();
+        const int cycles = cycleCount();
+        int threads = 0;
+        int stopped = 0;
+        for (int n = 0; n < cycles; ++n) {
+            if (action.restage)
+                action.restage();
+            std::unique_ptr<CActionState> state = create(action, n, folder);
+            QVERIFY(state && state->action());
+            QPointer<CAction> running = state->action();
+            auto* threaded = qobject_cast<CThreadedAction*>(running.data());
+            QVERIFY(threaded);
+            QSignalSpy finished(state.get(), &CState::finished);
+            state->execute();
+            // Every fourth cycle runs to its end; the others are stopped 0 to 49 ms after the start.
+            const int stopAfter = n % 4 == 3 ? -1 : n % 4 == 0 ? 0 : n % 4 == 1 ? n % 7 : 10 + n % 40;
+            if (stopAfter > 0)
+                QTest::qWait(stopAfter);
+            if (stopAfter < 0)
+                QVERIFY2(finished.count() == 1 || finished.wait(20000), qPrintable(QStringLiteral("cycle %1 never ended").arg(n)));
+            if (finished.isEmpty()) {
+                state->onLeave();
+                int late = 0;
+                connect(running, &CAction::actionFinished, this, [&late] { ++late; });
+                connect(running, &CAction::actionProgress, this, [&late] { ++late; });
+                // Without the event loop, which the worker does not need to end. A missed stop would
+                // wait out the run's time-out of 5 seconds.
+                QElapsedTimer ending;
+                ending.start();
+                while (threaded->isWorkerRunning() && ending.elapsed() < 2000)
+                    QThread::msleep(1);
+                QVERIFY2(!threaded->isWorkerRunning(), qPrintable(QStringLiteral("cycle %1 did not stop").arg(n)));
+                QCoreApplication::sendPostedEvents();
+                QCOMPARE(late, 0);
+                QCOMPARE(finished.count(), 0);
+                QVERIFY(!running->progressTimer()->isActive()); // a stopped run does not start it again
+                ++stopped;
+            } else {
+                QCOMPARE(state->exitEvent(), QLatin1String(action.outcome));
+                QVERIFY(!threaded->isWorkerRunning());
+            }
+            if (action.action == copyFiles) {
+                // Stopped or not, every file that is there is whole, and no temporary is left.
+                const QDir out(folder + QStringLiteral("/drive_c/out%1").arg(n));
+                const QStringList copied = out.entryList(QDir::Files | QDir::Hidden);
+                for (const QString& name : copied)
+                    QVERIFY2(sources.value(name) == testsupport::readFile(out.filePath(name)), qPrintable(name));
+                QVERIFY(finished.isEmpty() || copied.size() == sources.size());
+                QDir(out).removeRecursively();
+            }
+            state.reset();
+            QVERIFY(running.isNull());
+            if (n == 0) // the machine's own threads (the process reaper) are there from now on
+                threads = threadCount();
+        }
+        qInfo("%d cycles in %lld ms, %d of them stopped", cycles, clock.elapsed(), stopped);
+        // At most as many as after the first cycle: a joined thread's task outlives the join for a moment.
+        QTRY_VERIFY2(threadCount() <= threads, qPrintable(QString::number(threadCount() - threads) + " more threads"));
+    }
 
 private:
     // The state of the row with its action for cycle n on the machine in folder.
@@ -167,95 +254,6 @@ private:
     std::unique_ptr<CStateFactory> m_factory;
     QuietTraces m_quiet;
 };
-
-void TstCycles::cycles_data()
-{
-    QTest::addColumn<int>("row");
-    for (int i = 0; i < int(std::size(cycled)); ++i)
-        QTest::newRow(cycled[i].tag) << i;
-}
-
-// Each cycle starts the state on the machine and leaves it (which stops its action) at once,
-// after a few milliseconds, after some tens of them, or not before it has finished. A run left
-// to finish ends by its event; a stopped one says nothing more and its worker ends
-// within the 100 ms its waits take; every action goes with its state, and no thread stays.
-void TstCycles::cycles()
-{
-    QFETCH(int, row);
-    const Cycled& action = cycled[row];
-
-    std::string error;
-    const QString folder = testsupport::openFreshMachine(m_dir, QString::fromLatin1(profile), &error);
-    QVERIFY2(!folder.isEmpty(), error.c_str());
-    QString message;
-    QVERIFY2(emulated::currentMachine().devices().addNodes(adapters(), &message), qPrintable(message));
-    QVERIFY(testsupport::writeFile(folder + QStringLiteral("/drive_c/drv/net/demonet.inf"), netInf));
-    QVERIFY(testsupport::writeFile(folder + QStringLiteral("/drive_c/svc.exe"), "service"));
-    QByteArray big(3 * CActionCopyFiles::chunkSize + 5, 'b'); // stopped in the middle of it now and then
-    const QMap<QString, QByteArray> sources{{"big.bin", big}, {"a.txt", "a"}, {"b.txt", "b"}};
-    for (auto it = sources.cbegin(); it != sources.cend(); ++it)
-        QVERIFY(testsupport::writeFile(folder + QStringLiteral("/drive_c/src/") + it.key(), it.value()));
-
-    QElapsedTimer clock;
-    clock.start();
-    const int cycles = cycleCount();
-    int threads = 0;
-    int stopped = 0;
-    for (int n = 0; n < cycles; ++n) {
-        if (action.restage)
-            action.restage();
-        std::unique_ptr<CActionState> state = create(action, n, folder);
-        QVERIFY(state && state->action());
-        QPointer<CAction> running = state->action();
-        auto* threaded = qobject_cast<CThreadedAction*>(running.data());
-        QVERIFY(threaded);
-        QSignalSpy finished(state.get(), &CState::finished);
-        state->execute();
-        // Every fourth cycle runs to its end; the others are stopped 0 to 49 ms after the start.
-        const int stopAfter = n % 4 == 3 ? -1 : n % 4 == 0 ? 0 : n % 4 == 1 ? n % 7 : 10 + n % 40;
-        if (stopAfter > 0)
-            QTest::qWait(stopAfter);
-        if (stopAfter < 0)
-            QVERIFY2(finished.count() == 1 || finished.wait(20000), qPrintable(QStringLiteral("cycle %1 never ended").arg(n)));
-        if (finished.isEmpty()) {
-            state->onLeave();
-            int late = 0;
-            connect(running, &CAction::actionFinished, this, [&late] { ++late; });
-            connect(running, &CAction::actionProgress, this, [&late] { ++late; });
-            // Without the event loop, which the worker does not need to end. A missed stop would
-            // wait out the run's time-out of 5 seconds.
-            QElapsedTimer ending;
-            ending.start();
-            while (threaded->isWorkerRunning() && ending.elapsed() < 2000)
-                QThread::msleep(1);
-            QVERIFY2(!threaded->isWorkerRunning(), qPrintable(QStringLiteral("cycle %1 did not stop").arg(n)));
-            QCoreApplication::sendPostedEvents();
-            QCOMPARE(late, 0);
-            QCOMPARE(finished.count(), 0);
-            QVERIFY(!running->progressTimer()->isActive()); // a stopped run does not start it again
-            ++stopped;
-        } else {
-            QCOMPARE(state->exitEvent(), QLatin1String(action.outcome));
-            QVERIFY(!threaded->isWorkerRunning());
-        }
-        if (action.action == copyFiles) {
-            // Stopped or not, every file that is there is whole, and no temporary is left.
-            const QDir out(folder + QStringLiteral("/drive_c/out%1").arg(n));
-            const QStringList copied = out.entryList(QDir::Files | QDir::Hidden);
-            for (const QString& name : copied)
-                QVERIFY2(sources.value(name) == testsupport::readFile(out.filePath(name)), qPrintable(name));
-            QVERIFY(finished.isEmpty() || copied.size() == sources.size());
-            QDir(out).removeRecursively();
-        }
-        state.reset();
-        QVERIFY(running.isNull());
-        if (n == 0) // the machine's own threads (the process reaper) are there from now on
-            threads = threadCount();
-    }
-    qInfo("%d cycles in %lld ms, %d of them stopped", cycles, clock.elapsed(), stopped);
-    // At most as many as after the first cycle: a joined thread's task outlives the join for a moment.
-    QTRY_VERIFY2(threadCount() <= threads, qPrintable(QString::number(threadCount() - threads) + " more threads"));
-}
 
 QTEST_GUILESS_MAIN(TstCycles)
 #include "tst_cycles.moc"
