@@ -72,7 +72,7 @@ void restageStops() { CWinServiceManager(QStringLiteral("Stops")).start(0); }
 void restageAdapters()
 {
     for (const DeviceNodeRecord& record : adapters())
-        emulated::currentMachine().devices().removeNode(record.instanceId); // none after a removal
+        emulated::currentMachine().devices().removeNode(record.instanceId); // as the last run left it, if at all
     QString error;
     QVERIFY2(emulated::currentMachine().devices().addNodes(adapters(), &error), qPrintable(error));
 }
@@ -158,7 +158,7 @@ private Q_SLOTS:
     void cycles()
     {
         QFETCH(int, row);
-        const Cycled& action = cycled[row];
+        const Cycled& step = cycled[row];
 
         std::string error;
         const QString folder = testsupport::openFreshMachine(m_dir, QString::fromLatin1(profile), &error);
@@ -178,9 +178,9 @@ private Q_SLOTS:
         int threads = 0;
         int stopped = 0;
         for (int n = 0; n < cycles; ++n) {
-            if (action.restage)
-                action.restage();
-            std::unique_ptr<CActionState> state = create(action, n, folder);
+            if (step.restage)
+                step.restage();
+            std::unique_ptr<CActionState> state = create(step, n, folder);
             QVERIFY(state && state->action());
             QPointer<CAction> running = state->action();
             auto* threaded = qobject_cast<CThreadedAction*>(running.data());
@@ -211,10 +211,10 @@ private Q_SLOTS:
                 QVERIFY(!running->progressTimer()->isActive()); // a stopped run does not start it again
                 ++stopped;
             } else {
-                QCOMPARE(state->exitEvent(), QLatin1String(action.outcome));
+                QCOMPARE(state->exitEvent(), QLatin1String(step.outcome));
                 QVERIFY(!threaded->isWorkerRunning());
             }
-            if (action.action == copyFiles) {
+            if (step.action == copyFiles) {
                 // Stopped or not, every file that is there is whole, and no temporary is left.
                 const QDir out(folder + QStringLiteral("/drive_c/out%1").arg(n));
                 const QStringList copied = out.entryList(QDir::Files | QDir::Hidden);
