@@ -66,6 +66,48 @@ QList<DeviceNodeRecord> adapters()
     return nodes;
 }
 
+// Puts back what an earlier cycle changed, so that each run does its work again.
+void restageStarts() { CWinServiceManager(QStringLiteral("Starts")).stop(0); } // asked only: it stops at once
+void restageStops() { CWinServiceManager(QStringLiteral("Stops")).start(0); }
+void restageAdapters()
+{
+    for (const DeviceNodeRecord& record : adapters())
+        emulated::currentMachine().devices().removeNode(record.instanceId); // as the last run left it, if at all
+    QString error;
+    QVERIFY2(emulated::currentMachine().devices().addNodes(adapters(), &error), qPrintable(error));
+}
+
+// Actions that no state type of their own runs: a bare action state gets them.
+CAction* startApp(CActionState* state) { return new CActionStartApp(state, "step"); }
+CAction* copyFiles(CActionState* state) { return new CActionCopyFiles(state, "step"); }
+
+const QStringList package{"infFile=demonet.inf", "rootPath=C:\\drv", "driverPath=\\net", "enumName=PCI",
+                          "hwidList=PCI\\VEN_1234&DEV_0001", "useInfInstaller=0"};
+
+// Each threaded action: its state, properties ("%1" the cycle, "%2" the machine's folder), the
+// exit event of a run that is not stopped, and what puts back an earlier cycle's work.
+struct Cycled
+{
+    const char* tag;
+    const char* type; // the state type, or null for a bare action state with action()
+    CAction* (*action)(CActionState*);
+    QStringList properties;
+    const char* outcome;
+    void (*restage)();
+};
+
+const Cycled cycled[] = {
+    {"start application", nullptr, startApp, {"command=/bin/sleep", "argumentList=0.05", "timeout=5"}, "success", nullptr},
+    {"copy files", nullptr, copyFiles, {"srcDir=%2/drive_c/src", "destDir=%2/drive_c/out%1", "copyFile1=%SRC%/*.*::%DEST%"}, "success", nullptr},
+    {"start service", "startService", nullptr, {"serviceName=Starts", "timeout=5"}, "finished", restageStarts},
+    {"stop service", "stopService", nullptr, {"serviceName=Stops", "timeout=5"}, "finished", restageStops},
+    {"port check", "configFirewall", nullptr,
+     {"description=web;dns", "protocol=tcp;udp", "intPort=80;53", "extPort=8080;53"}, "success", nullptr},
+    {"driver install", "installDriver", nullptr, package, "success", restageAdapters},
+    {"driver check", "checkDriverInstallState", nullptr, package, "nothingInstalled", nullptr},
+    {"driver removal", "removeDriver", nullptr, package, "success", restageAdapters},
+};
+
 int cycleCount()
 {
     bool ok = false;
@@ -101,166 +143,117 @@ private Q_SLOTS:
         QLoggingCategory::setFilterRules(QStringLiteral("winsteps.thread.debug=false"));
     }
     void cleanupTestCase() { emulated::endMachineProcesses(0); }
-    void cycles_data();
-    void cycles();
 
-private:
-    // The state of type with its action, for cycle n on the machine in folder; "startApplication"
-    // and "copyFiles" are actions that no state type of their own runs, so a bare action state
-    // gets them, its properties with "%1" the cycle and "%2" the machine's folder.
-    std::unique_ptr<CActionState> create(const QString& type, const QStringList& properties, int n, const QString& folder)
+    void cycles_data()
     {
-        std::unique_ptr<CActionState> state;
-        if (type == QLatin1String("startApplication") || type == QLatin1String("copyFiles")) {
-            state = std::make_unique<CActionState>(nullptr, "step", QDomNode());
-            if (type == QLatin1String("copyFiles"))
-                state->setAction(new CActionCopyFiles(state.get(), "step"));
-            else
-                state->setAction(new CActionStartApp(state.get(), "step"));
-            for (const QString& text : properties) {
-                QString value = text.section(QLatin1Char('='), 1);
-                value.replace(QLatin1String("%1"), QString::number(n)).replace(QLatin1String("%2"), folder);
-                state->setProperty(text.section(QLatin1Char('='), 0, 0), value);
-            }
-        } else {
-            state.reset(qobject_cast<CActionState*>(testsupport::createState(*m_factory, type, properties).release()));
-        }
-        if (state && type == QLatin1String("startApplication"))
-            state->setProperty(QStringLiteral("argumentList"), QStringList{QStringLiteral("-c"), QStringLiteral("\"sleep 0.05\"")});
-        return state;
+        QTest::addColumn<int>("row");
+        for (int i = 0; i < int(std::size(cycled)); ++i)
+            QTest::newRow(cycled[i].tag) << i;
     }
 
-    // Puts back what an earlier cycle changed, so that each run does its work again.
-    void restage(const QString& type)
+    // Each cycle starts the state on the machine and leaves it (which stops its action) at once,
+    // after a few milliseconds, after some tens of them, or not before it has finished. A run left
+    // to finish ends by its event; a stopped one says nothing more and its worker ends
+    // within the 100 ms its waits take; every action goes with its state, and no thread stays.
+    void cycles()
     {
-        if (type == QLatin1String("startService"))
-            CWinServiceManager(QStringLiteral("Starts")).stop(0); // asked only: it stops at once
-        else if (type == QLatin1String("stopService"))
-            CWinServiceManager(QStringLiteral("Stops")).start(0);
-        else if (type == QLatin1String("removeDriver") || type == QLatin1String("installDriver")) {
-            for (const DeviceNodeRecord& record : adapters()) {
-                DeviceNodeRecord now;
-                if (emulated::currentMachine().devices().node(record.instanceId, &now) == CR_SUCCESS)
-                    emulated::currentMachine().devices().removeNode(record.instanceId);
-                QString error;
-                QVERIFY2(emulated::currentMachine().devices().addNodes({record}, &error), qPrintable(error));
+        QFETCH(int, row);
+        const Cycled& step = cycled[row];
+
+        std::string error;
+        const QString folder = testsupport::openFreshMachine(m_dir, QString::fromLatin1(profile), &error);
+        QVERIFY2(!folder.isEmpty(), error.c_str());
+        QString message;
+        QVERIFY2(emulated::currentMachine().devices().addNodes(adapters(), &message), qPrintable(message));
+        QVERIFY(testsupport::writeFile(folder + QStringLiteral("/drive_c/drv/net/demonet.inf"), netInf));
+        QVERIFY(testsupport::writeFile(folder + QStringLiteral("/drive_c/svc.exe"), "service"));
+        QByteArray big(3 * CActionCopyFiles::chunkSize + 5, 'b'); // stopped in the middle of it now and then
+        const QMap<QString, QByteArray> sources{{"big.bin", big}, {"a.txt", "a"}, {"b.txt", "b"}};
+        for (auto it = sources.cbegin(); it != sources.cend(); ++it)
+            QVERIFY(testsupport::writeFile(folder + QStringLiteral("/drive_c/src/") + it.key(), it.value()));
+
+        QElapsedTimer clock;
+        clock.start();
+        const int cycles = cycleCount();
+        int threads = 0;
+        int stopped = 0;
+        for (int n = 0; n < cycles; ++n) {
+            if (step.restage)
+                step.restage();
+            std::unique_ptr<CActionState> state = create(step, n, folder);
+            QVERIFY(state && state->action());
+            QPointer<CAction> running = state->action();
+            auto* threaded = qobject_cast<CThreadedAction*>(running.data());
+            QVERIFY(threaded);
+            QSignalSpy finished(state.get(), &CState::finished);
+            state->execute();
+            // Every fourth cycle runs to its end; the others are stopped 0 to 49 ms after the start.
+            const int stopAfter = n % 4 == 3 ? -1 : n % 4 == 0 ? 0 : n % 4 == 1 ? n % 7 : 10 + n % 40;
+            if (stopAfter > 0)
+                QTest::qWait(stopAfter);
+            if (stopAfter < 0)
+                QVERIFY2(finished.count() == 1 || finished.wait(20000), qPrintable(QStringLiteral("cycle %1 never ended").arg(n)));
+            if (finished.isEmpty()) {
+                state->onLeave();
+                int late = 0;
+                connect(running, &CAction::actionFinished, this, [&late] { ++late; });
+                connect(running, &CAction::actionProgress, this, [&late] { ++late; });
+                // Without the event loop, which the worker does not need to end. A missed stop would
+                // wait out the run's time-out of 5 seconds.
+                QElapsedTimer ending;
+                ending.start();
+                while (threaded->isWorkerRunning() && ending.elapsed() < 2000)
+                    QThread::msleep(1);
+                QVERIFY2(!threaded->isWorkerRunning(), qPrintable(QStringLiteral("cycle %1 did not stop").arg(n)));
+                QCoreApplication::sendPostedEvents();
+                QCOMPARE(late, 0);
+                QCOMPARE(finished.count(), 0);
+                QVERIFY(!running->progressTimer()->isActive()); // a stopped run does not start it again
+                ++stopped;
+            } else {
+                QCOMPARE(state->exitEvent(), QLatin1String(step.outcome));
+                QVERIFY(!threaded->isWorkerRunning());
             }
+            if (step.action == copyFiles) {
+                // Stopped or not, every file that is there is whole, and no temporary is left.
+                const QDir out(folder + QStringLiteral("/drive_c/out%1").arg(n));
+                const QStringList copied = out.entryList(QDir::Files | QDir::Hidden);
+                for (const QString& name : copied)
+                    QVERIFY2(sources.value(name) == testsupport::readFile(out.filePath(name)), qPrintable(name));
+                QVERIFY(finished.isEmpty() || copied.size() == sources.size());
+                QDir(out).removeRecursively();
+            }
+            state.reset();
+            QVERIFY(running.isNull());
+            if (n == 0) // the machine's own threads (the process reaper) are there from now on
+                threads = threadCount();
         }
+        qInfo("%d cycles in %lld ms, %d of them stopped", cycles, clock.elapsed(), stopped);
+        // At most as many as after the first cycle: a joined thread's task outlives the join for a moment.
+        QTRY_VERIFY2(threadCount() <= threads, qPrintable(QString::number(threadCount() - threads) + " more threads"));
+    }
+
+private:
+    // The state of the row with its action for cycle n on the machine in folder.
+    std::unique_ptr<CActionState> create(const Cycled& row, int n, const QString& folder)
+    {
+        QStringList properties;
+        for (const QString& text : row.properties)
+            properties << QString(text).replace(QLatin1String("%1"), QString::number(n)).replace(QLatin1String("%2"), folder);
+        if (row.type)
+            return std::unique_ptr<CActionState>(qobject_cast<CActionState*>(
+                testsupport::createState(*m_factory, QLatin1String(row.type), properties).release()));
+        auto state = std::make_unique<CActionState>(nullptr, "step", QDomNode());
+        state->setAction(row.action(state.get()));
+        for (const QString& text : properties)
+            state->setProperty(text.section(QLatin1Char('='), 0, 0), text.section(QLatin1Char('='), 1));
+        return state;
     }
 
     QTemporaryDir m_dir;
     std::unique_ptr<CStateFactory> m_factory;
     QuietTraces m_quiet;
 };
-
-void TstCycles::cycles_data()
-{
-    QTest::addColumn<QString>("type");
-    QTest::addColumn<QStringList>("properties");
-    QTest::addColumn<QStringList>("outcomes");   // the exit events of a run that is not stopped
-
-    const QStringList package{"infFile=demonet.inf", "rootPath=C:\\drv", "driverPath=\\net", "enumName=PCI",
-                              "hwidList=PCI\\VEN_1234&DEV_0001", "useInfInstaller=0"};
-    QTest::newRow("start application") << "startApplication" << QStringList{"command=/bin/sh", "timeout=5"} << QStringList{"success"};
-    QTest::newRow("copy files") << "copyFiles" << QStringList{"srcDir=%2/drive_c/src", "destDir=%2/drive_c/out%1", "copyFile1=%SRC%/*.*::%DEST%"}
-                                << QStringList{"success"};
-    QTest::newRow("start service") << "startService" << QStringList{"serviceName=Starts", "timeout=5"} << QStringList{"finished"};
-    QTest::newRow("stop service") << "stopService" << QStringList{"serviceName=Stops", "timeout=5"} << QStringList{"finished"};
-    QTest::newRow("port check") << "configFirewall"
-                                << QStringList{"description=web;dns", "protocol=tcp;udp", "intPort=80;53", "extPort=8080;53"}
-                                << QStringList{"success"};
-    QTest::newRow("driver install") << "installDriver" << package << QStringList{"success"};
-    QTest::newRow("driver check") << "checkDriverInstallState" << package << QStringList{"nothingInstalled"};
-    QTest::newRow("driver removal") << "removeDriver" << package << QStringList{"success"};
-}
-
-// Each cycle starts the state on the machine and leaves it (which stops its action) at once,
-// after a few milliseconds, after some tens of them, or not before it has finished. A run left
-// to finish ends by an allowed event; a stopped one says nothing more and its worker ends
-// within the 100 ms its waits take; every action goes with its state, and no thread stays.
-void TstCycles::cycles()
-{
-    QFETCH(QString, type);
-    QFETCH(QStringList, properties);
-    QFETCH(QStringList, outcomes);
-
-    std::string error;
-    const QString folder = testsupport::openFreshMachine(m_dir, QString::fromLatin1(profile), &error);
-    QVERIFY2(!folder.isEmpty(), error.c_str());
-    QString message;
-    QVERIFY2(emulated::currentMachine().devices().addNodes(adapters(), &message), qPrintable(message));
-    QVERIFY(testsupport::writeFile(folder + QStringLiteral("/drive_c/drv/net/demonet.inf"), netInf));
-    QVERIFY(testsupport::writeFile(folder + QStringLiteral("/drive_c/svc.exe"), "service"));
-    QByteArray big(3 * CActionCopyFiles::chunkSize + 5, 'b'); // stopped in the middle of it now and then
-    const QMap<QString, QByteArray> sources{{"big.bin", big}, {"a.txt", "a"}, {"b.txt", "b"}};
-    for (auto it = sources.cbegin(); it != sources.cend(); ++it)
-        QVERIFY(testsupport::writeFile(folder + QStringLiteral("/drive_c/src/") + it.key(), it.value()));
-
-    QElapsedTimer clock;
-    clock.start();
-    const int cycles = cycleCount();
-    int threads = 0;
-    QMap<QString, int> seen; // outcome: how often
-    for (int n = 0; n < cycles; ++n) {
-        restage(type);
-        std::unique_ptr<CActionState> state = create(type, properties, n, folder);
-        QVERIFY(state && state->action());
-        QPointer<CAction> action = state->action();
-        auto* threaded = qobject_cast<CThreadedAction*>(action.data());
-        QVERIFY(threaded);
-        QSignalSpy finished(state.get(), &CState::finished);
-        state->execute();
-        // Every fourth cycle runs to its end; the others are stopped 0 to 49 ms after the start.
-        const int stopAfter = n % 4 == 3 ? -1 : n % 4 == 0 ? 0 : n % 4 == 1 ? n % 7 : 10 + n % 40;
-        if (stopAfter > 0)
-            QTest::qWait(stopAfter);
-        if (stopAfter < 0)
-            QVERIFY2(finished.count() == 1 || finished.wait(20000), qPrintable(QStringLiteral("cycle %1 never ended").arg(n)));
-        if (finished.isEmpty()) {
-            state->onLeave();
-            int late = 0;
-            connect(action, &CAction::actionFinished, this, [&late] { ++late; });
-            connect(action, &CAction::actionProgress, this, [&late] { ++late; });
-            // Without the event loop, which the worker does not need to end. A missed stop would
-            // wait out the run's time-out of 5 seconds.
-            QElapsedTimer ending;
-            ending.start();
-            while (threaded->isWorkerRunning() && ending.elapsed() < 2000)
-                QThread::msleep(1);
-            QVERIFY2(!threaded->isWorkerRunning(), qPrintable(QStringLiteral("cycle %1 did not stop").arg(n)));
-            QCoreApplication::sendPostedEvents();
-            QCOMPARE(late, 0);
-            QCOMPARE(finished.count(), 0);
-            QVERIFY(!action->progressTimer()->isActive()); // a stopped run does not start it again
-            ++seen[QStringLiteral("stopped")];
-        } else {
-            QVERIFY2(outcomes.contains(state->exitEvent()), qPrintable(state->exitEvent()));
-            QVERIFY(!threaded->isWorkerRunning());
-            ++seen[state->exitEvent()];
-        }
-        if (type == QLatin1String("copyFiles")) {
-            // Stopped or not, every file that is there is whole, and no temporary is left.
-            const QDir out(folder + QStringLiteral("/drive_c/out%1").arg(n));
-            const QStringList copied = out.entryList(QDir::Files | QDir::Hidden);
-            for (const QString& name : copied)
-                QVERIFY2(sources.value(name) == testsupport::readFile(out.filePath(name)), qPrintable(name));
-            QVERIFY(finished.isEmpty() || copied.size() == sources.size());
-            QDir(out).removeRecursively();
-        }
-        state.reset();
-        QVERIFY(action.isNull());
-        if (n == 0) // the machine's own threads (the process reaper) are there from now on
-            threads = threadCount();
-    }
-    qInfo("%d cycles in %lld ms: %s", cycles, clock.elapsed(), qPrintable([&seen] {
-              QStringList parts;
-              for (auto it = seen.cbegin(); it != seen.cend(); ++it)
-                  parts << QStringLiteral("%1 %2").arg(it.value()).arg(it.key());
-              return parts.join(QStringLiteral(", "));
-          }()));
-    // At most as many as after the first cycle: a joined thread's task outlives the join for a moment.
-    QTRY_VERIFY2(threadCount() <= threads, qPrintable(QString::number(threadCount() - threads) + " more threads"));
-}
 
 QTEST_GUILESS_MAIN(TstCycles)
 #include "tst_cycles.moc"

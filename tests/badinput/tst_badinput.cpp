@@ -378,86 +378,80 @@ private Q_SLOTS:
         QCOMPARE(readFile(base + QStringLiteral("/up.txt")), QByteArray("up"));
     }
 
-    // ---- removal paths: delayed removal and restart never touch anything outside drive C: ---
-    void removalPaths_data()
+    // ---- removals at restart: asked for by delayed removal or written into the registry value
+    // Windows keeps them in by something else; a restart carries out only those inside drive C:
+    // and never touches anything outside it.
+    void removals_data()
     {
-        QTest::addColumn<QString>("path");   // "%OUT%" stands for the host folder outside the machine
-        QTest::addColumn<uint>("code");      // of moveFileEx(path, null, MOVEFILE_DELAY_UNTIL_REBOOT)
+        // "%OUT%" stands for the host folder outside the machine.
+        QTest::addColumn<QString>("path");        // for moveFileEx(path, null, MOVEFILE_DELAY_UNTIL_REBOOT)
+        QTest::addColumn<uint>("code");           // its result
+        QTest::addColumn<QStringList>("entries"); // else source, target pairs as stored in the value
+        QTest::addColumn<QStringList>("log");     // boot log: action + detail
 
+        const auto delayed = [](const char* tag, const QString& path, uint code, const QStringList& log = {}) {
+            QTest::newRow(tag) << path << code << QStringList() << log;
+        };
+        const auto written = [](const char* tag, const QStringList& entries, const QString& log) {
+            QTest::newRow(tag) << QString() << uint(ERROR_SUCCESS) << entries << QStringList{log};
+        };
         // ".." stops at the root of drive C:, as on Windows: the root is refused, the rest stays on C:.
-        QTest::newRow("parent of drive C:") << "C:\\.." << uint(ERROR_ACCESS_DENIED);
-        QTest::newRow("climbing out through a folder") << "C:\\Program Files\\..\\..\\..\\victim.txt" << uint(ERROR_SUCCESS);
-        QTest::newRow("mixed separators") << "C:\\windows/..\\../victim.txt" << uint(ERROR_SUCCESS);
-        QTest::newRow("host path outside") << "%OUT%/victim.txt" << uint(ERROR_PATH_NOT_FOUND);
-        QTest::newRow("host folder outside") << "%OUT%" << uint(ERROR_PATH_NOT_FOUND);
-        QTest::newRow("other drive") << "D:\\victim.txt" << uint(ERROR_PATH_NOT_FOUND);
-        QTest::newRow("network path") << "\\\\server\\share\\victim.txt" << uint(ERROR_PATH_NOT_FOUND);
-        QTest::newRow("device path") << "\\\\?\\C:\\..\\..\\victim.txt" << uint(ERROR_SUCCESS);
-        QTest::newRow("relative path") << "..\\victim.txt" << uint(ERROR_PATH_NOT_FOUND);
-        QTest::newRow("empty path") << "" << uint(ERROR_PATH_NOT_FOUND);
-        QTest::newRow("embedded NUL") << QString("C:\\a") + QChar(0) + "\\..\\..\\..\\victim.txt" << uint(ERROR_PATH_NOT_FOUND);
-        QTest::newRow("through a link to outside") << "C:\\outlink\\victim.txt" << uint(ERROR_SUCCESS);
-        QTest::newRow("the link to outside itself") << "C:\\outlink" << uint(ERROR_SUCCESS);
+        const QStringList onC{"not removed C:\\victim.txt: not found"};
+        delayed("parent of drive C:", "C:\\..", ERROR_ACCESS_DENIED);
+        delayed("climbing out through a folder", "C:\\Program Files\\..\\..\\..\\victim.txt", ERROR_SUCCESS, onC);
+        delayed("mixed separators", "C:\\windows/..\\../victim.txt", ERROR_SUCCESS, onC);
+        delayed("host path outside", "%OUT%/victim.txt", ERROR_PATH_NOT_FOUND);
+        delayed("host folder outside", "%OUT%", ERROR_PATH_NOT_FOUND);
+        delayed("other drive", "D:\\victim.txt", ERROR_PATH_NOT_FOUND);
+        delayed("network path", "\\\\server\\share\\victim.txt", ERROR_PATH_NOT_FOUND);
+        delayed("device path", "\\\\?\\C:\\..\\..\\victim.txt", ERROR_SUCCESS, onC);
+        delayed("relative path", "..\\victim.txt", ERROR_PATH_NOT_FOUND);
+        delayed("empty path", "", ERROR_PATH_NOT_FOUND);
+        delayed("embedded NUL", QString("C:\\a") + QChar(0) + "\\..\\..\\..\\victim.txt", ERROR_PATH_NOT_FOUND);
+        delayed("through a link to outside", "C:\\outlink\\victim.txt", ERROR_SUCCESS,
+                {"not removed C:\\outlink\\victim.txt: outside drive C:"});
+        delayed("the link to outside itself", "C:\\outlink", ERROR_SUCCESS, {"removed C:\\outlink"}); // as a link
+        written("entry: parent of drive C:", {"\\??\\C:\\..\\victim.txt", ""}, onC.first());
+        written("entry: host path", {"\\??\\%OUT%/victim.txt", ""}, "not removed \\??\\%OUT%/victim.txt: outside drive C:");
+        written("entry: rename to the root", {"\\??\\C:\\inside.txt", "!\\??\\C:\\..\\.."},
+                "not renamed C:\\inside.txt -> C:\\: outside drive C:");
+        written("entry: rename from outside", {"\\??\\%OUT%/victim.txt", "!\\??\\C:\\taken.txt"},
+                "not renamed \\??\\%OUT%/victim.txt -> !\\??\\C:\\taken.txt: outside drive C:");
+        written("entry: last one without its target", {"\\??\\C:\\inside.txt"}, "not removed C:\\inside.txt: no target entry");
+        written("entry: empty source", {"", ""}, "not removed : outside drive C:");
     }
 
-    void removalPaths()
+    void removals()
     {
         QFETCH(QString, path);
         QFETCH(uint, code);
-
-        const Sandbox box(m_dir.filePath(QStringLiteral("remove%1").arg(++m_count)));
-        QVERIFY(box.m && QFile::link(box.outside, box.m->hostPath(QStringLiteral("C:\\outlink"))));
-
-        const QString given = QString(path).replace(QLatin1String("%OUT%"), box.outside);
-        QCOMPARE(uint(box.m->files().moveFileEx(given.toStdString(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)), code);
-        const QList<EmulatedMachine::BootEntry> done = box.rebootKeepingVictims();
-        if (code != ERROR_SUCCESS)
-            QVERIFY(done.isEmpty());
-        // The link, when asked for, is removed as a link.
-        QCOMPARE(QFileInfo(box.m->hostPath(QStringLiteral("C:\\outlink"))).isSymLink(), path != QLatin1String("C:\\outlink"));
-    }
-
-    // Entries that something else wrote into the registry value Windows keeps delayed removals
-    // in; a restart carries out only those inside drive C:.
-    void pendingEntries_data()
-    {
-        QTest::addColumn<QStringList>("entries"); // source, target pairs as stored
-        QTest::addColumn<QStringList>("log");     // boot log: action + detail
-
-        // Read as Windows reads them: ".." stops at the root of drive C:.
-        QTest::newRow("parent of drive C:") << QStringList{"\\??\\C:\\..\\victim.txt", ""} << QStringList{"not removed C:\\victim.txt: not found"};
-        QTest::newRow("host path") << QStringList{"\\??\\%OUT%/victim.txt", ""} << QStringList{"not removed \\??\\%OUT%/victim.txt: outside drive C:"};
-        QTest::newRow("rename to the root") << QStringList{"\\??\\C:\\inside.txt", "!\\??\\C:\\..\\.."}
-            << QStringList{"not renamed C:\\inside.txt -> C:\\: outside drive C:"};
-        QTest::newRow("rename from outside") << QStringList{"\\??\\%OUT%/victim.txt", "!\\??\\C:\\taken.txt"}
-            << QStringList{"not renamed \\??\\%OUT%/victim.txt -> !\\??\\C:\\taken.txt: outside drive C:"};
-        QTest::newRow("last entry without its target") << QStringList{"\\??\\C:\\inside.txt"} << QStringList{"not removed C:\\inside.txt: no target entry"};
-        QTest::newRow("empty source") << QStringList{"", ""} << QStringList{"not removed : outside drive C:"};
-    }
-
-    void pendingEntries()
-    {
         QFETCH(QStringList, entries);
         QFETCH(QStringList, log);
 
-        const Sandbox box(m_dir.filePath(QStringLiteral("pending%1").arg(++m_count)));
+        const Sandbox box(m_dir.filePath(QStringLiteral("remove%1").arg(++m_count)));
         EmulatedMachine* m = box.m.get();
-        QVERIFY(m && writeFile(m->hostPath(QStringLiteral("C:\\inside.txt")), "inside"));
-
-        QByteArray data;
-        for (const QString& entry : entries)
-            data += QString(entry).replace(QLatin1String("%OUT%"), box.outside).toUtf8() + '\0';
-        data += '\0';
-        m->setSystemAccess(true);
-        QCOMPARE(setValue(m->registry(), HKEY_LOCAL_MACHINE, SESSION_MANAGER_KEY, PENDING_FILE_RENAME_OPERATIONS, REG_MULTI_SZ, data), ERROR_SUCCESS);
-        m->setSystemAccess(false);
+        QVERIFY(m && QFile::link(box.outside, m->hostPath(QStringLiteral("C:\\outlink"))));
+        QVERIFY(writeFile(m->hostPath(QStringLiteral("C:\\inside.txt")), "inside"));
+        const auto placed = [&box](QString text) { return text.replace(QLatin1String("%OUT%"), box.outside); };
+        if (entries.isEmpty()) {
+            QCOMPARE(uint(m->files().moveFileEx(placed(path).toStdString(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)), code);
+        } else {
+            QByteArray data;
+            for (const QString& entry : entries)
+                data += placed(entry).toUtf8() + '\0';
+            m->setSystemAccess(true);
+            QCOMPARE(setValue(m->registry(), HKEY_LOCAL_MACHINE, SESSION_MANAGER_KEY, PENDING_FILE_RENAME_OPERATIONS, REG_MULTI_SZ, data + '\0'),
+                     ERROR_SUCCESS);
+            m->setSystemAccess(false);
+        }
 
         QStringList got, wanted;
         for (const auto& entry : box.rebootKeepingVictims())
             got << entry.action + QLatin1Char(' ') + entry.detail;
         for (const QString& line : log)
-            wanted << QString(line).replace(QLatin1String("%OUT%"), box.outside);
+            wanted << placed(line);
         QCOMPARE(got, wanted);
+        QCOMPARE(QFileInfo(m->hostPath(QStringLiteral("C:\\outlink"))).isSymLink(), path != QLatin1String("C:\\outlink"));
         QCOMPARE(readFile(m->hostPath(QStringLiteral("C:\\inside.txt"))), QByteArray("inside"));
         QVERIFY(m->pendingFileOperations().isEmpty());
     }

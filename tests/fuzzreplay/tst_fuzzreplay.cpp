@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QtTest>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <iterator>
@@ -47,11 +48,19 @@ private Q_SLOTS:
     void replay();
 };
 
-// One row per input; a corpus that is too small fails while the rows are made.
+// One row per input; a corpus that is too small, or a folder of inputs that no target in the
+// list would replay, fails while the rows are made.
 void TstFuzzReplay::replay_data()
 {
     QTest::addColumn<int>("target");
     QTest::addColumn<QString>("file");
+    for (const char* kind : {"corpus", "crashes"}) {
+        const QDir folder(QStringLiteral(FUZZ_DIR "/") + QLatin1String(kind));
+        for (const QString& name : folder.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+            const auto named = [&name](const Target& target) { return name == QLatin1String(target.name); };
+            QVERIFY2(std::any_of(std::begin(Targets), std::end(Targets), named), qPrintable(folder.filePath(name)));
+        }
+    }
     for (int i = 0; i < int(std::size(Targets)); ++i) {
         QVERIFY2(filesIn("corpus", Targets[i]).size() >= MinimumCorpus, Targets[i].name);
         for (const char* kind : {"corpus", "crashes"}) {
