@@ -118,52 +118,6 @@ private Q_SLOTS:
         QCOMPARE(run.out, expected);
     }
 
-    // Commands checked by their exit code and the start of what they print (out "" for nothing,
-    // err "" for anything): the sample wizards pass the check, wrong uses are refused.
-    void commands_data()
-    {
-        QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<int>("exitCode");
-        QTest::addColumn<QString>("out");
-        QTest::addColumn<QString>("err");
-
-        const QString notXml = writeFile("<fsm name='x' start='a'><state");
-        const QString broken = writeFile("<fsm name='x' start='a'><state name='a' type='nosuchtype'/></fsm>");
-        const QString xmlconfig = Example + "xmlconfig.xml";
-        for (const char* example : {"linear.xml", "pageback.xml", "xmlconfig.xml"})
-            QTest::newRow(example) << QStringList{"check", Example + example} << 0 << Example + example + ": no problems found\n" << "";
-        QTest::newRow("eval count") << QStringList{"eval", "add(1)"} << 1 << "" << "'add' function has invalid number of parameters.\n";
-        QTest::newRow("eval nothing") << QStringList{"eval"} << 2 << "" << "winsteps eval: no expression given\n";
-        QTest::newRow("eval two") << QStringList{"eval", "1", "2"} << 2 << "" << "winsteps eval: one expression only";
-        QTest::newRow("eval bad var") << QStringList{"eval", "1", "--var", "x"} << 2 << "" << "winsteps eval: --var wants NAME=VALUE";
-        QTest::newRow("eval bad xml") << QStringList{"eval", "1", "--xml", "d"} << 2 << "" << "winsteps eval: --xml wants NAME=FILE";
-        QTest::newRow("eval missing xml") << QStringList{"eval", "1", "--xml", "d=/nonexistent.xml"} << 2 << ""
-                                          << "winsteps eval: /nonexistent.xml: cannot open the XML document";
-        QTest::newRow("eval not xml") << QStringList{"eval", "1", "--xml", "d=" + notXml} << 2 << "" << "winsteps eval: " + notXml;
-        QTest::newRow("check not xml") << QStringList{"check", notXml} << 1 << notXml + ":1: not well-formed XML: " << "";
-        QTest::newRow("check nothing") << QStringList{"check"} << 2 << "" << "winsteps check: no wizard file given";
-        QTest::newRow("check missing") << QStringList{"check", "/nonexistent/w.xml"} << 1
-                                       << "/nonexistent/w.xml: cannot open the wizard: " << "";
-        QTest::newRow("graph broken") << QStringList{"graph", broken} << 2 << ""
-                                      << broken + ":1: unknown state type \"nosuchtype\" of state \"a\"";
-        QTest::newRow("run missing xml") << QStringList{"run", xmlconfig, "--xml", "config=/nonexistent.xml"} << 2 << ""
-                                         << "winsteps run: /nonexistent.xml: cannot open the XML document";
-        QTest::newRow("run bad xml") << QStringList{"run", xmlconfig, "--xml", "config"} << 2 << ""
-                                     << "winsteps run: --xml wants NAME=FILE";
-    }
-
-    void commands()
-    {
-        QFETCH(QStringList, arguments);
-        QFETCH(int, exitCode);
-        QFETCH(QString, out);
-        QFETCH(QString, err);
-        const Run run = runWinsteps(arguments);
-        QCOMPARE(run.exitCode, exitCode);
-        QVERIFY2(out.isEmpty() ? run.out.isEmpty() : run.out.startsWith(out), qPrintable(run.out));
-        QVERIFY2(err.isEmpty() || run.err.startsWith(err), qPrintable(run.err));
-    }
-
     // Each wizard NAME.xml in data/ beside what a command must print for it: check reports
     // exactly the mistakes of NAME.errors, each line prefixed by the wizard's path ("%DIR%"
     // stands for its folder); graph draws NAME.dot.

@@ -426,64 +426,26 @@ private Q_SLOTS:
         }
     }
 
-    void commandLine_data()
+    // Faults of the wizard NAME.xml in data/refused: each line of NAME.errors on standard error
+    // after the wizard's path; refused before anything ran, and no report.
+    void refusedWizards_data()
     {
-        QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<int>("status");
-        QTest::addColumn<QStringList>("texts"); // on standard output with status 0, else on standard error
-
-        const QString wizard = Example + "linear.xml";
-        const auto refused = [](const char* name, const QStringList& arguments, const QString& message) {
-            QTest::newRow(name) << arguments << 2 << QStringList(message);
-        };
-        refused("nothing", {}, "Usage: winsteps COMMAND");
-        refused("unknown command", {"frobnicate"}, "unknown command \"frobnicate\"");
-        refused("no wizard", {"run"}, "no wizard file given");
-        refused("two wizards", {"run", wizard, wizard}, "one wizard file only");
-        refused("missing wizard", {"run", "/nonexistent/w.xml"}, "cannot open the wizard");
-        refused("a device as wizard", {"run", "/dev/zero"}, "/dev/zero: cannot open the wizard: not a regular file");
-        refused("unknown option", {"run", wizard, "--frobnicate"}, "frobnicate");
-        refused("--set without prefix", {"run", wizard, "--set", "x=1"}, "--set wants");
-        refused("--set other prefix", {"run", wizard, "--set", "state.x=1"}, "--set wants");
-        refused("--set without name", {"run", wizard, "--set", "fsm.=1"}, "--set wants");
-        refused("--set without value", {"run", wizard, "--set", "fsm.x"}, "--set wants");
-        refused("--timeout zero", {"run", wizard, "--timeout", "0"}, "--timeout wants");
-        refused("--timeout text", {"run", wizard, "--timeout", "soon"}, "--timeout wants");
-        refused("report in missing folder", {"run", wizard, "--report", "/nonexistent/r.json"}, "cannot write the report");
-        refused("trace in missing folder", {"run", wizard, "--trace", "/nonexistent/t.log"}, "cannot write the trace");
-        refused("unknown profile", {"run", wizard, "--profile", "os-nine"}, "os-nine");
-        refused("types with argument", {"types", "extra"}, "no arguments expected");
-
-        // Faults of the wizard NAME.xml in data/refused: each line of NAME.errors on standard
-        // error after the wizard's path, and no report.
-        const QDir refusedWizards(QStringLiteral(DATA_DIR "/refused"));
-        for (const QString& name : refusedWizards.entryList({"*.xml"}, QDir::Files)) {
-            const QString path = refusedWizards.filePath(name);
-            QStringList texts;
-            for (const QString& fault : readText(QString(path).replace(".xml", ".errors")).split('\n', Qt::SkipEmptyParts))
-                texts << path + QLatin1Char(':') + fault;
-            QTest::newRow(qPrintable(name)) << QStringList{"run", path, "--report", m_dir.filePath("refused.json")} << 2 << texts;
-        }
-
-        QTest::newRow("help") << QStringList{"--help"} << 0 << QStringList{"run", "types", "Exit status"};
-        QTest::newRow("run --help") << QStringList{"run", "--help"} << 0
-                                    << QStringList{"Usage: winsteps run WIZARD.xml", "--profile", "--machine", "--set",
-                                                   "--report", "--trace", "--timeout", "winxp-sp2"};
-        QTest::newRow("help run") << QStringList{"help", "run"} << 0 << QStringList{"Usage: winsteps run", "--timeout"};
-        QTest::newRow("types --help") << QStringList{"types", "--help"} << 0 << QStringList{"Usage: winsteps types", "--json"};
+        QTest::addColumn<QString>("path");
+        const QDir refused(QStringLiteral(DATA_DIR "/refused"));
+        for (const QString& name : refused.entryList({"*.xml"}, QDir::Files))
+            QTest::newRow(qPrintable(name)) << refused.filePath(name);
     }
 
-    void commandLine()
+    void refusedWizards()
     {
-        QFETCH(QStringList, arguments);
-        QFETCH(int, status);
-        QFETCH(QStringList, texts);
-        const Run run = winsteps(arguments, false);
-        QCOMPARE(run.exitCode, status);
-        for (const QString& text : texts)
-            QVERIFY2((status ? run.err : run.out).contains(text), qPrintable(text + " not in:\n" + run.err + run.out));
-        QVERIFY(!run.err.contains("--- State")); // refused before anything ran
-        QVERIFY(!QFile::exists(m_dir.filePath("refused.json")));
+        QFETCH(QString, path);
+        const QString report = m_dir.filePath("refused.json");
+        const Run run = winsteps({"run", path, "--report", report}, false);
+        QCOMPARE(run.exitCode, 2);
+        for (const QString& fault : readText(QString(path).replace(".xml", ".errors")).split('\n', Qt::SkipEmptyParts))
+            QVERIFY2(run.err.contains(path + ':' + fault), qPrintable(fault + " not in:\n" + run.err));
+        QVERIFY(!run.err.contains("--- State"));
+        QVERIFY(!QFile::exists(report));
     }
 
     void types()
