@@ -22,6 +22,14 @@ namespace {
 
 const QString Example = QStringLiteral(EXAMPLES_DIR "/");
 const QString Linear = Example + "linear.xml";
+const QString Data = QStringLiteral(DATA_DIR "/");
+
+const char* const Document = R"xml(<r>
+  <item id="a">one</item>
+  <item id="b">two</item>
+  <group><item id="c">three</item></group>
+</r>
+)xml";
 
 // A wizard that starts in "a", its parts one per line from line 2.
 QByteArray wizard(const QStringList& parts)
@@ -62,6 +70,12 @@ bool matches(const QJsonValue& actual, const QJsonValue& expected)
 QString startsWith(const QString& text)
 {
     return '^' + QRegularExpression::escape(text);
+}
+
+// A pattern that matches the whole output.
+QString exactly(const QString& text)
+{
+    return startsWith(text) + "\\z";
 }
 
 // A pattern that finds each of texts anywhere in the output ("^" first: at its start).
@@ -175,6 +189,62 @@ private Q_SLOTS:
         row("run missing xml", {"run", xmlconfig, "--xml", "config=/nonexistent.xml"}, 2, "^$",
             startsWith("winsteps run: /nonexistent.xml: cannot open the XML document"));
         row("run bad xml", {"run", xmlconfig, "--xml", "config"}, 2, "^$", startsWith("winsteps run: --xml wants NAME=FILE"));
+
+        // eval prints exact types and values.
+        const QString doc = writeFile(Document);
+        const auto evaluates = [&row](const char* name, const QStringList& arguments, const QString& printed) {
+            row(name, QStringList{"eval"} + arguments, 0, exactly(printed + '\n'), "");
+        };
+        evaluates("integer", {"42"}, "qlonglong 42");
+        evaluates("negative integer", {"--", "-7"}, "qlonglong -7");
+        evaluates("double", {"3.5"}, "double 3.5");
+        evaluates("text", {"'it\\'s'"}, "QString \"it's\"");
+        evaluates("empty", {""}, "QString \"\"");
+        evaluates("divide by zero", {"divide(1,0)"}, "invalid");
+        evaluates("len", {"len('abc')"}, "uint 3");
+        evaluates("split", {"split('a,,b',',')"}, "QStringList [\"a\", \"b\"]");
+        evaluates("list", {"list('x')"}, "QVariantList []");
+        evaluates("color by name", {"color('#ff0000')"}, "QColor #ff0000");
+        evaluates("point", {"point(1,2)"}, "QPoint (1, 2)");
+        evaluates("size", {"size(3,4)"}, "QSize 3x4");
+        evaluates("pixmap of no file", {"pixmap('/nonexistent.png')"}, "QPixmap null");
+        evaluates("count", {"count(split('a b c',' '))"}, "qulonglong 3");
+        evaluates("makelist", {"makelist(1,'a')"}, "QVariantList [qlonglong 1, QString \"a\"]");
+        evaluates("text escapes", {"concat('a\"b','c\\\\d')"}, "QString \"a\\\"bc\\\\\\\\d\"");
+        evaluates("variable", {"concat($name,'!')", "--var", "name=World"}, "QString \"World!\"");
+        evaluates("machine variable", {"add($fsm.n,1)", "--var", "fsm.n=41"}, "qlonglong 42");
+        evaluates("application variable", {"uppercase($app.lang)", "--var", "app.lang=en"}, "QString \"EN\"");
+        evaluates("value with =", {"$v", "--var", "v=a=b"}, "QString \"a=b\"");
+        evaluates("missing variable", {"concat($x,'y')"}, "QString \"y\"");
+        evaluates("count nodes", {"count(findnodes($doc,'//item'))", "--xml", "doc=" + doc}, "int 3");
+        evaluates("no node", {"findfirstnode($doc,'missing')", "--xml", "doc=" + doc}, "null");
+        evaluates("edited document", {"xmltostring(setattribute(findfirstnode($doc,'group'),'k','v'))", "--xml", "doc=" + doc},
+                  "QString \"<r>\\n <item id=\\\"a\\\">one</item>\\n <item id=\\\"b\\\">two</item>\\n <group k=\\\"v\\\">\\n"
+            "  <item id=\\\"c\\\">three</item>\\n </group>\\n</r>\\n\"");
+        evaluates("machine document", {"count(findnodes($fsm.d,'item'))", "--xml", "fsm.d=" + doc}, "int 2");
+        const QString node = QStringLiteral("object CXPathNode \"item\"\n"
+                                            "%1fullName: QString \"/r/item\"\n"
+                                            "%1nodeName: QString \"item\"\n"
+                                            "%1nodeValue: QString \"\"\n"
+                                            "%1text: QString \"%2\"\n"
+                                            "%1nodeType: CXPathNode::NodeType ElementNode");
+        evaluates("node", {"findfirstnode($doc,'item[@id=\\'b\\']')", "--xml", "doc=" + doc}, node.arg("  ", "two"));
+        evaluates("list of nodes", {"setproperty(findnodes($doc,'item'),'note','x')", "--xml", "doc=" + doc},
+                  "object CPropertyObject \"nodeList\"\n  note: QString \"x\"\n  node0: " + node.arg("    ", "one") + "\n  node1: "
+                      + node.arg("    ", "two"));
+
+        // Each wizard NAME.xml in data/ beside what a command must print for it: check reports
+        // exactly the mistakes of NAME.errors, each line prefixed by the wizard's path ("%DIR%"
+        // stands for its folder); graph draws NAME.dot.
+        for (const QString& name : QDir(Data).entryList({"*.errors", "*.dot"}, QDir::Files)) {
+            const QString wizard = Data + QFileInfo(name).completeBaseName() + ".xml";
+            const bool check = name.endsWith(".errors");
+            const QString golden = QString::fromUtf8(testsupport::readFile(Data + name));
+            QString expected = check ? QString() : golden;
+            for (const QString& line : check ? golden.split('\n', Qt::SkipEmptyParts) : QStringList())
+                expected += wizard + ':' + QString(line).replace("%DIR%", QStringLiteral(DATA_DIR)) + '\n';
+            row(qPrintable(name), {check ? "check" : "graph", wizard}, check ? 1 : 0, exactly(expected), "");
+        }
 
         // Output options. Line 2: a path with a hive name; 3: a required value declared empty;
         // 4: an event that "a" does not declare; 5: a state nobody reaches.

@@ -100,7 +100,7 @@ private Q_SLOTS:
     // one is the final state and event; none: stopped by the time-out), the report and trace.
     void runs_data()
     {
-        QTest::addColumn<QString>("wizard"); // in the examples folder, or a wizard's text
+        QTest::addColumn<QString>("wizard"); // in the examples folder, a path, or a wizard's text
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QString>("profile");
         QTest::addColumn<int>("status");
@@ -168,6 +168,12 @@ private Q_SLOTS:
                     + R"(<transition from="a" to="b" event="finished"><propertymap target="event" function="$fsm.outcome"/></transition>)"),
                 {"--set", "fsm.outcome=failed"}, 1, {"a:finished", "b:failed"});
         written("page back with no history", fsm(noop("a", "pageBack")), {}, 0, {"a:pageBack"});
+        // States keep the names the wizard gives them: one declaring another "objectName", and
+        // one renamed by a map that the run later goes back to, run to the end with warnings.
+        QTest::newRow("renamed states") << DATA_DIR "/renamed.xml" << QStringList() << "winxp-sp2" << 0
+            << QStringList{"a:finished", "c:finished", "d:pageBack", "c:finished", "d:finished"} << QString()
+            << QStringList{"--- State a: ! Warning ! Object name changed to \"b\"",
+                           "--- State c: ! Warning ! Object name changed to \"renamed\""} << QStringList();
         written("endless loop stopped by time-out",
                 fsm(noop("a") + noop("b") + R"(<transition from="a" to="b" event="finished"/><transition from="b" to="a" event="finished"/>)"),
                 {"--timeout", "0.3"}, 3, {});
@@ -184,7 +190,7 @@ private Q_SLOTS:
         QFETCH(QStringList, traced);
         QFETCH(QStringList, files);
 
-        const QString path = wizard.startsWith('<') ? writeFile(wizard) : Example + wizard;
+        const QString path = wizard.startsWith('<') ? writeFile(wizard) : wizard.startsWith('/') ? wizard : Example + wizard;
         const Run run = winsteps(QStringList{"run", path} + arguments);
         QVERIFY2(run.exitCode == status, qPrintable(run.err));
         QVERIFY(run.reportWritten);
@@ -234,6 +240,60 @@ private Q_SLOTS:
                 }
             }
         }
+    }
+
+    // The sample wizard that reads and edits an XML configuration, on its own settings file (left
+    // unwritten) and on one given by --xml: machine properties as "NAME=TYPE VALUE".
+    void xmlConfigRuns_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QStringList>("values");
+        QTest::newRow("own settings") << QStringList()
+            << QStringList{"product=QString Demo Suite", "mainHost=QString main.example.com", "serverCount=int 3", "optionCount=int 1",
+                           "mainPort=QString 8443", "lastRole=QString backup",
+                           "configText=QString <?xml version='1.0' encoding='UTF-8'?>\n"
+                           "<!-- The configuration file that examples/xmlconfig.xml reads and changes. -->\n"
+                           "<settings>\n <product>Demo Suite</product>\n <servers>\n"
+                           "  <server host=\"main.example.com\" port=\"8443\" role=\"main\"/>\n"
+                           "  <server host=\"mirror.example.com\" port=\"80\" role=\"mirror\"/>\n"
+                           "  <server role=\"backup\"/>\n </servers>\n <options>\n  <option name=\"cache\" value=\"64\"/>\n"
+                           " </options>\n</settings>\n"};
+        const QString other = writeFile(R"xml(<settings><product>Other</product><servers>
+          <server role="main" host="h" port="1"/></servers><options/></settings>)xml");
+        QTest::newRow("--xml") << QStringList{"--xml", "config=" + other} << QStringList{"product=QString Other", "serverCount=int 2"};
+    }
+
+    void xmlConfigRuns()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QStringList, values);
+        const QString settings = Example + "data/xmlconfig-settings.xml";
+        const QByteArray before = testsupport::readFile(settings);
+        QVERIFY(before != "<unreadable>");
+
+        const Run run = winsteps(QStringList{"run", Example + "xmlconfig.xml"} + arguments);
+        const QJsonObject& report = run.report;
+        QVERIFY2(run.exitCode == 0, qPrintable(run.err.right(2000)));
+        for (const QString& value : values)
+        {
+            const QJsonObject property = report["machine"]["properties"][value.section('=', 0, 0)].toObject();
+            const QJsonValue v = property["value"];
+            const QString shown = property["type"].toString() + ' ' + (v.isString() ? v.toString() : QString::number(v.toDouble()));
+            QCOMPARE(value.section('=', 0, 0) + '=' + shown, value);
+        }
+        QCOMPARE(testsupport::readFile(settings), before); // the file itself is not written
+        if (!arguments.isEmpty())
+            return;
+        // The document and the nodes the maps stored are objects of the machine.
+        const QJsonObject objects = report["machine"]["objects"].toObject();
+        QCOMPARE(objects["config"]["class"].toString(), QStringLiteral("CXPathNode"));
+        QCOMPARE(objects["newServer"]["name"].toString(), QStringLiteral("server"));
+        QCOMPARE(objects["options"]["name"].toString(), QStringLiteral("options"));
+        // A node lists its declared properties as eval shows them.
+        const QJsonObject node = objects["config"]["properties"].toObject();
+        QCOMPARE(node.keys(), QStringList({"fullName", "nodeName", "nodeType", "nodeValue", "text"}));
+        QCOMPARE(node["fullName"]["value"].toString(), QStringLiteral("/settings"));
+        QCOMPARE(node["nodeType"]["value"].toString(), QStringLiteral("ElementNode"));
     }
 
     // The service example on a machine whose new service takes two seconds to start: the run
