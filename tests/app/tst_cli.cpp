@@ -129,7 +129,7 @@ private Q_SLOTS:
         };
 
         says("bare", {}, 2, {"^winsteps: no command given\n\nUsage: winsteps COMMAND", "profiles"});
-        says("bare machine", {"machine"}, 2, {"^winsteps machine: no action given\n\nUsage: winsteps machine ACTION"});
+        says("bare machine", {"machine"}, 2, {"^winsteps machine: no action given\n\nUsage: winsteps machine ACTION DIR"});
         says("bare profile", {"profile"}, 2, {"^winsteps profile: no action given\n\nUsage:"});
         says("unknown command", {"frobnicate"}, 2, {"unknown command \"frobnicate\""});
         says("help", {"--help"}, 0, {"run", "types", "Exit status"});
@@ -150,6 +150,7 @@ private Q_SLOTS:
         says("--color without value", {"--color"}, 2, {"--color wants"});
         says("profiles with argument", {"profiles", "x"}, 2, {"no arguments expected"});
         says("types with argument", {"types", "extra"}, 2, {"no arguments expected"});
+        says("types", {"types"}, 0, {"factory \"host\"\n", "\n  noop (CNoopState)\n    events:   finished\n", "factory \"win\""});
         says("profile show without name", {"profile", "show"}, 2, {"no profile named"});
         says("profile show unknown", {"profile", "show", "win31"}, 2, {"unknown profile \"win31\""});
         says("completion for another shell", {"completion", "zsh"}, 2, {"no completion for \"zsh\""});

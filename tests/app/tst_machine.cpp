@@ -126,7 +126,6 @@ private Q_SLOTS:
             "description": "USB Mass Storage Device", "children": [{"instanceId": "STORAGE\\RemovableMedia\\1", "volume": {}}]})"));
         QVERIFY(testsupport::writeFile(bad, R"([{"instanceId": "USB\\X\\1", "children": [{"instanceId": "A\\B", "volume": 1}]}])"));
         const Step steps[] = {
-            {{"machine"}, 2, {"Usage: winsteps machine ACTION DIR"}},
             {{"machine", "--help"}, 0, {"export-reg DIR [KEY]"}},
             {{"machine", "reboot", "--help"}, 0, {"Usage: winsteps machine reboot DIR"}},
             {{"machine", "format", "x"}, 2, {"unknown action \"format\""}},
