@@ -173,15 +173,15 @@ private Q_SLOTS:
         const QString folder = newMachine(m_dir);
         const QString before = machineState(folder);
         QCOMPARE(runWinsteps(wizardRun(folder)).exitCode, 1);
-        const QString reg = writeTestFile(m_dir, m_reports,
-                                          (regHead + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Rollback Demo\\Settings\\Child]\n\"A\"=\"1\"\n").toUtf8(), ".reg");
-        QProcess child;
+        const QString child = regHead + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Rollback Demo\\Settings\\Child]\n\"A\"=\"1\"\n";
+        const QString reg = writeTestFile(m_dir, m_reports, child.toUtf8(), ".reg");
+        QProcess process;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("WINSTEPS_RUN", "1");
-        child.setProcessEnvironment(environment);
-        child.start(WINSTEPS_EXE, {"machine", "import-reg", folder, reg});
-        QVERIFY(child.waitForFinished(30000));
-        QCOMPARE(child.exitCode(), 0);
+        process.setProcessEnvironment(environment);
+        process.start(WINSTEPS_EXE, {"machine", "import-reg", folder, reg});
+        QVERIFY(process.waitForFinished(30000));
+        QCOMPARE(process.exitCode(), 0);
         QCOMPARE(QJsonDocument::fromJson(machine({"runs", folder, "--json"}).out.toUtf8()).array().size(), 1);
         const CommandRun rollback = machine({"rollback", folder});
         QCOMPARE(rollback.exitCode, 0);
