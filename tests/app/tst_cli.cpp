@@ -168,6 +168,17 @@ private Q_SLOTS:
         says("report in missing folder", {"run", Linear, "--report", "/nonexistent/r.json"}, 2, {"cannot write the report"});
         says("trace in missing folder", {"run", Linear, "--trace", "/nonexistent/t.log"}, 2, {"cannot write the trace"});
         says("unknown profile", {"run", Linear, "--profile", "os-nine"}, 2, {"os-nine"});
+        // Faults of the wizard NAME.xml in the host's data/refused: each line of NAME.errors after
+        // the wizard's path, and no report.
+        const QDir refused(QStringLiteral(HOST_DATA_DIR "/refused"));
+        for (const QString& name : refused.entryList({"*.xml"}, QDir::Files)) {
+            const QString path = refused.filePath(name);
+            const QString errors = QString::fromUtf8(testsupport::readFile(QString(path).replace(".xml", ".errors")));
+            QStringList faults = errors.split('\n', Qt::SkipEmptyParts);
+            for (QString& fault : faults)
+                fault.prepend(path + ':');
+            says(qPrintable(name), {"run", path, "--report", m_dir.filePath("refused.json")}, 2, faults);
+        }
 
         // eval, check and graph: the sample wizards pass the check, wrong uses are refused.
         const QString notXml = writeFile("<fsm name='x' start='a'><state");
@@ -333,6 +344,7 @@ private Q_SLOTS:
             QVERIFY(testsupport::readFile(arguments.at(at + 1)).contains("--- State welcome: enter state"));
         if (status == 2) // a wrong command line: refused before anything ran
             QVERIFY2(!run.err.contains("--- State"), qPrintable(run.err));
+        QVERIFY(!QFile::exists(m_dir.filePath("refused.json")));
         if (!arguments.contains("--color=always"))
             QVERIFY2(!QString(run.out + run.err).contains("\033["), "no colour on a pipe");
     }

@@ -474,28 +474,6 @@ private Q_SLOTS:
         }
     }
 
-    // Faults of the wizard NAME.xml in data/refused: each line of NAME.errors on standard error
-    // after the wizard's path; refused before anything ran, and no report.
-    void refusedWizards_data()
-    {
-        QTest::addColumn<QString>("path");
-        const QDir refused(QStringLiteral(DATA_DIR "/refused"));
-        for (const QString& name : refused.entryList({"*.xml"}, QDir::Files))
-            QTest::newRow(qPrintable(name)) << refused.filePath(name);
-    }
-
-    void refusedWizards()
-    {
-        QFETCH(QString, path);
-        const QString report = m_dir.filePath("refused.json");
-        const Run run = winsteps({"run", path, "--report", report}, false);
-        QCOMPARE(run.exitCode, 2);
-        for (const QString& fault : readText(QString(path).replace(".xml", ".errors")).split('\n', Qt::SkipEmptyParts))
-            QVERIFY2(run.err.contains(path + ':' + fault), qPrintable(fault + " not in:\n" + run.err));
-        QVERIFY(!run.err.contains("--- State"));
-        QVERIFY(!QFile::exists(report));
-    }
-
     void types()
     {
         const Run json = winsteps({"types", "--json"}, false);
