@@ -322,16 +322,13 @@ private Q_SLOTS:
 
     // The component example on Windows 98: the engine's redistributable runs and asks for a
     // restart, the control is copied and registered; the new engine is in place only after the
-    // restart, and a second run then finds both and changes nothing.
+    // restart (the machine's side of it is tst_tools' instmsia rows), and a second run then
+    // finds both and changes nothing.
     void componentsExample()
     {
         const QString machine = m_dir.filePath("components");
         QCOMPARE(winsteps({"machine", "init", machine, "--profile", "win98"}, false).exitCode, 0);
         const QStringList run{"run", Example + "components.xml", "--machine", machine, "--set", "fsm.sourceDir=" + Example + "components"};
-        const auto show = [&] {
-            const Run shown = winsteps({"machine", "show", machine, "--json"}, false);
-            return QJsonDocument::fromJson(shown.out.toUtf8()).object();
-        };
         const QStringList prepared{"welcome:finished", "copySetup:success"};
 
         const Run first = winsteps(run);
@@ -340,17 +337,10 @@ private Q_SLOTS:
         QCOMPARE(stepTexts(first.report["steps"].toArray()), prepared + installed);
         QCOMPARE(first.report["machine"]["properties"]["restart"]["value"].toString(), QStringLiteral("required"));
         QVERIFY(first.err.contains("Microsoft Installer version 1.10 detected."));
-        QJsonObject state = show();
-        QCOMPARE(state["installerVersion"].toString(), QStringLiteral("1.10.1029.0"));
-        QCOMPARE(state["pendingRemovals"][0]["target"].toString(), QStringLiteral("C:\\WINDOWS\\SYSTEM\\msiexec.exe"));
         const Run classes = winsteps({"machine", "export-reg", machine, "HKEY_CLASSES_ROOT\\DemoSuite.Catalogue"}, false);
         QVERIFY2(classes.out.contains("@=\"{6C5E3A10-0B5D-4D3A-9F1E-2B8C1D7E4F01}\""), qPrintable(classes.out));
 
         QCOMPARE(winsteps({"machine", "reboot", machine}, false).exitCode, 0);
-        state = show();
-        QCOMPARE(state["installerVersion"].toString(), QStringLiteral("2.0.2600.2"));
-        QCOMPARE(state["pendingRemovals"].toArray().size(), 0);
-
         const Run second = winsteps(run);
         QVERIFY2(second.exitCode == 0, qPrintable(second.err));
         const QStringList unchanged{"engine:finished", "check:installed", "done:finished"};
