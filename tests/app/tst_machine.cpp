@@ -128,7 +128,6 @@ private Q_SLOTS:
         const Step steps[] = {
             {{"machine", "--help"}, 0, {"export-reg DIR [KEY]"}},
             {{"machine", "reboot", "--help"}, 0, {"Usage: winsteps machine reboot DIR"}},
-            {{"machine", "format", "x"}, 2, {"unknown action \"format\""}},
             {{"machine", "show"}, 2, {"missing arguments: DIR"}},
             {{"machine", "reboot", "a", "b"}, 2, {"too many arguments"}},
             {{"machine", "import-reg", "a"}, 2, {"missing arguments: DIR FILE"}},
