@@ -19,46 +19,52 @@ namespace {
 
 const QString wizard = QStringLiteral(DATA_DIR "/failing.xml");
 const QString sourceSet = QStringLiteral("fsm.sourceDir=" EXAMPLES_DIR "/services");
+const QString regHead = QStringLiteral("Windows Registry Editor Version 5.00\n\n");
 
 // The machine as a rollback must leave it: its registry and its drive C: tree with each file's
 // content hash.
 QString machineState(const QString& folder)
 {
-    QString state = runWinsteps({QStringLiteral("machine"), QStringLiteral("export-reg"), folder}).out;
+    QString state = runWinsteps({"machine", "export-reg", folder}).out;
     QStringList tree;
-    const QString driveC = folder + QStringLiteral("/drive_c");
-    QDirIterator it(driveC, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
-                    QDirIterator::Subdirectories);
+    const QString driveC = folder + "/drive_c";
+    QDirIterator it(driveC, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QFileInfo info(it.next());
         QString line = QDir(driveC).relativeFilePath(info.filePath());
         QFile file(info.filePath());
         if (info.isFile() && file.open(QIODevice::ReadOnly))
-            line += QLatin1Char(' ') + QString::fromLatin1(QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha1).toHex());
+            line += ' ' + QString::fromLatin1(QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha1).toHex());
         tree << line;
     }
     tree.sort();
-    return state + tree.join(QLatin1Char('\n'));
+    return state + tree.join('\n');
 }
 
 QString newMachine(const QTemporaryDir& dir)
 {
     static int count = 0;
     const QString folder = dir.filePath(QStringLiteral("m%1").arg(++count));
-    const CommandRun init = runWinsteps({QStringLiteral("machine"), QStringLiteral("init"), folder});
+    const CommandRun init = runWinsteps({"machine", "init", folder});
     if (init.exitCode != 0)
         qWarning("%s", qPrintable(init.err));
     return folder;
 }
 
-CommandRun runWizard(const QString& folder, const QString& source = sourceSet)
+// The arguments that run the failing wizard on the machine in folder.
+QStringList wizardRun(const QString& folder, const QString& source = sourceSet)
 {
-    return runWinsteps({QStringLiteral("run"), wizard, QStringLiteral("--machine"), folder, QStringLiteral("--set"), source});
+    return {"run", wizard, "--machine", folder, "--set", source};
+}
+
+QStringList undoingRun(const QString& folder)
+{
+    return wizardRun(folder) << "--rollback-on-failure";
 }
 
 CommandRun machine(const QStringList& arguments)
 {
-    return runWinsteps(QStringList{QStringLiteral("machine")} + arguments);
+    return runWinsteps(QStringList{"machine"} + arguments);
 }
 
 } // namespace
@@ -67,228 +73,206 @@ class TestRollback : public QObject
 {
     Q_OBJECT
 
-private Q_SLOTS:
-    void initTestCase() { QVERIFY(m_dir.isValid()); }
-    void rollbackOnFailureRestoresTheMachine();
-    void rollbackLater_data();
-    void rollbackLater();
-    void childProcessesJoinTheRun();
-    void badRuns_data();
-    void badRuns();
-    void killedRunsAreUndone();
-    void interruptedRunsRollBack();
-
-private:
     QTemporaryDir m_dir;
     int m_reports = 0;
-};
 
-void TestRollback::rollbackOnFailureRestoresTheMachine()
-{
-    const QString folder = newMachine(m_dir);
-    const QString before = machineState(folder);
-    const ReportRun run = runWinstepsWithReport(m_dir, m_reports,
-                                                {QStringLiteral("run"), wizard, QStringLiteral("--machine"), folder,
-                                                 QStringLiteral("--set"), sourceSet,
-                                                 QStringLiteral("--rollback-on-failure")});
-    QCOMPARE(run.exitCode, 1);
-    QCOMPARE(machineState(folder), before);
-    const QJsonObject rollback = run.report.value(QStringLiteral("rollback")).toObject();
-    QCOMPARE(rollback.value(QStringLiteral("run")).toInt(), run.report.value(QStringLiteral("run")).toInt());
-    const QStringList undone = rollback.value(QStringLiteral("undone")).toVariant().toStringList();
-    // Newest first: the last registry write, then the firewall, the service, the files.
-    const QStringList expected{
-        QStringLiteral("restored registry value HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\ProgramFilesDir"),
-        QStringLiteral("removed registry value HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\SharedAccess"),
-        QStringLiteral("removed registry key HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\RollbackDemoSvc"),
-        QStringLiteral("removed file C:\\Program Files\\Rollback Demo\\bin\\demosvc.exe"),
-        QStringLiteral("removed registry key HKEY_LOCAL_MACHINE\\SOFTWARE\\Rollback Demo"),
-    };
-    qsizetype at = 0;
-    for (const QString& text : expected) {
-        const auto found = std::find_if(undone.begin() + at, undone.end(), [&](const QString& line) { return line.contains(text); });
-        QVERIFY2(found != undone.end(), qPrintable(text + QStringLiteral(" in order in\n") + undone.join(QLatin1Char('\n'))));
-        at = found - undone.begin();
-    }
-    QVERIFY(machine({QStringLiteral("runs"), folder}).out.contains(QStringLiteral("(failed)")));
-}
+private Q_SLOTS:
+    void initTestCase() { QVERIFY(m_dir.isValid()); }
 
-// Rollback of the first of two runs, with or without a later change in the way.
-void TestRollback::rollbackLater_data()
-{
-    QTest::addColumn<QString>("later"); // "wizard": a second run from other files; else a .reg file to import
-    QTest::addColumn<QString>("refusal");
-    QTest::newRow("a later run wrote the same files") << QStringLiteral("wizard")
-        << QStringLiteral("cannot undo run 1: file C:\\Program Files\\Rollback Demo\\bin\\backup\\demosvc.exe was changed later by run 2");
-    QTest::newRow("a later run set the same value")
-        << QStringLiteral(R"(<fsm name="later" start="v"><state name="v" type="writeRegkey"><property key="scope" value="global"/>)"
-                          R"(<property key="path" value="SOFTWARE\Rollback Demo\Settings"/><property key="key" value="Version"/>)"
-                          R"(<property key="value" value="2.0"/></state></fsm>)")
-        << QStringLiteral("cannot undo run 1: registry value HKEY_LOCAL_MACHINE\\SOFTWARE\\Rollback Demo\\Settings\\Version "
-                          "was changed later by run 2");
-    QTest::newRow("a later change set the same value")
-        << QStringLiteral("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Rollback Demo\\Settings]\n\"Version\"=\"2.0\"\n")
-        << QStringLiteral("cannot undo run 1: registry value HKEY_LOCAL_MACHINE\\SOFTWARE\\Rollback Demo\\Settings\\Version "
-                          "was changed later by a change outside any run");
-    QTest::newRow("a key of the run holds later content")
-        << QStringLiteral("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Rollback Demo\\Settings\\Later]\n")
-        << QStringLiteral("cannot undo run 1: registry key HKEY_LOCAL_MACHINE\\SOFTWARE\\Rollback Demo\\Settings holds "
-                          "HKEY_LOCAL_MACHINE\\SOFTWARE\\Rollback Demo\\Settings\\Later, added later by a change outside any run");
-    QTest::newRow("a later change elsewhere") << QStringLiteral("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Elsewhere]\n") << QString();
-}
-
-void TestRollback::rollbackLater()
-{
-    QFETCH(QString, later);
-    QFETCH(QString, refusal);
-    const QString folder = newMachine(m_dir);
-    const QString before = machineState(folder);
-    QCOMPARE(runWizard(folder).exitCode, 1);
-    if (later == QLatin1String("wizard")) {
-        QTemporaryDir other;
-        QFile program(other.filePath(QStringLiteral("demosvc.exe")));
-        QVERIFY(program.open(QIODevice::WriteOnly) && program.write("another program") > 0);
-        program.close();
-        QCOMPARE(runWizard(folder, QStringLiteral("fsm.sourceDir=") + other.path()).exitCode, 1);
-    } else if (later.startsWith(QLatin1String("<fsm"))) {
-        const QString other = writeTestFile(m_dir, m_reports, later.toUtf8(), QStringLiteral(".xml"));
-        QCOMPARE(runWinsteps({QStringLiteral("run"), other, QStringLiteral("--machine"), folder}).exitCode, 0);
-    } else {
-        const QString reg = writeTestFile(m_dir, m_reports, "Windows Registry Editor Version 5.00\n\n" + later.toUtf8(), QStringLiteral(".reg"));
-        QCOMPARE(machine({QStringLiteral("import-reg"), folder, reg}).exitCode, 0);
-    }
-    const QString afterLater = machineState(folder);
-    const CommandRun first = machine({QStringLiteral("rollback"), folder, QStringLiteral("1")});
-    if (refusal.isEmpty()) {
-        QCOMPARE(first.exitCode, 0);
-        QVERIFY(machineState(folder).contains(QStringLiteral("Elsewhere")));
-        return;
-    }
-    QCOMPARE(first.err, QStringLiteral("winsteps machine rollback: %1\n").arg(refusal));
-    QCOMPARE(first.exitCode, 1);
-    QCOMPARE(machineState(folder), afterLater); // refused whole: nothing touched
-    // Once the later run is undone, the first one can be.
-    if (later == QLatin1String("wizard") || later.startsWith(QLatin1String("<fsm"))) {
-        QCOMPARE(machine({QStringLiteral("rollback"), folder}).exitCode, 0);
-        QCOMPARE(machine({QStringLiteral("rollback"), folder}).exitCode, 0);
+    void rollbackOnFailureRestoresTheMachine()
+    {
+        const QString folder = newMachine(m_dir);
+        const QString before = machineState(folder);
+        const ReportRun run = runWinstepsWithReport(m_dir, m_reports, undoingRun(folder));
+        QCOMPARE(run.exitCode, 1);
         QCOMPARE(machineState(folder), before);
-    }
-}
-
-// A program started with WINSTEPS_RUN acts in that run: its changes are the run's.
-void TestRollback::childProcessesJoinTheRun()
-{
-    const QString folder = newMachine(m_dir);
-    const QString before = machineState(folder);
-    QCOMPARE(runWizard(folder).exitCode, 1);
-    const QString reg = writeTestFile(m_dir, m_reports, "Windows Registry Editor Version 5.00\n\n"
-                                      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Rollback Demo\\Settings\\Child]\n\"A\"=\"1\"\n",
-                                      QStringLiteral(".reg"));
-    QProcess child;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("WINSTEPS_RUN"), QStringLiteral("1"));
-    child.setProcessEnvironment(environment);
-    child.start(QStringLiteral(WINSTEPS_EXE), {QStringLiteral("machine"), QStringLiteral("import-reg"), folder, reg});
-    QVERIFY(child.waitForFinished(30000));
-    QCOMPARE(child.exitCode(), 0);
-    const QJsonArray runs = QJsonDocument::fromJson(machine({QStringLiteral("runs"), folder, QStringLiteral("--json")}).out.toUtf8()).array();
-    QCOMPARE(runs.size(), 1);
-    const CommandRun rollback = machine({QStringLiteral("rollback"), folder});
-    QCOMPARE(rollback.exitCode, 0);
-    QVERIFY2(rollback.out.contains(QStringLiteral("removed registry value HKEY_LOCAL_MACHINE\\SOFTWARE\\Rollback Demo\\Settings\\Child\\A")),
-             qPrintable(rollback.out));
-    QCOMPARE(machineState(folder), before);
-}
-
-void TestRollback::badRuns_data()
-{
-    QTest::addColumn<QStringList>("arguments"); // after "rollback DIR"
-    QTest::addColumn<int>("status");
-    QTest::addColumn<QString>("message");
-    QTest::newRow("not a number") << QStringList{QStringLiteral("x")} << 2
-                                  << QStringLiteral("RUN wants a run number (see 'winsteps machine runs'), not \"x\"");
-    QTest::newRow("zero") << QStringList{QStringLiteral("0")} << 2 << QStringLiteral("not \"0\"");
-    QTest::newRow("unknown run") << QStringList{QStringLiteral("7")} << 1 << QStringLiteral("there is no run 7");
-    QTest::newRow("rolled back already") << QStringList{QStringLiteral("1")} << 1
-                                         << QStringLiteral("run 1 was rolled back already");
-    QTest::newRow("none left") << QStringList() << 1 << QStringLiteral("no run to roll back");
-}
-
-void TestRollback::badRuns()
-{
-    QFETCH(QStringList, arguments);
-    QFETCH(int, status);
-    QFETCH(QString, message);
-    static QString folder;
-    if (folder.isEmpty()) {
-        folder = newMachine(m_dir);
-        runWinsteps({QStringLiteral("run"), wizard, QStringLiteral("--machine"), folder, QStringLiteral("--set"),
-                     sourceSet, QStringLiteral("--rollback-on-failure")});
-    }
-    const CommandRun run = machine(QStringList{QStringLiteral("rollback"), folder} + arguments);
-    QCOMPARE(run.exitCode, status);
-    QVERIFY2(run.err.contains(message), qPrintable(run.err));
-}
-
-// A run killed at any moment is undone by machine rollback, also when the kill cut a rollback
-// short.
-void TestRollback::killedRunsAreUndone()
-{
-    const QString folder = newMachine(m_dir);
-    const QString before = machineState(folder);
-    QElapsedTimer clock;
-    clock.start();
-    QCOMPARE(runWinsteps({QStringLiteral("run"), wizard, QStringLiteral("--machine"), folder, QStringLiteral("--set"),
-                          sourceSet, QStringLiteral("--rollback-on-failure")}).exitCode, 1);
-    const int span = int(clock.elapsed()) + 20;
-    for (int trial = 0; trial < 50; ++trial) {
-        QProcess run;
-        run.start(QStringLiteral(WINSTEPS_EXE), {QStringLiteral("run"), wizard, QStringLiteral("--machine"), folder,
-                                                 QStringLiteral("--set"), sourceSet, QStringLiteral("--rollback-on-failure")});
-        QVERIFY(run.waitForStarted());
-        QThread::usleep(QRandomGenerator::global()->bounded(span * 1000));
-        run.kill();
-        QVERIFY(run.waitForFinished());
-        const CommandRun check = machine({QStringLiteral("check"), folder});
-        QVERIFY2(check.exitCode == 0 && check.out == QLatin1String("ok\n"), qPrintable(check.err));
-        const CommandRun rollback = machine({QStringLiteral("rollback"), folder});
-        QVERIFY2(rollback.exitCode == 0 || rollback.err.contains(QStringLiteral("no run to roll back")),
-                 qPrintable(rollback.err));
-        QCOMPARE(machineState(folder), before);
-    }
-}
-
-// Ctrl+C and SIGTERM end the run cleanly, and --rollback-on-failure then undoes it: whatever
-// the moment, the machine is as before and no run is left to roll back.
-void TestRollback::interruptedRunsRollBack()
-{
-    const QString folder = newMachine(m_dir);
-    const QString before = machineState(folder);
-    for (int trial = 0; trial < 6; ++trial) {
-        QProcess run;
-        run.start(QStringLiteral(WINSTEPS_EXE), {QStringLiteral("run"), wizard, QStringLiteral("--machine"), folder,
-                                                 QStringLiteral("--set"), sourceSet, QStringLiteral("--rollback-on-failure")});
-        // Once the first state traces, the run has begun and the signals are caught; by two
-        // seconds they are in any case. On a loaded machine the run may be over (failed and
-        // rolled back) before the test looks.
-        run.setReadChannel(QProcess::StandardError);
-        run.waitForReadyRead(2000);
-        QThread::usleep(QRandomGenerator::global()->bounded(60000));
-        const qint64 pid = run.processId();
-        if (pid > 0) // never 0: that would signal this process group
-            ::kill(pid_t(pid), trial % 2 ? SIGINT : SIGTERM);
-        if (!run.waitForFinished(60000)) {
-            QFile wchan(QStringLiteral("/proc/%1/wchan").arg(pid));
-            QVERIFY2(false, qPrintable(QStringLiteral("the run did not end; it waits in %1; its output: %2")
-                                           .arg(wchan.open(QIODevice::ReadOnly) ? QString::fromUtf8(wchan.readAll()) : QString(),
-                                                QString::fromUtf8(run.readAllStandardError().right(2000)))));
+        const QJsonObject rollback = run.report["rollback"].toObject();
+        QCOMPARE(rollback["run"].toInt(), run.report["run"].toInt());
+        const QStringList undone = rollback["undone"].toVariant().toStringList();
+        // Newest first: the last registry write, then the firewall, the service, the files.
+        const QStringList expected{
+            "restored registry value HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\ProgramFilesDir",
+            "removed registry value HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\SharedAccess",
+            "removed registry key HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\RollbackDemoSvc",
+            "removed file C:\\Program Files\\Rollback Demo\\bin\\demosvc.exe",
+            "removed registry key HKEY_LOCAL_MACHINE\\SOFTWARE\\Rollback Demo",
+        };
+        qsizetype at = 0;
+        for (const QString& text : expected) {
+            const auto found = std::find_if(undone.begin() + at, undone.end(), [&](const QString& line) { return line.contains(text); });
+            QVERIFY2(found != undone.end(), qPrintable(text + " in order in\n" + undone.join('\n')));
+            at = found - undone.begin();
         }
-        QCOMPARE(run.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(run.exitCode(), 1);
+        QVERIFY(machine({"runs", folder}).out.contains("(failed)"));
+    }
+
+    // Rollback of the first of two runs, with or without a later change in the way.
+    void rollbackLater_data()
+    {
+        QTest::addColumn<QString>("later"); // "wizard": a second run from other files; "<fsm": a wizard; else a .reg file to import
+        QTest::addColumn<QString>("refusal");
+        const QString cannot = QStringLiteral("cannot undo run 1: ");
+        const QString version = QStringLiteral("registry value HKEY_LOCAL_MACHINE\\SOFTWARE\\Rollback Demo\\Settings\\Version ");
+        QTest::newRow("a later run wrote the same files") << "wizard"
+            << cannot + "file C:\\Program Files\\Rollback Demo\\bin\\backup\\demosvc.exe was changed later by run 2";
+        QTest::newRow("a later run set the same value")
+            << R"(<fsm name="later" start="v"><state name="v" type="writeRegkey"><property key="scope" value="global"/>)"
+               R"(<property key="path" value="SOFTWARE\Rollback Demo\Settings"/><property key="key" value="Version"/>)"
+               R"(<property key="value" value="2.0"/></state></fsm>)"
+            << cannot + version + "was changed later by run 2";
+        QTest::newRow("a later change set the same value") << "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Rollback Demo\\Settings]\n\"Version\"=\"2.0\"\n"
+                                                           << cannot + version + "was changed later by a change outside any run";
+        QTest::newRow("a key of the run holds later content")
+            << "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Rollback Demo\\Settings\\Later]\n"
+            << cannot + "registry key HKEY_LOCAL_MACHINE\\SOFTWARE\\Rollback Demo\\Settings holds "
+                        "HKEY_LOCAL_MACHINE\\SOFTWARE\\Rollback Demo\\Settings\\Later, added later by a change outside any run";
+        QTest::newRow("a later change elsewhere") << "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Elsewhere]\n" << QString();
+    }
+
+    void rollbackLater()
+    {
+        QFETCH(QString, later);
+        QFETCH(QString, refusal);
+        const QString folder = newMachine(m_dir);
+        const QString before = machineState(folder);
+        QCOMPARE(runWinsteps(wizardRun(folder)).exitCode, 1);
+        const bool laterRun = later == "wizard" || later.startsWith("<fsm");
+        if (later == "wizard") {
+            QTemporaryDir other;
+            QFile program(other.filePath("demosvc.exe"));
+            QVERIFY(program.open(QIODevice::WriteOnly) && program.write("another program") > 0);
+            program.close();
+            QCOMPARE(runWinsteps(wizardRun(folder, "fsm.sourceDir=" + other.path())).exitCode, 1);
+        } else if (laterRun) {
+            const QString other = writeTestFile(m_dir, m_reports, later.toUtf8(), ".xml");
+            QCOMPARE(runWinsteps({"run", other, "--machine", folder}).exitCode, 0);
+        } else {
+            QCOMPARE(machine({"import-reg", folder, writeTestFile(m_dir, m_reports, (regHead + later).toUtf8(), ".reg")}).exitCode, 0);
+        }
+        const QString afterLater = machineState(folder);
+        const CommandRun first = machine({"rollback", folder, "1"});
+        if (refusal.isEmpty()) {
+            QCOMPARE(first.exitCode, 0);
+            QVERIFY(machineState(folder).contains("Elsewhere"));
+            return;
+        }
+        QCOMPARE(first.err, "winsteps machine rollback: " + refusal + '\n');
+        QCOMPARE(first.exitCode, 1);
+        QCOMPARE(machineState(folder), afterLater); // refused whole: nothing touched
+        // Once the later run is undone, the first one can be.
+        if (laterRun) {
+            QCOMPARE(machine({"rollback", folder}).exitCode, 0);
+            QCOMPARE(machine({"rollback", folder}).exitCode, 0);
+            QCOMPARE(machineState(folder), before);
+        }
+    }
+
+    // A program started with WINSTEPS_RUN acts in that run: its changes are the run's.
+    void childProcessesJoinTheRun()
+    {
+        const QString folder = newMachine(m_dir);
+        const QString before = machineState(folder);
+        QCOMPARE(runWinsteps(wizardRun(folder)).exitCode, 1);
+        const QString child = regHead + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Rollback Demo\\Settings\\Child]\n\"A\"=\"1\"\n";
+        const QString reg = writeTestFile(m_dir, m_reports, child.toUtf8(), ".reg");
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("WINSTEPS_RUN", "1");
+        process.setProcessEnvironment(environment);
+        process.start(WINSTEPS_EXE, {"machine", "import-reg", folder, reg});
+        QVERIFY(process.waitForFinished(30000));
+        QCOMPARE(process.exitCode(), 0);
+        QCOMPARE(QJsonDocument::fromJson(machine({"runs", folder, "--json"}).out.toUtf8()).array().size(), 1);
+        const CommandRun rollback = machine({"rollback", folder});
+        QCOMPARE(rollback.exitCode, 0);
+        QVERIFY2(rollback.out.contains("removed registry value HKEY_LOCAL_MACHINE\\SOFTWARE\\Rollback Demo\\Settings\\Child\\A"),
+                 qPrintable(rollback.out));
         QCOMPARE(machineState(folder), before);
     }
-    QVERIFY(machine({QStringLiteral("rollback"), folder}).err.contains(QStringLiteral("no run to roll back")));
-}
+
+    void badRuns_data()
+    {
+        QTest::addColumn<QStringList>("arguments"); // after "rollback DIR"
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("not a number") << QStringList{"x"} << 2 << "RUN wants a run number (see 'winsteps machine runs'), not \"x\"";
+        QTest::newRow("zero") << QStringList{"0"} << 2 << "not \"0\"";
+        QTest::newRow("unknown run") << QStringList{"7"} << 1 << "there is no run 7";
+        QTest::newRow("rolled back already") << QStringList{"1"} << 1 << "run 1 was rolled back already";
+        QTest::newRow("none left") << QStringList() << 1 << "no run to roll back";
+    }
+
+    void badRuns()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, status);
+        QFETCH(QString, message);
+        static QString folder;
+        if (folder.isEmpty()) {
+            folder = newMachine(m_dir);
+            runWinsteps(undoingRun(folder));
+        }
+        const CommandRun run = machine(QStringList{"rollback", folder} + arguments);
+        QCOMPARE(run.exitCode, status);
+        QVERIFY2(run.err.contains(message), qPrintable(run.err));
+    }
+
+    // A run killed at any moment is undone by machine rollback, also when the kill cut a rollback
+    // short.
+    void killedRunsAreUndone()
+    {
+        const QString folder = newMachine(m_dir);
+        const QString before = machineState(folder);
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(runWinsteps(undoingRun(folder)).exitCode, 1);
+        const int span = int(clock.elapsed()) + 20;
+        for (int trial = 0; trial < 50; ++trial) {
+            QProcess run;
+            run.start(WINSTEPS_EXE, undoingRun(folder));
+            QVERIFY(run.waitForStarted());
+            QThread::usleep(QRandomGenerator::global()->bounded(span * 1000));
+            run.kill();
+            QVERIFY(run.waitForFinished());
+            const CommandRun check = machine({"check", folder});
+            QVERIFY2(check.exitCode == 0 && check.out == "ok\n", qPrintable(check.err));
+            const CommandRun rollback = machine({"rollback", folder});
+            QVERIFY2(rollback.exitCode == 0 || rollback.err.contains("no run to roll back"), qPrintable(rollback.err));
+            QCOMPARE(machineState(folder), before);
+        }
+    }
+
+    // Ctrl+C and SIGTERM end the run cleanly, and --rollback-on-failure then undoes it: whatever
+    // the moment, the machine is as before and no run is left to roll back.
+    void interruptedRunsRollBack()
+    {
+        const QString folder = newMachine(m_dir);
+        const QString before = machineState(folder);
+        for (int trial = 0; trial < 6; ++trial) {
+            QProcess run;
+            run.start(WINSTEPS_EXE, undoingRun(folder));
+            // Once the first state traces, the run has begun and the signals are caught; by two
+            // seconds they are in any case. On a loaded machine the run may be over (failed and
+            // rolled back) before the test looks.
+            run.setReadChannel(QProcess::StandardError);
+            run.waitForReadyRead(2000);
+            QThread::usleep(QRandomGenerator::global()->bounded(60000));
+            const qint64 pid = run.processId();
+            if (pid > 0) // never 0: that would signal this process group
+                ::kill(pid_t(pid), trial % 2 ? SIGINT : SIGTERM);
+            if (!run.waitForFinished(60000)) {
+                QFile wchan(QStringLiteral("/proc/%1/wchan").arg(pid));
+                QVERIFY2(false, qPrintable(QStringLiteral("the run did not end; it waits in %1; its output: %2")
+                                               .arg(wchan.open(QIODevice::ReadOnly) ? QString::fromUtf8(wchan.readAll()) : QString(),
+                                                    QString::fromUtf8(run.readAllStandardError().right(2000)))));
+            }
+            QCOMPARE(run.exitStatus(), QProcess::NormalExit);
+            QCOMPARE(run.exitCode(), 1);
+            QCOMPARE(machineState(folder), before);
+        }
+        QVERIFY(machine({"rollback", folder}).err.contains("no run to roll back"));
+    }
+};
 
 QTEST_GUILESS_MAIN(TestRollback)
 #include "tst_rollback.moc"
