@@ -123,6 +123,15 @@ void TestJournal::rollbackUndoesTheRun_data()
         const std::string target = "C:\\Demo\\c.txt";
         QCOMPARE(m.files().moveFileEx("C:\\Demo\\b.txt", &target, 0), platform::ERROR_SUCCESS);
     }) << Change([](EmulatedMachine& m) { QVERIFY(QFile::rename(m.driveC() + "/Demo/c.txt", m.driveC() + "/Demo/b.txt")); }) << 3;
+    // The folder's content moves with it and must come back with it.
+    QTest::newRow("a folder with files moved") << Change([demoFile](EmulatedMachine& m) {
+        demoFile(m);
+        QCOMPARE(m.files().createDirectory("C:\\Demo\\Sub"), platform::ERROR_SUCCESS);
+        writeFile(m, "C:\\Demo\\Sub\\b.txt", "inner");
+    }) << Change([](EmulatedMachine& m) {
+        const std::string target = "C:\\Moved";
+        QCOMPARE(m.files().moveFileEx("C:\\Demo", &target, 0), platform::ERROR_SUCCESS);
+    }) << none << 8;
     QTest::newRow("folders made, one removed again by hand") << none << Change([](EmulatedMachine& m) {
         QCOMPARE(m.files().createDirectory("C:\\Demo"), platform::ERROR_SUCCESS);
         QCOMPARE(m.files().createDirectory("C:\\Demo\\Sub"), platform::ERROR_SUCCESS);

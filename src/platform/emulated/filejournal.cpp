@@ -390,14 +390,37 @@ int FileJournal::writeNewFile(const QString& host, const QByteArray& bytes)
 
 int FileJournal::rename(const QString& from, const QString& to)
 {
-    QString fromCopy, toCopy;
-    const qint64 fromSeq = record(QStringLiteral("move"), from, &fromCopy, false);
-    const qint64 toSeq = fromSeq < 0 ? -1 : record(QStringLiteral("move"), to, &toCopy, false);
-    if (toSeq < 0)
-        return m_recordError;
-    const int result = ::rename(local(from).constData(), local(to).constData()) == 0 ? 0 : errno;
-    recordAfter(fromSeq, stateOf(from));
-    recordAfter(toSeq, stateOf(to));
+    // A folder moves with everything in it: each thing inside is recorded at both places too,
+    // a folder before what it holds (a rollback goes newest first, so it empties a folder
+    // before it removes it), and a rollback brings the content back, not only the name.
+    QStringList paths{QString()};
+    struct stat info;
+    if (::lstat(local(from).constData(), &info) == 0 && S_ISDIR(info.st_mode)) {
+        QDirIterator it(from, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                        QDirIterator::Subdirectories);
+        while (it.hasNext())
+            paths << QLatin1Char('/') + QDir(from).relativeFilePath(it.next());
+        std::sort(paths.begin(), paths.end()); // a folder's name is a prefix of its content's
+    }
+    std::vector<std::pair<qint64, QString>> recorded;
+    const auto recordAll = [&]() {
+        for (const QString& path : std::as_const(paths)) {
+            for (const QString& host : {from + path, to + path}) {
+                QString copy;
+                const qint64 seq = record(QStringLiteral("move"), host, &copy, false);
+                if (seq < 0)
+                    return false;
+                recorded.emplace_back(seq, host);
+            }
+        }
+        return true;
+    };
+    const bool ready = recordAll();
+    const int result = !ready ? m_recordError : ::rename(local(from).constData(), local(to).constData()) == 0 ? 0 : errno;
+    // Without the rename (a record that failed) every state after is the state before, and
+    // the entries go.
+    for (const auto& [seq, host] : recorded)
+        recordAfter(seq, stateOf(host));
     return result;
 }
 
