@@ -394,18 +394,18 @@ int FileJournal::rename(const QString& from, const QString& to)
     // a folder before what it holds (a rollback goes newest first, so it empties a folder
     // before it removes it), and a rollback brings the content back, not only the name.
     QStringList paths{QString()};
-    struct stat info;
-    if (::lstat(local(from).constData(), &info) == 0 && S_ISDIR(info.st_mode)) {
+    if (const QFileInfo source(from); source.isDir() && !source.isSymLink()) {
+        const QDir folder(from);
         QDirIterator it(from, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
                         QDirIterator::Subdirectories);
         while (it.hasNext())
-            paths << QLatin1Char('/') + QDir(from).relativeFilePath(it.next());
+            paths << QLatin1Char('/') + folder.relativeFilePath(it.next());
         std::sort(paths.begin(), paths.end()); // a folder's name is a prefix of its content's
     }
     std::vector<std::pair<qint64, QString>> recorded;
     const auto recordAll = [&]() {
         for (const QString& path : std::as_const(paths)) {
-            for (const QString& host : {from + path, to + path}) {
+            for (const QString& host : {QString(from + path), QString(to + path)}) {
                 QString copy;
                 const qint64 seq = record(QStringLiteral("move"), host, &copy, false);
                 if (seq < 0)
