@@ -247,10 +247,8 @@ private Q_SLOTS:
             run.start(WINSTEPS_EXE, undoingRun(folder));
             QVERIFY(run.waitForStarted());
             const int wanted = QRandomGenerator::global()->bounded(lines + 1);
-            for (int seen = 0; seen < wanted && run.state() == QProcess::Running;) {
-                if (run.canReadLine() || run.waitForReadyRead(5000))
-                    seen += run.readAll().count('\n');
-            }
+            for (int seen = 0; seen < wanted && run.waitForReadyRead(5000);)
+                seen += run.readAll().count('\n');
             QThread::usleep(QRandomGenerator::global()->bounded(3000));
             run.kill();
             QVERIFY(run.waitForFinished());
